@@ -1,0 +1,86 @@
+// The package object: the in-memory package (header and ordered member list) and the builder that
+// writes it as a package file. The program keeps exactly one; it is also the workspace the main
+// window edits.
+//
+// Operations answer a boolean (or nothing) and never throw; a failure with a message keeps it in
+// the last-error text. Paths are UTF-16 and may be absent (nullptr).
+#pragma once
+
+#include "package/records.h"
+#include "platform/file.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Called by Write after each chunk of a member has been copied: the member, how much of it is
+// copied (percent) and the share of members done once this one is (percent). Answering 1 stops the
+// write; any other answer lets it go on.
+using ProgressCallback =
+    std::function<std::uint8_t(const PackageEntry& entry, std::int32_t filePercent, std::int32_t overallPercent)>;
+
+class Package {
+public:
+    Package();
+    ~Package();
+    Package(const Package&) = delete;
+    Package& operator=(const Package&) = delete;
+
+    // Number of members in the list (not the header's count, which only Write sets).
+    std::uint32_t GetCount() const { return static_cast<std::uint32_t>(entries.size()); }
+
+    // Appends a member with the file's current length. Refuses a file that cannot be opened, one
+    // of 2 GiB or more, and a path longer than a record can hold.
+    bool AddFile(const char16_t* path, std::uint32_t flags);
+    bool GetEntry(std::uint32_t index, PackageEntry* destination) const;
+    bool SetEntryFlags(std::uint32_t index, std::uint32_t flags);
+    bool SetShortcutName(std::uint32_t index, const char16_t* text);
+    // Empties the list and zeroes the whole header, magic included; construction defaults are not
+    // applied again.
+    void Clear();
+    void RecomputeOffsets();
+    std::uint32_t ComputeTotalSize();
+
+    // Writes the package file. Answers true only for a complete, self-consistent package; on any
+    // failure, and when the callback stops it, no file is left behind.
+    bool Write(const char16_t* path, const ProgressCallback& callback);
+
+    PackageHeader& GetHeader() { return header; }
+    const PackageHeader& GetHeader() const { return header; }
+    void SetSourceFolder(const char16_t* text);
+    void SetInstallFolder(const char16_t* text);
+    // `destination` holds 260 units.
+    void GetProgramName(char16_t* destination) const;
+    void SetProgramName(const char16_t* text);
+    void SetTargetFolder(std::int32_t value) { header.targetFolder = value; }
+
+    // -1 when the file cannot be opened or is 2 GiB or longer.
+    static std::int32_t GetFileLength(const char16_t* path);
+    // True only when exactly `length` bytes were read from the start of the file.
+    static bool ReadWholeFile(const char16_t* path, void* buffer, std::int32_t length);
+
+    // Moves the last error into a text area shared by the program (overwritten by the next call).
+    const char16_t* TakeLastError();
+    std::u16string_view LastError() const { return lastError; }
+    // The callback's last answer during Write.
+    std::uint8_t CancelRequested() const { return cancelRequested; }
+
+private:
+    enum class CopyResult { Copied, Failed, Stopped };
+
+    bool MeasureMembers();
+    bool WriteRecords(platform::File& out, const char16_t* path);
+    CopyResult CopyMember(platform::File& out, std::uint32_t index, const ProgressCallback& callback);
+    void SetLastError(std::u16string_view message, std::u16string_view subject = {});
+
+    platform::File packageFile;
+    const std::uint8_t* image = nullptr;
+    std::uint32_t imageSize = 0;
+    std::u16string lastError;
+    PackageHeader header{};
+    std::uint8_t cancelRequested = 0;
+    std::uint32_t sourceFolderLength = 0;
+    std::vector<PackageEntry> entries;
+};

@@ -1,0 +1,126 @@
+// Writing a package file: header, table, then every member streamed in 4096-byte chunks.
+//
+// A package that reaches the device must describe its own bytes exactly, or the installer unpacks
+// wrong files without noticing. So the members are measured again just before the table is
+// written, every member must deliver exactly its measured size, and whatever goes wrong (a file
+// gone or shrunk, a short write, the callback asking to stop) removes the partial file and answers
+// false instead of leaving a package that only looks complete.
+#include "package/package.h"
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+constexpr std::uint32_t kChunkSize = 4096;
+constexpr std::uint64_t kFormatLimit = std::uint64_t{1} << 31;
+
+constexpr std::u16string_view kCannotOpen = u"Cannot open file:";
+constexpr std::u16string_view kTooLarge = u"File too large for a package:";
+constexpr std::u16string_view kPackageTooLarge = u"The files add up to 2 GB or more, too much for one package";
+constexpr std::u16string_view kChanged = u"File changed while the package was written:";
+constexpr std::u16string_view kShortWrite = u"Read != Write file:";
+
+} // namespace
+
+bool Package::MeasureMembers() {
+    std::uint64_t total = 0;
+    for (PackageEntry& entry : entries) {
+        platform::File file = platform::File::OpenRead(FieldText(entry.filename), platform::Share::Read);
+        std::uint64_t size = 0;
+        if (!file.IsOpen() || !file.Size(size)) {
+            SetLastError(kCannotOpen, FieldText(entry.filename));
+            return false;
+        }
+        if (size >= kFormatLimit) {
+            SetLastError(kTooLarge, FieldText(entry.filename));
+            return false;
+        }
+        entry.size = static_cast<std::uint32_t>(size);
+        total += size;
+    }
+    if (total >= kFormatLimit) {
+        SetLastError(kPackageTooLarge);
+        return false;
+    }
+    RecomputeOffsets();
+    return true;
+}
+
+bool Package::Write(const char16_t* path, const ProgressCallback& callback) {
+    cancelRequested = 0;
+    if (!path || entries.empty()) {
+        return false;
+    }
+    if (!MeasureMembers()) {
+        return false;
+    }
+    ComputeTotalSize();
+    header.count = GetCount();
+
+    platform::File out = platform::File::Create(path);
+    if (!out.IsOpen()) {
+        return false;
+    }
+    bool complete = WriteRecords(out, path);
+    for (std::uint32_t i = 0; complete && i < GetCount(); ++i) {
+        complete = CopyMember(out, i, callback) == CopyResult::Copied;
+    }
+    out.Close();
+    if (!complete) {
+        platform::RemoveFile(path);
+    }
+    return complete;
+}
+
+bool Package::WriteRecords(platform::File& out, const char16_t* path) {
+    header.dataOffset = kHeaderSize + GetCount() * kEntrySize;
+    std::uint32_t written = 0;
+    bool ok = out.Write(&header, kHeaderSize, written) && written == kHeaderSize;
+    for (std::size_t i = 0; ok && i < entries.size(); ++i) {
+        ok = out.Write(&entries[i], kEntrySize, written) && written == kEntrySize;
+    }
+    if (!ok) {
+        SetLastError(kShortWrite, path);
+    }
+    return ok;
+}
+
+Package::CopyResult Package::CopyMember(platform::File& out, std::uint32_t index, const ProgressCallback& callback) {
+    const std::uint32_t n = GetCount();
+    if (n == 0) {
+        return CopyResult::Copied;
+    }
+    const std::int32_t overall = static_cast<std::int32_t>((std::uint64_t{index} + 1) * 100 / n);
+    const PackageEntry& entry = entries[index];
+    const std::u16string_view name = FieldText(entry.filename);
+
+    platform::File source = platform::File::OpenRead(name, platform::Share::None);
+    if (!source.IsOpen()) {
+        SetLastError(kCannotOpen, name);
+        return CopyResult::Failed;
+    }
+    std::array<std::uint8_t, kChunkSize> buffer;
+    std::uint32_t done = 0;
+    while (done < entry.size) {
+        std::uint32_t got = 0;
+        if (!source.Read(buffer.data(), std::min(kChunkSize, entry.size - done), got) || got == 0) {
+            SetLastError(kChanged, name);
+            return CopyResult::Failed;
+        }
+        std::uint32_t written = 0;
+        if (!out.Write(buffer.data(), got, written) || written != got) {
+            SetLastError(kShortWrite, name);
+            return CopyResult::Failed;
+        }
+        done += got;
+        if (callback) {
+            auto filePercent = static_cast<std::int32_t>(std::uint64_t{done} * 100 / entry.size);
+            cancelRequested = callback(entry, filePercent, overall);
+            if (cancelRequested == 1) {
+                return CopyResult::Stopped;
+            }
+        }
+    }
+    return CopyResult::Copied;
+}

@@ -1,0 +1,122 @@
+// POSIX files. Paths arrive as UTF-16 with either separator and are opened as UTF-8.
+#include "platform/file.h"
+#include "platform/text.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+bool ToHostPath(std::u16string_view path, std::string& out) {
+    return !path.empty() && Utf16ToUtf8(NativePath(path), out);
+}
+
+} // namespace
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        handle_ = other.handle_;
+        other.handle_ = kNone;
+    }
+    return *this;
+}
+
+File File::OpenRead(std::u16string_view path, Share) {
+    std::string host;
+    if (!ToHostPath(path, host)) {
+        return File();
+    }
+    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return File();
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return File();
+    }
+    return File(fd);
+}
+
+File File::Create(std::u16string_view path) {
+    std::string host;
+    if (!ToHostPath(path, host)) {
+        return File();
+    }
+    int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    return fd < 0 ? File() : File(fd);
+}
+
+bool File::Read(void* buffer, std::uint32_t want, std::uint32_t& got) {
+    got = 0;
+    if (!IsOpen()) {
+        return false;
+    }
+    ssize_t n;
+    do {
+        n = ::read(static_cast<int>(handle_), buffer, want);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        return false;
+    }
+    got = static_cast<std::uint32_t>(n);
+    return true;
+}
+
+bool File::Write(const void* buffer, std::uint32_t length, std::uint32_t& written) {
+    written = 0;
+    if (!IsOpen()) {
+        return false;
+    }
+    const char* p = static_cast<const char*>(buffer);
+    while (written < length) {
+        ssize_t n = ::write(static_cast<int>(handle_), p + written, length - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        written += static_cast<std::uint32_t>(n);
+    }
+    return true;
+}
+
+bool File::Size(std::uint64_t& size) const {
+    struct stat st;
+    if (!IsOpen() || ::fstat(static_cast<int>(handle_), &st) != 0) {
+        return false;
+    }
+    size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+void File::Close() {
+    if (IsOpen()) {
+        ::close(static_cast<int>(handle_));
+        handle_ = kNone;
+    }
+}
+
+bool RemoveFile(std::u16string_view path) {
+    std::string host;
+    return ToHostPath(path, host) && ::unlink(host.c_str()) == 0;
+}
+
+std::u16string NativePath(std::u16string_view path) {
+    std::u16string out(path);
+    for (char16_t& c : out) {
+        if (c == u'\\') {
+            c = u'/';
+        }
+    }
+    return out;
+}
+
+char16_t NativeSeparator() { return u'/'; }
+
+} // namespace platform

@@ -1,0 +1,20 @@
+// Text conversions at the edges of the program. Inside the package core every text is UTF-16
+// (char16_t), as the package format stores it; POSIX file names are UTF-8. Converting in this one
+// place keeps the rest of the code free of encoding questions.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Answers false for text that is not well-formed (a lone surrogate, a broken UTF-8 sequence),
+// so that a file name never silently turns into a different one.
+bool Utf16ToUtf8(std::u16string_view in, std::string& out);
+bool Utf8ToUtf16(std::string_view in, std::u16string& out);
+
+// Convenience forms for tests and messages: ill-formed input gives U+FFFD where it was broken.
+std::string ToUtf8(std::u16string_view in);
+std::u16string ToUtf16(std::string_view in);
+
+} // namespace platform

@@ -1,0 +1,62 @@
+// Helpers shared by the test programs: a private temporary folder, small file helpers, and a
+// little-endian byte writer for assembling expected file contents independently of the code under
+// test.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace testing_support {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh folder under the system's temporary folder, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& Path() const { return path_; }
+    // The path of `name` inside the folder, as UTF-16 in the host's own form.
+    std::u16string File(std::u16string_view name) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+std::u16string U16(const std::filesystem::path& path);
+void WriteBytes(const std::u16string& path, const Bytes& bytes);
+Bytes ReadBytes(const std::u16string& path);
+bool Exists(const std::u16string& path);
+// Bytes 0, 1, 2, ... wrapping at 251, so that a misplaced chunk shows up in a comparison.
+Bytes Pattern(std::size_t size, std::uint8_t seed = 0);
+// A file of the given length that takes no disk space where the host supports sparse files.
+void MakeSparseFile(const std::u16string& path, std::uint64_t size);
+
+// Appends fields in the package format's encoding: 32-bit little-endian integers and text fields
+// of 260 UTF-16LE units.
+class ByteWriter {
+public:
+    ByteWriter& U32(std::uint32_t value);
+    ByteWriter& Text(std::u16string_view text);
+    ByteWriter& Raw(const Bytes& bytes);
+    const Bytes& Data() const { return data_; }
+
+private:
+    Bytes data_;
+};
+
+std::uint32_t ReadU32(const Bytes& bytes, std::size_t offset);
+std::u16string ReadText(const Bytes& bytes, std::size_t offset);
+
+} // namespace testing_support
+
+namespace testing_support {
+// A host path as a package stores it: with backslash separators.
+std::u16string StoredForm(std::u16string path);
+} // namespace testing_support
