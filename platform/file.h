@@ -36,6 +36,8 @@ public:
     // The full 64-bit length, so that callers can refuse files too large for them instead of
     // seeing the length wrap.
     bool Size(std::uint64_t& size) const;
+    // Moves to an absolute position counted from the start of the file.
+    bool Seek(std::uint64_t position);
     void Close();
 
 private:
@@ -46,6 +48,11 @@ private:
 };
 
 bool RemoveFile(std::u16string_view path);
+
+// Renames a file, replacing `to` when it exists (atomically where the host allows).
+bool RenameFile(std::u16string_view from, std::u16string_view to);
+
+bool FileExists(std::u16string_view path);
 
 // The path in the host's own form: on POSIX, backslashes become slashes.
 std::u16string NativePath(std::u16string_view path);

@@ -3,6 +3,8 @@
 #include "platform/text.h"
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -95,6 +97,11 @@ bool File::Size(std::uint64_t& size) const {
     return true;
 }
 
+bool File::Seek(std::uint64_t position) {
+    return IsOpen() && position <= static_cast<std::uint64_t>(INT64_MAX) &&
+           ::lseek(static_cast<int>(handle_), static_cast<off_t>(position), SEEK_SET) >= 0;
+}
+
 void File::Close() {
     if (IsOpen()) {
         ::close(static_cast<int>(handle_));
@@ -105,6 +112,17 @@ void File::Close() {
 bool RemoveFile(std::u16string_view path) {
     std::string host;
     return ToHostPath(path, host) && ::unlink(host.c_str()) == 0;
+}
+
+bool RenameFile(std::u16string_view from, std::u16string_view to) {
+    std::string a, b;
+    return ToHostPath(from, a) && ToHostPath(to, b) && ::rename(a.c_str(), b.c_str()) == 0;
+}
+
+bool FileExists(std::u16string_view path) {
+    std::string host;
+    struct stat st;
+    return ToHostPath(path, host) && ::stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::u16string NativePath(std::u16string_view path) {

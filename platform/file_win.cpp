@@ -76,6 +76,13 @@ bool File::Size(std::uint64_t& size) const {
     return true;
 }
 
+bool File::Seek(std::uint64_t position) {
+    LARGE_INTEGER li;
+    li.QuadPart = static_cast<LONGLONG>(position);
+    return IsOpen() && position <= static_cast<std::uint64_t>(INT64_MAX) &&
+           SetFilePointerEx(AsHandle(handle_), li, nullptr, FILE_BEGIN);
+}
+
 void File::Close() {
     if (IsOpen()) {
         CloseHandle(AsHandle(handle_));
@@ -84,6 +91,19 @@ void File::Close() {
 }
 
 bool RemoveFile(std::u16string_view path) { return !path.empty() && DeleteFileW(Wide(path).c_str()) != 0; }
+
+bool RenameFile(std::u16string_view from, std::u16string_view to) {
+    return !from.empty() && !to.empty() &&
+           MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool FileExists(std::u16string_view path) {
+    if (path.empty()) {
+        return false;
+    }
+    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
 
 std::u16string NativePath(std::u16string_view path) { return std::u16string(path); }
 
