@@ -1,0 +1,76 @@
+// Reading and updating the resources of a Windows executable (PE32 and PE32+) without the
+// platform's resource functions: the installer is patched this way on hosts that lack them, and
+// a package can be found inside an installer on any host.
+//
+// The result of an update is what the platform's own update gives: the loader finds every old and
+// new resource. Every other resource keeps its bytes. Input is untrusted: every header, table and
+// directory is bounds-checked, and malformed files are refused with a message, never read past.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pe {
+
+// A resource type or name: a number, or a text.
+struct ResourceKey {
+    std::uint16_t id = 0;
+    std::u16string name; // a text key when not empty
+
+    static ResourceKey Id(std::uint16_t id) { return ResourceKey{id, {}}; }
+    static ResourceKey Name(std::u16string_view name) { return ResourceKey{0, std::u16string(name)}; }
+    bool IsName() const { return !name.empty(); }
+    bool operator==(const ResourceKey&) const = default;
+};
+
+inline constexpr std::uint16_t kTypeBitmap = 2;
+inline constexpr std::uint16_t kLanguageEnglishUS = 1033;
+
+// One resource as found in an executable.
+struct ResourceInfo {
+    ResourceKey type;
+    ResourceKey name;
+    std::uint16_t language = 0;
+    std::uint32_t size = 0;
+    std::uint32_t codePage = 0;
+};
+
+// Where the bytes of a new resource come from: memory, or a range of a file that is copied in
+// chunks so that a large resource is never held in memory.
+struct ResourceData {
+    std::vector<std::uint8_t> bytes; // used when `path` is empty
+    std::u16string path;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+};
+
+// Adds a resource, or replaces the one with the same type, name and language.
+struct ResourceUpdate {
+    ResourceKey type;
+    ResourceKey name;
+    std::uint16_t language = kLanguageEnglishUS;
+    ResourceData data;
+};
+
+// Lists every resource of the executable in directory order.
+bool ListResources(std::u16string_view exePath, std::vector<ResourceInfo>& resources, std::u16string& error);
+
+// Reads one resource. Without a language, the loader's order is followed: neutral (0), then
+// U.S. English (1033), then the first language present.
+bool ReadResource(std::u16string_view exePath, const ResourceKey& type, const ResourceKey& name,
+                  std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data, std::u16string& error);
+
+// The same over a whole executable image held in memory (tests and fuzzing).
+bool ReadResourceFromImage(std::span<const std::uint8_t> file, const ResourceKey& type, const ResourceKey& name,
+                           std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data,
+                           std::u16string& error);
+
+// Applies the updates to the executable. The new file is written beside it and renamed over it
+// at the end, so a failure leaves the executable as it was.
+bool UpdateResources(std::u16string_view exePath, const std::vector<ResourceUpdate>& updates, std::u16string& error);
+
+} // namespace pe
