@@ -21,6 +21,10 @@
 using ProgressCallback =
     std::function<std::uint8_t(const PackageEntry& entry, std::int32_t filePercent, std::int32_t overallPercent)>;
 
+// Called by OpenModule for each table record before it is kept: 0 keeps it and goes on, any other
+// answer stops reading the table there.
+using EntryFilter = std::function<std::uint8_t(const PackageEntry& entry)>;
+
 class Package {
 public:
     Package();
@@ -56,6 +60,29 @@ public:
     void SetProgramName(const char16_t* text);
     void SetTargetFolder(std::int32_t value) { header.targetFolder = value; }
 
+    // Reading packages back. Every open operation refuses input that is shorter than its header or
+    // table, has a text without a terminator or offsets that do not follow one another, and then
+    // leaves the object empty.
+    //
+    // Reads the header and table of a package or workspace file and closes it again (or, with
+    // fromResource 1, does what OpenResource does with the path as the resource name).
+    bool Open(const char16_t* path, std::uint8_t fromResource);
+    // Opens a package data file and keeps it open until Close, so that its members can be read and
+    // extracted. The file must hold every member's data.
+    bool OpenPackageFile(const char16_t* path);
+    // A package stored as a resource (type name "RT_RCDATA") of the running program.
+    bool OpenResource(const char16_t* name);
+    // The "ORBDATA" resource of another executable: header and the records the filter keeps; the
+    // member bytes are not kept.
+    bool OpenModule(const char16_t* executablePath, const EntryFilter& filter);
+    bool ReadMember(std::int32_t index, void* buffer, std::int32_t maximum);
+    bool ExtractToFile(std::int32_t index, const char16_t* destination);
+    bool ExtractToHandle(std::int32_t index, platform::File& destination);
+    // Puts the first agreement member's text (flags exactly FLAG_EULA) into a window. Win32 only.
+    bool ShowEulaText(void* window);
+    void Close() { packageFile.Close(); }
+    std::uint32_t SourceFolderLength() const { return sourceFolderLength; }
+
     // -1 when the file cannot be opened or is 2 GiB or longer.
     static std::int32_t GetFileLength(const char16_t* path);
     // True only when exactly `length` bytes were read from the start of the file.
@@ -74,6 +101,11 @@ private:
     bool WriteRecords(platform::File& out, const char16_t* path);
     CopyResult CopyMember(platform::File& out, std::uint32_t index, const ProgressCallback& callback);
     void SetLastError(std::u16string_view message, std::u16string_view subject = {});
+    bool LoadFromFile(const char16_t* path, bool keepOpen);
+    bool LoadFromImage(const std::uint8_t* bytes, std::uint32_t size, const EntryFilter* filter);
+    void Refuse(std::u16string_view message);
+    bool CheckMember(std::int32_t index);
+    std::uint64_t MemberPosition(const PackageEntry& entry) const;
 
     platform::File packageFile;
     const std::uint8_t* image = nullptr;

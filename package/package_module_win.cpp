@@ -1,0 +1,41 @@
+// OpenModule with the platform's loader: the installer's package is read where the platform put it.
+#include "package/package.h"
+#include "platform/module.h"
+
+bool Package::OpenModule(const char16_t* executablePath, const EntryFilter& filter) {
+    image = nullptr;
+    imageSize = 0;
+    packageFile.Close();
+    platform::LoadedModule module;
+    if (!executablePath || !module.Load(executablePath)) {
+        SetLastError(u"FindResource failed");
+        return false;
+    }
+    const std::uint8_t* data = nullptr;
+    std::uint32_t size = 0;
+    switch (module.Find(u"ORBDATA", u"RT_RCDATA", data, size)) {
+    case platform::ResourceStep::Found:
+        break;
+    case platform::ResourceStep::NotFound:
+        SetLastError(u"FindResource failed");
+        return false;
+    case platform::ResourceStep::Empty:
+        SetLastError(u"Resource is empty failed");
+        return false;
+    case platform::ResourceStep::NotLoaded:
+        SetLastError(u"LoadResource failed");
+        return false;
+    case platform::ResourceStep::NoPointer:
+        SetLastError(u"Couldn't grab data pointer");
+        return false;
+    }
+    bool loaded = LoadFromImage(data, size, &filter);
+    // The bytes go with the module: what stays is the header and the kept records.
+    image = nullptr;
+    imageSize = 0;
+    if (!module.Release()) {
+        SetLastError(u"Couldn't free the library");
+        return false;
+    }
+    return loaded;
+}

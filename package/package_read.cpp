@@ -1,0 +1,342 @@
+// Reading packages back: from package and workspace files, from the running program's resources,
+// and the member operations an installer uses to unpack its files.
+//
+// Everything read here comes from outside and may be truncated or corrupt. Sizes are checked
+// against the input before anything is allocated or copied, and a refused package leaves the
+// object empty rather than half-filled.
+#include "package/package.h"
+#include "platform/module.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+constexpr std::uint32_t kChunkSize = 4096;
+
+constexpr std::u16string_view kNoFile = u"ORB contains no file";
+constexpr std::u16string_view kFindFailed = u"FindResource failed";
+constexpr std::u16string_view kEmptyResource = u"Resource is empty failed";
+constexpr std::u16string_view kLoadFailed = u"LoadResource failed";
+constexpr std::u16string_view kNoPointer = u"Couldn't grab data pointer";
+constexpr std::u16string_view kOutOfBounds = u"Index out of bounds";
+constexpr std::u16string_view kNotOpened = u"No ORB file opened";
+constexpr std::u16string_view kBadDestination = u"Invalid destination filename";
+constexpr std::u16string_view kCannotCreate = u"Couldn't create destination file";
+constexpr std::u16string_view kBadHandle = u"Invalid destination handle";
+
+constexpr std::u16string_view kShortHeader = u"The package is shorter than its header";
+constexpr std::u16string_view kShortTable = u"The package is too short for its table of files";
+constexpr std::u16string_view kNoTerminator = u"A text in the package has no terminator";
+constexpr std::u16string_view kBadOffsets = u"The offsets of the package's files do not follow one another";
+constexpr std::u16string_view kShortData = u"The package is too short for its files' data";
+constexpr std::u16string_view kEndsEarly = u"The package ends inside a file's data";
+constexpr std::u16string_view kWriteFailed = u"Couldn't write destination file";
+
+bool Terminated(const TextField& field) { return FieldText(field).size() < kTextUnits; }
+
+bool HeaderTextsTerminated(const PackageHeader& h) {
+    return Terminated(h.sourceFolder) && Terminated(h.installFolder) && Terminated(h.programName) &&
+           Terminated(h.imageFile) && Terminated(h.buildCommand);
+}
+
+std::uint64_t TableEnd(std::uint32_t count) { return kHeaderSize + std::uint64_t{count} * kEntrySize; }
+
+// Checks a table read from outside; answers the reason to refuse it, or an empty text.
+std::u16string_view CheckTable(const std::vector<PackageEntry>& entries, std::uint64_t inputLength, bool needData) {
+    std::uint64_t next = 0;
+    for (const PackageEntry& e : entries) {
+        if (!Terminated(e.filename) || !Terminated(e.shortcutName)) {
+            return kNoTerminator;
+        }
+        if (e.offset != next) {
+            return kBadOffsets;
+        }
+        next += e.size;
+    }
+    if (next >= (std::uint64_t{1} << 31)) {
+        return kBadOffsets;
+    }
+    if (needData && TableEnd(static_cast<std::uint32_t>(entries.size())) + next > inputLength) {
+        return kShortData;
+    }
+    return {};
+}
+
+// Reads until `length` bytes are in or the file ends.
+bool ReadFully(platform::File& file, void* buffer, std::uint32_t length) {
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    std::uint32_t done = 0;
+    while (done < length) {
+        std::uint32_t got = 0;
+        if (!file.Read(bytes + done, length - done, got) || got == 0) {
+            return false;
+        }
+        done += got;
+    }
+    return true;
+}
+
+} // namespace
+
+void Package::Refuse(std::u16string_view message) {
+    Clear();
+    image = nullptr;
+    imageSize = 0;
+    packageFile.Close();
+    SetLastError(message);
+}
+
+bool Package::Open(const char16_t* path, std::uint8_t fromResource) {
+    image = nullptr;
+    imageSize = 0;
+    if (fromResource == 1) {
+        return OpenResource(path);
+    }
+    return LoadFromFile(path, false);
+}
+
+bool Package::OpenPackageFile(const char16_t* path) {
+    image = nullptr;
+    imageSize = 0;
+    return LoadFromFile(path, true);
+}
+
+bool Package::LoadFromFile(const char16_t* path, bool keepOpen) {
+    // A file kept open earlier no longer matches whatever this call reads.
+    packageFile.Close();
+    if (!path) {
+        return false;
+    }
+    platform::File file = platform::File::OpenRead(path, platform::Share::None);
+    std::uint64_t length = 0;
+    if (!file.IsOpen() || !file.Size(length)) {
+        return false;
+    }
+    Clear();
+    if (length < kHeaderSize || !ReadFully(file, &header, kHeaderSize)) {
+        Refuse(kShortHeader);
+        return false;
+    }
+    if (header.count == 0) {
+        SetLastError(kNoFile);
+        return false;
+    }
+    if (TableEnd(header.count) > length) {
+        Refuse(kShortTable);
+        return false;
+    }
+    if (!HeaderTextsTerminated(header)) {
+        Refuse(kNoTerminator);
+        return false;
+    }
+    std::vector<PackageEntry> table(header.count);
+    if (!ReadFully(file, table.data(), header.count * kEntrySize)) {
+        Refuse(kShortTable);
+        return false;
+    }
+    // A workspace file is a header and table with no data area; only a package file kept open
+    // for reading members must hold them.
+    if (std::u16string_view reason = CheckTable(table, length, keepOpen); !reason.empty()) {
+        Refuse(reason);
+        return false;
+    }
+    entries = std::move(table);
+    sourceFolderLength = static_cast<std::uint32_t>(FieldText(header.sourceFolder).size());
+    if (keepOpen) {
+        packageFile = std::move(file);
+    }
+    return true;
+}
+
+bool Package::LoadFromImage(const std::uint8_t* bytes, std::uint32_t size, const EntryFilter* filter) {
+    Clear();
+    if (size < kHeaderSize) {
+        Refuse(kShortHeader);
+        return false;
+    }
+    std::memcpy(&header, bytes, kHeaderSize);
+    if (header.count == 0) {
+        packageFile.Close();
+        SetLastError(kNoFile);
+        return false;
+    }
+    if (TableEnd(header.count) > size) {
+        Refuse(kShortTable);
+        return false;
+    }
+    if (!HeaderTextsTerminated(header)) {
+        Refuse(kNoTerminator);
+        return false;
+    }
+    std::vector<PackageEntry> table(header.count);
+    std::memcpy(table.data(), bytes + kHeaderSize, std::size_t{header.count} * kEntrySize);
+    if (std::u16string_view reason = CheckTable(table, size, true); !reason.empty()) {
+        Refuse(reason);
+        return false;
+    }
+    sourceFolderLength = static_cast<std::uint32_t>(FieldText(header.sourceFolder).size());
+    for (const PackageEntry& e : table) {
+        if (filter && *filter && (*filter)(e) != 0) {
+            break;
+        }
+        entries.push_back(e);
+    }
+    return true;
+}
+
+bool Package::OpenResource(const char16_t* name) {
+    image = nullptr;
+    imageSize = 0;
+    packageFile.Close();
+    const std::uint8_t* data = nullptr;
+    std::uint32_t size = 0;
+    switch (platform::FindOwnResource(name ? name : u"", u"RT_RCDATA", data, size)) {
+    case platform::ResourceStep::Found:
+        break;
+    case platform::ResourceStep::NotFound:
+        SetLastError(kFindFailed);
+        return false;
+    case platform::ResourceStep::Empty:
+        SetLastError(kEmptyResource);
+        return false;
+    case platform::ResourceStep::NotLoaded:
+        SetLastError(kLoadFailed);
+        return false;
+    case platform::ResourceStep::NoPointer:
+        SetLastError(kNoPointer);
+        return false;
+    }
+    image = data;
+    imageSize = size;
+    if (!LoadFromImage(data, size, nullptr)) {
+        return false;
+    }
+    image = data;
+    imageSize = size;
+    return true;
+}
+
+std::uint64_t Package::MemberPosition(const PackageEntry& entry) const {
+    return TableEnd(GetCount()) + entry.offset;
+}
+
+bool Package::CheckMember(std::int32_t index) {
+    if (index < 0 || static_cast<std::uint32_t>(index) >= GetCount()) {
+        SetLastError(kOutOfBounds);
+        return false;
+    }
+    if (!image && !packageFile.IsOpen()) {
+        SetLastError(kNotOpened);
+        return false;
+    }
+    return true;
+}
+
+bool Package::ReadMember(std::int32_t index, void* buffer, std::int32_t maximum) {
+    if (!buffer || maximum < 1 || !CheckMember(index)) {
+        return false;
+    }
+    const PackageEntry& entry = entries[static_cast<std::uint32_t>(index)];
+    std::uint32_t n = std::min(static_cast<std::uint32_t>(maximum), entry.size);
+    std::uint64_t position = MemberPosition(entry);
+    if (image) {
+        if (position + n > imageSize) {
+            SetLastError(kShortData);
+            return false;
+        }
+        std::memcpy(buffer, image + position, n);
+        return true;
+    }
+    return packageFile.Seek(position) && ReadFully(packageFile, buffer, n);
+}
+
+bool Package::ExtractToFile(std::int32_t index, const char16_t* destination) {
+    if (!destination) {
+        SetLastError(kBadDestination);
+        return false;
+    }
+    if (!CheckMember(index)) {
+        return false;
+    }
+    platform::File out = platform::File::Create(destination);
+    if (!out.IsOpen()) {
+        SetLastError(kCannotCreate);
+        return false;
+    }
+    bool ok = ExtractToHandle(index, out);
+    out.Close();
+    // Half a file would pass for the real one on the device.
+    if (!ok) {
+        platform::RemoveFile(destination);
+    }
+    return ok;
+}
+
+bool Package::ExtractToHandle(std::int32_t index, platform::File& destination) {
+    if (!destination.IsOpen()) {
+        SetLastError(kBadHandle);
+        return false;
+    }
+    if (!CheckMember(index)) {
+        return false;
+    }
+    const PackageEntry& entry = entries[static_cast<std::uint32_t>(index)];
+    std::uint64_t position = MemberPosition(entry);
+    std::uint32_t written = 0;
+    if (entry.size == 0) {
+        return true;
+    }
+    if (image) {
+        if (position + entry.size > imageSize) {
+            SetLastError(kShortData);
+            return false;
+        }
+        if (!destination.Write(image + position, entry.size, written) || written != entry.size) {
+            SetLastError(kWriteFailed);
+            return false;
+        }
+        return true;
+    }
+    if (!packageFile.Seek(position)) {
+        SetLastError(kEndsEarly);
+        return false;
+    }
+    std::array<std::uint8_t, kChunkSize> buffer;
+    for (std::uint32_t left = entry.size; left > 0;) {
+        std::uint32_t got = 0;
+        if (!packageFile.Read(buffer.data(), std::min(kChunkSize, left), got) || got == 0) {
+            SetLastError(kEndsEarly);
+            return false;
+        }
+        if (!destination.Write(buffer.data(), got, written) || written != got) {
+            SetLastError(kWriteFailed);
+            return false;
+        }
+        left -= got;
+    }
+    return true;
+}
+
+bool Package::ShowEulaText(void* window) {
+    if (!window || entries.empty()) {
+        return false;
+    }
+    auto eula = std::find_if(entries.begin(), entries.end(), [](const PackageEntry& e) { return e.flags == FLAG_EULA; });
+    if (eula == entries.end()) {
+        return false;
+    }
+    std::uint32_t size = eula->size;
+    std::unique_ptr<char[]> text(new (std::nothrow) char[std::size_t{size} + 1]());
+    if (!text) {
+        return false;
+    }
+    auto index = static_cast<std::int32_t>(eula - entries.begin());
+    if (size > 0 && !ReadMember(index, text.get(), static_cast<std::int32_t>(size + 1))) {
+        return false;
+    }
+    return platform::SetWindowTextAnsi(window, text.get());
+}
