@@ -10,6 +10,12 @@ if(TARVELO_SANITIZE)
     target_link_options(tarvelo_options INTERFACE -fsanitize=address,undefined)
 endif()
 
+if(TARVELO_FUZZ)
+    target_compile_options(tarvelo_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+                                                     -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    target_link_options(tarvelo_options INTERFACE -fsanitize=address,undefined)
+endif()
+
 if(WIN32)
     target_compile_definitions(tarvelo_options INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                                          _WIN32_WINNT=0x0601)

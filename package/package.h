@@ -6,6 +6,7 @@
 // the last-error text. Paths are UTF-16 and may be absent (nullptr).
 #pragma once
 
+#include "package/pe_resources.h"
 #include "package/records.h"
 #include "platform/file.h"
 
@@ -24,6 +25,8 @@ using ProgressCallback =
 // Called by OpenModule for each table record before it is kept: 0 keeps it and goes on, any other
 // answer stops reading the table there.
 using EntryFilter = std::function<std::uint8_t(const PackageEntry& entry)>;
+
+class InstallerPatcher;
 
 class Package {
 public:
@@ -70,6 +73,9 @@ public:
     // Opens a package data file and keeps it open until Close, so that its members can be read and
     // extracted. The file must hold every member's data.
     bool OpenPackageFile(const char16_t* path);
+    // A whole package held in memory, as a resource's bytes are. The bytes must stay valid until
+    // the next open operation; members are read from them.
+    bool OpenImage(const std::uint8_t* bytes, std::uint32_t size);
     // A package stored as a resource (type name "RT_RCDATA") of the running program.
     bool OpenResource(const char16_t* name);
     // The "ORBDATA" resource of another executable: header and the records the filter keeps; the
@@ -82,6 +88,16 @@ public:
     bool ShowEulaText(void* window);
     void Close() { packageFile.Close(); }
     std::uint32_t SourceFolderLength() const { return sourceFolderLength; }
+
+    // Copies the installer template to the destination and stores the package file in the copy
+    // as its "ORBDATA" resource of type name "RT_RCDATA", language 1033.
+    bool MakeInstaller(const char16_t* templatePath, const char16_t* packagePath, const char16_t* destination);
+    bool MakeInstaller(const char16_t* templatePath, const char16_t* packagePath, const char16_t* destination,
+                       InstallerPatcher& patcher);
+    // Stores a .bmp file, without its 14-byte file header, as a bitmap resource of the destination.
+    bool StoreBitmap(const char16_t* destination, const char16_t* bitmapPath, const pe::ResourceKey& name);
+    bool StoreBitmap(const char16_t* destination, const char16_t* bitmapPath, const pe::ResourceKey& name,
+                     InstallerPatcher& patcher);
 
     // -1 when the file cannot be opened or is 2 GiB or longer.
     static std::int32_t GetFileLength(const char16_t* path);
@@ -106,6 +122,9 @@ private:
     void Refuse(std::u16string_view message);
     bool CheckMember(std::int32_t index);
     std::uint64_t MemberPosition(const PackageEntry& entry) const;
+    bool StoreFileAsResource(InstallerPatcher& patcher, const char16_t* destination, const char16_t* source,
+                             const pe::ResourceKey& type, const pe::ResourceKey& name, std::uint32_t skip,
+                             std::uint32_t length);
 
     platform::File packageFile;
     const std::uint8_t* image = nullptr;

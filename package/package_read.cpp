@@ -188,6 +188,18 @@ bool Package::LoadFromImage(const std::uint8_t* bytes, std::uint32_t size, const
     return true;
 }
 
+bool Package::OpenImage(const std::uint8_t* bytes, std::uint32_t size) {
+    image = nullptr;
+    imageSize = 0;
+    packageFile.Close();
+    if (!bytes || !LoadFromImage(bytes, size, nullptr)) {
+        return false;
+    }
+    image = bytes;
+    imageSize = size;
+    return true;
+}
+
 bool Package::OpenResource(const char16_t* name) {
     image = nullptr;
     imageSize = 0;

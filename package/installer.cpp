@@ -1,0 +1,182 @@
+// Making an installer: the template copied, the package and the sidebar bitmap stored in the copy.
+#include "package/installer.h"
+#include "package/package.h"
+#include "platform/file.h"
+#include "platform/resource_update.h"
+
+#include <array>
+#include <memory>
+#include <new>
+
+namespace {
+
+constexpr std::uint32_t kBitmapFileHeader = 14;
+
+platform::ResourceName ToPlatform(const pe::ResourceKey& key) { return {key.id, key.name}; }
+
+} // namespace
+
+bool PlatformPatcher::CopyTemplate(std::u16string_view from, std::u16string_view to) {
+    return platform::ShellCopyFile(from, to);
+}
+
+StoreOutcome PlatformPatcher::Store(std::u16string_view destination, const pe::ResourceKey& type,
+                                    const pe::ResourceKey& name, std::u16string_view source, std::uint32_t offset,
+                                    std::uint32_t length) {
+    std::uint32_t total = offset + length;
+    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[total]);
+    if (!buffer) {
+        return StoreOutcome::NoSource;
+    }
+    std::u16string path(source);
+    if (!Package::ReadWholeFile(path.c_str(), buffer.get(), static_cast<std::int32_t>(total))) {
+        return StoreOutcome::ReadFailed;
+    }
+    platform::ResourceUpdater update;
+    if (!update.Begin(destination)) {
+        return StoreOutcome::CannotOpenDestination;
+    }
+    bool stored =
+        update.Update(ToPlatform(type), ToPlatform(name), pe::kLanguageEnglishUS, buffer.get() + offset, length);
+    update.Commit();
+    return stored ? StoreOutcome::Stored : StoreOutcome::NotStored;
+}
+
+bool PortablePatcher::CopyTemplate(std::u16string_view from, std::u16string_view to) {
+    detail_.clear();
+    if (!allowReplace_ && platform::FileExists(to)) {
+        detail_ = u"The destination exists and may not be replaced: " + std::u16string(to);
+        return false;
+    }
+    platform::File in = platform::File::OpenRead(from, platform::Share::Read);
+    if (!in.IsOpen()) {
+        detail_ = u"Cannot open the template: " + std::u16string(from);
+        return false;
+    }
+    // Copy beside the destination and rename at the end, so that a failed copy leaves an
+    // existing destination as it was.
+    std::u16string temporary = std::u16string(to) + u".tarvelo-tmp";
+    platform::File out = platform::File::Create(temporary);
+    bool ok = out.IsOpen();
+    std::array<std::uint8_t, 65536> buffer;
+    for (std::uint32_t got = 1; ok && got > 0;) {
+        std::uint32_t written = 0;
+        ok = in.Read(buffer.data(), buffer.size(), got) && out.Write(buffer.data(), got, written) && written == got;
+    }
+    out.Close();
+    if (!ok || !platform::RenameFile(temporary, to)) {
+        platform::RemoveFile(temporary);
+        detail_ = u"Cannot write the destination: " + std::u16string(to);
+        return false;
+    }
+    return true;
+}
+
+StoreOutcome PortablePatcher::Store(std::u16string_view destination, const pe::ResourceKey& type,
+                                    const pe::ResourceKey& name, std::u16string_view source, std::uint32_t offset,
+                                    std::uint32_t length) {
+    detail_.clear();
+    platform::File in = platform::File::OpenRead(source, platform::Share::Read);
+    std::uint64_t size = 0;
+    if (!in.IsOpen() || !in.Size(size)) {
+        return StoreOutcome::NoSource;
+    }
+    if (size < std::uint64_t{offset} + length) {
+        return StoreOutcome::ReadFailed;
+    }
+    in.Close();
+    pe::ResourceUpdate update{type, name, pe::kLanguageEnglishUS, {}};
+    update.data.path = std::u16string(source);
+    update.data.offset = offset;
+    update.data.length = length;
+    if (!pe::UpdateResources(destination, {update}, detail_)) {
+        return StoreOutcome::CannotOpenDestination;
+    }
+    return StoreOutcome::Stored;
+}
+
+InstallerPatcher& DefaultPatcher() {
+#ifdef _WIN32
+    static PlatformPatcher patcher;
+#else
+    static PortablePatcher patcher(false);
+#endif
+    return patcher;
+}
+
+bool Package::StoreFileAsResource(InstallerPatcher& patcher, const char16_t* destination, const char16_t* source,
+                                  const pe::ResourceKey& type, const pe::ResourceKey& name, std::uint32_t skip,
+                                  std::uint32_t length) {
+    switch (patcher.Store(destination, type, name, source, skip, length - skip)) {
+    case StoreOutcome::Stored:
+        return true;
+    case StoreOutcome::NoSource:
+        SetLastError(u"Could not allocate memory for dat file");
+        return false;
+    case StoreOutcome::ReadFailed:
+        SetLastError(u"Could not store dat file in memory");
+        return false;
+    case StoreOutcome::CannotOpenDestination:
+        SetLastError(u"Could not open the resource fork of the destination exe file.");
+        return false;
+    case StoreOutcome::NotStored:
+        break;
+    }
+    return false;
+}
+
+bool Package::MakeInstaller(const char16_t* templatePath, const char16_t* packagePath, const char16_t* destination) {
+    return MakeInstaller(templatePath, packagePath, destination, DefaultPatcher());
+}
+
+bool Package::MakeInstaller(const char16_t* templatePath, const char16_t* packagePath, const char16_t* destination,
+                            InstallerPatcher& patcher) {
+    if (!templatePath || !packagePath || !destination) {
+        return false;
+    }
+    if (!patcher.CopyTemplate(templatePath, destination)) {
+        return false;
+    }
+    std::int32_t length = GetFileLength(packagePath);
+    if (length == 0) {
+        return false;
+    }
+    if (length < 0) {
+        SetLastError(u"Could not allocate memory for dat file");
+        return false;
+    }
+    return StoreFileAsResource(patcher, destination, packagePath, pe::ResourceKey::Name(u"RT_RCDATA"),
+                               pe::ResourceKey::Name(u"ORBDATA"), 0, static_cast<std::uint32_t>(length));
+}
+
+bool Package::StoreBitmap(const char16_t* destination, const char16_t* bitmapPath, const pe::ResourceKey& name) {
+    return StoreBitmap(destination, bitmapPath, name, DefaultPatcher());
+}
+
+bool Package::StoreBitmap(const char16_t* destination, const char16_t* bitmapPath, const pe::ResourceKey& name,
+                          InstallerPatcher& patcher) {
+    if (!destination || !bitmapPath) {
+        return false;
+    }
+    std::int32_t length = GetFileLength(bitmapPath);
+    if (length == 0) {
+        return false;
+    }
+    if (length < 0) {
+        SetLastError(u"Could not allocate memory for dat file");
+        return false;
+    }
+    // Only a file with something after its 14-byte file header, and one that is a bitmap at all,
+    // can become a bitmap resource the installer can show.
+    if (length <= static_cast<std::int32_t>(kBitmapFileHeader)) {
+        SetLastError(u"The bitmap file holds nothing after its file header");
+        return false;
+    }
+    char signature[2] = {};
+    if (!ReadWholeFile(bitmapPath, signature, 2) || signature[0] != 'B' || signature[1] != 'M') {
+        SetLastError(u"The file is not a bitmap (it does not start with \"BM\")");
+        return false;
+    }
+    return StoreFileAsResource(patcher, destination, bitmapPath, pe::ResourceKey::Id(pe::kTypeBitmap), name,
+                               kBitmapFileHeader, static_cast<std::uint32_t>(length));
+}

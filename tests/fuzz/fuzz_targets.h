@@ -1,0 +1,13 @@
+// The fuzz targets: each takes one input and aborts when an invariant of the code under test
+// breaks. libFuzzer drives them (./fuzz); the normal test run replays the saved corpus through them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Package reading: any bytes, as a package in memory and as a file.
+int FuzzPackageReader(const std::uint8_t* data, std::size_t size);
+
+// PE resources: any bytes as an executable; every resource listed must read back, and an update
+// that succeeds must leave every old resource and the new one readable with the right bytes.
+int FuzzPeResources(const std::uint8_t* data, std::size_t size);
