@@ -1,0 +1,163 @@
+// The public face of the resource editor: listing, reading and updating the resources of an
+// executable file. Each call opens the file, checks its headers and tree, and answers a sentence
+// on failure; the parts live in pe_image (headers), pe_tree (the tree), pe_layout and pe_write.
+#include "package/pe_resources.h"
+
+#include "package/pe_image.h"
+#include "package/pe_source.h"
+#include "package/pe_tree.h"
+#include "package/pe_write.h"
+#include "platform/file.h"
+
+namespace pe {
+namespace {
+
+constexpr std::uint64_t kMaxResource = 0x7FFFFFFFull;
+
+bool OpenImage(std::u16string_view path, FileSource& source, Image& image, ResourceTree& tree,
+               std::u16string& error) {
+    if (!source.Open(path)) {
+        error = u"The executable could not be opened.";
+        return false;
+    }
+    return ParseImage(source, image, error) && ReadResourceTree(source, image, tree, error);
+}
+
+bool ReadFound(ByteSource& source, const ResourceTree& tree, const ResourceKey& type, const ResourceKey& name,
+               std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data, std::u16string& error) {
+    // A key exactly as listed comes first, so that every listed resource can be read back even
+    // where its stored name is one the platform's upper-casing lookup would miss.
+    const LanguageNode* leaf = FindInTree(tree, type, name, language);
+    ResourceKey t, n;
+    if (leaf == nullptr && NormalizeKey(type, t) && NormalizeKey(name, n)) {
+        leaf = FindInTree(tree, t, n, language);
+    }
+    if (leaf == nullptr) {
+        error = u"The executable holds no such resource.";
+        return false;
+    }
+    data.resize(leaf->data.size);
+    if (!source.ReadAt(leaf->data.fileOffset, data.data(), data.size())) {
+        data.clear();
+        error = u"The resource could not be read from the executable.";
+        return false;
+    }
+    return true;
+}
+
+// The length of an update's data, checking that a file range is really there.
+bool UpdateLength(const ResourceData& data, std::uint32_t& length, std::u16string& error) {
+    std::uint64_t size = data.bytes.size();
+    if (!data.path.empty()) {
+        platform::File file = platform::File::OpenRead(data.path, platform::Share::Read);
+        std::uint64_t fileSize = 0;
+        if (!file.IsOpen() || !file.Size(fileSize)) {
+            error = u"A file to be stored as a resource could not be opened.";
+            return false;
+        }
+        size = data.length;
+        if (!RangeInside(data.offset, size, fileSize)) {
+            error = u"A file to be stored as a resource is shorter than the range given.";
+            return false;
+        }
+    }
+    if (size > kMaxResource) {
+        error = u"A resource of 2 GB or more cannot be stored in an executable.";
+        return false;
+    }
+    length = static_cast<std::uint32_t>(size);
+    return true;
+}
+
+bool ApplyUpdates(ResourceTree& tree, const std::vector<ResourceUpdate>& updates, std::u16string& error) {
+    for (const ResourceUpdate& u : updates) {
+        ResourceKey type, name;
+        if (!NormalizeKey(u.type, type) || !NormalizeKey(u.name, name)) {
+            error = u"A resource type or name of the form #number is not a number under 65536.";
+            return false;
+        }
+        if (type.name.size() > 0xFFFF || name.name.size() > 0xFFFF) {
+            error = u"A resource name is longer than 65535 characters.";
+            return false;
+        }
+        LeafData leaf;
+        leaf.update = &u.data;
+        if (!UpdateLength(u.data, leaf.size, error)) {
+            return false;
+        }
+        AddOrReplace(tree, type, name, u.language, leaf);
+    }
+    SortTree(tree);
+    return true;
+}
+
+} // namespace
+
+bool ListResources(std::u16string_view exePath, std::vector<ResourceInfo>& resources, std::u16string& error) {
+    resources.clear();
+    FileSource source;
+    Image image;
+    ResourceTree tree;
+    if (!OpenImage(exePath, source, image, tree, error)) {
+        return false;
+    }
+    for (const TypeNode& t : tree.types) {
+        for (const NameNode& n : t.names) {
+            for (const LanguageNode& l : n.languages) {
+                resources.push_back({t.key, n.key, l.language, l.data.size, l.codePage});
+            }
+        }
+    }
+    return true;
+}
+
+bool ReadResource(std::u16string_view exePath, const ResourceKey& type, const ResourceKey& name,
+                  std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data, std::u16string& error) {
+    FileSource source;
+    Image image;
+    ResourceTree tree;
+    return OpenImage(exePath, source, image, tree, error) &&
+           ReadFound(source, tree, type, name, language, data, error);
+}
+
+bool ReadResourceFromImage(std::span<const std::uint8_t> file, const ResourceKey& type, const ResourceKey& name,
+                           std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data,
+                           std::u16string& error) {
+    MemorySource source(file);
+    Image image;
+    ResourceTree tree;
+    return ParseImage(source, image, error) && ReadResourceTree(source, image, tree, error) &&
+           ReadFound(source, tree, type, name, language, data, error);
+}
+
+bool UpdateResources(std::u16string_view exePath, const std::vector<ResourceUpdate>& updates, std::u16string& error) {
+    FileSource source;
+    Image image;
+    ResourceTree tree;
+    if (!OpenImage(exePath, source, image, tree, error)) {
+        return false;
+    }
+    if (image.Directory(kDirectoryCertificates).rva != 0 || image.Directory(kDirectoryCertificates).size != 0) {
+        error = u"The executable is signed; changing its resources would break the signature. Use an unsigned copy.";
+        return false;
+    }
+    if (updates.empty() && tree.types.empty()) {
+        return true; // nothing to add, and no section to rebuild
+    }
+    if (!ApplyUpdates(tree, updates, error)) {
+        return false;
+    }
+    std::u16string temp = std::u16string(exePath) + u".pe-update";
+    bool written = WriteWithResources(source, image, tree, temp, error);
+    source.Close();
+    if (written && !platform::RenameFile(temp, exePath)) {
+        error = u"The updated executable could not replace the old one (is it in use?).";
+        written = false;
+    }
+    if (!written) {
+        platform::RemoveFile(temp);
+    }
+    return written;
+}
+
+} // namespace pe

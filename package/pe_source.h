@@ -1,0 +1,78 @@
+// Bounds-checked reading of an executable, from a file or from memory. The resource reader never
+// touches the bytes any other way, so a malformed header can at worst make a read fail.
+#pragma once
+
+#include "platform/file.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pe {
+
+// Little-endian fields out of a buffer the caller has already checked.
+inline std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+inline std::uint32_t Le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+inline void PutLe16(std::uint8_t* p, std::uint16_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline void PutLe32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
+}
+
+// Whether [offset, offset + length) lies inside [0, size), without overflowing.
+inline bool RangeInside(std::uint64_t offset, std::uint64_t length, std::uint64_t size) {
+    return offset <= size && length <= size - offset;
+}
+
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    virtual std::uint64_t Size() const = 0;
+    // Reads exactly `length` bytes at `offset`; false when the range is not inside the source or
+    // the read fails.
+    virtual bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) = 0;
+
+    bool ReadU16(std::uint64_t offset, std::uint16_t& value);
+    bool ReadU32(std::uint64_t offset, std::uint32_t& value);
+};
+
+class MemorySource final : public ByteSource {
+public:
+    explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    std::uint64_t Size() const override { return bytes_.size(); }
+    bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override;
+
+private:
+    std::span<const std::uint8_t> bytes_;
+};
+
+// Reads through a small window, so that walking a resource tree costs a few system calls and a
+// large installer is never loaded whole.
+class FileSource final : public ByteSource {
+public:
+    bool Open(std::u16string_view path);
+    void Close() { file_.Close(); }
+    std::uint64_t Size() const override { return size_; }
+    bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override;
+
+private:
+    bool ReadDirect(std::uint64_t offset, std::uint8_t* buffer, std::size_t length);
+
+    static constexpr std::size_t kWindow = 64 * 1024;
+    platform::File file_;
+    std::uint64_t size_ = 0;
+    std::vector<std::uint8_t> window_;
+    std::uint64_t windowStart_ = 0;
+};
+
+} // namespace pe

@@ -1,0 +1,386 @@
+// Placing the rebuilt resource section and writing the new executable.
+//
+// The section is rewritten where it is when it is the last one, or when only the relocation
+// section follows it: relocations hold no pointers into themselves, so that section can move, as
+// the platform's own update moves it. Any other section after it may be referred to by code, so
+// then the new section is appended and the old one left unused. Bytes after the last section (an
+// overlay, such as a symbol table or appended data) keep their content and move behind.
+#include "package/pe_write.h"
+
+#include "package/pe_layout.h"
+#include "platform/file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+namespace pe {
+namespace {
+
+constexpr std::uint64_t kMaxSection = 0x80000000ull;
+constexpr std::uint32_t kCopyChunk = 1u << 20;
+
+std::uint64_t AlignUp(std::uint64_t v, std::uint32_t alignment) { return (v + alignment - 1) / alignment * alignment; }
+
+// Where everything goes in the new file.
+struct Placement {
+    std::optional<std::size_t> rewritten; // the old resource section, rewritten in place
+    std::optional<std::size_t> relocs;    // the relocation section moved behind it
+    std::uint32_t sectionRva = 0;
+    std::uint32_t sectionPointer = 0;
+    std::uint32_t relocRva = 0;
+    std::uint32_t relocPointer = 0;
+    std::uint64_t keepUntil = 0;     // source bytes copied unchanged: [0, keepUntil)
+    std::uint64_t overlayStart = 0;  // source bytes [overlayStart, fileSize) go at the end
+    std::uint64_t newOverlayStart = 0;
+};
+
+bool IsRelocationSection(const Image& image, const Section& s) {
+    DataDirectory relocs = image.Directory(kDirectoryRelocations);
+    bool holdsDirectory = relocs.size != 0 && relocs.rva >= s.virtualAddress &&
+                          relocs.rva - s.virtualAddress < s.VirtualSpan();
+    return holdsDirectory || std::memcmp(s.name, ".reloc\0\0", 8) == 0;
+}
+
+// The resource section, when it may be rewritten where it lies: the tree starts it, and only a
+// relocation section follows it, in memory and in the file.
+bool FindRewritable(const Image& image, Placement& p) {
+    DataDirectory dir = image.Directory(kDirectoryResources);
+    if (dir.rva == 0) {
+        return false;
+    }
+    int found = image.SectionContaining(dir.rva);
+    if (found < 0 || image.sections[static_cast<std::size_t>(found)].virtualAddress != dir.rva) {
+        return false;
+    }
+    auto index = static_cast<std::size_t>(found);
+    std::size_t after = image.sections.size() - index - 1;
+    if (after > 1 || (after == 1 && !IsRelocationSection(image, image.sections[index + 1]))) {
+        return false;
+    }
+    const Section& rsrc = image.sections[index];
+    for (std::size_t i = 0; i < index; ++i) {
+        const Section& s = image.sections[i];
+        if (s.sizeOfRawData != 0 && std::uint64_t{s.pointerToRawData} + s.sizeOfRawData > rsrc.pointerToRawData) {
+            return false;
+        }
+    }
+    if (after == 1) {
+        const Section& reloc = image.sections[index + 1];
+        if (reloc.sizeOfRawData != 0 && reloc.pointerToRawData < rsrc.pointerToRawData) {
+            return false;
+        }
+        p.relocs = index + 1;
+    }
+    p.rewritten = index;
+    return true;
+}
+
+bool HeaderRoomForSection(const Image& image, const std::vector<std::uint8_t>& headers) {
+    std::uint64_t at = image.sectionTableOffset + kSectionHeaderSize * image.sections.size();
+    std::uint64_t firstData = image.sizeOfHeaders;
+    for (const Section& s : image.sections) {
+        if (s.sizeOfRawData != 0) {
+            firstData = std::min<std::uint64_t>(firstData, s.pointerToRawData);
+        }
+    }
+    if (at + kSectionHeaderSize > firstData) {
+        return false;
+    }
+    return std::all_of(headers.begin() + static_cast<std::ptrdiff_t>(at),
+                       headers.begin() + static_cast<std::ptrdiff_t>(at + kSectionHeaderSize),
+                       [](std::uint8_t b) { return b == 0; });
+}
+
+bool Place(const Image& image, const std::vector<std::uint8_t>& headers, std::uint64_t size, Placement& p,
+           std::u16string& error) {
+    std::uint64_t rawSize = AlignUp(size, image.fileAlignment);
+    std::uint64_t va = 0, raw = 0;
+    p.overlayStart = image.EndOfSectionData();
+    if (FindRewritable(image, p)) {
+        const Section& rsrc = image.sections[*p.rewritten];
+        va = rsrc.virtualAddress;
+        raw = rsrc.pointerToRawData;
+    } else {
+        if (!HeaderRoomForSection(image, headers)) {
+            error = u"The executable's headers have no room for a new resource section.";
+            return false;
+        }
+        const Section& last = image.sections.back();
+        va = AlignUp(std::uint64_t{last.virtualAddress} + last.VirtualSpan(), image.sectionAlignment);
+        raw = AlignUp(p.overlayStart, image.fileAlignment);
+    }
+    p.keepUntil = p.rewritten ? raw : p.overlayStart;
+    std::uint64_t end = raw + rawSize;
+    std::uint64_t vaEnd = AlignUp(va + size, image.sectionAlignment);
+    if (p.relocs) {
+        const Section& reloc = image.sections[*p.relocs];
+        p.relocRva = static_cast<std::uint32_t>(vaEnd);
+        p.relocPointer = static_cast<std::uint32_t>(end);
+        end += AlignUp(reloc.sizeOfRawData, image.fileAlignment);
+        vaEnd = AlignUp(vaEnd + reloc.VirtualSpan(), image.sectionAlignment);
+    }
+    p.newOverlayStart = end;
+    if (end + (image.fileSize - p.overlayStart) > 0xFFFFFFFFull || vaEnd > 0xFFFFFFFFull) {
+        error = u"The executable would grow beyond 4 GB.";
+        return false;
+    }
+    p.sectionRva = static_cast<std::uint32_t>(va);
+    p.sectionPointer = static_cast<std::uint32_t>(raw);
+    return true;
+}
+
+// The new file, written in order. Keeps the sum the header checksum needs as bytes pass.
+class Output {
+public:
+    bool Open(std::u16string_view path) {
+        file_ = platform::File::Create(path);
+        return file_.IsOpen();
+    }
+    void Close() { file_.Close(); }
+    std::uint64_t Position() const { return position_; }
+    bool Write(const std::uint8_t* bytes, std::size_t length);
+    bool PadTo(std::uint64_t position);
+    bool Copy(ByteSource& source, std::uint64_t offset, std::uint64_t length);
+    bool CopyUpdate(const ResourceData& data, std::uint32_t length);
+    bool Patch(std::uint64_t offset, std::uint32_t value);
+    // The standard image checksum: 16-bit words summed with end-around carry, plus the length.
+    std::uint32_t CheckSum() const;
+
+private:
+    bool WriteBuffer(std::size_t length) { return Write(buffer_.data(), length); }
+    std::uint8_t* Buffer() {
+        buffer_.resize(kCopyChunk);
+        return buffer_.data();
+    }
+
+    platform::File file_;
+    std::uint64_t position_ = 0;
+    std::uint64_t sum_ = 0;
+    std::vector<std::uint8_t> buffer_;
+};
+
+bool Output::Write(const std::uint8_t* bytes, std::size_t length) {
+    std::size_t i = 0;
+    if (length != 0 && position_ % 2 == 1) {
+        sum_ += std::uint64_t{bytes[i++]} << 8;
+    }
+    for (; i + 1 < length; i += 2) {
+        sum_ += Le16(bytes + i);
+    }
+    if (i < length) {
+        sum_ += bytes[i];
+    }
+    std::size_t done = 0;
+    while (done < length) {
+        auto part = static_cast<std::uint32_t>(std::min<std::size_t>(length - done, kCopyChunk));
+        std::uint32_t written = 0;
+        if (!file_.Write(bytes + done, part, written) || written != part) {
+            return false;
+        }
+        done += part;
+    }
+    position_ += length;
+    return true;
+}
+
+bool Output::PadTo(std::uint64_t position) {
+    if (position < position_) {
+        return false;
+    }
+    std::uint8_t* zeros = Buffer();
+    std::memset(zeros, 0, kCopyChunk);
+    while (position_ < position) {
+        auto part = static_cast<std::size_t>(std::min<std::uint64_t>(position - position_, kCopyChunk));
+        if (!Write(zeros, part)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Output::Copy(ByteSource& source, std::uint64_t offset, std::uint64_t length) {
+    std::uint8_t* chunk = Buffer();
+    while (length > 0) {
+        auto part = static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyChunk));
+        if (!source.ReadAt(offset, chunk, part) || !WriteBuffer(part)) {
+            return false;
+        }
+        offset += part;
+        length -= part;
+    }
+    return true;
+}
+
+bool Output::CopyUpdate(const ResourceData& data, std::uint32_t length) {
+    if (data.path.empty()) {
+        return data.bytes.size() == length && Write(data.bytes.data(), length);
+    }
+    platform::File in = platform::File::OpenRead(data.path, platform::Share::Read);
+    if (!in.IsOpen() || !in.Seek(data.offset)) {
+        return false;
+    }
+    std::uint8_t* chunk = Buffer();
+    while (length > 0) {
+        std::uint32_t got = 0;
+        if (!in.Read(chunk, std::min(length, kCopyChunk), got) || got == 0 || !WriteBuffer(got)) {
+            return false;
+        }
+        length -= got;
+    }
+    return true;
+}
+
+bool Output::Patch(std::uint64_t offset, std::uint32_t value) {
+    std::uint8_t bytes[4];
+    PutLe32(bytes, value);
+    std::uint32_t written = 0;
+    return file_.Seek(offset) && file_.Write(bytes, 4, written) && written == 4;
+}
+
+std::uint32_t Output::CheckSum() const {
+    std::uint64_t sum = sum_;
+    while (sum >> 16) {
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    return static_cast<std::uint32_t>(sum + position_);
+}
+
+void PutSection(std::vector<std::uint8_t>& headers, std::uint64_t at, const Section& s) {
+    std::uint8_t* h = headers.data() + at;
+    std::memcpy(h, s.name, 8);
+    PutLe32(h + 8, s.virtualSize);
+    PutLe32(h + 12, s.virtualAddress);
+    PutLe32(h + 16, s.sizeOfRawData);
+    PutLe32(h + 20, s.pointerToRawData);
+    PutLe32(h + 36, s.characteristics);
+}
+
+// The section table as it will be: the resource section rewritten or added, relocations moved.
+std::vector<Section> NewSections(const Image& image, const Placement& p, std::uint64_t size) {
+    std::vector<Section> sections = image.sections;
+    Section* rsrc = nullptr;
+    if (p.rewritten) {
+        rsrc = &sections[*p.rewritten];
+    } else {
+        bool taken = std::any_of(sections.begin(), sections.end(),
+                                 [](const Section& s) { return std::memcmp(s.name, ".rsrc\0\0\0", 8) == 0; });
+        Section added;
+        std::memcpy(added.name, taken ? ".rsrc2\0\0" : ".rsrc\0\0\0", 8);
+        added.characteristics = kScnInitializedData | kScnMemRead;
+        rsrc = &sections.emplace_back(added);
+    }
+    rsrc->virtualSize = static_cast<std::uint32_t>(size);
+    rsrc->virtualAddress = p.sectionRva;
+    rsrc->sizeOfRawData = static_cast<std::uint32_t>(AlignUp(size, image.fileAlignment));
+    rsrc->pointerToRawData = p.sectionPointer;
+    if (p.relocs) {
+        Section& reloc = sections[*p.relocs];
+        reloc.virtualAddress = p.relocRva;
+        reloc.pointerToRawData = reloc.sizeOfRawData != 0 ? p.relocPointer : 0;
+    }
+    return sections;
+}
+
+void PatchOptionalHeader(const Image& image, const std::vector<Section>& sections, std::vector<std::uint8_t>& h) {
+    std::uint64_t imageEnd = 0, initialized = 0;
+    for (const Section& s : sections) {
+        imageEnd = std::max<std::uint64_t>(imageEnd, std::uint64_t{s.virtualAddress} + s.VirtualSpan());
+        if (s.characteristics & kScnInitializedData) {
+            initialized += s.sizeOfRawData;
+        }
+    }
+    PutLe32(h.data() + image.SizeOfImageOffset(), static_cast<std::uint32_t>(AlignUp(imageEnd, image.sectionAlignment)));
+    PutLe32(h.data() + image.SizeOfInitializedDataOffset(), static_cast<std::uint32_t>(initialized));
+    PutLe32(h.data() + image.CheckSumOffset(), 0);
+}
+
+void PatchHeaders(const Image& image, const Placement& p, std::uint64_t size, std::vector<std::uint8_t>& h) {
+    std::vector<Section> sections = NewSections(image, p, size);
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        PutSection(h, image.sectionTableOffset + kSectionHeaderSize * i, sections[i]);
+    }
+    PutLe16(h.data() + image.NumberOfSectionsOffset(), static_cast<std::uint16_t>(sections.size()));
+    PutLe32(h.data() + image.DirectoryOffset(kDirectoryResources), p.sectionRva);
+    PutLe32(h.data() + image.DirectoryOffset(kDirectoryResources) + 4, static_cast<std::uint32_t>(size));
+    DataDirectory relocs = image.Directory(kDirectoryRelocations);
+    if (p.relocs && relocs.size != 0) {
+        std::uint32_t oldRva = image.sections[*p.relocs].virtualAddress;
+        PutLe32(h.data() + image.DirectoryOffset(kDirectoryRelocations), p.relocRva + (relocs.rva - oldRva));
+    }
+    if (image.pointerToSymbolTable != 0 && image.pointerToSymbolTable >= p.overlayStart) {
+        PutLe32(h.data() + image.PointerToSymbolTableOffset(),
+                static_cast<std::uint32_t>(image.pointerToSymbolTable - p.overlayStart + p.newOverlayStart));
+    }
+    PatchOptionalHeader(image, sections, h);
+}
+
+bool WriteSection(Output& out, FileSource& source, const SectionPlan& plan, std::uint64_t start) {
+    if (!out.Write(plan.head.data(), plan.head.size())) {
+        return false;
+    }
+    for (const SectionBlob& blob : plan.blobs) {
+        if (!out.PadTo(start + blob.offset)) {
+            return false;
+        }
+        bool copied = blob.data.update != nullptr ? out.CopyUpdate(*blob.data.update, blob.data.size)
+                                                  : out.Copy(source, blob.data.fileOffset, blob.data.size);
+        if (!copied) {
+            return false;
+        }
+    }
+    return out.PadTo(start + plan.size);
+}
+
+bool WriteAll(Output& out, FileSource& source, const Image& image, const Placement& p, const SectionPlan& plan,
+              const std::vector<std::uint8_t>& headers) {
+    if (!out.Write(headers.data(), headers.size()) ||
+        !out.Copy(source, headers.size(), p.keepUntil - headers.size()) || !out.PadTo(p.sectionPointer) ||
+        !WriteSection(out, source, plan, p.sectionPointer) ||
+        !out.PadTo(AlignUp(out.Position(), image.fileAlignment))) {
+        return false;
+    }
+    if (p.relocs) {
+        const Section& reloc = image.sections[*p.relocs];
+        if (!out.Copy(source, reloc.pointerToRawData, reloc.sizeOfRawData) || !out.PadTo(p.newOverlayStart)) {
+            return false;
+        }
+    }
+    if (!out.PadTo(p.newOverlayStart) || !out.Copy(source, p.overlayStart, image.fileSize - p.overlayStart)) {
+        return false;
+    }
+    return image.checkSum == 0 || out.Patch(image.CheckSumOffset(), out.CheckSum());
+}
+
+} // namespace
+
+bool WriteWithResources(FileSource& source, const Image& image, const ResourceTree& tree, std::u16string_view target,
+                        std::u16string& error) {
+    std::uint64_t size = PlanSection(tree, 0).size;
+    if (size >= kMaxSection) {
+        error = u"The resources would need a section of 2 GB or more.";
+        return false;
+    }
+    std::vector<std::uint8_t> headers(image.sizeOfHeaders);
+    Placement placement;
+    if (!source.ReadAt(0, headers.data(), headers.size()) || !Place(image, headers, size, placement, error)) {
+        if (error.empty()) {
+            error = u"The executable could not be read.";
+        }
+        return false;
+    }
+    PatchHeaders(image, placement, size, headers);
+    SectionPlan plan = PlanSection(tree, placement.sectionRva);
+    Output out;
+    if (!out.Open(target)) {
+        error = u"The new executable could not be created beside the old one.";
+        return false;
+    }
+    if (!WriteAll(out, source, image, placement, plan, headers)) {
+        error = u"The new executable could not be written (a disk full, or a resource file that changed?).";
+        return false;
+    }
+    return true;
+}
+
+} // namespace pe

@@ -1,0 +1,1 @@
+// Windows only: placeholder until the loader comparison is written.
