@@ -8,7 +8,9 @@ namespace {
 
 constexpr std::uint32_t kHighBit = 0x80000000u;
 
-std::uint64_t Align8(std::uint64_t v) { return (v + 7) & ~std::uint64_t{7}; }
+std::uint64_t Align8(std::uint64_t v) {
+    return (v + 7) & ~std::uint64_t{7};
+}
 
 class Planner {
 public:
@@ -124,6 +126,8 @@ SectionPlan Planner::Plan() {
 
 } // namespace
 
-SectionPlan PlanSection(const ResourceTree& tree, std::uint32_t rva) { return Planner(tree, rva).Plan(); }
+SectionPlan PlanSection(const ResourceTree& tree, std::uint32_t rva) {
+    return Planner(tree, rva).Plan();
+}
 
 } // namespace pe

@@ -14,8 +14,7 @@ namespace {
 
 constexpr std::uint64_t kMaxResource = 0x7FFFFFFFull;
 
-bool OpenImage(std::u16string_view path, FileSource& source, Image& image, ResourceTree& tree,
-               std::u16string& error) {
+bool OpenImage(std::u16string_view path, FileSource& source, Image& image, ResourceTree& tree, std::u16string& error) {
     if (!source.Open(path)) {
         error = u"The executable could not be opened.";
         return false;
@@ -116,8 +115,7 @@ bool ReadResource(std::u16string_view exePath, const ResourceKey& type, const Re
     FileSource source;
     Image image;
     ResourceTree tree;
-    return OpenImage(exePath, source, image, tree, error) &&
-           ReadFound(source, tree, type, name, language, data, error);
+    return OpenImage(exePath, source, image, tree, error) && ReadFound(source, tree, type, name, language, data, error);
 }
 
 bool ReadResourceFromImage(std::span<const std::uint8_t> file, const ResourceKey& type, const ResourceKey& name,

@@ -18,6 +18,16 @@ struct RawEntry {
     std::uint32_t target = 0; // a subdirectory or a data entry, relative to the tree's start
 };
 
+bool HasDuplicates(const std::vector<RawEntry>& entries) {
+    std::vector<const ResourceKey*> keys;
+    for (const RawEntry& e : entries) {
+        keys.push_back(&e.key);
+    }
+    std::sort(keys.begin(), keys.end(), [](const ResourceKey* a, const ResourceKey* b) { return KeyLess(*a, *b); });
+    return std::adjacent_find(keys.begin(), keys.end(),
+                              [](const ResourceKey* a, const ResourceKey* b) { return *a == *b; }) != keys.end();
+}
+
 // The tree's bytes: from the directory's start to the end of its section's file-backed bytes.
 class TreeReader {
 public:
@@ -111,12 +121,8 @@ bool TreeReader::ReadDirectory(std::uint32_t offset, int level, std::vector<RawE
         entry.target = target & ~kHighBit;
         entries.push_back(std::move(entry));
     }
-    for (std::size_t i = 1; i < entries.size(); ++i) {
-        for (std::size_t j = 0; j < i; ++j) {
-            if (entries[j].key == entries[i].key) {
-                return Fail(u"A resource directory lists the same entry twice.");
-            }
-        }
+    if (HasDuplicates(entries)) {
+        return Fail(u"A resource directory lists the same entry twice.");
     }
     return true;
 }
@@ -261,7 +267,8 @@ void AddOrReplace(ResourceTree& tree, const ResourceKey& type, const ResourceKey
         nameNode = &typeNode->names.emplace_back(NameNode{name, {}});
     }
     auto& languages = nameNode->languages;
-    auto it = std::find_if(languages.begin(), languages.end(), [&](const LanguageNode& l) { return l.language == language; });
+    auto it =
+        std::find_if(languages.begin(), languages.end(), [&](const LanguageNode& l) { return l.language == language; });
     if (it == languages.end()) {
         languages.push_back(LanguageNode{language, 0, data});
     } else {
@@ -302,9 +309,8 @@ const LanguageNode* FindInTree(const ResourceTree& tree, const ResourceKey& type
             return found;
         }
     }
-    return &*std::min_element(languages.begin(), languages.end(), [](const LanguageNode& a, const LanguageNode& b) {
-        return a.language < b.language;
-    });
+    return &*std::min_element(languages.begin(), languages.end(),
+                              [](const LanguageNode& a, const LanguageNode& b) { return a.language < b.language; });
 }
 
 } // namespace pe

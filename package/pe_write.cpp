@@ -20,7 +20,9 @@ namespace {
 constexpr std::uint64_t kMaxSection = 0x80000000ull;
 constexpr std::uint32_t kCopyChunk = 1u << 20;
 
-std::uint64_t AlignUp(std::uint64_t v, std::uint32_t alignment) { return (v + alignment - 1) / alignment * alignment; }
+std::uint64_t AlignUp(std::uint64_t v, std::uint32_t alignment) {
+    return (v + alignment - 1) / alignment * alignment;
+}
 
 // Where everything goes in the new file.
 struct Placement {
@@ -30,15 +32,15 @@ struct Placement {
     std::uint32_t sectionPointer = 0;
     std::uint32_t relocRva = 0;
     std::uint32_t relocPointer = 0;
-    std::uint64_t keepUntil = 0;     // source bytes copied unchanged: [0, keepUntil)
-    std::uint64_t overlayStart = 0;  // source bytes [overlayStart, fileSize) go at the end
+    std::uint64_t keepUntil = 0;    // source bytes copied unchanged: [0, keepUntil)
+    std::uint64_t overlayStart = 0; // source bytes [overlayStart, fileSize) go at the end
     std::uint64_t newOverlayStart = 0;
 };
 
 bool IsRelocationSection(const Image& image, const Section& s) {
     DataDirectory relocs = image.Directory(kDirectoryRelocations);
-    bool holdsDirectory = relocs.size != 0 && relocs.rva >= s.virtualAddress &&
-                          relocs.rva - s.virtualAddress < s.VirtualSpan();
+    bool holdsDirectory =
+        relocs.size != 0 && relocs.rva >= s.virtualAddress && relocs.rva - s.virtualAddress < s.VirtualSpan();
     return holdsDirectory || std::memcmp(s.name, ".reloc\0\0", 8) == 0;
 }
 
@@ -290,7 +292,8 @@ void PatchOptionalHeader(const Image& image, const std::vector<Section>& section
             initialized += s.sizeOfRawData;
         }
     }
-    PutLe32(h.data() + image.SizeOfImageOffset(), static_cast<std::uint32_t>(AlignUp(imageEnd, image.sectionAlignment)));
+    PutLe32(h.data() + image.SizeOfImageOffset(),
+            static_cast<std::uint32_t>(AlignUp(imageEnd, image.sectionAlignment)));
     PutLe32(h.data() + image.SizeOfInitializedDataOffset(), static_cast<std::uint32_t>(initialized));
     PutLe32(h.data() + image.CheckSumOffset(), 0);
 }
@@ -334,9 +337,8 @@ bool WriteSection(Output& out, FileSource& source, const SectionPlan& plan, std:
 
 bool WriteAll(Output& out, FileSource& source, const Image& image, const Placement& p, const SectionPlan& plan,
               const std::vector<std::uint8_t>& headers) {
-    if (!out.Write(headers.data(), headers.size()) ||
-        !out.Copy(source, headers.size(), p.keepUntil - headers.size()) || !out.PadTo(p.sectionPointer) ||
-        !WriteSection(out, source, plan, p.sectionPointer) ||
+    if (!out.Write(headers.data(), headers.size()) || !out.Copy(source, headers.size(), p.keepUntil - headers.size()) ||
+        !out.PadTo(p.sectionPointer) || !WriteSection(out, source, plan, p.sectionPointer) ||
         !out.PadTo(AlignUp(out.Position(), image.fileAlignment))) {
         return false;
     }

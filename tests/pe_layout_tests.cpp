@@ -37,14 +37,17 @@ Patched Patch(const TempDir& dir, const std::string& sample) {
     p.old = ReadHeaders(p.before);
     p.now = ReadHeaders(p.after);
     Bytes data;
-    EXPECT_TRUE(pe::ReadResource(path, ResourceKey::Name(u"RT_RCDATA"), ResourceKey::Name(u"PACKAGE"), {}, data, error));
+    EXPECT_TRUE(
+        pe::ReadResource(path, ResourceKey::Name(u"RT_RCDATA"), ResourceKey::Name(u"PACKAGE"), {}, data, error));
     EXPECT_EQ(data, big.data.bytes);
     EXPECT_TRUE(pe::ReadResource(path, ResourceKey::Id(2), ResourceKey::Id(251), {}, data, error));
     EXPECT_EQ(data, bitmap.data.bytes);
     return p;
 }
 
-std::uint64_t AlignUp(std::uint64_t v, std::uint32_t a) { return (v + a - 1) / a * a; }
+std::uint64_t AlignUp(std::uint64_t v, std::uint32_t a) {
+    return (v + a - 1) / a * a;
+}
 
 Bytes RawBytes(const Bytes& file, const SectionHeader& s) {
     return Bytes(file.begin() + s.pointerToRawData, file.begin() + s.pointerToRawData + s.sizeOfRawData);
@@ -65,8 +68,8 @@ void ExpectSoundHeaders(const Patched& p) {
         EXPECT_EQ(s.sizeOfRawData % h.fileAlignment, 0u) << s.name;
         EXPECT_LE(std::uint64_t{s.pointerToRawData} + s.sizeOfRawData, p.after.size()) << s.name;
         if (i > 0) {
-            EXPECT_GE(s.virtualAddress, AlignUp(h.sections[i - 1].virtualAddress + h.sections[i - 1].virtualSize,
-                                                h.sectionAlignment));
+            EXPECT_GE(s.virtualAddress,
+                      AlignUp(h.sections[i - 1].virtualAddress + h.sections[i - 1].virtualSize, h.sectionAlignment));
         }
         if (s.virtualAddress == rsrcRva) {
             found = true;
@@ -202,8 +205,8 @@ TEST(PeLayout, DirectoryInsideASection) {
         Patched p = Patch(dir, std::string("inside") + bits + ".exe");
         ExpectSoundHeaders(p);
         ASSERT_EQ(p.now.sections.size(), p.old.sections.size() + 1);
-        EXPECT_TRUE(std::equal(p.before.begin() + p.old.sizeOfHeaders, p.before.end(),
-                               p.after.begin() + p.old.sizeOfHeaders));
+        EXPECT_TRUE(
+            std::equal(p.before.begin() + p.old.sizeOfHeaders, p.before.end(), p.after.begin() + p.old.sizeOfHeaders));
     }
 }
 

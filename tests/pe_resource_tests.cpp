@@ -29,7 +29,9 @@ pe::ResourceUpdate Update(ResourceKey type, ResourceKey name, Bytes bytes, std::
     return u;
 }
 
-Bytes Text(std::string_view s) { return Bytes(s.begin(), s.end()); }
+Bytes Text(std::string_view s) {
+    return Bytes(s.begin(), s.end());
+}
 
 void Apply(const std::u16string& path, const std::vector<pe::ResourceUpdate>& updates) {
     std::u16string error;
@@ -156,16 +158,15 @@ TEST(PeNames, StoredInTheLoadersOrder) {
     }
     const Directory& root = dirs.front();
     EXPECT_EQ(root.names, std::vector<std::u16string>({u"RT_RCDATA"})) << "the type is upper-cased onto the old one";
-    auto rcdata = std::find_if(dirs.begin(), dirs.end(), [](const Directory& d) {
-        return d.level == 1 && d.names.size() > 5;
-    });
+    auto rcdata =
+        std::find_if(dirs.begin(), dirs.end(), [](const Directory& d) { return d.level == 1 && d.names.size() > 5; });
     ASSERT_NE(rcdata, dirs.end());
     EXPECT_EQ(rcdata->names, std::vector<std::u16string>({u"A", u"AA", u"AB", u"A_", u"A_B", u"B", u"RT_RCDATA",
                                                           u"RT_RCDATAX", u"Z", u"ZZ", u"\u00c9T\u00c9"}));
     EXPECT_EQ(rcdata->idKeys, std::vector<std::uint32_t>({1, 2, 300}));
 
-    for (const char16_t* name : {u"A", u"AA", u"ab", u"A_", u"a_b", u"B", u"RT_RCDATA", u"rt_rcdatax", u"Z", u"zZ",
-                                 u"\u00e9t\u00e9", u"#2"}) {
+    for (const char16_t* name :
+         {u"A", u"AA", u"ab", u"A_", u"a_b", u"B", u"RT_RCDATA", u"rt_rcdatax", u"Z", u"zZ", u"\u00e9t\u00e9", u"#2"}) {
         Bytes data;
         std::u16string error;
         EXPECT_TRUE(pe::ReadResource(path, kRcData, ResourceKey::Name(name), {}, data, error))
@@ -185,8 +186,9 @@ TEST(PeNames, ExistingNamesKeptAsTheyAre) {
     Bytes file = ReadBytes(path);
     std::vector<Directory> dirs = WalkDirectories(file);
     // The text type's only name, Z, becomes z: still a sound directory.
-    auto textType = std::find_if(dirs.begin(), dirs.end(),
-                                 [](const Directory& d) { return d.level == 1 && d.names == std::vector<std::u16string>{u"Z"}; });
+    auto textType = std::find_if(dirs.begin(), dirs.end(), [](const Directory& d) {
+        return d.level == 1 && d.names == std::vector<std::u16string>{u"Z"};
+    });
     ASSERT_NE(textType, dirs.end());
     PutU16(file, textType->nameOffsets[0] + 2, u'z');
     testing_support::WriteBytes(path, file);
@@ -271,7 +273,8 @@ TEST(PeData, FromFileRange) {
     u.data.length = 9000;
     Apply(path, {u});
     Bytes expected = testing_support::Pattern(10000);
-    EXPECT_EQ(Read(path, ResourceKey::Id(2), ResourceKey::Id(251)), Bytes(expected.begin() + 14, expected.begin() + 9014));
+    EXPECT_EQ(Read(path, ResourceKey::Id(2), ResourceKey::Id(251)),
+              Bytes(expected.begin() + 14, expected.begin() + 9014));
 
     Bytes before = ReadBytes(path);
     std::u16string error;

@@ -64,8 +64,8 @@ struct Directory {
     int level = 0;
     std::uint16_t named = 0, ids = 0;
     std::uint16_t major = 0, minor = 0;
-    std::vector<std::u16string> names; // text keys, in order
-    std::vector<std::uint32_t> idKeys; // number keys, in order
+    std::vector<std::u16string> names;     // text keys, in order
+    std::vector<std::uint32_t> idKeys;     // number keys, in order
     std::vector<std::size_t> nameOffsets;  // file offsets of the text keys' length words
     std::vector<std::size_t> entryOffsets; // file offsets of the 8-byte entries
     std::vector<std::uint32_t> dataRvas;   // for the language level: the data entries' addresses
