@@ -33,7 +33,7 @@ public:
     bool Release();
 
 private:
-    void* module_ = nullptr;
+    [[maybe_unused]] void* module_ = nullptr; // unused where there is no loader
 };
 
 // Sets a window's text from 8-bit text in the system's ANSI code page. False without windows.

@@ -129,3 +129,23 @@ std::u16string StoredForm(std::u16string path) {
     return path;
 }
 } // namespace testing_support
+
+namespace testing_support {
+std::u16string SourceFile(std::u16string_view relative) {
+    std::string top = TARVELO_SOURCE_DIR;
+    std::u16string path(top.begin(), top.end());
+    path += u'/';
+    path += relative;
+#ifdef _WIN32
+    if (!path.empty() && path[0] == u'/') {
+        path = u"Z:" + path;
+    }
+    for (char16_t& c : path) {
+        if (c == u'/') {
+            c = u'\\';
+        }
+    }
+#endif
+    return path;
+}
+} // namespace testing_support

@@ -57,6 +57,10 @@ std::u16string ReadText(const Bytes& bytes, std::size_t offset);
 } // namespace testing_support
 
 namespace testing_support {
+// A file of the source tree (e.g. u"tests/data/pe/x.exe"), as a path this program can open; under
+// Wine the source tree is reached through drive Z:.
+std::u16string SourceFile(std::u16string_view relative);
+
 // A host path as a package stores it: with backslash separators.
 std::u16string StoredForm(std::u16string path);
 } // namespace testing_support

@@ -1,0 +1,354 @@
+// Making installers: the template copied, the package and the sidebar bitmap stored as resources,
+// and the package read back from the installer, with both the platform's functions (under Wine)
+// and the project's own editor.
+#include "package/installer.h"
+#include "package/package.h"
+#include "platform/text.h"
+#include "tests/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
+using namespace testing_support;
+
+namespace {
+
+const pe::ResourceKey kPackageType = pe::ResourceKey::Name(u"RT_RCDATA");
+const pe::ResourceKey kPackageName = pe::ResourceKey::Name(u"ORBDATA");
+const pe::ResourceKey kBitmapType = pe::ResourceKey::Id(pe::kTypeBitmap);
+const pe::ResourceKey kSidebar = pe::ResourceKey::Id(251);
+
+// A bottom-up 24-bit .bmp file with no colour table.
+Bytes MakeBitmap(std::uint32_t width, std::uint32_t height, std::uint8_t seed) {
+    std::uint32_t row = (width * 3 + 3) & ~3u;
+    std::uint32_t pixels = row * height;
+    ByteWriter w;
+    w.Raw({'B', 'M'}).U32(14 + 40 + pixels).U32(0).U32(14 + 40);
+    w.U32(40).U32(width).U32(height).Raw({1, 0, 24, 0}).U32(0).U32(pixels).U32(2835).U32(2835).U32(0).U32(0);
+    w.Raw(Pattern(pixels, seed));
+    return w.Data();
+}
+
+Bytes Resource(const std::u16string& exe, const pe::ResourceKey& type, const pe::ResourceKey& name) {
+    Bytes data;
+    std::u16string error;
+    EXPECT_TRUE(pe::ReadResource(exe, type, name, pe::kLanguageEnglishUS, data, error)) << platform::ToUtf8(error);
+    return data;
+}
+
+class InstallerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sources = {File(u"app.exe", 5000, 1), File(u"readme.txt", 0), File(u"eula.txt", 120, 2),
+                   File(u"data.bin", 9000, 3)};
+        for (const auto& s : sources) {
+            ASSERT_TRUE(writer.AddFile(s.c_str(), 30));
+        }
+        writer.SetProgramName(u"Notes");
+        packagePath = dir.File(u"temp.dat");
+        ASSERT_TRUE(writer.Write(packagePath.c_str(), nullptr));
+        templatePath = dir.File(u"Template.exe");
+        WriteBytes(templatePath, ReadBytes(SourceFile(u"tests/data/pe/rsrc-reloc32.exe")));
+    }
+    std::u16string File(std::u16string_view name, std::size_t size, std::uint8_t seed = 0) {
+        std::u16string path = dir.File(name);
+        WriteBytes(path, Pattern(size, seed));
+        return path;
+    }
+    // Every member of the package stored in `installer` equals its source file.
+    void ExpectMembersBack(const std::u16string& installer) {
+        Bytes stored = Resource(installer, kPackageType, kPackageName);
+        EXPECT_EQ(stored, ReadBytes(packagePath));
+        Package reader;
+        ASSERT_TRUE(reader.OpenImage(stored.data(), static_cast<std::uint32_t>(stored.size())));
+        ASSERT_EQ(reader.GetCount(), sources.size());
+        for (std::size_t i = 0; i < sources.size(); ++i) {
+            std::u16string out = dir.File(u"extracted");
+            ASSERT_TRUE(reader.ExtractToFile(static_cast<std::int32_t>(i), out.c_str()));
+            EXPECT_EQ(ReadBytes(out), ReadBytes(sources[i])) << i;
+        }
+    }
+
+    TempDir dir;
+    std::vector<std::u16string> sources;
+    Package writer;
+    std::u16string packagePath;
+    std::u16string templatePath;
+    PortablePatcher portable{false};
+};
+
+TEST_F(InstallerTest, ThePackageGoesInByteForByteAndEveryOtherResourceStays) {
+    std::vector<pe::ResourceInfo> before, after;
+    std::u16string error;
+    ASSERT_TRUE(pe::ListResources(templatePath, before, error));
+
+    std::u16string installer = dir.File(u"Setup.exe");
+    Package package;
+    ASSERT_TRUE(package.MakeInstaller(templatePath.c_str(), packagePath.c_str(), installer.c_str(), portable));
+    ExpectMembersBack(installer);
+
+    ASSERT_TRUE(pe::ListResources(installer, after, error));
+    EXPECT_EQ(after.size(), before.size() + 1);
+    for (const pe::ResourceInfo& r : before) {
+        Bytes a, b;
+        ASSERT_TRUE(pe::ReadResource(templatePath, r.type, r.name, r.language, a, error));
+        ASSERT_TRUE(pe::ReadResource(installer, r.type, r.name, r.language, b, error));
+        EXPECT_EQ(a, b);
+    }
+
+    // The package can be read back from the installer itself, as the installer does.
+    Package reader;
+    ASSERT_TRUE(reader.OpenModule(installer.c_str(), nullptr)) << platform::ToUtf8(reader.LastError());
+    EXPECT_EQ(reader.GetCount(), 4u);
+    EXPECT_EQ(std::u16string(FieldText(reader.GetHeader().programName)), u"Notes");
+    Bytes buffer(10);
+    EXPECT_FALSE(reader.ReadMember(0, buffer.data(), 10)); // the module's bytes are gone
+    EXPECT_EQ(reader.LastError(), u"No ORB file opened");
+}
+
+TEST_F(InstallerTest, AnEntryFilterStopsTheTableWhereItSays) {
+    std::u16string installer = dir.File(u"Setup.exe");
+    Package package;
+    ASSERT_TRUE(package.MakeInstaller(templatePath.c_str(), packagePath.c_str(), installer.c_str(), portable));
+    int seen = 0;
+    EntryFilter stopAtThird = [&](const PackageEntry&) -> std::uint8_t { return ++seen == 3 ? 1 : 0; };
+    Package reader;
+    ASSERT_TRUE(reader.OpenModule(installer.c_str(), stopAtThird));
+    EXPECT_EQ(reader.GetCount(), 2u);
+    EXPECT_EQ(reader.GetHeader().count, 4u);
+
+    EXPECT_FALSE(reader.OpenModule(templatePath.c_str(), nullptr)); // no package in it
+    EXPECT_EQ(reader.LastError(), u"FindResource failed");
+    EXPECT_FALSE(reader.OpenModule(dir.File(u"missing.exe").c_str(), nullptr));
+    EXPECT_EQ(reader.LastError(), u"FindResource failed");
+}
+
+TEST_F(InstallerTest, FailuresBeforeAndAfterTheCopy) {
+    Package package;
+    std::u16string installer = dir.File(u"Setup.exe");
+    EXPECT_FALSE(package.MakeInstaller(dir.File(u"missing.exe").c_str(), packagePath.c_str(), installer.c_str(),
+                                       portable));
+    EXPECT_EQ(package.LastError(), u"");
+    EXPECT_FALSE(Exists(installer));
+    EXPECT_FALSE(package.MakeInstaller(nullptr, packagePath.c_str(), installer.c_str(), portable));
+
+    // An empty package: the copy stays a plain template.
+    std::u16string empty = File(u"empty.dat", 0);
+    EXPECT_FALSE(package.MakeInstaller(templatePath.c_str(), empty.c_str(), installer.c_str(), portable));
+    EXPECT_EQ(package.LastError(), u"");
+    EXPECT_EQ(ReadBytes(installer), ReadBytes(templatePath));
+
+    std::u16string other = dir.File(u"Other.exe");
+    EXPECT_FALSE(package.MakeInstaller(templatePath.c_str(), dir.File(u"gone.dat").c_str(), other.c_str(), portable));
+    EXPECT_EQ(std::u16string(package.TakeLastError()), u"Could not allocate memory for dat file");
+}
+
+TEST_F(InstallerTest, AnExistingInstallerIsReplacedOnlyWhenAllowed) {
+    std::u16string installer = File(u"Setup.exe", 77);
+    Package package;
+    EXPECT_FALSE(package.MakeInstaller(templatePath.c_str(), packagePath.c_str(), installer.c_str(), portable));
+    EXPECT_EQ(ReadBytes(installer), Pattern(77));
+
+    PortablePatcher replacing(true);
+    ASSERT_TRUE(package.MakeInstaller(templatePath.c_str(), packagePath.c_str(), installer.c_str(), replacing));
+    ExpectMembersBack(installer);
+}
+
+TEST_F(InstallerTest, ASignedTemplateIsRefusedAndStaysAPlainCopy) {
+    std::u16string signedTemplate = SourceFile(u"tests/data/pe/signed32.exe");
+    std::u16string installer = dir.File(u"Setup.exe");
+    Package package;
+    EXPECT_FALSE(package.MakeInstaller(signedTemplate.c_str(), packagePath.c_str(), installer.c_str(), portable));
+    EXPECT_EQ(package.LastError(), u"Could not open the resource fork of the destination exe file.");
+    EXPECT_FALSE(portable.Detail().empty());
+    EXPECT_EQ(ReadBytes(installer), ReadBytes(signedTemplate));
+}
+
+TEST_F(InstallerTest, TheSidebarBitmapIsStoredWithoutItsFileHeaderAndReplacedTheSecondTime) {
+    std::u16string installer = dir.File(u"Setup.exe");
+    Package package;
+    ASSERT_TRUE(package.MakeInstaller(templatePath.c_str(), packagePath.c_str(), installer.c_str(), portable));
+
+    Bytes first = MakeBitmap(128, 280, 1);
+    ASSERT_EQ(first.size(), 107574u);
+    std::u16string bmp = dir.File(u"side.bmp");
+    WriteBytes(bmp, first);
+    ASSERT_TRUE(package.StoreBitmap(installer.c_str(), bmp.c_str(), kSidebar, portable));
+    Bytes stored = Resource(installer, kBitmapType, kSidebar);
+    ASSERT_EQ(stored.size(), 107560u);
+    EXPECT_EQ(Bytes(stored.begin(), stored.begin() + 40), Bytes(first.begin() + 14, first.begin() + 54));
+
+    Bytes second = MakeBitmap(128, 280, 9);
+    WriteBytes(bmp, second);
+    ASSERT_TRUE(package.StoreBitmap(installer.c_str(), bmp.c_str(), kSidebar, portable));
+    EXPECT_EQ(Resource(installer, kBitmapType, kSidebar), Bytes(second.begin() + 14, second.end()));
+    std::vector<pe::ResourceInfo> all;
+    std::u16string error;
+    ASSERT_TRUE(pe::ListResources(installer, all, error));
+    int sidebars = 0;
+    for (const auto& r : all) {
+        sidebars += r.type == kBitmapType && r.name == kSidebar;
+    }
+    EXPECT_EQ(sidebars, 1);
+    ExpectMembersBack(installer); // the package is untouched by the bitmap
+}
+
+TEST_F(InstallerTest, BitmapFilesThatCannotBeSidebarsAreRefused) {
+    std::u16string installer = dir.File(u"Setup.exe");
+    Package package;
+    ASSERT_TRUE(package.MakeInstaller(templatePath.c_str(), packagePath.c_str(), installer.c_str(), portable));
+    Bytes before = ReadBytes(installer);
+
+    std::u16string header = dir.File(u"header.bmp");
+    WriteBytes(header, Bytes{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    EXPECT_FALSE(package.StoreBitmap(installer.c_str(), header.c_str(), kSidebar, portable));
+    EXPECT_EQ(std::u16string(package.TakeLastError()), u"The bitmap file holds nothing after its file header");
+
+    std::u16string png = dir.File(u"side.png");
+    WriteBytes(png, Pattern(500));
+    EXPECT_FALSE(package.StoreBitmap(installer.c_str(), png.c_str(), kSidebar, portable));
+    EXPECT_EQ(std::u16string(package.TakeLastError()), u"The file is not a bitmap (it does not start with \"BM\")");
+
+    EXPECT_FALSE(package.StoreBitmap(installer.c_str(), dir.File(u"none.bmp").c_str(), kSidebar, portable));
+    EXPECT_EQ(std::u16string(package.TakeLastError()), u"Could not allocate memory for dat file");
+    EXPECT_FALSE(package.StoreBitmap(installer.c_str(), nullptr, kSidebar, portable));
+    EXPECT_EQ(ReadBytes(installer), before);
+}
+
+TEST_F(InstallerTest, APackageOfTensOfMegabytesComesBackEqual) {
+    std::u16string big = File(u"big.bin", 24 * 1024 * 1024, 5);
+    Package package;
+    ASSERT_TRUE(package.AddFile(big.c_str(), 30));
+    ASSERT_TRUE(package.AddFile(sources[2].c_str(), FLAG_EULA));
+    std::u16string bigPackage = dir.File(u"big.dat");
+    ASSERT_TRUE(package.Write(bigPackage.c_str(), nullptr));
+    std::u16string installer = dir.File(u"Setup.exe");
+    ASSERT_TRUE(package.MakeInstaller(templatePath.c_str(), bigPackage.c_str(), installer.c_str(), portable));
+    EXPECT_EQ(Resource(installer, kPackageType, kPackageName), ReadBytes(bigPackage));
+}
+
+#ifdef _WIN32
+
+// What the platform's loader finds in an executable: the bytes of one resource.
+Bytes LoaderResource(const std::u16string& exe, const pe::ResourceKey& type, const pe::ResourceKey& name,
+                     std::uint16_t language) {
+    std::wstring path(exe.begin(), exe.end());
+    HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    EXPECT_NE(module, nullptr);
+    if (!module) {
+        return {};
+    }
+    std::wstring typeText(type.name.begin(), type.name.end()), nameText(name.name.begin(), name.name.end());
+    HRSRC found = FindResourceExW(module, type.IsName() ? typeText.c_str() : MAKEINTRESOURCEW(type.id),
+                                  name.IsName() ? nameText.c_str() : MAKEINTRESOURCEW(name.id), language);
+    Bytes bytes;
+    if (found) {
+        auto* data = static_cast<const std::uint8_t*>(LockResource(LoadResource(module, found)));
+        bytes.assign(data, data + SizeofResource(module, found));
+    }
+    FreeLibrary(module);
+    EXPECT_NE(found, nullptr);
+    return bytes;
+}
+
+TEST_F(InstallerTest, ThePlatformAndTheOwnEditorGiveTheSameResources) {
+    std::u16string bmp = dir.File(u"side.bmp");
+    WriteBytes(bmp, MakeBitmap(128, 280, 4));
+    std::u16string byPlatform = dir.File(u"platform.exe");
+    std::u16string byEditor = dir.File(u"editor.exe");
+    PlatformPatcher platformPatcher;
+    Package package;
+    ASSERT_TRUE(package.MakeInstaller(templatePath.c_str(), packagePath.c_str(), byPlatform.c_str(), platformPatcher));
+    ASSERT_TRUE(package.StoreBitmap(byPlatform.c_str(), bmp.c_str(), kSidebar, platformPatcher));
+    ASSERT_TRUE(package.MakeInstaller(templatePath.c_str(), packagePath.c_str(), byEditor.c_str(), portable));
+    ASSERT_TRUE(package.StoreBitmap(byEditor.c_str(), bmp.c_str(), kSidebar, portable));
+
+    std::vector<pe::ResourceInfo> platformList, editorList;
+    std::u16string error;
+    ASSERT_TRUE(pe::ListResources(byPlatform, platformList, error)) << platform::ToUtf8(error);
+    ASSERT_TRUE(pe::ListResources(byEditor, editorList, error));
+    ASSERT_EQ(platformList.size(), editorList.size());
+    for (std::size_t i = 0; i < editorList.size(); ++i) {
+        const pe::ResourceInfo& r = editorList[i];
+        EXPECT_TRUE(platformList[i].type == r.type && platformList[i].name == r.name &&
+                    platformList[i].language == r.language);
+        Bytes fromPlatform = LoaderResource(byPlatform, r.type, r.name, r.language);
+        EXPECT_EQ(LoaderResource(byEditor, r.type, r.name, r.language), fromPlatform);
+        EXPECT_EQ(fromPlatform.size(), r.size);
+    }
+    EXPECT_EQ(LoaderResource(byEditor, kPackageType, kPackageName, 1033), ReadBytes(packagePath));
+}
+
+// The installer's own side: a copy of this test program carrying a package reads it from its own
+// resources and extracts every member (see main below).
+TEST_F(InstallerTest, AnInstallerReadsItsOwnPackage) {
+    wchar_t self[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    std::u16string selfPath(self, self + std::wcslen(self));
+    std::u16string installer = dir.File(u"SelfSetup.exe");
+    PlatformPatcher platformPatcher;
+    Package package;
+    ASSERT_TRUE(package.MakeInstaller(selfPath.c_str(), packagePath.c_str(), installer.c_str(), platformPatcher));
+
+    std::u16string out = dir.File(u"out");
+    std::filesystem::create_directories(std::filesystem::path(out));
+    std::wstring command = L"\"" + std::wstring(installer.begin(), installer.end()) + L"\" --read-own-package \"" +
+                           std::wstring(out.begin(), out.end()) + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    WaitForSingleObject(pi.hProcess, 60000);
+    DWORD code = 99;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    ASSERT_EQ(code, 0u);
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        EXPECT_EQ(ReadBytes(out + u"\\" + static_cast<char16_t>(u'0' + i)), ReadBytes(sources[i])) << i;
+    }
+}
+
+// Runs in the patched copy: opens the package from the program's own resources (both ways) and
+// extracts every member into the folder as 0, 1, 2, ...
+int ReadOwnPackage(const wchar_t* folder) {
+    Package viaOpen;
+    if (!viaOpen.Open(u"ORBDATA", 1)) {
+        return 2;
+    }
+    Package package;
+    if (!package.OpenResource(u"ORBDATA")) {
+        return 3;
+    }
+    std::u16string base(folder, folder + std::wcslen(folder));
+    for (std::uint32_t i = 0; i < package.GetCount(); ++i) {
+        std::u16string out = base + u"\\" + static_cast<char16_t>(u'0' + i);
+        if (!package.ExtractToFile(static_cast<std::int32_t>(i), out.c_str())) {
+            return 4;
+        }
+    }
+    return package.GetCount() == viaOpen.GetCount() ? 0 : 5;
+}
+
+#endif
+
+} // namespace
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+    int wargc = 0;
+    wchar_t** wargv = CommandLineToArgvW(GetCommandLineW(), &wargc);
+    if (wargc == 3 && std::wcscmp(wargv[1], L"--read-own-package") == 0) {
+        return ReadOwnPackage(wargv[2]);
+    }
+#endif
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
