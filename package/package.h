@@ -9,6 +9,7 @@
 #include "package/pe_resources.h"
 #include "package/records.h"
 #include "platform/file.h"
+#include "platform/module.h"
 
 #include <cstdint>
 #include <functional>
@@ -120,6 +121,8 @@ private:
     bool LoadFromFile(const char16_t* path, bool keepOpen);
     bool LoadFromImage(const std::uint8_t* bytes, std::uint32_t size, const EntryFilter* filter);
     void Refuse(std::u16string_view message);
+    bool AcceptHeader(std::uint64_t inputLength);
+    bool AcceptResourceStep(platform::ResourceStep step);
     bool CheckMember(std::int32_t index);
     std::uint64_t MemberPosition(const PackageEntry& entry) const;
     bool StoreFileAsResource(InstallerPatcher& patcher, const char16_t* destination, const char16_t* source,

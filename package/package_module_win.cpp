@@ -13,20 +13,7 @@ bool Package::OpenModule(const char16_t* executablePath, const EntryFilter& filt
     }
     const std::uint8_t* data = nullptr;
     std::uint32_t size = 0;
-    switch (module.Find(u"ORBDATA", u"RT_RCDATA", data, size)) {
-    case platform::ResourceStep::Found:
-        break;
-    case platform::ResourceStep::NotFound:
-        SetLastError(u"FindResource failed");
-        return false;
-    case platform::ResourceStep::Empty:
-        SetLastError(u"Resource is empty failed");
-        return false;
-    case platform::ResourceStep::NotLoaded:
-        SetLastError(u"LoadResource failed");
-        return false;
-    case platform::ResourceStep::NoPointer:
-        SetLastError(u"Couldn't grab data pointer");
+    if (!AcceptResourceStep(module.Find(u"ORBDATA", u"RT_RCDATA", data, size))) {
         return false;
     }
     bool loaded = LoadFromImage(data, size, &filter);

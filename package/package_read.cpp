@@ -105,6 +105,46 @@ bool Package::OpenPackageFile(const char16_t* path) {
     return LoadFromFile(path, true);
 }
 
+// Checks the header just read against the length of its input. A count of 0 keeps the header
+// with its message; anything else refused leaves the object empty.
+bool Package::AcceptHeader(std::uint64_t inputLength) {
+    if (header.count == 0) {
+        packageFile.Close();
+        SetLastError(kNoFile);
+        return false;
+    }
+    if (TableEnd(header.count) > inputLength) {
+        Refuse(kShortTable);
+        return false;
+    }
+    if (!HeaderTextsTerminated(header)) {
+        Refuse(kNoTerminator);
+        return false;
+    }
+    return true;
+}
+
+// The first step of a resource lookup that failed, as the package's message.
+bool Package::AcceptResourceStep(platform::ResourceStep step) {
+    switch (step) {
+    case platform::ResourceStep::Found:
+        return true;
+    case platform::ResourceStep::NotFound:
+        SetLastError(kFindFailed);
+        break;
+    case platform::ResourceStep::Empty:
+        SetLastError(kEmptyResource);
+        break;
+    case platform::ResourceStep::NotLoaded:
+        SetLastError(kLoadFailed);
+        break;
+    case platform::ResourceStep::NoPointer:
+        SetLastError(kNoPointer);
+        break;
+    }
+    return false;
+}
+
 bool Package::LoadFromFile(const char16_t* path, bool keepOpen) {
     // A file kept open earlier no longer matches whatever this call reads.
     packageFile.Close();
@@ -121,16 +161,7 @@ bool Package::LoadFromFile(const char16_t* path, bool keepOpen) {
         Refuse(kShortHeader);
         return false;
     }
-    if (header.count == 0) {
-        SetLastError(kNoFile);
-        return false;
-    }
-    if (TableEnd(header.count) > length) {
-        Refuse(kShortTable);
-        return false;
-    }
-    if (!HeaderTextsTerminated(header)) {
-        Refuse(kNoTerminator);
+    if (!AcceptHeader(length)) {
         return false;
     }
     std::vector<PackageEntry> table(header.count);
@@ -159,17 +190,7 @@ bool Package::LoadFromImage(const std::uint8_t* bytes, std::uint32_t size, const
         return false;
     }
     std::memcpy(&header, bytes, kHeaderSize);
-    if (header.count == 0) {
-        packageFile.Close();
-        SetLastError(kNoFile);
-        return false;
-    }
-    if (TableEnd(header.count) > size) {
-        Refuse(kShortTable);
-        return false;
-    }
-    if (!HeaderTextsTerminated(header)) {
-        Refuse(kNoTerminator);
+    if (!AcceptHeader(size)) {
         return false;
     }
     std::vector<PackageEntry> table(header.count);
@@ -206,20 +227,7 @@ bool Package::OpenResource(const char16_t* name) {
     packageFile.Close();
     const std::uint8_t* data = nullptr;
     std::uint32_t size = 0;
-    switch (platform::FindOwnResource(name ? name : u"", u"RT_RCDATA", data, size)) {
-    case platform::ResourceStep::Found:
-        break;
-    case platform::ResourceStep::NotFound:
-        SetLastError(kFindFailed);
-        return false;
-    case platform::ResourceStep::Empty:
-        SetLastError(kEmptyResource);
-        return false;
-    case platform::ResourceStep::NotLoaded:
-        SetLastError(kLoadFailed);
-        return false;
-    case platform::ResourceStep::NoPointer:
-        SetLastError(kNoPointer);
+    if (!AcceptResourceStep(platform::FindOwnResource(name ? name : u"", u"RT_RCDATA", data, size))) {
         return false;
     }
     image = data;

@@ -31,7 +31,7 @@ public:
     bool Commit();
 
 private:
-    void* handle_ = nullptr;
+    [[maybe_unused]] void* handle_ = nullptr; // unused where there are no update functions
 };
 
 } // namespace platform
