@@ -48,13 +48,12 @@ bool Package::AddFile(const char16_t* path, std::uint32_t flags) {
         return false;
     }
     // Packages name their files with backslashes wherever they were built. On a host whose own
-    // separator is the slash, a backslash inside a name could not be told from a separator later.
-    if (platform::NativeSeparator() != u'\\') {
-        if (stored.find(u'\\') != std::u16string::npos) {
-            return false;
-        }
-        std::replace(stored.begin(), stored.end(), platform::NativeSeparator(), u'\\');
+    // separator is the slash, a backslash inside a name could not be told from a separator later;
+    // on Windows a slash is a separator too, written the package's way.
+    if (platform::NativeSeparator() != u'\\' && stored.find(u'\\') != std::u16string::npos) {
+        return false;
     }
+    std::replace(stored.begin(), stored.end(), u'/', u'\\');
     std::int32_t length = GetFileLength(path);
     if (length < 0) {
         return false;

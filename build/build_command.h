@@ -1,0 +1,18 @@
+// The build command run after an installer is built: its "<filename>" tag becomes the installer's
+// path in double quotes. Used by the main window and by the command-line builder alike, so that
+// both run the same command line.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace build {
+
+inline constexpr std::string_view kDefaultBuildCommand = "Cexe.exe <filename>";
+
+// Only the first '<' counts. When the first tag is exactly "filename" it is replaced by the quoted
+// path and the rest of the command kept; in every other case the command line is just the quoted
+// path, so that the new installer itself is started. The path goes in unescaped.
+std::string ExpandBuildCommand(std::string_view command, std::string_view installerPath);
+
+} // namespace build

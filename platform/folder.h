@@ -1,0 +1,24 @@
+// One level of a folder's listing: the walk that gathers an application's files goes through here.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+struct FolderItem {
+    std::u16string name; // without its folder
+    bool isFolder = false;
+};
+
+// Lists the names in `folder`, "." and ".." included where the host reports them. Win32 gives the
+// platform's own order; POSIX hosts, whose order is arbitrary, sort by name so that a workspace
+// gathered twice comes out the same. False when the folder cannot be listed.
+bool ListFolder(std::u16string_view folder, std::vector<FolderItem>& items);
+
+// Whether the path names a folder. Like the platform's attribute test, a path that cannot be
+// examined counts as a folder.
+bool IsFolderOrUnknown(std::u16string_view path);
+
+} // namespace platform

@@ -1,0 +1,44 @@
+// POSIX folder listing.
+#include "platform/file.h"
+#include "platform/folder.h"
+#include "platform/text.h"
+
+#include <algorithm>
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace platform {
+
+bool ListFolder(std::u16string_view folder, std::vector<FolderItem>& items) {
+    items.clear();
+    std::string host;
+    if (!Utf16ToUtf8(NativePath(folder), host)) {
+        return false;
+    }
+    DIR* dir = ::opendir(host.c_str());
+    if (!dir) {
+        return false;
+    }
+    while (const dirent* d = ::readdir(dir)) {
+        FolderItem item;
+        Utf8ToUtf16(d->d_name, item.name);
+        struct stat st;
+        std::string full = host + "/" + d->d_name;
+        item.isFolder = ::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        items.push_back(std::move(item));
+    }
+    ::closedir(dir);
+    std::sort(items.begin(), items.end(), [](const FolderItem& a, const FolderItem& b) { return a.name < b.name; });
+    return true;
+}
+
+bool IsFolderOrUnknown(std::u16string_view path) {
+    std::string host;
+    struct stat st;
+    if (!Utf16ToUtf8(NativePath(path), host) || ::stat(host.c_str(), &st) != 0) {
+        return true;
+    }
+    return S_ISDIR(st.st_mode);
+}
+
+} // namespace platform

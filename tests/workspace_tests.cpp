@@ -1,0 +1,158 @@
+// Gathering files into the workspace, the workspace file, and the text rules they share.
+#include "build/build_command.h"
+#include "tests/test_support.h"
+#include "workspace/gather.h"
+#include "workspace/paths.h"
+#include "workspace/workspace_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace testing_support;
+using workspace::StoredPath;
+
+namespace {
+
+struct Recorder : workspace::GatherSink {
+    void FileAdded(std::u16string_view row) override { rows.emplace_back(row); }
+    void FileRefused(std::u16string_view path) override { refused.emplace_back(path); }
+    std::vector<std::u16string> rows, refused;
+};
+
+class WorkspaceTest : public ::testing::Test {
+protected:
+    std::u16string Make(std::u16string_view relative, std::size_t size) {
+        std::filesystem::path p = dir.Path() / std::filesystem::path(relative);
+        std::filesystem::create_directories(p.parent_path());
+        WriteBytes(p.u16string(), Pattern(size));
+        return p.u16string();
+    }
+    std::u16string Folder(std::u16string_view relative) {
+        std::filesystem::path p = dir.Path() / std::filesystem::path(relative);
+        std::filesystem::create_directories(p);
+        return p.u16string();
+    }
+    std::u16string Filename(std::uint32_t i) {
+        PackageEntry e;
+        EXPECT_TRUE(package.GetEntry(i, &e));
+        return std::u16string(FieldText(e.filename));
+    }
+    TempDir dir;
+    Package package;
+    Recorder sink;
+};
+
+TEST_F(WorkspaceTest, ADroppedFolderGivesEveryFileAtAnyDepthRelativeToIt) {
+    std::u16string app = Folder(u"App");
+    Make(u"App/a.txt", 3);
+    Make(u"App/sub/b.txt", 5);
+    Make(u"App/sub/deeper/c.bin", 0);
+    Make(u"App/z.txt", 1);
+    Folder(u"App/empty");
+    package.SetProgramName(u"Old");
+
+    workspace::DropItems(package, {app}, sink);
+    EXPECT_EQ(sink.rows, (std::vector<std::u16string>{u"a.txt", u"sub\\b.txt", u"sub\\deeper\\c.bin", u"z.txt"}));
+    ASSERT_EQ(package.GetCount(), 4u);
+    EXPECT_EQ(Filename(1), StoredPath(app) + u"\\sub\\b.txt");
+    PackageEntry e;
+    ASSERT_TRUE(package.GetEntry(2, &e));
+    EXPECT_EQ(e.flags, 30u);
+    EXPECT_EQ(e.size, 0u);
+    EXPECT_EQ(std::u16string(FieldText(package.GetHeader().sourceFolder)), StoredPath(app) + u"\\");
+    EXPECT_EQ(std::u16string(FieldText(package.GetHeader().programName)), u""); // a drop starts afresh
+    // Rows of a reopened workspace are cut by the source folder's length: the same rows again.
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        ASSERT_TRUE(package.GetEntry(i, &e));
+        EXPECT_EQ(workspace::RowForEntry(e, FieldText(package.GetHeader().sourceFolder)), sink.rows[i]);
+    }
+}
+
+TEST_F(WorkspaceTest, DroppedFilesAndFoldersTogether) {
+    std::u16string app = Folder(u"App");
+    std::u16string a = Make(u"App/a.txt", 3);
+    std::u16string lone = Make(u"Other/lone.txt", 2);
+
+    // The same file twice: nothing merges duplicates. The last item's source folder stays.
+    workspace::DropItems(package, {app, a, dir.File(u"missing.txt"), lone}, sink);
+    EXPECT_EQ(sink.rows, (std::vector<std::u16string>{u"a.txt", u"a.txt", u"lone.txt"}));
+    EXPECT_EQ(package.GetCount(), 3u);
+    EXPECT_TRUE(sink.refused.empty()); // a dropped file that cannot be added is skipped silently
+    EXPECT_EQ(std::u16string(FieldText(package.GetHeader().sourceFolder)), StoredPath(U16(dir.Path() / "Other")));
+}
+
+TEST_F(WorkspaceTest, AddFilesAppendsAndReportsWhatItCannotAdd) {
+    std::u16string app = Folder(u"App");
+    Make(u"App/a.txt", 3);
+    workspace::DropItems(package, {app}, sink);
+    // A path the format cannot hold is reported, not cut.
+    Folder(u"App/" + std::u16string(120, u'd'));
+    std::u16string tooLong = Make(std::u16string(u"App/") + std::u16string(120, u'd') + u"/" +
+                                      std::u16string(150, u'f'),
+                                  1);
+    workspace::WalkAndAdd(package, app, sink);
+    EXPECT_EQ(package.GetCount(), 2u);
+    EXPECT_EQ(sink.rows.back(), u"a.txt");
+    ASSERT_EQ(sink.refused.size(), 1u);
+    EXPECT_EQ(sink.refused[0], StoredPath(tooLong));
+}
+
+TEST_F(WorkspaceTest, AWorkspaceFileIsTheHeaderAndTableAndOpensAgain) {
+    std::u16string app = Folder(u"App");
+    Make(u"App/a.txt", 3);
+    Make(u"App/b.txt", 4);
+    workspace::DropItems(package, {app}, sink);
+    package.SetProgramName(u"Notes");
+    ASSERT_TRUE(package.SetShortcutName(1, u"Notes.lnk"));
+    std::u16string path = dir.File(u"work.orb");
+    ASSERT_TRUE(workspace::SaveWorkspace(package, path.c_str(), u"C:\\side.bmp", u"Cexe.exe <filename>"));
+    Bytes bytes = ReadBytes(path);
+    ASSERT_EQ(bytes.size(), 2620u + 2 * 1052u);
+    EXPECT_EQ(ReadU32(bytes, 2608), 2u);
+
+    Package opened;
+    ASSERT_TRUE(opened.Open(path.c_str(), 0));
+    EXPECT_EQ(std::u16string(FieldText(opened.GetHeader().imageFile)), u"C:\\side.bmp");
+    EXPECT_EQ(std::u16string(FieldText(opened.GetHeader().buildCommand)), u"Cexe.exe <filename>");
+    PackageEntry e;
+    ASSERT_TRUE(opened.GetEntry(1, &e));
+    EXPECT_EQ(std::u16string(FieldText(e.shortcutName)), u"Notes.lnk");
+
+    // Saving again over the same name replaces it; a folder cannot be a workspace file.
+    ASSERT_TRUE(workspace::SaveWorkspace(opened, path.c_str(), u"", u""));
+    EXPECT_FALSE(workspace::SaveWorkspace(opened, U16(dir.Path()).c_str(), u"", u""));
+
+    e.filename[0] = u'\0';
+    EXPECT_EQ(workspace::RowForEntry(e, u"C:\\App"), u""); // shorter than the folder: nothing to cut
+}
+
+TEST(TextRules, ExtensionsLabelsAndComponents) {
+    using workspace::ShortcutFileName;
+    using workspace::WithExtension;
+    EXPECT_EQ(WithExtension<char>("backup", ".orb"), "backup.orb");
+    EXPECT_EQ(WithExtension<char>("backup.txt", ".orb"), "backup.txt");
+    EXPECT_EQ(WithExtension<char>("a.b", ".DAT"), "a.b.DAT"); // fewer than four characters
+    EXPECT_EQ(ShortcutFileName<char16_t>(u"My App"), u"My App.lnk");
+    EXPECT_EQ(ShortcutFileName<char16_t>(u""), u".lnk");
+    EXPECT_EQ(ShortcutFileName<char16_t>(u"Read.me"), u"Read.me.lnk");
+    EXPECT_EQ(ShortcutFileName<char16_t>(u"Notes.txt"), u"Notes.txt");
+    EXPECT_EQ(workspace::LastPathComponent<char>("C:\\App\\a.txt"), "a.txt");
+    EXPECT_EQ(workspace::LastPathComponent<char>("C:\\App\\"), "");
+    EXPECT_EQ(workspace::LastPathComponent<char>("MyApp"), "MyApp");
+    EXPECT_EQ(workspace::ParentPath<char>("C:\\App\\a.txt"), "C:\\App");
+    EXPECT_EQ(workspace::ParentPath<char>("a.txt"), "a.txt");
+}
+
+TEST(TextRules, BuildCommandExpansion) {
+    using build::ExpandBuildCommand;
+    EXPECT_EQ(ExpandBuildCommand("Cexe.exe <filename>", "C:\\Out\\Setup.exe"), "Cexe.exe \"C:\\Out\\Setup.exe\"");
+    EXPECT_EQ(ExpandBuildCommand("sign <filename> /t <filename>", "S.exe"), "sign \"S.exe\" /t <filename>");
+    EXPECT_EQ(ExpandBuildCommand("no tag", "S.exe"), "\"S.exe\"");
+    EXPECT_EQ(ExpandBuildCommand("x <FileName>", "S.exe"), "\"S.exe\"");
+    EXPECT_EQ(ExpandBuildCommand("x <filename", "S.exe"), "\"S.exe\"");
+    EXPECT_EQ(ExpandBuildCommand("a <b> <filename>", "S.exe"), "\"S.exe\"");
+    EXPECT_EQ(ExpandBuildCommand("", "S.exe"), "\"S.exe\"");
+}
+
+} // namespace

@@ -1,0 +1,38 @@
+#include "workspace/workspace_file.h"
+
+#include "platform/file.h"
+
+namespace workspace {
+
+bool SaveWorkspace(Package& package, const char16_t* path, std::u16string_view imageFile,
+                   std::u16string_view buildCommand) {
+    PackageHeader& header = package.GetHeader();
+    header.count = package.GetCount();
+    SetFieldText(header.imageFile, imageFile);
+    SetFieldText(header.buildCommand, buildCommand);
+    if (!path) {
+        return false;
+    }
+    platform::File out = platform::File::Create(path);
+    if (!out.IsOpen()) {
+        return false;
+    }
+    std::uint32_t written = 0;
+    bool ok = out.Write(&header, kHeaderSize, written) && written == kHeaderSize;
+    PackageEntry entry;
+    for (std::uint32_t i = 0; ok && package.GetEntry(i, &entry); ++i) {
+        ok = out.Write(&entry, kEntrySize, written) && written == kEntrySize;
+    }
+    out.Close();
+    if (!ok) {
+        platform::RemoveFile(path);
+    }
+    return ok;
+}
+
+std::u16string RowForEntry(const PackageEntry& entry, std::u16string_view sourceFolder) {
+    std::u16string_view name = FieldText(entry.filename);
+    return std::u16string(name.size() < sourceFolder.size() ? name : name.substr(sourceFolder.size()));
+}
+
+} // namespace workspace

@@ -1,0 +1,23 @@
+// The workspace file: the package header and its table of files, with no data. It names the
+// application's files by their paths on this PC and keeps their options, the workspace fields,
+// the sidebar picture and the build command.
+#pragma once
+
+#include "package/package.h"
+
+#include <string_view>
+
+namespace workspace {
+
+// Sets the header's count, sidebar picture and build command (they stay set whatever happens
+// next), then writes header and table. False when the file cannot be created or written; a
+// half-written file is removed.
+bool SaveWorkspace(Package& package, const char16_t* path, std::u16string_view imageFile,
+                   std::u16string_view buildCommand);
+
+// The text of a row for an entry of an opened workspace: its path less as many leading
+// characters as the source folder has (nothing is checked beyond the length). An entry shorter
+// than that shows its whole path.
+std::u16string RowForEntry(const PackageEntry& entry, std::u16string_view sourceFolder);
+
+} // namespace workspace
