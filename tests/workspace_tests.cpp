@@ -1,8 +1,10 @@
 // Gathering files into the workspace, the workspace file, and the text rules they share.
 #include "build/build_command.h"
+#include "build/setup_inf.h"
 #include "tests/test_support.h"
 #include "workspace/gather.h"
 #include "workspace/paths.h"
+#include "workspace/target_folder.h"
 #include "workspace/workspace_file.h"
 
 #include <gtest/gtest.h>
@@ -153,6 +155,26 @@ TEST(TextRules, BuildCommandExpansion) {
     EXPECT_EQ(ExpandBuildCommand("x <filename", "S.exe"), "\"S.exe\"");
     EXPECT_EQ(ExpandBuildCommand("a <b> <filename>", "S.exe"), "\"S.exe\"");
     EXPECT_EQ(ExpandBuildCommand("", "S.exe"), "\"S.exe\"");
+}
+
+} // namespace
+
+namespace {
+
+TEST(SetupInf, ElevenLinesAndAnInstallDirOnlyWhereTheWizardHasAFolder) {
+    std::vector<std::string> personal = build::SetupInfLines(0);
+    ASSERT_EQ(personal.size(), 11u);
+    EXPECT_EQ(personal[0], ";==================================================");
+    EXPECT_EQ(personal[1], "; Etarvelo generated .inf");
+    EXPECT_EQ(personal[6], "Signature = \"$Windows NT$\"");
+    EXPECT_EQ(personal[7], "Provider = \"Tarvelo Installer\"");
+    EXPECT_EQ(personal[10], "[CEStrings]");
+    EXPECT_EQ(build::SetupInfLines(1).back(), "InstallDir = %CE1%\\%AppName%");
+    EXPECT_EQ(build::SetupInfLines(2).back(), "InstallDir = %CE11%\\%AppName%");
+    EXPECT_EQ(build::SetupInfLines(3).size(), 11u);
+    EXPECT_EQ(build::SetupInfLines(-1).size(), 11u);
+    EXPECT_EQ(workspace::TargetFolderIndex(38), 1);
+    EXPECT_EQ(workspace::TargetFolderIndex(7), -1);
 }
 
 } // namespace
