@@ -2,6 +2,7 @@
 #include "build/build_command.h"
 #include "build/setup_inf.h"
 #include "tests/test_support.h"
+#include "workspace/bitmap.h"
 #include "workspace/gather.h"
 #include "workspace/paths.h"
 #include "workspace/target_folder.h"
@@ -175,6 +176,39 @@ TEST(SetupInf, ElevenLinesAndAnInstallDirOnlyWhereTheWizardHasAFolder) {
     EXPECT_EQ(build::SetupInfLines(-1).size(), 11u);
     EXPECT_EQ(workspace::TargetFolderIndex(38), 1);
     EXPECT_EQ(workspace::TargetFolderIndex(7), -1);
+}
+
+} // namespace
+
+namespace {
+
+// The 14-byte file header and a 40-byte information header of a .bmp file.
+Bytes BitmapHead(std::int32_t width, std::int32_t height) {
+    ByteWriter w;
+    w.Raw({'B', 'M'}).U32(0).U32(0).U32(54).U32(40).U32(static_cast<std::uint32_t>(width));
+    w.U32(static_cast<std::uint32_t>(height)).Raw({1, 0, 24, 0}).U32(0).U32(0).U32(0).U32(0).U32(0).U32(0);
+    return w.Data();
+}
+
+TEST(SidebarBitmap, OnlyExactly128By280Counts) {
+    TempDir dir;
+    auto check = [&](const Bytes& bytes) {
+        std::u16string path = dir.File(u"side.bmp");
+        WriteBytes(path, bytes);
+        return workspace::IsSidebarBitmap(path.c_str());
+    };
+    EXPECT_TRUE(check(BitmapHead(128, 280)));
+    EXPECT_TRUE(check(BitmapHead(128, -280))); // top-down rows
+    EXPECT_FALSE(check(BitmapHead(127, 280)));
+    EXPECT_FALSE(check(BitmapHead(128, 281)));
+    EXPECT_FALSE(check(BitmapHead(280, 128)));
+    Bytes notBitmap = BitmapHead(128, 280);
+    notBitmap[0] = 'P';
+    EXPECT_FALSE(check(notBitmap));
+    Bytes whole = BitmapHead(128, 280);
+    EXPECT_FALSE(check(Bytes(whole.begin(), whole.begin() + 20)));
+    EXPECT_FALSE(workspace::IsSidebarBitmap(dir.File(u"missing.bmp").c_str()));
+    EXPECT_FALSE(workspace::IsSidebarBitmap(nullptr));
 }
 
 } // namespace
