@@ -16,6 +16,7 @@
 namespace {
 
 constexpr std::uint32_t kChunkSize = 4096;
+constexpr std::uint64_t kFormatLimit = std::uint64_t{1} << 31;
 
 constexpr std::u16string_view kNoFile = u"ORB contains no file";
 constexpr std::u16string_view kFindFailed = u"FindResource failed";
@@ -45,22 +46,28 @@ bool HeaderTextsTerminated(const PackageHeader& h) {
 
 std::uint64_t TableEnd(std::uint32_t count) { return kHeaderSize + std::uint64_t{count} * kEntrySize; }
 
-// Checks a table read from outside; answers the reason to refuse it, or an empty text.
+// Checks a table read from outside; answers the reason to refuse it, or an empty text. Where the
+// members' data is to be read, their offsets must lay them out one after another within the
+// input. A workspace file carries no data: its sizes and offsets are whatever the workspace held
+// (a refused build can leave them stale) and are laid out afresh by the next build.
 std::u16string_view CheckTable(const std::vector<PackageEntry>& entries, std::uint64_t inputLength, bool needData) {
     std::uint64_t next = 0;
     for (const PackageEntry& e : entries) {
         if (!Terminated(e.filename) || !Terminated(e.shortcutName)) {
             return kNoTerminator;
         }
-        if (e.offset != next) {
+        if (needData && e.offset != next) {
             return kBadOffsets;
         }
         next += e.size;
     }
-    if (next >= (std::uint64_t{1} << 31)) {
+    if (!needData) {
+        return {};
+    }
+    if (next >= kFormatLimit) {
         return kBadOffsets;
     }
-    if (needData && TableEnd(static_cast<std::uint32_t>(entries.size())) + next > inputLength) {
+    if (TableEnd(static_cast<std::uint32_t>(entries.size())) + next > inputLength) {
         return kShortData;
     }
     return {};
@@ -113,7 +120,9 @@ bool Package::AcceptHeader(std::uint64_t inputLength) {
         SetLastError(kNoFile);
         return false;
     }
-    if (TableEnd(header.count) > inputLength) {
+    // Positions in a package are 31-bit, so no real table reaches that far; capping here also
+    // keeps the table's size within what one allocation and one read can take.
+    if (TableEnd(header.count) > inputLength || TableEnd(header.count) >= kFormatLimit) {
         Refuse(kShortTable);
         return false;
     }
@@ -165,7 +174,7 @@ bool Package::LoadFromFile(const char16_t* path, bool keepOpen) {
         return false;
     }
     std::vector<PackageEntry> table(header.count);
-    if (!ReadFully(file, table.data(), header.count * kEntrySize)) {
+    if (!ReadFully(file, table.data(), static_cast<std::uint32_t>(TableEnd(header.count) - kHeaderSize))) {
         Refuse(kShortTable);
         return false;
     }

@@ -23,9 +23,13 @@ constexpr std::u16string_view kShortWrite = u"Read != Write file:";
 
 } // namespace
 
+// Measures every member again; the entries change only when all of them can go into a package,
+// so that a refused build leaves sizes and offsets that still follow one another.
 bool Package::MeasureMembers() {
+    std::vector<std::uint32_t> sizes;
+    sizes.reserve(entries.size());
     std::uint64_t total = 0;
-    for (PackageEntry& entry : entries) {
+    for (const PackageEntry& entry : entries) {
         platform::File file = platform::File::OpenRead(FieldText(entry.filename), platform::Share::Read);
         std::uint64_t size = 0;
         if (!file.IsOpen() || !file.Size(size)) {
@@ -36,12 +40,15 @@ bool Package::MeasureMembers() {
             SetLastError(kTooLarge, FieldText(entry.filename));
             return false;
         }
-        entry.size = static_cast<std::uint32_t>(size);
+        sizes.push_back(static_cast<std::uint32_t>(size));
         total += size;
     }
     if (total >= kFormatLimit) {
         SetLastError(kPackageTooLarge);
         return false;
+    }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        entries[i].size = sizes[i];
     }
     RecomputeOffsets();
     return true;

@@ -128,6 +128,12 @@ bool CheckSections(const Image& image, std::u16string& error) {
             error = u"A section's data lies outside the executable file (is it truncated?).";
             return false;
         }
+        // The loader rounds an unaligned start down, and section data that moves during an update
+        // is placed by the alignment: an unaligned start would leave the headers pointing beside it.
+        if (s.pointerToRawData % image.fileAlignment != 0) {
+            error = u"A section's data does not start at a multiple of the executable's file alignment.";
+            return false;
+        }
         raw.emplace_back(s.pointerToRawData, std::uint64_t{s.pointerToRawData} + s.sizeOfRawData);
     }
     std::sort(raw.begin(), raw.end());

@@ -12,6 +12,9 @@ namespace {
 
 constexpr std::uint32_t kHighBit = 0x80000000u;
 constexpr std::uint32_t kMaxEntriesPerDirectory = 4096;
+// Directories may share bytes and leaves may share data entries, so a small section could
+// otherwise describe millions of resources; no real executable comes near this.
+constexpr std::uint32_t kMaxEntriesInTree = 65536;
 
 struct RawEntry {
     ResourceKey key;
@@ -54,6 +57,7 @@ private:
     std::uint64_t base_ = 0;  // file offset of the tree's start
     std::uint32_t limit_ = 0; // bytes available from there
     std::set<std::uint32_t> visited_;
+    std::uint32_t entriesSeen_ = 0;
 };
 
 bool TreeReader::ReadName(std::uint32_t offset, std::u16string& name) {
@@ -86,7 +90,8 @@ bool TreeReader::ReadDirectory(std::uint32_t offset, int level, std::vector<RawE
     }
     std::uint32_t named = Le16(header + 12);
     std::uint32_t total = named + Le16(header + 14);
-    if (total > kMaxEntriesPerDirectory) {
+    entriesSeen_ += total;
+    if (total > kMaxEntriesPerDirectory || entriesSeen_ > kMaxEntriesInTree) {
         return Fail(u"A resource directory lists an absurd number of entries.");
     }
     if (level == 2 && named != 0) {

@@ -129,6 +129,15 @@ TEST(PeMalformed, BrokenHeaders) {
          [&](Bytes& f) { PutU32(f, s.h.sectionTable + 40 + 12, s.h.sections[0].virtualAddress); }, "order"},
         {"resource directory outside every section", [&](Bytes& f) { PutU32(f, s.h.DirectoryAt(2), 0x7FFF0000); },
          "outside"},
+        // The last section's data moved off the alignment (shortened so it still ends in the file):
+        // an update would move it by the alignment and leave its header pointing beside it.
+        {"section data off the file alignment",
+         [&](Bytes& f) {
+             std::size_t last = s.h.sectionTable + 40 * (s.h.sections.size() - 1);
+             PutU32(f, last + 20, s.h.sections.back().pointerToRawData + 0x10);
+             PutU32(f, last + 16, s.h.sections.back().sizeOfRawData - 0x10);
+         },
+         "file alignment"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

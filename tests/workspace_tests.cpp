@@ -1,6 +1,7 @@
 // Gathering files into the workspace, the workspace file, and the text rules they share.
 #include "build/build_command.h"
 #include "build/setup_inf.h"
+#include "platform/text.h"
 #include "tests/test_support.h"
 #include "workspace/bitmap.h"
 #include "workspace/gather.h"
@@ -128,6 +129,32 @@ TEST_F(WorkspaceTest, AWorkspaceFileIsTheHeaderAndTableAndOpensAgain) {
 
     e.filename[0] = u'\0';
     EXPECT_EQ(workspace::RowForEntry(e, u"C:\\App"), u""); // shorter than the folder: nothing to cut
+}
+
+TEST_F(WorkspaceTest, AWorkspaceLeftByARefusedBuildStillOpensWhole) {
+    std::u16string a = Make(u"App/a.txt", 2);
+    Make(u"App/b.txt", 3);
+    std::u16string c = Make(u"App/c.txt", 4);
+    workspace::DropItems(package, {Folder(u"App")}, sink);
+    WriteBytes(a, Pattern(8));
+    std::filesystem::remove(std::filesystem::path(c));
+    EXPECT_FALSE(package.Write(dir.File(u"out.DAT").c_str(), nullptr));
+    PackageEntry e;
+    ASSERT_TRUE(package.GetEntry(1, &e));
+    EXPECT_EQ(e.offset, 2u); // the refused build changed nothing
+
+    // Two files that a package could not hold together still make a workspace.
+    std::u16string big1 = dir.File(u"big1.bin"), big2 = dir.File(u"big2.bin");
+    MakeSparseFile(big1, std::uint64_t{3} << 29);
+    MakeSparseFile(big2, std::uint64_t{3} << 29);
+    ASSERT_TRUE(package.AddFile(big1.c_str(), 30));
+    ASSERT_TRUE(package.AddFile(big2.c_str(), 30));
+
+    std::u16string path = dir.File(u"work.orb");
+    ASSERT_TRUE(workspace::SaveWorkspace(package, path.c_str(), u"", u""));
+    Package opened;
+    ASSERT_TRUE(opened.Open(path.c_str(), 0)) << platform::ToUtf8(opened.LastError());
+    EXPECT_EQ(opened.GetCount(), 5u);
 }
 
 TEST(TextRules, ExtensionsLabelsAndComponents) {
