@@ -4,19 +4,26 @@
 #include "package/package.h"
 #include "platform/file.h"
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
-void Require(bool condition) {
+// Names the broken invariant before aborting, so a crash found by the fuzzer explains itself.
+void Check(bool condition, const char* what, int line) {
     if (!condition) {
+        std::fprintf(stderr, "invariant broken at line %d: %s\n", line, what);
         std::abort();
     }
 }
+
+#define Require(condition) Check((condition), #condition, __LINE__)
 
 void CheckMembers(Package& package) {
     for (std::uint32_t i = 0; i < package.GetCount(); ++i) {
@@ -38,10 +45,13 @@ void CheckRefused(const Package& package) {
     }
 }
 
-// One scratch file per process, in the system's temporary folder.
+// One scratch file per process, in the system's temporary folder; the name must differ between
+// processes, since the fuzzer and the corpus replay of a test run may be running at once.
 std::u16string ScratchFile() {
     static const std::u16string path =
-        (std::filesystem::temp_directory_path() / ("tarvelo-fuzz-" + std::to_string(std::rand()) + ".DAT")).u16string();
+        (std::filesystem::temp_directory_path() / ("tarvelo-fuzz-" + std::to_string(std::random_device{}()) + "-" +
+                                                     std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".DAT"))
+            .u16string();
     return path;
 }
 
