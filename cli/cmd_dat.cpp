@@ -1,0 +1,57 @@
+// tarvelo-build dat: the package data file of a workspace, the same bytes the GUI's Create Dat
+// File command writes and an installer carries.
+#include "cli/command.h"
+#include "cli/console.h"
+#include "cli/workspace_build.h"
+
+#include "platform/text.h"
+
+#include <array>
+
+namespace cli {
+namespace {
+
+constexpr std::array<OptionSpec, 1> kOptions{{{"-o", "--output", true}}};
+
+constexpr std::string_view kHelp = "Usage: tarvelo-build dat WORKSPACE.orb -o OUT.DAT [--quiet]\n\n"
+                                   "Writes the package data file of the workspace: header, table of files and every\n"
+                                   "file's bytes. An existing OUT.DAT is replaced.\n\n"
+                                   "  -o, --output OUT.DAT   the package data file to write\n"
+                                   "  --quiet                no progress bar and no summary\n";
+
+int RunDat(const Args& args) {
+    if (args.Positional().size() != 1) {
+        return UsageError(kDatCommand, args.Positional().empty() ? "missing WORKSPACE.orb" : "more than one workspace");
+    }
+    if (args.Value("-o").empty()) {
+        return UsageError(kDatCommand, "missing -o OUT.DAT");
+    }
+    const std::u16string& workspace = args.Positional()[0];
+    const std::u16string output = args.Value("-o");
+    Package package;
+    if (!OpenWorkspace(workspace, package)) {
+        return kExitFailure;
+    }
+    // Written beside the output and renamed at the end, so that a failed build leaves an older
+    // package of the same name as it was.
+    TemporaryFile temporary(output, u".tarvelo-part");
+    if (!WritePackage(package, workspace, temporary.Path(), output, args.Quiet())) {
+        return kExitFailure;
+    }
+    if (!temporary.RenameTo(output)) {
+        PrintError(platform::ToUtf8(output), "cannot be written (the new package could not be moved into place)");
+        return kExitFailure;
+    }
+    if (!args.Quiet()) {
+        Print(platform::ToUtf8(output) + ": package of " + std::to_string(package.GetCount()) + " files, " +
+              std::to_string(package.GetHeader().dataOffset + std::uint64_t{package.GetHeader().totalSize}) +
+              " bytes\n");
+    }
+    return kExitSuccess;
+}
+
+} // namespace
+
+const Command kDatCommand{"dat", "write the package data file of a workspace", kHelp, kOptions, RunDat};
+
+} // namespace cli

@@ -1,0 +1,179 @@
+// tarvelo-build extract: unpacks the members of a package data file or installer below a folder,
+// each at its path relative to the package's source folder. Packages come from outside, so every
+// member's path is checked first and nothing is ever written outside the folder.
+#include "cli/command.h"
+#include "cli/console.h"
+#include "cli/member_paths.h"
+#include "cli/package_input.h"
+
+#include "package/package.h"
+#include "platform/text.h"
+
+#include <array>
+#include <system_error>
+
+namespace cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::array<OptionSpec, 2> kOptions{{{"-d", "--directory", true}, {"--cpu", "", true}}};
+
+constexpr std::string_view kHelp =
+    "Usage: tarvelo-build extract FILE -d DIR [--cpu arm|mips|shx|intel] [--quiet]\n\n"
+    "Writes the files of a package data file or installer below DIR, each at its path relative\n"
+    "to the package's source folder; subfolders are made as needed. A file whose path is absolute\n"
+    "or climbs out of DIR is refused, and then nothing is extracted.\n\n"
+    "  -d, --directory DIR   the folder to extract into (made when missing)\n"
+    "  --cpu NAME            only the files installed for this processor family\n"
+    "  --quiet               no summary\n";
+
+struct Cpu {
+    std::u16string_view name;
+    std::uint32_t flag;
+};
+constexpr std::array<Cpu, 4> kCpus{
+    {{u"arm", FLAG_ARM}, {u"mips", FLAG_MIPS}, {u"shx", FLAG_SHX}, {u"intel", FLAG_INTEL}}};
+
+struct Planned {
+    std::int32_t index;
+    std::u16string relative;
+};
+
+// Whether `inner` lies inside `outer`; both are canonical paths.
+bool Inside(const fs::path& inner, const fs::path& outer) {
+    auto o = outer.begin();
+    auto i = inner.begin();
+    for (; o != outer.end(); ++o, ++i) {
+        if (i == inner.end() || *i != *o) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Every member's place below DIR, decided before anything is written.
+bool Plan(const Package& package, std::uint32_t cpu, const std::string& subject, std::vector<Planned>& plan) {
+    bool ok = true;
+    for (std::uint32_t i = 0; i < package.GetCount(); ++i) {
+        PackageEntry entry{};
+        package.GetEntry(i, &entry);
+        if (cpu != 0 && (entry.flags & cpu) == 0) {
+            continue;
+        }
+        Planned p{static_cast<std::int32_t>(i), {}};
+        std::string cause;
+        if (!RelativeMemberPath(FieldText(package.GetHeader().sourceFolder), FieldText(entry.filename), p.relative,
+                                cause)) {
+            PrintError(subject, "file " + std::to_string(i) + " (" + platform::ToUtf8(FieldText(entry.filename)) +
+                                    ") refused: " + cause + "; nothing extracted");
+            ok = false;
+        }
+        plan.push_back(std::move(p));
+    }
+    return ok;
+}
+
+// Makes the member's folder and checks, after links are followed, that it is still inside DIR:
+// a link planted in DIR must not carry a member elsewhere.
+bool PrepareTarget(const fs::path& root, const std::u16string& target, std::string& cause) {
+    fs::path path = FsPath(target);
+    std::error_code ec;
+    fs::create_directories(path.parent_path(), ec);
+    if (ec) {
+        cause = "cannot make its folder: " + ec.message();
+        return false;
+    }
+    fs::path parent = fs::canonical(path.parent_path(), ec);
+    if (ec || !Inside(parent, root)) {
+        cause = "its folder leads outside the destination folder";
+        return false;
+    }
+    if (fs::is_symlink(fs::symlink_status(path, ec))) {
+        cause = "a link of that name is in the way";
+        return false;
+    }
+    return true;
+}
+
+bool OpenForMembers(const std::u16string& path, PackageInput& input, Package& package) {
+    std::string cause;
+    if (!LoadInput(path, input, cause)) {
+        PrintError(platform::ToUtf8(path), cause);
+        return false;
+    }
+    if (input.kind == InputKind::Workspace) {
+        PrintError(platform::ToUtf8(path), "a workspace file holds no file data; give a package data file or an "
+                                           "installer");
+        return false;
+    }
+    input.file.Close();
+    bool opened = input.kind == InputKind::Installer
+                      ? package.OpenImage(input.resource.data(), static_cast<std::uint32_t>(input.resource.size()))
+                      : package.OpenPackageFile(path.c_str());
+    if (!opened) {
+        PrintError(platform::ToUtf8(path), "cannot be unpacked: " + platform::ToUtf8(package.LastError()));
+    }
+    return opened;
+}
+
+bool ParseCpu(const Args& args, std::uint32_t& cpu) {
+    cpu = 0;
+    if (!args.Has("--cpu")) {
+        return true;
+    }
+    for (const Cpu& c : kCpus) {
+        if (args.Value("--cpu") == c.name) {
+            cpu = c.flag;
+        }
+    }
+    return cpu != 0;
+}
+
+int RunExtract(const Args& args) {
+    if (args.Positional().size() != 1) {
+        return UsageError(kExtractCommand, args.Positional().empty() ? "missing FILE" : "more than one FILE");
+    }
+    std::uint32_t cpu = 0;
+    if (args.Value("-d").empty()) {
+        return UsageError(kExtractCommand, "missing -d DIR");
+    }
+    if (!ParseCpu(args, cpu)) {
+        return UsageError(kExtractCommand, "--cpu takes arm, mips, shx or intel");
+    }
+    const std::u16string& path = args.Positional()[0];
+    const std::u16string dir = args.Value("-d");
+    PackageInput input;
+    Package package;
+    std::vector<Planned> plan;
+    if (!OpenForMembers(path, input, package) || !Plan(package, cpu, platform::ToUtf8(path), plan)) {
+        return kExitFailure;
+    }
+    std::error_code ec;
+    fs::create_directories(FsPath(dir), ec);
+    fs::path root = fs::canonical(FsPath(dir), ec);
+    if (ec) {
+        PrintError(platform::ToUtf8(dir), "cannot make the destination folder: " + ec.message());
+        return kExitFailure;
+    }
+    for (const Planned& p : plan) {
+        std::u16string target = JoinHostPath(FromFsPath(root), p.relative);
+        std::string cause;
+        if (!PrepareTarget(root, target, cause) || !package.ExtractToFile(p.index, target.c_str())) {
+            PrintError(platform::ToUtf8(target),
+                       cause.empty() ? "cannot be extracted: " + platform::ToUtf8(package.LastError()) : cause);
+            return kExitFailure;
+        }
+    }
+    if (!args.Quiet()) {
+        Print("extracted " + std::to_string(plan.size()) + " files to " + platform::ToUtf8(dir) + "\n");
+    }
+    return kExitSuccess;
+}
+
+} // namespace
+
+const Command kExtractCommand{"extract", "unpack the files of a package or installer into a folder", kHelp, kOptions,
+                              RunExtract};
+
+} // namespace cli

@@ -1,0 +1,186 @@
+// tarvelo-build info: the header and table of a workspace file, package data file or installer,
+// for people or, with --json, for scripts.
+#include "cli/command.h"
+#include "cli/console.h"
+#include "cli/package_input.h"
+
+#include "platform/text.h"
+
+#include <array>
+#include <cstdio>
+
+namespace cli {
+namespace {
+
+constexpr std::array<OptionSpec, 1> kOptions{{{"--json", "", false}}};
+
+constexpr std::string_view kHelp = "Usage: tarvelo-build info FILE [--json]\n\n"
+                                   "Shows the header and the table of files of a workspace file (.orb), a package\n"
+                                   "data file (.DAT) or an installer (found by its ORBDATA resource).\n\n"
+                                   "  --json    one JSON object instead of the readable layout\n"
+                                   "  --quiet   accepted for symmetry; info prints only its result\n";
+
+struct FlagName {
+    std::uint32_t bit;
+    std::string_view name;
+};
+constexpr std::array<FlagName, 6> kFlagNames{{{FLAG_SHORTCUT, "shortcut"},
+                                              {FLAG_ARM, "arm"},
+                                              {FLAG_MIPS, "mips"},
+                                              {FLAG_SHX, "shx"},
+                                              {FLAG_INTEL, "intel"},
+                                              {FLAG_EULA, "eula"}}};
+
+std::string Hex(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
+    return text;
+}
+
+// The names of the set bits; bits without a name show as numbers, so nothing stored is hidden.
+std::vector<std::string> FlagNames(std::uint32_t flags) {
+    std::vector<std::string> names;
+    for (const FlagName& f : kFlagNames) {
+        if (flags & f.bit) {
+            names.emplace_back(f.name);
+            flags &= ~f.bit;
+        }
+    }
+    for (std::uint32_t bit = 1; flags != 0; bit <<= 1) {
+        if (flags & bit) {
+            names.push_back(Hex(bit));
+            flags &= ~bit;
+        }
+    }
+    return names;
+}
+
+std::string_view TargetName(std::int32_t target) {
+    switch (target) {
+    case kTargetPrograms:
+        return "programs";
+    case kTargetPersonal:
+        return "personal";
+    case kTargetProgramFiles:
+        return "program-files";
+    case kTargetRoot:
+        return "root";
+    default:
+        return "unknown";
+    }
+}
+
+std::string Text(const TextField& field) {
+    return platform::ToUtf8(FieldText(field));
+}
+
+std::string Json(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", u);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string JsonReport(const std::u16string& path, const PackageInput& in) {
+    const PackageHeader& h = in.header;
+    std::string out =
+        "{\"file\": " + Json(platform::ToUtf8(path)) + ", \"kind\": " + Json(KindName(in.kind)) +
+        ", \"length\": " + std::to_string(in.length) + ", \"magic\": " + std::to_string(h.magic) +
+        ", \"sourceFolder\": " + Json(Text(h.sourceFolder)) + ", \"installFolder\": " + Json(Text(h.installFolder)) +
+        ", \"programName\": " + Json(Text(h.programName)) + ", \"imageFile\": " + Json(Text(h.imageFile)) +
+        ", \"buildCommand\": " + Json(Text(h.buildCommand)) + ", \"targetFolder\": " + std::to_string(h.targetFolder) +
+        ", \"count\": " + std::to_string(h.count) + ", \"dataOffset\": " + std::to_string(h.dataOffset) +
+        ", \"totalSize\": " + std::to_string(h.totalSize) + ", \"entries\": [";
+    for (std::size_t i = 0; i < in.entries.size(); ++i) {
+        const PackageEntry& e = in.entries[i];
+        std::string names;
+        for (const std::string& n : FlagNames(e.flags)) {
+            names += (names.empty() ? "" : ", ") + Json(n);
+        }
+        out += (i ? ", " : "") + std::string("{\"index\": ") + std::to_string(i) +
+               ", \"filename\": " + Json(Text(e.filename)) + ", \"shortcutName\": " + Json(Text(e.shortcutName)) +
+               ", \"size\": " + std::to_string(e.size) + ", \"offset\": " + std::to_string(e.offset) +
+               ", \"flags\": " + std::to_string(e.flags) + ", \"flagNames\": [" + names + "]}";
+    }
+    return out + "]}\n";
+}
+
+// Wide enough for every named flag at once.
+constexpr std::size_t kFlagsWidth = 28;
+
+std::string Padded(std::string text, std::size_t width) {
+    if (text.size() < width) {
+        text.insert(0, width - text.size(), ' ');
+    }
+    return text;
+}
+
+std::string Joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& n : names) {
+        text += (text.empty() ? "" : ",") + n;
+    }
+    return text.empty() ? "-" : text;
+}
+
+std::string TextReport(const std::u16string& path, const PackageInput& in) {
+    const PackageHeader& h = in.header;
+    std::string out = "File:           " + platform::ToUtf8(path) + " (" + std::string(KindName(in.kind)) + ", " +
+                      std::to_string(in.length) + " bytes" +
+                      (in.kind == InputKind::Installer ? " of package in resource ORBDATA" : "") + ")\n";
+    out += "Program name:   " + Text(h.programName) + "\n";
+    out += "Install folder: " + Text(h.installFolder) + "\n";
+    out += "Target folder:  " + std::to_string(h.targetFolder) + " (" + std::string(TargetName(h.targetFolder)) + ")\n";
+    out += "Source folder:  " + Text(h.sourceFolder) + "\n";
+    out += "Sidebar image:  " + Text(h.imageFile) + "\n";
+    out += "Build command:  " + Text(h.buildCommand) + "\n";
+    out += "Magic:          " + Hex(h.magic) + "\n";
+    out += "Files:          " + std::to_string(h.count) + "\n";
+    out += "Data offset:    " + std::to_string(h.dataOffset) + "\n";
+    out += "Total size:     " + std::to_string(h.totalSize) + "\n\n";
+    out += Padded("#", 5) + "  " + std::string("flags").append(kFlagsWidth - 5, ' ') + Padded("size", 11) +
+           Padded("offset", 12) + "  file  [shortcut]\n";
+    for (std::size_t i = 0; i < in.entries.size(); ++i) {
+        const PackageEntry& e = in.entries[i];
+        std::string flags = Joined(FlagNames(e.flags));
+        flags.resize(std::max(flags.size(), kFlagsWidth), ' ');
+        out += Padded(std::to_string(i), 5) + "  " + flags + Padded(std::to_string(e.size), 11) +
+               Padded(std::to_string(e.offset), 12) + "  " + Text(e.filename);
+        std::string shortcut = Text(e.shortcutName);
+        out += shortcut.empty() ? "\n" : "  [" + shortcut + "]\n";
+    }
+    return out;
+}
+
+int RunInfo(const Args& args) {
+    if (args.Positional().size() != 1) {
+        return UsageError(kInfoCommand, args.Positional().empty() ? "missing FILE" : "more than one FILE");
+    }
+    const std::u16string& path = args.Positional()[0];
+    PackageInput input;
+    std::string cause;
+    if (!LoadInput(path, input, cause)) {
+        PrintError(platform::ToUtf8(path), cause);
+        return kExitFailure;
+    }
+    Print(args.Has("--json") ? JsonReport(path, input) : TextReport(path, input));
+    return kExitSuccess;
+}
+
+} // namespace
+
+const Command kInfoCommand{"info", "show the header and files of a workspace, package or installer", kHelp, kOptions,
+                           RunInfo};
+
+} // namespace cli

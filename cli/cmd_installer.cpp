@@ -1,0 +1,148 @@
+// tarvelo-build installer: a copy of the installer template carrying the workspace's package as
+// its ORBDATA resource and, when the workspace names one, the sidebar bitmap as bitmap 251. The
+// project's own resource editor does the patching on every host, so that the same workspace gives
+// the same installer on Linux and on Windows.
+#include "cli/command.h"
+#include "cli/console.h"
+#include "cli/member_paths.h"
+#include "cli/self_path.h"
+#include "cli/workspace_build.h"
+
+#include "package/installer.h"
+#include "platform/text.h"
+#include "workspace/bitmap.h"
+
+#include <array>
+
+namespace cli {
+namespace {
+
+constexpr std::array<OptionSpec, 3> kOptions{
+    {{"-o", "--output", true}, {"--template", "", true}, {"--force", "-f", false}}};
+
+constexpr std::string_view kHelp =
+    "Usage: tarvelo-build installer WORKSPACE.orb -o OUT.exe [--template PATH] [--force] [--quiet]\n\n"
+    "Makes an installer: a copy of the installer template with the workspace's package stored as\n"
+    "its ORBDATA resource and, when the workspace names a sidebar picture (a 128 x 280 bitmap),\n"
+    "that picture as bitmap 251.\n\n"
+    "  -o, --output OUT.exe   the installer to write\n"
+    "  --template PATH        the template (default: Template.exe beside tarvelo-build)\n"
+    "  -f, --force            replace an existing OUT.exe\n"
+    "  --quiet                no progress bar and no summary\n";
+
+// The GUI ignores a sidebar setting this short, as no real path is.
+constexpr std::size_t kShortestSidebarPath = 5;
+
+// The workspace's sidebar picture, checked before anything is written; empty when it names none.
+bool CheckSidebar(const Package& package, std::u16string& sidebar) {
+    std::u16string_view image = FieldText(package.GetHeader().imageFile);
+    if (image.size() < kShortestSidebarPath) {
+        return true;
+    }
+    std::u16string path(image);
+    std::int32_t width = 0, height = 0;
+    if (!platform::File::OpenRead(path, platform::Share::Read).IsOpen()) {
+        PrintError(platform::ToUtf8(image), "sidebar picture " + CannotOpenCause(path));
+        return false;
+    }
+    if (!workspace::ReadBitmapSize(path.c_str(), width, height)) {
+        PrintError(platform::ToUtf8(image), "sidebar picture is not a bitmap (.bmp) file");
+        return false;
+    }
+    if (width != workspace::kSidebarWidth || height != workspace::kSidebarHeight) {
+        PrintError(platform::ToUtf8(image), "sidebar picture is " + std::to_string(width) + " x " +
+                                                std::to_string(height) + " pixels; it must be 128 x 280");
+        return false;
+    }
+    sidebar = image;
+    return true;
+}
+
+bool FindTemplate(const Args& args, std::u16string& path) {
+    path = args.Value("--template");
+    if (path.empty()) {
+        std::u16string folder;
+        if (!OwnFolder(folder)) {
+            PrintError("Template.exe", "cannot find the folder of tarvelo-build; give --template PATH");
+            return false;
+        }
+        path = folder + u"Template.exe";
+    }
+    std::vector<pe::ResourceInfo> resources;
+    std::u16string error;
+    if (!platform::File::OpenRead(path, platform::Share::Read).IsOpen()) {
+        PrintError(platform::ToUtf8(path), "installer template " + CannotOpenCause(path));
+        return false;
+    }
+    // Checked before the build, so that a wrong template leaves nothing behind.
+    if (!pe::ListResources(path, resources, error)) {
+        PrintError(platform::ToUtf8(path), "not a usable installer template: " + platform::ToUtf8(error));
+        return false;
+    }
+    return true;
+}
+
+// Copies the template, stores package and picture in the copy; failures name the output.
+bool Patch(Package& package, const std::u16string& templatePath, const std::u16string& packagePath,
+           const std::u16string& sidebar, const std::u16string& installer, std::u16string_view output) {
+    // The installer is made under a temporary name; only a complete one takes the output's name.
+    PortablePatcher patcher(true);
+    bool made =
+        package.MakeInstaller(templatePath.c_str(), packagePath.c_str(), installer.c_str(), patcher) &&
+        (sidebar.empty() || package.StoreBitmap(installer.c_str(), sidebar.c_str(), pe::ResourceKey::Id(251), patcher));
+    if (!made) {
+        std::string why = platform::ToUtf8(package.LastError());
+        std::string detail = platform::ToUtf8(patcher.Detail());
+        PrintError(platform::ToUtf8(output), "cannot make the installer: " + (why.empty() ? detail : why) +
+                                                 (detail.empty() || why.empty() ? "" : " (" + detail + ")"));
+    }
+    return made;
+}
+
+int RunInstaller(const Args& args) {
+    if (args.Positional().size() != 1) {
+        return UsageError(kInstallerCommand,
+                          args.Positional().empty() ? "missing WORKSPACE.orb" : "more than one workspace");
+    }
+    if (args.Value("-o").empty()) {
+        return UsageError(kInstallerCommand, "missing -o OUT.exe");
+    }
+    const std::u16string& workspace = args.Positional()[0];
+    const std::u16string output = args.Value("-o");
+    bool force = args.Has("--force");
+    Package package;
+    std::u16string templatePath, sidebar;
+    if (!OpenWorkspace(workspace, package) || !FindTemplate(args, templatePath) || !CheckSidebar(package, sidebar)) {
+        return kExitFailure;
+    }
+    if (!force && platform::FileExists(output)) {
+        PrintError(platform::ToUtf8(output), "already exists; use --force to replace it");
+        return kExitFailure;
+    }
+    TemporaryFile packageFile(output, u".tarvelo-dat");
+    TemporaryFile installer(output, u".tarvelo-exe");
+    if (!WritePackage(package, workspace, packageFile.Path(), output, args.Quiet()) ||
+        !Patch(package, templatePath, packageFile.Path(), sidebar, installer.Path(), output)) {
+        return kExitFailure;
+    }
+    if (!force && platform::FileExists(output)) {
+        PrintError(platform::ToUtf8(output), "appeared during the build; use --force to replace it");
+        return kExitFailure;
+    }
+    if (!installer.RenameTo(output)) {
+        PrintError(platform::ToUtf8(output), "cannot be written (is it in use?)");
+        return kExitFailure;
+    }
+    if (!args.Quiet()) {
+        Print(platform::ToUtf8(output) + ": installer with " + std::to_string(package.GetCount()) + " files" +
+              (sidebar.empty() ? "" : " and a sidebar picture") + "\n");
+    }
+    return kExitSuccess;
+}
+
+} // namespace
+
+const Command kInstallerCommand{"installer", "make an installer from a workspace and the installer template", kHelp,
+                                kOptions, RunInstaller};
+
+} // namespace cli

@@ -1,0 +1,205 @@
+// tarvelo-build verify: checks every rule of the package layout in a workspace file, package
+// data file or installer, and with --src every member's bytes against the files it was made from.
+#include "cli/command.h"
+#include "cli/console.h"
+#include "cli/member_paths.h"
+#include "cli/package_input.h"
+
+#include "platform/text.h"
+
+#include <algorithm>
+#include <array>
+
+namespace cli {
+namespace {
+
+constexpr std::array<OptionSpec, 1> kOptions{{{"--src", "", true}}};
+
+constexpr std::string_view kHelp =
+    "Usage: tarvelo-build verify FILE [--src FOLDER] [--quiet]\n\n"
+    "Checks a workspace file, package data file or installer against the package layout: at least\n"
+    "one file, the data offset, the total size, offsets that follow one another, the length of the\n"
+    "package, terminated texts and known flags. With --src, every member's bytes are compared with\n"
+    "the file at its path below FOLDER (relative to the package's source folder).\n"
+    "Prints each failed check; exit status 0 only when all hold.\n\n"
+    "  --src FOLDER   compare members with the files under FOLDER\n"
+    "  --quiet        print nothing when all checks hold\n";
+
+constexpr std::uint32_t kKnownFlags = FLAG_SHORTCUT | FLAG_ALL_PLATFORMS | FLAG_EULA;
+constexpr std::uint64_t kFormatLimit = std::uint64_t{1} << 31;
+constexpr std::uint32_t kChunk = 65536;
+constexpr std::size_t kMaxReported = 50;
+
+// Collects failed checks; after a screenful the rest are only counted.
+class Findings {
+public:
+    explicit Findings(std::string subject) : subject_(std::move(subject)) {}
+    void Fail(const std::string& what) {
+        if (++count_ <= kMaxReported) {
+            PrintError(subject_, what);
+        }
+    }
+    std::size_t Count() const { return count_; }
+    void Summarise() const {
+        if (count_ > kMaxReported) {
+            PrintError(subject_, std::to_string(count_ - kMaxReported) + " more failed checks not shown");
+        }
+    }
+
+private:
+    std::string subject_;
+    std::size_t count_ = 0;
+};
+
+bool Terminated(const TextField& field) {
+    return FieldText(field).size() < kTextUnits;
+}
+
+std::string Entry(std::size_t i) {
+    return "file " + std::to_string(i) + ": ";
+}
+
+void CheckHeader(const PackageInput& in, Findings& f) {
+    const PackageHeader& h = in.header;
+    if (h.count < 1) {
+        f.Fail("count is 0; a package holds at least one file");
+    }
+    const std::array<std::pair<const TextField*, std::string_view>, 5> texts{{{&h.sourceFolder, "sourceFolder"},
+                                                                              {&h.installFolder, "installFolder"},
+                                                                              {&h.programName, "programName"},
+                                                                              {&h.imageFile, "imageFile"},
+                                                                              {&h.buildCommand, "buildCommand"}}};
+    for (const auto& [field, name] : texts) {
+        if (!Terminated(*field)) {
+            f.Fail("header text " + std::string(name) + " has no terminator");
+        }
+    }
+}
+
+// Returns the sum of the members' sizes.
+std::uint64_t CheckTable(const PackageInput& in, Findings& f) {
+    std::uint64_t next = 0;
+    for (std::size_t i = 0; i < in.entries.size(); ++i) {
+        const PackageEntry& e = in.entries[i];
+        if (!Terminated(e.filename)) {
+            f.Fail(Entry(i) + "filename has no terminator");
+        }
+        if (!Terminated(e.shortcutName)) {
+            f.Fail(Entry(i) + "shortcutName has no terminator");
+        }
+        if (e.offset != next) {
+            f.Fail(Entry(i) + "offset is " + std::to_string(e.offset) + ", expected " + std::to_string(next) +
+                   " (offsets must follow one another)");
+        }
+        if (e.flags & ~kKnownFlags) {
+            f.Fail(Entry(i) + "flags " + std::to_string(e.flags) + " hold bits other than 1, 2, 4, 8, 16 and 64");
+        }
+        next += e.size;
+    }
+    return next;
+}
+
+// A workspace file describes no data, so its data offset, total size and length are not checked.
+void CheckData(const PackageInput& in, std::uint64_t sizes, Findings& f) {
+    const PackageHeader& h = in.header;
+    if (h.dataOffset != in.TableEnd()) {
+        f.Fail("dataOffset is " + std::to_string(h.dataOffset) +
+               ", expected 2620 + count x 1052 = " + std::to_string(in.TableEnd()));
+    }
+    if (h.totalSize != sizes) {
+        f.Fail("totalSize is " + std::to_string(h.totalSize) + ", the files' sizes add up to " + std::to_string(sizes));
+    }
+    if (sizes >= kFormatLimit) {
+        f.Fail("the files add up to 2 GB or more");
+    }
+    std::uint64_t expected = std::uint64_t{h.dataOffset} + h.totalSize;
+    if (in.length != expected) {
+        f.Fail(std::string(in.kind == InputKind::Installer ? "the resource" : "the file") + " is " +
+               std::to_string(in.length) +
+               " bytes long, expected dataOffset + totalSize = " + std::to_string(expected));
+    }
+}
+
+// Compares one member with its source file chunk by chunk.
+void CompareMember(PackageInput& in, std::size_t i, std::u16string_view folder, Findings& f) {
+    const PackageEntry& e = in.entries[i];
+    std::u16string relative;
+    std::string cause;
+    if (!RelativeMemberPath(FieldText(in.header.sourceFolder), FieldText(e.filename), relative, cause)) {
+        f.Fail(Entry(i) + cause);
+        return;
+    }
+    std::u16string sourcePath = JoinHostPath(folder, relative);
+    platform::File source = platform::File::OpenRead(sourcePath, platform::Share::Read);
+    std::uint64_t size = 0;
+    if (!source.IsOpen() || !source.Size(size)) {
+        f.Fail(Entry(i) + platform::ToUtf8(sourcePath) + " " + CannotOpenCause(sourcePath));
+        return;
+    }
+    if (size != e.size) {
+        f.Fail(Entry(i) + platform::ToUtf8(sourcePath) + " is " + std::to_string(size) + " bytes, the package holds " +
+               std::to_string(e.size));
+        return;
+    }
+    std::vector<std::uint8_t> stored(kChunk), original(kChunk);
+    std::uint64_t position = in.TableEnd() + e.offset;
+    for (std::uint32_t done = 0; done < e.size;) {
+        std::uint32_t n = std::min(kChunk, e.size - done);
+        if (!in.ReadAt(position + done, stored.data(), n)) {
+            f.Fail(Entry(i) + "its data lies beyond the end of the package");
+            return;
+        }
+        if (!ReadFully(source, original.data(), n) ||
+            !std::equal(stored.begin(), stored.begin() + n, original.begin())) {
+            f.Fail(Entry(i) + "differs from " + platform::ToUtf8(sourcePath) + " within bytes " + std::to_string(done) +
+                   " to " + std::to_string(done + n - 1));
+            return;
+        }
+        done += n;
+    }
+}
+
+int RunVerify(const Args& args) {
+    if (args.Positional().size() != 1) {
+        return UsageError(kVerifyCommand, args.Positional().empty() ? "missing FILE" : "more than one FILE");
+    }
+    const std::u16string& path = args.Positional()[0];
+    PackageInput input;
+    std::string cause;
+    if (!LoadInput(path, input, cause)) {
+        PrintError(platform::ToUtf8(path), cause);
+        return kExitFailure;
+    }
+    Findings findings(platform::ToUtf8(path));
+    CheckHeader(input, findings);
+    std::uint64_t sizes = CheckTable(input, findings);
+    if (input.kind != InputKind::Workspace) {
+        CheckData(input, sizes, findings);
+    }
+    if (args.Has("--src")) {
+        if (input.kind == InputKind::Workspace) {
+            findings.Fail("a workspace file holds no file data to compare with --src");
+        } else if (findings.Count() == 0) {
+            for (std::size_t i = 0; i < input.entries.size(); ++i) {
+                CompareMember(input, i, args.Value("--src"), findings);
+            }
+        }
+    }
+    findings.Summarise();
+    if (findings.Count() > 0) {
+        return kExitFailure;
+    }
+    if (!args.Quiet()) {
+        Print(platform::ToUtf8(path) + ": ok (" + std::string(KindName(input.kind)) + ", " +
+              std::to_string(input.entries.size()) + " files" +
+              (args.Has("--src") ? ", members match the sources" : "") + ")\n");
+    }
+    return kExitSuccess;
+}
+
+} // namespace
+
+const Command kVerifyCommand{"verify", "check a workspace, package or installer against the package layout", kHelp,
+                             kOptions, RunVerify};
+
+} // namespace cli

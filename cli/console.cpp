@@ -1,0 +1,100 @@
+// Standard output and error for tarvelo-build, and the progress bar.
+#include "cli/console.h"
+
+#include "platform/text.h"
+
+#include <cstdio>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace cli {
+namespace {
+
+void Write(std::FILE* stream, std::string_view text) {
+#ifdef _WIN32
+    // A console shows UTF-8 bytes in its own code page; redirected output stays UTF-8.
+    HANDLE handle = GetStdHandle(stream == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
+        std::fflush(stream);
+        std::u16string wide = platform::ToUtf16(text);
+        DWORD written = 0;
+        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+#endif
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+void Print(std::string_view text) {
+    Write(stdout, text);
+}
+
+void PrintError(std::string_view subject, std::string_view cause) {
+    std::string line(kProgramName);
+    line += ": ";
+    if (!subject.empty()) {
+        line += subject;
+        line += ": ";
+    }
+    line += cause;
+    line += '\n';
+    Write(stderr, line);
+}
+
+void PrintErrorLine(std::string_view line) {
+    Write(stderr, std::string(line) + "\n");
+}
+
+bool StandardErrorIsTerminal() {
+#ifdef _WIN32
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+#else
+    return isatty(STDERR_FILENO) == 1;
+#endif
+}
+
+void ProgressBar::Show(int percent, std::string_view label) {
+    if (!enabled_ || percent == shown_) {
+        return;
+    }
+    constexpr int kWidth = 40;
+    shown_ = percent;
+    int filled = percent * kWidth / 100;
+    std::string line = "\r[" + std::string(static_cast<std::size_t>(filled), '#') +
+                       std::string(static_cast<std::size_t>(kWidth - filled), ' ') + "] ";
+    line += std::to_string(percent) + "% " + std::string(label);
+    Write(stderr, line);
+    drawn_ = true;
+}
+
+void ProgressBar::Finish() {
+    if (drawn_) {
+        Write(stderr, "\n");
+        drawn_ = false;
+        shown_ = -1;
+    }
+}
+
+ProgressCallback ProgressBar::WriteCallback(const Package& package) {
+    if (!enabled_) {
+        return nullptr;
+    }
+    return [this, &package](const PackageEntry& entry, std::int32_t filePercent, std::int32_t) -> std::uint8_t {
+        // Write has measured every member before the first callback, so the total is current.
+        std::uint64_t total = package.GetHeader().totalSize;
+        std::uint64_t done = entry.offset + std::uint64_t{entry.size} * static_cast<std::uint32_t>(filePercent) / 100;
+        Show(total == 0 ? 100 : static_cast<int>(done * 100 / total), "writing the package");
+        return 0;
+    };
+}
+
+} // namespace cli

@@ -1,0 +1,46 @@
+// Where tarvelo-build talks: results on standard output, one line per error on standard error, and
+// a progress bar on standard error only when a person is watching it (a terminal), so that logs of
+// scripted builds stay clean.
+#pragma once
+
+#include "package/package.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace cli {
+
+inline constexpr std::string_view kProgramName = "tarvelo-build";
+
+// Writes UTF-8 text to standard output (to a Windows console as UTF-16, so that names show right).
+void Print(std::string_view text);
+// "tarvelo-build: SUBJECT: CAUSE" on standard error; the subject is usually the file concerned.
+void PrintError(std::string_view subject, std::string_view cause);
+// A line on standard error as it is given.
+void PrintErrorLine(std::string_view line);
+
+bool StandardErrorIsTerminal();
+
+// A one-line bar drawn over itself while a package is written; silent when not enabled.
+class ProgressBar {
+public:
+    explicit ProgressBar(bool enabled) : enabled_(enabled) {}
+    ~ProgressBar() { Finish(); }
+    ProgressBar(const ProgressBar&) = delete;
+    ProgressBar& operator=(const ProgressBar&) = delete;
+
+    void Show(int percent, std::string_view label);
+    // Ends the bar's line, so that later messages start on their own.
+    void Finish();
+    // A callback for Package::Write that follows the bytes copied, not only the members done:
+    // one large member would otherwise hold the bar still for most of the build.
+    ProgressCallback WriteCallback(const Package& package);
+
+private:
+    bool enabled_;
+    bool drawn_ = false;
+    int shown_ = -1;
+};
+
+} // namespace cli

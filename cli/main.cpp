@@ -1,0 +1,122 @@
+// tarvelo-build: the command-line builder beside the GUI. Reads the arguments (UTF-8 on POSIX
+// hosts, the exact UTF-16 command line on Windows), handles --help and --version, and hands the
+// rest to the subcommand named first.
+#include "cli/command.h"
+#include "cli/console.h"
+
+#include "platform/text.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+#endif
+
+namespace cli {
+namespace {
+
+// Every subcommand; a new one is one more row.
+constexpr std::array<const Command*, 5> kCommands{&kInfoCommand, &kVerifyCommand, &kDatCommand, &kInstallerCommand,
+                                                  &kExtractCommand};
+
+std::string ProgramHelp() {
+    std::string text = "Usage: tarvelo-build COMMAND [ARGUMENTS] [--quiet]\n"
+                       "       tarvelo-build --help | --version\n\n"
+                       "Builds Pocket PC installers and package data files from workspace files (.orb),\n"
+                       "and inspects, verifies and unpacks packages and installers.\n\nCommands:\n";
+    for (const Command* c : kCommands) {
+        std::string name(c->name);
+        text +=
+            "  " + name + std::string(name.size() < 12 ? 12 - name.size() : 1, ' ') + std::string(c->summary) + "\n";
+    }
+    text += "\nRun \"tarvelo-build COMMAND --help\" for a command's arguments.\n"
+            "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
+    return text;
+}
+
+// The arguments after the program's name. On Windows the wide command line is used, since the
+// narrow one loses every character outside the ANSI code page.
+bool Arguments(int argc, char** argv, std::vector<std::u16string>& out) {
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) {
+        return false;
+    }
+    for (int i = 1; i < count; ++i) {
+        std::wstring_view arg(wide[i]);
+        out.emplace_back(arg.begin(), arg.end());
+    }
+    LocalFree(wide);
+    return true;
+#else
+    for (int i = 1; i < argc; ++i) {
+        std::u16string arg;
+        if (!platform::Utf8ToUtf16(argv[i], arg)) {
+            PrintError(argv[i], "argument is not valid UTF-8");
+            return false;
+        }
+        out.push_back(std::move(arg));
+    }
+    return true;
+#endif
+}
+
+int RunCommand(const Command& command, const std::vector<std::u16string>& arguments) {
+    Args args;
+    std::string problem;
+    if (!args.Parse(arguments, command.options, problem)) {
+        return UsageError(command, problem);
+    }
+    if (args.Help()) {
+        Print(command.help);
+        return kExitSuccess;
+    }
+    return command.run(args);
+}
+
+int Main(int argc, char** argv) {
+    std::vector<std::u16string> arguments;
+    if (!Arguments(argc, argv, arguments)) {
+        return kExitUsage;
+    }
+    if (arguments.empty()) {
+        PrintErrorLine(ProgramHelp());
+        return kExitUsage;
+    }
+    const std::u16string& first = arguments.front();
+    if (first == u"--help" || first == u"-h" || first == u"help") {
+        Print(ProgramHelp());
+        return kExitSuccess;
+    }
+    if (first == u"--version") {
+        Print(std::string(kProgramName) + " " TARVELO_VERSION "\n");
+        return kExitSuccess;
+    }
+    for (const Command* command : kCommands) {
+        if (first == platform::ToUtf16(command->name)) {
+            return RunCommand(*command, std::vector<std::u16string>(arguments.begin() + 1, arguments.end()));
+        }
+    }
+    PrintError("", "unknown command \"" + Utf8(first) + "\"; see \"tarvelo-build --help\"");
+    return kExitUsage;
+}
+
+} // namespace
+
+int UsageError(const Command& command, std::string_view problem) {
+    PrintError(command.name, std::string(problem) + "; see \"tarvelo-build " + std::string(command.name) + " --help\"");
+    return kExitUsage;
+}
+
+} // namespace cli
+
+int main(int argc, char** argv) {
+    return cli::Main(argc, argv);
+}

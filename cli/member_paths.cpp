@@ -1,0 +1,147 @@
+// Member paths below a folder, and path conversions for std::filesystem.
+#include "cli/member_paths.h"
+
+#include "platform/file.h"
+#include "platform/text.h"
+
+#include <system_error>
+#include <vector>
+
+namespace cli {
+namespace {
+
+bool IsSeparator(char16_t c) {
+    return c == u'\\' || c == u'/';
+}
+
+char16_t FoldCase(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
+
+// Windows paths are compared without regard to case or separator style: a package made there may
+// spell its source folder differently from its members' names.
+bool StartsWithFolder(std::u16string_view text, std::u16string_view folder) {
+    if (folder.size() > text.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < folder.size(); ++i) {
+        bool same = IsSeparator(text[i]) ? IsSeparator(folder[i]) : FoldCase(text[i]) == FoldCase(folder[i]);
+        if (!same) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Windows drops trailing dots and blanks from a path component, so ". ." or "... " may act as
+// ".." there; a component of nothing but dots and blanks is never a real name.
+bool OnlyDotsAndBlanks(std::u16string_view component) {
+    return component.find_first_not_of(u". ") == std::u16string_view::npos;
+}
+
+std::vector<std::u16string_view> SplitComponents(std::u16string_view path) {
+    std::vector<std::u16string_view> parts;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+        if (i == path.size() || IsSeparator(path[i])) {
+            if (i > start) {
+                parts.push_back(path.substr(start, i - start));
+            }
+            start = i + 1;
+        }
+    }
+    return parts;
+}
+
+} // namespace
+
+bool RelativeMemberPath(std::u16string_view sourceFolder, std::u16string_view filename, std::u16string& relative,
+                        std::string& cause) {
+    if (!StartsWithFolder(filename, sourceFolder)) {
+        cause = "it does not lie under the source folder " + platform::ToUtf8(sourceFolder);
+        return false;
+    }
+    std::u16string_view rest = filename.substr(sourceFolder.size());
+    // A source folder stored without its closing separator ("C:\App") must end at a separator of
+    // the member's name, or "C:\Apple\x" would count as lying under it.
+    if (!sourceFolder.empty() && !IsSeparator(sourceFolder.back())) {
+        if (rest.empty() || !IsSeparator(rest.front())) {
+            cause = "it does not lie under the source folder " + platform::ToUtf8(sourceFolder);
+            return false;
+        }
+        rest.remove_prefix(1);
+    }
+    if (rest.empty()) {
+        cause = "it has no name below the source folder";
+        return false;
+    }
+    if (IsSeparator(rest.front()) || rest.find(u':') != std::u16string_view::npos) {
+        cause = "its path below the source folder is absolute or names a drive: " + platform::ToUtf8(rest);
+        return false;
+    }
+    relative.clear();
+    for (std::u16string_view part : SplitComponents(rest)) {
+        if (part == u".") {
+            continue;
+        }
+        if (OnlyDotsAndBlanks(part)) {
+            cause = "its path climbs out of the folder: " + platform::ToUtf8(rest);
+            return false;
+        }
+        relative += relative.empty() ? u"" : u"\\";
+        relative += part;
+    }
+    if (relative.empty()) {
+        cause = "it has no name below the source folder";
+        return false;
+    }
+    return true;
+}
+
+std::u16string JoinHostPath(std::u16string_view folder, std::u16string_view relative) {
+    std::u16string path(folder);
+    if (!path.empty() && !IsSeparator(path.back())) {
+        path += platform::NativeSeparator();
+    }
+    for (char16_t c : relative) {
+        path += IsSeparator(c) ? platform::NativeSeparator() : c;
+    }
+    return path;
+}
+
+std::filesystem::path FsPath(std::u16string_view path) {
+#ifdef _WIN32
+    return std::filesystem::path(std::wstring(path.begin(), path.end()));
+#else
+    std::string utf8;
+    if (!platform::Utf16ToUtf8(platform::NativePath(path), utf8)) {
+        return {};
+    }
+    return std::filesystem::path(utf8);
+#endif
+}
+
+std::u16string FromFsPath(const std::filesystem::path& path) {
+#ifdef _WIN32
+    const std::wstring& wide = path.native();
+    return std::u16string(wide.begin(), wide.end());
+#else
+    std::u16string text;
+    platform::Utf8ToUtf16(path.native(), text);
+    return text;
+#endif
+}
+
+std::string CannotOpenCause(std::u16string_view path) {
+    std::error_code ec;
+    std::filesystem::file_status status = std::filesystem::status(FsPath(path), ec);
+    if (status.type() == std::filesystem::file_type::not_found || status.type() == std::filesystem::file_type::none) {
+        return "no such file";
+    }
+    if (status.type() == std::filesystem::file_type::directory) {
+        return "is a folder, not a file";
+    }
+    return "cannot be opened for reading";
+}
+
+} // namespace cli

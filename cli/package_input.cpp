@@ -1,0 +1,127 @@
+// Loading a workspace file, package data file or installer for the reading subcommands.
+#include "cli/package_input.h"
+
+#include "cli/member_paths.h"
+#include "package/pe_resources.h"
+#include "platform/text.h"
+
+#include <cstring>
+
+namespace cli {
+namespace {
+
+std::string ShortTableCause(std::uint32_t count, std::uint64_t length) {
+    return "too short for its table of " + std::to_string(count) + " files (" + std::to_string(length) +
+           " bytes; the table ends at byte " + std::to_string(kHeaderSize + std::uint64_t{count} * kEntrySize) + ")";
+}
+
+bool LoadFromResource(std::u16string_view path, PackageInput& input, std::string& cause) {
+    std::u16string error;
+    if (!pe::ReadResource(path, pe::ResourceKey::Name(u"RT_RCDATA"), pe::ResourceKey::Name(u"ORBDATA"),
+                          pe::kLanguageEnglishUS, input.resource, error)) {
+        cause = "no package in this executable (resource ORBDATA of type RT_RCDATA, language 1033): " +
+                platform::ToUtf8(error);
+        return false;
+    }
+    input.kind = InputKind::Installer;
+    input.length = input.resource.size();
+    if (input.length < kHeaderSize) {
+        cause = "its package is shorter than a package header (" + std::to_string(input.length) + " bytes)";
+        return false;
+    }
+    std::memcpy(&input.header, input.resource.data(), kHeaderSize);
+    if (input.TableEnd() > input.length) {
+        cause = "its package is " + ShortTableCause(input.header.count, input.length);
+        return false;
+    }
+    input.entries.resize(input.header.count);
+    std::memcpy(input.entries.data(), input.resource.data() + kHeaderSize,
+                input.header.count * std::size_t{kEntrySize});
+    return true;
+}
+
+bool LoadFromFile(std::u16string_view path, PackageInput& input, std::string& cause) {
+    input.file = platform::File::OpenRead(path, platform::Share::Read);
+    if (!input.file.IsOpen() || !input.file.Size(input.length)) {
+        cause = CannotOpenCause(path);
+        return false;
+    }
+    if (input.length < kHeaderSize || !ReadFully(input.file, &input.header, kHeaderSize)) {
+        cause = "shorter than a package header (" + std::to_string(input.length) + " bytes)";
+        return false;
+    }
+    if (input.TableEnd() > input.length) {
+        cause = ShortTableCause(input.header.count, input.length);
+        return false;
+    }
+    input.entries.resize(input.header.count);
+    if (!ReadFully(input.file, input.entries.data(), input.header.count * kEntrySize)) {
+        cause = "cannot be read in full";
+        return false;
+    }
+    // A workspace file is a header and table with nothing behind them. A package whose members are
+    // all empty looks the same; it is taken as a package when its header says so.
+    std::uint64_t sizes = 0;
+    for (const PackageEntry& e : input.entries) {
+        sizes += e.size;
+    }
+    bool packageShaped = sizes == 0 && input.header.dataOffset == input.TableEnd() && input.header.totalSize == 0;
+    input.kind = input.length == input.TableEnd() && !packageShaped ? InputKind::Workspace : InputKind::PackageFile;
+    return true;
+}
+
+} // namespace
+
+bool ReadFully(platform::File& file, void* buffer, std::uint32_t size) {
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    for (std::uint32_t done = 0; done < size;) {
+        std::uint32_t got = 0;
+        if (!file.Read(bytes + done, size - done, got) || got == 0) {
+            return false;
+        }
+        done += got;
+    }
+    return true;
+}
+
+std::string_view KindName(InputKind kind) {
+    switch (kind) {
+    case InputKind::Workspace:
+        return "workspace";
+    case InputKind::PackageFile:
+        return "package";
+    case InputKind::Installer:
+        return "installer";
+    }
+    return "";
+}
+
+bool PackageInput::ReadAt(std::uint64_t position, void* buffer, std::uint32_t size) {
+    if (position + size > length) {
+        return false;
+    }
+    if (kind == InputKind::Installer) {
+        std::memcpy(buffer, resource.data() + position, size);
+        return true;
+    }
+    return file.Seek(position) && ReadFully(file, buffer, size);
+}
+
+bool LooksLikeExecutable(std::u16string_view path) {
+    platform::File file = platform::File::OpenRead(path, platform::Share::Read);
+    char magic[2] = {};
+    return file.IsOpen() && ReadFully(file, magic, 2) && magic[0] == 'M' && magic[1] == 'Z';
+}
+
+bool LoadInput(std::u16string_view path, PackageInput& input, std::string& cause) {
+    if (!platform::File::OpenRead(path, platform::Share::Read).IsOpen()) {
+        cause = CannotOpenCause(path);
+        return false;
+    }
+    if (LooksLikeExecutable(path)) {
+        return LoadFromResource(path, input, cause);
+    }
+    return LoadFromFile(path, input, cause);
+}
+
+} // namespace cli

@@ -1,0 +1,73 @@
+// Opening a workspace and writing its package, shared by the dat and installer subcommands.
+#include "cli/workspace_build.h"
+
+#include "cli/args.h"
+#include "cli/console.h"
+#include "cli/member_paths.h"
+#include "cli/package_input.h"
+
+namespace cli {
+
+bool OpenWorkspace(std::u16string_view path, Package& package) {
+    std::u16string text(path);
+    if (!platform::File::OpenRead(text, platform::Share::Read).IsOpen()) {
+        PrintError(Utf8(path), CannotOpenCause(path));
+        return false;
+    }
+    // Package::Open would read an executable's first bytes as a header and refuse it for a reason
+    // that says nothing to the user.
+    if (LooksLikeExecutable(text)) {
+        PrintError(Utf8(path), "not a workspace file (it is an executable)");
+        return false;
+    }
+    if (!package.Open(text.c_str(), 0)) {
+        if (package.LastError() == u"ORB contains no file") {
+            PrintError(Utf8(path), "the workspace holds no files");
+            return false;
+        }
+        std::string why = package.LastError().empty() ? "it cannot be read" : Utf8(package.LastError());
+        PrintError(Utf8(path), "not a workspace file: " + why);
+        return false;
+    }
+    return true;
+}
+
+bool WritePackage(Package& package, std::u16string_view workspace, std::u16string_view destination,
+                  std::u16string_view output, bool quiet) {
+    std::u16string target(destination);
+    ProgressBar bar(!quiet && StandardErrorIsTerminal());
+    bool written = package.Write(target.c_str(), bar.WriteCallback(package));
+    bar.Finish();
+    if (written) {
+        return true;
+    }
+    // Write keeps a message for a member it could not read; without one, the output itself
+    // could not be created.
+    if (!package.LastError().empty()) {
+        PrintError(Utf8(workspace), "cannot write the package: " + Utf8(package.LastError()));
+    } else {
+        PrintError(Utf8(output), "cannot create the file");
+    }
+    return false;
+}
+
+TemporaryFile::TemporaryFile(std::u16string_view output, std::u16string_view suffix)
+    : path_(std::u16string(output) + std::u16string(suffix)) {
+    platform::RemoveFile(path_);
+}
+
+TemporaryFile::~TemporaryFile() {
+    if (owned_) {
+        platform::RemoveFile(path_);
+    }
+}
+
+bool TemporaryFile::RenameTo(std::u16string_view destination) {
+    if (!platform::RenameFile(path_, destination)) {
+        return false;
+    }
+    owned_ = false;
+    return true;
+}
+
+} // namespace cli

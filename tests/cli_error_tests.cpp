@@ -1,0 +1,129 @@
+// tarvelo-build's failures: each gives exit status 1 and one line on standard error naming the
+// file and the cause, and none leaves a half-made output or writes outside its folder.
+#include "platform/text.h"
+#include "tests/cli_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Exit status 1 and exactly one error line that names the file and carries the cause.
+void ExpectFailure(const ToolResult& r, const std::u16string& file, const std::string& cause) {
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_TRUE(Contains(r.err, "tarvelo-build: " + platform::ToUtf8(file) + ": ")) << r.err;
+    EXPECT_TRUE(Contains(r.err, cause)) << r.err;
+}
+
+TEST_F(CliTest, MissingAndWrongInputs) {
+    std::u16string missing = dir.File(u"missing.orb");
+    std::u16string out = dir.File(u"out.DAT");
+    ExpectFailure(Run({u"dat", missing, u"-o", out}), missing, "no such file");
+    ExpectFailure(Run({u"info", missing}), missing, "no such file");
+    ExpectFailure(Run({u"installer", missing, u"-o", dir.File(u"S.exe"), u"--template", Template()}), missing,
+                  "no such file");
+    ExpectFailure(Run({u"verify", dir.File(u"src")}), dir.File(u"src"), "is a folder");
+
+    std::u16string text = dir.File(u"notes.txt");
+    WriteBytes(text, Pattern(3000));
+    ExpectFailure(Run({u"dat", text, u"-o", out}), text, "not a workspace file");
+    ExpectFailure(Run({u"dat", Template(), u"-o", out}), Template(), "not a workspace file (it is an executable)");
+    ExpectFailure(Run({u"info", Template()}), Template(), "no package in this executable");
+    EXPECT_FALSE(Exists(out));
+
+    // A member that has gone since the workspace was saved.
+    std::filesystem::remove(std::filesystem::path(Source(u"data.bin")));
+    ExpectFailure(Run({u"dat", workspacePath, u"-o", out}), workspacePath, "cannot write the package");
+    EXPECT_FALSE(Exists(out));
+    EXPECT_FALSE(Exists(out + u".tarvelo-part"));
+}
+
+TEST_F(CliTest, TruncatedPackagesAreRefused) {
+    std::u16string dat = dir.File(u"out.DAT");
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", dat}).status, 0);
+    Bytes whole = ReadBytes(dat);
+
+    std::u16string cut = dir.File(u"cut.DAT");
+    WriteBytes(cut, Bytes(whole.begin(), whole.end() - 100));
+    ExpectFailure(Run({u"verify", cut}), cut, "bytes long, expected dataOffset + totalSize");
+    ExpectFailure(Run({u"extract", cut, u"-d", dir.File(u"x")}), cut, "cannot be unpacked");
+    EXPECT_FALSE(Exists(dir.File(u"x/app.exe")));
+
+    WriteBytes(cut, Bytes(whole.begin(), whole.begin() + kHeaderSize + 500));
+    ExpectFailure(Run({u"info", cut}), cut, "too short for its table of 4 files");
+    WriteBytes(cut, Bytes(whole.begin(), whole.begin() + 1000));
+    ExpectFailure(Run({u"verify", cut}), cut, "shorter than a package header");
+}
+
+TEST_F(CliTest, InstallerFailuresLeaveNoOutput) {
+    std::u16string exe = dir.File(u"Setup.exe");
+    std::u16string notExe = dir.File(u"Template.txt");
+    WriteBytes(notExe, Pattern(4000));
+    ExpectFailure(Run({u"installer", workspacePath, u"-o", exe, u"--template", notExe}), notExe,
+                  "not a usable installer template");
+    std::u16string none = dir.File(u"none.exe");
+    ExpectFailure(Run({u"installer", workspacePath, u"-o", exe, u"--template", none}), none, "no such file");
+
+    std::u16string bmp = dir.File(u"side.bmp");
+    WriteBytes(bmp, MakeBitmap(128, 281, 1));
+    SetFieldText(workspace.GetHeader().imageFile, bmp);
+    SaveWorkspace(workspace, workspacePath);
+    ExpectFailure(Run({u"installer", workspacePath, u"-o", exe, u"--template", Template()}), bmp,
+                  "128 x 281 pixels; it must be 128 x 280");
+    WriteBytes(bmp, Pattern(600));
+    ExpectFailure(Run({u"installer", workspacePath, u"-o", exe, u"--template", Template()}), bmp, "not a bitmap");
+    EXPECT_FALSE(Exists(exe));
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+        EXPECT_EQ(entry.path().string().find(".tarvelo-"), std::string::npos) << entry.path();
+    }
+}
+
+TEST_F(CliTest, AnExistingInstallerIsReplacedOnlyWithForce) {
+    std::u16string exe = dir.File(u"Setup.exe");
+    WriteBytes(exe, Pattern(77));
+    ExpectFailure(Run({u"installer", workspacePath, u"-o", exe, u"--template", Template()}), exe,
+                  "already exists; use --force");
+    EXPECT_EQ(ReadBytes(exe), Pattern(77));
+    ToolResult r = Run({u"installer", workspacePath, u"-o", exe, u"--template", Template(), u"--force"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Run({u"verify", exe, u"--src", Source(u"")}).status, 0);
+}
+
+// A package made elsewhere may name members outside its source folder; extracting it must write
+// nothing at all, least of all outside the folder.
+TEST_F(CliTest, AnExtractionThatWouldEscapeItsFolderWritesNothing) {
+    std::filesystem::create_directories(dir.Path() / "src" / "deep");
+    WriteBytes(dir.File(u"src/escape.txt"), Pattern(10));
+    Package evil;
+    ASSERT_TRUE(evil.AddFile(Source(u"app.exe").c_str(), FLAG_ALL_PLATFORMS));
+    ASSERT_TRUE(evil.AddFile(Source(u"deep/../escape.txt").c_str(), FLAG_ALL_PLATFORMS));
+    evil.SetSourceFolder(StoredForm(Source(u"deep/")).c_str());
+    std::u16string dat = dir.File(u"evil.DAT");
+    ASSERT_TRUE(evil.Write(dat.c_str(), nullptr));
+
+    std::u16string out = dir.File(u"out/inner");
+    ToolResult r = Run({u"extract", dat, u"-d", out});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "file 0")) << r.err; // app.exe is not under deep/
+    EXPECT_TRUE(Contains(r.err, "file 1")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "climbs out")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "nothing extracted")) << r.err;
+    EXPECT_FALSE(Exists(dir.File(u"out/escape.txt")));
+    EXPECT_FALSE(Exists(dir.File(u"out/inner/app.exe")));
+
+    // A member stored by an absolute path with an empty source folder.
+    evil.SetSourceFolder(u"");
+    ASSERT_TRUE(evil.Write(dat.c_str(), nullptr));
+    r = Run({u"extract", dat, u"-d", out});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "absolute")) << r.err;
+    EXPECT_FALSE(Exists(dir.File(u"out/inner/app.exe")));
+
+    ExpectFailure(Run({u"extract", workspacePath, u"-d", out}), workspacePath, "holds no file data");
+}
+
+} // namespace

@@ -1,0 +1,207 @@
+// tarvelo-build as scripts use it: the files it makes are the package core's own, byte for byte;
+// info, verify and extract read back all three kinds of file; the command line's own conventions.
+#include "package/installer.h"
+#include "platform/text.h"
+#include "tests/cli_support.h"
+
+#include <cstring>
+
+using namespace testing_support;
+
+namespace {
+
+const pe::ResourceKey kPackageType = pe::ResourceKey::Name(u"RT_RCDATA");
+const pe::ResourceKey kPackageName = pe::ResourceKey::Name(u"ORBDATA");
+
+Bytes Resource(const std::u16string& exe, const pe::ResourceKey& type, const pe::ResourceKey& name) {
+    Bytes data;
+    std::u16string error;
+    EXPECT_TRUE(pe::ReadResource(exe, type, name, pe::kLanguageEnglishUS, data, error)) << platform::ToUtf8(error);
+    return data;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The package the core writes for the saved workspace, opened as the builder opens it.
+Bytes CorePackage(const std::u16string& workspacePath, const std::u16string& out) {
+    Package package;
+    EXPECT_TRUE(package.Open(workspacePath.c_str(), 0));
+    EXPECT_TRUE(package.Write(out.c_str(), nullptr));
+    return ReadBytes(out);
+}
+
+TEST_F(CliTest, DatAndInstallerAreTheCoresOwnBytesAndVerifyAcceptsThem) {
+    std::u16string dat = dir.File(u"out.DAT");
+    ToolResult r = Run({u"dat", workspacePath, u"-o", dat});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, ""); // no progress bar when standard error is not a terminal
+    Bytes expected = CorePackage(workspacePath, dir.File(u"core.dat"));
+    EXPECT_EQ(ReadBytes(dat), expected);
+
+    std::u16string exe = dir.File(u"Setup.exe");
+    r = Run({u"installer", workspacePath, u"-o", exe, u"--template", Template(), u"--quiet"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(Resource(exe, kPackageType, kPackageName), expected);
+    // The same as the core's MakeInstaller with its own editor.
+    Package core;
+    PortablePatcher patcher(false);
+    std::u16string coreExe = dir.File(u"core.exe");
+    ASSERT_TRUE(core.MakeInstaller(Template().c_str(), dir.File(u"core.dat").c_str(), coreExe.c_str(), patcher));
+    EXPECT_EQ(ReadBytes(exe), ReadBytes(coreExe));
+    // No temporary files are left beside the output.
+    EXPECT_FALSE(Exists(exe + u".tarvelo-dat"));
+    EXPECT_FALSE(Exists(exe + u".tarvelo-exe"));
+
+    for (const std::u16string& file : {dat, exe}) {
+        r = Run({u"verify", file, u"--src", Source(u"")});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(Contains(r.out, "ok")) << r.out;
+    }
+    EXPECT_EQ(Run({u"verify", workspacePath}).status, 0);
+}
+
+// Names outside ASCII reach the files exactly: UTF-8 arguments on POSIX, the wide command line on
+// Windows.
+TEST_F(CliTest, FileNamesOutsideAsciiArriveExactly) {
+    std::u16string renamed = dir.File(u"W\u00f6rkspace-\u65e5\u672c.orb");
+    WriteBytes(renamed, ReadBytes(workspacePath));
+    std::u16string exe = dir.File(u"Set\u00fcp \u0394.exe");
+    ToolResult r = Run({u"installer", renamed, u"-o", exe, u"--template", Template()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Resource(exe, kPackageType, kPackageName), CorePackage(workspacePath, dir.File(u"core.dat")));
+    r = Run({u"info", exe, u"--json"});
+    EXPECT_TRUE(Contains(r.out, platform::ToUtf8(u"Set\u00fcp \u0394.exe"))) << r.out;
+}
+
+TEST_F(CliTest, TheSidebarPictureGoesInAsBitmap251) {
+    std::u16string bmp = dir.File(u"side.bmp");
+    Bytes picture = MakeBitmap(128, 280, 7);
+    WriteBytes(bmp, picture);
+    SetFieldText(workspace.GetHeader().imageFile, bmp);
+    SaveWorkspace(workspace, workspacePath);
+    std::u16string exe = dir.File(u"Setup.exe");
+    ToolResult r = Run({u"installer", workspacePath, u"-o", exe, u"--template", Template()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Resource(exe, pe::ResourceKey::Id(pe::kTypeBitmap), pe::ResourceKey::Id(251)),
+              Bytes(picture.begin() + 14, picture.end()));
+    EXPECT_EQ(Run({u"verify", exe}).status, 0);
+}
+
+TEST_F(CliTest, InfoShowsAllThreeKindsAndItsJsonCarriesTheFields) {
+    std::u16string dat = dir.File(u"out.DAT");
+    std::u16string exe = dir.File(u"Setup.exe");
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", dat}).status, 0);
+    ASSERT_EQ(Run({u"installer", workspacePath, u"-o", exe, u"--template", Template()}).status, 0);
+
+    const std::pair<std::u16string, std::string> kinds[] = {
+        {workspacePath, "workspace"}, {dat, "package"}, {exe, "installer"}};
+    for (const auto& [file, kind] : kinds) {
+        ToolResult r = Run({u"info", file, u"--json"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(Contains(r.out, "\"kind\": \"" + kind + "\"")) << r.out;
+        EXPECT_TRUE(Contains(r.out, "\"count\": 4"));
+        EXPECT_TRUE(Contains(r.out, "\"targetFolder\": 38"));
+        EXPECT_TRUE(Contains(r.out, "\"programName\": \"Notes \\\"Pro\\\"\"")) << r.out;
+        EXPECT_TRUE(Contains(r.out, "\"shortcutName\": \"Notes.lnk\""));
+        EXPECT_TRUE(Contains(r.out, "\"flags\": 64, \"flagNames\": [\"eula\"]"));
+        EXPECT_TRUE(Contains(r.out, "\"flagNames\": [\"shortcut\", \"arm\", \"mips\", \"shx\", \"intel\"]"));
+    }
+    // Backslashes of stored paths are escaped, and the readable layout names the flags.
+    ToolResult json = Run({u"info", dat, u"--json"});
+    EXPECT_TRUE(Contains(json.out, "eula.txt\", \"shortcutName\"")) << json.out;
+    EXPECT_TRUE(Contains(json.out, "\\\\sub\\\\eula.txt"));
+    ToolResult text = Run({u"info", exe});
+    ASSERT_EQ(text.status, 0);
+    EXPECT_TRUE(Contains(text.out, "Program name:   Notes \"Pro\"")) << text.out;
+    EXPECT_TRUE(Contains(text.out, "shortcut,arm,mips,shx,intel"));
+    EXPECT_TRUE(Contains(text.out, "[Notes.lnk]"));
+}
+
+TEST_F(CliTest, ExtractRestoresTheTreeAndCanPickOneProcessor) {
+    std::u16string exe = dir.File(u"Setup.exe");
+    std::u16string dat = dir.File(u"out.DAT");
+    ASSERT_EQ(Run({u"installer", workspacePath, u"-o", exe, u"--template", Template()}).status, 0);
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", dat}).status, 0);
+    for (const std::u16string& file : {exe, dat}) {
+        std::u16string out = dir.File(file == exe ? u"from-exe/new" : u"from-dat");
+        ToolResult r = Run({u"extract", file, u"-d", out});
+        ASSERT_EQ(r.status, 0) << r.err;
+        for (const std::u16string& relative : relatives) {
+            EXPECT_EQ(ReadBytes(out + u"/" + relative), ReadBytes(Source(relative))) << platform::ToUtf8(relative);
+        }
+    }
+    // app.exe and readme.txt are for every processor, data.bin for ARM only, the agreement for none.
+    std::u16string mips = dir.File(u"mips");
+    ASSERT_EQ(Run({u"extract", dat, u"-d", mips, u"--cpu", u"mips", u"-q"}).status, 0);
+    EXPECT_TRUE(Exists(mips + u"/app.exe"));
+    EXPECT_TRUE(Exists(mips + u"/sub/readme.txt"));
+    EXPECT_FALSE(Exists(mips + u"/sub/eula.txt"));
+    EXPECT_FALSE(Exists(mips + u"/data.bin"));
+}
+
+TEST_F(CliTest, VerifyNamesEveryBrokenRuleAndEveryMemberThatDiffers) {
+    std::u16string dat = dir.File(u"out.DAT");
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", dat}).status, 0);
+    Bytes good = ReadBytes(dat);
+
+    Bytes bad = good;
+    const std::size_t entry1 = kHeaderSize + kEntrySize;
+    bad[entry1 + 1048] = 32; // flags of file 1: an unknown bit
+    bad[entry1 + 1044] ^= 1; // offset of file 1
+    bad[2616] ^= 1;          // totalSize
+    std::u16string broken = dir.File(u"broken.DAT");
+    WriteBytes(broken, bad);
+    ToolResult r = Run({u"verify", broken});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "file 1: flags 32")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "file 1: offset is 5001, expected 5000")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "totalSize is"));
+    EXPECT_TRUE(Contains(r.err, platform::ToUtf8(broken)));
+
+    // One byte changed in a source file, another file gone.
+    Bytes changed = ReadBytes(Source(u"data.bin"));
+    changed[8000] ^= 0xFF;
+    WriteBytes(Source(u"data.bin"), changed);
+    std::filesystem::remove(std::filesystem::path(Source(u"sub/eula.txt")));
+    r = Run({u"verify", dat, u"--src", Source(u"")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "file 3: differs from")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "file 2: ")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "no such file")) << r.err;
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(CliTest, HelpVersionAndUsageErrors) {
+    ToolResult r = Run({u"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "tarvelo-build " TARVELO_VERSION "\n");
+    r = Run({u"--help"});
+    EXPECT_EQ(r.status, 0);
+    for (const char* command : {"info", "verify", "dat", "installer", "extract"}) {
+        EXPECT_TRUE(Contains(r.out, std::string("  ") + command + " ")) << command;
+        ToolResult help = Run({platform::ToUtf16(command), u"--help"});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_TRUE(Contains(help.out, std::string("Usage: tarvelo-build ") + command)) << help.out;
+    }
+    // Wrong usage answers 2 with one line naming the problem.
+    const std::vector<std::vector<std::u16string>> wrong = {
+        {},
+        {u"bake"},
+        {u"dat", workspacePath},
+        {u"dat", workspacePath, u"-o"},
+        {u"info", workspacePath, u"--colour"},
+        {u"extract", workspacePath, u"-d", dir.File(u"x"), u"--cpu", u"sparc"},
+        {u"verify"},
+    };
+    for (const auto& arguments : wrong) {
+        r = Run(arguments);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_TRUE(Contains(r.err, "tarvelo-build")) << r.err;
+    }
+    EXPECT_TRUE(Contains(Run({u"dat", workspacePath}).err, "missing -o OUT.DAT"));
+}
+
+} // namespace
