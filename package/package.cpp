@@ -10,7 +10,9 @@ constexpr std::uint64_t kFormatLimit = std::uint64_t{1} << 31; // sizes and posi
 constexpr std::size_t kLastErrorUnits = 515;
 constexpr std::size_t kTakenErrorUnits = 1024;
 
-std::u16string_view TextOrEmpty(const char16_t* text) { return text ? std::u16string_view(text) : std::u16string_view(); }
+std::u16string_view TextOrEmpty(const char16_t* text) {
+    return text ? std::u16string_view(text) : std::u16string_view();
+}
 
 // Length of a file, or -1 when it cannot be opened as a file for reading.
 std::int64_t MeasureFile(std::u16string_view path) {

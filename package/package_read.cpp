@@ -249,9 +249,7 @@ bool Package::OpenResource(const char16_t* name) {
     return true;
 }
 
-std::uint64_t Package::MemberPosition(const PackageEntry& entry) const {
-    return TableEnd(GetCount()) + entry.offset;
-}
+std::uint64_t Package::MemberPosition(const PackageEntry& entry) const { return TableEnd(GetCount()) + entry.offset; }
 
 bool Package::CheckMember(std::int32_t index) {
     if (index < 0 || static_cast<std::uint32_t>(index) >= GetCount()) {
@@ -354,7 +352,8 @@ bool Package::ShowEulaText(void* window) {
     if (!window || entries.empty()) {
         return false;
     }
-    auto eula = std::find_if(entries.begin(), entries.end(), [](const PackageEntry& e) { return e.flags == FLAG_EULA; });
+    auto eula =
+        std::find_if(entries.begin(), entries.end(), [](const PackageEntry& e) { return e.flags == FLAG_EULA; });
     if (eula == entries.end()) {
         return false;
     }

@@ -8,9 +8,7 @@ namespace {
 
 constexpr std::uint32_t kHighBit = 0x80000000u;
 
-std::uint64_t Align8(std::uint64_t v) {
-    return (v + 7) & ~std::uint64_t{7};
-}
+std::uint64_t Align8(std::uint64_t v) { return (v + 7) & ~std::uint64_t{7}; }
 
 class Planner {
 public:
@@ -126,8 +124,6 @@ SectionPlan Planner::Plan() {
 
 } // namespace
 
-SectionPlan PlanSection(const ResourceTree& tree, std::uint32_t rva) {
-    return Planner(tree, rva).Plan();
-}
+SectionPlan PlanSection(const ResourceTree& tree, std::uint32_t rva) { return Planner(tree, rva).Plan(); }
 
 } // namespace pe

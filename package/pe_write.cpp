@@ -20,9 +20,7 @@ namespace {
 constexpr std::uint64_t kMaxSection = 0x80000000ull;
 constexpr std::uint32_t kCopyChunk = 1u << 20;
 
-std::uint64_t AlignUp(std::uint64_t v, std::uint32_t alignment) {
-    return (v + alignment - 1) / alignment * alignment;
-}
+std::uint64_t AlignUp(std::uint64_t v, std::uint32_t alignment) { return (v + alignment - 1) / alignment * alignment; }
 
 // Where everything goes in the new file.
 struct Placement {

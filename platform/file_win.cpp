@@ -27,8 +27,8 @@ File File::OpenRead(std::u16string_view path, Share share) {
         return File();
     }
     DWORD mode = share == Share::Read ? FILE_SHARE_READ : 0;
-    HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, mode, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+    HANDLE h =
+        CreateFileW(Wide(path).c_str(), GENERIC_READ, mode, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         return File();
     }
@@ -39,8 +39,8 @@ File File::Create(std::u16string_view path) {
     if (path.empty()) {
         return File();
     }
-    HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+    HANDLE h =
+        CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         return File();
     }

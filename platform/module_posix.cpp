@@ -4,8 +4,7 @@
 
 namespace platform {
 
-ResourceStep FindOwnResource(std::u16string_view, std::u16string_view, const std::uint8_t*& data,
-                             std::uint32_t& size) {
+ResourceStep FindOwnResource(std::u16string_view, std::u16string_view, const std::uint8_t*& data, std::uint32_t& size) {
     data = nullptr;
     size = 0;
     return ResourceStep::NotFound;

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <windows.h>
+// after windows.h, which it builds on
 #include <shellapi.h>
 
 namespace platform {

@@ -13,6 +13,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// after windows.h, which it builds on
 #include <shellapi.h>
 #endif
 
@@ -133,8 +134,8 @@ TEST_F(InstallerTest, AnEntryFilterStopsTheTableWhereItSays) {
 TEST_F(InstallerTest, FailuresBeforeAndAfterTheCopy) {
     Package package;
     std::u16string installer = dir.File(u"Setup.exe");
-    EXPECT_FALSE(package.MakeInstaller(dir.File(u"missing.exe").c_str(), packagePath.c_str(), installer.c_str(),
-                                       portable));
+    EXPECT_FALSE(
+        package.MakeInstaller(dir.File(u"missing.exe").c_str(), packagePath.c_str(), installer.c_str(), portable));
     EXPECT_EQ(package.LastError(), u"");
     EXPECT_FALSE(Exists(installer));
     EXPECT_FALSE(package.MakeInstaller(nullptr, packagePath.c_str(), installer.c_str(), portable));

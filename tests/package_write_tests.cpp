@@ -61,7 +61,11 @@ Bytes ExpectedPackage(const Package& p, const std::vector<std::u16string>& paths
         .U32(total);
     std::uint32_t offset = 0;
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        w.Text(StoredForm(paths[i])).Text(u"").U32(static_cast<std::uint32_t>(data[i].size())).U32(offset).U32(flags[i]);
+        w.Text(StoredForm(paths[i]))
+            .Text(u"")
+            .U32(static_cast<std::uint32_t>(data[i].size()))
+            .U32(offset)
+            .U32(flags[i]);
         offset += static_cast<std::uint32_t>(data[i].size());
     }
     for (const auto& d : data) {

@@ -45,9 +45,7 @@ Patched Patch(const TempDir& dir, const std::string& sample) {
     return p;
 }
 
-std::uint64_t AlignUp(std::uint64_t v, std::uint32_t a) {
-    return (v + a - 1) / a * a;
-}
+std::uint64_t AlignUp(std::uint64_t v, std::uint32_t a) { return (v + a - 1) / a * a; }
 
 Bytes RawBytes(const Bytes& file, const SectionHeader& s) {
     return Bytes(file.begin() + s.pointerToRawData, file.begin() + s.pointerToRawData + s.sizeOfRawData);

@@ -29,9 +29,7 @@ pe::ResourceUpdate Update(ResourceKey type, ResourceKey name, Bytes bytes, std::
     return u;
 }
 
-Bytes Text(std::string_view s) {
-    return Bytes(s.begin(), s.end());
-}
+Bytes Text(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
 void Apply(const std::u16string& path, const std::vector<pe::ResourceUpdate>& updates) {
     std::u16string error;

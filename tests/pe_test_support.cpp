@@ -35,9 +35,7 @@ std::vector<Resource> ReadAll(const std::u16string& path) {
     return all;
 }
 
-std::uint32_t U32(const Bytes& file, std::size_t offset) {
-    return testing_support::ReadU32(file, offset);
-}
+std::uint32_t U32(const Bytes& file, std::size_t offset) { return testing_support::ReadU32(file, offset); }
 std::uint16_t U16(const Bytes& file, std::size_t offset) {
     return static_cast<std::uint16_t>(file.at(offset) | (file.at(offset + 1) << 8));
 }

@@ -22,8 +22,8 @@ TEST(TextConversion, RoundTripsEveryPlaneAndRefusesBrokenInput) {
     std::u16string lone = u"x";
     lone += static_cast<char16_t>(0xD800);
     EXPECT_FALSE(platform::Utf16ToUtf8(lone, utf8));
-    EXPECT_FALSE(platform::Utf8ToUtf16("\xC3", back));        // cut short
-    EXPECT_FALSE(platform::Utf8ToUtf16("\xC0\xAF", back));    // overlong '/'
+    EXPECT_FALSE(platform::Utf8ToUtf16("\xC3", back));         // cut short
+    EXPECT_FALSE(platform::Utf8ToUtf16("\xC0\xAF", back));     // overlong '/'
     EXPECT_FALSE(platform::Utf8ToUtf16("\xED\xA0\x80", back)); // encoded surrogate
     EXPECT_EQ(platform::ToUtf16("\xFF"), u"\uFFFD");
 }

@@ -5,8 +5,8 @@
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    HWND window = CreateWindowExW(0, L"STATIC", L"Tarvelo test session", 0, 0, 0, 0, 0, nullptr, nullptr, instance,
-                                  nullptr);
+    HWND window =
+        CreateWindowExW(0, L"STATIC", L"Tarvelo test session", 0, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
     if (!window) {
         return 1;
     }

@@ -92,9 +92,8 @@ TEST_F(WorkspaceTest, AddFilesAppendsAndReportsWhatItCannotAdd) {
     workspace::DropItems(package, {app}, sink);
     // A path the format cannot hold is reported, not cut.
     Folder(u"App/" + std::u16string(120, u'd'));
-    std::u16string tooLong = Make(std::u16string(u"App/") + std::u16string(120, u'd') + u"/" +
-                                      std::u16string(150, u'f'),
-                                  1);
+    std::u16string tooLong =
+        Make(std::u16string(u"App/") + std::u16string(120, u'd') + u"/" + std::u16string(150, u'f'), 1);
     workspace::WalkAndAdd(package, app, sink);
     EXPECT_EQ(package.GetCount(), 2u);
     EXPECT_EQ(sink.rows.back(), u"a.txt");

@@ -1,15 +1,15 @@
 // Fuzz target for reading packages: whatever is accepted must be readable member by member within
 // the input, whatever is refused must leave the object empty.
-#include "tests/fuzz/fuzz_targets.h"
 #include "package/package.h"
 #include "platform/file.h"
+#include "tests/fuzz/fuzz_targets.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <random>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -49,8 +49,9 @@ void CheckRefused(const Package& package) {
 // processes, since the fuzzer and the corpus replay of a test run may be running at once.
 std::u16string ScratchFile() {
     static const std::u16string path =
-        (std::filesystem::temp_directory_path() / ("tarvelo-fuzz-" + std::to_string(std::random_device{}()) + "-" +
-                                                     std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".DAT"))
+        (std::filesystem::temp_directory_path() /
+         ("tarvelo-fuzz-" + std::to_string(std::random_device{}()) + "-" +
+          std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".DAT"))
             .u16string();
     return path;
 }

@@ -1,9 +1,9 @@
 // Fuzz target for the PE resource reader and editor. The oracle: every resource the reader lists
 // reads back with its listed size, and an update that succeeds leaves every old resource readable
 // with the same bytes and the new one with exactly the stored bytes.
-#include "tests/fuzz/fuzz_targets.h"
 #include "package/pe_resources.h"
 #include "platform/file.h"
+#include "tests/fuzz/fuzz_targets.h"
 
 #include <chrono>
 #include <cstdio>
@@ -29,8 +29,9 @@ void Check(bool condition, const char* what, int line) {
 // processes, since the fuzzer and the corpus replay of a test run may be running at once.
 std::u16string ScratchFile() {
     static const std::u16string path =
-        (std::filesystem::temp_directory_path() / ("tarvelo-fuzz-" + std::to_string(std::random_device{}()) + "-" +
-                                                     std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".exe"))
+        (std::filesystem::temp_directory_path() /
+         ("tarvelo-fuzz-" + std::to_string(std::random_device{}()) + "-" +
+          std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".exe"))
             .u16string();
     return path;
 }
@@ -67,8 +68,8 @@ int FuzzPeResources(const std::uint8_t* data, std::size_t size) {
         }
     }
 
-    pe::ResourceUpdate update{pe::ResourceKey::Name(u"RT_RCDATA"), pe::ResourceKey::Name(u"ORBDATA"),
-                              pe::kLanguageEnglishUS, {}};
+    pe::ResourceUpdate update{
+        pe::ResourceKey::Name(u"RT_RCDATA"), pe::ResourceKey::Name(u"ORBDATA"), pe::kLanguageEnglishUS, {}};
     update.data.bytes.assign(data, data + std::min<std::size_t>(size, 37));
     if (pe::UpdateResources(path, {update}, error)) {
         std::vector<std::uint8_t> back;
