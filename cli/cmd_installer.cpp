@@ -42,7 +42,7 @@ bool CheckSidebar(const Package& package, std::u16string& sidebar) {
     std::u16string path(image);
     std::int32_t width = 0, height = 0;
     if (!platform::File::OpenRead(path, platform::Share::Read).IsOpen()) {
-        PrintError(platform::ToUtf8(image), "sidebar picture " + CannotOpenCause(path));
+        PrintError(platform::ToUtf8(image), "cannot open the sidebar picture (" + CannotOpenCause(path) + ")");
         return false;
     }
     if (!workspace::ReadBitmapSize(path.c_str(), width, height)) {
@@ -71,7 +71,7 @@ bool FindTemplate(const Args& args, std::u16string& path) {
     std::vector<pe::ResourceInfo> resources;
     std::u16string error;
     if (!platform::File::OpenRead(path, platform::Share::Read).IsOpen()) {
-        PrintError(platform::ToUtf8(path), "installer template " + CannotOpenCause(path));
+        PrintError(platform::ToUtf8(path), "cannot open the installer template (" + CannotOpenCause(path) + ")");
         return false;
     }
     // Checked before the build, so that a wrong template leaves nothing behind.

@@ -7,9 +7,7 @@ using namespace testing_support;
 
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Exit status 1 and exactly one error line that names the file and carries the cause.
 void ExpectFailure(const ToolResult& r, const std::u16string& file, const std::string& cause) {
@@ -80,6 +78,28 @@ TEST_F(CliTest, InstallerFailuresLeaveNoOutput) {
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
         EXPECT_EQ(entry.path().string().find(".tarvelo-"), std::string::npos) << entry.path();
     }
+}
+
+// Without --template the installer template is the Template.exe beside the program itself,
+// wherever the program was started from.
+TEST_F(CliTest, TheDefaultTemplateLiesBesideTheProgram) {
+    namespace fs = std::filesystem;
+    fs::create_directories(dir.Path() / "tool");
+    fs::path original(ToolPath());
+    std::u16string tool = U16(dir.Path() / "tool" / original.filename());
+    fs::copy_file(original, fs::path(tool));
+    std::u16string beside = U16(dir.Path() / "tool" / "Template.exe");
+    std::u16string exe = dir.File(u"Setup.exe");
+    ExpectFailure(RunProgram(tool, {u"installer", workspacePath, u"-o", exe}, dir.File(u"")), beside,
+                  "cannot open the installer template (no such file)");
+    EXPECT_FALSE(Exists(exe));
+
+    WriteBytes(beside, ReadBytes(Template()));
+    ToolResult r = RunProgram(tool, {u"installer", workspacePath, u"-o", exe}, dir.File(u""));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::u16string explicitTemplate = dir.File(u"explicit.exe");
+    ASSERT_EQ(Run({u"installer", workspacePath, u"-o", explicitTemplate, u"--template", Template()}).status, 0);
+    EXPECT_EQ(ReadBytes(exe), ReadBytes(explicitTemplate));
 }
 
 TEST_F(CliTest, AnExistingInstallerIsReplacedOnlyWithForce) {

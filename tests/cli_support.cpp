@@ -32,9 +32,7 @@ std::string ReadText(const std::u16string& path) {
 
 #ifdef _WIN32
 
-std::wstring Wide(std::u16string_view text) {
-    return std::wstring(text.begin(), text.end());
-}
+std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 
 // Quotes one argument so that CommandLineToArgvW gives it back unchanged.
 std::wstring Quoted(const std::wstring& arg) {
@@ -56,22 +54,15 @@ std::wstring Quoted(const std::wstring& arg) {
     return out + L"\"";
 }
 
-std::wstring ToolPath() {
-    std::wstring path = Wide(platform::ToUtf16(TARVELO_CLI_PATH));
-    for (wchar_t& c : path) {
-        c = c == L'/' ? L'\\' : c;
-    }
-    return path;
-}
-
 HANDLE Inheritable(const std::u16string& path) {
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
     return CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                        nullptr);
 }
 
-int Spawn(const std::vector<std::u16string>& arguments, const std::u16string& out, const std::u16string& err) {
-    std::wstring command = Quoted(ToolPath());
+int Spawn(const std::u16string& program, const std::vector<std::u16string>& arguments, const std::u16string& out,
+          const std::u16string& err) {
+    std::wstring command = Quoted(Wide(program));
     for (const std::u16string& a : arguments) {
         command += L" " + Quoted(Wide(a));
     }
@@ -99,8 +90,9 @@ int Spawn(const std::vector<std::u16string>& arguments, const std::u16string& ou
 
 #else
 
-int Spawn(const std::vector<std::u16string>& arguments, const std::u16string& out, const std::u16string& err) {
-    std::vector<std::string> texts{TARVELO_CLI_PATH};
+int Spawn(const std::u16string& program, const std::vector<std::u16string>& arguments, const std::u16string& out,
+          const std::u16string& err) {
+    std::vector<std::string> texts{platform::ToUtf8(program)};
     for (const std::u16string& a : arguments) {
         texts.push_back(platform::ToUtf8(a));
     }
@@ -180,11 +172,26 @@ std::u16string CliTest::Template() {
     return path;
 }
 
+std::u16string ToolPath() {
+    std::u16string path = platform::ToUtf16(TARVELO_CLI_PATH);
+#ifdef _WIN32
+    for (char16_t& c : path) {
+        c = c == u'/' ? u'\\' : c;
+    }
+#endif
+    return path;
+}
+
 ToolResult RunTool(const std::vector<std::u16string>& arguments, const std::u16string& scratch) {
+    return RunProgram(ToolPath(), arguments, scratch);
+}
+
+ToolResult RunProgram(const std::u16string& program, const std::vector<std::u16string>& arguments,
+                      const std::u16string& scratch) {
     std::u16string out = scratch + u"/tool-stdout.txt";
     std::u16string err = scratch + u"/tool-stderr.txt";
     ToolResult result;
-    result.status = Spawn(arguments, out, err);
+    result.status = Spawn(program, arguments, out, err);
     result.out = ReadText(out);
     result.err = ReadText(err);
     return result;

@@ -21,6 +21,11 @@ struct ToolResult {
 // Runs tarvelo-build with the arguments (UTF-16, as paths are in the tests), its output streams
 // captured in files under `scratch`.
 ToolResult RunTool(const std::vector<std::u16string>& arguments, const std::u16string& scratch);
+// The same with another copy of the program.
+ToolResult RunProgram(const std::u16string& program, const std::vector<std::u16string>& arguments,
+                      const std::u16string& scratch);
+// The built program, as a path this test program can open.
+std::u16string ToolPath();
 
 // Saves a workspace file as the GUI does: the header with the entry count, then the table.
 void SaveWorkspace(Package& package, const std::u16string& path);

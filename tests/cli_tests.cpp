@@ -20,9 +20,7 @@ Bytes Resource(const std::u16string& exe, const pe::ResourceKey& type, const pe:
     return data;
 }
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The package the core writes for the saved workspace, opened as the builder opens it.
 Bytes CorePackage(const std::u16string& workspacePath, const std::u16string& out) {
