@@ -10,13 +10,9 @@
 namespace cli {
 namespace {
 
-bool IsSeparator(char16_t c) {
-    return c == u'\\' || c == u'/';
-}
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
-char16_t FoldCase(char16_t c) {
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
+char16_t FoldCase(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
 
 // Windows paths are compared without regard to case or separator style: a package made there may
 // spell its source folder differently from its members' names.
@@ -38,6 +34,20 @@ bool StartsWithFolder(std::u16string_view text, std::u16string_view folder) {
 bool OnlyDotsAndBlanks(std::u16string_view component) {
     return component.find_first_not_of(u". ") == std::u16string_view::npos;
 }
+
+#ifdef _WIN32
+// On Windows "CON", "nul.txt" or "COM1" name devices in every folder; writing one would reach the
+// device instead of a file below the destination.
+bool NamesWindowsDevice(std::u16string_view component) {
+    std::u16string base(component.substr(0, component.find(u'.')));
+    for (char16_t& c : base) {
+        c = FoldCase(c);
+    }
+    bool numbered = base.size() == 4 && (base.starts_with(u"com") || base.starts_with(u"lpt")) && base[3] >= u'1' &&
+                    base[3] <= u'9';
+    return numbered || base == u"con" || base == u"prn" || base == u"aux" || base == u"nul";
+}
+#endif
 
 std::vector<std::u16string_view> SplitComponents(std::u16string_view path) {
     std::vector<std::u16string_view> parts;
@@ -88,6 +98,12 @@ bool RelativeMemberPath(std::u16string_view sourceFolder, std::u16string_view fi
             cause = "its path climbs out of the folder: " + platform::ToUtf8(rest);
             return false;
         }
+#ifdef _WIN32
+        if (NamesWindowsDevice(part)) {
+            cause = "its path names a device: " + platform::ToUtf8(rest);
+            return false;
+        }
+#endif
         relative += relative.empty() ? u"" : u"\\";
         relative += part;
     }

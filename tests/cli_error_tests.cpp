@@ -146,4 +146,36 @@ TEST_F(CliTest, AnExtractionThatWouldEscapeItsFolderWritesNothing) {
     ExpectFailure(Run({u"extract", workspacePath, u"-d", out}), workspacePath, "holds no file data");
 }
 
+// Names a package made elsewhere could carry below its source folder: each is refused and
+// nothing is extracted.
+TEST_F(CliTest, CraftedMemberNamesAreRefused) {
+    std::u16string dat = dir.File(u"out.DAT");
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", dat}).status, 0);
+    Bytes good = ReadBytes(dat);
+    std::u16string folder(FieldText(workspace.GetHeader().sourceFolder));
+    std::vector<std::pair<std::u16string, std::string>> names = {
+        {folder + u"sub\\..\\..\\up.txt", "climbs out"},
+        {folder + u"sub\\. .\\up.txt", "climbs out"},
+        {folder + u"\\rooted.txt", "absolute"},
+        {folder + u"C:\\drive.txt", "names a drive"},
+        {u"\\elsewhere\\x.txt", "does not lie under the source folder"},
+    };
+#ifdef _WIN32
+    names.emplace_back(folder + u"sub\\nul.txt", "names a device");
+#endif
+    std::u16string crafted = dir.File(u"crafted.DAT");
+    std::u16string out = dir.File(u"out");
+    for (const auto& [name, cause] : names) {
+        Bytes bytes = good;
+        ByteWriter field;
+        field.Text(name);
+        std::copy(field.Data().begin(), field.Data().end(), bytes.begin() + kHeaderSize);
+        WriteBytes(crafted, bytes);
+        ToolResult r = Run({u"extract", crafted, u"-d", out});
+        EXPECT_EQ(r.status, 1) << platform::ToUtf8(name);
+        EXPECT_TRUE(Contains(r.err, cause)) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(out))) << platform::ToUtf8(name);
+    }
+}
+
 } // namespace
