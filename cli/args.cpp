@@ -41,7 +41,12 @@ std::string Utf8(std::u16string_view text) {
 
 std::u16string Args::Value(std::string_view option) const {
     auto found = values_.find(std::string(option));
-    return found == values_.end() ? std::u16string() : found->second;
+    return found == values_.end() ? std::u16string() : found->second.back();
+}
+
+std::vector<std::u16string> Args::Values(std::string_view option) const {
+    auto found = values_.find(std::string(option));
+    return found == values_.end() ? std::vector<std::u16string>() : found->second;
 }
 
 bool Args::Parse(const std::vector<std::u16string>& arguments, std::span<const OptionSpec> options,
@@ -78,7 +83,7 @@ bool Args::Parse(const std::vector<std::u16string>& arguments, std::span<const O
             }
             value = arguments[++i];
         }
-        values_[std::string(spec->name)] = value;
+        values_[std::string(spec->name)].push_back(value);
     }
     return true;
 }

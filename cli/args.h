@@ -24,14 +24,16 @@ public:
     bool Parse(const std::vector<std::u16string>& arguments, std::span<const OptionSpec> options, std::string& problem);
 
     bool Has(std::string_view option) const { return values_.count(std::string(option)) != 0; }
-    // The option's value; empty when it was not given.
+    // The option's value (the last one when it was given more than once); empty when not given.
     std::u16string Value(std::string_view option) const;
+    // Every value of an option that may be given more than once, in command-line order.
+    std::vector<std::u16string> Values(std::string_view option) const;
     const std::vector<std::u16string>& Positional() const { return positional_; }
     bool Quiet() const { return Has("--quiet"); }
     bool Help() const { return Has("--help"); }
 
 private:
-    std::map<std::string, std::u16string> values_; // by the option's first spelling
+    std::map<std::string, std::vector<std::u16string>> values_; // by the option's first spelling
     std::vector<std::u16string> positional_;
 };
 

@@ -23,11 +23,14 @@ struct Command {
     int (*run)(const Args& args);
 };
 
+extern const Command kGatherCommand;
+extern const Command kSetCommand;
 extern const Command kInfoCommand;
 extern const Command kVerifyCommand;
 extern const Command kDatCommand;
 extern const Command kInstallerCommand;
 extern const Command kExtractCommand;
+extern const Command kInfCommand;
 
 // Reports a command line the subcommand cannot use, with a pointer to its help; answers kExitUsage.
 int UsageError(const Command& command, std::string_view problem);

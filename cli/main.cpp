@@ -20,8 +20,9 @@ namespace cli {
 namespace {
 
 // Every subcommand; a new one is one more row.
-constexpr std::array<const Command*, 5> kCommands{&kInfoCommand, &kVerifyCommand, &kDatCommand, &kInstallerCommand,
-                                                  &kExtractCommand};
+const std::array<const Command*, 8> kCommands{&kGatherCommand, &kSetCommand,       &kInfoCommand,
+                                             &kVerifyCommand, &kDatCommand,       &kInstallerCommand,
+                                             &kExtractCommand, &kInfCommand};
 
 std::string ProgramHelp() {
     std::string text = "Usage: tarvelo-build COMMAND [ARGUMENTS] [--quiet]\n"

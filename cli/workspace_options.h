@@ -1,0 +1,26 @@
+// The workspace options that `gather` and `set` share: the workspace fields and, per file named by
+// its path relative to the source folder, the agreement text, the shortcut and the processors.
+// They store what the main window's controls store for the same input.
+#pragma once
+
+#include "cli/args.h"
+
+#include "package/package.h"
+
+#include <span>
+
+namespace cli {
+
+extern const std::span<const OptionSpec> kWorkspaceOptions;
+extern const std::string_view kWorkspaceOptionsHelp;
+
+// Applies every workspace option given; on a bad value or a file not in the workspace it prints
+// one error line and answers false, leaving the workspace file on disk untouched.
+bool ApplyWorkspaceOptions(const Args& args, Package& package, std::u16string& imageFile,
+                           std::u16string& buildCommand);
+
+// Writes the workspace file, reporting a failure.
+bool SaveWorkspaceFile(Package& package, const std::u16string& path, std::u16string_view imageFile,
+                       std::u16string_view buildCommand);
+
+} // namespace cli
