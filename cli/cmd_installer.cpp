@@ -8,26 +8,33 @@
 #include "cli/self_path.h"
 #include "cli/workspace_build.h"
 
+#include "build/build_command.h"
 #include "package/installer.h"
+#include "platform/process.h"
 #include "platform/text.h"
 #include "workspace/bitmap.h"
 
 #include <array>
+#include <filesystem>
 
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 3> kOptions{
-    {{"-o", "--output", true}, {"--template", "", true}, {"--force", "-f", false}}};
+constexpr std::array<OptionSpec, 4> kOptions{
+    {{"-o", "--output", true}, {"--template", "", true}, {"--force", "-f", false}, {"--run-build-command", "", false}}};
 
 constexpr std::string_view kHelp =
-    "Usage: tarvelo-build installer WORKSPACE.orb -o OUT.exe [--template PATH] [--force] [--quiet]\n\n"
+    "Usage: tarvelo-build installer WORKSPACE.orb -o OUT.exe [--template PATH] [--force]\n"
+    "                                [--run-build-command] [--quiet]\n\n"
     "Makes an installer: a copy of the installer template with the workspace's package stored as\n"
     "its ORBDATA resource and, when the workspace names a sidebar picture (a 128 x 280 bitmap),\n"
     "that picture as bitmap 251.\n\n"
     "  -o, --output OUT.exe   the installer to write\n"
     "  --template PATH        the template (default: Template.exe beside tarvelo-build)\n"
     "  -f, --force            replace an existing OUT.exe\n"
+    "  --run-build-command    then run the workspace's build command, <filename> replaced by the\n"
+    "                         installer's path in quotes, in the folder of tarvelo-build, and fail\n"
+    "                         when it cannot be started or exits with a status other than 0\n"
     "  --quiet                no progress bar and no summary\n";
 
 // The GUI ignores a sidebar setting this short, as no real path is.
@@ -99,6 +106,30 @@ bool Patch(Package& package, const std::u16string& templatePath, const std::u16s
     return made;
 }
 
+// The workspace's build command, expanded as the main window expands it, run where the main window
+// runs it: in the program's own folder.
+int RunBuildCommand(const Package& package, const std::u16string& installer) {
+    std::error_code ignored;
+    std::u16string absolute = std::filesystem::absolute(std::filesystem::path(installer), ignored).u16string();
+    std::string command = build::ExpandBuildCommand(platform::ToUtf8(FieldText(package.GetHeader().buildCommand)),
+                                                    platform::ToUtf8(absolute));
+    std::u16string folder;
+    if (!OwnFolder(folder)) {
+        PrintError("build command", "cannot find the folder of tarvelo-build to run it in");
+        return kExitFailure;
+    }
+    int status = 0;
+    if (platform::RunAndWait(platform::ToUtf16(command), folder, status) != platform::RunResult::Finished) {
+        PrintError("build command", "cannot be started: " + command);
+        return kExitFailure;
+    }
+    if (status != 0) {
+        PrintError("build command", "exited with status " + std::to_string(status) + ": " + command);
+        return kExitFailure;
+    }
+    return kExitSuccess;
+}
+
 int RunInstaller(const Args& args) {
     if (args.Positional().size() != 1) {
         return UsageError(kInstallerCommand,
@@ -137,7 +168,7 @@ int RunInstaller(const Args& args) {
         Print(platform::ToUtf8(output) + ": installer with " + std::to_string(package.GetCount()) + " files" +
               (sidebar.empty() ? "" : " and a sidebar picture") + "\n");
     }
-    return kExitSuccess;
+    return args.Has("--run-build-command") ? RunBuildCommand(package, output) : kExitSuccess;
 }
 
 } // namespace

@@ -124,3 +124,42 @@ TEST_F(CliTest, FromAFolderToAVerifiedInstallerInThreeCommands) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(CliTest, TheBuildCommandRunsOnTheNewInstallerOnlyWhenAsked) {
+    std::u16string exe = dir.File(u"Setup.exe");
+    std::u16string record = dir.File(u"record.txt");
+#ifdef _WIN32
+    std::u16string succeeds = u"cmd.exe /c echo <filename>> \"" + record + u"\"";
+    std::u16string fails = u"cmd.exe /c exit 7 <filename>";
+#else
+    std::u16string script = dir.File(u"record.sh");
+    WriteBytes(script, [] {
+        std::string text = "#!/bin/sh\nprintf '%s\\n' \"$1\" > \"$(dirname \"$0\")/record.txt\"\n";
+        return Bytes(text.begin(), text.end());
+    }());
+    std::filesystem::permissions(std::filesystem::path(script), std::filesystem::perms::owner_all);
+    std::u16string succeeds = u"'" + script + u"' <filename>";
+    std::u16string fails = u"exit 7 <filename>";
+#endif
+    ASSERT_EQ(Run({u"set", workspacePath, u"--build-command", succeeds}).status, 0);
+    ASSERT_EQ(Run({u"installer", workspacePath, u"-o", exe, u"--template", Template(), u"-q"}).status, 0);
+    EXPECT_FALSE(Exists(record)); // not asked for
+
+    ToolResult r = Run({u"installer", workspacePath, u"-o", exe, u"--template", Template(), u"-q", u"--force",
+                        u"--run-build-command"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Bytes recorded = ReadBytes(record);
+    std::string line(recorded.begin(), recorded.end());
+    EXPECT_TRUE(Contains(line, platform::ToUtf8(exe))) << line;
+
+    ASSERT_EQ(Run({u"set", workspacePath, u"--build-command", fails}).status, 0);
+    r = Run({u"installer", workspacePath, u"-o", exe, u"--template", Template(), u"-q", u"--force",
+             u"--run-build-command"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "exited with status 7")) << r.err;
+    EXPECT_TRUE(Exists(exe)); // the installer itself was made
+}
+
+} // namespace
