@@ -138,16 +138,6 @@ void SaveWorkspace(Package& package, const std::u16string& path) {
     WriteBytes(path, w.Data());
 }
 
-Bytes MakeBitmap(std::uint32_t width, std::uint32_t height, std::uint8_t seed) {
-    std::uint32_t row = (width * 3 + 3) & ~3u;
-    std::uint32_t pixels = row * height;
-    ByteWriter w;
-    w.Raw({'B', 'M'}).U32(14 + 40 + pixels).U32(0).U32(14 + 40);
-    w.U32(40).U32(width).U32(height).Raw({1, 0, 24, 0}).U32(0).U32(pixels).U32(2835).U32(2835).U32(0).U32(0);
-    w.Raw(Pattern(pixels, seed));
-    return w.Data();
-}
-
 void CliTest::SetUp() {
     std::filesystem::create_directories(dir.Path() / "src" / "sub");
     const std::uint32_t flags[] = {FLAG_ALL_PLATFORMS | FLAG_SHORTCUT, FLAG_ALL_PLATFORMS, FLAG_EULA, FLAG_ARM};

@@ -30,9 +30,6 @@ std::u16string ToolPath();
 // Saves a workspace file as the GUI does: the header with the entry count, then the table.
 void SaveWorkspace(Package& package, const std::u16string& path);
 
-// A bottom-up 24-bit .bmp file with no colour table.
-Bytes MakeBitmap(std::uint32_t width, std::uint32_t height, std::uint8_t seed);
-
 // An application folder src/ with files in a subfolder, and its workspace ws.orb: four files with
 // different flags and a shortcut, the source folder ending in a separator as after a drop.
 class CliTest : public ::testing::Test {

@@ -26,17 +26,6 @@ const pe::ResourceKey kPackageName = pe::ResourceKey::Name(u"ORBDATA");
 const pe::ResourceKey kBitmapType = pe::ResourceKey::Id(pe::kTypeBitmap);
 const pe::ResourceKey kSidebar = pe::ResourceKey::Id(251);
 
-// A bottom-up 24-bit .bmp file with no colour table.
-Bytes MakeBitmap(std::uint32_t width, std::uint32_t height, std::uint8_t seed) {
-    std::uint32_t row = (width * 3 + 3) & ~3u;
-    std::uint32_t pixels = row * height;
-    ByteWriter w;
-    w.Raw({'B', 'M'}).U32(14 + 40 + pixels).U32(0).U32(14 + 40);
-    w.U32(40).U32(width).U32(height).Raw({1, 0, 24, 0}).U32(0).U32(pixels).U32(2835).U32(2835).U32(0).U32(0);
-    w.Raw(Pattern(pixels, seed));
-    return w.Data();
-}
-
 Bytes Resource(const std::u16string& exe, const pe::ResourceKey& type, const pe::ResourceKey& name) {
     Bytes data;
     std::u16string error;

@@ -58,6 +58,16 @@ Bytes Pattern(std::size_t size, std::uint8_t seed) {
     return bytes;
 }
 
+Bytes MakeBitmap(std::uint32_t width, std::uint32_t height, std::uint8_t seed) {
+    std::uint32_t row = (width * 3 + 3) & ~3u;
+    std::uint32_t pixels = row * height;
+    ByteWriter w;
+    w.Raw({'B', 'M'}).U32(14 + 40 + pixels).U32(0).U32(14 + 40);
+    w.U32(40).U32(width).U32(height).Raw({1, 0, 24, 0}).U32(0).U32(pixels).U32(2835).U32(2835).U32(0).U32(0);
+    w.Raw(Pattern(pixels, seed));
+    return w.Data();
+}
+
 void MakeSparseFile(const std::u16string& path, std::uint64_t size) {
 #ifdef _WIN32
     // Extending through the file pointer leaves the new range unwritten; the C runtime's own

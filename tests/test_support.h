@@ -35,6 +35,8 @@ Bytes ReadBytes(const std::u16string& path);
 bool Exists(const std::u16string& path);
 // Bytes 0, 1, 2, ... wrapping at 251, so that a misplaced chunk shows up in a comparison.
 Bytes Pattern(std::size_t size, std::uint8_t seed = 0);
+// A bottom-up 24-bit .bmp file with no colour table.
+Bytes MakeBitmap(std::uint32_t width, std::uint32_t height, std::uint8_t seed);
 // A file of the given length that takes no disk space where the host supports sparse files.
 void MakeSparseFile(const std::u16string& path, std::uint64_t size);
 

@@ -2,28 +2,15 @@
 // the input, whatever is refused must leave the object empty.
 #include "package/package.h"
 #include "platform/file.h"
+#include "tests/fuzz/fuzz_support.h"
 #include "tests/fuzz/fuzz_targets.h"
 
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
 namespace {
-
-// Names the broken invariant before aborting, so a crash found by the fuzzer explains itself.
-void Check(bool condition, const char* what, int line) {
-    if (!condition) {
-        std::fprintf(stderr, "invariant broken at line %d: %s\n", line, what);
-        std::abort();
-    }
-}
-
-#define Require(condition) Check((condition), #condition, __LINE__)
 
 void CheckMembers(Package& package) {
     for (std::uint32_t i = 0; i < package.GetCount(); ++i) {
@@ -45,14 +32,8 @@ void CheckRefused(const Package& package) {
     }
 }
 
-// One scratch file per process, in the system's temporary folder; the name must differ between
-// processes, since the fuzzer and the corpus replay of a test run may be running at once.
 std::u16string ScratchFile() {
-    static const std::u16string path =
-        (std::filesystem::temp_directory_path() /
-         ("tarvelo-fuzz-" + std::to_string(std::random_device{}()) + "-" +
-          std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".DAT"))
-            .u16string();
+    static const std::u16string path = fuzz_support::ScratchFile(".DAT");
     return path;
 }
 

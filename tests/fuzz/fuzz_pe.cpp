@@ -3,36 +3,17 @@
 // with the same bytes and the new one with exactly the stored bytes.
 #include "package/pe_resources.h"
 #include "platform/file.h"
+#include "tests/fuzz/fuzz_support.h"
 #include "tests/fuzz/fuzz_targets.h"
 
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
 namespace {
 
-// Names the broken invariant before aborting, so a crash found by the fuzzer explains itself.
-void Check(bool condition, const char* what, int line) {
-    if (!condition) {
-        std::fprintf(stderr, "invariant broken at line %d: %s\n", line, what);
-        std::abort();
-    }
-}
-
-#define Require(condition) Check((condition), #condition, __LINE__)
-
-// One scratch file per process, in the system's temporary folder; the name must differ between
-// processes, since the fuzzer and the corpus replay of a test run may be running at once.
 std::u16string ScratchFile() {
-    static const std::u16string path =
-        (std::filesystem::temp_directory_path() /
-         ("tarvelo-fuzz-" + std::to_string(std::random_device{}()) + "-" +
-          std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".exe"))
-            .u16string();
+    static const std::u16string path = fuzz_support::ScratchFile(".exe");
     return path;
 }
 
