@@ -116,7 +116,8 @@ private:
 
     bool MeasureMembers();
     bool WriteRecords(platform::File& out, const char16_t* path);
-    CopyResult CopyMember(platform::File& out, std::uint32_t index, const ProgressCallback& callback);
+    CopyResult CopyMember(platform::File& out, std::uint32_t index, const ProgressCallback& callback,
+                          std::vector<std::uint8_t>& buffer);
     void SetLastError(std::u16string_view message, std::u16string_view subject = {});
     bool LoadFromFile(const char16_t* path, bool keepOpen);
     bool LoadFromImage(const std::uint8_t* bytes, std::uint32_t size, const EntryFilter* filter);

@@ -1,4 +1,5 @@
-// Writing a package file: header, table, then every member streamed in 4096-byte chunks.
+// Writing a package file: header, table, then every member streamed through one buffer, with
+// progress told per 4096-byte chunk.
 //
 // A package that reaches the device must describe its own bytes exactly, or the installer unpacks
 // wrong files without noticing. So the members are measured again just before the table is
@@ -8,11 +9,12 @@
 #include "package/package.h"
 
 #include <algorithm>
-#include <array>
+#include <vector>
 
 namespace {
 
 constexpr std::uint32_t kChunkSize = 4096;
+constexpr std::uint32_t kBlockSize = 32 * kChunkSize;
 constexpr std::uint64_t kFormatLimit = std::uint64_t{1} << 31;
 
 constexpr std::u16string_view kCannotOpen = u"Cannot open file:";
@@ -70,8 +72,10 @@ bool Package::Write(const char16_t* path, const ProgressCallback& callback) {
         return false;
     }
     bool complete = WriteRecords(out, path);
+    // One buffer for the whole package: large blocks keep the number of reads and writes low.
+    std::vector<std::uint8_t> buffer(kBlockSize);
     for (std::uint32_t i = 0; complete && i < GetCount(); ++i) {
-        complete = CopyMember(out, i, callback) == CopyResult::Copied;
+        complete = CopyMember(out, i, callback, buffer) == CopyResult::Copied;
     }
     out.Close();
     if (!complete) {
@@ -84,16 +88,17 @@ bool Package::WriteRecords(platform::File& out, const char16_t* path) {
     header.dataOffset = kHeaderSize + GetCount() * kEntrySize;
     std::uint32_t written = 0;
     bool ok = out.Write(&header, kHeaderSize, written) && written == kHeaderSize;
-    for (std::size_t i = 0; ok && i < entries.size(); ++i) {
-        ok = out.Write(&entries[i], kEntrySize, written) && written == kEntrySize;
-    }
+    // The records lie one after another in the list, exactly as the table lays them out.
+    const std::uint32_t tableSize = GetCount() * kEntrySize;
+    ok = ok && out.Write(entries.data(), tableSize, written) && written == tableSize;
     if (!ok) {
         SetLastError(kShortWrite, path);
     }
     return ok;
 }
 
-Package::CopyResult Package::CopyMember(platform::File& out, std::uint32_t index, const ProgressCallback& callback) {
+Package::CopyResult Package::CopyMember(platform::File& out, std::uint32_t index, const ProgressCallback& callback,
+                                        std::vector<std::uint8_t>& buffer) {
     const std::uint32_t n = GetCount();
     if (n == 0) {
         return CopyResult::Copied;
@@ -107,11 +112,12 @@ Package::CopyResult Package::CopyMember(platform::File& out, std::uint32_t index
         SetLastError(kCannotOpen, name);
         return CopyResult::Failed;
     }
-    std::array<std::uint8_t, kChunkSize> buffer;
+    const auto blockSize = static_cast<std::uint32_t>(buffer.size());
     std::uint32_t done = 0;
+    std::uint32_t reported = 0;
     while (done < entry.size) {
         std::uint32_t got = 0;
-        if (!source.Read(buffer.data(), std::min(kChunkSize, entry.size - done), got) || got == 0) {
+        if (!source.Read(buffer.data(), std::min(blockSize, entry.size - done), got) || got == 0) {
             SetLastError(kChanged, name);
             return CopyResult::Failed;
         }
@@ -121,8 +127,10 @@ Package::CopyResult Package::CopyMember(platform::File& out, std::uint32_t index
             return CopyResult::Failed;
         }
         done += got;
-        if (callback) {
-            auto filePercent = static_cast<std::int32_t>(std::uint64_t{done} * 100 / entry.size);
+        // Progress is told per 4096-byte chunk, however large the blocks that are read and written.
+        while (callback && reported < done) {
+            reported = std::min((reported / kChunkSize + 1) * kChunkSize, done);
+            auto filePercent = static_cast<std::int32_t>(std::uint64_t{reported} * 100 / entry.size);
             cancelRequested = callback(entry, filePercent, overall);
             if (cancelRequested == 1) {
                 return CopyResult::Stopped;

@@ -22,9 +22,15 @@ bool ListFolder(std::u16string_view folder, std::vector<FolderItem>& items) {
     while (const dirent* d = ::readdir(dir)) {
         FolderItem item;
         Utf8ToUtf16(d->d_name, item.name);
-        struct stat st;
-        std::string full = host + "/" + d->d_name;
-        item.isFolder = ::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        // The listing usually says what an entry is; only links and file systems that do not say
+        // cost a stat (a link to a folder counts as a folder, as on Windows it would be one).
+        if (d->d_type == DT_DIR || d->d_type == DT_REG) {
+            item.isFolder = d->d_type == DT_DIR;
+        } else {
+            struct stat st;
+            std::string full = host + "/" + d->d_name;
+            item.isFolder = ::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        }
         items.push_back(std::move(item));
     }
     ::closedir(dir);

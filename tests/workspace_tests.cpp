@@ -126,6 +126,11 @@ TEST_F(WorkspaceTest, AWorkspaceFileIsTheHeaderAndTableAndOpensAgain) {
     ASSERT_TRUE(workspace::SaveWorkspace(opened, path.c_str(), u"", u""));
     EXPECT_FALSE(workspace::SaveWorkspace(opened, U16(dir.Path()).c_str(), u"", u""));
 
+    Package empty;
+    std::u16string emptyPath = dir.File(u"empty.orb");
+    ASSERT_TRUE(workspace::SaveWorkspace(empty, emptyPath.c_str(), u"", u""));
+    EXPECT_EQ(ReadBytes(emptyPath).size(), 2620u);
+
     e.filename[0] = u'\0';
     EXPECT_EQ(workspace::RowForEntry(e, u"C:\\App"), u""); // shorter than the folder: nothing to cut
 }

@@ -2,6 +2,8 @@
 
 #include "platform/file.h"
 
+#include <vector>
+
 namespace workspace {
 
 bool SaveWorkspace(Package& package, const char16_t* path, std::u16string_view imageFile,
@@ -17,12 +19,14 @@ bool SaveWorkspace(Package& package, const char16_t* path, std::u16string_view i
     if (!out.IsOpen()) {
         return false;
     }
-    std::uint32_t written = 0;
-    bool ok = out.Write(&header, kHeaderSize, written) && written == kHeaderSize;
-    PackageEntry entry;
-    for (std::uint32_t i = 0; ok && package.GetEntry(i, &entry); ++i) {
-        ok = out.Write(&entry, kEntrySize, written) && written == kEntrySize;
+    std::vector<PackageEntry> table(package.GetCount());
+    for (std::uint32_t i = 0; i < table.size(); ++i) {
+        package.GetEntry(i, &table[i]);
     }
+    const auto tableSize = static_cast<std::uint32_t>(table.size() * kEntrySize);
+    std::uint32_t written = 0;
+    bool ok = out.Write(&header, kHeaderSize, written) && written == kHeaderSize &&
+              (table.empty() || (out.Write(table.data(), tableSize, written) && written == tableSize));
     out.Close();
     if (!ok) {
         platform::RemoveFile(path);
