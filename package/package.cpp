@@ -16,9 +16,8 @@ std::u16string_view TextOrEmpty(const char16_t* text) {
 
 // Length of a file, or -1 when it cannot be opened as a file for reading.
 std::int64_t MeasureFile(std::u16string_view path) {
-    platform::File file = platform::File::OpenRead(path, platform::Share::Read);
     std::uint64_t size = 0;
-    if (!file.IsOpen() || !file.Size(size)) {
+    if (!platform::MeasureFile(path, size)) {
         return -1;
     }
     return static_cast<std::int64_t>(std::min<std::uint64_t>(size, INT64_MAX));

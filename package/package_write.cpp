@@ -32,9 +32,8 @@ bool Package::MeasureMembers() {
     sizes.reserve(entries.size());
     std::uint64_t total = 0;
     for (const PackageEntry& entry : entries) {
-        platform::File file = platform::File::OpenRead(FieldText(entry.filename), platform::Share::Read);
         std::uint64_t size = 0;
-        if (!file.IsOpen() || !file.Size(size)) {
+        if (!platform::MeasureFile(FieldText(entry.filename), size)) {
             SetLastError(kCannotOpen, FieldText(entry.filename));
             return false;
         }

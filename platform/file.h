@@ -47,6 +47,9 @@ private:
     std::intptr_t handle_ = kNone;
 };
 
+// Opens an existing regular file for reading (others may read it too) just to take its length.
+bool MeasureFile(std::u16string_view path, std::uint64_t& size);
+
 bool RemoveFile(std::u16string_view path);
 
 // Renames a file, replacing `to` when it exists (atomically where the host allows).

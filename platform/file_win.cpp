@@ -92,6 +92,11 @@ void File::Close() {
 
 bool RemoveFile(std::u16string_view path) { return !path.empty() && DeleteFileW(Wide(path).c_str()) != 0; }
 
+bool MeasureFile(std::u16string_view path, std::uint64_t& size) {
+    File file = File::OpenRead(path, Share::Read);
+    return file.IsOpen() && file.Size(size);
+}
+
 bool RenameFile(std::u16string_view from, std::u16string_view to) {
     return !from.empty() && !to.empty() &&
            MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
