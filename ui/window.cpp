@@ -83,7 +83,7 @@ HWND CWindowBase::Create(HWND parent, const RECT& rect, DWORD style, DWORD exSty
         wc.cbSize = sizeof wc;
         wc.lpfnWndProc = WindowProc;
         wc.hInstance = instance;
-        wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
         wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
         wc.lpszClassName = className;
         windowClass = RegisterClassExW(&wc);
