@@ -8,13 +8,19 @@ arch=$1
 top=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX="$top/out/wineprefix-$arch" WINEARCH="$arch" WINEDEBUG=-all
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
-[ -f "$WINEPREFIX/.tarvelo-ready" ] && exit 0
+fonts() { # Wine's own fonts, Marlett (caption buttons) among them; again when they came later
+    cp -n /usr/share/wine/fonts/*.ttf /usr/share/wine/fonts/*.fon "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+}
+if [ -f "$WINEPREFIX/.tarvelo-ready" ]; then
+    fonts
+    exit 0
+fi
 
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
 "$top/cmake/wine-exec" "$arch" wineboot -i >/dev/null 2>&1
 wineserver -w
-cp /usr/share/wine/fonts/*.ttf /usr/share/wine/fonts/*.fon "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+fonts
 reg="$WINEPREFIX/tarvelo.reg"
 cat >"$reg" <<'REG'
 REGEDIT4
