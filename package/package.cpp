@@ -64,8 +64,15 @@ bool Package::AddFile(const char16_t* path, std::uint32_t flags) {
     entry.size = static_cast<std::uint32_t>(length);
     entry.offset = 0;
     entry.flags = flags;
-    entries.push_back(entry);
-    RecomputeOffsets();
+    // Gathering adds thousands of files one by one: when the offsets already run on, the new one
+    // is all that needs placing. A table read from a workspace file may not, and is laid out anew.
+    if (offsetsRunOn) {
+        entry.offset = entries.empty() ? 0 : entries.back().offset + entries.back().size;
+        entries.push_back(entry);
+    } else {
+        entries.push_back(entry);
+        RecomputeOffsets();
+    }
     return true;
 }
 
@@ -111,6 +118,7 @@ void Package::RecomputeOffsets() {
         entry.offset = offset;
         offset += entry.size;
     }
+    offsetsRunOn = true;
 }
 
 std::uint32_t Package::ComputeTotalSize() {

@@ -185,6 +185,7 @@ bool Package::LoadFromFile(const char16_t* path, bool keepOpen) {
         return false;
     }
     entries = std::move(table);
+    offsetsRunOn = keepOpen; // only checked where the members' data is read
     sourceFolderLength = static_cast<std::uint32_t>(FieldText(header.sourceFolder).size());
     if (keepOpen) {
         packageFile = std::move(file);

@@ -120,6 +120,20 @@ TEST_F(PackageReadTest, AWorkspaceFileOfHeaderAndTableOpens) {
     ExpectEmpty(other);
 }
 
+TEST_F(PackageReadTest, AddingToAWorkspaceWithStaleOffsetsLaysThemOutAgain) {
+    Bytes bytes(packageBytes.begin(), packageBytes.begin() + 2620 + 4 * 1052);
+    std::uint32_t stale = 77;
+    std::memcpy(&bytes[2620 + 1052 + 1044], &stale, 4);
+    ASSERT_TRUE(package.Open(Variant(u"stale.orb", bytes).c_str(), 0));
+    ASSERT_TRUE(package.AddFile(sources[0].c_str(), 30));
+    std::uint32_t expected[] = {0, 5000, 5000, 5100, 5400};
+    for (std::uint32_t i = 0; i < 5; ++i) {
+        PackageEntry e;
+        ASSERT_TRUE(package.GetEntry(i, &e));
+        EXPECT_EQ(e.offset, expected[i]) << i;
+    }
+}
+
 TEST_F(PackageReadTest, AMissingFileChangesNothing) {
     ASSERT_TRUE(package.AddFile(sources[0].c_str(), 30));
     package.SetProgramName(u"Kept");
