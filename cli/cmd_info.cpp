@@ -70,9 +70,7 @@ std::string_view TargetName(std::int32_t target) {
     }
 }
 
-std::string Text(const TextField& field) {
-    return platform::ToUtf8(FieldText(field));
-}
+std::string Text(const TextField& field) { return platform::ToUtf8(FieldText(field)); }
 
 std::string Json(std::string_view text) {
     std::string out = "\"";
@@ -169,9 +167,7 @@ int RunInfo(const Args& args) {
     }
     const std::u16string& path = args.Positional()[0];
     PackageInput input;
-    std::string cause;
-    if (!LoadInput(path, input, cause)) {
-        PrintError(platform::ToUtf8(path), cause);
+    if (!LoadInputOrReport(path, input)) {
         return kExitFailure;
     }
     Print(args.Has("--json") ? JsonReport(path, input) : TextReport(path, input));

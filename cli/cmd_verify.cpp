@@ -51,13 +51,9 @@ private:
     std::size_t count_ = 0;
 };
 
-bool Terminated(const TextField& field) {
-    return FieldText(field).size() < kTextUnits;
-}
+bool Terminated(const TextField& field) { return FieldText(field).size() < kTextUnits; }
 
-std::string Entry(std::size_t i) {
-    return "file " + std::to_string(i) + ": ";
-}
+std::string Entry(std::size_t i) { return "file " + std::to_string(i) + ": "; }
 
 void CheckHeader(const PackageInput& in, Findings& f) {
     const PackageHeader& h = in.header;
@@ -165,9 +161,7 @@ int RunVerify(const Args& args) {
     }
     const std::u16string& path = args.Positional()[0];
     PackageInput input;
-    std::string cause;
-    if (!LoadInput(path, input, cause)) {
-        PrintError(platform::ToUtf8(path), cause);
+    if (!LoadInputOrReport(path, input)) {
         return kExitFailure;
     }
     Findings findings(platform::ToUtf8(path));

@@ -1,6 +1,8 @@
 // Loading a workspace file, package data file or installer for the reading subcommands.
 #include "cli/package_input.h"
 
+#include "cli/console.h"
+
 #include "cli/member_paths.h"
 #include "package/pe_resources.h"
 #include "platform/text.h"
@@ -122,6 +124,15 @@ bool LoadInput(std::u16string_view path, PackageInput& input, std::string& cause
         return LoadFromResource(path, input, cause);
     }
     return LoadFromFile(path, input, cause);
+}
+
+bool LoadInputOrReport(std::u16string_view path, PackageInput& input) {
+    std::string cause;
+    if (!LoadInput(path, input, cause)) {
+        PrintError(platform::ToUtf8(path), cause);
+        return false;
+    }
+    return true;
 }
 
 } // namespace cli

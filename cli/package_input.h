@@ -35,6 +35,9 @@ struct PackageInput {
 // without a package, or is shorter than its header or table.
 bool LoadInput(std::u16string_view path, PackageInput& input, std::string& cause);
 
+// LoadInput for a subcommand's FILE: a failure is reported as the one error line.
+bool LoadInputOrReport(std::u16string_view path, PackageInput& input);
+
 // Reads until `size` bytes are in; false when the file ends or fails first.
 bool ReadFully(platform::File& file, void* buffer, std::uint32_t size);
 

@@ -4,6 +4,7 @@
 #include "tests/test_support.h"
 
 #include "platform/text.h"
+#include "workspace/workspace_file.h"
 
 #include <gtest/gtest.h>
 
@@ -125,17 +126,9 @@ int Spawn(const std::u16string& program, const std::vector<std::u16string>& argu
 } // namespace
 
 void SaveWorkspace(Package& package, const std::u16string& path) {
-    package.GetHeader().count = package.GetCount();
-    ByteWriter w;
-    const auto* header = reinterpret_cast<const std::uint8_t*>(&package.GetHeader());
-    w.Raw(Bytes(header, header + kHeaderSize));
-    for (std::uint32_t i = 0; i < package.GetCount(); ++i) {
-        PackageEntry entry{};
-        ASSERT_TRUE(package.GetEntry(i, &entry));
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(&entry);
-        w.Raw(Bytes(bytes, bytes + kEntrySize));
-    }
-    WriteBytes(path, w.Data());
+    std::u16string image(FieldText(package.GetHeader().imageFile));
+    std::u16string command(FieldText(package.GetHeader().buildCommand));
+    ASSERT_TRUE(workspace::SaveWorkspace(package, path.c_str(), image, command));
 }
 
 void CliTest::SetUp() {
