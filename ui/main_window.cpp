@@ -139,22 +139,4 @@ LRESULT CMainWindow::OnExit(UINT, WPARAM, LPARAM) {
     return 0;
 }
 
-LRESULT CMainWindow::OnAbout(UINT, WPARAM, LPARAM) { return 0; }
-LRESULT CMainWindow::OnSaveWorkspace(UINT, WPARAM, LPARAM) { return 0; }
-LRESULT CMainWindow::OnOpenWorkspace(UINT, WPARAM, LPARAM) { return 0; }
-LRESULT CMainWindow::OnCreateDatFile(UINT, WPARAM, LPARAM) { return 0; }
-LRESULT CMainWindow::OnCreateInstaller(UINT, WPARAM, LPARAM) { return 0; }
-LRESULT CMainWindow::OnAddFiles(UINT, WPARAM, LPARAM) { return 0; }
-LRESULT CMainWindow::OnNewWorkspace(UINT, WPARAM, LPARAM) { return 0; }
-LRESULT CMainWindow::OnHelpIndex(UINT, WPARAM, LPARAM) { return 0; }
-LRESULT CMainWindow::OnDropFiles(UINT, WPARAM, LPARAM) { return 0; }
-LRESULT CMainWindow::OnFileListSelChange(UINT, WPARAM, LPARAM) { return 0; }
-LRESULT CMainWindow::OnFileFlagClicked(UINT, WPARAM, LPARAM) { return 0; }
-LRESULT CMainWindow::OnProgramPathChange(UINT, WPARAM, LPARAM) { return 0; }
-LRESULT CMainWindow::OnTargetFolderChange(UINT, WPARAM, LPARAM) { return 0; }
-LRESULT CMainWindow::OnInstallerProperties(UINT, WPARAM, LPARAM) { return 0; }
-LRESULT CMainWindow::OnShortcutLabelChange(UINT, WPARAM, LPARAM) { return 0; }
-LRESULT CMainWindow::OnProgramNameChange(UINT, WPARAM, LPARAM) { return 0; }
-LRESULT CMainWindow::OnCreateCabwizInf(UINT, WPARAM, LPARAM) { return 0; }
-
 } // namespace ui

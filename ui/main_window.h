@@ -2,10 +2,14 @@
 // message map and closes the program with exit code 0, 1 or 2.
 #pragma once
 
+#include "package/package.h"
 #include "ui/app_module.h"
 #include "ui/handles.h"
 #include "ui/message_map.h"
 #include "ui/window.h"
+#include "workspace/workspace_window.h"
+
+#include <commdlg.h>
 
 #include <array>
 #include <string>
@@ -24,6 +28,8 @@ public:
     bool FilterMessage(MSG& message) override;
     bool DoIdleWork() override { return false; }
 
+    // The one package object of the run: the workspace the window edits and the builds write.
+    Package package;
     std::string buildCommand;
 
     HWND fileList = nullptr;
@@ -68,6 +74,17 @@ public:
     virtual LRESULT OnCreateCabwizInf(UINT message, WPARAM wParam, LPARAM lParam);
 
     static const std::array<MessageMapRow<CMainWindow>, 28> messageMap;
+
+    // The window's ways out to the user and the system, each in one place so that tests can answer
+    // them without a modal loop. The defaults call the platform.
+    // GetSaveFileNameA (save) or GetOpenFileNameA; the caller fills the request, owner included.
+    virtual BOOL RunFileChooser(OPENFILENAMEA& request, bool save);
+    // MessageBoxA owned by the main window.
+    virtual int RunMessageBox(const char* text, const char* caption, UINT type);
+    // The shell's folder browser with no owner; the chosen folder's path, empty when cancelled.
+    virtual std::u16string RunFolderBrowser(const wchar_t* title, UINT flags);
+    // Shows `dialog` modally, owned by the active window; answers its end code.
+    virtual INT_PTR RunModalDialog(CDialogBase& dialog);
 
 protected:
     bool ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;

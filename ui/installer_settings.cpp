@@ -1,0 +1,7 @@
+#include "ui/installer_settings.h"
+
+namespace ui {
+
+InstallerSettings installerSettings;
+
+} // namespace ui
