@@ -2,7 +2,10 @@
 // the C++ code alike. The numbers are fixed: workspaces, tests and later dialogs rely on them.
 #pragma once
 
+#define IDD_ABOUT 100
 #define IDD_MAIN_WINDOW 129
+#define IDD_PROGRESS 204
+#define IDD_INSTALLER_PROPERTIES 205
 #define IDR_MAIN_MENU 201
 #define IDI_TARVELO 216
 #define IDB_SPLASH 217
@@ -16,6 +19,9 @@
 #define IDC_SHX 1023
 #define IDC_INTEL 1024
 #define IDC_SELECTED_FILE 1025
+#define IDC_OVERALL_PROGRESS 1026
+#define IDC_FILE_PROGRESS 1027
+#define IDC_PROGRESS_FILE_NAME 1028
 #define IDC_FOLDER_ON_DEVICE 1032
 #define IDC_PROGRAM_NAME 1035
 #define IDC_TARGET_FOLDER 1036
