@@ -13,8 +13,8 @@ struct FolderItem {
 };
 
 // Lists the names in `folder`, "." and ".." included where the host reports them. Win32 gives the
-// platform's own order; POSIX hosts, whose order is arbitrary, sort by name so that a workspace
-// gathered twice comes out the same. False when the folder cannot be listed.
+// platform's own order; POSIX hosts, whose order is arbitrary, sort as NTFS lists (by the names
+// upper-cased), so that a folder gathers in the same order on every host. False when the folder cannot be listed.
 bool ListFolder(std::u16string_view folder, std::vector<FolderItem>& items);
 
 // Whether the path names a folder. Like the platform's attribute test, a path that cannot be

@@ -8,6 +8,33 @@
 #include <sys/stat.h>
 
 namespace platform {
+namespace {
+
+// NTFS lists a folder in the order of its names upper-cased unit by unit; sorting the same way
+// makes a folder gather in the same order here as on Windows.
+char16_t UpperUnit(char16_t c) {
+    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) {
+        return static_cast<char16_t>(c - 0x20);
+    }
+    return c;
+}
+
+bool ListsBefore(const FolderItem& a, const FolderItem& b) {
+    std::size_t common = std::min(a.name.size(), b.name.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        char16_t x = UpperUnit(a.name[i]);
+        char16_t y = UpperUnit(b.name[i]);
+        if (x != y) {
+            return x < y;
+        }
+    }
+    if (a.name.size() != b.name.size()) {
+        return a.name.size() < b.name.size();
+    }
+    return a.name < b.name; // names differing only in case: a fixed order all the same
+}
+
+} // namespace
 
 bool ListFolder(std::u16string_view folder, std::vector<FolderItem>& items) {
     items.clear();
@@ -34,7 +61,7 @@ bool ListFolder(std::u16string_view folder, std::vector<FolderItem>& items) {
         items.push_back(std::move(item));
     }
     ::closedir(dir);
-    std::sort(items.begin(), items.end(), [](const FolderItem& a, const FolderItem& b) { return a.name < b.name; });
+    std::sort(items.begin(), items.end(), ListsBefore);
     return true;
 }
 

@@ -18,3 +18,12 @@ std::string ToUtf8(std::u16string_view in);
 std::u16string ToUtf16(std::string_view in);
 
 } // namespace platform
+
+namespace platform {
+
+// The system's 8-bit code page, in which the main window's controls work: the ANSI code page on
+// Windows (characters it lacks become '?'), UTF-8 elsewhere.
+std::string ToAnsi(std::u16string_view in);
+std::u16string FromAnsi(std::string_view in);
+
+} // namespace platform

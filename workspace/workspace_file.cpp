@@ -15,7 +15,10 @@ bool SaveWorkspace(Package& package, const char16_t* path, std::u16string_view i
     if (!path) {
         return false;
     }
-    platform::File out = platform::File::Create(path);
+    // The file is written beside the target and takes its place only when complete, so a save
+    // that fails part way (a full disk, a lost share) never destroys the previous workspace file.
+    std::u16string temporary = std::u16string(path) + u".saving";
+    platform::File out = platform::File::Create(temporary);
     if (!out.IsOpen()) {
         return false;
     }
@@ -28,10 +31,11 @@ bool SaveWorkspace(Package& package, const char16_t* path, std::u16string_view i
     bool ok = out.Write(&header, kHeaderSize, written) && written == kHeaderSize &&
               (table.empty() || (out.Write(table.data(), tableSize, written) && written == tableSize));
     out.Close();
-    if (!ok) {
-        platform::RemoveFile(path);
+    if (!ok || !platform::RenameFile(temporary, path)) {
+        platform::RemoveFile(temporary);
+        return false;
     }
-    return ok;
+    return true;
 }
 
 std::u16string RowForEntry(const PackageEntry& entry, std::u16string_view sourceFolder) {

@@ -10,8 +10,8 @@
 namespace workspace {
 
 // Sets the header's count, sidebar picture and build command (they stay set whatever happens
-// next), then writes header and table. False when the file cannot be created or written; a
-// half-written file is removed.
+// next), then writes header and table. False when the file cannot be created or written; the
+// previous file of that name is then left as it was.
 bool SaveWorkspace(Package& package, const char16_t* path, std::u16string_view imageFile,
                    std::u16string_view buildCommand);
 

@@ -1,0 +1,574 @@
+// The workspace editor against a fake main window. The fake behaves as the real window does where
+// it matters: setting an edit field's text runs that field's handler at once, nested, even when the
+// text does not change; texts are read back cut to 254 characters; the list keeps rows in the order
+// they were added.
+#include "platform/text.h"
+#include "tests/test_support.h"
+#include "workspace/editor.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <optional>
+
+using namespace testing_support;
+
+namespace {
+
+using workspace::FileChooserRequest;
+using workspace::FlagBox;
+using workspace::TextField;
+
+const std::vector<std::string> kTargetNames{"CSIDL_PERSONAL", "CSIDL_PROGRAM_FILES", "CSIDL_PROGRAMS", "CSIDL_ROOT"};
+const std::string kHint = "Drag and Drop the folder containing your applications files onto this window.";
+
+class FakeWindow : public workspace::WorkspaceWindow {
+public:
+    workspace::WorkspaceEditor* editor = nullptr;
+    std::map<TextField, std::string> texts;
+    std::map<FlagBox, bool> checks;
+    bool labelEnabled = true;
+    std::vector<std::string> rows;
+    int selected = -1;
+    int target = 0;
+    std::string status = " 0 files - 0 Kb";
+    int statusWrites = 0;
+    std::vector<std::string> calls; // the change handlers the fields ran, in order
+
+    std::u16string folderAnswer;
+    std::vector<std::pair<std::string, unsigned>> folderRequests;
+    std::optional<std::string> fileAnswer;
+    std::vector<FileChooserRequest> fileRequests;
+    std::vector<std::pair<std::string, std::string>> messages;
+
+    std::string GetText(TextField field) override { return texts[field].substr(0, 254); }
+    void SetText(TextField field, const std::string& text) override {
+        texts[field] = text;
+        switch (field) {
+        case TextField::ProgramPath:
+            calls.push_back("ProgramPath");
+            editor->OnProgramPathChange();
+            break;
+        case TextField::ProgramName:
+            calls.push_back("ProgramName");
+            editor->OnProgramNameChange();
+            break;
+        case TextField::ShortcutLabel:
+            calls.push_back("ShortcutLabel");
+            editor->OnShortcutLabelChange();
+            break;
+        default:
+            break;
+        }
+    }
+    void EnableShortcutLabel(bool enabled) override { labelEnabled = enabled; }
+    bool IsChecked(FlagBox box) override { return checks[box]; }
+    void SetChecked(FlagBox box, bool checked) override { checks[box] = checked; }
+    int SelectedRow() override { return selected; }
+    std::string RowText(int row) override { return rows.at(static_cast<std::size_t>(row)); }
+    void AddRow(const std::string& text) override { rows.push_back(text); }
+    int RowCount() override { return static_cast<int>(rows.size()); }
+    void RemoveRow(int row) override {
+        rows.erase(rows.begin() + row);
+        selected = selected == row ? -1 : selected > row ? selected - 1 : selected;
+    }
+    void SelectRow(int row) override { selected = row < RowCount() ? row : -1; }
+    int TargetFolderIndex() override { return target; }
+    std::string TargetFolderText() override { return kTargetNames.at(static_cast<std::size_t>(target)); }
+    void SetStatusText(const std::string& text) override {
+        status = text;
+        ++statusWrites;
+    }
+    std::u16string ChooseFolder(const std::string& title, unsigned flags) override {
+        folderRequests.emplace_back(title, flags);
+        return folderAnswer;
+    }
+    bool ChooseFile(const FileChooserRequest& request, std::string& path) override {
+        fileRequests.push_back(request);
+        if (fileAnswer) {
+            path = *fileAnswer;
+        }
+        return fileAnswer.has_value();
+    }
+    void ShowMessage(const std::string& text, const std::string& caption) override {
+        messages.emplace_back(text, caption);
+    }
+
+    // The user's own actions: typing replaces a field's text; a click toggles a box first.
+    void Type(TextField field, const std::string& text) { SetText(field, text); }
+    void Click(FlagBox box) {
+        checks[box] = !checks[box];
+        editor->OnFileFlagClicked();
+    }
+    void Select(int row) {
+        selected = row;
+        editor->OnFileListSelChange();
+    }
+    void ChooseTarget(int index) {
+        target = index;
+        editor->OnTargetFolderChange();
+    }
+};
+
+// A chooser's filter list, its two closing NULs included.
+template <std::size_t N> std::string Filter(const char (&text)[N]) { return std::string(text, N - 1); }
+
+// Paths as the window hands them over: on Windows with backslashes already.
+std::string Host(const std::filesystem::path& path) { return platform::ToAnsi(path.u16string()); }
+std::string Stored(const std::filesystem::path& path) { return platform::ToAnsi(StoredForm(path.u16string())); }
+
+class EditorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window.editor = &editor;
+        // As the main window starts: the hint row, then the target folder choice once.
+        window.rows.push_back(kHint);
+        editor.OnTargetFolderChange();
+        window.calls.clear();
+    }
+
+    std::filesystem::path Make(const std::string& relative, std::size_t size) {
+        std::filesystem::path p = dir.Path() / std::filesystem::path(relative);
+        std::filesystem::create_directories(p.parent_path());
+        WriteBytes(p.u16string(), Pattern(size));
+        return p;
+    }
+    std::filesystem::path Folder(const std::string& relative) {
+        std::filesystem::path p = dir.Path() / std::filesystem::path(relative);
+        std::filesystem::create_directories(p);
+        return p;
+    }
+    PackageEntry Entry(std::uint32_t i) {
+        PackageEntry e{};
+        EXPECT_TRUE(package.GetEntry(i, &e));
+        return e;
+    }
+    std::string Filename(std::uint32_t i) { return platform::ToAnsi(FieldText(Entry(i).filename)); }
+    std::string Shortcut(std::uint32_t i) { return platform::ToAnsi(FieldText(Entry(i).shortcutName)); }
+    std::string Header(const ::TextField& field) { return platform::ToAnsi(FieldText(field)); }
+    std::string InstallFolder() { return Header(package.GetHeader().installFolder); }
+    std::string SourceFolder() { return Header(package.GetHeader().sourceFolder); }
+
+    // A dropped folder App with a.txt (1000 bytes) and sub/b.txt (2000 bytes).
+    std::filesystem::path DropApp() {
+        Make("App/a.txt", 1000);
+        Make("App/sub/b.txt", 2000);
+        std::filesystem::path app = dir.Path() / "App";
+        editor.OnDropFiles({Host(app)});
+        return app;
+    }
+
+    TempDir dir;
+    Package package;
+    FakeWindow window;
+    std::string imagePath;
+    std::string buildCommand = "Cexe.exe <filename>";
+    workspace::WorkspaceEditor editor{package, window, imagePath, buildCommand};
+};
+
+TEST_F(EditorTest, StartUpLeavesTheChosenFolderAndAnEmptyProgramPath) {
+    EXPECT_EQ(package.GetHeader().targetFolder, 5);
+    EXPECT_EQ(InstallFolder(), "");
+    EXPECT_EQ(window.texts[TextField::FolderOnDevice], "CSIDL_PERSONAL\\");
+    EXPECT_EQ(window.rows, std::vector<std::string>{kHint});
+    EXPECT_EQ(package.GetHeader().magic, kPackageMagic) << "nothing has cleared the header yet";
+}
+
+TEST_F(EditorTest, DroppingAFolderGathersItDepthFirstAndShowsTheFirstFile) {
+    std::filesystem::path app = DropApp();
+
+    ASSERT_EQ(package.GetCount(), 2u);
+    EXPECT_EQ(Filename(0), Stored(app / "a.txt"));
+    EXPECT_EQ(Filename(1), Stored(app / "sub" / "b.txt"));
+    EXPECT_EQ(window.rows, (std::vector<std::string>{"a.txt", "sub\\b.txt"}));
+    EXPECT_EQ(SourceFolder(), Stored(app) + "\\");
+    EXPECT_EQ(window.texts[TextField::WorkspacePath], Stored(app) + "\\");
+    EXPECT_EQ(package.GetHeader().magic, 0u) << "a drop clears the whole header";
+
+    EXPECT_EQ(window.selected, 0);
+    EXPECT_EQ(window.texts[TextField::SelectedFile], "a.txt");
+    EXPECT_TRUE(window.checks[FlagBox::Arm] && window.checks[FlagBox::Mips] && window.checks[FlagBox::Shx] &&
+                window.checks[FlagBox::Intel]);
+    EXPECT_FALSE(window.checks[FlagBox::Shortcut] || window.checks[FlagBox::Eula]);
+    EXPECT_EQ(Entry(0).flags, 30u);
+    // Showing a file without a shortcut empties the label, and the emptied label is stored.
+    EXPECT_FALSE(window.labelEnabled);
+    EXPECT_EQ(Shortcut(0), ".lnk");
+    EXPECT_EQ(Shortcut(1), "");
+    EXPECT_EQ(window.status, " 2 files - 2 Kb");
+}
+
+TEST_F(EditorTest, DropsOfFilesDuplicatesAndEmptyFolders) {
+    // One file: its name as the row, its folder without a trailing backslash as the source.
+    std::filesystem::path a = Make("App/a.txt", 3);
+    editor.OnDropFiles({Host(a)});
+    EXPECT_EQ(window.rows, std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(SourceFolder(), Stored(dir.Path() / "App"));
+
+    // A folder together with a file inside it: the file comes twice; the last item's source stays.
+    Make("App/hidden/.secret", 7);
+    Folder("App/nothing/deeper");
+    Make("App/zero.bin", 0);
+    window.statusWrites = 0;
+    editor.OnDropFiles({Host(dir.Path() / "App"), Host(a)});
+    EXPECT_EQ(window.rows,
+              (std::vector<std::string>{"a.txt", "hidden\\.secret", "zero.bin", "a.txt"}));
+    EXPECT_EQ(package.GetCount(), 4u);
+    EXPECT_EQ(SourceFolder(), Stored(dir.Path() / "App"));
+    EXPECT_EQ(window.statusWrites, 2) << "the totals line is written once after each dropped item";
+    EXPECT_EQ(window.status, " 4 files - 0 Kb");
+
+    // A folder without files: no rows, nothing selected, File Properties keeps the last file.
+    window.texts[TextField::SelectedFile] = "kept.txt";
+    editor.OnDropFiles({Host(Folder("Empty"))});
+    EXPECT_TRUE(window.rows.empty());
+    EXPECT_EQ(window.selected, -1);
+    EXPECT_EQ(window.texts[TextField::SelectedFile], "kept.txt");
+    EXPECT_EQ(window.status, " 0 files - 0 Kb");
+
+    // A path that cannot be examined counts as a folder and gives nothing, without a message.
+    editor.OnDropFiles({Host(dir.Path() / "gone")});
+    EXPECT_EQ(package.GetCount(), 0u);
+    EXPECT_EQ(SourceFolder(), Stored(dir.Path() / "gone") + "\\");
+    EXPECT_TRUE(window.messages.empty());
+}
+
+TEST_F(EditorTest, FoldersAreWalkedInTheOrderNtfsListsNames) {
+    Make("App/b.txt", 1);
+    Make("App/A.txt", 1);
+    Make("App/_x", 1);
+    Make("App/a0/c.txt", 1);
+    editor.OnDropFiles({Host(dir.Path() / "App")});
+    // Upper-cased names compare as A.TXT < A0 < B.TXT < _X: a folder's files come where its name does.
+    EXPECT_EQ(window.rows, (std::vector<std::string>{"A.txt", "a0\\c.txt", "b.txt", "_x"}));
+}
+
+TEST_F(EditorTest, ProgramPathAndTargetFolderRunNestedAndKeepTheLastComponent) {
+    window.Type(TextField::ProgramPath, "Acme\\MyApp");
+    EXPECT_EQ(InstallFolder(), "Acme\\MyApp");
+    EXPECT_EQ(window.texts[TextField::FolderOnDevice], "CSIDL_PERSONAL\\Acme\\MyApp");
+
+    window.calls.clear();
+    window.ChooseTarget(1);
+    // The choice runs the refresh, whose program path runs its handler, then the program name's.
+    EXPECT_EQ(window.calls, (std::vector<std::string>{"ProgramPath", "ProgramName"}));
+    EXPECT_EQ(package.GetHeader().targetFolder, 38);
+    EXPECT_EQ(InstallFolder(), "MyApp");
+    EXPECT_EQ(window.texts[TextField::ProgramPath], "MyApp");
+    EXPECT_EQ(window.texts[TextField::FolderOnDevice], "CSIDL_PROGRAM_FILES\\MyApp");
+
+    // A refresh that finds the program path already reduced shows the stored folder alone.
+    editor.RefreshWorkspaceFields();
+    EXPECT_EQ(window.texts[TextField::FolderOnDevice], "MyApp");
+
+    const std::int32_t codes[] = {5, 38, 2, 255};
+    for (int i = 0; i < 4; ++i) {
+        window.ChooseTarget(i);
+        EXPECT_EQ(package.GetHeader().targetFolder, codes[i]);
+        EXPECT_EQ(InstallFolder(), "MyApp");
+        EXPECT_EQ(window.texts[TextField::FolderOnDevice], kTargetNames[static_cast<std::size_t>(i)] + "\\MyApp");
+    }
+
+    // Only the first 254 characters of a field count.
+    window.Type(TextField::ProgramPath, std::string(300, 'p'));
+    EXPECT_EQ(InstallFolder(), std::string(254, 'p'));
+}
+
+TEST_F(EditorTest, ProgramNameStoresEachTextAndTheSameTextAgainStoresNothing) {
+    window.Type(TextField::ProgramName, "M");
+    window.Type(TextField::ProgramName, "My");
+    char16_t name[kTextUnits];
+    package.GetProgramName(name);
+    EXPECT_EQ(std::u16string(name), u"My");
+    // Change the stored name behind the field's back: the same field text again finds it equal
+    // to nothing and stores; an equal text is left alone.
+    package.SetProgramName(u"Other");
+    window.Type(TextField::ProgramName, "Other");
+    package.GetProgramName(name);
+    EXPECT_EQ(std::u16string(name), u"Other");
+}
+
+TEST_F(EditorTest, ShortcutLabelsAreStoredWithLnkAndShownWithoutTheirExtension) {
+    DropApp();
+    window.Click(FlagBox::Shortcut);
+    EXPECT_TRUE(window.labelEnabled);
+    EXPECT_EQ(Entry(0).flags, 31u);
+
+    struct Case {
+        std::string typed, stored, shown;
+    };
+    const Case cases[] = {
+        {"My App", "My App.lnk", "My App"},
+        {"ab", "ab.lnk", "ab"},
+        {"", ".lnk", ""},
+        {"Notes.txt", "Notes.txt", "Notes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        window.Type(TextField::ShortcutLabel, c.typed);
+        EXPECT_EQ(Shortcut(0), c.stored);
+        // Showing the file again shows the label less a three-letter extension, and stores that.
+        window.Select(1);
+        window.Select(0);
+        EXPECT_EQ(window.texts[TextField::ShortcutLabel], c.shown);
+        EXPECT_EQ(Shortcut(0), c.shown == c.typed ? c.stored : c.shown + ".lnk");
+    }
+    // Read.me has no three-letter extension: it gains ".lnk" and is shown whole again.
+    window.Type(TextField::ShortcutLabel, "Read.me");
+    EXPECT_EQ(Shortcut(0), "Read.me.lnk");
+    window.Select(1);
+    window.Select(0);
+    EXPECT_EQ(window.texts[TextField::ShortcutLabel], "Read.me");
+
+    // Unchecking keeps the label text and the stored name; the field is only disabled.
+    window.Type(TextField::ShortcutLabel, "Keep");
+    window.Click(FlagBox::Shortcut);
+    EXPECT_FALSE(window.labelEnabled);
+    EXPECT_EQ(window.texts[TextField::ShortcutLabel], "Keep");
+    EXPECT_EQ(Shortcut(0), "Keep.lnk");
+    EXPECT_EQ(Entry(0).flags, 30u);
+}
+
+TEST_F(EditorTest, CheckBoxesStoreOnlyForARowThatHasAnEntry) {
+    // No row selected: only the box changes.
+    window.labelEnabled = false;
+    window.Click(FlagBox::Shortcut);
+    EXPECT_TRUE(window.checks[FlagBox::Shortcut]);
+    EXPECT_FALSE(window.labelEnabled);
+    window.Type(TextField::ShortcutLabel, "x");
+
+    // The hint row selected: the label follows the box, nothing is stored (there is no entry).
+    window.Select(0);
+    window.Click(FlagBox::Eula);
+    EXPECT_TRUE(window.labelEnabled);
+    EXPECT_EQ(package.GetCount(), 0u);
+
+    DropApp();
+    window.Select(1);
+    window.Click(FlagBox::Arm);
+    window.Click(FlagBox::Eula);
+    EXPECT_EQ(Entry(1).flags, 28u + 64u);
+    EXPECT_EQ(Entry(0).flags, 30u);
+}
+
+TEST_F(EditorTest, NewEmptiesTheWorkspaceButLeavesTotalsPropertiesAndSettings) {
+    DropApp();
+    window.Type(TextField::ProgramName, "App");
+    window.Type(TextField::ProgramPath, "MyApp");
+    window.ChooseTarget(2);
+    imagePath = "side.bmp";
+    editor.OnNewWorkspace();
+
+    EXPECT_EQ(package.GetCount(), 0u);
+    EXPECT_TRUE(window.rows.empty());
+    EXPECT_EQ(window.texts[TextField::WorkspacePath], "");
+    EXPECT_EQ(window.texts[TextField::ProgramName], "");
+    EXPECT_EQ(window.texts[TextField::ProgramPath], "");
+    EXPECT_EQ(InstallFolder(), "");
+    EXPECT_EQ(window.texts[TextField::FolderOnDevice], "CSIDL_PROGRAMS\\");
+    EXPECT_EQ(package.GetHeader().targetFolder, 2);
+    EXPECT_EQ(window.target, 2);
+    EXPECT_EQ(window.texts[TextField::SelectedFile], "a.txt");
+    EXPECT_EQ(window.status, " 2 files - 2 Kb");
+    EXPECT_EQ(imagePath, "side.bmp");
+    EXPECT_EQ(buildCommand, "Cexe.exe <filename>");
+}
+
+TEST_F(EditorTest, AddFilesAppendsAfterTheHintRowIsGone) {
+    Make("App/a.txt", 10);
+    Make("App/sub/b.txt", 10);
+    window.folderAnswer.clear();
+    editor.OnAddFiles();
+    ASSERT_EQ(window.folderRequests.size(), 1u);
+    EXPECT_EQ(window.folderRequests[0], (std::pair<std::string, unsigned>{"Select a Folder To Import...", 0x41u}));
+    EXPECT_EQ(window.rows, std::vector<std::string>{kHint}) << "cancelled: nothing changes";
+
+    window.Type(TextField::ProgramPath, "Acme\\MyApp");
+    window.folderAnswer = StoredForm((dir.Path() / "App").u16string());
+    editor.OnAddFiles();
+    EXPECT_EQ(window.rows, (std::vector<std::string>{"a.txt", "sub\\b.txt"}));
+    EXPECT_EQ(SourceFolder(), Stored(dir.Path() / "App"));
+    EXPECT_EQ(window.texts[TextField::WorkspacePath], Stored(dir.Path() / "App"));
+    EXPECT_EQ(InstallFolder(), "MyApp") << "the refresh keeps the last component";
+    EXPECT_EQ(window.status, " 0 files - 0 Kb") << "Add Files leaves the totals line alone";
+    EXPECT_EQ(window.selected, -1);
+
+    // The same folder again: its files come again, after the others.
+    editor.OnAddFiles();
+    EXPECT_EQ(window.rows, (std::vector<std::string>{"a.txt", "sub\\b.txt", "a.txt", "sub\\b.txt"}));
+    EXPECT_EQ(package.GetCount(), 4u);
+    EXPECT_EQ(editor.gatherSubfolder, "");
+}
+
+TEST_F(EditorTest, AFoundFileThatCannotBeStoredIsReportedAndSkipped) {
+    // A file name that makes the full path longer than an entry holds.
+    std::string longName(250, 'n');
+    Make("App/ok.txt", 1);
+    Make("App/" + longName, 1);
+    std::filesystem::path app = dir.Path() / "App";
+    editor.OnDropFiles({Host(app)});
+    ASSERT_EQ(window.messages.size(), 1u);
+    std::string full = Stored(app) + "\\" + longName;
+    EXPECT_EQ(window.messages[0].first,
+              "There was an Error Adding the files. \n Trying to add file \"" + full + "\" \nbecause it could not be found");
+    EXPECT_EQ(window.messages[0].second, "Error");
+    EXPECT_EQ(window.rows, std::vector<std::string>{"ok.txt"});
+    EXPECT_EQ(package.GetCount(), 1u);
+}
+
+class WorkspaceFileTest : public EditorTest {
+protected:
+    std::filesystem::path Save(const std::string& name) {
+        window.fileAnswer = Host(dir.Path() / name);
+        editor.OnSaveWorkspace();
+        return dir.Path() / name;
+    }
+    void Open(const std::filesystem::path& path) {
+        window.fileAnswer = Host(path);
+        editor.OnOpenWorkspace();
+    }
+};
+
+TEST_F(WorkspaceFileTest, SavingWritesHeaderAndTableWithTheSettings) {
+    DropApp();
+    imagePath = "C:\\art\\side.bmp";
+    buildCommand = "sign.exe <filename>";
+    std::filesystem::path saved = Save("work");
+    ASSERT_EQ(window.fileRequests.size(), 1u);
+    EXPECT_TRUE(window.fileRequests[0].save);
+    EXPECT_EQ(window.fileRequests[0].flags, 0x1800u);
+    EXPECT_EQ(window.fileRequests[0].filter,
+              Filter("ORB Workspace Files (*.ORB)\0*.orb\0All Files (*.*)\0*.*\0\0"));
+
+    Bytes bytes = ReadBytes((dir.Path() / "work.orb").u16string());
+    ASSERT_EQ(bytes.size(), 2620u + 2u * 1052u);
+    EXPECT_EQ(ReadU32(bytes, 0), 0u) << "the magic as held: zero after a drop";
+    PackageHeader header;
+    std::memcpy(&header, bytes.data(), sizeof header);
+    EXPECT_EQ(header.count, 2u);
+    EXPECT_EQ(platform::ToAnsi(FieldText(header.imageFile)), "C:\\art\\side.bmp");
+    EXPECT_EQ(platform::ToAnsi(FieldText(header.buildCommand)), "sign.exe <filename>");
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "work"));
+
+    // A name with a three-letter extension is used as it is, and saving again replaces the file.
+    Save("backup.txt");
+    editor.OnNewWorkspace();
+    Save("backup.txt");
+    EXPECT_EQ(ReadBytes((dir.Path() / "backup.txt").u16string()).size(), 2620u);
+
+    // Cancelled: nothing happens.
+    window.fileAnswer.reset();
+    editor.OnSaveWorkspace();
+    EXPECT_TRUE(window.messages.empty());
+}
+
+TEST_F(WorkspaceFileTest, AFailedSaveSaysSoAndKeepsThePreviousFile) {
+    DropApp();
+    Save("keep.orb");
+    Bytes before = ReadBytes((dir.Path() / "keep.orb").u16string());
+    // The file is written beside the target first; when that cannot be made, nothing is touched.
+    std::filesystem::create_directories(dir.Path() / "keep.orb.saving");
+    editor.OnNewWorkspace();
+    Save("keep.orb");
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(window.messages[0].first,
+              "Failed when trying to open/create the workspace file, perhapse it is in use by another process");
+    EXPECT_EQ(window.messages[0].second, "");
+    EXPECT_EQ(ReadBytes((dir.Path() / "keep.orb").u16string()), before);
+    EXPECT_EQ(package.GetHeader().count, 0u) << "the header fields are set whatever happens";
+
+    // A folder that does not exist.
+    window.fileAnswer = Host(dir.Path() / "missing" / "x.orb");
+    editor.OnSaveWorkspace();
+    EXPECT_EQ(window.messages.size(), 2u);
+}
+
+TEST_F(WorkspaceFileTest, OpeningRebuildsRowsAndSettingsButNotTheTargetFolder) {
+    std::filesystem::path app = DropApp();
+    window.Select(1);
+    window.Click(FlagBox::Shortcut);
+    window.Type(TextField::ShortcutLabel, "Bee");
+    window.Type(TextField::ProgramName, "Acme");
+    window.Type(TextField::ProgramPath, "Acme\\Tool");
+    window.ChooseTarget(2);
+    imagePath = "side.bmp";
+    buildCommand = "sign <filename>";
+    std::filesystem::path saved = Save("app.orb");
+
+    editor.OnNewWorkspace();
+    imagePath.clear();
+    buildCommand.clear();
+    window.ChooseTarget(0);
+    window.texts[TextField::SelectedFile] = "kept";
+    window.status = "old totals";
+    Open(saved);
+
+    ASSERT_EQ(window.fileRequests.back().flags, 0x1808u);
+    EXPECT_FALSE(window.fileRequests.back().save);
+    EXPECT_EQ(window.fileRequests.back().filter,
+              Filter("Tarvelo Installer Workspace (*.orb)\0*.orb\0All Files (*.*)\0*.*\0\0"));
+    EXPECT_EQ(window.rows, (std::vector<std::string>{"a.txt", "sub\\b.txt"}));
+    EXPECT_EQ(Shortcut(1), "Bee.lnk");
+    EXPECT_EQ(Entry(1).flags, 31u);
+    EXPECT_EQ(window.texts[TextField::ProgramName], "Acme");
+    EXPECT_EQ(InstallFolder(), "Tool");
+    EXPECT_EQ(window.texts[TextField::FolderOnDevice], "CSIDL_PERSONAL\\Tool");
+    EXPECT_EQ(package.GetHeader().targetFolder, 5) << "the list's choice wins over the stored code";
+    EXPECT_EQ(imagePath, "side.bmp");
+    EXPECT_EQ(buildCommand, "sign <filename>");
+    EXPECT_EQ(window.selected, -1);
+    EXPECT_EQ(window.texts[TextField::SelectedFile], "kept");
+    EXPECT_EQ(window.status, "old totals");
+
+    // The name without extension finds the .orb file.
+    editor.OnNewWorkspace();
+    Open(dir.Path() / "app");
+    EXPECT_EQ(package.GetCount(), 2u);
+}
+
+TEST_F(WorkspaceFileTest, RowsOfOpenedWorkspacesAreCutByTheSourceFolderLength) {
+    Make("One/a.txt", 1);
+    Make("Two/b.txt", 1);
+    window.folderAnswer = StoredForm((dir.Path() / "One").u16string());
+    editor.OnAddFiles();
+    window.folderAnswer = StoredForm((dir.Path() / "Two").u16string());
+    editor.OnAddFiles();
+    Open(Save("two.orb"));
+    // Add Files leaves the source folder without a trailing backslash: rows start with one.
+    EXPECT_EQ(window.rows, (std::vector<std::string>{"\\a.txt", "\\b.txt"}));
+
+    // An entry shorter than the source folder shows its whole path.
+    std::string shortPath = Host(Make("s.txt", 1));
+    editor.OnDropFiles({shortPath});
+    package.SetSourceFolder(platform::FromAnsi(std::string(300, 'x')).c_str());
+    Open(Save("short.orb"));
+    EXPECT_EQ(window.rows, std::vector<std::string>{Stored(dir.Path() / "s.txt")});
+}
+
+TEST_F(WorkspaceFileTest, OpeningAnEmptyOrMissingFile) {
+    DropApp();
+    buildCommand = "b <filename>";
+    std::filesystem::path saved = Save("full.orb");
+    editor.OnNewWorkspace();
+    window.Type(TextField::ProgramName, "Empty");
+    Save("empty.orb");
+
+    Open(saved);
+    Open(dir.Path() / "empty.orb");
+    // A file with no entries: its header fields and no rows.
+    EXPECT_TRUE(window.rows.empty());
+    EXPECT_EQ(package.GetCount(), 0u);
+    EXPECT_EQ(window.texts[TextField::ProgramName], "Empty");
+
+    // A file that cannot be read leaves the workspace as it was and shows it again.
+    Open(saved);
+    Open(dir.Path() / "nothing-here.orb");
+    EXPECT_EQ(package.GetCount(), 2u);
+    EXPECT_EQ(window.rows, (std::vector<std::string>{"a.txt", "sub\\b.txt"}));
+    EXPECT_EQ(buildCommand, "b <filename>");
+    EXPECT_TRUE(window.messages.empty());
+}
+
+} // namespace

@@ -1,0 +1,305 @@
+// Editing the workspace from the main window, gathering files into it, and the workspace file.
+#include "workspace/editor.h"
+
+#include "platform/file.h"
+#include "platform/folder.h"
+#include "platform/text.h"
+#include "workspace/paths.h"
+#include "workspace/target_folder.h"
+#include "workspace/workspace_file.h"
+
+#include <algorithm>
+
+namespace workspace {
+namespace {
+
+constexpr std::string_view kAllFilesPattern = "\\*.*";
+
+// Description and pattern pairs, the list ended by a second NUL.
+constexpr char kSaveFilterText[] = "ORB Workspace Files (*.ORB)\0*.orb\0All Files (*.*)\0*.*\0\0";
+constexpr char kOpenFilterText[] = "Tarvelo Installer Workspace (*.orb)\0*.orb\0All Files (*.*)\0*.*\0\0";
+const std::string kSaveFilter(kSaveFilterText, sizeof kSaveFilterText - 1);
+const std::string kOpenFilter(kOpenFilterText, sizeof kOpenFilterText - 1);
+constexpr unsigned kSaveChooserFlags = 0x1800; // the folder and the file must exist
+constexpr unsigned kOpenChooserFlags = 0x1808; // the same, and the current directory is left alone
+
+constexpr const char* kSaveFailed =
+    "Failed when trying to open/create the workspace file, perhapse it is in use by another process";
+
+std::string Ansi(std::u16string_view text) { return platform::ToAnsi(text); }
+std::u16string Wide(std::string_view text) { return platform::FromAnsi(text); }
+
+std::string LastComponent(const std::string& text) { return LastPathComponent<char>(text); }
+
+// Paths come from the platform with backslashes on Windows; on other hosts the same rules (row
+// texts, parent folders) then hold for paths that came in with slashes.
+std::string WithBackslashes(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+struct FlagBit {
+    FlagBox box;
+    std::uint32_t bit;
+};
+// In the order ShowFileProperties sets the boxes.
+constexpr FlagBit kFlagBits[] = {
+    {FlagBox::Shortcut, FLAG_SHORTCUT}, {FlagBox::Eula, FLAG_EULA}, {FlagBox::Arm, FLAG_ARM},
+    {FlagBox::Mips, FLAG_MIPS},         {FlagBox::Shx, FLAG_SHX},   {FlagBox::Intel, FLAG_INTEL},
+};
+
+} // namespace
+
+bool ListPattern(const std::string& pattern, std::vector<FoundItem>& items) {
+    items.clear();
+    std::string_view folder(pattern);
+    if (folder.size() >= kAllFilesPattern.size() &&
+        folder.substr(folder.size() - kAllFilesPattern.size()) == kAllFilesPattern) {
+        folder.remove_suffix(kAllFilesPattern.size());
+    }
+    std::vector<platform::FolderItem> found;
+    if (!platform::ListFolder(Wide(folder), found)) {
+        return false;
+    }
+    items.reserve(found.size());
+    for (const platform::FolderItem& item : found) {
+        items.push_back({Ansi(item.name), item.isFolder});
+    }
+    return true;
+}
+
+WorkspaceEditor::WorkspaceEditor(Package& package, WorkspaceWindow& window, std::string& imagePath,
+                                 std::string& buildCommand)
+    : package_(package), window_(window), imagePath_(imagePath), buildCommand_(buildCommand) {}
+
+void WorkspaceEditor::RefreshWorkspaceFields() {
+    const PackageHeader& header = package_.GetHeader();
+    window_.SetText(TextField::WorkspacePath, Ansi(FieldText(header.sourceFolder)));
+    std::string installFolder = Ansi(FieldText(header.installFolder));
+    window_.SetText(TextField::FolderOnDevice, installFolder);
+    window_.SetText(TextField::ProgramPath, LastComponent(installFolder));
+    package_.ComputeTotalSize();
+    window_.SetText(TextField::ProgramName, Ansi(FieldText(package_.GetHeader().programName)));
+}
+
+void WorkspaceEditor::ShowFileProperties(const std::string& name, std::uint32_t flags,
+                                         const std::string& shortcutName) {
+    window_.SetText(TextField::SelectedFile, name);
+    for (const FlagBit& flag : kFlagBits) {
+        window_.SetChecked(flag.box, (flags & flag.bit) != 0);
+    }
+    if (flags & FLAG_SHORTCUT) {
+        window_.EnableShortcutLabel(true);
+        std::string label = shortcutName;
+        if (HasThreeLetterExtension<char>(label)) {
+            label.resize(label.size() - 4);
+        }
+        window_.SetText(TextField::ShortcutLabel, label);
+    } else {
+        window_.SetText(TextField::ShortcutLabel, "");
+        window_.EnableShortcutLabel(false);
+    }
+}
+
+void WorkspaceEditor::OnFileListSelChange() {
+    int row = window_.SelectedRow();
+    std::string text = row >= 0 ? window_.RowText(row) : std::string();
+    PackageEntry entry;
+    if (row >= 0 && package_.GetEntry(static_cast<std::uint32_t>(row), &entry)) {
+        ShowFileProperties(LastComponent(text), entry.flags, Ansi(FieldText(entry.shortcutName)));
+    }
+}
+
+void WorkspaceEditor::OnFileFlagClicked() {
+    int row = window_.SelectedRow();
+    if (row < 0) {
+        return;
+    }
+    window_.EnableShortcutLabel(window_.IsChecked(FlagBox::Shortcut));
+    std::uint32_t value = 0;
+    for (const FlagBit& flag : kFlagBits) {
+        if (window_.IsChecked(flag.box)) {
+            value |= flag.bit;
+        }
+    }
+    package_.SetEntryFlags(static_cast<std::uint32_t>(row), value);
+}
+
+void WorkspaceEditor::OnShortcutLabelChange() {
+    int row = window_.SelectedRow();
+    if (row < 0) {
+        return;
+    }
+    std::u16string name = Wide(ShortcutFileName<char>(window_.GetText(TextField::ShortcutLabel)));
+    package_.SetShortcutName(static_cast<std::uint32_t>(row), name.c_str());
+}
+
+void WorkspaceEditor::OnProgramNameChange() {
+    std::string text = window_.GetText(TextField::ProgramName);
+    char16_t stored[kTextUnits] = {};
+    package_.GetProgramName(stored);
+    if (text != Ansi(stored)) {
+        package_.SetProgramName(Wide(text).c_str());
+    }
+}
+
+void WorkspaceEditor::OnProgramPathChange() {
+    std::string current = Ansi(FieldText(package_.GetHeader().installFolder));
+    std::string base = window_.TargetFolderText();
+    std::string text = window_.GetText(TextField::ProgramPath);
+    if (text != current) {
+        package_.SetInstallFolder(Wide(text).c_str());
+        window_.SetText(TextField::FolderOnDevice, base + '\\' + text);
+    }
+}
+
+void WorkspaceEditor::OnTargetFolderChange() {
+    std::string path = window_.GetText(TextField::ProgramPath);
+    int index = window_.TargetFolderIndex();
+    std::string name = window_.TargetFolderText();
+    // The list always has a choice once the window is up; without one the stored code stays.
+    if (index >= 0 && static_cast<std::size_t>(index) < kTargetFolderChoices.size()) {
+        package_.SetTargetFolder(kTargetFolderChoices[static_cast<std::size_t>(index)].code);
+    }
+    package_.SetInstallFolder(Wide(name + '\\' + path).c_str());
+    RefreshWorkspaceFields();
+}
+
+void WorkspaceEditor::OnNewWorkspace() {
+    package_.Clear();
+    RemoveAllRows();
+    RefreshWorkspaceFields();
+    OnTargetFolderChange();
+}
+
+void WorkspaceEditor::UpdateTotalsLine() {
+    window_.SetStatusText(" " + std::to_string(package_.GetCount()) + " files - " +
+                          std::to_string(package_.ComputeTotalSize() / 1024) + " Kb");
+}
+
+void WorkspaceEditor::RemoveAllRows() {
+    for (int row = window_.RowCount() - 1; row >= 0; --row) {
+        window_.RemoveRow(row);
+    }
+}
+
+void WorkspaceEditor::OnDropFiles(const std::vector<std::string>& droppedPaths) {
+    package_.Clear();
+    RemoveAllRows();
+    for (const std::string& dropped : droppedPaths) {
+        std::string path = WithBackslashes(dropped);
+        // As with the platform's attribute test, a path that cannot be examined counts as a folder;
+        // walking it then finds nothing.
+        if (platform::IsFolderOrUnknown(Wide(path))) {
+            gatherRoot = path + '\\';
+            gatherSubfolder.clear();
+            WalkFolder(path + std::string(kAllFilesPattern),
+                       [this](const std::string& name, bool isFolder) { return VisitFoundItem(name, isFolder); });
+            package_.SetSourceFolder(Wide(gatherRoot).c_str());
+        } else {
+            bool added = package_.AddFile(platform::NativePath(Wide(path)).c_str(), kNewFileFlags);
+            package_.SetSourceFolder(Wide(ParentPath<char>(path)).c_str());
+            if (added) {
+                window_.AddRow(LastComponent(path));
+            }
+        }
+        UpdateTotalsLine();
+    }
+    window_.SelectRow(0);
+    std::string name = LastComponent(window_.RowCount() > 0 ? window_.RowText(0) : std::string());
+    PackageEntry entry;
+    if (package_.GetEntry(0, &entry)) {
+        ShowFileProperties(name, entry.flags, Ansi(FieldText(entry.shortcutName)));
+    }
+    RefreshWorkspaceFields();
+    OnTargetFolderChange();
+}
+
+std::u16string WorkspaceEditor::ChooseFolder(const std::string& title, unsigned flags) {
+    return window_.ChooseFolder(title, flags);
+}
+
+void WorkspaceEditor::OnAddFiles() {
+    std::u16string chosen = ChooseFolder(kAddFilesTitle, kAddFilesBrowserFlags);
+    std::string folder = WithBackslashes(Ansi(chosen));
+    if (folder.empty()) {
+        return;
+    }
+    // The start-up hint row belongs to no entry; it goes, so that row i stays entry i.
+    while (window_.RowCount() > static_cast<int>(package_.GetCount())) {
+        window_.RemoveRow(0);
+    }
+    gatherRoot = folder + '\\';
+    WalkFolder(folder + std::string(kAllFilesPattern),
+               [this](const std::string& name, bool isFolder) { return VisitFoundItem(name, isFolder); });
+    package_.SetSourceFolder(Wide(folder).c_str());
+    RefreshWorkspaceFields();
+}
+
+bool WorkspaceEditor::VisitFoundItem(const std::string& name, bool isFolder) {
+    if (isFolder) {
+        if (name != "." && name != "..") {
+            std::string saved = gatherSubfolder;
+            gatherSubfolder += name + '\\';
+            WalkFolder(gatherRoot + gatherSubfolder + "*.*",
+                       [this](const std::string& found, bool folder) { return VisitFoundItem(found, folder); });
+            gatherSubfolder = saved;
+        }
+    } else {
+        std::string full = gatherRoot + gatherSubfolder + name;
+        // AddFile also refuses a path longer than an entry can hold, which a walk can produce.
+        if (package_.AddFile(platform::NativePath(Wide(full)).c_str(), kNewFileFlags)) {
+            window_.AddRow(gatherSubfolder + name);
+        } else {
+            window_.ShowMessage("There was an Error Adding the files. \n Trying to add file \"" + full +
+                                    "\" \nbecause it could not be found",
+                                "Error");
+        }
+    }
+    RefreshWorkspaceFields();
+    return true;
+}
+
+void WorkspaceEditor::OnSaveWorkspace() {
+    std::string path;
+    if (!window_.ChooseFile({true, kSaveFilter, kSaveChooserFlags}, path)) {
+        return;
+    }
+    path = WithExtension<char>(path, ".orb");
+    if (!SaveWorkspace(package_, Wide(path).c_str(), Wide(imagePath_), Wide(buildCommand_))) {
+        window_.ShowMessage(kSaveFailed, "");
+    }
+}
+
+void WorkspaceEditor::OnOpenWorkspace() {
+    std::string path;
+    if (!window_.ChooseFile({false, kOpenFilter, kOpenChooserFlags}, path)) {
+        return;
+    }
+    path = WithExtension<char>(path, ".orb");
+    // A file that cannot be read leaves the workspace as it was; the steps below then show it
+    // again, as they show an opened one.
+    package_.Open(Wide(path).c_str(), 0);
+    RefreshWorkspaceFields();
+    RemoveAllRows();
+    for (std::uint32_t i = 0; i < package_.GetCount(); ++i) {
+        PackageEntry entry;
+        if (package_.GetEntry(i, &entry)) {
+            AddRowForEntry(entry);
+        }
+    }
+    const PackageHeader& header = package_.GetHeader();
+    imagePath_ = Ansi(FieldText(header.imageFile));
+    buildCommand_ = Ansi(FieldText(header.buildCommand));
+    OnTargetFolderChange();
+}
+
+void WorkspaceEditor::AddRowForEntry(const PackageEntry& entry) {
+    std::string name = Ansi(FieldText(entry.filename));
+    std::size_t cut = Ansi(FieldText(package_.GetHeader().sourceFolder)).size();
+    // The row drops as many characters as the source folder has; an entry shorter than that (one
+    // gathered from another folder) shows its whole path.
+    window_.AddRow(name.size() < cut ? name : name.substr(cut));
+}
+
+} // namespace workspace

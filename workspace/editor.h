@@ -1,0 +1,92 @@
+// The workspace as the main window edits it. The workspace is the package object: its entries are
+// the file list (row i is entry i) and its header holds the workspace-wide fields. Every control
+// writes into the package the moment its value changes; there is no apply step and no undo.
+//
+// The editor reaches the window only through WorkspaceWindow. Setting an edit field's text runs
+// that field's change handler at once, nested inside the step that set it; several results below
+// (the ".lnk" stored for a file without a shortcut, the program path reduced to its last
+// component) follow from that and are what users of the program know.
+#pragma once
+
+#include "package/package.h"
+#include "workspace/workspace_window.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace workspace {
+
+// A file added to the workspace is installed for all four processor families.
+inline constexpr std::uint32_t kNewFileFlags = FLAG_ALL_PLATFORMS;
+
+inline constexpr const char* kAddFilesTitle = "Select a Folder To Import...";
+inline constexpr unsigned kAddFilesBrowserFlags = 0x41; // file-system folders only, new dialog style
+
+class WorkspaceEditor {
+public:
+    // `imagePath` and `buildCommand` are the installer settings kept outside the package; they go
+    // into the header only when a workspace is saved, and come out of it when one is opened.
+    WorkspaceEditor(Package& package, WorkspaceWindow& window, std::string& imagePath, std::string& buildCommand);
+
+    // Editing.
+    void RefreshWorkspaceFields();
+    void ShowFileProperties(const std::string& name, std::uint32_t flags, const std::string& shortcutName);
+    void OnFileListSelChange();
+    void OnFileFlagClicked();
+    void OnShortcutLabelChange();
+    void OnProgramNameChange();
+    void OnProgramPathChange();
+    void OnTargetFolderChange();
+    void OnNewWorkspace();
+    void UpdateTotalsLine();
+
+    // Gathering. `droppedPaths` are the dropped items in the platform's order.
+    void OnDropFiles(const std::vector<std::string>& droppedPaths);
+    void OnAddFiles();
+    std::u16string ChooseFolder(const std::string& title, unsigned flags);
+    // Reports each name the platform lists for `pattern` (a folder followed by "\*.*") with
+    // whether it is a folder, until the visitor answers false.
+    template <typename Visitor> static void WalkFolder(const std::string& pattern, Visitor&& visitor);
+    bool VisitFoundItem(const std::string& name, bool isFolder);
+
+    // The workspace file.
+    void OnSaveWorkspace();
+    void OnOpenWorkspace();
+    void AddRowForEntry(const PackageEntry& entry);
+
+    // The folder being gathered (ending in a backslash) and the subfolder walked now, relative to
+    // it (empty, or ending in a backslash). Between walks the subfolder is empty again.
+    std::string gatherRoot;
+    std::string gatherSubfolder;
+
+private:
+    void RemoveAllRows();
+
+    Package& package_;
+    WorkspaceWindow& window_;
+    std::string& imagePath_;
+    std::string& buildCommand_;
+};
+
+// The listing behind WalkFolder: the names of one folder, each with its folder flag, "." and ".."
+// included where the platform reports them. False when the pattern cannot be listed.
+struct FoundItem {
+    std::string name;
+    bool isFolder = false;
+};
+bool ListPattern(const std::string& pattern, std::vector<FoundItem>& items);
+
+template <typename Visitor> void WorkspaceEditor::WalkFolder(const std::string& pattern, Visitor&& visitor) {
+    std::vector<FoundItem> items;
+    if (!ListPattern(pattern, items)) {
+        return;
+    }
+    for (const FoundItem& item : items) {
+        if (!visitor(item.name, item.isFolder)) {
+            break;
+        }
+    }
+}
+
+} // namespace workspace
