@@ -1,6 +1,7 @@
 // The main window's message map, its initialisation and its close commands.
 #include "ui/main_window.h"
 
+#include "ui/installer_settings.h"
 #include "ui/resource.h"
 
 #include <commctrl.h>
@@ -51,7 +52,8 @@ const std::array<Row, 28> CMainWindow::messageMap{{
     {WM_COMMAND, IDC_CREATE_CABWIZ_INF, BN_CLICKED, &CMainWindow::OnCreateCabwizInf},
 }};
 
-CMainWindow::CMainWindow() : CDialogBase(IDD_MAIN_WINDOW) {}
+CMainWindow::CMainWindow()
+    : CDialogBase(IDD_MAIN_WINDOW), workspace(package, *this, installerSettings.imagePath, buildCommand) {}
 
 CMainWindow::~CMainWindow() {
     if (CMessageLoop* loop = appModule.GetMessageLoop()) {

@@ -7,6 +7,7 @@
 #include "ui/handles.h"
 #include "ui/message_map.h"
 #include "ui/window.h"
+#include "workspace/editor.h"
 #include "workspace/workspace_window.h"
 
 #include <commdlg.h>
@@ -20,7 +21,7 @@ namespace ui {
 inline constexpr const wchar_t* kMainWindowTitle = L"Tarvelo Installer";
 inline constexpr const wchar_t* kDialogClassName = L"#32770";
 
-class CMainWindow : public CDialogBase, public CMessageFilter, public CIdleHandler {
+class CMainWindow : public CDialogBase, public CMessageFilter, public CIdleHandler, public workspace::WorkspaceWindow {
 public:
     CMainWindow();
     ~CMainWindow() override;
@@ -31,6 +32,8 @@ public:
     // The one package object of the run: the workspace the window edits and the builds write.
     Package package;
     std::string buildCommand;
+    // Editing, gathering and the workspace file, working on `package` through this window.
+    workspace::WorkspaceEditor workspace;
 
     HWND fileList = nullptr;
     HWND selectedFileLabel = nullptr;
@@ -86,11 +89,32 @@ public:
     // Shows `dialog` modally, owned by the active window; answers its end code.
     virtual INT_PTR RunModalDialog(CDialogBase& dialog);
 
+    // The window as the workspace sees it, on the real controls.
+    std::string GetText(workspace::TextField field) override;
+    void SetText(workspace::TextField field, const std::string& text) override;
+    void EnableShortcutLabel(bool enabled) override;
+    bool IsChecked(workspace::FlagBox box) override;
+    void SetChecked(workspace::FlagBox box, bool checked) override;
+    int SelectedRow() override;
+    std::string RowText(int row) override;
+    void AddRow(const std::string& text) override;
+    int RowCount() override;
+    void RemoveRow(int row) override;
+    void SelectRow(int row) override;
+    int TargetFolderIndex() override;
+    std::string TargetFolderText() override;
+    void SetStatusText(const std::string& text) override;
+    std::u16string ChooseFolder(const std::string& title, unsigned flags) override;
+    bool ChooseFile(const workspace::FileChooserRequest& request, std::string& path) override;
+    void ShowMessage(const std::string& text, const std::string& caption) override;
+
 protected:
     bool ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
 private:
     void Close(int exitCode);
+    HWND TextControl(workspace::TextField field) const;
+    HWND FlagControl(workspace::FlagBox box) const;
 
     UniqueIcon bigIcon_;
     UniqueIcon smallIcon_;
