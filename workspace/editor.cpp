@@ -4,6 +4,7 @@
 #include "platform/file.h"
 #include "platform/folder.h"
 #include "platform/text.h"
+#include "workspace/gather.h"
 #include "workspace/paths.h"
 #include "workspace/target_folder.h"
 #include "workspace/workspace_file.h"
@@ -232,7 +233,8 @@ void WorkspaceEditor::OnAddFiles() {
     gatherRoot = folder + '\\';
     WalkFolder(folder + std::string(kAllFilesPattern),
                [this](const std::string& name, bool isFolder) { return VisitFoundItem(name, isFolder); });
-    package_.SetSourceFolder(Wide(folder).c_str());
+    // The folder exactly as the browser gave it, without the detour through the code page.
+    package_.SetSourceFolder(StoredPath(chosen).c_str());
     RefreshWorkspaceFields();
 }
 
