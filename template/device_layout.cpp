@@ -1,0 +1,77 @@
+// Device folders, processor families and the device's shortcut files.
+#include "template/device_layout.h"
+
+#include "cli/member_paths.h"
+#include "package/records.h"
+#include "platform/text.h"
+
+namespace setup {
+
+const CpuChoice kCpuChoices[4] = {{u"ARM", FLAG_ARM}, {u"MIPS", FLAG_MIPS}, {u"SHX", FLAG_SHX}, {u"INTEL", FLAG_INTEL}};
+
+std::uint32_t CpuFlagByName(std::u16string_view name) {
+    for (const CpuChoice& choice : kCpuChoices) {
+        if (name.size() != choice.name.size()) {
+            continue;
+        }
+        bool same = true;
+        for (std::size_t i = 0; i < name.size() && same; ++i) {
+            char16_t c = name[i] >= u'a' && name[i] <= u'z' ? static_cast<char16_t>(name[i] - u'a' + u'A') : name[i];
+            same = c == choice.name[i];
+        }
+        if (same) {
+            return choice.flag;
+        }
+    }
+    return 0;
+}
+
+std::u16string JoinDevicePath(std::u16string_view a, std::u16string_view b) {
+    std::u16string path(a);
+    if (!path.empty() && !b.empty()) {
+        path += u'\\';
+    }
+    return path += b;
+}
+
+bool DeviceFolder(std::int32_t targetFolder, std::u16string_view installFolder, std::u16string& folder,
+                  std::string& cause) {
+    std::u16string_view base;
+    switch (targetFolder) {
+    case kTargetPersonal:
+        base = u"My Documents";
+        break;
+    case kTargetProgramFiles:
+        base = u"Program Files";
+        break;
+    case kTargetPrograms:
+        base = kStartMenuFolder;
+        break;
+    default:
+        // The root, and any number the tool never sets (a package made before the target folder
+        // was chosen carries 0): the root is the one place every device has.
+        base = u"";
+        break;
+    }
+    std::u16string below;
+    // The install folder comes from the package and so from outside: it is checked exactly as a
+    // member's path is, so that it cannot lead out of the destination either.
+    if (!installFolder.empty() && !cli::RelativeMemberPath(u"", installFolder, below, cause)) {
+        cause = "the program's folder on the device (" + platform::ToUtf8(installFolder) + ") is refused: " + cause;
+        return false;
+    }
+    folder = JoinDevicePath(base, below);
+    return true;
+}
+
+std::string ShortcutText(std::u16string_view target) {
+    std::u16string quoted = u"\"\\" + std::u16string(target) + u"\"";
+    std::size_t characters = 0;
+    for (char16_t c : quoted) {
+        // A surrogate pair is one character.
+        characters += (c >= 0xDC00 && c <= 0xDFFF) ? 0 : 1;
+    }
+    return std::to_string(characters) + "#" + platform::ToUtf8(quoted);
+}
+
+} // namespace setup

@@ -1,0 +1,17 @@
+// The installer's own answers to the setup flow on Windows: message boxes, standard error, the
+// user's documents folder and the wizard.
+#pragma once
+
+#include "template/setup_flow.h"
+
+namespace setup {
+
+class WindowsHost : public SetupHost {
+public:
+    void ShowError(const std::string& text) override;
+    void PrintError(const std::string& line) override;
+    std::u16string DefaultDestination() override;
+    int RunWizard(Package& package, const Options& options) override;
+};
+
+} // namespace setup

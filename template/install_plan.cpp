@@ -1,0 +1,69 @@
+// Planning an installation from the package's header and table.
+#include "template/install_plan.h"
+
+#include "cli/member_paths.h"
+#include "package/package.h"
+#include "platform/text.h"
+#include "template/device_layout.h"
+
+namespace setup {
+namespace {
+
+// The shortcut's file name: the one the package gives, which must be a plain name, or else the
+// member's own name with ".lnk" in place of its extension.
+bool ShortcutName(const PackageEntry& entry, std::u16string_view memberRelative, std::u16string& name,
+                  std::string& cause) {
+    std::u16string_view given = FieldText(entry.shortcutName);
+    if (given.empty()) {
+        std::u16string_view file = memberRelative.substr(memberRelative.find_last_of(u'\\') + 1);
+        name = std::u16string(file.substr(0, file.find_last_of(u'.'))) + u".lnk";
+        return true;
+    }
+    std::u16string checked;
+    if (!cli::RelativeMemberPath(u"", given, checked, cause) || checked.find(u'\\') != std::u16string::npos) {
+        cause = "the shortcut name " + platform::ToUtf8(given) + " is not a plain file name" +
+                (cause.empty() ? "" : " (" + cause + ")");
+        return false;
+    }
+    name = checked;
+    return true;
+}
+
+} // namespace
+
+bool PlanInstall(const Package& package, std::uint32_t cpuFlag, InstallPlan& plan, std::string& cause) {
+    plan = InstallPlan{};
+    const PackageHeader& header = package.GetHeader();
+    if (!DeviceFolder(header.targetFolder, FieldText(header.installFolder), plan.deviceFolder, cause)) {
+        return false;
+    }
+    std::u16string_view sourceFolder = FieldText(header.sourceFolder);
+    for (std::uint32_t i = 0; i < package.GetCount(); ++i) {
+        PackageEntry entry{};
+        package.GetEntry(i, &entry);
+        if ((entry.flags & cpuFlag) == 0) {
+            continue;
+        }
+        std::u16string below;
+        std::string why;
+        if (!cli::RelativeMemberPath(sourceFolder, FieldText(entry.filename), below, why)) {
+            cause = "file " + platform::ToUtf8(FieldText(entry.filename)) + " refused: " + why;
+            plan = InstallPlan{};
+            return false;
+        }
+        PlannedFile file{static_cast<std::int32_t>(i), JoinDevicePath(plan.deviceFolder, below), entry.size};
+        plan.totalBytes += entry.size;
+        if (entry.flags & FLAG_SHORTCUT) {
+            std::u16string name;
+            if (!ShortcutName(entry, below, name, cause)) {
+                plan = InstallPlan{};
+                return false;
+            }
+            plan.shortcuts.push_back({JoinDevicePath(kStartMenuFolder, name), ShortcutText(file.relative)});
+        }
+        plan.files.push_back(std::move(file));
+    }
+    return true;
+}
+
+} // namespace setup

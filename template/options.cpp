@@ -1,0 +1,54 @@
+// Parsing the installer's command line.
+#include "template/options.h"
+
+#include "package/records.h"
+#include "platform/text.h"
+#include "template/device_layout.h"
+
+namespace setup {
+namespace {
+
+bool StartsWithOption(std::u16string_view argument, std::u16string_view option) {
+    if (argument.size() < option.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < option.size(); ++i) {
+        char16_t c = argument[i] >= u'a' && argument[i] <= u'z' ? static_cast<char16_t>(argument[i] - 32) : argument[i];
+        if (c != option[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool ParseOptions(const std::vector<std::u16string>& arguments, Options& options, std::string& cause) {
+    options = Options{};
+    for (const std::u16string& argument : arguments) {
+        if (argument.size() == 2 && StartsWithOption(argument, u"/S")) {
+            options.silent = true;
+        } else if (StartsWithOption(argument, u"/D=")) {
+            options.destination = argument.substr(3);
+            if (options.destination.empty()) {
+                cause = "/D= names no folder";
+                return false;
+            }
+        } else if (StartsWithOption(argument, u"/CPU=")) {
+            options.cpuFlag = CpuFlagByName(std::u16string_view(argument).substr(5));
+            if (options.cpuFlag == 0) {
+                cause = "unknown processor family in " + platform::ToUtf8(argument) + " (ARM, MIPS, SHX or INTEL)";
+                return false;
+            }
+        } else {
+            cause = "unknown option " + platform::ToUtf8(argument) + " (use /S /D=FOLDER /CPU=ARM|MIPS|SHX|INTEL)";
+            return false;
+        }
+    }
+    if (options.cpuFlag == 0) {
+        options.cpuFlag = FLAG_ARM;
+    }
+    return true;
+}
+
+} // namespace setup

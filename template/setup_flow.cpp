@@ -1,0 +1,59 @@
+// The installer's way from its command line to its exit status.
+#include "template/setup_flow.h"
+
+#include "platform/text.h"
+#include "template/install_plan.h"
+#include "template/install_run.h"
+
+namespace setup {
+namespace {
+
+constexpr int kSuccess = 0;
+constexpr int kFailure = 1;
+
+// Whether /S is among the arguments, so that even a command line with another mistake in it
+// fails without a window: a script waiting for the installer must never meet a message box.
+bool AsksForSilence(const std::vector<std::u16string>& arguments) {
+    for (const std::u16string& a : arguments) {
+        if (a == u"/S" || a == u"/s") {
+            return true;
+        }
+    }
+    return false;
+}
+
+int InstallSilently(Package& package, const Options& options, SetupHost& host) {
+    std::u16string destination = options.destination.empty() ? host.DefaultDestination() : options.destination;
+    InstallPlan plan;
+    std::string cause;
+    if (!PlanInstall(package, options.cpuFlag, plan, cause)) {
+        host.PrintError("Nothing was installed: " + cause);
+        return kFailure;
+    }
+    InstallOutcome outcome = RunInstall(package, plan, destination, nullptr);
+    if (!outcome.Complete()) {
+        host.PrintError("Installation failed after " + std::to_string(outcome.filesWritten) + " of " +
+                        std::to_string(outcome.filesPlanned) + " files: " + outcome.cause);
+        return kFailure;
+    }
+    return kSuccess;
+}
+
+} // namespace
+
+int RunSetup(const std::vector<std::u16string>& arguments, Package& package, bool packageOpened, SetupHost& host) {
+    bool silent = AsksForSilence(arguments);
+    Options options;
+    std::string cause;
+    if (!ParseOptions(arguments, options, cause)) {
+        silent ? host.PrintError(cause) : host.ShowError(cause);
+        return kFailure;
+    }
+    if (!packageOpened) {
+        silent ? host.PrintError(kNoPackageMessage) : host.ShowError(kNoPackageMessage);
+        return kFailure;
+    }
+    return silent ? InstallSilently(package, options, host) : host.RunWizard(package, options);
+}
+
+} // namespace setup

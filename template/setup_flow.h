@@ -1,0 +1,35 @@
+// What the installer does from its command line to its exit status, with the platform behind a
+// small interface: the real program answers it with message boxes, standard error and the wizard,
+// the tests with fakes, so that no test waits on a real window.
+#pragma once
+
+#include "template/options.h"
+
+#include <string>
+#include <vector>
+
+class Package;
+
+namespace setup {
+
+inline constexpr char kNoPackageMessage[] = "This installer holds no package.";
+
+class SetupHost {
+public:
+    virtual ~SetupHost() = default;
+    // A message for the user when a window may be shown.
+    virtual void ShowError(const std::string& text) = 0;
+    // One line on standard error, for the silent mode.
+    virtual void PrintError(const std::string& line) = 0;
+    // The folder standing for the device's root when none is given: "Tarvelo Device" in the
+    // user's documents.
+    virtual std::u16string DefaultDestination() = 0;
+    // Runs the wizard to its end and answers the exit status.
+    virtual int RunWizard(Package& package, const Options& options) = 0;
+};
+
+// `packageOpened` tells whether the package was read from the program's own resource. Answers
+// the exit status: 0 when everything was installed, 1 otherwise.
+int RunSetup(const std::vector<std::u16string>& arguments, Package& package, bool packageOpened, SetupHost& host);
+
+} // namespace setup

@@ -1,0 +1,330 @@
+// The wizard's pages, its buttons and the installation it runs.
+#include "template/wizard.h"
+
+#include "package/package.h"
+#include "platform/text.h"
+#include "template/device_layout.h"
+#include "template/install_plan.h"
+#include "template/resource.h"
+#include "ui/app_module.h"
+
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <array>
+#include <span>
+#include <vector>
+
+namespace setup {
+namespace {
+
+std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+std::u16string Narrow(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
+
+// The controls each page shows besides the heading and the introduction, which every page has.
+struct PageControls {
+    Page page;
+    std::array<int, 6> ids; // 0 ends the list
+};
+constexpr std::array<PageControls, 5> kPages{{
+    {Page::Welcome, {}},
+    {Page::Licence, {IDC_LICENCE_TEXT, IDC_ACCEPT}},
+    {Page::Destination, {IDC_DEST_LABEL, IDC_DEST_EDIT, IDC_BROWSE, IDC_CPU_LABEL, IDC_CPU_LIST, IDC_DEST_ERROR}},
+    {Page::Installing, {IDC_STATUS, IDC_PROGRESS}},
+    {Page::Finished, {}},
+}};
+
+// The progress bar counts in thousandths, so that packages of any size move it smoothly.
+constexpr int kProgressSteps = 1000;
+
+constexpr ui::MessageMapRow<CWizard> kMap[] = {
+    {WM_INITDIALOG, 0, 0, &CWizard::OnInitDialog},
+    {WM_COMMAND, IDC_NEXT, BN_CLICKED, &CWizard::OnNext},
+    // Enter presses the default button, which is Next.
+    {WM_COMMAND, IDOK, ui::kAnyCode, &CWizard::OnNext},
+    {WM_COMMAND, IDC_BACK, BN_CLICKED, &CWizard::OnBack},
+    // Escape, the close box and the Cancel button.
+    {WM_COMMAND, IDCANCEL, ui::kAnyCode, &CWizard::OnCancel},
+    {WM_COMMAND, IDC_ACCEPT, BN_CLICKED, &CWizard::OnAcceptClicked},
+    {WM_COMMAND, IDC_BROWSE, BN_CLICKED, &CWizard::OnBrowse},
+};
+
+// Text from a text file written on any system, made fit for a multi-line edit control, which
+// breaks lines only at CR LF.
+std::wstring WithWindowsLineEnds(const std::wstring& text) {
+    std::wstring out;
+    out.reserve(text.size() + text.size() / 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r')) {
+            out += L'\r';
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+} // namespace
+
+CWizard::CWizard(Package& package, const Options& options, std::u16string defaultDestination)
+    : CDialogBase(IDD_WIZARD), package_(package), options_(options),
+      defaultDestination_(std::move(defaultDestination)) {}
+
+int CWizard::Run(HWND owner) {
+    modal_ = true;
+    INT_PTR answer = DoModal(owner);
+    return answer == -1 ? 1 : exitCode_;
+}
+
+bool CWizard::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    return ui::DispatchToMap<CWizard>(*this, std::span<const ui::MessageMapRow<CWizard>>(kMap), message, wParam, lParam,
+                                      result);
+}
+
+std::u16string CWizard::ProgramName() const {
+    std::u16string name(FieldText(package_.GetHeader().programName));
+    return name.empty() ? u"the program" : name;
+}
+
+void CWizard::SetText(int id, const std::u16string& text) { SetDlgItemTextW(Window(), id, Wide(text).c_str()); }
+
+std::u16string CWizard::Text(int id) const {
+    HWND control = GetDlgItem(Window(), id);
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    return Narrow(text);
+}
+
+LRESULT CWizard::OnInitDialog(UINT, WPARAM, LPARAM) {
+    HWND window = Window();
+    std::u16string name(FieldText(package_.GetHeader().programName));
+    SetWindowTextW(window, Wide(name.empty() ? u"Setup" : name + u" Setup").c_str());
+    SendMessageW(window, WM_SETICON, ICON_BIG,
+                 reinterpret_cast<LPARAM>(LoadIconW(ui::appModule.GetResourceInstance(), MAKEINTRESOURCEW(IDI_SETUP))));
+
+    // The sidebar keeps its size in pixels whatever the dialog's font makes of the layout.
+    sidebar_.reset(static_cast<HBITMAP>(
+        LoadImageW(ui::appModule.GetResourceInstance(), MAKEINTRESOURCEW(IDB_SIDEBAR), IMAGE_BITMAP, 0, 0, 0)));
+    HWND picture = GetDlgItem(window, IDC_SIDEBAR);
+    SendMessageW(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(sidebar_.get()));
+    SetWindowPos(picture, nullptr, 0, 0, 128, 280, SWP_NOZORDER | SWP_NOACTIVATE);
+
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0)), sizeof font, &font);
+    font.lfWeight = FW_BOLD;
+    font.lfHeight = font.lfHeight * 4 / 3;
+    headingFont_.reset(CreateFontIndirectW(&font));
+    SendDlgItemMessageW(window, IDC_HEADING, WM_SETFONT, reinterpret_cast<WPARAM>(headingFont_.get()), FALSE);
+
+    SetText(IDC_DEST_EDIT, options_.destination.empty() ? defaultDestination_ : options_.destination);
+    HWND cpuList = GetDlgItem(window, IDC_CPU_LIST);
+    for (const CpuChoice& choice : kCpuChoices) {
+        auto row = SendMessageW(cpuList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(choice.name).c_str()));
+        if (choice.flag == options_.cpuFlag || (options_.cpuFlag == 0 && choice.flag == FLAG_ARM)) {
+            SendMessageW(cpuList, CB_SETCURSEL, static_cast<WPARAM>(row), 0);
+        }
+    }
+    SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETRANGE32, 0, kProgressSteps);
+    ShowLicence();
+    ShowPage(Page::Welcome);
+    ui::CentreWindow(window);
+    return TRUE;
+}
+
+void CWizard::ShowLicence() {
+    HWND edit = GetDlgItem(Window(), IDC_LICENCE_TEXT);
+    hasLicence_ = package_.ShowEulaText(edit);
+    if (hasLicence_) {
+        std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
+        text.resize(static_cast<std::size_t>(GetWindowTextW(edit, text.data(), static_cast<int>(text.size()))));
+        SetWindowTextW(edit, WithWindowsLineEnds(text).c_str());
+    }
+}
+
+void CWizard::ShowPage(Page page) {
+    HWND window = Window();
+    page_ = page;
+    for (const PageControls& p : kPages) {
+        for (int id : p.ids) {
+            if (id != 0) {
+                ShowWindow(GetDlgItem(window, id), p.page == page ? SW_SHOW : SW_HIDE);
+            }
+        }
+    }
+    std::u16string program = ProgramName();
+    // The introduction takes the whole page where no other control needs the room.
+    RECT intro{96, 30, 322, page == Page::Welcome || page == Page::Finished ? 165 : 50};
+    MapDialogRect(window, &intro);
+    SetWindowPos(GetDlgItem(window, IDC_INTRO), nullptr, intro.left, intro.top, intro.right - intro.left,
+                 intro.bottom - intro.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    bool acceptance = page != Page::Licence || IsDlgButtonChecked(window, IDC_ACCEPT) == BST_CHECKED;
+    EnableWindow(GetDlgItem(window, IDC_BACK), page == Page::Licence || page == Page::Destination);
+    EnableWindow(GetDlgItem(window, IDC_NEXT), page != Page::Installing && acceptance);
+    EnableWindow(GetDlgItem(window, IDCANCEL), page != Page::Installing);
+    ShowWindow(GetDlgItem(window, IDCANCEL), page == Page::Finished ? SW_HIDE : SW_SHOW);
+    SetText(IDC_NEXT, page == Page::Destination ? u"&Install" : page == Page::Finished ? u"&Finish" : u"&Next >");
+    switch (page) {
+    case Page::Welcome:
+        SetText(IDC_HEADING, u"Welcome to the setup of " + program);
+        SetText(IDC_INTRO, u"This wizard installs " + program +
+                               u" for a Pocket PC.\r\n\r\nThe files are written below a folder on this PC that "
+                               u"stands for the device's root, laid out as they belong on the device.\r\n\r\n"
+                               u"Click Next to continue, or Cancel to leave the setup.");
+        break;
+    case Page::Licence:
+        SetText(IDC_HEADING, u"Licence Agreement");
+        SetText(IDC_INTRO, u"Please read the agreement below. You must accept it to install " + program + u".");
+        break;
+    case Page::Destination:
+        SetText(IDC_HEADING, u"Destination");
+        SetText(IDC_INTRO, u"Choose where the device's files go on this PC and the processor of the device. "
+                           u"Click Install to start.");
+        break;
+    case Page::Installing:
+        SetText(IDC_HEADING, u"Installing");
+        SetText(IDC_INTRO, u"Please wait while " + program + u" is installed.");
+        break;
+    case Page::Finished:
+        SetText(IDC_HEADING, outcome_.Complete() ? u"Setup is complete" : u"Setup failed");
+        break;
+    }
+    // The default button loses its look when it is disabled; the focus goes where typing helps.
+    HWND focus = page == Page::Destination ? GetDlgItem(window, IDC_DEST_EDIT)
+                 : page == Page::Licence   ? GetDlgItem(window, IDC_LICENCE_TEXT)
+                                           : GetDlgItem(window, IDC_NEXT);
+    SendMessageW(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
+}
+
+LRESULT CWizard::OnNext(UINT, WPARAM, LPARAM) {
+    switch (page_) {
+    case Page::Welcome:
+        ShowPage(hasLicence_ ? Page::Licence : Page::Destination);
+        break;
+    case Page::Licence:
+        if (IsDlgButtonChecked(Window(), IDC_ACCEPT) == BST_CHECKED) {
+            ShowPage(Page::Destination);
+        }
+        break;
+    case Page::Destination:
+        Install();
+        break;
+    case Page::Installing:
+        break;
+    case Page::Finished:
+        End(outcome_.Complete() ? 0 : 1);
+        break;
+    }
+    return 0;
+}
+
+LRESULT CWizard::OnBack(UINT, WPARAM, LPARAM) {
+    if (page_ == Page::Licence) {
+        ShowPage(Page::Welcome);
+    } else if (page_ == Page::Destination) {
+        ShowPage(hasLicence_ ? Page::Licence : Page::Welcome);
+    }
+    return 0;
+}
+
+LRESULT CWizard::OnCancel(UINT, WPARAM, LPARAM) {
+    // Nothing is half done outside the Installing page, which cannot be left until it ends.
+    if (page_ == Page::Finished) {
+        End(outcome_.Complete() ? 0 : 1);
+    } else if (page_ != Page::Installing) {
+        End(1);
+    }
+    return 0;
+}
+
+LRESULT CWizard::OnAcceptClicked(UINT, WPARAM, LPARAM) {
+    if (page_ == Page::Licence) {
+        EnableWindow(GetDlgItem(Window(), IDC_NEXT), IsDlgButtonChecked(Window(), IDC_ACCEPT) == BST_CHECKED);
+    }
+    return 0;
+}
+
+LRESULT CWizard::OnBrowse(UINT, WPARAM, LPARAM) {
+    std::u16string folder = Text(IDC_DEST_EDIT);
+    if (ChooseFolder(folder)) {
+        SetText(IDC_DEST_EDIT, folder);
+    }
+    return 0;
+}
+
+bool CWizard::ChooseFolder(std::u16string& folder) {
+    BROWSEINFOW info{};
+    info.hwndOwner = Window();
+    info.lpszTitle = L"Choose the folder that stands for the device's root:";
+    info.ulFlags = BIF_RETURNONLYFSDIRS;
+    PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
+    if (!chosen) {
+        return false;
+    }
+    wchar_t path[MAX_PATH] = {};
+    bool ok = SHGetPathFromIDListW(chosen, path) != FALSE;
+    CoTaskMemFree(chosen);
+    if (ok) {
+        folder = Narrow(path);
+    }
+    return ok;
+}
+
+void CWizard::Install() {
+    std::u16string destination = Text(IDC_DEST_EDIT);
+    while (!destination.empty() && destination.back() == u' ') {
+        destination.pop_back();
+    }
+    if (destination.empty()) {
+        SetText(IDC_DEST_ERROR, u"Choose a folder first.");
+        return;
+    }
+    SetText(IDC_DEST_ERROR, u"");
+    auto row = SendDlgItemMessageW(Window(), IDC_CPU_LIST, CB_GETCURSEL, 0, 0);
+    std::uint32_t cpu = row >= 0 && row < 4 ? kCpuChoices[row].flag : FLAG_ARM;
+
+    InstallPlan plan;
+    std::string cause;
+    if (!PlanInstall(package_, cpu, plan, cause)) {
+        outcome_ = InstallOutcome{};
+        outcome_.cause = cause;
+        Finish(u"Nothing was installed: " + platform::ToUtf16(cause));
+        return;
+    }
+    ShowPage(Page::Installing);
+    outcome_ = RunInstall(package_, plan, destination, this);
+    SendDlgItemMessageW(Window(), IDC_PROGRESS, PBM_SETPOS, kProgressSteps, 0);
+    if (outcome_.Complete()) {
+        std::u16string where = JoinDevicePath(destination, plan.deviceFolder);
+        Finish(ProgramName() + u" has been installed. " + platform::ToUtf16(std::to_string(outcome_.filesWritten)) +
+               u" files were written for the device below\r\n" + destination +
+               u"\r\n\r\nThe program's own folder is\r\n" + where + u"\r\n\r\nClick Finish to close the setup.");
+    } else {
+        Finish(u"The installation stopped after " + platform::ToUtf16(std::to_string(outcome_.filesWritten)) + u" of " +
+               platform::ToUtf16(std::to_string(outcome_.filesPlanned)) + u" files:\r\n" +
+               platform::ToUtf16(outcome_.cause));
+    }
+}
+
+void CWizard::FileStarting(const std::u16string& relative, std::uint64_t bytesDone, std::uint64_t bytesTotal) {
+    SetText(IDC_STATUS, u"Writing " + relative);
+    auto position = bytesTotal == 0 ? 0 : static_cast<WPARAM>(bytesDone * kProgressSteps / bytesTotal);
+    SendDlgItemMessageW(Window(), IDC_PROGRESS, PBM_SETPOS, position, 0);
+    // The installation runs on the window's own thread; the page is redrawn here, not by the
+    // message loop, which does not run again until it ends.
+    RedrawWindow(Window(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    InstallStepShown();
+}
+
+void CWizard::Finish(const std::u16string& text) {
+    ShowPage(Page::Finished);
+    SetText(IDC_INTRO, text);
+}
+
+void CWizard::End(int code) {
+    exitCode_ = code;
+    ended_ = true;
+    if (modal_) {
+        EndDialog(code);
+    }
+}
+
+} // namespace setup

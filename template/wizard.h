@@ -1,0 +1,73 @@
+// The installer's wizard: one dialog whose pages are groups of its controls, shown one at a time
+// beside the sidebar picture. Welcome, the licence (only when the package has one), the
+// destination and processor, installing with a progress bar, finished.
+#pragma once
+
+#include "template/install_run.h"
+#include "template/options.h"
+#include "ui/handles.h"
+#include "ui/message_map.h"
+#include "ui/window.h"
+
+#include <memory>
+#include <string>
+
+class Package;
+
+namespace setup {
+
+enum class Page { Welcome, Licence, Destination, Installing, Finished };
+
+class CWizard : public ui::CDialogBase, private InstallObserver {
+public:
+    CWizard(Package& package, const Options& options, std::u16string defaultDestination);
+
+    // Shows the wizard as a modal dialog and answers the exit status: 0 once everything was
+    // installed, 1 when it failed or the user cancelled.
+    int Run(HWND owner);
+
+    Page CurrentPage() const { return page_; }
+    bool Ended() const { return ended_; }
+    int ExitCode() const { return exitCode_; }
+    bool HasLicence() const { return hasLicence_; }
+    const InstallOutcome& Outcome() const { return outcome_; }
+
+    LRESULT OnInitDialog(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnNext(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnBack(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnCancel(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnAcceptClicked(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnBrowse(UINT message, WPARAM wParam, LPARAM lParam);
+
+protected:
+    bool ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    // The folder browser; tests answer it themselves. False when the user cancelled.
+    virtual bool ChooseFolder(std::u16string& folder);
+    // Called while installing, after the window shows the file being written.
+    virtual void InstallStepShown() {}
+
+private:
+    void FileStarting(const std::u16string& relative, std::uint64_t bytesDone, std::uint64_t bytesTotal) override;
+    void ShowPage(Page page);
+    void ShowLicence();
+    void Install();
+    void Finish(const std::u16string& text);
+    void End(int code);
+    void SetText(int id, const std::u16string& text);
+    std::u16string Text(int id) const;
+    std::u16string ProgramName() const;
+
+    Package& package_;
+    Options options_;
+    std::u16string defaultDestination_;
+    Page page_ = Page::Welcome;
+    bool hasLicence_ = false;
+    bool modal_ = false;
+    bool ended_ = false;
+    int exitCode_ = 1;
+    InstallOutcome outcome_;
+    ui::UniqueBitmap sidebar_;
+    std::unique_ptr<std::remove_pointer_t<HFONT>, ui::GdiObjectDeleter> headingFont_;
+};
+
+} // namespace setup

@@ -1,0 +1,117 @@
+// The installer from its command line to its exit status, with a fake host in place of message
+// boxes, standard error and the wizard: what a script and a user see in each case.
+#include "package/package.h"
+#include "template/options.h"
+#include "template/setup_flow.h"
+#include "tests/template_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+class FakeHost : public setup::SetupHost {
+public:
+    void ShowError(const std::string& text) override { shown.push_back(text); }
+    void PrintError(const std::string& line) override { printed.push_back(line); }
+    std::u16string DefaultDestination() override { return defaultDestination; }
+    int RunWizard(Package&, const setup::Options& options) override {
+        wizardOptions.push_back(options);
+        return 7;
+    }
+
+    std::u16string defaultDestination;
+    std::vector<std::string> shown, printed;
+    std::vector<setup::Options> wizardOptions;
+};
+
+TEST(TemplateOptionsTest, SilentModeFolderAndProcessor) {
+    setup::Options options;
+    std::string cause;
+    ASSERT_TRUE(setup::ParseOptions({u"/S", u"/D=C:\\My Device", u"/CPU=MIPS"}, options, cause));
+    EXPECT_TRUE(options.silent);
+    EXPECT_EQ(options.destination, u"C:\\My Device");
+    EXPECT_EQ(options.cpuFlag, FLAG_MIPS);
+
+    ASSERT_TRUE(setup::ParseOptions({u"/cpu=intel", u"/s"}, options, cause));
+    EXPECT_TRUE(options.silent);
+    EXPECT_EQ(options.cpuFlag, FLAG_INTEL);
+    EXPECT_TRUE(options.destination.empty());
+
+    ASSERT_TRUE(setup::ParseOptions({}, options, cause));
+    EXPECT_FALSE(options.silent);
+    EXPECT_EQ(options.cpuFlag, FLAG_ARM);
+
+    for (const std::vector<std::u16string>& bad : std::vector<std::vector<std::u16string>>{
+             {u"/S", u"/CPU=Z80"}, {u"/S", u"/CPU="}, {u"/S", u"/D="}, {u"/Q"}, {u"/SILENT"}, {u"C:\\x"}}) {
+        cause.clear();
+        EXPECT_FALSE(setup::ParseOptions(bad, options, cause));
+        EXPECT_FALSE(cause.empty());
+        EXPECT_EQ(cause.find('\n'), std::string::npos);
+    }
+}
+
+class TemplateFlowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        bytes = WritePackage(dir.Path() / "src",
+                             {{u"app.exe", Pattern(100), FLAG_ARM}, {u"mips.dll", Pattern(50), FLAG_MIPS}});
+        ASSERT_TRUE(package.OpenImage(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+        host.defaultDestination = U16(dir.Path() / "Tarvelo Device");
+    }
+    TempDir dir;
+    Bytes bytes;
+    Package package;
+    FakeHost host;
+};
+
+TEST_F(TemplateFlowTest, WithoutAPackageItSaysSoWhereTheUserWillSeeItAndFails) {
+    Package empty;
+    EXPECT_EQ(setup::RunSetup({}, empty, false, host), 1);
+    EXPECT_EQ(host.shown, std::vector<std::string>{"This installer holds no package."});
+    EXPECT_TRUE(host.printed.empty());
+    EXPECT_TRUE(host.wizardOptions.empty());
+
+    FakeHost silent;
+    EXPECT_EQ(setup::RunSetup({u"/S", u"/D=C:\\x"}, empty, false, silent), 1);
+    EXPECT_EQ(silent.printed, std::vector<std::string>{"This installer holds no package."});
+    EXPECT_TRUE(silent.shown.empty());
+}
+
+TEST_F(TemplateFlowTest, SilentModeInstallsWithoutAWindowAndAnswersTheOutcome) {
+    fs::path dest = dir.Path() / "dest";
+    EXPECT_EQ(setup::RunSetup({u"/S", u"/D=" + U16(dest), u"/CPU=MIPS"}, package, true, host), 0);
+    EXPECT_TRUE(host.shown.empty());
+    EXPECT_TRUE(host.printed.empty());
+    EXPECT_TRUE(host.wizardOptions.empty());
+    EXPECT_EQ(FolderContents(dest).size(), 1u);
+
+    // No folder given: the default one, and ARM.
+    EXPECT_EQ(setup::RunSetup({u"/S"}, package, true, host), 0);
+    EXPECT_EQ(FolderContents(dir.Path() / "Tarvelo Device").count("Program Files/Notes/app.exe"), 1u);
+
+    // A failure is one line on standard error, and never a window, even for a mistyped option.
+    WriteBytes(U16(dir.Path() / "blocked"), Pattern(1));
+    EXPECT_EQ(setup::RunSetup({u"/S", u"/D=" + U16(dir.Path() / "blocked")}, package, true, host), 1);
+    EXPECT_EQ(setup::RunSetup({u"/S", u"/CPU=Z80"}, package, true, host), 1);
+    ASSERT_EQ(host.printed.size(), 2u);
+    for (const std::string& line : host.printed) {
+        EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+    }
+    EXPECT_TRUE(host.shown.empty());
+}
+
+TEST_F(TemplateFlowTest, WithoutSilenceTheWizardRunsWithThePresetChoices) {
+    EXPECT_EQ(setup::RunSetup({u"/D=C:\\Device", u"/CPU=SHX"}, package, true, host), 7);
+    ASSERT_EQ(host.wizardOptions.size(), 1u);
+    EXPECT_EQ(host.wizardOptions[0].destination, u"C:\\Device");
+    EXPECT_EQ(host.wizardOptions[0].cpuFlag, FLAG_SHX);
+
+    EXPECT_EQ(setup::RunSetup({u"/bogus"}, package, true, host), 1);
+    EXPECT_EQ(host.shown.size(), 1u);
+    EXPECT_EQ(host.wizardOptions.size(), 1u);
+}
+
+} // namespace

@@ -1,0 +1,196 @@
+// The installer's installation, on every host: which members go where below the destination,
+// the device's shortcut files, and the refusal of anything that would land outside it.
+#include "package/package.h"
+#include "platform/text.h"
+#include "template/device_layout.h"
+#include "template/install_plan.h"
+#include "template/install_run.h"
+#include "tests/template_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The package in memory, as the installer holds its own resource.
+struct OpenedPackage {
+    Bytes bytes;
+    Package package;
+    explicit OpenedPackage(Bytes b) : bytes(std::move(b)) {
+        EXPECT_TRUE(package.OpenImage(bytes.data(), static_cast<std::uint32_t>(bytes.size())))
+            << platform::ToUtf8(package.LastError());
+    }
+};
+
+setup::InstallOutcome Install(Package& package, std::uint32_t cpu, const fs::path& destination,
+                              std::string* planCause = nullptr) {
+    setup::InstallPlan plan;
+    std::string cause;
+    if (!setup::PlanInstall(package, cpu, plan, cause)) {
+        if (planCause) {
+            *planCause = cause;
+        }
+        setup::InstallOutcome refused;
+        refused.cause = cause;
+        return refused;
+    }
+    return setup::RunInstall(package, plan, U16(destination), nullptr);
+}
+
+class TemplateInstallTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        files = {
+            {u"app.exe", Pattern(5000, 1), FLAG_ALL_PLATFORMS | FLAG_SHORTCUT, u"Notes.lnk"},
+            {u"sub/deeper/arm.dll", Pattern(4097, 2), FLAG_ARM},
+            {u"sub/deeper/mips.dll", Pattern(300, 3), FLAG_MIPS | FLAG_SHORTCUT},
+            {u"sub/empty.txt", {}, FLAG_ALL_PLATFORMS},
+            {u".hidden", BytesOf("kept"), FLAG_ALL_PLATFORMS},
+            {u"eula.txt", BytesOf("Terms.\nMore terms.\n"), FLAG_EULA},
+        };
+    }
+    fs::path Src() const { return dir.Path() / "src"; }
+    fs::path Dest(const char* name = "dest") const { return dir.Path() / name; }
+
+    TempDir dir;
+    std::vector<AppFile> files;
+};
+
+TEST_F(TemplateInstallTest, EachMemberForTheProcessorLandsBelowTheDeviceFolderWithItsBytesAndNothingElse) {
+    OpenedPackage opened(WritePackage(Src(), files));
+    setup::InstallOutcome outcome = Install(opened.package, FLAG_ARM, Dest());
+    EXPECT_TRUE(outcome.Complete()) << outcome.cause;
+    EXPECT_EQ(outcome.filesWritten, 5u);
+
+    std::map<std::string, Bytes> expected{
+        {"Program Files/Notes/app.exe", files[0].bytes},
+        {"Program Files/Notes/sub/deeper/arm.dll", files[1].bytes},
+        {"Program Files/Notes/sub/empty.txt", {}},
+        {"Program Files/Notes/.hidden", files[4].bytes},
+        {"Windows/Start Menu/Programs/Notes.lnk", BytesOf("30#\"\\Program Files\\Notes\\app.exe\"")},
+    };
+    EXPECT_EQ(FolderContents(Dest()), expected);
+
+    // Another processor takes its own members, and the shortcut of one without a name of its own
+    // is named after the file.
+    outcome = Install(opened.package, FLAG_MIPS, Dest("mips"));
+    EXPECT_TRUE(outcome.Complete()) << outcome.cause;
+    std::map<std::string, Bytes> mips = FolderContents(Dest("mips"));
+    EXPECT_EQ(mips.count("Program Files/Notes/sub/deeper/arm.dll"), 0u);
+    EXPECT_EQ(mips["Program Files/Notes/sub/deeper/mips.dll"], files[2].bytes);
+    EXPECT_EQ(Text(mips["Windows/Start Menu/Programs/mips.lnk"]),
+              "42#\"\\Program Files\\Notes\\sub\\deeper\\mips.dll\"");
+
+    // Installing again over an earlier installation replaces the files.
+    WriteBytes(U16(Dest() / "Program Files/Notes/app.exe"), Pattern(10, 9));
+    EXPECT_TRUE(Install(opened.package, FLAG_ARM, Dest()).Complete());
+    EXPECT_EQ(FolderContents(Dest()), expected);
+}
+
+TEST_F(TemplateInstallTest, TheTargetFolderChoosesTheDeviceFolder) {
+    struct Case {
+        std::int32_t target;
+        std::u16string installFolder;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {kTargetPersonal, u"Notes", "My Documents/Notes/app.exe"},
+        {kTargetProgramFiles, u"Notes", "Program Files/Notes/app.exe"},
+        {kTargetPrograms, u"Notes", "Windows/Start Menu/Programs/Notes/app.exe"},
+        {kTargetRoot, u"Notes", "Notes/app.exe"},
+        {kTargetRoot, u"", "app.exe"},
+        {kTargetProgramFiles, u"Acme\\Notes", "Program Files/Acme/Notes/app.exe"},
+        {0, u"Notes", "Notes/app.exe"}, // never chosen: the root
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        fs::path src = dir.Path() / ("src" + std::to_string(n));
+        fs::path dest = dir.Path() / ("dest" + std::to_string(n++));
+        OpenedPackage opened(
+            WritePackage(src, {{u"app.exe", Pattern(10), FLAG_ARM}}, {u"Notes", c.target, c.installFolder}));
+        EXPECT_TRUE(Install(opened.package, FLAG_ARM, dest).Complete()) << c.expected;
+        std::map<std::string, Bytes> contents = FolderContents(dest);
+        ASSERT_EQ(contents.size(), 1u) << c.expected;
+        EXPECT_EQ(contents.begin()->first, c.expected);
+    }
+}
+
+TEST(TemplateShortcutTest, TheDeviceShortcutCountsTheCharactersAfterTheHash) {
+    // The form the device's own shell writes for its browser.
+    EXPECT_EQ(setup::ShortcutText(u"Windows\\iexplore.exe"), "23#\"\\Windows\\iexplore.exe\"");
+    EXPECT_EQ(setup::ShortcutText(u"My Documents\\a b\\x.exe"), "25#\"\\My Documents\\a b\\x.exe\"");
+    // Characters, not bytes: "é" is two bytes in the file but one character.
+    EXPECT_EQ(setup::ShortcutText(u"Caf\u00e9.exe"), std::string("11#\"\\Caf\xc3\xa9.exe\""));
+}
+
+TEST_F(TemplateInstallTest, MembersAndFoldersThatWouldLeaveTheDestinationAreRefusedBeforeAnythingIsWritten) {
+    const std::u16string source = u"C:\\App\\";
+    const std::vector<std::vector<CraftedMember>> escaping = {
+        {{u"C:\\App\\ok.txt", BytesOf("fine"), FLAG_ARM}, {u"C:\\App\\..\\..\\evil.txt", BytesOf("x"), FLAG_ARM}},
+        {{u"C:\\App\\ok.txt", BytesOf("fine"), FLAG_ARM}, {u"C:\\App\\sub\\..\\..\\evil.txt", BytesOf("x"), FLAG_ARM}},
+        {{u"C:\\App\\ok.txt", BytesOf("fine"), FLAG_ARM}, {u"C:\\App\\\\evil.txt", BytesOf("x"), FLAG_ARM}},
+        {{u"C:\\App\\ok.txt", BytesOf("fine"), FLAG_ARM}, {u"C:\\App\\D:\\evil.txt", BytesOf("x"), FLAG_ARM}},
+        {{u"C:\\App\\ok.txt", BytesOf("fine"), FLAG_ARM}, {u"C:\\Other\\evil.txt", BytesOf("x"), FLAG_ARM}},
+        {{u"C:\\App\\ok.txt", BytesOf("fine"), FLAG_ARM | FLAG_SHORTCUT, u"..\\..\\evil.lnk"}},
+        {{u"C:\\App\\ok.txt", BytesOf("fine"), FLAG_ARM | FLAG_SHORTCUT, u"sub\\evil.lnk"}},
+    };
+    int n = 0;
+    for (const auto& members : escaping) {
+        fs::path dest = dir.Path() / ("case" + std::to_string(n++)) / "dest";
+        OpenedPackage opened(CraftPackage(source, members));
+        std::string cause;
+        setup::InstallOutcome outcome = Install(opened.package, FLAG_ARM, dest, &cause);
+        EXPECT_FALSE(outcome.Complete()) << n;
+        EXPECT_FALSE(cause.empty()) << n;
+        EXPECT_EQ(outcome.filesWritten, 0u);
+        EXPECT_FALSE(fs::exists(dest)) << n;
+    }
+    // A member for another processor is not installed, so its path does not matter.
+    OpenedPackage other(CraftPackage(source, {{u"C:\\App\\ok.txt", BytesOf("fine"), FLAG_ARM},
+                                              {u"C:\\App\\..\\evil.txt", BytesOf("x"), FLAG_MIPS}}));
+    EXPECT_TRUE(Install(other.package, FLAG_ARM, Dest()).Complete());
+
+    // The program's folder on the device comes from the package too.
+    for (std::u16string installFolder : {u"..\\..", u"c:\\program files\\", u"\\Windows", u"a\\..\\..\\b"}) {
+        fs::path dest = dir.Path() / ("folder" + std::to_string(n++));
+        OpenedPackage opened(
+            CraftPackage(source, {{u"C:\\App\\ok.txt", BytesOf("fine"), FLAG_ARM}}, {u"Notes", 38, installFolder}));
+        EXPECT_FALSE(Install(opened.package, FLAG_ARM, dest).Complete()) << platform::ToUtf8(installFolder);
+        EXPECT_FALSE(fs::exists(dest));
+    }
+    EXPECT_FALSE(fs::exists(dir.Path() / "evil.txt"));
+    EXPECT_FALSE(fs::exists(dir.Path() / "evil.lnk"));
+}
+
+#ifndef _WIN32
+TEST_F(TemplateInstallTest, ALinkPlantedInTheDestinationDoesNotCarryFilesElsewhere) {
+    OpenedPackage opened(WritePackage(Src(), files));
+    fs::create_directories(Dest());
+    fs::create_directories(dir.Path() / "elsewhere");
+    fs::create_directory_symlink(dir.Path() / "elsewhere", Dest() / "Program Files");
+    setup::InstallOutcome outcome = Install(opened.package, FLAG_ARM, Dest());
+    EXPECT_FALSE(outcome.Complete());
+    EXPECT_NE(outcome.cause.find("outside"), std::string::npos) << outcome.cause;
+    EXPECT_TRUE(FolderContents(dir.Path() / "elsewhere").empty());
+}
+#endif
+
+TEST_F(TemplateInstallTest, AFileThatCannotBeWrittenStopsTheInstallationAndSaysWhere) {
+    OpenedPackage opened(WritePackage(Src(), files));
+    // A file where the program's folder should be.
+    fs::create_directories(Dest() / "Program Files");
+    WriteBytes(U16(Dest() / "Program Files" / "Notes"), Pattern(3));
+    setup::InstallOutcome outcome = Install(opened.package, FLAG_ARM, Dest());
+    EXPECT_FALSE(outcome.Complete());
+    EXPECT_EQ(outcome.filesWritten, 0u);
+    EXPECT_EQ(outcome.filesPlanned, 5u);
+    EXPECT_NE(outcome.cause.find("app.exe"), std::string::npos) << outcome.cause;
+
+    // A destination that is itself a file.
+    WriteBytes(U16(Dest("file")), Pattern(3));
+    EXPECT_FALSE(Install(opened.package, FLAG_ARM, Dest("file")).Complete());
+}
+
+} // namespace
