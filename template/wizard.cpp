@@ -192,6 +192,10 @@ void CWizard::ShowPage(Page page) {
                  : page == Page::Licence   ? GetDlgItem(window, IDC_LICENCE_TEXT)
                                            : GetDlgItem(window, IDC_NEXT);
     SendMessageW(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
+    if (page == Page::Licence) {
+        // Focusing an edit control selects all of it; the agreement is for reading.
+        SendMessageW(focus, EM_SETSEL, 0, 0);
+    }
 }
 
 LRESULT CWizard::OnNext(UINT, WPARAM, LPARAM) {
@@ -294,9 +298,9 @@ void CWizard::Install() {
     SendDlgItemMessageW(Window(), IDC_PROGRESS, PBM_SETPOS, kProgressSteps, 0);
     if (outcome_.Complete()) {
         std::u16string where = JoinDevicePath(destination, plan.deviceFolder);
-        Finish(ProgramName() + u" has been installed. " + platform::ToUtf16(std::to_string(outcome_.filesWritten)) +
-               u" files were written for the device below\r\n" + destination +
-               u"\r\n\r\nThe program's own folder is\r\n" + where + u"\r\n\r\nClick Finish to close the setup.");
+        Finish(ProgramName() + u" has been installed: " + platform::ToUtf16(std::to_string(outcome_.filesWritten)) +
+               u" files were written into the folder that stands for the device,\r\n" + destination +
+               u"\r\n\r\nThe program itself is in\r\n" + where + u"\r\n\r\nClick Finish to close the setup.");
     } else {
         Finish(u"The installation stopped after " + platform::ToUtf16(std::to_string(outcome_.filesWritten)) + u" of " +
                platform::ToUtf16(std::to_string(outcome_.filesPlanned)) + u" files:\r\n" +

@@ -9,3 +9,27 @@ add_executable(tarvelo_template_tests template_support.h template_support.cpp
                                       template_install_tests.cpp template_flow_tests.cpp)
 target_link_libraries(tarvelo_template_tests PRIVATE tarvelo_template_core tarvelo_test_support GTest::gtest_main)
 gtest_discover_tests(tarvelo_template_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+
+# The wizard in-process and the built programs as processes; they need a display (./test starts
+# Xvfb). Pictures of the wizard's pages go to the test output folder.
+if(WIN32)
+    add_executable(tarvelo_template_ui_tests template_support.h template_support.cpp cli_support.h cli_support.cpp
+                                             template_wizard_tests.cpp template_road_tests.cpp
+                                             $<TARGET_OBJECTS:tarvelo_template_resources>)
+    target_link_libraries(tarvelo_template_ui_tests PRIVATE tarvelo_template_ui tarvelo_workspace
+                                                            tarvelo_test_support GTest::gtest_main)
+    set(tarvelo_template_output "${CMAKE_BINARY_DIR}/test-output/template")
+    if(CMAKE_HOST_UNIX)
+        set(tarvelo_template_path "Z:$<TARGET_FILE:Template>")
+        set(tarvelo_template_cli "Z:$<TARGET_FILE:tarvelo-build>")
+        set(tarvelo_template_output "Z:${tarvelo_template_output}")
+    else()
+        set(tarvelo_template_path "$<TARGET_FILE:Template>")
+        set(tarvelo_template_cli "$<TARGET_FILE:tarvelo-build>")
+    endif()
+    target_compile_definitions(tarvelo_template_ui_tests PRIVATE TARVELO_TEMPLATE_PATH="${tarvelo_template_path}"
+                                                                 TARVELO_CLI_PATH="${tarvelo_template_cli}"
+                                                                 TARVELO_TEST_OUTPUT="${tarvelo_template_output}")
+    add_dependencies(tarvelo_template_ui_tests Template tarvelo-build)
+    gtest_discover_tests(tarvelo_template_ui_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+endif()

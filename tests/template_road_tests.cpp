@@ -1,0 +1,112 @@
+// The whole road under Wine: an application folder gathered by tarvelo-build, made into an
+// installer with the built Template.exe, and that installer run silently as a script would run
+// it. Also the bare template, which holds no package.
+#include "platform/text.h"
+#include "tests/cli_support.h"
+#include "tests/template_support.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::u16string TemplatePath() {
+    std::u16string path = platform::ToUtf16(TARVELO_TEMPLATE_PATH);
+    for (char16_t& c : path) {
+        c = c == u'/' ? u'\\' : c;
+    }
+    return path;
+}
+
+class TemplateRoadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Nested folders, empty files, a hidden file, an agreement, and files for one processor.
+        sources = {
+            {u"Notes.exe", Pattern(70000, 1)},
+            {u"readme.txt", BytesOf("Read me.\r\n")},
+            {u"empty.txt", {}},
+            {u".settings", BytesOf("hidden=1")},
+            {u"licence.txt", BytesOf("You may use this program.\n")},
+            {u"data/notes.db", Pattern(4096, 2)},
+            {u"data/empty/none.dat", {}},
+            {u"data/deep/er/still/arm.dll", Pattern(5000, 3)},
+            {u"data/deep/er/still/mips.dll", Pattern(6000, 4)},
+        };
+        for (const auto& [relative, bytes] : sources) {
+            fs::path path = Src() / fs::path(relative);
+            fs::create_directories(path.parent_path());
+            WriteBytes(U16(path), bytes);
+        }
+        std::wstring hidden = (Src() / ".settings").wstring();
+        SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    }
+    fs::path Src() const { return dir.Path() / "Notes"; }
+    ToolResult Run(const std::u16string& program, const std::vector<std::u16string>& arguments) {
+        return RunProgram(program, arguments, dir.File(u""));
+    }
+
+    TempDir dir;
+    std::map<std::u16string, Bytes> sources;
+};
+
+TEST_F(TemplateRoadTest, AnInstallerMadeFromAFolderInstallsEveryFileForTheProcessorSilently) {
+    std::u16string workspace = dir.File(u"notes.orb"), installer = dir.File(u"Setup.exe");
+    ToolResult r = RunTool({u"gather",      U16(Src()),
+                            u"-o",          workspace,
+                            u"--name",      u"Notes",
+                            u"--path",      u"Notes",
+                            u"--target",    u"program-files",
+                            u"--eula",      u"licence.txt",
+                            u"--shortcut",  u"Notes.exe=Notes",
+                            u"--shortcut",  u"readme.txt=Read Me",
+                            u"--platforms", u"data\\deep\\er\\still\\arm.dll=arm",
+                            u"--platforms", u"data\\deep\\er\\still\\mips.dll=mips,shx"},
+                           dir.File(u""));
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = RunTool({u"installer", workspace, u"-o", installer, u"--template", TemplatePath()}, dir.File(u""));
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    fs::path arm = dir.Path() / "device arm";
+    r = Run(installer, {u"/S", u"/D=" + U16(arm), u"/CPU=ARM"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+
+    std::map<std::string, Bytes> expected;
+    for (const auto& [relative, bytes] : sources) {
+        if (relative != u"licence.txt" && !relative.ends_with(u"mips.dll")) {
+            expected["Program Files/Notes/" + platform::ToUtf8(relative)] = bytes;
+        }
+    }
+    expected["Windows/Start Menu/Programs/Notes.lnk"] = BytesOf("32#\"\\Program Files\\Notes\\Notes.exe\"");
+    expected["Windows/Start Menu/Programs/Read Me.lnk"] = BytesOf("33#\"\\Program Files\\Notes\\readme.txt\"");
+    EXPECT_EQ(FolderContents(arm), expected);
+
+    fs::path shx = dir.Path() / "device shx";
+    r = Run(installer, {u"/S", u"/CPU=shx", u"/D=" + U16(shx)});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::map<std::string, Bytes> installed = FolderContents(shx);
+    EXPECT_EQ(installed.count("Program Files/Notes/data/deep/er/still/arm.dll"), 0u);
+    EXPECT_EQ(installed["Program Files/Notes/data/deep/er/still/mips.dll"], sources[u"data/deep/er/still/mips.dll"]);
+
+    // A folder that cannot be made: exit status 1 and one line saying why.
+    WriteBytes(dir.File(u"taken"), Pattern(1));
+    r = Run(installer, {u"/S", u"/D=" + dir.File(u"taken")});
+    EXPECT_EQ(r.status, 1);
+    std::string line = r.err.substr(0, r.err.find_last_not_of('\n') + 1);
+    EXPECT_FALSE(line.empty());
+    EXPECT_EQ(line.find('\n'), std::string::npos) << r.err;
+}
+
+TEST_F(TemplateRoadTest, TheBareTemplateSaysItHoldsNoPackage) {
+    ToolResult r = Run(TemplatePath(), {u"/S", u"/D=" + dir.File(u"device")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "This installer holds no package.\n");
+    EXPECT_FALSE(fs::exists(dir.Path() / "device"));
+}
+
+} // namespace

@@ -1,0 +1,251 @@
+// The installer's wizard in-process under Wine: its pages in order, the licence gate, the
+// destination and processor choices, and what it does with a package it must refuse. A picture
+// of each page goes to the test output folder.
+#include "package/package.h"
+#include "platform/text.h"
+#include "template/resource.h"
+#include "template/wizard.h"
+#include "tests/template_support.h"
+#include "ui/app_module.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+// after windows.h, which it builds on
+#include <commctrl.h>
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+void Pump(DWORD milliseconds = 50) {
+    DWORD start = GetTickCount();
+    do {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        Sleep(5);
+    } while (GetTickCount() - start < milliseconds);
+}
+
+// The window as it is on the screen, saved as a 24-bit bitmap file.
+void SavePicture(HWND window, const std::string& name) {
+    fs::path folder = fs::path(TARVELO_TEST_OUTPUT);
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    RECT r;
+    GetWindowRect(window, &r);
+    int width = r.right - r.left, height = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFOHEADER info{sizeof info, width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+    Bytes pixels(stride * static_cast<std::size_t>(height));
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), reinterpret_cast<BITMAPINFO*>(&info),
+              DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    ByteWriter file;
+    std::uint32_t offset = 14 + sizeof info;
+    file.Raw({'B', 'M'}).U32(offset + static_cast<std::uint32_t>(pixels.size())).U32(0).U32(offset);
+    const auto* raw = reinterpret_cast<const std::uint8_t*>(&info);
+    file.Raw(Bytes(raw, raw + sizeof info)).Raw(pixels);
+    WriteBytes(U16(folder / (name + ".bmp")), file.Data());
+}
+
+class TestWizard : public setup::CWizard {
+public:
+    using CWizard::CWizard;
+    std::u16string chosenFolder;
+    int stepsShown = 0;
+    bool pictureOfInstalling = false;
+
+protected:
+    bool ChooseFolder(std::u16string& folder) override {
+        if (chosenFolder.empty()) {
+            return false;
+        }
+        folder = chosenFolder;
+        return true;
+    }
+    void InstallStepShown() override {
+        if (stepsShown++ == 0 && pictureOfInstalling) {
+            SavePicture(Window(), "wizard-4-installing");
+        }
+    }
+};
+
+class TemplateWizardTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ui::appModule.Init(GetModuleHandleW(nullptr));
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+        InitCommonControlsEx(&controls);
+    }
+    void Open(const std::vector<AppFile>& files, const setup::Options& options = {}) {
+        bytes = WritePackage(dir.Path() / "src", files);
+        ASSERT_TRUE(package.OpenImage(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+        Start(options);
+    }
+    void Start(const setup::Options& options) {
+        wizard = std::make_unique<TestWizard>(package, options, U16(dir.Path() / "Tarvelo Device"));
+        ASSERT_NE(wizard->Create(nullptr), nullptr);
+        ShowWindow(wizard->Window(), SW_SHOWNORMAL);
+        Pump();
+    }
+    void TearDown() override {
+        wizard.reset();
+        Pump(10);
+    }
+    HWND Item(int id) const { return GetDlgItem(wizard->Window(), id); }
+    void Click(int id) {
+        SendMessageW(wizard->Window(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Item(id)));
+        Pump();
+    }
+    std::u16string TextOf(int id) const {
+        wchar_t text[1024] = {};
+        GetWindowTextW(Item(id), text, 1024);
+        return std::u16string(text, text + wcslen(text));
+    }
+    bool Visible(int id) const { return IsWindowVisible(Item(id)) != FALSE; }
+
+    TempDir dir;
+    Bytes bytes;
+    Package package;
+    std::unique_ptr<TestWizard> wizard;
+    std::vector<AppFile> files{
+        {u"app.exe", Pattern(3000, 1), FLAG_ALL_PLATFORMS | FLAG_SHORTCUT, u"Notes.lnk"},
+        {u"lib/arm.dll", Pattern(200, 2), FLAG_ARM},
+        {u"lib/intel.dll", Pattern(100, 3), FLAG_INTEL},
+        {u"licence.txt", BytesOf("Terms.\nMore terms.\n"), FLAG_EULA},
+    };
+};
+
+TEST_F(TemplateWizardTest, PagesInOrderWithTheLicenceToBeAcceptedFirst) {
+    Open(files);
+    EXPECT_TRUE(wizard->HasLicence());
+    EXPECT_EQ(wizard->CurrentPage(), setup::Page::Welcome);
+    EXPECT_NE(TextOf(IDC_HEADING).find(u"Notes"), std::u16string::npos);
+    EXPECT_FALSE(IsWindowEnabled(Item(IDC_BACK)));
+    EXPECT_TRUE(Visible(IDC_SIDEBAR));
+    RECT sidebar;
+    GetClientRect(Item(IDC_SIDEBAR), &sidebar);
+    EXPECT_EQ(sidebar.right, 128);
+    EXPECT_EQ(sidebar.bottom, 280);
+    SavePicture(wizard->Window(), "wizard-1-welcome");
+
+    Click(IDC_NEXT);
+    ASSERT_EQ(wizard->CurrentPage(), setup::Page::Licence);
+    EXPECT_EQ(TextOf(IDC_LICENCE_TEXT), u"Terms.\r\nMore terms.\r\n");
+    EXPECT_TRUE(Visible(IDC_LICENCE_TEXT));
+    EXPECT_FALSE(IsWindowEnabled(Item(IDC_NEXT)));
+    SavePicture(wizard->Window(), "wizard-2-licence");
+    Click(IDC_NEXT); // even a command that gets past the disabled button does not pass the gate
+    EXPECT_EQ(wizard->CurrentPage(), setup::Page::Licence);
+    SendMessageW(Item(IDC_ACCEPT), BM_CLICK, 0, 0);
+    Pump();
+    EXPECT_TRUE(IsWindowEnabled(Item(IDC_NEXT)));
+    SendMessageW(Item(IDC_ACCEPT), BM_CLICK, 0, 0);
+    Pump();
+    EXPECT_FALSE(IsWindowEnabled(Item(IDC_NEXT)));
+    SendMessageW(Item(IDC_ACCEPT), BM_CLICK, 0, 0);
+    Pump();
+
+    Click(IDC_NEXT);
+    ASSERT_EQ(wizard->CurrentPage(), setup::Page::Destination);
+    EXPECT_FALSE(Visible(IDC_LICENCE_TEXT));
+    EXPECT_EQ(TextOf(IDC_DEST_EDIT), U16(dir.Path() / "Tarvelo Device"));
+    EXPECT_EQ(TextOf(IDC_CPU_LIST), u"ARM");
+    // Back keeps the acceptance; forward again.
+    Click(IDC_BACK);
+    EXPECT_EQ(wizard->CurrentPage(), setup::Page::Licence);
+    EXPECT_TRUE(IsWindowEnabled(Item(IDC_NEXT)));
+    Click(IDC_NEXT);
+    wizard->chosenFolder = U16(dir.Path() / "chosen");
+    Click(IDC_BROWSE);
+    EXPECT_EQ(TextOf(IDC_DEST_EDIT), wizard->chosenFolder);
+    SavePicture(wizard->Window(), "wizard-3-destination");
+
+    wizard->pictureOfInstalling = true;
+    Click(IDC_NEXT);
+    EXPECT_GT(wizard->stepsShown, 0);
+    ASSERT_EQ(wizard->CurrentPage(), setup::Page::Finished);
+    EXPECT_TRUE(wizard->Outcome().Complete()) << wizard->Outcome().cause;
+    EXPECT_FALSE(Visible(IDCANCEL));
+    SavePicture(wizard->Window(), "wizard-5-finished");
+    std::map<std::string, Bytes> expected{
+        {"Program Files/Notes/app.exe", files[0].bytes},
+        {"Program Files/Notes/lib/arm.dll", files[1].bytes},
+        {"Windows/Start Menu/Programs/Notes.lnk", BytesOf("30#\"\\Program Files\\Notes\\app.exe\"")},
+    };
+    EXPECT_EQ(FolderContents(dir.Path() / "chosen"), expected);
+    EXPECT_FALSE(wizard->Ended());
+    Click(IDC_NEXT);
+    EXPECT_TRUE(wizard->Ended());
+    EXPECT_EQ(wizard->ExitCode(), 0);
+}
+
+TEST_F(TemplateWizardTest, WithoutAnAgreementTheLicencePageIsLeftOutAndThePresetProcessorIsChosen) {
+    files.pop_back();
+    setup::Options options;
+    options.cpuFlag = FLAG_INTEL;
+    options.destination = U16(dir.Path() / "preset");
+    Open(files, options);
+    EXPECT_FALSE(wizard->HasLicence());
+    Click(IDC_NEXT);
+    ASSERT_EQ(wizard->CurrentPage(), setup::Page::Destination);
+    EXPECT_EQ(TextOf(IDC_CPU_LIST), u"INTEL");
+    EXPECT_EQ(TextOf(IDC_DEST_EDIT), options.destination);
+    Click(IDC_BACK);
+    EXPECT_EQ(wizard->CurrentPage(), setup::Page::Welcome);
+    Click(IDC_NEXT);
+
+    // An empty folder is not taken; the page says why.
+    SetWindowTextW(Item(IDC_DEST_EDIT), L"  ");
+    Click(IDC_NEXT);
+    EXPECT_EQ(wizard->CurrentPage(), setup::Page::Destination);
+    EXPECT_FALSE(TextOf(IDC_DEST_ERROR).empty());
+
+    SetWindowTextW(Item(IDC_DEST_EDIT), reinterpret_cast<const wchar_t*>(options.destination.c_str()));
+    Click(IDC_NEXT);
+    ASSERT_EQ(wizard->CurrentPage(), setup::Page::Finished);
+    std::map<std::string, Bytes> installed = FolderContents(dir.Path() / "preset");
+    EXPECT_EQ(installed.size(), 3u);
+    EXPECT_EQ(installed["Program Files/Notes/lib/intel.dll"], files[2].bytes);
+}
+
+TEST_F(TemplateWizardTest, CancelEndsWithoutWritingAnything) {
+    Open(files);
+    Click(IDC_NEXT);
+    Click(IDCANCEL);
+    EXPECT_TRUE(wizard->Ended());
+    EXPECT_EQ(wizard->ExitCode(), 1);
+    EXPECT_FALSE(fs::exists(dir.Path() / "Tarvelo Device"));
+}
+
+TEST_F(TemplateWizardTest, APackageThatWouldWriteOutsideTheFolderEndsOnTheFinishedPageWithNothingWritten) {
+    bytes = CraftPackage(u"C:\\App\\", {{u"C:\\App\\ok.txt", BytesOf("fine"), FLAG_ARM},
+                                        {u"C:\\App\\..\\evil.txt", BytesOf("x"), FLAG_ARM}});
+    ASSERT_TRUE(package.OpenImage(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+    Start({});
+    Click(IDC_NEXT);
+    Click(IDC_NEXT);
+    ASSERT_EQ(wizard->CurrentPage(), setup::Page::Finished);
+    EXPECT_EQ(wizard->stepsShown, 0);
+    EXPECT_NE(TextOf(IDC_INTRO).find(u"Nothing was installed"), std::u16string::npos);
+    EXPECT_EQ(TextOf(IDC_HEADING), u"Setup failed");
+    EXPECT_FALSE(fs::exists(dir.Path() / "Tarvelo Device"));
+    Click(IDC_NEXT);
+    EXPECT_TRUE(wizard->Ended());
+    EXPECT_EQ(wizard->ExitCode(), 1);
+}
+
+} // namespace
