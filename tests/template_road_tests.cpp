@@ -1,6 +1,7 @@
 // The whole road under Wine: an application folder gathered by tarvelo-build, made into an
 // installer with the built Template.exe, and that installer run silently as a script would run
 // it. Also the bare template, which holds no package.
+#include "package/pe_resources.h"
 #include "platform/text.h"
 #include "tests/cli_support.h"
 #include "tests/template_support.h"
@@ -54,6 +55,20 @@ protected:
     std::map<std::u16string, Bytes> sources;
 };
 
+// The sidebar pictures an executable carries, by language.
+std::map<std::uint16_t, Bytes> Sidebars(const std::u16string& exe) {
+    std::vector<pe::ResourceInfo> resources;
+    std::u16string error;
+    EXPECT_TRUE(pe::ListResources(exe, resources, error)) << platform::ToUtf8(error);
+    std::map<std::uint16_t, Bytes> found;
+    for (const pe::ResourceInfo& r : resources) {
+        if (r.type == pe::ResourceKey::Id(pe::kTypeBitmap) && r.name == pe::ResourceKey::Id(251)) {
+            EXPECT_TRUE(pe::ReadResource(exe, r.type, r.name, r.language, found[r.language], error));
+        }
+    }
+    return found;
+}
+
 TEST_F(TemplateRoadTest, AnInstallerMadeFromAFolderInstallsEveryFileForTheProcessorSilently) {
     std::u16string workspace = dir.File(u"notes.orb"), installer = dir.File(u"Setup.exe");
     ToolResult r = RunTool({u"gather",      U16(Src()),
@@ -100,6 +115,23 @@ TEST_F(TemplateRoadTest, AnInstallerMadeFromAFolderInstallsEveryFileForTheProces
     std::string line = r.err.substr(0, r.err.find_last_not_of('\n') + 1);
     EXPECT_FALSE(line.empty());
     EXPECT_EQ(line.find('\n'), std::string::npos) << r.err;
+}
+
+TEST_F(TemplateRoadTest, TheSidebarTheUserChoseTakesThePlaceOfTheTemplatesOwn) {
+    std::map<std::uint16_t, Bytes> own = Sidebars(TemplatePath());
+    ASSERT_EQ(own.size(), 1u);
+    EXPECT_EQ(own.begin()->first, pe::kLanguageEnglishUS);
+
+    Bytes picture = MakeBitmap(128, 280, 7);
+    WriteBytes(dir.File(u"side.bmp"), picture);
+    std::u16string workspace = dir.File(u"notes.orb"), installer = dir.File(u"Setup.exe");
+    ToolResult r = RunTool({u"gather", U16(Src()), u"-o", workspace, u"--image", dir.File(u"side.bmp")}, dir.File(u""));
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = RunTool({u"installer", workspace, u"-o", installer, u"--template", TemplatePath()}, dir.File(u""));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::map<std::uint16_t, Bytes> stored = Sidebars(installer);
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[pe::kLanguageEnglishUS], Bytes(picture.begin() + 14, picture.end()));
 }
 
 TEST_F(TemplateRoadTest, TheBareTemplateSaysItHoldsNoPackage) {
