@@ -25,7 +25,15 @@ bool StartsWithOption(std::u16string_view argument, std::u16string_view option) 
 
 bool ParseOptions(const std::vector<std::u16string>& arguments, Options& options, std::string& cause) {
     options = Options{};
+    bool inFolder = false;
     for (const std::u16string& argument : arguments) {
+        // Installers take the folder unquoted, blanks and all ("/D=C:\My Device"): what follows
+        // /D= up to the next option is the folder.
+        if (inFolder && !argument.starts_with(u"/")) {
+            options.destination += u" " + argument;
+            continue;
+        }
+        inFolder = false;
         if (argument.size() == 2 && StartsWithOption(argument, u"/S")) {
             options.silent = true;
         } else if (StartsWithOption(argument, u"/D=")) {
@@ -34,6 +42,7 @@ bool ParseOptions(const std::vector<std::u16string>& arguments, Options& options
                 cause = "/D= names no folder";
                 return false;
             }
+            inFolder = true;
         } else if (StartsWithOption(argument, u"/CPU=")) {
             options.cpuFlag = CpuFlagByName(std::u16string_view(argument).substr(5));
             if (options.cpuFlag == 0) {

@@ -283,7 +283,10 @@ void CWizard::Install() {
     }
     SetText(IDC_DEST_ERROR, u"");
     auto row = SendDlgItemMessageW(Window(), IDC_CPU_LIST, CB_GETCURSEL, 0, 0);
-    std::uint32_t cpu = row >= 0 && row < 4 ? kCpuChoices[row].flag : FLAG_ARM;
+    if (row < 0 || row >= 4) {
+        row = 0;
+    }
+    std::uint32_t cpu = kCpuChoices[row].flag;
 
     InstallPlan plan;
     std::string cause;
@@ -291,6 +294,12 @@ void CWizard::Install() {
         outcome_ = InstallOutcome{};
         outcome_.cause = cause;
         Finish(u"Nothing was installed: " + platform::ToUtf16(cause));
+        return;
+    }
+    if (plan.files.empty()) {
+        outcome_ = InstallOutcome{};
+        Finish(u"This package holds no file for devices with the " + std::u16string(kCpuChoices[row].name) +
+               u" processor; nothing was installed.");
         return;
     }
     ShowPage(Page::Installing);

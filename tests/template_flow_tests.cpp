@@ -40,6 +40,11 @@ TEST(TemplateOptionsTest, SilentModeFolderAndProcessor) {
     EXPECT_EQ(options.cpuFlag, FLAG_INTEL);
     EXPECT_TRUE(options.destination.empty());
 
+    // The folder as installers take it, unquoted.
+    ASSERT_TRUE(setup::ParseOptions({u"/S", u"/D=C:\\My", u"Pocket", u"PC", u"/CPU=SHX"}, options, cause));
+    EXPECT_EQ(options.destination, u"C:\\My Pocket PC");
+    EXPECT_EQ(options.cpuFlag, FLAG_SHX);
+
     ASSERT_TRUE(setup::ParseOptions({}, options, cause));
     EXPECT_FALSE(options.silent);
     EXPECT_EQ(options.cpuFlag, FLAG_ARM);
