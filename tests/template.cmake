@@ -33,3 +33,19 @@ if(WIN32)
     add_dependencies(tarvelo_template_ui_tests Template tarvelo-build)
     gtest_discover_tests(tarvelo_template_ui_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
 endif()
+
+# The same road from this host's own tarvelo-build (the native preset's, which ./test builds
+# first), where the Windows programs run under Wine on a Linux host.
+if(WIN32 AND CMAKE_HOST_UNIX)
+    set(TARVELO_NATIVE_TOOL "${PROJECT_SOURCE_DIR}/out/native/bin/tarvelo-build"
+        CACHE FILEPATH "tarvelo-build built for the host, for the template's road test")
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        set(tarvelo_wine_arch win64)
+    else()
+        set(tarvelo_wine_arch win32)
+    endif()
+    add_test(NAME TemplateRoad.AnInstallerMadeOnThisHostInstallsUnderWine
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/template_road.sh ${TARVELO_NATIVE_TOOL} $<TARGET_FILE:Template>
+                     ${tarvelo_wine_arch} ${PROJECT_SOURCE_DIR})
+    set_tests_properties(TemplateRoad.AnInstallerMadeOnThisHostInstallsUnderWine PROPERTIES SKIP_RETURN_CODE 77)
+endif()
