@@ -34,6 +34,9 @@ constexpr std::array<PageControls, 5> kPages{{
     {Page::Finished, {}},
 }};
 
+constexpr int kSidebarWidth = 128;
+constexpr int kSidebarHeight = 280;
+
 // The progress bar counts in thousandths, so that packages of any size move it smoothly.
 constexpr int kProgressSteps = 1000;
 
@@ -101,12 +104,7 @@ LRESULT CWizard::OnInitDialog(UINT, WPARAM, LPARAM) {
     SendMessageW(window, WM_SETICON, ICON_BIG,
                  reinterpret_cast<LPARAM>(LoadIconW(ui::appModule.GetResourceInstance(), MAKEINTRESOURCEW(IDI_SETUP))));
 
-    // The sidebar keeps its size in pixels whatever the dialog's font makes of the layout.
-    sidebar_.reset(static_cast<HBITMAP>(
-        LoadImageW(ui::appModule.GetResourceInstance(), MAKEINTRESOURCEW(IDB_SIDEBAR), IMAGE_BITMAP, 0, 0, 0)));
-    HWND picture = GetDlgItem(window, IDC_SIDEBAR);
-    SendMessageW(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(sidebar_.get()));
-    SetWindowPos(picture, nullptr, 0, 0, 128, 280, SWP_NOZORDER | SWP_NOACTIVATE);
+    PlaceSidebar();
 
     LOGFONTW font{};
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0)), sizeof font, &font);
@@ -130,6 +128,37 @@ LRESULT CWizard::OnInitDialog(UINT, WPARAM, LPARAM) {
     return TRUE;
 }
 
+void CWizard::PlaceSidebar() {
+    HWND window = Window();
+    sidebar_.reset(static_cast<HBITMAP>(
+        LoadImageW(ui::appModule.GetResourceInstance(), MAKEINTRESOURCEW(IDB_SIDEBAR), IMAGE_BITMAP, 0, 0, 0)));
+    HWND picture = GetDlgItem(window, IDC_SIDEBAR);
+    SendMessageW(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(sidebar_.get()));
+    SetWindowPos(picture, nullptr, 0, 0, kSidebarWidth, kSidebarHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+
+    // The picture keeps its size in pixels while the rest of the layout follows the dialog's
+    // font; where a small font leaves the button strip overlapping the picture, the strip and the
+    // window move down.
+    RECT separator;
+    GetWindowRect(GetDlgItem(window, IDC_SEPARATOR), &separator);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&separator), 2);
+    int shift = kSidebarHeight + 1 - separator.top;
+    if (shift <= 0) {
+        return;
+    }
+    for (int id : {IDC_SEPARATOR, IDC_BACK, IDC_NEXT, IDCANCEL}) {
+        HWND control = GetDlgItem(window, id);
+        RECT r;
+        GetWindowRect(control, &r);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+        SetWindowPos(control, nullptr, r.left, r.top + shift, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    RECT frame;
+    GetWindowRect(window, &frame);
+    SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top + shift,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void CWizard::ShowLicence() {
     HWND edit = GetDlgItem(Window(), IDC_LICENCE_TEXT);
     hasLicence_ = package_.ShowEulaText(edit);
@@ -150,7 +179,6 @@ void CWizard::ShowPage(Page page) {
             }
         }
     }
-    std::u16string program = ProgramName();
     // The introduction takes the whole page where no other control needs the room.
     RECT intro{96, 30, 322, page == Page::Welcome || page == Page::Finished ? 165 : 50};
     MapDialogRect(window, &intro);
@@ -162,6 +190,20 @@ void CWizard::ShowPage(Page page) {
     EnableWindow(GetDlgItem(window, IDCANCEL), page != Page::Installing);
     ShowWindow(GetDlgItem(window, IDCANCEL), page == Page::Finished ? SW_HIDE : SW_SHOW);
     SetText(IDC_NEXT, page == Page::Destination ? u"&Install" : page == Page::Finished ? u"&Finish" : u"&Next >");
+    ShowPageTexts(page);
+    // The default button loses its look when it is disabled; the focus goes where typing helps.
+    HWND focus = page == Page::Destination ? GetDlgItem(window, IDC_DEST_EDIT)
+                 : page == Page::Licence   ? GetDlgItem(window, IDC_LICENCE_TEXT)
+                                           : GetDlgItem(window, IDC_NEXT);
+    SendMessageW(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
+    if (page == Page::Licence) {
+        // Focusing an edit control selects all of it; the agreement is for reading.
+        SendMessageW(focus, EM_SETSEL, 0, 0);
+    }
+}
+
+void CWizard::ShowPageTexts(Page page) {
+    std::u16string program = ProgramName();
     switch (page) {
     case Page::Welcome:
         SetText(IDC_HEADING, u"Welcome to the setup of " + program);
@@ -186,15 +228,6 @@ void CWizard::ShowPage(Page page) {
     case Page::Finished:
         SetText(IDC_HEADING, outcome_.Complete() ? u"Setup is complete" : u"Setup failed");
         break;
-    }
-    // The default button loses its look when it is disabled; the focus goes where typing helps.
-    HWND focus = page == Page::Destination ? GetDlgItem(window, IDC_DEST_EDIT)
-                 : page == Page::Licence   ? GetDlgItem(window, IDC_LICENCE_TEXT)
-                                           : GetDlgItem(window, IDC_NEXT);
-    SendMessageW(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
-    if (page == Page::Licence) {
-        // Focusing an edit control selects all of it; the agreement is for reading.
-        SendMessageW(focus, EM_SETSEL, 0, 0);
     }
 }
 

@@ -48,7 +48,9 @@ protected:
 
 private:
     void FileStarting(const std::u16string& relative, std::uint64_t bytesDone, std::uint64_t bytesTotal) override;
+    void PlaceSidebar();
     void ShowPage(Page page);
+    void ShowPageTexts(Page page);
     void ShowLicence();
     void Install();
     void Finish(const std::u16string& text);
