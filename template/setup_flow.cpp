@@ -22,6 +22,8 @@ bool AsksForSilence(const std::vector<std::u16string>& arguments) {
     return false;
 }
 
+// Whoever asks for silence accepts the agreement for the user, as with other installers' silent
+// modes: there is no one to show it to.
 int InstallSilently(Package& package, const Options& options, SetupHost& host) {
     std::u16string destination = options.destination.empty() ? host.DefaultDestination() : options.destination;
     InstallPlan plan;
