@@ -26,11 +26,22 @@
 #define IDC_PROGRAM_NAME 1035
 #define IDC_TARGET_FOLDER 1036
 #define IDC_INSTALLER_PROPERTIES 1037
+#define IDC_FIELD_HELP 1038
+#define IDC_IMAGE_PATH 1039
+#define IDC_CHOOSE_IMAGE 1040
 #define IDC_SHORTCUT_LABEL 1041
+// The Installer Properties dialog's shortcut name field shares its number with the main window's
+// shortcut label; they live in different windows.
+#define IDC_SHORTCUT_NAME 1041
+#define IDC_INSTALLER_TITLE 1042
+#define IDC_ICON_PATH 1043
+#define IDC_CHOOSE_ICON 1044
 #define IDC_WORKSPACE_PATH 1047
 #define IDC_PROGRAM_PATH 1048
 #define IDC_CREATE_DAT 1049
 #define IDC_CREATE_CABWIZ_INF 1050
+#define IDC_SIDEBAR_PREVIEW 1051
+#define IDC_BUILD_COMMAND 1052
 #define IDC_STATUS_BAR 59393
 
 #define ID_APP_ABOUT 32773
