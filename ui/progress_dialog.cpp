@@ -1,6 +1,7 @@
 // The progress window of the build commands and the callback that drives it.
 #include "ui/progress_dialog.h"
 
+#include "platform/text.h"
 #include "ui/resource.h"
 #include "workspace/paths.h"
 
@@ -15,23 +16,6 @@ namespace ui {
 namespace {
 
 constexpr const char* kNoFileText = "[None]";
-
-// The UTF-16 file name in the ANSI code page the label shows; characters the code page lacks
-// become the platform's default character rather than cutting the name short.
-std::string ToAnsi(std::u16string_view text) {
-    if (text.empty()) {
-        return {};
-    }
-    const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
-    const int length = static_cast<int>(text.size());
-    const int size = WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) {
-        return {};
-    }
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide, length, out.data(), size, nullptr, nullptr);
-    return out;
-}
 
 // A file that grew after it was added can report more than 100 per cent; the bar shows it full.
 int ClampPercent(std::int32_t percent) { return std::clamp<std::int32_t>(percent, 0, 100); }
@@ -86,7 +70,7 @@ void CProgressDialog::Update(const PackageEntry& entry, std::int32_t filePercent
     }
     const int overall = ClampPercent(overallPercent);
     const int file = ClampPercent(filePercent);
-    std::string name = workspace::LastPathComponent(std::string_view(ToAnsi(FieldText(entry.filename))));
+    std::string name = workspace::LastPathComponent(std::string_view(platform::ToAnsi(FieldText(entry.filename))));
     // The writer calls after every chunk; a package of many small chunks would spend its time
     // painting the same picture again.
     if (overall == shownOverall_ && file == shownFile_ && name == shownName_) {
