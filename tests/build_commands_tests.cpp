@@ -1,0 +1,224 @@
+// The build commands' own steps, run against a recording host on every host: the installer made in
+// a scratch program folder, the package data file, the failures each reported while the build goes
+// on, and the build command's line.
+#include "build/build_command.h"
+#include "build/installer_build.h"
+#include "platform/text.h"
+#include "tests/test_support.h"
+#include "workspace/bitmap.h"
+#include "workspace/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace testing_support;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Ansi(const std::u16string& text) { return platform::ToAnsi(text); }
+
+Bytes Resource(const std::u16string& exe, const pe::ResourceKey& type, const pe::ResourceKey& name) {
+    Bytes data;
+    std::u16string error;
+    if (!pe::ReadResource(exe, type, name, pe::kLanguageEnglishUS, data, error)) {
+        return {};
+    }
+    return data;
+}
+
+Bytes PackageResource(const std::u16string& exe) {
+    return Resource(exe, pe::ResourceKey::Name(u"RT_RCDATA"), pe::ResourceKey::Name(u"ORBDATA"));
+}
+
+Bytes SidebarResource(const std::u16string& exe) {
+    return Resource(exe, pe::ResourceKey::Id(pe::kTypeBitmap), pe::ResourceKey::Id(251));
+}
+
+// Records what the build asks of the platform, and what the program folder held while the build
+// command ran.
+class RecordingHost : public build::InstallerBuildHost {
+public:
+    std::string CurrentFolder() override { return Ansi(fs::current_path().u16string()); }
+    bool SetCurrentFolder(const std::string& folder) override {
+        std::error_code error;
+        fs::current_path(fs::path(platform::FromAnsi(folder)), error);
+        return !error;
+    }
+    bool BitmapSize(const std::string& path, std::int32_t& width, std::int32_t& height) override {
+        return workspace::ReadBitmapSize(platform::FromAnsi(path).c_str(), width, height);
+    }
+    InstallerPatcher& Patcher() override { return patcher; }
+    void RunAndWait(const std::string& commandLine) override {
+        commands.push_back(commandLine);
+        commandFolder = CurrentFolder();
+        temporaryDuringCommand = fs::exists(fs::current_path() / "temp.dat");
+    }
+    void ShowError(const std::string& text) override { messages.push_back(text); }
+
+    PortablePatcher patcher{true};
+    std::vector<std::string> commands;
+    std::vector<std::string> messages;
+    std::string commandFolder;
+    bool temporaryDuringCommand = true;
+};
+
+class InstallerBuildTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteBytes(programDir.File(u"Template.exe"), ReadBytes(SourceFile(u"tests/data/pe/rsrc-reloc32.exe")));
+        for (auto [name, size] : {std::pair{u"app.exe", 9000}, {u"readme.txt", 0}, {u"data.bin", 70000}}) {
+            std::u16string path = workDir.File(name);
+            WriteBytes(path, Pattern(static_cast<std::size_t>(size), static_cast<std::uint8_t>(size)));
+            ASSERT_TRUE(package.AddFile(path.c_str(), 30));
+        }
+        package.SetProgramName(u"Notes");
+        request.programFolder = Ansi(programDir.Path().u16string());
+        request.target = Ansi(workDir.File(u"My Setup.exe"));
+        request.buildCommand = std::string(build::kDefaultBuildCommand);
+        startFolder = fs::current_path();
+    }
+    void TearDown() override { fs::current_path(startFolder); }
+
+    // Runs the build from a folder of its own and checks what every build leaves behind.
+    void Build() {
+        fs::current_path(workDir.Path());
+        build::MakeInstallerFile(package, request, host, [this](const PackageEntry&, std::int32_t, std::int32_t o) {
+            lastOverall = o;
+            return std::uint8_t{0};
+        });
+        EXPECT_EQ(fs::current_path(), workDir.Path()) << "the caller's folder is current again";
+        EXPECT_FALSE(Exists(programDir.File(u"temp.dat")));
+        EXPECT_FALSE(host.temporaryDuringCommand) << "the package is removed before the command runs";
+        ASSERT_EQ(host.commands.size(), 1u) << "the build command runs whatever failed before";
+        EXPECT_EQ(host.commandFolder, request.programFolder);
+    }
+    std::u16string Target() const { return platform::FromAnsi(request.target); }
+
+    TempDir programDir;
+    TempDir workDir;
+    Package package;
+    build::InstallerBuild request;
+    RecordingHost host;
+    fs::path startFolder;
+    std::int32_t lastOverall = 0;
+};
+
+TEST_F(InstallerBuildTest, AnInstallerCarriesThePackageFileAndTheSidebarThenTheCommandRunsOnIt) {
+    Bytes sidebar = MakeBitmap(128, 280, 7);
+    WriteBytes(workDir.File(u"side.bmp"), sidebar);
+    request.sidebarPath = Ansi(workDir.File(u"side.bmp"));
+
+    std::string failure;
+    std::u16string dataFile = workDir.File(u"Notes.DAT");
+    ASSERT_TRUE(build::WritePackageFile(package, Ansi(dataFile), nullptr, failure));
+    EXPECT_EQ(failure, "");
+    Build();
+
+    EXPECT_EQ(host.messages, std::vector<std::string>{});
+    Bytes stored = PackageResource(Target());
+    ASSERT_FALSE(stored.empty());
+    EXPECT_EQ(stored, ReadBytes(dataFile)) << "the data file is the installer's package, byte for byte";
+    EXPECT_EQ(SidebarResource(Target()), Bytes(sidebar.begin() + 14, sidebar.end()));
+    EXPECT_EQ(lastOverall, 100);
+    EXPECT_EQ(host.commands[0], "Cexe.exe \"" + request.target + "\"");
+}
+
+TEST_F(InstallerBuildTest, APackageThatCannotBeWrittenIsNamedAndNoOlderPackageTakesItsPlace) {
+    // A package left by an earlier run whose clean-up failed.
+    WriteBytes(programDir.File(u"temp.dat"), Pattern(5000));
+    const Bytes templateBytes = ReadBytes(programDir.File(u"Template.exe"));
+
+    Package empty;
+    build::MakeInstallerFile(empty, request, host, nullptr);
+    EXPECT_EQ(host.messages, std::vector<std::string>{build::kCannotMakeInstallerText}) << "an empty list says no more";
+    EXPECT_EQ(ReadBytes(Target()), templateBytes) << "a bare copy of the template";
+
+    fs::remove(Target());
+    host = RecordingHost();
+    std::u16string member = workDir.File(u"app.exe");
+    fs::remove(fs::path(member));
+    Build();
+    ASSERT_EQ(host.messages.size(), 2u);
+    EXPECT_NE(host.messages[0].find(request.programFolder + "\\temp.dat"), std::string::npos) << host.messages[0];
+    EXPECT_NE(host.messages[0].find(Ansi(StoredForm(member))), std::string::npos) << host.messages[0];
+    EXPECT_EQ(host.messages[1], build::kCannotMakeInstallerText);
+    EXPECT_EQ(ReadBytes(Target()), templateBytes);
+}
+
+TEST_F(InstallerBuildTest, ACommandLineThatWouldBeCutIsNotStarted) {
+    // "x " and the quoted target, then padding up to exactly the longest line that can start.
+    std::size_t fixed = 2 + request.target.size() + 2;
+    ASSERT_LT(fixed, build::kLongestCommandLine);
+    request.buildCommand = "x <filename>" + std::string(build::kLongestCommandLine - fixed, 'a');
+    Build();
+    EXPECT_EQ(host.commands[0].size(), build::kLongestCommandLine);
+    EXPECT_EQ(host.messages, std::vector<std::string>{});
+
+    host = RecordingHost();
+    fs::remove(Target());
+    request.buildCommand += "a";
+    fs::current_path(workDir.Path());
+    build::MakeInstallerFile(package, request, host, nullptr);
+    EXPECT_TRUE(host.commands.empty());
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_NE(host.messages[0].find("260"), std::string::npos) << host.messages[0];
+    EXPECT_EQ(fs::current_path(), workDir.Path());
+    EXPECT_FALSE(Exists(programDir.File(u"temp.dat")));
+}
+
+TEST(PackageFile, FailuresNameTheFileAndTheCauseExceptForAnEmptyList) {
+    TempDir dir;
+    std::string failure = "stale";
+    Package package;
+    EXPECT_FALSE(build::WritePackageFile(package, Ansi(dir.File(u"empty.DAT")), nullptr, failure));
+    EXPECT_EQ(failure, "");
+    EXPECT_FALSE(Exists(dir.File(u"empty.DAT")));
+
+    std::u16string member = dir.File(u"a.txt");
+    WriteBytes(member, Pattern(100));
+    ASSERT_TRUE(package.AddFile(member.c_str(), 30));
+    // An earlier failure's text must not be given as this write's cause.
+    EXPECT_FALSE(package.Open(dir.File(u"missing.orb").c_str(), 0));
+    std::string target = Ansi(dir.File(u"no such folder")) + "\\out.DAT";
+    EXPECT_FALSE(build::WritePackageFile(package, target, nullptr, failure));
+    EXPECT_EQ(failure, "The package could not be written to \"" + target + "\".\nThe file cannot be created.");
+
+    ASSERT_TRUE(package.AddFile(member.c_str(), 30));
+    fs::remove(fs::path(member));
+    std::string dat = Ansi(dir.File(u"out.DAT"));
+    EXPECT_FALSE(build::WritePackageFile(package, dat, nullptr, failure));
+    EXPECT_NE(failure.find("\"" + dat + "\""), std::string::npos) << failure;
+    EXPECT_NE(failure.find(Ansi(StoredForm(member))), std::string::npos) << failure;
+    EXPECT_FALSE(Exists(dir.File(u"out.DAT")));
+}
+
+TEST(BuildCommandLine, TheTargetGoesInQuotedWhereverItsPathHasBlanks) {
+    using build::ExpandBuildCommand;
+    EXPECT_EQ(ExpandBuildCommand(build::kDefaultBuildCommand, "C:\\My Files\\My Setup.exe"),
+              "Cexe.exe \"C:\\My Files\\My Setup.exe\"");
+    EXPECT_EQ(ExpandBuildCommand("signtool sign <filename> /v > log.txt", "C:\\a b.exe"),
+              "signtool sign \"C:\\a b.exe\" /v > log.txt");
+    EXPECT_EQ(ExpandBuildCommand("<filename>", "S.exe"), "\"S.exe\"");
+    EXPECT_EQ(ExpandBuildCommand("x <FILENAME>", "S.exe"), "\"S.exe\"");
+    EXPECT_EQ(ExpandBuildCommand("x > <filename>", "S.exe"), "x > \"S.exe\"") << "a '>' before the tag is text";
+}
+
+TEST(SaveExtensions, DataFilesAndInstallersGetTheirsUnlessTheNameHasThreeLetters) {
+    auto dat = [](std::string_view p) { return workspace::WithExtension(p, build::kDataFileExtension); };
+    auto exe = [](std::string_view p) { return workspace::WithExtension(p, build::kInstallerExtension); };
+    EXPECT_EQ(dat("C:\\Out\\Notes"), "C:\\Out\\Notes.DAT");
+    EXPECT_EQ(dat("C:\\Out\\Notes.dat"), "C:\\Out\\Notes.dat");
+    EXPECT_EQ(dat("C:\\Out\\Notes.txt"), "C:\\Out\\Notes.txt");
+    EXPECT_EQ(dat("C:\\Out\\Notes.da"), "C:\\Out\\Notes.da.DAT");
+    EXPECT_EQ(dat("abc"), "abc.DAT");
+    EXPECT_EQ(exe("C:\\Out\\Setup"), "C:\\Out\\Setup.exe");
+    EXPECT_EQ(exe("C:\\Out\\Setup.zip"), "C:\\Out\\Setup.zip");
+    EXPECT_EQ(exe("C:\\Out\\Setup.ex"), "C:\\Out\\Setup.ex.exe");
+    EXPECT_EQ(exe("C:\\Out\\Setup 1.0"), "C:\\Out\\Setup 1.0.exe");
+    EXPECT_EQ(exe(".ex"), ".ex.exe");
+}
+
+} // namespace
