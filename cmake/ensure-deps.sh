@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ googletest
+    cmake ninja-build g++ googletest fp-utils
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
     wine wine32:i386 wine64 fonts-wine
     xvfb xauth imagemagick

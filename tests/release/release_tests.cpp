@@ -177,6 +177,43 @@ TEST(ReleaseFolder, TheProgramStartsThereAndHasItsTemplateAndHelpBesideIt) {
     EXPECT_EQ(program.WaitForExit(kStartTimeout), 0);
 }
 
+// The first window of the class given among the descendants of `parent`.
+HWND Descendant(HWND parent, const wchar_t* windowClass) {
+    HWND child = nullptr;
+    while ((child = FindWindowExW(parent, child, nullptr, nullptr)) != nullptr) {
+        wchar_t name[64] = {};
+        GetClassNameW(child, name, 64);
+        if (std::wstring(name) == windowClass) {
+            return child;
+        }
+        if (HWND inner = Descendant(child, windowClass)) {
+            return inner;
+        }
+    }
+    return nullptr;
+}
+
+// Help > Index, as the user chooses it, finds the help file beside the unpacked program (the
+// current folder is elsewhere) and shows it on its Index tab, the second of the viewer's tabs.
+TEST(ReleaseFolder, HelpIndexOpensTheHelpBesideTheProgramOnItsIndex) {
+    constexpr UINT kHelpIndexCommand = 57666;
+    constexpr LRESULT kIndexTab = 1;
+    Started program(InRelease(L"Tarvelo.exe"));
+    ASSERT_TRUE(program.Ok());
+    HWND main = program.WaitForWindow(L"#32770", L"Tarvelo Installer");
+    ASSERT_NE(main, nullptr);
+
+    PostMessageW(main, WM_COMMAND, MAKEWPARAM(kHelpIndexCommand, 0), 0);
+    HWND viewer = program.WaitForWindow(L"HH Parent", L"Tarvelo Installer Help");
+    ASSERT_NE(viewer, nullptr) << "Help > Index opened no help window";
+    HWND tabs = Descendant(viewer, WC_TABCONTROLW);
+    ASSERT_NE(tabs, nullptr);
+    EXPECT_EQ(SendMessageW(tabs, TCM_GETCURSEL, 0, 0), kIndexTab);
+
+    PostMessageW(main, WM_COMMAND, MAKEWPARAM(kExitCommand, 0), 0);
+    EXPECT_EQ(program.WaitForExit(kStartTimeout), 0);
+}
+
 TEST(ReleaseFolder, ProgramsCarryTheBuildsVersion) {
     std::wstring exe = InRelease(L"Tarvelo.exe");
     DWORD ignored = 0;
