@@ -180,6 +180,9 @@ TEST_F(ProgressTest, EachBuildStartsHiddenWithEmptyBarsAndNoFileName) {
 
         dialog.Show();
         EXPECT_TRUE(IsWindowVisible(window));
+        for (HWND at = window; at; at = at == window ? GetWindow(window, GW_CHILD) : GetWindow(at, GW_HWNDNEXT)) {
+            EXPECT_FALSE(GetUpdateRect(at, nullptr, FALSE)) << "painted before the build stops taking messages";
+        }
         PackageEntry entry{};
         std::u16string name = u"C:\\App\\first.bin";
         name.copy(entry.filename, name.size());
