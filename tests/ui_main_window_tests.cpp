@@ -2,6 +2,7 @@
 // and tab order read back from the live window, and every row of its message map driven with the
 // WM_COMMAND a control or the menu would send.
 #include "tests/ui_test_support.h"
+#include "ui/help.h"
 #include "ui/main_window.h"
 #include "ui/resource.h"
 
@@ -77,16 +78,21 @@ std::wstring ClassOf(HWND window) {
     return buffer;
 }
 
+HWND WINAPI NoHelpViewer(HWND, LPCWSTR, UINT, DWORD_PTR) { return nullptr; }
+
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         uitest::PrepareModule();
+        // Help > Index would open the real viewer when the help file lies beside the tests.
+        ui::SetHelpViewer(NoHelpViewer);
         window = main.Create(nullptr);
         ASSERT_NE(window, nullptr);
     }
     void TearDown() override {
         main.DestroyWindow();
         uitest::TakeQuitCode();
+        ui::SetHelpViewer(nullptr);
     }
 
     // Sends the command a control or menu item sends; answers the handlers it reached.
