@@ -25,7 +25,7 @@ if(WIN32 AND CMAKE_HOST_UNIX AND TARGET Template AND TARGET tarvelo_help)
     set_tests_properties(tarvelo_release_archive PROPERTIES FIXTURES_SETUP tarvelo_release)
 
     add_executable(tarvelo_release_tests release/release_tests.cpp)
-    target_link_libraries(tarvelo_release_tests PRIVATE tarvelo_options GTest::gtest_main comctl32 version)
+    target_link_libraries(tarvelo_release_tests PRIVATE tarvelo_options GTest::gtest_main comctl32 shell32 version)
     target_compile_definitions(tarvelo_release_tests PRIVATE
         TARVELO_VERSION="${PROJECT_VERSION}"
         TARVELO_RELEASE_DIR="Z:${tarvelo_release_work}/unpacked/Tarvelo-${PROJECT_VERSION}")

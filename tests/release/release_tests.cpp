@@ -6,6 +6,7 @@
 // After windows.h, which they need.
 #include <commctrl.h>
 #include <htmlhelp.h>
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,8 @@ namespace {
 
 constexpr DWORD kStartTimeout = 30000;
 constexpr UINT kExitCommand = 32778;
+// The file name field of the platform's open and save dialogs.
+constexpr int kFileNameControl = 1148;
 
 std::wstring Widen(const char* text) {
     std::string narrow(text);
@@ -96,19 +99,18 @@ public:
     }
 
     // The first visible top-level window of this process with the class and caption given.
-    HWND WaitForWindow(const wchar_t* windowClass, const wchar_t* caption) const {
+    HWND WaitForWindow(const wchar_t* windowClass, const wchar_t* caption, DWORD timeoutMs = kStartTimeout) const {
         DWORD start = GetTickCount();
-        while (GetTickCount() - start < kStartTimeout) {
+        for (;;) {
             Search search{info_.dwProcessId, windowClass, caption, nullptr};
             EnumWindows(Match, reinterpret_cast<LPARAM>(&search));
             if (search.found) {
                 return search.found;
             }
-            if (WaitForSingleObject(info_.hProcess, 50) == WAIT_OBJECT_0) {
+            if (GetTickCount() - start >= timeoutMs || WaitForSingleObject(info_.hProcess, 50) == WAIT_OBJECT_0) {
                 return nullptr;
             }
         }
-        return nullptr;
     }
 
     int WaitForExit(DWORD timeoutMs) const {
@@ -209,6 +211,173 @@ TEST(ReleaseFolder, HelpIndexOpensTheHelpBesideTheProgramOnItsIndex) {
     HWND tabs = Descendant(viewer, WC_TABCONTROLW);
     ASSERT_NE(tabs, nullptr);
     EXPECT_EQ(SendMessageW(tabs, TCM_GETCURSEL, 0, 0), kIndexTab);
+
+    PostMessageW(main, WM_COMMAND, MAKEWPARAM(kExitCommand, 0), 0);
+    EXPECT_EQ(program.WaitForExit(kStartTimeout), 0);
+}
+
+// Runs a program of the unpacked folder to its end; its standard output and error, and its exit
+// status (-1 when it did not end in time).
+struct Outcome {
+    int status = -1;
+    std::string output;
+};
+Outcome RunToEnd(const std::wstring& program, const std::wstring& arguments) {
+    Outcome run;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE read = nullptr, write = nullptr;
+    if (!CreatePipe(&read, &write, &inherit, 0)) {
+        return run;
+    }
+    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    {
+        Started started(program, arguments, write);
+        CloseHandle(write);
+        if (started.Ok()) {
+            char buffer[256];
+            DWORD got = 0;
+            while (ReadFile(read, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+                run.output.append(buffer, got);
+            }
+            run.status = started.WaitForExit(kStartTimeout);
+        }
+    }
+    CloseHandle(read);
+    return run;
+}
+
+std::string Narrow(const std::wstring& text) {
+    std::string narrow;
+    for (wchar_t c : text) {
+        narrow += c < 128 ? static_cast<char>(c) : '?';
+    }
+    return narrow;
+}
+
+// A folder of its own below the system's temporary folder, removed with everything in it.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        path_ = std::wstring(temp) + L"tarvelo-release-" + std::to_wstring(GetCurrentProcessId());
+        Remove();
+        CreateDirectoryW(path_.c_str(), nullptr);
+    }
+    ~ScratchFolder() { Remove(); }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::wstring& Path() const { return path_; }
+
+    void Write(const std::wstring& relative, const std::string& bytes) const {
+        std::wstring full = path_ + L"\\" + relative;
+        CreateDirectoryW(FolderOf(full).c_str(), nullptr);
+        HANDLE file = CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+
+private:
+    void Remove() const {
+        // SHFileOperation wants the path followed by two terminators.
+        std::wstring from = path_ + std::wstring(2, L'\0');
+        SHFILEOPSTRUCTW operation{};
+        operation.wFunc = FO_DELETE;
+        operation.pFrom = from.c_str();
+        operation.fFlags = FOF_NO_UI;
+        SHFileOperationW(&operation);
+    }
+    std::wstring path_;
+};
+
+// The Edit control that types a file name into the platform's file dialog.
+BOOL CALLBACK FindFileNameField(HWND child, LPARAM data) {
+    wchar_t name[16] = {};
+    GetClassNameW(child, name, 16);
+    if (GetDlgCtrlID(child) == kFileNameControl && std::wstring(name) == L"Edit") {
+        *reinterpret_cast<HWND*>(data) = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FileNameField(HWND dialog) {
+    HWND field = nullptr;
+    EnumChildWindows(dialog, FindFileNameField, reinterpret_cast<LPARAM>(&field));
+    return field;
+}
+
+// Answers the program's open or save dialog, as the user would type a name and press the button.
+bool AnswerFileDialog(const Started& program, const wchar_t* caption, const std::wstring& file) {
+    HWND dialog = program.WaitForWindow(L"#32770", caption);
+    HWND field = dialog ? FileNameField(dialog) : nullptr;
+    if (!field) {
+        return false;
+    }
+    SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file.c_str()));
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    DWORD start = GetTickCount();
+    while (IsWindow(dialog) && IsWindowVisible(dialog) && GetTickCount() - start < kStartTimeout) {
+        Sleep(50);
+    }
+    return !IsWindowVisible(dialog);
+}
+
+// The text of a message box of the program, when one is open.
+std::wstring OpenMessage(const Started& program) {
+    HWND box = program.WaitForWindow(L"#32770", L"Error", 0);
+    if (!box) {
+        return L"";
+    }
+    wchar_t text[512] = {};
+    GetDlgItemTextW(box, 0xFFFF, text, 512);
+    return text;
+}
+
+// The road a user takes from the unpacked folder: a workspace made by the unpacked tarvelo-build is
+// opened with File > Open ORB Workspace..., and "Create Install File" makes an installer from the
+// Template.exe that lies beside the program (the current folder is elsewhere). The installer holds
+// the application's files, as the unpacked tarvelo-build verifies.
+TEST(ReleaseFolder, CreateInstallFileMakesAnInstallerFromTheTemplateBesideTheProgram) {
+    constexpr UINT kOpenWorkspaceCommand = 32777;
+    constexpr UINT kCreateInstallFileButton = 1008;
+    ScratchFolder scratch;
+    scratch.Write(L"App\\readme.txt", "Read me first.\r\n");
+    scratch.Write(L"App\\bin\\data.bin", std::string(5000, '\x5a'));
+    std::wstring app = scratch.Path() + L"\\App";
+    std::wstring workspace = scratch.Path() + L"\\app.orb";
+    std::wstring installer = scratch.Path() + L"\\Setup.exe";
+    Outcome gather = RunToEnd(InRelease(L"tarvelo-build.exe"), L"gather \"" + app + L"\" -o \"" + workspace +
+                                                                   L"\" --name \"Release Test\" --path ReleaseTest");
+    ASSERT_EQ(gather.status, 0) << gather.output;
+
+    Started program(InRelease(L"Tarvelo.exe"));
+    ASSERT_TRUE(program.Ok());
+    HWND main = program.WaitForWindow(L"#32770", L"Tarvelo Installer");
+    ASSERT_NE(main, nullptr);
+
+    PostMessageW(main, WM_COMMAND, MAKEWPARAM(kOpenWorkspaceCommand, 0), 0);
+    ASSERT_TRUE(AnswerFileDialog(program, L"Open", workspace));
+    PostMessageW(main, WM_COMMAND, MAKEWPARAM(kCreateInstallFileButton, BN_CLICKED), 0);
+    ASSERT_TRUE(AnswerFileDialog(program, L"Save As", installer));
+
+    // The build is done when the progress window has gone and the main window answers again; a
+    // message box stops it halfway.
+    DWORD start = GetTickCount();
+    DWORD_PTR ignored = 0;
+    while ((program.WaitForWindow(L"#32770", L"Tarvelo Installer Progress", 0) ||
+            !SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored)) &&
+           OpenMessage(program).empty() && GetTickCount() - start < kStartTimeout) {
+        Sleep(100);
+    }
+    EXPECT_EQ(OpenMessage(program), L"") << "the build showed an error: " << Narrow(OpenMessage(program));
+    EXPECT_TRUE(FileExists(installer));
+    EXPECT_FALSE(FileExists(InRelease(L"temp.dat"))) << "the temporary package was left beside the program";
+
+    Outcome verify = RunToEnd(InRelease(L"tarvelo-build.exe"), L"verify \"" + installer + L"\" --src \"" + app + L"\"");
+    EXPECT_EQ(verify.status, 0) << verify.output;
 
     PostMessageW(main, WM_COMMAND, MAKEWPARAM(kExitCommand, 0), 0);
     EXPECT_EQ(program.WaitForExit(kStartTimeout), 0);
