@@ -49,3 +49,16 @@ if(WIN32 AND CMAKE_HOST_UNIX)
                      ${tarvelo_wine_arch} ${PROJECT_SOURCE_DIR})
     set_tests_properties(TemplateRoad.AnInstallerMadeOnThisHostInstallsUnderWine PROPERTIES SKIP_RETURN_CODE 77)
 endif()
+
+# The road through the real main window: the test program lies in bin/ beside the Template.exe
+# that "Create Install File" copies.
+if(WIN32)
+    add_executable(tarvelo_template_road_tests template_support.h template_support.cpp cli_support.h cli_support.cpp
+                                               ui_test_support.h ui_test_support.cpp template_gui_road_tests.cpp
+                                               $<TARGET_OBJECTS:tarvelo_ui_resources>)
+    target_link_libraries(tarvelo_template_road_tests PRIVATE tarvelo_ui tarvelo_test_support GTest::gtest_main)
+    target_compile_definitions(tarvelo_template_road_tests PRIVATE TARVELO_TEMPLATE_PATH="${tarvelo_template_path}"
+                                                                   TARVELO_CLI_PATH="${tarvelo_template_cli}")
+    add_dependencies(tarvelo_template_road_tests Template tarvelo-build)
+    gtest_discover_tests(tarvelo_template_road_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+endif()
