@@ -383,11 +383,13 @@ TEST(ReleaseFolder, CreateInstallFileMakesAnInstallerFromTheTemplateBesideThePro
     EXPECT_EQ(program.WaitForExit(kStartTimeout), 0);
 }
 
-TEST(ReleaseFolder, ProgramsCarryTheBuildsVersion) {
-    std::wstring exe = InRelease(L"Tarvelo.exe");
+// The version resource's fixed and text product versions of a program of the unpacked folder.
+void ExpectVersionResource(const wchar_t* name) {
+    std::wstring exe = InRelease(name);
+    std::string label = Narrow(exe);
     DWORD ignored = 0;
     DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
-    ASSERT_GT(size, 0u) << "Tarvelo.exe has no version resource";
+    ASSERT_GT(size, 0u) << label << " has no version resource";
     std::vector<unsigned char> info(size);
     ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, info.data()));
     VS_FIXEDFILEINFO* fixed = nullptr;
@@ -395,35 +397,26 @@ TEST(ReleaseFolder, ProgramsCarryTheBuildsVersion) {
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
     std::vector<unsigned> expected = VersionNumbers(TARVELO_VERSION);
     ASSERT_EQ(expected.size(), 4u);
-    EXPECT_EQ(fixed->dwFileVersionMS, (expected[0] << 16) | expected[1]);
-    EXPECT_EQ(fixed->dwFileVersionLS, (expected[2] << 16) | expected[3]);
-    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
-    EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+    EXPECT_EQ(fixed->dwFileVersionMS, (expected[0] << 16) | expected[1]) << label;
+    EXPECT_EQ(fixed->dwFileVersionLS, (expected[2] << 16) | expected[3]) << label;
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS) << label;
+    EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS) << label;
     wchar_t* text = nullptr;
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904b0\\ProductVersion",
-                               reinterpret_cast<void**>(&text), &length));
-    EXPECT_EQ(std::wstring(text), Widen(TARVELO_VERSION));
+                               reinterpret_cast<void**>(&text), &length))
+        << label;
+    EXPECT_EQ(std::wstring(text), Widen(TARVELO_VERSION)) << label;
+}
 
-    // tarvelo-build.exe reports the same version on its standard output.
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE read = nullptr, write = nullptr;
-    ASSERT_TRUE(CreatePipe(&read, &write, &inherit, 0));
-    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-    std::string output;
-    {
-        Started builder(InRelease(L"tarvelo-build.exe"), L"--version", write);
-        CloseHandle(write);
-        ASSERT_TRUE(builder.Ok());
-        char buffer[256];
-        DWORD got = 0;
-        while (ReadFile(read, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-            output.append(buffer, got);
-        }
-        EXPECT_EQ(builder.WaitForExit(kStartTimeout), 0);
-    }
-    CloseHandle(read);
-    // Standard output is in text mode on Windows: the line ends in a carriage return and a line feed.
-    EXPECT_EQ(output, std::string("tarvelo-build ") + TARVELO_VERSION + "\r\n");
+TEST(ReleaseFolder, ProgramsCarryTheBuildsVersion) {
+    ExpectVersionResource(L"Tarvelo.exe");
+    ExpectVersionResource(L"Template.exe");
+
+    // tarvelo-build.exe reports the same version. Standard output is in text mode on Windows: the
+    // line ends in a carriage return and a line feed.
+    Outcome version = RunToEnd(InRelease(L"tarvelo-build.exe"), L"--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.output, std::string("tarvelo-build ") + TARVELO_VERSION + "\r\n");
 }
 
 using HtmlHelpFunction = HWND(WINAPI*)(HWND, LPCWSTR, UINT, DWORD_PTR);
