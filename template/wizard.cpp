@@ -13,7 +13,6 @@
 
 #include <array>
 #include <span>
-#include <vector>
 
 namespace setup {
 namespace {
