@@ -8,6 +8,7 @@ packages=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
     wine wine32:i386 wine64 fonts-wine
     xvfb xauth imagemagick
+    python3-xlib xdotool
 )
 
 if ! command -v dpkg-query >/dev/null 2>&1; then
