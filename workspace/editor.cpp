@@ -174,8 +174,12 @@ void WorkspaceEditor::OnNewWorkspace() {
 }
 
 void WorkspaceEditor::UpdateTotalsLine() {
-    window_.SetStatusText(" " + std::to_string(package_.GetCount()) + " files - " +
-                          std::to_string(package_.ComputeTotalSize() / 1024) + " Kb");
+    std::string line = " ";
+    line += std::to_string(package_.GetCount());
+    line += " files - ";
+    line += std::to_string(package_.ComputeTotalSize() / 1024);
+    line += " Kb";
+    window_.SetStatusText(line);
 }
 
 void WorkspaceEditor::RemoveAllRows() {
