@@ -68,8 +68,14 @@ bool WritePackageFile(Package& package, std::string_view path, const ProgressCal
 void MakeInstallerFile(Package& package, const InstallerBuild& build, InstallerBuildHost& host,
                        const ProgressCallback& progress) {
     const std::string savedFolder = host.CurrentFolder();
-    // The template and the build command's program are both looked for in the program folder.
-    host.SetCurrentFolder(build.programFolder);
+    // The template and the build command's program are both looked for in the program folder. For
+    // a program in a drive's root that folder reads "C:", which as a current folder would mean the
+    // drive's current folder rather than its root.
+    std::string folderToEnter = build.programFolder;
+    if (!folderToEnter.empty() && folderToEnter.back() == ':') {
+        folderToEnter += '\\';
+    }
+    host.SetCurrentFolder(folderToEnter);
 
     std::string temporary = build.programFolder;
     temporary.append("\\").append(kTemporaryPackageName);

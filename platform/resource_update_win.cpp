@@ -18,6 +18,10 @@ bool ShellCopyFile(std::u16string_view from, std::u16string_view to) {
     std::wstring source = Wide(from) + L'\0';
     std::wstring target = Wide(to) + L'\0';
     SHFILEOPSTRUCTW op{};
+    // The shell asks before it replaces a file. Its question belongs to the program's top window,
+    // which it disables meanwhile, so the window cannot start another build under the open question.
+    HWND active = GetActiveWindow();
+    op.hwnd = active ? GetAncestor(active, GA_ROOTOWNER) : nullptr;
     op.wFunc = FO_COPY;
     op.pFrom = source.c_str();
     op.pTo = target.c_str();

@@ -222,3 +222,25 @@ TEST(SaveExtensions, DataFilesAndInstallersGetTheirsUnlessTheNameHasThreeLetters
 }
 
 } // namespace
+
+namespace {
+
+// A program in a drive's root: "C:" alone would make the drive's own current folder current.
+TEST(InstallerBuildFolders, AProgramInADriveRootEntersTheRoot) {
+    struct EnteringHost : RecordingHost {
+        bool SetCurrentFolder(const std::string& folder) override {
+            entered.push_back(folder);
+            return true;
+        }
+        std::string CurrentFolder() override { return "D:\\work"; }
+        std::vector<std::string> entered;
+    } host;
+    Package package;
+    build::InstallerBuild request;
+    request.programFolder = "C:";
+    request.target = "C:\\nowhere\\x.exe";
+    build::MakeInstallerFile(package, request, host, nullptr);
+    EXPECT_EQ(host.entered, (std::vector<std::string>{"C:\\", "D:\\work"}));
+}
+
+} // namespace

@@ -20,6 +20,22 @@ constexpr const char* kNoFileText = "[None]";
 // A file that grew after it was added can report more than 100 per cent; the bar shows it full.
 int ClampPercent(std::int32_t percent) { return std::clamp<std::int32_t>(percent, 0, 100); }
 
+// With visual styles a bar glides up to a new position on a timer of its own, and that timer never
+// fires while a build takes no messages; a step back is drawn at once. So the bar goes one past
+// the position and then back to it (past 100 by widening the range for a moment).
+void ShowPosition(HWND bar, int position) {
+    if (position < 100) {
+        SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(position + 1), 0);
+        SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    } else {
+        SendMessageW(bar, PBM_SETRANGE32, 0, 101);
+        SendMessageW(bar, PBM_SETPOS, 101, 0);
+        SendMessageW(bar, PBM_SETPOS, 100, 0);
+        SendMessageW(bar, PBM_SETRANGE32, 0, 100);
+    }
+    UpdateWindow(bar);
+}
+
 } // namespace
 
 CProgressDialog progressDialog;
@@ -77,12 +93,10 @@ void CProgressDialog::Update(const PackageEntry& entry, std::int32_t filePercent
         return;
     }
     if (overall != shownOverall_) {
-        SendMessageW(overallBar, PBM_SETPOS, static_cast<WPARAM>(overall), 0);
-        UpdateWindow(overallBar);
+        ShowPosition(overallBar, overall);
     }
     if (file != shownFile_) {
-        SendMessageW(fileBar, PBM_SETPOS, static_cast<WPARAM>(file), 0);
-        UpdateWindow(fileBar);
+        ShowPosition(fileBar, file);
     }
     if (name != shownName_) {
         SetWindowTextA(fileNameLabel, name.c_str());
