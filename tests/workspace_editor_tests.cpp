@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -186,6 +187,8 @@ TEST_F(EditorTest, DroppingAFolderGathersItDepthFirstAndShowsTheFirstFile) {
     EXPECT_EQ(SourceFolder(), Stored(app) + "\\");
     EXPECT_EQ(window.texts[TextField::WorkspacePath], Stored(app) + "\\");
     EXPECT_EQ(package.GetHeader().magic, 0u) << "a drop clears the whole header";
+    EXPECT_EQ(package.GetHeader().targetFolder, 5) << "and then stores the list's choice again";
+    EXPECT_EQ(window.texts[TextField::FolderOnDevice], "CSIDL_PERSONAL\\");
 
     EXPECT_EQ(window.selected, 0);
     EXPECT_EQ(window.texts[TextField::SelectedFile], "a.txt");
@@ -240,9 +243,16 @@ TEST_F(EditorTest, FoldersAreWalkedInTheOrderNtfsListsNames) {
     Make("App/A.txt", 1);
     Make("App/_x", 1);
     Make("App/a0/c.txt", 1);
+    Make("App/a0/deep/d.txt", 1);
+    Make("App/a0/deep/er/e.txt", 1);
+    Make("App/\u00e9t\u00e9.txt", 1);
+    Make("App/\u00c9a.txt", 1);
     editor.OnDropFiles({Host(dir.Path() / "App")});
-    // Upper-cased names compare as A.TXT < A0 < B.TXT < _X: a folder's files come where its name does.
-    EXPECT_EQ(window.rows, (std::vector<std::string>{"A.txt", "a0\\c.txt", "b.txt", "_x"}));
+    // Upper-cased names compare as A.TXT < A0 < B.TXT < _X < \u00c9A.TXT < \u00c9T\u00c9.TXT: a folder's
+    // files come where its name does, at any depth, and the walk climbs back out of each.
+    EXPECT_EQ(window.rows, (std::vector<std::string>{"A.txt", "a0\\c.txt", "a0\\deep\\d.txt", "a0\\deep\\er\\e.txt",
+                                                     "b.txt", "_x", "\u00c9a.txt", "\u00e9t\u00e9.txt"}));
+    EXPECT_EQ(editor.gatherSubfolder, "");
 }
 
 TEST_F(EditorTest, ProgramPathAndTargetFolderRunNestedAndKeepTheLastComponent) {
@@ -386,8 +396,11 @@ TEST_F(EditorTest, AddFilesAppendsAfterTheHintRowIsGone) {
     EXPECT_EQ(window.rows, std::vector<std::string>{kHint}) << "cancelled: nothing changes";
 
     window.Type(TextField::ProgramPath, "Acme\\MyApp");
+    window.target = 2; // moved without its notification: Add Files must not store it
     window.folderAnswer = StoredForm((dir.Path() / "App").u16string());
     editor.OnAddFiles();
+    EXPECT_EQ(package.GetHeader().targetFolder, 5);
+    EXPECT_EQ(package.GetHeader().magic, kPackageMagic) << "Add Files clears nothing";
     EXPECT_EQ(window.rows, (std::vector<std::string>{"a.txt", "sub\\b.txt"}));
     EXPECT_EQ(SourceFolder(), Stored(dir.Path() / "App"));
     EXPECT_EQ(window.texts[TextField::WorkspacePath], Stored(dir.Path() / "App"));
@@ -469,7 +482,7 @@ TEST_F(WorkspaceFileTest, AFailedSaveSaysSoAndKeepsThePreviousFile) {
     Save("keep.orb");
     Bytes before = ReadBytes((dir.Path() / "keep.orb").u16string());
     // The file is written beside the target first; when that cannot be made, nothing is touched.
-    std::filesystem::create_directories(dir.Path() / "keep.orb.saving");
+    std::filesystem::create_directories(dir.Path() / "keep.or~");
     editor.OnNewWorkspace();
     Save("keep.orb");
     ASSERT_EQ(window.messages.size(), 1u);
@@ -530,14 +543,16 @@ TEST_F(WorkspaceFileTest, OpeningRebuildsRowsAndSettingsButNotTheTargetFolder) {
 
 TEST_F(WorkspaceFileTest, RowsOfOpenedWorkspacesAreCutByTheSourceFolderLength) {
     Make("One/a.txt", 1);
-    Make("Two/b.txt", 1);
+    Make("Three/b.txt", 1);
     window.folderAnswer = StoredForm((dir.Path() / "One").u16string());
     editor.OnAddFiles();
-    window.folderAnswer = StoredForm((dir.Path() / "Two").u16string());
+    window.folderAnswer = StoredForm((dir.Path() / "Three").u16string());
     editor.OnAddFiles();
     Open(Save("two.orb"));
-    // Add Files leaves the source folder without a trailing backslash: rows start with one.
-    EXPECT_EQ(window.rows, (std::vector<std::string>{"\\a.txt", "\\b.txt"}));
+    // Every row loses as many characters as the last gathered folder has, whatever folder its
+    // file came from; Add Files leaves that folder without a trailing backslash, so rows from it
+    // start with one.
+    EXPECT_EQ(window.rows, (std::vector<std::string>{".txt", "\\b.txt"}));
 
     // An entry shorter than the source folder shows its whole path.
     std::string shortPath = Host(Make("s.txt", 1));
@@ -569,6 +584,44 @@ TEST_F(WorkspaceFileTest, OpeningAnEmptyOrMissingFile) {
     EXPECT_EQ(window.rows, (std::vector<std::string>{"a.txt", "sub\\b.txt"}));
     EXPECT_EQ(buildCommand, "b <filename>");
     EXPECT_TRUE(window.messages.empty());
+}
+
+TEST_F(WorkspaceFileTest, AnOpenedHeaderWithoutTerminatorsIsReadWithinItsFields) {
+    // A file of no entries keeps its header whatever it holds; a name that fills its whole field
+    // must still be read as a field, not as a string that runs on into memory.
+    PackageHeader header{};
+    header.magic = kPackageMagic;
+    std::fill(std::begin(header.programName), std::end(header.programName), u'A');
+    std::fill(std::begin(header.installFolder), std::end(header.installFolder), u'B');
+    Bytes bytes(sizeof header);
+    std::memcpy(bytes.data(), &header, sizeof header);
+    std::filesystem::path path = dir.Path() / "full.orb";
+    WriteBytes(path.u16string(), bytes);
+    Open(path);
+    const std::string& shown = window.texts[TextField::ProgramName];
+    EXPECT_GE(shown.size(), 254u);
+    EXPECT_LE(shown.size(), kTextUnits);
+    EXPECT_EQ(shown.find_first_not_of('A'), std::string::npos);
+    char16_t name[kTextUnits];
+    package.GetProgramName(name);
+    EXPECT_EQ(std::u16string(name), std::u16string(254, u'A')) << "the field shows it and stores what it shows";
+    EXPECT_TRUE(window.rows.empty());
+}
+
+TEST_F(WorkspaceFileTest, SavingLeavesOnlyTheWorkspaceFileAndKeepsTheMagicAsHeld) {
+    Make("App/a.txt", 1);
+    window.folderAnswer = StoredForm((dir.Path() / "App").u16string());
+    editor.OnAddFiles();
+    Save("kept.orb");
+    Bytes bytes = ReadBytes((dir.Path() / "kept.orb").u16string());
+    ASSERT_EQ(bytes.size(), 2620u + 1052u);
+    EXPECT_EQ(ReadU32(bytes, 0), kPackageMagic) << "nothing has cleared the header since start-up";
+    std::vector<std::string> names;
+    for (const auto& item : std::filesystem::directory_iterator(dir.Path())) {
+        names.push_back(item.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"App", "kept.orb"})) << "no temporary file is left";
 }
 
 } // namespace

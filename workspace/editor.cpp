@@ -139,7 +139,9 @@ void WorkspaceEditor::OnProgramNameChange() {
     std::string text = window_.GetText(TextField::ProgramName);
     char16_t stored[kTextUnits] = {};
     package_.GetProgramName(stored);
-    if (text != Ansi(stored)) {
+    // An opened file may fill the field without a terminator; the name ends with the field.
+    std::u16string_view name(stored, static_cast<std::size_t>(std::find(stored, stored + kTextUnits, u'\0') - stored));
+    if (text != Ansi(name)) {
         package_.SetProgramName(Wide(text).c_str());
     }
 }

@@ -12,12 +12,14 @@ bool SaveWorkspace(Package& package, const char16_t* path, std::u16string_view i
     header.count = package.GetCount();
     SetFieldText(header.imageFile, imageFile);
     SetFieldText(header.buildCommand, buildCommand);
-    if (!path) {
+    if (!path || !*path) {
         return false;
     }
     // The file is written beside the target and takes its place only when complete, so a save
     // that fails part way (a full disk, a lost share) never destroys the previous workspace file.
-    std::u16string temporary = std::u16string(path) + u".saving";
+    // The temporary name is as long as the target's, so that it fits wherever the target does.
+    std::u16string temporary(path);
+    temporary.back() = temporary.back() == u'~' ? u'_' : u'~';
     platform::File out = platform::File::Create(temporary);
     if (!out.IsOpen()) {
         return false;
