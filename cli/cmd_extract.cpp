@@ -40,18 +40,6 @@ struct Planned {
     std::u16string relative;
 };
 
-// Whether `inner` lies inside `outer`; both are canonical paths.
-bool Inside(const fs::path& inner, const fs::path& outer) {
-    auto o = outer.begin();
-    auto i = inner.begin();
-    for (; o != outer.end(); ++o, ++i) {
-        if (i == inner.end() || *i != *o) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Every member's place below DIR, decided before anything is written.
 bool Plan(const Package& package, std::uint32_t cpu, const std::string& subject, std::vector<Planned>& plan) {
     bool ok = true;
@@ -72,28 +60,6 @@ bool Plan(const Package& package, std::uint32_t cpu, const std::string& subject,
         plan.push_back(std::move(p));
     }
     return ok;
-}
-
-// Makes the member's folder and checks, after links are followed, that it is still inside DIR:
-// a link planted in DIR must not carry a member elsewhere.
-bool PrepareTarget(const fs::path& root, const std::u16string& target, std::string& cause) {
-    fs::path path = FsPath(target);
-    std::error_code ec;
-    fs::create_directories(path.parent_path(), ec);
-    if (ec) {
-        cause = "cannot make its folder: " + ec.message();
-        return false;
-    }
-    fs::path parent = fs::canonical(path.parent_path(), ec);
-    if (ec || !Inside(parent, root)) {
-        cause = "its folder leads outside the destination folder";
-        return false;
-    }
-    if (fs::is_symlink(fs::symlink_status(path, ec))) {
-        cause = "a link of that name is in the way";
-        return false;
-    }
-    return true;
 }
 
 bool OpenForMembers(const std::u16string& path, PackageInput& input, Package& package) {

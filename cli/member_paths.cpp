@@ -160,4 +160,40 @@ std::string CannotOpenCause(std::u16string_view path) {
     return "cannot be opened for reading";
 }
 
+namespace {
+
+// Whether `inner` lies inside `outer`; both are canonical paths.
+bool Inside(const std::filesystem::path& inner, const std::filesystem::path& outer) {
+    auto o = outer.begin();
+    auto i = inner.begin();
+    for (; o != outer.end(); ++o, ++i) {
+        if (i == inner.end() || *i != *o) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool PrepareTarget(const std::filesystem::path& root, const std::u16string& target, std::string& cause) {
+    std::filesystem::path path = FsPath(target);
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    if (ec) {
+        cause = "cannot make its folder: " + ec.message();
+        return false;
+    }
+    std::filesystem::path parent = std::filesystem::canonical(path.parent_path(), ec);
+    if (ec || !Inside(parent, root)) {
+        cause = "its folder leads outside the destination folder";
+        return false;
+    }
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec))) {
+        cause = "a link of that name is in the way";
+        return false;
+    }
+    return true;
+}
+
 } // namespace cli

@@ -23,6 +23,11 @@ std::u16string JoinHostPath(std::u16string_view folder, std::u16string_view rela
 std::filesystem::path FsPath(std::u16string_view path);
 std::u16string FromFsPath(const std::filesystem::path& path);
 
+// Makes the folder of `target` (a file to be written below `root`, a canonical path) and checks,
+// once links are followed, that the folder is still inside `root`; a link in the way of the file
+// itself is refused too, so that a link planted below `root` cannot carry a file elsewhere.
+bool PrepareTarget(const std::filesystem::path& root, const std::u16string& target, std::string& cause);
+
 // Why a path cannot be opened as a file for reading: missing, a folder, or unreadable.
 std::string CannotOpenCause(std::u16string_view path);
 

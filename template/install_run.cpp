@@ -14,40 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Whether `inner` lies inside `outer`; both are canonical paths.
-bool Inside(const fs::path& inner, const fs::path& outer) {
-    auto o = outer.begin();
-    auto i = inner.begin();
-    for (; o != outer.end(); ++o, ++i) {
-        if (i == inner.end() || *i != *o) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Makes the file's folder and checks, once links are followed, that it is still inside the
-// destination; a link in the way of the file itself is refused too.
-bool PrepareTarget(const fs::path& root, const std::u16string& target, std::string& cause) {
-    fs::path path = cli::FsPath(target);
-    std::error_code ec;
-    fs::create_directories(path.parent_path(), ec);
-    if (ec) {
-        cause = "cannot make its folder: " + ec.message();
-        return false;
-    }
-    fs::path parent = fs::canonical(path.parent_path(), ec);
-    if (ec || !Inside(parent, root)) {
-        cause = "its folder leads outside the destination folder";
-        return false;
-    }
-    if (fs::is_symlink(fs::symlink_status(path, ec))) {
-        cause = "a link of that name is in the way";
-        return false;
-    }
-    return true;
-}
-
 bool WriteText(const std::u16string& path, const std::string& text) {
     platform::File file = platform::File::Create(path);
     std::uint32_t written = 0;
@@ -86,7 +52,7 @@ InstallOutcome RunInstall(Package& package, const InstallPlan& plan, const std::
         }
         std::u16string target = cli::JoinHostPath(rootText, file.relative);
         std::string why;
-        if (!PrepareTarget(root, target, why)) {
+        if (!cli::PrepareTarget(root, target, why)) {
             outcome.cause = platform::ToUtf8(file.relative) + ": " + why;
             return outcome;
         }
@@ -103,7 +69,7 @@ InstallOutcome RunInstall(Package& package, const InstallPlan& plan, const std::
         }
         std::u16string target = cli::JoinHostPath(rootText, shortcut.relative);
         std::string why;
-        if (!PrepareTarget(root, target, why) || !WriteText(target, shortcut.text)) {
+        if (!cli::PrepareTarget(root, target, why) || !WriteText(target, shortcut.text)) {
             outcome.cause = platform::ToUtf8(shortcut.relative) + ": " + (why.empty() ? "cannot be written" : why);
             return outcome;
         }
