@@ -4,6 +4,8 @@
 // must lie in bytes the file actually holds.
 #include "package/pe_tree.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 #include <set>
 
@@ -188,22 +190,6 @@ bool TreeReader::Read(ResourceTree& tree) {
     return true;
 }
 
-// The platform upper-cases with its full Unicode table; names in executables are in practice
-// ASCII, so the Latin, Greek and Cyrillic letters cover what occurs.
-char16_t UpperCase(char16_t c) {
-    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) ||
-        (c >= 0x430 && c <= 0x44F)) {
-        return static_cast<char16_t>(c - 0x20);
-    }
-    if (c >= 0x450 && c <= 0x45F) {
-        return static_cast<char16_t>(c - 0x50);
-    }
-    if (c == 0xFF) {
-        return 0x178;
-    }
-    return c;
-}
-
 template <typename Node> Node* FindKey(std::vector<Node>& nodes, const ResourceKey& key) {
     auto it = std::find_if(nodes.begin(), nodes.end(), [&](const Node& n) { return n.key == key; });
     return it == nodes.end() ? nullptr : &*it;
@@ -256,7 +242,7 @@ bool NormalizeKey(const ResourceKey& key, ResourceKey& normalized) {
     }
     normalized = ResourceKey::Name(key.name);
     for (char16_t& c : normalized.name) {
-        c = UpperCase(c);
+        c = platform::UpperCaseUnit(c);
     }
     return true;
 }

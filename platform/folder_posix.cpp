@@ -11,42 +11,12 @@ namespace platform {
 namespace {
 
 // NTFS lists a folder in the order of its names upper-cased unit by unit; sorting the same way
-// makes a folder gather in the same order here as on Windows. The letters with a case in Latin,
-// Greek and Cyrillic cover the names applications ship.
-char16_t UpperUnit(char16_t c) {
-    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) ||
-        (c >= 0x430 && c <= 0x44F)) {
-        return static_cast<char16_t>(c - 0x20);
-    }
-    if (c >= 0x450 && c <= 0x45F) {
-        return static_cast<char16_t>(c - 0x50);
-    }
-    if (c == 0xFF) {
-        return 0x178;
-    }
-    if (c == 0xB5) {
-        return 0x39C;
-    }
-    if (c == 0x3C2) { // final sigma
-        return 0x3A3;
-    }
-    // Latin Extended-A pairs its capitals and small letters as neighbours, the capital first:
-    // even/odd from U+0100 to U+0137 and from U+014A to U+0177, odd/even from U+0139 to U+0148
-    // and from U+0179 to U+017E.
-    if (((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) && (c & 1)) {
-        return static_cast<char16_t>(c - 1);
-    }
-    if (((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) && !(c & 1)) {
-        return static_cast<char16_t>(c - 1);
-    }
-    return c;
-}
-
+// makes a folder gather in the same order here as on Windows.
 bool ListsBefore(const FolderItem& a, const FolderItem& b) {
     std::size_t common = std::min(a.name.size(), b.name.size());
     for (std::size_t i = 0; i < common; ++i) {
-        char16_t x = UpperUnit(a.name[i]);
-        char16_t y = UpperUnit(b.name[i]);
+        char16_t x = UpperCaseUnit(a.name[i]);
+        char16_t y = UpperCaseUnit(b.name[i]);
         if (x != y) {
             return x < y;
         }
