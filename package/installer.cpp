@@ -2,6 +2,7 @@
 #include "package/installer.h"
 #include "package/package.h"
 #include "platform/file.h"
+#include "platform/replacement.h"
 #include "platform/resource_update.h"
 
 #include <array>
@@ -53,20 +54,20 @@ bool PortablePatcher::CopyTemplate(std::u16string_view from, std::u16string_view
         detail_ = u"Cannot open the template: " + std::u16string(from);
         return false;
     }
-    // Copy beside the destination and rename at the end, so that a failed copy leaves an
+    // Copied beside the destination and moved over it at the end, so that a failed copy leaves an
     // existing destination as it was.
-    std::u16string temporary = std::u16string(to) + u".tarvelo-tmp";
-    platform::File out = platform::File::Create(temporary);
-    bool ok = out.IsOpen();
+    platform::Replacement out(to);
+    bool ok = out.Open();
     std::array<std::uint8_t, 65536> buffer;
     for (std::uint32_t got = 1; ok && got > 0;) {
         std::uint32_t written = 0;
-        ok = in.Read(buffer.data(), buffer.size(), got) && out.Write(buffer.data(), got, written) && written == got;
+        ok = in.Read(buffer.data(), buffer.size(), got) && out.Out().Write(buffer.data(), got, written) &&
+             written == got;
     }
-    out.Close();
-    if (!ok || !platform::RenameFile(temporary, to)) {
-        platform::RemoveFile(temporary);
-        detail_ = u"Cannot write the destination: " + std::u16string(to);
+    if (!ok || !out.Commit()) {
+        detail_ = out.Problem() == platform::ReplaceProblem::TargetNotRegular
+                      ? u"The destination is not a regular file: " + std::u16string(to)
+                      : u"Cannot write the destination: " + std::u16string(to);
         return false;
     }
     return true;

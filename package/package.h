@@ -138,6 +138,8 @@ private:
     std::uint8_t cancelRequested = 0;
     std::uint32_t sourceFolderLength = 0;
     std::vector<PackageEntry> entries;
+    // Each member as Write measured it, to tell a member that changes while it is copied.
+    std::vector<platform::FileStamp> measured;
     // Whether every entry's offset is the sum of the sizes before it (false for a table read from
     // a workspace file, whose offsets may be stale).
     bool offsetsRunOn = true;

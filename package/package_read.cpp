@@ -6,6 +6,7 @@
 // object empty rather than half-filled.
 #include "package/package.h"
 #include "platform/module.h"
+#include "platform/replacement.h"
 
 #include <algorithm>
 #include <array>
@@ -33,6 +34,7 @@ constexpr std::u16string_view kShortHeader = u"The package is shorter than its h
 constexpr std::u16string_view kShortTable = u"The package is too short for its table of files";
 constexpr std::u16string_view kNoTerminator = u"A text in the package has no terminator";
 constexpr std::u16string_view kBadOffsets = u"The offsets of the package's files do not follow one another";
+constexpr std::u16string_view kTooLarge = u"The package is 2 GB or more, beyond what the format can address";
 constexpr std::u16string_view kShortData = u"The package is too short for its files' data";
 constexpr std::u16string_view kEndsEarly = u"The package ends inside a file's data";
 constexpr std::u16string_view kWriteFailed = u"Couldn't write destination file";
@@ -64,8 +66,9 @@ std::u16string_view CheckTable(const std::vector<PackageEntry>& entries, std::ui
     if (!needData) {
         return {};
     }
-    if (next >= kFormatLimit) {
-        return kBadOffsets;
+    // Every position in a package is 31-bit, the end of the last member's data included.
+    if (TableEnd(static_cast<std::uint32_t>(entries.size())) + next >= kFormatLimit) {
+        return kTooLarge;
     }
     if (TableEnd(static_cast<std::uint32_t>(entries.size())) + next > inputLength) {
         return kShortData;
@@ -290,18 +293,22 @@ bool Package::ExtractToFile(std::int32_t index, const char16_t* destination) {
     if (!CheckMember(index)) {
         return false;
     }
-    platform::File out = platform::File::Create(destination);
-    if (!out.IsOpen()) {
+    // The member is written beside the destination and moved over it once complete: half a file
+    // would pass for the real one on the device, and an existing destination may be a link or a
+    // second name of a file elsewhere, which must not be written through.
+    platform::Replacement out(destination);
+    if (!out.Open()) {
         SetLastError(kCannotCreate);
         return false;
     }
-    bool ok = ExtractToHandle(index, out);
-    out.Close();
-    // Half a file would pass for the real one on the device.
-    if (!ok) {
-        platform::RemoveFile(destination);
+    if (!ExtractToHandle(index, out.Out())) {
+        return false;
     }
-    return ok;
+    if (!out.Commit()) {
+        SetLastError(kCannotCreate);
+        return false;
+    }
+    return true;
 }
 
 bool Package::ExtractToHandle(std::int32_t index, platform::File& destination) {

@@ -3,10 +3,13 @@
 //
 // A package that reaches the device must describe its own bytes exactly, or the installer unpacks
 // wrong files without noticing. So the members are measured again just before the table is
-// written, every member must deliver exactly its measured size, and whatever goes wrong (a file
-// gone or shrunk, a short write, the callback asking to stop) removes the partial file and answers
-// false instead of leaving a package that only looks complete.
+// written, every member must deliver exactly its measured bytes and still be as measured once
+// they are copied, and whatever goes wrong (a file gone, shrunk, grown or rewritten, a short
+// write, the callback asking to stop) answers false and leaves no package behind. The package is
+// written beside its path and takes the name only when complete, so an older package of that name
+// survives a failed build, and a package never replaces one of its own members.
 #include "package/package.h"
+#include "platform/replacement.h"
 
 #include <algorithm>
 #include <vector>
@@ -19,38 +22,44 @@ constexpr std::uint64_t kFormatLimit = std::uint64_t{1} << 31;
 
 constexpr std::u16string_view kCannotOpen = u"Cannot open file:";
 constexpr std::u16string_view kTooLarge = u"File too large for a package:";
-constexpr std::u16string_view kPackageTooLarge = u"The files add up to 2 GB or more, too much for one package";
+constexpr std::u16string_view kPackageTooLarge =
+    u"The package (header, table of files and the files) would be 2 GB or more, too much for one package";
 constexpr std::u16string_view kChanged = u"File changed while the package was written:";
 constexpr std::u16string_view kShortWrite = u"Read != Write file:";
+constexpr std::u16string_view kNotAFile = u"The package's name is taken by something that is not a regular file:";
+constexpr std::u16string_view kOwnMember = u"The package would replace one of its own files:";
+constexpr std::u16string_view kCannotMove = u"The new package could not take its name:";
 
 } // namespace
 
 // Measures every member again; the entries change only when all of them can go into a package,
 // so that a refused build leaves sizes and offsets that still follow one another.
 bool Package::MeasureMembers() {
-    std::vector<std::uint32_t> sizes;
-    sizes.reserve(entries.size());
-    std::uint64_t total = 0;
+    std::vector<platform::FileStamp> stamps;
+    stamps.reserve(entries.size());
+    std::uint64_t total = kHeaderSize + std::uint64_t{GetCount()} * kEntrySize;
     for (const PackageEntry& entry : entries) {
-        std::uint64_t size = 0;
-        if (!platform::MeasureFile(FieldText(entry.filename), size)) {
+        platform::FileStamp stamp;
+        if (!platform::MeasureFile(FieldText(entry.filename), stamp)) {
             SetLastError(kCannotOpen, FieldText(entry.filename));
             return false;
         }
-        if (size >= kFormatLimit) {
+        if (stamp.size >= kFormatLimit) {
             SetLastError(kTooLarge, FieldText(entry.filename));
             return false;
         }
-        sizes.push_back(static_cast<std::uint32_t>(size));
-        total += size;
+        stamps.push_back(stamp);
+        total += stamp.size;
     }
+    // Every position in a package is 31-bit, the last byte of the last member's included.
     if (total >= kFormatLimit) {
         SetLastError(kPackageTooLarge);
         return false;
     }
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        entries[i].size = sizes[i];
+        entries[i].size = static_cast<std::uint32_t>(stamps[i].size);
     }
+    measured = std::move(stamps);
     RecomputeOffsets();
     return true;
 }
@@ -66,21 +75,36 @@ bool Package::Write(const char16_t* path, const ProgressCallback& callback) {
     ComputeTotalSize();
     header.count = GetCount();
 
-    platform::File out = platform::File::Create(path);
-    if (!out.IsOpen()) {
+    platform::FileId existing;
+    if (platform::IdentifyFile(path, existing)) {
+        for (const platform::FileStamp& member : measured) {
+            if (member.id == existing) {
+                SetLastError(kOwnMember, path);
+                return false;
+            }
+        }
+    }
+    platform::Replacement out(path);
+    if (!out.Open()) {
+        if (out.Problem() == platform::ReplaceProblem::TargetNotRegular) {
+            SetLastError(kNotAFile, path);
+        }
         return false;
     }
-    bool complete = WriteRecords(out, path);
+    bool complete = WriteRecords(out.Out(), path);
     // One buffer for the whole package: large blocks keep the number of reads and writes low.
     std::vector<std::uint8_t> buffer(kBlockSize);
     for (std::uint32_t i = 0; complete && i < GetCount(); ++i) {
-        complete = CopyMember(out, i, callback, buffer) == CopyResult::Copied;
+        complete = CopyMember(out.Out(), i, callback, buffer) == CopyResult::Copied;
     }
-    out.Close();
     if (!complete) {
-        platform::RemoveFile(path);
+        return false;
     }
-    return complete;
+    if (!out.Commit()) {
+        SetLastError(out.Problem() == platform::ReplaceProblem::TargetNotRegular ? kNotAFile : kCannotMove, path);
+        return false;
+    }
+    return true;
 }
 
 bool Package::WriteRecords(platform::File& out, const char16_t* path) {
@@ -111,6 +135,14 @@ Package::CopyResult Package::CopyMember(platform::File& out, std::uint32_t index
         SetLastError(kCannotOpen, name);
         return CopyResult::Failed;
     }
+    // The file must still be the one measured, and hold exactly the measured bytes: a member that
+    // grew or was rewritten in the meantime would be cut, or mixed from two versions.
+    const platform::FileStamp& expected = measured[index];
+    platform::FileStamp now;
+    if (!source.Stamp(now) || now != expected) {
+        SetLastError(kChanged, name);
+        return CopyResult::Failed;
+    }
     const auto blockSize = static_cast<std::uint32_t>(buffer.size());
     std::uint32_t done = 0;
     std::uint32_t reported = 0;
@@ -135,6 +167,12 @@ Package::CopyResult Package::CopyMember(platform::File& out, std::uint32_t index
                 return CopyResult::Stopped;
             }
         }
+    }
+    std::uint8_t more = 0;
+    std::uint32_t extra = 0;
+    if (!source.Read(&more, 1, extra) || extra != 0 || !source.Stamp(now) || now != expected) {
+        SetLastError(kChanged, name);
+        return CopyResult::Failed;
     }
     return CopyResult::Copied;
 }

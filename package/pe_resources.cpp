@@ -8,6 +8,7 @@
 #include "package/pe_tree.h"
 #include "package/pe_write.h"
 #include "platform/file.h"
+#include "platform/replacement.h"
 
 namespace pe {
 namespace {
@@ -145,15 +146,18 @@ bool UpdateResources(std::u16string_view exePath, const std::vector<ResourceUpda
     if (!ApplyUpdates(tree, updates, error)) {
         return false;
     }
-    std::u16string temp = std::u16string(exePath) + u".pe-update";
-    bool written = WriteWithResources(source, image, tree, temp, error);
+    platform::Replacement out(exePath);
+    if (!out.Open()) {
+        error = out.Problem() == platform::ReplaceProblem::TargetNotRegular
+                    ? u"The executable is not a regular file."
+                    : u"The new executable could not be created beside the old one.";
+        return false;
+    }
+    bool written = WriteWithResources(source, image, tree, out.Out(), error);
     source.Close();
-    if (written && !platform::RenameFile(temp, exePath)) {
+    if (written && !out.Commit()) {
         error = u"The updated executable could not replace the old one (is it in use?).";
         written = false;
-    }
-    if (!written) {
-        platform::RemoveFile(temp);
     }
     return written;
 }

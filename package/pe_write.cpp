@@ -133,11 +133,7 @@ bool Place(const Image& image, const std::vector<std::uint8_t>& headers, std::ui
 // The new file, written in order. Keeps the sum the header checksum needs as bytes pass.
 class Output {
 public:
-    bool Open(std::u16string_view path) {
-        file_ = platform::File::Create(path);
-        return file_.IsOpen();
-    }
-    void Close() { file_.Close(); }
+    explicit Output(platform::File& file) : file_(file) {}
     std::uint64_t Position() const { return position_; }
     bool Write(const std::uint8_t* bytes, std::size_t length);
     bool PadTo(std::uint64_t position);
@@ -154,7 +150,7 @@ private:
         return buffer_.data();
     }
 
-    platform::File file_;
+    platform::File& file_;
     std::uint64_t position_ = 0;
     std::uint64_t sum_ = 0;
     std::vector<std::uint8_t> buffer_;
@@ -354,7 +350,7 @@ bool WriteAll(Output& out, FileSource& source, const Image& image, const Placeme
 
 } // namespace
 
-bool WriteWithResources(FileSource& source, const Image& image, const ResourceTree& tree, std::u16string_view target,
+bool WriteWithResources(FileSource& source, const Image& image, const ResourceTree& tree, platform::File& target,
                         std::u16string& error) {
     std::uint64_t size = PlanSection(tree, 0).size;
     if (size >= kMaxSection) {
@@ -371,11 +367,7 @@ bool WriteWithResources(FileSource& source, const Image& image, const ResourceTr
     }
     PatchHeaders(image, placement, size, headers);
     SectionPlan plan = PlanSection(tree, placement.sectionRva);
-    Output out;
-    if (!out.Open(target)) {
-        error = u"The new executable could not be created beside the old one.";
-        return false;
-    }
+    Output out(target);
     if (!WriteAll(out, source, image, placement, plan, headers)) {
         error = u"The new executable could not be written (a disk full, or a resource file that changed?).";
         return false;

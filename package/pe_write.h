@@ -6,14 +6,15 @@
 #include "package/pe_image.h"
 #include "package/pe_source.h"
 #include "package/pe_tree.h"
+#include "platform/file.h"
 
 #include <string>
 
 namespace pe {
 
-// Writes `source` (described by `image`) with `tree` as its resources to the new file `target`.
-// The tree must be sorted; its existing leaves point into `source`.
-bool WriteWithResources(FileSource& source, const Image& image, const ResourceTree& tree, std::u16string_view target,
+// Writes `source` (described by `image`) with `tree` as its resources into `target`, a new empty
+// file. The tree must be sorted; its existing leaves point into `source`.
+bool WriteWithResources(FileSource& source, const Image& image, const ResourceTree& tree, platform::File& target,
                         std::u16string& error);
 
 } // namespace pe

@@ -14,6 +14,22 @@ namespace platform {
 // (POSIX) both behave alike.
 enum class Share { Read, None };
 
+// Which file a path leads to: the volume and the file's number on it. Two paths with equal ids
+// are one file, whether by links or by hard links.
+struct FileId {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+// What is known of a file at one moment: a change of any of it means the file was written.
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::int64_t modified = 0; // in the host's own units
+    FileId id;
+    bool operator==(const FileStamp&) const = default;
+};
+
 // An open file; closed when the object goes. Move-only, like every owner of a handle here.
 class File {
 public:
@@ -24,10 +40,14 @@ public:
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    // Opens an existing regular file for reading. A folder is not a file and does not open.
+    // Opens an existing regular file for reading. A folder, a device or a pipe is not a file and
+    // does not open (and a pipe with no writer does not hold the caller up).
     static File OpenRead(std::u16string_view path, Share share);
-    // Creates a file for writing without sharing, replacing one of the same name.
-    static File Create(std::u16string_view path);
+    // Creates a new file for writing, only where the name is free: never over an existing file and
+    // never through a link. Others may not read or write it, but may delete it, so that an
+    // interrupted program can still remove it (see RemoveOnInterrupt).
+    // `nameTaken` tells a failure because something has that name from any other.
+    static File CreateNew(std::u16string_view path, bool* nameTaken = nullptr);
 
     bool IsOpen() const { return handle_ != kNone; }
     // Reads up to `want` bytes; `got` is 0 at the end of the file.
@@ -36,6 +56,8 @@ public:
     // The full 64-bit length, so that callers can refuse files too large for them instead of
     // seeing the length wrap.
     bool Size(std::uint64_t& size) const;
+    // Size, modification time and identity of the open file.
+    bool Stamp(FileStamp& stamp) const;
     // Moves to an absolute position counted from the start of the file.
     bool Seek(std::uint64_t position);
     void Close();
@@ -47,8 +69,21 @@ private:
     std::intptr_t handle_ = kNone;
 };
 
-// Opens an existing regular file for reading (others may read it too) just to take its length.
+// Takes a regular file's stamp (links followed) without reading it; false for anything else or
+// a file this process may not read.
+bool MeasureFile(std::u16string_view path, FileStamp& stamp);
 bool MeasureFile(std::u16string_view path, std::uint64_t& size);
+
+// The id of whatever the path leads to (links followed); false when nothing is there.
+bool IdentifyFile(std::u16string_view path, FileId& id);
+
+// What a path names, the last component itself examined: a link (a symbolic link, or on Windows
+// a junction or other name-surrogate reparse point) is reported as a link, never followed.
+enum class PathKind { Missing, File, Folder, Link, Other };
+PathKind Examine(std::u16string_view path);
+
+// Makes one folder; false when it cannot be made or the name is taken.
+bool MakeFolder(std::u16string_view path);
 
 bool RemoveFile(std::u16string_view path);
 
@@ -56,6 +91,22 @@ bool RemoveFile(std::u16string_view path);
 bool RenameFile(std::u16string_view from, std::u16string_view to);
 
 bool FileExists(std::u16string_view path);
+
+// A free name beside `target` for a temporary file, no longer than the target's name where the
+// name allows (so that it fits wherever the target does): its last characters replaced by '~'
+// and, after the first attempt, a counter.
+std::u16string TemporaryName(std::u16string_view target, unsigned attempt);
+
+// Creates a new file under a temporary name beside `target` (see TemporaryName), trying further
+// names while they are taken, and has it removed should the program be interrupted.
+File CreateBeside(std::u16string_view target, std::u16string& path);
+
+// Files being written that are to be removed should the program be stopped by a signal (SIGINT,
+// SIGTERM, SIGHUP) or, on Windows, by Ctrl+C, Ctrl+Break or the closing of its console.
+void RemoveOnInterrupt(std::u16string_view path);
+void ForgetOnInterrupt(std::u16string_view path);
+// Installs the handlers that do the removing; once, at the start of a program that wants it.
+void CleanUpOnInterrupt();
 
 // The path in the host's own form: on POSIX, backslashes become slashes.
 std::u16string NativePath(std::u16string_view path);

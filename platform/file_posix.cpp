@@ -16,6 +16,14 @@ bool ToHostPath(std::u16string_view path, std::string& out) {
     return !path.empty() && Utf16ToUtf8(NativePath(path), out);
 }
 
+FileStamp StampOf(const struct stat& st) {
+    FileStamp stamp;
+    stamp.size = static_cast<std::uint64_t>(st.st_size);
+    stamp.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return stamp;
+}
+
 } // namespace
 
 File& File::operator=(File&& other) noexcept {
@@ -32,24 +40,33 @@ File File::OpenRead(std::u16string_view path, Share) {
     if (!ToHostPath(path, host)) {
         return File();
     }
-    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opening a pipe that has no writer waits for one; without delay the type can be checked first.
+    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return File();
     }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         ::close(fd);
         return File();
     }
     return File(fd);
 }
 
-File File::Create(std::u16string_view path) {
+File File::CreateNew(std::u16string_view path, bool* nameTaken) {
+    if (nameTaken) {
+        *nameTaken = false;
+    }
     std::string host;
     if (!ToHostPath(path, host)) {
         return File();
     }
-    int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // O_EXCL refuses any existing name, a link included, and never follows one.
+    int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0 && nameTaken) {
+        *nameTaken = errno == EEXIST;
+    }
     return fd < 0 ? File() : File(fd);
 }
 
@@ -97,6 +114,15 @@ bool File::Size(std::uint64_t& size) const {
     return true;
 }
 
+bool File::Stamp(FileStamp& stamp) const {
+    struct stat st;
+    if (!IsOpen() || ::fstat(static_cast<int>(handle_), &st) != 0) {
+        return false;
+    }
+    stamp = StampOf(st);
+    return true;
+}
+
 bool File::Seek(std::uint64_t position) {
     return IsOpen() && position <= static_cast<std::uint64_t>(INT64_MAX) &&
            ::lseek(static_cast<int>(handle_), static_cast<off_t>(position), SEEK_SET) >= 0;
@@ -114,7 +140,7 @@ bool RemoveFile(std::u16string_view path) {
     return ToHostPath(path, host) && ::unlink(host.c_str()) == 0;
 }
 
-bool MeasureFile(std::u16string_view path, std::uint64_t& size) {
+bool MeasureFile(std::u16string_view path, FileStamp& stamp) {
     // Gathering thousands of files is mostly this call, so it asks the file system twice instead
     // of opening each file: is it a regular file, and may this process read it.
     std::string host;
@@ -123,8 +149,50 @@ bool MeasureFile(std::u16string_view path, std::uint64_t& size) {
         ::access(host.c_str(), R_OK) != 0) {
         return false;
     }
-    size = static_cast<std::uint64_t>(st.st_size);
+    stamp = StampOf(st);
     return true;
+}
+
+bool MeasureFile(std::u16string_view path, std::uint64_t& size) {
+    FileStamp stamp;
+    if (!MeasureFile(path, stamp)) {
+        return false;
+    }
+    size = stamp.size;
+    return true;
+}
+
+bool IdentifyFile(std::u16string_view path, FileId& id) {
+    std::string host;
+    struct stat st;
+    if (!ToHostPath(path, host) || ::stat(host.c_str(), &st) != 0) {
+        return false;
+    }
+    id = StampOf(st).id;
+    return true;
+}
+
+PathKind Examine(std::u16string_view path) {
+    std::string host;
+    struct stat st;
+    if (!ToHostPath(path, host)) {
+        return PathKind::Other;
+    }
+    if (::lstat(host.c_str(), &st) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? PathKind::Missing : PathKind::Other;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        return PathKind::Link;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return PathKind::Folder;
+    }
+    return S_ISREG(st.st_mode) ? PathKind::File : PathKind::Other;
+}
+
+bool MakeFolder(std::u16string_view path) {
+    std::string host;
+    return ToHostPath(path, host) && ::mkdir(host.c_str(), 0777) == 0;
 }
 
 bool RenameFile(std::u16string_view from, std::u16string_view to) {

@@ -1,5 +1,6 @@
 // Win32 files, with the share modes the package core asks for.
 #include "platform/file.h"
+#include "platform/names.h"
 
 #include <windows.h>
 
@@ -10,6 +11,23 @@ namespace {
 std::wstring Wide(std::u16string_view path) { return std::wstring(path.begin(), path.end()); }
 
 HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+std::uint64_t Join(DWORD high, DWORD low) { return (std::uint64_t{high} << 32) | low; }
+
+FileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info) {
+    FileStamp stamp;
+    stamp.size = Join(info.nFileSizeHigh, info.nFileSizeLow);
+    stamp.modified =
+        static_cast<std::int64_t>(Join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime));
+    stamp.id = {info.dwVolumeSerialNumber, Join(info.nFileIndexHigh, info.nFileIndexLow)};
+    return stamp;
+}
+
+// The last component of a path, after either separator.
+std::u16string_view LastComponent(std::u16string_view path) {
+    std::size_t at = path.find_last_of(u"\\/");
+    return at == std::u16string_view::npos ? path : path.substr(at + 1);
+}
 
 } // namespace
 
@@ -32,16 +50,34 @@ File File::OpenRead(std::u16string_view path, Share share) {
     if (h == INVALID_HANDLE_VALUE) {
         return File();
     }
+    // A name such as "NUL" or "COM1" opens a device, and "\\.\pipe\x" a pipe: not files.
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        return File();
+    }
     return File(reinterpret_cast<std::intptr_t>(h));
 }
 
-File File::Create(std::u16string_view path) {
+File File::CreateNew(std::u16string_view path, bool* nameTaken) {
+    if (nameTaken) {
+        *nameTaken = false;
+    }
     if (path.empty()) {
         return File();
     }
-    HANDLE h =
-        CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // CREATE_NEW refuses an existing name; with FILE_FLAG_OPEN_REPARSE_POINT a link of that name
+    // counts as existing instead of being followed to create its target.
+    HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (nameTaken) {
+            *nameTaken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+        }
+        return File();
+    }
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
         return File();
     }
     return File(reinterpret_cast<std::intptr_t>(h));
@@ -76,6 +112,15 @@ bool File::Size(std::uint64_t& size) const {
     return true;
 }
 
+bool File::Stamp(FileStamp& stamp) const {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!IsOpen() || !GetFileInformationByHandle(AsHandle(handle_), &info)) {
+        return false;
+    }
+    stamp = StampOf(info);
+    return true;
+}
+
 bool File::Seek(std::uint64_t position) {
     LARGE_INTEGER li;
     li.QuadPart = static_cast<LONGLONG>(position);
@@ -92,10 +137,67 @@ void File::Close() {
 
 bool RemoveFile(std::u16string_view path) { return !path.empty() && DeleteFileW(Wide(path).c_str()) != 0; }
 
+bool MeasureFile(std::u16string_view path, FileStamp& stamp) {
+    File file = File::OpenRead(path, Share::Read);
+    return file.IsOpen() && file.Stamp(stamp);
+}
+
 bool MeasureFile(std::u16string_view path, std::uint64_t& size) {
     File file = File::OpenRead(path, Share::Read);
     return file.IsOpen() && file.Size(size);
 }
+
+bool IdentifyFile(std::u16string_view path, FileId& id) {
+    if (path.empty()) {
+        return false;
+    }
+    // No access asked for: the file's identity can be read whoever else has it open.
+    HANDLE h = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    bool ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    if (ok) {
+        id = StampOf(info).id;
+    }
+    return ok;
+}
+
+PathKind Examine(std::u16string_view path) {
+    if (path.empty()) {
+        return PathKind::Missing;
+    }
+    if (NamesDevice(LastComponent(path))) {
+        return PathKind::Other;
+    }
+    std::wstring wide = Wide(path);
+    // The attributes of the name itself: a link's own, not its target's.
+    DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathKind::Missing : PathKind::Other;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // Symbolic links and junctions lead elsewhere; other reparse points (files kept in the
+        // cloud, deduplicated files) are ordinary files and folders to their users.
+        WIN32_FIND_DATAW found;
+        HANDLE find = FindFirstFileW(wide.c_str(), &found);
+        DWORD tag = 0;
+        if (find != INVALID_HANDLE_VALUE) {
+            tag = found.dwReserved0;
+            FindClose(find);
+        }
+        if (tag == 0 || IsReparseTagNameSurrogate(tag)) {
+            return PathKind::Link;
+        }
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Folder : PathKind::File;
+}
+
+bool MakeFolder(std::u16string_view path) { return !path.empty() && CreateDirectoryW(Wide(path).c_str(), nullptr); }
 
 bool RenameFile(std::u16string_view from, std::u16string_view to) {
     return !from.empty() && !to.empty() &&

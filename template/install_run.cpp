@@ -4,6 +4,7 @@
 #include "cli/member_paths.h"
 #include "package/package.h"
 #include "platform/file.h"
+#include "platform/replacement.h"
 #include "platform/text.h"
 
 #include <filesystem>
@@ -15,15 +16,10 @@ namespace {
 namespace fs = std::filesystem;
 
 bool WriteText(const std::u16string& path, const std::string& text) {
-    platform::File file = platform::File::Create(path);
+    platform::Replacement file(path);
     std::uint32_t written = 0;
-    bool ok = file.IsOpen() && file.Write(text.data(), static_cast<std::uint32_t>(text.size()), written) &&
-              written == text.size();
-    file.Close();
-    if (!ok) {
-        platform::RemoveFile(path);
-    }
-    return ok;
+    return file.Open() && file.Out().Write(text.data(), static_cast<std::uint32_t>(text.size()), written) &&
+           written == text.size() && file.Commit();
 }
 
 } // namespace

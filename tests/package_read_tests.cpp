@@ -75,7 +75,7 @@ TEST_F(PackageReadTest, AKeptOpenPackageGivesBackEveryMember) {
     // Extracting to an open file appends at its current position.
     std::u16string both = dir.File(u"both");
     {
-        platform::File out = platform::File::Create(both);
+        platform::File out = platform::File::CreateNew(both);
         ASSERT_TRUE(package.ExtractToHandle(3, out));
         ASSERT_TRUE(package.ExtractToHandle(1, out));
         ASSERT_TRUE(package.ExtractToHandle(2, out));
@@ -237,7 +237,16 @@ TEST_F(PackageReadTest, MalformedPackagesAreRefusedAndLeaveTheObjectEmpty) {
              setU32(b, entry1 + 1052 + 1044, 0x7FFFFFFF);
              setU32(b, entry1 + 2 * 1052 + 1044, 0x7FFFFFFF + 100u);
          },
-         u"The offsets of the package's files do not follow one another", true},
+         u"The package is 2 GB or more, beyond what the format can address", true},
+        {"data below 2 GiB, the package with its table not",
+         [&](Bytes& b) {
+             const std::uint32_t first = 0x80000000u - (2620 + 4 * 1052) - 399; // the data ends 1 byte past
+             setU32(b, 2620 + 1040, first);
+             setU32(b, entry1 + 1044, first);
+             setU32(b, entry1 + 1052 + 1044, first);
+             setU32(b, entry1 + 2 * 1052 + 1044, first + 100);
+         },
+         u"The package is 2 GB or more, beyond what the format can address", true},
     };
     for (const Corruption& c : cases) {
         SCOPED_TRACE(c.what);

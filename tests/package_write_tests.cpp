@@ -164,12 +164,15 @@ TEST_F(PackageWriteTest, OnlyAnAnswerOfOneStopsTheWrite) {
     EXPECT_EQ(calls.size(), 3u);
     EXPECT_EQ(ReadBytes(out).size(), 2620u + 1052u + 10000u);
 
-    // A stopped write is not a finished package: nothing is left behind, not even the old file.
+    // A stopped write is not a finished package: the earlier package stays as it was, and no
+    // partial file is left beside it.
     calls.clear();
+    Bytes earlier = ReadBytes(out);
     EXPECT_FALSE(package.Write(out.c_str(), Recorder(1, 0)));
     EXPECT_EQ(calls.size(), 1u);
     EXPECT_EQ(package.CancelRequested(), 1);
-    EXPECT_FALSE(Exists(out));
+    EXPECT_EQ(ReadBytes(out), earlier);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2) << "big and out.DAT only";
     EXPECT_EQ(package.LastError(), u"");
 
     // The flag is reset by the next write.
@@ -227,27 +230,39 @@ TEST_F(PackageWriteTest, AMemberThatShrinksDuringTheWriteFailsItAndLeavesNoFile)
     EXPECT_FALSE(Exists(out));
 }
 
-TEST_F(PackageWriteTest, BytesBeyondTheMeasuredSizeAreNotCopied) {
+// A member that grows, or is rewritten at the same size, while the package is written would be
+// cut or mixed from two versions: the write fails and no package is left.
+TEST_F(PackageWriteTest, AMemberThatGrowsOrIsRewrittenDuringTheWriteFailsIt) {
     std::u16string first = MakeFile(u"first", 5000);
     std::u16string second = MakeFile(u"second", 10, 9);
     ASSERT_TRUE(package.AddFile(first.c_str(), 30));
     ASSERT_TRUE(package.AddFile(second.c_str(), 30));
     std::u16string out = dir.File(u"out.DAT");
 
-    // Only while the first member is copied: Windows lets nobody write a member being read.
-    ProgressCallback grow = [&](const PackageEntry& e, std::int32_t, std::int32_t) -> std::uint8_t {
-        if (FieldText(e.filename) == StoredForm(first)) {
-            WriteBytes(second, Pattern(50, 9));
-        }
-        return 0;
-    };
-    ASSERT_TRUE(package.Write(out.c_str(), grow));
-    Bytes written = ReadBytes(out);
-    ASSERT_EQ(written.size(), 2620u + 2 * 1052u + 5010u);
-    EXPECT_EQ(Bytes(written.end() - 10, written.end()), Pattern(10, 9));
+    for (const Bytes& replacement : {Pattern(50, 9), Pattern(10, 7)}) {
+        // Only while the first member is copied: Windows lets nobody write a member being read.
+        ProgressCallback change = [&](const PackageEntry& e, std::int32_t, std::int32_t) -> std::uint8_t {
+            if (FieldText(e.filename) == StoredForm(first)) {
+                WriteBytes(second, replacement);
+                // The same size within the file system's clock tick must still count as a change.
+                std::filesystem::last_write_time(std::filesystem::path(second),
+                                                 std::filesystem::file_time_type::clock::now() +
+                                                     std::chrono::seconds(5));
+            }
+            return 0;
+        };
+        EXPECT_FALSE(package.Write(out.c_str(), change));
+        EXPECT_EQ(package.LastError(), u"File changed while the package was written:" + StoredForm(second));
+        EXPECT_FALSE(Exists(out));
+        WriteBytes(second, Pattern(10, 9));
+    }
 }
 
+// The format's positions are 31-bit: the whole package, header and table included, must stay
+// below 2 GiB, not just the files' data.
 TEST_F(PackageWriteTest, APackageOf2GiBOrMoreIsRefusedBeforeAnyFileIsCreated) {
+    const std::u16string message =
+        u"The package (header, table of files and the files) would be 2 GB or more, too much for one package";
     std::u16string a = dir.File(u"a.bin");
     std::u16string b = dir.File(u"b.bin");
     MakeSparseFile(a, std::uint64_t{1} << 30);
@@ -258,7 +273,15 @@ TEST_F(PackageWriteTest, APackageOf2GiBOrMoreIsRefusedBeforeAnyFileIsCreated) {
     std::u16string out = dir.File(u"out.DAT");
     EXPECT_FALSE(package.Write(out.c_str(), nullptr));
     EXPECT_FALSE(Exists(out));
-    EXPECT_EQ(package.LastError(), u"The files add up to 2 GB or more, too much for one package");
+    EXPECT_EQ(package.LastError(), message);
+
+    // Data just below 2 GiB, so that only the header and the table carry the package past it.
+    Package near;
+    MakeSparseFile(a, (std::uint64_t{1} << 31) - kHeaderSize - kEntrySize + 1);
+    ASSERT_TRUE(near.AddFile(a.c_str(), 30));
+    EXPECT_FALSE(near.Write(out.c_str(), nullptr));
+    EXPECT_FALSE(Exists(out));
+    EXPECT_EQ(near.LastError(), message);
 }
 
 TEST_F(PackageWriteTest, AFileThatCannotBeCreatedAnswersFalse) {

@@ -40,7 +40,7 @@ TEST(PlatformFile, ReadsAndWritesWhatWasAsked) {
     TempDir dir;
     std::u16string path = dir.File(u"f.bin");
     {
-        platform::File out = platform::File::Create(path);
+        platform::File out = platform::File::CreateNew(path);
         ASSERT_TRUE(out.IsOpen());
         std::uint32_t written = 0;
         Bytes data = Pattern(5000);
@@ -87,7 +87,7 @@ TEST(PlatformFile, ShareModesAreThoseTheCoreAsksFor) {
 
     // A package being written cannot be opened by anyone else.
     std::u16string out = dir.File(u"out.DAT");
-    platform::File writer = platform::File::Create(out);
+    platform::File writer = platform::File::CreateNew(out);
     ASSERT_TRUE(writer.IsOpen());
     EXPECT_EQ(Package::GetFileLength(out.c_str()), -1);
 }

@@ -491,24 +491,36 @@ TEST_F(WorkspaceFileTest, SavingWritesHeaderAndTableWithTheSettings) {
 }
 
 TEST_F(WorkspaceFileTest, AFailedSaveSaysSoAndKeepsThePreviousFile) {
+    const std::string failed =
+        "Failed when trying to open/create the workspace file, perhapse it is in use by another process";
     DropApp();
+    // The file is written under a fresh name beside the target; a user's file that already has the
+    // first such name is neither used nor removed.
+    WriteBytes((dir.Path() / "keep.or~").u16string(), Pattern(7));
     Save("keep.orb");
+    EXPECT_TRUE(window.messages.empty());
+    EXPECT_EQ(ReadBytes((dir.Path() / "keep.or~").u16string()), Pattern(7));
     Bytes before = ReadBytes((dir.Path() / "keep.orb").u16string());
-    // The file is written beside the target first; when that cannot be made, nothing is touched.
-    std::filesystem::create_directories(dir.Path() / "keep.or~");
-    editor.OnNewWorkspace();
-    Save("keep.orb");
-    ASSERT_EQ(window.messages.size(), 1u);
-    EXPECT_EQ(window.messages[0].first,
-              "Failed when trying to open/create the workspace file, perhapse it is in use by another process");
+    EXPECT_EQ(before.size(), 2620u + 2 * 1052u);
+
+    // Targets that are no file to replace: a folder, and one of the workspace's own files (saving
+    // over it would lose the file the workspace names). Nothing is touched.
+    std::filesystem::create_directories(dir.Path() / "folder.orb");
+    Save("folder.orb");
+    Save("App/a.txt");
+    ASSERT_EQ(window.messages.size(), 2u);
+    EXPECT_EQ(window.messages[0].first, failed);
     EXPECT_EQ(window.messages[0].second, "");
-    EXPECT_EQ(ReadBytes((dir.Path() / "keep.orb").u16string()), before);
-    EXPECT_EQ(package.GetHeader().count, 0u) << "the header fields are set whatever happens";
+    EXPECT_EQ(ReadBytes((dir.Path() / "App" / "a.txt").u16string()).size(), 1000u);
 
     // A folder that does not exist.
+    editor.OnNewWorkspace();
     window.fileAnswer = Host(dir.Path() / "missing" / "x.orb");
     editor.OnSaveWorkspace();
-    EXPECT_EQ(window.messages.size(), 2u);
+    EXPECT_EQ(window.messages.size(), 3u);
+    EXPECT_EQ(package.GetHeader().count, 0u) << "the header fields are set whatever happens";
+    EXPECT_EQ(ReadBytes((dir.Path() / "keep.orb").u16string()), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 4) << "no temporary file left";
 }
 
 TEST_F(WorkspaceFileTest, OpeningRebuildsRowsAndSettingsButNotTheTargetFolder) {

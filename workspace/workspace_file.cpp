@@ -1,6 +1,7 @@
 #include "workspace/workspace_file.h"
 
 #include "platform/file.h"
+#include "platform/replacement.h"
 
 #include <vector>
 
@@ -16,12 +17,14 @@ bool SaveWorkspace(Package& package, const char16_t* path, std::u16string_view i
         return false;
     }
     // The file is written beside the target and takes its place only when complete, so a save
-    // that fails part way (a full disk, a lost share) never destroys the previous workspace file.
-    // The temporary name is as long as the target's, so that it fits wherever the target does.
-    std::u16string temporary(path);
-    temporary.back() = temporary.back() == u'~' ? u'_' : u'~';
-    platform::File out = platform::File::Create(temporary);
-    if (!out.IsOpen()) {
+    // that fails part way (a full disk, a lost share) never destroys the previous workspace file,
+    // and nothing is written through a link or a second name of another file. The new file's
+    // name is no longer than the target's, so that it fits wherever the target does.
+    if (IsMemberFile(package, path)) {
+        return false;
+    }
+    platform::Replacement out(path);
+    if (!out.Open()) {
         return false;
     }
     std::vector<PackageEntry> table(package.GetCount());
@@ -30,14 +33,24 @@ bool SaveWorkspace(Package& package, const char16_t* path, std::u16string_view i
     }
     const auto tableSize = static_cast<std::uint32_t>(table.size() * kEntrySize);
     std::uint32_t written = 0;
-    bool ok = out.Write(&header, kHeaderSize, written) && written == kHeaderSize &&
-              (table.empty() || (out.Write(table.data(), tableSize, written) && written == tableSize));
-    out.Close();
-    if (!ok || !platform::RenameFile(temporary, path)) {
-        platform::RemoveFile(temporary);
+    bool ok = out.Out().Write(&header, kHeaderSize, written) && written == kHeaderSize &&
+              (table.empty() || (out.Out().Write(table.data(), tableSize, written) && written == tableSize));
+    return ok && out.Commit();
+}
+
+bool IsMemberFile(const Package& package, std::u16string_view path) {
+    platform::FileId target;
+    if (!platform::IdentifyFile(path, target)) {
         return false;
     }
-    return true;
+    PackageEntry entry;
+    for (std::uint32_t i = 0; package.GetEntry(i, &entry); ++i) {
+        platform::FileId member;
+        if (platform::IdentifyFile(FieldText(entry.filename), member) && member == target) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::u16string RowForEntry(const PackageEntry& entry, std::u16string_view sourceFolder) {

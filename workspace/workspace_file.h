@@ -10,10 +10,14 @@
 namespace workspace {
 
 // Sets the header's count, sidebar picture and build command (they stay set whatever happens
-// next), then writes header and table. False when the file cannot be created or written; the
-// previous file of that name is then left as it was.
+// next), then writes header and table. False when the file cannot be created or written, or the
+// path is a folder, a link, a device or one of the workspace's own files; the previous file of
+// that name is then left as it was.
 bool SaveWorkspace(Package& package, const char16_t* path, std::u16string_view imageFile,
                    std::u16string_view buildCommand);
+
+// Whether the path leads to the file of one of the package's members.
+bool IsMemberFile(const Package& package, std::u16string_view path);
 
 // The text of a row for an entry of an opened workspace: its path less as many leading
 // characters as the source folder has (nothing is checked beyond the length). An entry shorter

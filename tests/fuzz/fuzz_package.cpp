@@ -2,6 +2,7 @@
 // the input, whatever is refused must leave the object empty.
 #include "package/package.h"
 #include "platform/file.h"
+#include "platform/replacement.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/fuzz/fuzz_targets.h"
 
@@ -53,9 +54,10 @@ int FuzzPackageReader(const std::uint8_t* data, std::size_t size) {
     }
     std::u16string path = ScratchFile();
     {
-        platform::File out = platform::File::Create(path);
+        platform::Replacement out(path);
         std::uint32_t written = 0;
-        Require(out.IsOpen() && (size == 0 || out.Write(data, static_cast<std::uint32_t>(size), written)));
+        Require(out.Open() && (size == 0 || out.Out().Write(data, static_cast<std::uint32_t>(size), written)) &&
+                out.Commit());
     }
     Package kept;
     if (kept.OpenPackageFile(path.c_str())) {

@@ -3,6 +3,7 @@
 // with the same bytes and the new one with exactly the stored bytes.
 #include "package/pe_resources.h"
 #include "platform/file.h"
+#include "platform/replacement.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/fuzz/fuzz_targets.h"
 
@@ -30,9 +31,10 @@ int FuzzPeResources(const std::uint8_t* data, std::size_t size) {
     }
     const std::u16string path = ScratchFile();
     {
-        platform::File out = platform::File::Create(path);
+        platform::Replacement out(path);
         std::uint32_t written = 0;
-        Require(out.IsOpen() && (size == 0 || out.Write(data, static_cast<std::uint32_t>(size), written)));
+        Require(out.Open() && (size == 0 || out.Out().Write(data, static_cast<std::uint32_t>(size), written)) &&
+                out.Commit());
     }
     std::u16string error;
     std::vector<pe::ResourceInfo> listed;

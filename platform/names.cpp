@@ -1,0 +1,76 @@
+// Windows file-name rules.
+#include "platform/names.h"
+
+#include "platform/text.h"
+
+#include <array>
+
+namespace platform {
+namespace {
+
+char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c; }
+
+bool EqualsAscii(std::u16string_view text, std::u16string_view upper) {
+    if (text.size() != upper.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (AsciiUpper(text[i]) != upper[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The digits Windows accepts after COM and LPT: 0 to 9, and the superscripts one to three.
+bool DeviceDigit(char16_t c) { return (c >= u'0' && c <= u'9') || c == u'\u00B9' || c == u'\u00B2' || c == u'\u00B3'; }
+
+} // namespace
+
+std::u16string_view TrimmedComponent(std::u16string_view component) {
+    std::size_t end = component.find_last_not_of(u". ");
+    return end == std::u16string_view::npos ? std::u16string_view() : component.substr(0, end + 1);
+}
+
+bool NamesDevice(std::u16string_view component) {
+    std::u16string_view base = TrimmedComponent(component);
+    base = base.substr(0, base.find(u'.'));
+    // "con .txt": the blanks before the extension are dropped as well.
+    base = TrimmedComponent(base);
+    static constexpr std::array<std::u16string_view, 6> kPlain{u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"};
+    for (std::u16string_view name : kPlain) {
+        if (EqualsAscii(base, name)) {
+            return true;
+        }
+    }
+    return base.size() == 4 && (EqualsAscii(base.substr(0, 3), u"COM") || EqualsAscii(base.substr(0, 3), u"LPT")) &&
+           DeviceDigit(base[3]);
+}
+
+bool ForbiddenInName(char16_t unit) {
+    return unit < 0x20 || std::u16string_view(u"<>:\"/\\|?*").find(unit) != std::u16string_view::npos;
+}
+
+std::u16string NameKey(std::u16string_view path) {
+    std::u16string key;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != u'\\' && path[i] != u'/') {
+            continue;
+        }
+        std::u16string_view part = TrimmedComponent(path.substr(start, i - start));
+        start = i + 1;
+        if (part.empty()) {
+            continue;
+        }
+        if (!key.empty()) {
+            key += u'\\';
+        }
+        for (char16_t c : part) {
+            key += UpperCaseUnit(c);
+        }
+    }
+    return key;
+}
+
+} // namespace platform

@@ -1,0 +1,27 @@
+// Windows' rules for file names, applied on every host: a package is made anywhere but installed
+// on Windows (CE), where these rules decide which file a name really opens.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// A path component as Windows opens it: with its trailing dots and blanks dropped, so "x." and
+// "x" name one file and "COM5 " names the port COM5.
+std::u16string_view TrimmedComponent(std::u16string_view component);
+
+// Whether the component names a device in every folder, with or without an extension and
+// whatever trailing dots or blanks it carries: CON, PRN, AUX, NUL, COM0-9, LPT0-9 (and the
+// superscript-digit forms), CONIN$, CONOUT$ ("nul.txt", "con .txt", "aux.", "COM5 ").
+bool NamesDevice(std::u16string_view component);
+
+// Whether Windows refuses the unit anywhere in a name: control characters and < > : " / \ | ? *.
+bool ForbiddenInName(char16_t unit);
+
+// The key under which Windows finds a relative path (either separator): every component trimmed
+// and upper-cased as NTFS compares names, joined by backslashes. Two paths with one key are one
+// file there.
+std::u16string NameKey(std::u16string_view path);
+
+} // namespace platform
