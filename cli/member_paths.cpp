@@ -2,8 +2,10 @@
 #include "cli/member_paths.h"
 
 #include "platform/file.h"
+#include "platform/names.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <system_error>
 #include <vector>
 
@@ -34,20 +36,6 @@ bool StartsWithFolder(std::u16string_view text, std::u16string_view folder) {
 bool OnlyDotsAndBlanks(std::u16string_view component) {
     return component.find_first_not_of(u". ") == std::u16string_view::npos;
 }
-
-#ifdef _WIN32
-// On Windows "CON", "nul.txt" or "COM1" name devices in every folder; writing one would reach the
-// device instead of a file below the destination.
-bool NamesWindowsDevice(std::u16string_view component) {
-    std::u16string base(component.substr(0, component.find(u'.')));
-    for (char16_t& c : base) {
-        c = FoldCase(c);
-    }
-    bool numbered = base.size() == 4 && (base.starts_with(u"com") || base.starts_with(u"lpt")) && base[3] >= u'1' &&
-                    base[3] <= u'9';
-    return numbered || base == u"con" || base == u"prn" || base == u"aux" || base == u"nul";
-}
-#endif
 
 std::vector<std::u16string_view> SplitComponents(std::u16string_view path) {
     std::vector<std::u16string_view> parts;
@@ -98,12 +86,18 @@ bool RelativeMemberPath(std::u16string_view sourceFolder, std::u16string_view fi
             cause = "its path climbs out of the folder: " + platform::ToUtf8(rest);
             return false;
         }
-#ifdef _WIN32
-        if (NamesWindowsDevice(part)) {
+        // Checked on every host: the package installs on Windows, where "nul.txt" or "COM5 " opens
+        // a device in any folder and a '?' or '*' makes no file at all.
+        if (platform::NamesDevice(part)) {
             cause = "its path names a device: " + platform::ToUtf8(rest);
             return false;
         }
-#endif
+        if (std::any_of(part.begin(), part.end(), platform::ForbiddenInName)) {
+            cause = "its path holds a character Windows does not allow in names (< > \" | ? * or a control "
+                    "character): " +
+                    platform::ToUtf8(rest);
+            return false;
+        }
         relative += relative.empty() ? u"" : u"\\";
         relative += part;
     }
