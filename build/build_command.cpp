@@ -7,6 +7,11 @@ std::string ExpandBuildCommand(std::string_view command, std::string_view instal
     std::string quoted;
     quoted.reserve(installerPath.size() + 2);
     quoted.append(1, '"').append(installerPath).append(1, '"');
+    return ExpandBuildCommandQuoted(command, quoted);
+}
+
+std::string ExpandBuildCommandQuoted(std::string_view command, std::string_view quotedPath) {
+    std::string quoted(quotedPath);
     std::size_t open = command.find('<');
     if (open == std::string_view::npos) {
         return quoted;

@@ -15,4 +15,7 @@ inline constexpr std::string_view kDefaultBuildCommand = "Cexe.exe <filename>";
 // path, so that the new installer itself is started. The path goes in unescaped.
 std::string ExpandBuildCommand(std::string_view command, std::string_view installerPath);
 
+// The same with the path already quoted for the command interpreter that will run the line.
+std::string ExpandBuildCommandQuoted(std::string_view command, std::string_view quotedPath);
+
 } // namespace build

@@ -15,7 +15,8 @@ constexpr std::array<OptionSpec, 1> kOptions{{{"-o", "--output", true}}};
 
 constexpr std::string_view kHelp = "Usage: tarvelo-build dat WORKSPACE.orb -o OUT.DAT [--quiet]\n\n"
                                    "Writes the package data file of the workspace: header, table of files and every\n"
-                                   "file's bytes. An existing OUT.DAT is replaced.\n\n"
+                                   "file's bytes. An existing OUT.DAT is replaced; an output that is a folder, a link, a\n"
+                                   "device or a pipe, or that is the workspace or one of its files, is refused.\n\n"
                                    "  -o, --output OUT.DAT   the package data file to write\n"
                                    "  --quiet                no progress bar and no summary\n";
 
@@ -29,17 +30,12 @@ int RunDat(const Args& args) {
     const std::u16string& workspace = args.Positional()[0];
     const std::u16string output = args.Value("-o");
     Package package;
-    if (!OpenWorkspace(workspace, package)) {
+    if (!OpenWorkspace(workspace, package) || !CheckOutput(output, true, {{workspace, "the workspace"}}, &package)) {
         return kExitFailure;
     }
-    // Written beside the output and renamed at the end, so that a failed build leaves an older
-    // package of the same name as it was.
-    TemporaryFile temporary(output, u".tarvelo-part");
-    if (!WritePackage(package, workspace, temporary.Path(), output, args.Quiet())) {
-        return kExitFailure;
-    }
-    if (!temporary.RenameTo(output)) {
-        PrintError(platform::ToUtf8(output), "cannot be written (the new package could not be moved into place)");
+    // The package is written beside the output and takes its name only when complete, so that a
+    // failed build leaves an older package of the same name as it was.
+    if (!WritePackage(package, workspace, output, output, args.Quiet())) {
         return kExitFailure;
     }
     if (!args.Quiet()) {

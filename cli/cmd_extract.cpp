@@ -7,6 +7,7 @@
 #include "cli/package_input.h"
 
 #include "package/package.h"
+#include "platform/file.h"
 #include "platform/text.h"
 
 #include <array>
@@ -58,6 +59,17 @@ bool Plan(const Package& package, std::uint32_t cpu, const std::string& subject,
             ok = false;
         }
         plan.push_back(std::move(p));
+    }
+    std::vector<std::u16string> relatives;
+    for (const Planned& p : plan) {
+        relatives.push_back(p.relative);
+    }
+    std::size_t first = 0, second = 0;
+    if (ok && FindCollision(relatives, first, second)) {
+        PrintError(subject, "files " + std::to_string(plan[first].index) + " and " + std::to_string(plan[second].index) +
+                                " (" + platform::ToUtf8(relatives[first]) + ", " + platform::ToUtf8(relatives[second]) +
+                                ") would be one file on Windows; nothing extracted");
+        ok = false;
     }
     return ok;
 }
@@ -122,11 +134,18 @@ int RunExtract(const Args& args) {
         PrintError(platform::ToUtf8(dir), "cannot make the destination folder: " + ec.message());
         return kExitFailure;
     }
+    platform::FileId inputId;
+    bool identified = platform::IdentifyFile(path, inputId);
     for (const Planned& p : plan) {
-        std::u16string target = JoinHostPath(FromFsPath(root), p.relative);
+        std::u16string target;
         std::string cause;
-        if (!PrepareTarget(root, target, cause) || !package.ExtractToFile(p.index, target.c_str())) {
-            PrintError(platform::ToUtf8(target),
+        platform::FileId targetId;
+        if (PrepareTarget(FromFsPath(root), p.relative, target, cause) && identified &&
+            platform::IdentifyFile(target, targetId) && targetId == inputId) {
+            cause = "is the file being extracted";
+        }
+        if (!cause.empty() || !package.ExtractToFile(p.index, target.c_str())) {
+            PrintError(platform::ToUtf8(target.empty() ? p.relative : target),
                        cause.empty() ? "cannot be extracted: " + platform::ToUtf8(package.LastError()) : cause);
             return kExitFailure;
         }

@@ -4,6 +4,7 @@
 // the same installer on Linux and on Windows.
 #include "cli/command.h"
 #include "cli/console.h"
+#include "cli/installable.h"
 #include "cli/member_paths.h"
 #include "cli/self_path.h"
 #include "cli/workspace_build.h"
@@ -11,6 +12,7 @@
 #include "build/build_command.h"
 #include "package/installer.h"
 #include "platform/process.h"
+#include "platform/replacement.h"
 #include "platform/text.h"
 #include "workspace/bitmap.h"
 
@@ -28,10 +30,13 @@ constexpr std::string_view kHelp =
     "                                [--run-build-command] [--quiet]\n\n"
     "Makes an installer: a copy of the installer template with the workspace's package stored as\n"
     "its ORBDATA resource and, when the workspace names a sidebar picture (a 128 x 280 bitmap),\n"
-    "that picture as bitmap 251.\n\n"
+    "that picture as bitmap 251. A workspace the installer would refuse to install (see \"verify\")\n"
+    "is refused before anything is written.\n\n"
     "  -o, --output OUT.exe   the installer to write\n"
     "  --template PATH        the template (default: Template.exe beside tarvelo-build)\n"
-    "  -f, --force            replace an existing OUT.exe\n"
+    "  -f, --force            replace an existing OUT.exe (never a folder, link, device or pipe,\n"
+    "                         nor the workspace, the template, the picture or a file of the\n"
+    "                         workspace)\n"
     "  --run-build-command    then run the workspace's build command, <filename> replaced by the\n"
     "                         installer's path in quotes, in the folder of tarvelo-build, and fail\n"
     "                         when it cannot be started or exits with a status other than 0\n"
@@ -107,12 +112,14 @@ bool Patch(Package& package, const std::u16string& templatePath, const std::u16s
 }
 
 // The workspace's build command, expanded as the main window expands it, run where the main window
-// runs it: in the program's own folder.
+// runs it: in the program's own folder. The installer's path is quoted for the interpreter that
+// runs the line, so that nothing in the name is taken as shell syntax.
 int RunBuildCommand(const Package& package, const std::u16string& installer) {
     std::error_code ignored;
     std::u16string absolute = std::filesystem::absolute(std::filesystem::path(installer), ignored).u16string();
-    std::string command = build::ExpandBuildCommand(platform::ToUtf8(FieldText(package.GetHeader().buildCommand)),
-                                                    platform::ToUtf8(absolute));
+    std::string command =
+        build::ExpandBuildCommandQuoted(platform::ToUtf8(FieldText(package.GetHeader().buildCommand)),
+                                        platform::QuoteForCommandLine(platform::ToUtf8(absolute)));
     std::u16string folder;
     if (!OwnFolder(folder)) {
         PrintError("build command", "cannot find the folder of tarvelo-build to run it in");
@@ -130,6 +137,15 @@ int RunBuildCommand(const Package& package, const std::u16string& installer) {
     return kExitSuccess;
 }
 
+// A workspace the installer would refuse to install is refused before anything is built.
+bool CheckInstallable(const Package& package, std::u16string_view workspace) {
+    std::vector<std::string> problems = InstallProblems(package);
+    for (const std::string& problem : problems) {
+        PrintError(platform::ToUtf8(workspace), problem);
+    }
+    return problems.empty();
+}
+
 int RunInstaller(const Args& args) {
     if (args.Positional().size() != 1) {
         return UsageError(kInstallerCommand,
@@ -143,24 +159,37 @@ int RunInstaller(const Args& args) {
     bool force = args.Has("--force");
     Package package;
     std::u16string templatePath, sidebar;
-    if (!OpenWorkspace(workspace, package) || !FindTemplate(args, templatePath) || !CheckSidebar(package, sidebar)) {
+    if (!OpenWorkspace(workspace, package) || !FindTemplate(args, templatePath) || !CheckSidebar(package, sidebar) ||
+        !CheckInstallable(package, workspace)) {
         return kExitFailure;
     }
-    if (!force && platform::FileExists(output)) {
-        PrintError(platform::ToUtf8(output), "already exists; use --force to replace it");
+    auto outputAllowed = [&] {
+        return CheckOutput(output, force,
+                           {{workspace, "the workspace"},
+                            {templatePath, "the installer template"},
+                            {sidebar, "the sidebar picture"}},
+                           &package);
+    };
+    if (!outputAllowed()) {
         return kExitFailure;
     }
-    TemporaryFile packageFile(output, u".tarvelo-dat");
-    TemporaryFile installer(output, u".tarvelo-exe");
+    // Both intermediate files are made beside the output under fresh names and go however the
+    // build ends; only a complete installer takes the output's name.
+    platform::ScratchFile packageFile(output);
+    platform::ScratchFile installer(output);
+    if (!packageFile.IsMade() || !installer.IsMade()) {
+        PrintError(platform::ToUtf8(output), "cannot be written (no file can be made in its folder)");
+        return kExitFailure;
+    }
     if (!WritePackage(package, workspace, packageFile.Path(), output, args.Quiet()) ||
         !Patch(package, templatePath, packageFile.Path(), sidebar, installer.Path(), output)) {
         return kExitFailure;
     }
-    if (!force && platform::FileExists(output)) {
-        PrintError(platform::ToUtf8(output), "appeared during the build; use --force to replace it");
+    // The output may have appeared, or changed into something else, during the build.
+    if (!outputAllowed()) {
         return kExitFailure;
     }
-    if (!installer.RenameTo(output)) {
+    if (!installer.MoveTo(output)) {
         PrintError(platform::ToUtf8(output), "cannot be written (is it in use?)");
         return kExitFailure;
     }

@@ -2,6 +2,7 @@
 // data file or installer, and with --src every member's bytes against the files it was made from.
 #include "cli/command.h"
 #include "cli/console.h"
+#include "cli/installable.h"
 #include "cli/member_paths.h"
 #include "cli/package_input.h"
 
@@ -19,8 +20,12 @@ constexpr std::string_view kHelp =
     "Usage: tarvelo-build verify FILE [--src FOLDER] [--quiet]\n\n"
     "Checks a workspace file, package data file or installer against the package layout: at least\n"
     "one file, the data offset, the total size, offsets that follow one another, the length of the\n"
-    "package, terminated texts and known flags. With --src, every member's bytes are compared with\n"
-    "the file at its path below FOLDER (relative to the package's source folder).\n"
+    "package, terminated texts and known flags; and that the installer would install it for every\n"
+    "processor family it has files for: every path, the program's folder and the shortcut names\n"
+    "must be plain names below their folder that Windows accepts (no \"..\", drive, device name\n"
+    "such as CON or \"COM5 \", or character Windows refuses), and no two files may be one file on\n"
+    "Windows (\"a.txt\" and \"A.TXT\", \"x\" and \"x.\"). With --src, every member's bytes are\n"
+    "compared with the file at its path below FOLDER (relative to the package's source folder).\n"
     "Prints each failed check; exit status 0 only when all hold.\n\n"
     "  --src FOLDER   compare members with the files under FOLDER\n"
     "  --quiet        print nothing when all checks hold\n";
@@ -105,8 +110,8 @@ void CheckData(const PackageInput& in, std::uint64_t sizes, Findings& f) {
     if (h.totalSize != sizes) {
         f.Fail("totalSize is " + std::to_string(h.totalSize) + ", the files' sizes add up to " + std::to_string(sizes));
     }
-    if (sizes >= kFormatLimit) {
-        f.Fail("the files add up to 2 GB or more");
+    if (in.TableEnd() + sizes >= kFormatLimit) {
+        f.Fail("the package (header, table and files) is 2 GB or more, beyond what the format can address");
     }
     std::uint64_t expected = std::uint64_t{h.dataOffset} + h.totalSize;
     if (in.length != expected) {
@@ -167,6 +172,11 @@ int RunVerify(const Args& args) {
     Findings findings(platform::ToUtf8(path));
     CheckHeader(input, findings);
     std::uint64_t sizes = CheckTable(input, findings);
+    if (findings.Count() == 0) {
+        for (const std::string& problem : InstallProblems(input.header, input.entries)) {
+            findings.Fail(problem);
+        }
+    }
     if (input.kind != InputKind::Workspace) {
         CheckData(input, sizes, findings);
     }

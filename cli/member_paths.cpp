@@ -6,6 +6,7 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <system_error>
 #include <vector>
 
@@ -145,46 +146,95 @@ std::u16string FromFsPath(const std::filesystem::path& path) {
 std::string CannotOpenCause(std::u16string_view path) {
     std::error_code ec;
     std::filesystem::file_status status = std::filesystem::status(FsPath(path), ec);
-    if (status.type() == std::filesystem::file_type::not_found || status.type() == std::filesystem::file_type::none) {
+    switch (status.type()) {
+    case std::filesystem::file_type::not_found:
+    case std::filesystem::file_type::none:
         return "no such file";
-    }
-    if (status.type() == std::filesystem::file_type::directory) {
+    case std::filesystem::file_type::directory:
         return "is a folder, not a file";
+    case std::filesystem::file_type::regular:
+    case std::filesystem::file_type::unknown:
+        break;
+    default:
+        return "is not a regular file (a device, a pipe or a socket)";
     }
+#ifdef _WIN32
+    // Windows opens a device for such a name ("NUL", "COM1.txt") in any folder.
+    if (platform::Examine(path) == platform::PathKind::Other) {
+        return "is not a regular file (a device, a pipe or a socket)";
+    }
+#endif
     return "cannot be opened for reading";
 }
 
-namespace {
+bool FindCollision(const std::vector<std::u16string>& relatives, std::size_t& first, std::size_t& second) {
+    std::unordered_map<std::u16string, std::size_t> files;
+    std::vector<std::u16string> keys;
+    keys.reserve(relatives.size());
+    for (std::size_t i = 0; i < relatives.size(); ++i) {
+        keys.push_back(platform::NameKey(relatives[i]));
+        auto [at, added] = files.emplace(keys.back(), i);
+        if (!added) {
+            first = at->second;
+            second = i;
+            return true;
+        }
+    }
+    // A file cannot also be a folder of another file's path.
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        for (std::size_t cut = keys[i].find(u'\\'); cut != std::u16string::npos; cut = keys[i].find(u'\\', cut + 1)) {
+            auto found = files.find(keys[i].substr(0, cut));
+            if (found != files.end()) {
+                first = found->second;
+                second = i;
+                return true;
+            }
+        }
+    }
+    return false;
+}
 
-// Whether `inner` lies inside `outer`; both are canonical paths.
-bool Inside(const std::filesystem::path& inner, const std::filesystem::path& outer) {
-    auto o = outer.begin();
-    auto i = inner.begin();
-    for (; o != outer.end(); ++o, ++i) {
-        if (i == inner.end() || *i != *o) {
+bool PrepareTarget(std::u16string_view root, std::u16string_view relative, std::u16string& target,
+                   std::string& cause) {
+    std::vector<std::u16string_view> parts = SplitComponents(relative);
+    target = std::u16string(root);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        target = JoinHostPath(target, parts[i]);
+        const bool last = i + 1 == parts.size();
+        const std::string shown = platform::ToUtf8(target);
+        // Each name is examined itself, not what it leads to: a link or junction planted below the
+        // destination would carry the files somewhere else.
+        switch (platform::Examine(target)) {
+        case platform::PathKind::Missing:
+            if (last || platform::MakeFolder(target) || platform::Examine(target) == platform::PathKind::Folder) {
+                continue;
+            }
+            cause = "cannot make the folder " + shown;
+            return false;
+        case platform::PathKind::Folder:
+            if (!last) {
+                continue;
+            }
+            cause = "a folder of that name is in the way";
+            return false;
+        case platform::PathKind::File:
+            if (last) {
+                continue;
+            }
+            cause = shown + " is a file where a folder belongs";
+            return false;
+        case platform::PathKind::Link:
+            cause = last ? "a link of that name is in the way"
+                         : shown + " is a link (a symbolic link or junction); nothing is written through links";
+            return false;
+        case platform::PathKind::Other:
+            cause = (last ? "something" : shown) +
+                    std::string(" is not a regular file or folder (a device, a pipe, or it cannot be examined)");
             return false;
         }
     }
-    return true;
-}
-
-} // namespace
-
-bool PrepareTarget(const std::filesystem::path& root, const std::u16string& target, std::string& cause) {
-    std::filesystem::path path = FsPath(target);
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
-    if (ec) {
-        cause = "cannot make its folder: " + ec.message();
-        return false;
-    }
-    std::filesystem::path parent = std::filesystem::canonical(path.parent_path(), ec);
-    if (ec || !Inside(parent, root)) {
-        cause = "its folder leads outside the destination folder";
-        return false;
-    }
-    if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec))) {
-        cause = "a link of that name is in the way";
+    if (parts.empty()) {
+        cause = "it has no name below the destination folder";
         return false;
     }
     return true;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace cli {
 
@@ -23,10 +24,18 @@ std::u16string JoinHostPath(std::u16string_view folder, std::u16string_view rela
 std::filesystem::path FsPath(std::u16string_view path);
 std::u16string FromFsPath(const std::filesystem::path& path);
 
-// Makes the folder of `target` (a file to be written below `root`, a canonical path) and checks,
-// once links are followed, that the folder is still inside `root`; a link in the way of the file
-// itself is refused too, so that a link planted below `root` cannot carry a file elsewhere.
-bool PrepareTarget(const std::filesystem::path& root, const std::u16string& target, std::string& cause);
+// Two of the relative paths that would be one file on Windows (the same name but for case or
+// trailing dots and blanks), or a path that would be a file and another's folder at once: their
+// indexes, the earlier first. False when every path has a place of its own.
+bool FindCollision(const std::vector<std::u16string>& relatives, std::size_t& first, std::size_t& second);
+
+// The place of a file below `root` (the destination, which exists): makes the folders on the way
+// and answers the file's full path. Refuses, with the cause, a link or junction anywhere below
+// `root` (examined itself, never followed), a file or device where a folder belongs, and anything
+// but a regular file at the file's own name, so that nothing can be written outside `root` or
+// into something that is not a plain file.
+bool PrepareTarget(std::u16string_view root, std::u16string_view relative, std::u16string& target,
+                   std::string& cause);
 
 // Why a path cannot be opened as a file for reading: missing, a folder, or unreadable.
 std::string CannotOpenCause(std::u16string_view path);

@@ -1,10 +1,13 @@
-// Opening a workspace and writing its package, shared by the dat and installer subcommands.
+// Opening a workspace, checking an output and writing the package, shared by the building subcommands.
 #include "cli/workspace_build.h"
 
 #include "cli/args.h"
 #include "cli/console.h"
 #include "cli/member_paths.h"
 #include "cli/package_input.h"
+
+#include "platform/file.h"
+#include "workspace/workspace_file.h"
 
 namespace cli {
 
@@ -51,22 +54,41 @@ bool WritePackage(Package& package, std::u16string_view workspace, std::u16strin
     return false;
 }
 
-TemporaryFile::TemporaryFile(std::u16string_view output, std::u16string_view suffix)
-    : path_(std::u16string(output) + std::u16string(suffix)) {
-    platform::RemoveFile(path_);
-}
-
-TemporaryFile::~TemporaryFile() {
-    if (owned_) {
-        platform::RemoveFile(path_);
-    }
-}
-
-bool TemporaryFile::RenameTo(std::u16string_view destination) {
-    if (!platform::RenameFile(path_, destination)) {
+bool CheckOutput(std::u16string_view output, bool replace, std::initializer_list<BuildInput> inputs,
+                 const Package* package) {
+    switch (platform::Examine(output)) {
+    case platform::PathKind::Missing:
+        return true;
+    case platform::PathKind::File:
+        break;
+    case platform::PathKind::Folder:
+        PrintError(Utf8(output), "is a folder; give the name of the file to write");
+        return false;
+    case platform::PathKind::Link:
+        PrintError(Utf8(output), "is a link; give the path of a regular file, which is replaced, or a new name");
+        return false;
+    case platform::PathKind::Other:
+        PrintError(Utf8(output), "is not a regular file (a device, a pipe or a socket); it is never replaced");
         return false;
     }
-    owned_ = false;
+    platform::FileId existing;
+    if (platform::IdentifyFile(output, existing)) {
+        for (const BuildInput& input : inputs) {
+            platform::FileId id;
+            if (!input.path.empty() && platform::IdentifyFile(input.path, id) && id == existing) {
+                PrintError(Utf8(output), "is " + std::string(input.what) + " this build reads; choose another output");
+                return false;
+            }
+        }
+        if (package && workspace::IsMemberFile(*package, output)) {
+            PrintError(Utf8(output), "is one of the workspace's files; choose another output");
+            return false;
+        }
+    }
+    if (!replace) {
+        PrintError(Utf8(output), "already exists; use --force to replace it");
+        return false;
+    }
     return true;
 }
 

@@ -1,9 +1,10 @@
-// The steps dat and installer share: opening the workspace file, writing its package with a
-// progress bar, and temporary files beside the output that go away however the build ends.
+// The steps the building subcommands share: opening the workspace file, checking the output, and
+// writing the package with a progress bar.
 #pragma once
 
 #include "package/package.h"
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -17,22 +18,17 @@ bool OpenWorkspace(std::u16string_view path, Package& package);
 bool WritePackage(Package& package, std::u16string_view workspace, std::u16string_view destination,
                   std::u16string_view output, bool quiet);
 
-// A file beside the output that is removed when the build ends, kept only when it is renamed
-// into place.
-class TemporaryFile {
-public:
-    TemporaryFile(std::u16string_view output, std::u16string_view suffix);
-    ~TemporaryFile();
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    const std::u16string& Path() const { return path_; }
-    // Moves the file over `destination`; afterwards there is nothing to remove.
-    bool RenameTo(std::u16string_view destination);
-
-private:
-    std::u16string path_;
-    bool owned_ = true;
+// A file the build reads, named for the messages: "the workspace", "the template".
+struct BuildInput {
+    std::u16string_view path;
+    std::string_view what;
 };
+
+// Refuses, with one error line naming the output, an output that may not be written: one that
+// exists and is not a regular file (a folder, a link, a device, a pipe), one that exists when
+// `replace` is false, and one that is the same file as an input or as a file of `package`, which
+// the build would destroy while reading it.
+bool CheckOutput(std::u16string_view output, bool replace, std::initializer_list<BuildInput> inputs,
+                 const Package* package);
 
 } // namespace cli

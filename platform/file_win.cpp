@@ -181,16 +181,17 @@ PathKind Examine(std::u16string_view path) {
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathKind::Missing : PathKind::Other;
     }
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        // Symbolic links and junctions lead elsewhere; other reparse points (files kept in the
-        // cloud, deduplicated files) are ordinary files and folders to their users.
-        WIN32_FIND_DATAW found;
+        // Symbolic links and junctions lead elsewhere; Microsoft's other reparse points (files kept
+        // in the cloud, deduplicated files) are ordinary files and folders to their users. A tag
+        // the system does not tell (Wine shows a Unix link to a folder this way) counts as a link.
+        WIN32_FIND_DATAW found{};
         HANDLE find = FindFirstFileW(wide.c_str(), &found);
         DWORD tag = 0;
         if (find != INVALID_HANDLE_VALUE) {
             tag = found.dwReserved0;
             FindClose(find);
         }
-        if (tag == 0 || IsReparseTagNameSurrogate(tag)) {
+        if (!IsReparseTagMicrosoft(tag) || IsReparseTagNameSurrogate(tag)) {
             return PathKind::Link;
         }
     }

@@ -2,6 +2,7 @@
 // built.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -13,5 +14,10 @@ enum class RunResult { Finished, NotStarted };
 // /bin/sh with `folder` first on the search path, so that a tool lying there is found by its bare
 // name as it is on Windows. `exitCode` is the program's status.
 RunResult RunAndWait(std::u16string_view commandLine, std::u16string_view folder, int& exitCode);
+
+// A path as one word of a command line RunAndWait runs, whatever it holds. Windows: in double
+// quotes, which no file name can hold. POSIX: in single quotes, each ' within written '\'', so that
+// the shell expands nothing in it ("$(...)", "`...`", "$HOME").
+std::string QuoteForCommandLine(std::string_view path);
 
 } // namespace platform

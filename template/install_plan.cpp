@@ -32,15 +32,22 @@ bool ShortcutName(const PackageEntry& entry, std::u16string_view memberRelative,
 } // namespace
 
 bool PlanInstall(const Package& package, std::uint32_t cpuFlag, InstallPlan& plan, std::string& cause) {
+    std::vector<PackageEntry> entries(package.GetCount());
+    for (std::uint32_t i = 0; i < package.GetCount(); ++i) {
+        package.GetEntry(i, &entries[i]);
+    }
+    return PlanInstall(package.GetHeader(), entries, cpuFlag, plan, cause);
+}
+
+bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& entries, std::uint32_t cpuFlag,
+                 InstallPlan& plan, std::string& cause) {
     plan = InstallPlan{};
-    const PackageHeader& header = package.GetHeader();
     if (!DeviceFolder(header.targetFolder, FieldText(header.installFolder), plan.deviceFolder, cause)) {
         return false;
     }
     std::u16string_view sourceFolder = FieldText(header.sourceFolder);
-    for (std::uint32_t i = 0; i < package.GetCount(); ++i) {
-        PackageEntry entry{};
-        package.GetEntry(i, &entry);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const PackageEntry& entry = entries[i];
         if ((entry.flags & cpuFlag) == 0) {
             continue;
         }
@@ -62,6 +69,22 @@ bool PlanInstall(const Package& package, std::uint32_t cpuFlag, InstallPlan& pla
             plan.shortcuts.push_back({JoinDevicePath(kStartMenuFolder, name), ShortcutText(file.relative)});
         }
         plan.files.push_back(std::move(file));
+    }
+    // Names that differ on this PC may be one file on the device, where the later would silently
+    // replace the earlier: "a.txt" and "A.TXT", "x" and "x.", a shortcut and a member.
+    std::vector<std::u16string> places;
+    for (const PlannedFile& file : plan.files) {
+        places.push_back(file.relative);
+    }
+    for (const PlannedShortcut& shortcut : plan.shortcuts) {
+        places.push_back(shortcut.relative);
+    }
+    std::size_t first = 0, second = 0;
+    if (cli::FindCollision(places, first, second)) {
+        cause = "two files would be one on the device: " + platform::ToUtf8(places[first]) + " and " +
+                platform::ToUtf8(places[second]);
+        plan = InstallPlan{};
+        return false;
     }
     return true;
 }

@@ -3,6 +3,8 @@
 // shortcuts. A package comes from outside, so one refused path refuses the whole installation.
 #pragma once
 
+#include "package/records.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,5 +34,8 @@ struct InstallPlan {
 // Plans the members flagged for `cpuFlag`. Fails with a one-line cause (and an empty plan) when
 // a member's path or shortcut name is not a plain place below the destination.
 bool PlanInstall(const Package& package, std::uint32_t cpuFlag, InstallPlan& plan, std::string& cause);
+// The same from a header and table as stored, for checking a package that is not opened.
+bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& entries, std::uint32_t cpuFlag,
+                 InstallPlan& plan, std::string& cause);
 
 } // namespace setup

@@ -46,9 +46,9 @@ InstallOutcome RunInstall(Package& package, const InstallPlan& plan, const std::
         if (observer) {
             observer->FileStarting(file.relative, bytesDone, plan.totalBytes);
         }
-        std::u16string target = cli::JoinHostPath(rootText, file.relative);
+        std::u16string target;
         std::string why;
-        if (!cli::PrepareTarget(root, target, why)) {
+        if (!cli::PrepareTarget(rootText, file.relative, target, why)) {
             outcome.cause = platform::ToUtf8(file.relative) + ": " + why;
             return outcome;
         }
@@ -63,9 +63,9 @@ InstallOutcome RunInstall(Package& package, const InstallPlan& plan, const std::
         if (observer) {
             observer->FileStarting(shortcut.relative, bytesDone, plan.totalBytes);
         }
-        std::u16string target = cli::JoinHostPath(rootText, shortcut.relative);
+        std::u16string target;
         std::string why;
-        if (!cli::PrepareTarget(root, target, why) || !WriteText(target, shortcut.text)) {
+        if (!cli::PrepareTarget(rootText, shortcut.relative, target, why) || !WriteText(target, shortcut.text)) {
             outcome.cause = platform::ToUtf8(shortcut.relative) + ": " + (why.empty() ? "cannot be written" : why);
             return outcome;
         }

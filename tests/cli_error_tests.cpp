@@ -3,6 +3,10 @@
 #include "platform/text.h"
 #include "tests/cli_support.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 using namespace testing_support;
 
 namespace {
@@ -146,6 +150,57 @@ TEST_F(CliTest, AnExtractionThatWouldEscapeItsFolderWritesNothing) {
     ExpectFailure(Run({u"extract", workspacePath, u"-d", out}), workspacePath, "holds no file data");
 }
 
+// What may already lie in the folder extract writes to: links and junctions planted to carry the
+// files elsewhere, a second name of a file elsewhere, a pipe. Nothing outside the folder changes,
+// and nothing waits for ever.
+TEST_F(CliTest, NothingPlantedInTheDestinationCarriesAnExtractionElsewhere) {
+    struct Planted {
+        const char* what;
+        const char* at; // below the destination
+        LinkKind kind;
+        std::string cause; // empty: extracted, beside the planted thing
+    };
+    std::vector<Planted> cases = {
+        {"a link to a folder", "sub", LinkKind::ToFolder, "is a link (a symbolic link or junction)"},
+        {"a second name of a file", "sub/readme.txt", LinkKind::Hard, ""},
+#ifndef _WIN32
+        {"a link to a file", "app.exe", LinkKind::ToFile, "a link of that name is in the way"},
+#endif
+    };
+    std::u16string dat = dir.File(u"out.DAT");
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", dat}).status, 0);
+    int n = 0;
+    for (const Planted& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::path dest = dir.Path() / ("dest" + std::to_string(n));
+        std::filesystem::path elsewhere = dir.Path() / ("elsewhere" + std::to_string(n++));
+        std::filesystem::create_directories(elsewhere);
+        std::filesystem::create_directories((dest / c.at).parent_path());
+        WriteBytes(U16(elsewhere / "victim"), Pattern(7));
+        bool toFolder = c.kind == LinkKind::ToFolder;
+        ASSERT_TRUE(PlantLink(toFolder ? elsewhere : elsewhere / "victim", dest / c.at, c.kind));
+        ToolResult r = Run({u"extract", dat, u"-d", U16(dest)});
+        if (c.cause.empty()) {
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(ReadBytes(U16(dest / c.at)), ReadBytes(Source(u"sub/readme.txt")));
+        } else {
+            ExpectFailure(r, U16(dest / c.at), c.cause);
+        }
+        std::vector<std::string> outside;
+        for (const auto& entry : std::filesystem::directory_iterator(elsewhere)) {
+            outside.push_back(entry.path().filename().string());
+        }
+        EXPECT_EQ(outside, std::vector<std::string>{"victim"});
+        EXPECT_EQ(ReadBytes(U16(elsewhere / "victim")), Pattern(7));
+    }
+#ifndef _WIN32
+    std::filesystem::path dest = dir.Path() / "fifo";
+    std::filesystem::create_directories(dest);
+    ASSERT_EQ(mkfifo((dest / "app.exe").c_str(), 0600), 0);
+    ExpectFailure(Run({u"extract", dat, u"-d", U16(dest)}), U16(dest / "app.exe"), "not a regular file");
+#endif
+}
+
 // Names a package made elsewhere could carry below its source folder: each is refused and
 // nothing is extracted.
 TEST_F(CliTest, CraftedMemberNamesAreRefused) {
@@ -159,10 +214,14 @@ TEST_F(CliTest, CraftedMemberNamesAreRefused) {
         {folder + u"\\rooted.txt", "absolute"},
         {folder + u"C:\\drive.txt", "names a drive"},
         {u"\\elsewhere\\x.txt", "does not lie under the source folder"},
+        // Windows opens a device for these in any folder: refused on every host, since the package
+        // installs there.
+        {folder + u"sub\\nul.txt", "names a device"},
+        {folder + u"sub\\COM5 ", "names a device"},
+        {folder + u"con .txt", "names a device"},
+        {folder + u"aux.", "names a device"},
+        {folder + u"what?.txt", "a character Windows does not allow"},
     };
-#ifdef _WIN32
-    names.emplace_back(folder + u"sub\\nul.txt", "names a device");
-#endif
     std::u16string crafted = dir.File(u"crafted.DAT");
     std::u16string out = dir.File(u"out");
     for (const auto& [name, cause] : names) {

@@ -143,6 +143,9 @@ void CliTest::SetUp() {
     workspace.SetSourceFolder(StoredForm(Source(u"")).c_str());
     workspace.SetProgramName(u"Notes \"Pro\"");
     workspace.SetTargetFolder(kTargetProgramFiles);
+    // What the main window stores for a Program Path, not the package object's absolute default,
+    // which the installer refuses.
+    workspace.SetInstallFolder(u"Notes");
     workspacePath = dir.File(u"ws.orb");
     SaveWorkspace(workspace, workspacePath);
 }

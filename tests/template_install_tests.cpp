@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 using namespace testing_support;
 namespace fs = std::filesystem;
 
@@ -135,6 +139,24 @@ TEST_F(TemplateInstallTest, MembersAndFoldersThatWouldLeaveTheDestinationAreRefu
         {{u"C:\\App\\ok.txt", BytesOf("fine"), FLAG_ARM}, {u"C:\\Other\\evil.txt", BytesOf("x"), FLAG_ARM}},
         {{u"C:\\App\\ok.txt", BytesOf("fine"), FLAG_ARM | FLAG_SHORTCUT, u"..\\..\\evil.lnk"}},
         {{u"C:\\App\\ok.txt", BytesOf("fine"), FLAG_ARM | FLAG_SHORTCUT, u"sub\\evil.lnk"}},
+        // Names Windows opens as devices in any folder, trailing blanks and dots dropped first.
+        {{u"C:\\App\\COM5 ", BytesOf("x"), FLAG_ARM}},
+        {{u"C:\\App\\sub\\NUL \\x.txt", BytesOf("x"), FLAG_ARM}},
+        {{u"C:\\App\\con .txt", BytesOf("x"), FLAG_ARM}},
+        {{u"C:\\App\\aux.", BytesOf("x"), FLAG_ARM}},
+        {{u"C:\\App\\lpt\u00B9.log", BytesOf("x"), FLAG_ARM}},
+        {{u"C:\\App\\ok.txt", BytesOf("fine"), FLAG_ARM | FLAG_SHORTCUT, u"COM5 .lnk"}},
+        {{u"C:\\App\\ok.txt", BytesOf("fine"), FLAG_ARM | FLAG_SHORTCUT, u"conout$.lnk"}},
+        // Characters no Windows name may hold.
+        {{u"C:\\App\\what?.txt", BytesOf("x"), FLAG_ARM}},
+        {{u"C:\\App\\a|b.txt", BytesOf("x"), FLAG_ARM}},
+        // Two names that are one file on the device: the later would replace the earlier.
+        {{u"C:\\App\\a.txt", BytesOf("1"), FLAG_ARM}, {u"C:\\App\\A.TXT", BytesOf("2"), FLAG_ARM}},
+        {{u"C:\\App\\x", BytesOf("1"), FLAG_ARM}, {u"C:\\App\\x. ", BytesOf("2"), FLAG_ARM}},
+        {{u"C:\\App\\\u00C9t\u00E9.txt", BytesOf("1"), FLAG_ARM}, {u"C:\\App\\\u00C9T\u00C9.TXT", BytesOf("2"), FLAG_ARM}},
+        {{u"C:\\App\\a", BytesOf("1"), FLAG_ARM}, {u"C:\\App\\A\\b.txt", BytesOf("2"), FLAG_ARM}},
+        {{u"C:\\App\\one.txt", BytesOf("1"), FLAG_ARM | FLAG_SHORTCUT, u"Same.lnk"},
+         {u"C:\\App\\two.txt", BytesOf("2"), FLAG_ARM | FLAG_SHORTCUT, u"same.lnk"}},
     };
     int n = 0;
     for (const auto& members : escaping) {
@@ -153,7 +175,8 @@ TEST_F(TemplateInstallTest, MembersAndFoldersThatWouldLeaveTheDestinationAreRefu
     EXPECT_TRUE(Install(other.package, FLAG_ARM, Dest()).Complete());
 
     // The program's folder on the device comes from the package too.
-    for (std::u16string installFolder : {u"..\\..", u"c:\\program files\\", u"\\Windows", u"a\\..\\..\\b"}) {
+    for (std::u16string installFolder :
+         {u"..\\..", u"c:\\program files\\", u"\\Windows", u"a\\..\\..\\b", u"C:", u"NUL ", u"com1.", u"a\\aux .x"}) {
         fs::path dest = dir.Path() / ("folder" + std::to_string(n++));
         OpenedPackage opened(
             CraftPackage(source, {{u"C:\\App\\ok.txt", BytesOf("fine"), FLAG_ARM}}, {u"Notes", 38, installFolder}));
@@ -164,16 +187,61 @@ TEST_F(TemplateInstallTest, MembersAndFoldersThatWouldLeaveTheDestinationAreRefu
     EXPECT_FALSE(fs::exists(dir.Path() / "evil.lnk"));
 }
 
+// What may already lie in the destination when the installer runs: links and junctions planted to
+// carry the files elsewhere, a second name of a file elsewhere. Nothing outside the destination
+// may change, whatever the installation answers.
+TEST_F(TemplateInstallTest, NothingPlantedInTheDestinationCarriesAWriteElsewhere) {
+    struct Planted {
+        const char* what;
+        const char* at; // below the destination
+        LinkKind kind;
+        const char* cause; // empty: the installation goes through, beside the planted thing
+    };
+    const std::vector<Planted> cases = {
+        {"a link to a folder for the device folder", "Program Files", LinkKind::ToFolder, "is a link"},
+        {"a link to a folder for the program's folder", "Program Files/Notes", LinkKind::ToFolder, "is a link"},
+        {"a link to a folder for a subfolder", "Program Files/Notes/sub", LinkKind::ToFolder, "is a link"},
 #ifndef _WIN32
-TEST_F(TemplateInstallTest, ALinkPlantedInTheDestinationDoesNotCarryFilesElsewhere) {
+        // Wine shows a Unix link to a file as the file itself; the write then replaces the link.
+        {"a link to a file for a member", "Program Files/Notes/app.exe", LinkKind::ToFile, "a link of that name"},
+        {"a link to a file for a shortcut", "Windows/Start Menu/Programs/Notes.lnk", LinkKind::ToFile,
+         "a link of that name"},
+#endif
+        {"a second name of a file for a member", "Program Files/Notes/app.exe", LinkKind::Hard, ""},
+    };
     OpenedPackage opened(WritePackage(Src(), files));
-    fs::create_directories(Dest());
-    fs::create_directories(dir.Path() / "elsewhere");
-    fs::create_directory_symlink(dir.Path() / "elsewhere", Dest() / "Program Files");
+    int n = 0;
+    for (const Planted& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::path dest = dir.Path() / ("dest" + std::to_string(n));
+        fs::path elsewhere = dir.Path() / ("elsewhere" + std::to_string(n++));
+        fs::create_directories(elsewhere);
+        WriteBytes(U16(elsewhere / "victim"), Pattern(7));
+        fs::create_directories((dest / c.at).parent_path());
+        bool toFolder = c.kind == LinkKind::ToFolder;
+        if (!PlantLink(toFolder ? elsewhere : elsewhere / "victim", dest / c.at, c.kind)) {
+            ADD_FAILURE() << "this host made no link";
+            continue;
+        }
+        setup::InstallOutcome outcome = Install(opened.package, FLAG_ARM, dest);
+        EXPECT_EQ(outcome.Complete(), std::string(c.cause).empty()) << outcome.cause;
+        EXPECT_NE(outcome.cause.find(c.cause), std::string::npos) << outcome.cause;
+        EXPECT_EQ(FolderContents(elsewhere), (std::map<std::string, Bytes>{{"victim", Pattern(7)}}));
+        if (outcome.Complete()) {
+            EXPECT_EQ(ReadBytes(U16(dest / c.at)), files[0].bytes);
+        }
+    }
+}
+
+#ifndef _WIN32
+// A pipe would hold the installer up for ever, and a device would swallow the file.
+TEST_F(TemplateInstallTest, SomethingThatIsNoFileAtAFilesPlaceStopsTheInstallation) {
+    OpenedPackage opened(WritePackage(Src(), files));
+    fs::create_directories(Dest() / "Program Files" / "Notes");
+    ASSERT_EQ(mkfifo((Dest() / "Program Files" / "Notes" / "app.exe").c_str(), 0600), 0);
     setup::InstallOutcome outcome = Install(opened.package, FLAG_ARM, Dest());
     EXPECT_FALSE(outcome.Complete());
-    EXPECT_NE(outcome.cause.find("outside"), std::string::npos) << outcome.cause;
-    EXPECT_TRUE(FolderContents(dir.Path() / "elsewhere").empty());
+    EXPECT_NE(outcome.cause.find("not a regular file"), std::string::npos) << outcome.cause;
 }
 #endif
 

@@ -68,6 +68,22 @@ Bytes MakeBitmap(std::uint32_t width, std::uint32_t height, std::uint8_t seed) {
     return w.Data();
 }
 
+#ifdef _WIN32
+namespace {
+// A path on Wine's drive Z:, which is the Unix root, in Unix form.
+std::wstring UnixPath(const fs::path& path) {
+    std::wstring text = fs::absolute(path).wstring();
+    if (text.size() >= 2 && (text[0] == L'Z' || text[0] == L'z') && text[1] == L':') {
+        text.erase(0, 2);
+    }
+    for (wchar_t& c : text) {
+        c = c == L'\\' ? L'/' : c;
+    }
+    return text;
+}
+} // namespace
+#endif
+
 void MakeSparseFile(const std::u16string& path, std::uint64_t size) {
 #ifdef _WIN32
     // Extending through the file pointer leaves the new range unwritten; the C runtime's own
@@ -83,6 +99,45 @@ void MakeSparseFile(const std::u16string& path, std::uint64_t size) {
 #else
     WriteBytes(path, {});
     fs::resize_file(fs::path(path), size);
+#endif
+}
+
+bool PlantLink(const fs::path& target, const fs::path& link, LinkKind kind) {
+    std::error_code ec;
+    if (kind == LinkKind::Hard) {
+        fs::create_hard_link(target, link, ec);
+        return !ec;
+    }
+#ifdef _WIN32
+    DWORD flags = SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE |
+                  (kind == LinkKind::ToFolder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0);
+    if (CreateSymbolicLinkW(link.c_str(), target.c_str(), flags) && fs::symlink_status(link, ec).type() != fs::file_type::not_found) {
+        return true;
+    }
+    // Wine makes no links of its own, but shows a Unix link to a folder as a link (a reparse
+    // point) and one to a file as the file: the host's ln makes them.
+    if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
+        return false;
+    }
+    std::wstring commandLine = L"Z:\\bin\\ln -s \"" + UnixPath(target) + L"\" \"" + UnixPath(link) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(L"Z:\\bin\\ln", commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        return false;
+    }
+    WaitForSingleObject(process.hProcess, 30000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+#else
+    if (kind == LinkKind::ToFolder) {
+        fs::create_directory_symlink(target, link, ec);
+    } else {
+        fs::create_symlink(target, link, ec);
+    }
+    return !ec;
 #endif
 }
 

@@ -37,6 +37,12 @@ bool Exists(const std::u16string& path);
 Bytes Pattern(std::size_t size, std::uint8_t seed = 0);
 // A bottom-up 24-bit .bmp file with no colour table.
 Bytes MakeBitmap(std::uint32_t width, std::uint32_t height, std::uint8_t seed);
+// Plants a link at `link` leading to `target`: a symbolic link to a folder or a file, or a second
+// (hard) name of the file. False where the host cannot make that kind; under Wine, whose own
+// links are not made, a Unix link (which Wine shows as a reparse point for a folder).
+enum class LinkKind { ToFolder, ToFile, Hard };
+bool PlantLink(const std::filesystem::path& target, const std::filesystem::path& link, LinkKind kind);
+
 // A file of the given length that takes no disk space where the host supports sparse files.
 void MakeSparseFile(const std::u16string& path, std::uint64_t size);
 

@@ -1,0 +1,48 @@
+// The install plan tried for each processor family.
+#include "cli/installable.h"
+
+#include "platform/text.h"
+#include "template/device_layout.h"
+#include "template/install_plan.h"
+
+#include <utility>
+
+namespace cli {
+
+std::vector<std::string> InstallProblems(const PackageHeader& header, const std::vector<PackageEntry>& entries) {
+    // The same cause usually holds for every family (a refused install folder); it is told once.
+    std::vector<std::pair<std::string, std::string>> causes; // cause, families
+    for (const setup::CpuChoice& cpu : setup::kCpuChoices) {
+        setup::InstallPlan plan;
+        std::string cause;
+        if (setup::PlanInstall(header, entries, cpu.flag, plan, cause)) {
+            continue;
+        }
+        std::string name = platform::ToUtf8(cpu.name);
+        bool known = false;
+        for (auto& [text, families] : causes) {
+            if (text == cause) {
+                families += ", " + name;
+                known = true;
+            }
+        }
+        if (!known) {
+            causes.emplace_back(cause, name);
+        }
+    }
+    std::vector<std::string> lines;
+    for (const auto& [text, families] : causes) {
+        lines.push_back("would not install (" + families + "): " + text);
+    }
+    return lines;
+}
+
+std::vector<std::string> InstallProblems(const Package& package) {
+    std::vector<PackageEntry> entries(package.GetCount());
+    for (std::uint32_t i = 0; i < package.GetCount(); ++i) {
+        package.GetEntry(i, &entries[i]);
+    }
+    return InstallProblems(package.GetHeader(), entries);
+}
+
+} // namespace cli
