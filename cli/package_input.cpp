@@ -37,9 +37,20 @@ bool LoadFromResource(std::u16string_view path, PackageInput& input, std::string
         return false;
     }
     input.entries.resize(input.header.count);
-    std::memcpy(input.entries.data(), input.resource.data() + kHeaderSize,
-                input.header.count * std::size_t{kEntrySize});
+    if (!input.entries.empty()) {
+        std::memcpy(input.entries.data(), input.resource.data() + kHeaderSize,
+                    input.header.count * std::size_t{kEntrySize});
+    }
     return true;
+}
+
+// Whether the name ends in ".orb", the workspace file's extension (in any case).
+bool NamedAsWorkspace(std::u16string_view path) {
+    if (path.size() < 4) {
+        return false;
+    }
+    std::u16string_view tail = path.substr(path.size() - 4);
+    return tail[0] == u'.' && (tail[1] | 0x20) == u'o' && (tail[2] | 0x20) == u'r' && (tail[3] | 0x20) == u'b';
 }
 
 bool LoadFromFile(std::u16string_view path, PackageInput& input, std::string& cause) {
@@ -62,12 +73,17 @@ bool LoadFromFile(std::u16string_view path, PackageInput& input, std::string& ca
         return false;
     }
     // A workspace file is a header and table with nothing behind them. A package whose members are
-    // all empty looks the same; it is taken as a package when its header says so.
+    // all empty looks the same; it is taken as a package when its header says so. So is a file whose
+    // header describes member data, as a written package's does, that is cut off after its table
+    // unless it is named as a workspace: the main window saves the header as it holds it, which
+    // after a build describes that build's data.
     std::uint64_t sizes = 0;
     for (const PackageEntry& e : input.entries) {
         sizes += e.size;
     }
-    bool packageShaped = sizes == 0 && input.header.dataOffset == input.TableEnd() && input.header.totalSize == 0;
+    const PackageHeader& h = input.header;
+    bool describesData = h.dataOffset == input.TableEnd() && h.totalSize == sizes;
+    bool packageShaped = describesData && (sizes == 0 || !NamedAsWorkspace(path));
     input.kind = input.length == input.TableEnd() && !packageShaped ? InputKind::Workspace : InputKind::PackageFile;
     return true;
 }

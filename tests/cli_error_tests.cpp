@@ -55,6 +55,17 @@ TEST_F(CliTest, TruncatedPackagesAreRefused) {
     ExpectFailure(Run({u"extract", cut, u"-d", dir.File(u"x")}), cut, "cannot be unpacked");
     EXPECT_FALSE(Exists(dir.File(u"x/app.exe")));
 
+    // Cut right after its table, a package still says it has data: it is not a workspace. A
+    // workspace saved after a build carries the same header, and is told by its name.
+    WriteBytes(cut, Bytes(whole.begin(), whole.begin() + kHeaderSize + 4 * kEntrySize));
+    ExpectFailure(Run({u"verify", cut}), cut, "bytes long, expected dataOffset + totalSize");
+    ExpectFailure(Run({u"extract", cut, u"-d", dir.File(u"x")}), cut, "cannot be unpacked");
+    std::u16string built = dir.File(u"built.orb");
+    WriteBytes(built, Bytes(whole.begin(), whole.begin() + kHeaderSize + 4 * kEntrySize));
+    ToolResult r = Run({u"verify", built});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("(workspace, 4 files)"), std::string::npos) << r.out;
+
     WriteBytes(cut, Bytes(whole.begin(), whole.begin() + kHeaderSize + 500));
     ExpectFailure(Run({u"info", cut}), cut, "too short for its table of 4 files");
     WriteBytes(cut, Bytes(whole.begin(), whole.begin() + 1000));

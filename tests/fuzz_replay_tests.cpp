@@ -31,4 +31,10 @@ TEST(FuzzReplay, PeCorpusAndSamples) {
     ReplayFolder(u"tests/fuzz/corpus/pe", FuzzPeResources);
 }
 
+TEST(FuzzReplay, InputCorpusAndSamples) {
+    EXPECT_GT(ReplayFolder(u"tests/fuzz/corpus/input", FuzzPackageInput), 0u);
+    ReplayFolder(u"tests/fuzz/corpus/package", FuzzPackageInput);
+    ReplayFolder(u"tests/data/pe", FuzzPackageInput);
+}
+
 } // namespace

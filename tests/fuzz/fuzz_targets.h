@@ -11,3 +11,6 @@ int FuzzPackageReader(const std::uint8_t* data, std::size_t size);
 // PE resources: any bytes as an executable; every resource listed must read back, and an update
 // that succeeds must leave every old resource and the new one readable with the right bytes.
 int FuzzPeResources(const std::uint8_t* data, std::size_t size);
+
+// What tarvelo-build's reading commands load: any bytes as a workspace, package or installer file.
+int FuzzPackageInput(const std::uint8_t* data, std::size_t size);
