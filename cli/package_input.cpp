@@ -4,6 +4,7 @@
 #include "cli/console.h"
 
 #include "cli/member_paths.h"
+#include "package/installer.h"
 #include "package/pe_resources.h"
 #include "platform/text.h"
 
@@ -19,10 +20,28 @@ std::string ShortTableCause(std::uint32_t count, std::uint64_t length) {
 
 bool LoadFromResource(std::u16string_view path, PackageInput& input, std::string& cause) {
     std::u16string error;
-    if (!pe::ReadResource(path, pe::ResourceKey::Name(u"RT_RCDATA"), pe::ResourceKey::Name(u"ORBDATA"),
-                          pe::kLanguageEnglishUS, input.resource, error)) {
-        cause = "no package in this executable (resource ORBDATA of type RT_RCDATA, language 1033): " +
-                platform::ToUtf8(error);
+    std::vector<pe::ResourceInfo> resources;
+    if (!pe::ListResources(path, resources, error)) {
+        cause = "not an executable this program can read: " + platform::ToUtf8(error);
+        return false;
+    }
+    // The system that runs the installer picks among several languages of a package by its own
+    // order, which need not be the language looked at here: such an installer cannot be checked.
+    std::vector<const pe::ResourceInfo*> packages;
+    for (const pe::ResourceInfo& r : resources) {
+        if (IsPackageResource(r)) {
+            packages.push_back(&r);
+        }
+    }
+    if (packages.size() > 1) {
+        cause = "holds more than one package (resource ORBDATA in " + std::to_string(packages.size()) +
+                " languages); which one installs depends on the PC it runs on";
+        return false;
+    }
+    if (packages.empty() || !pe::ReadResource(path, packages[0]->type, packages[0]->name, packages[0]->language,
+                                              input.resource, error)) {
+        cause = "no package in this executable (resource ORBDATA of type RT_RCDATA): " +
+                platform::ToUtf8(packages.empty() ? u"The executable holds no such resource." : error);
         return false;
     }
     input.kind = InputKind::Installer;

@@ -4,18 +4,40 @@
 #include "platform/file.h"
 #include "platform/replacement.h"
 #include "platform/resource_update.h"
+#include "platform/text.h"
 
 #include <array>
 #include <memory>
 #include <new>
+#include <vector>
 
 namespace {
 
 constexpr std::uint32_t kBitmapFileHeader = 14;
 
+constexpr std::u16string_view kCannotRemoveOldPackage =
+    u"The template carries a package of its own that could not be removed from the installer.";
+constexpr std::u16string_view kPackageNotStored = u"The installer does not hold the package after it was stored.";
+
+bool SameName(std::u16string_view stored, std::u16string_view upper) {
+    if (stored.size() != upper.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        if (platform::UpperCaseUnit(stored[i]) != upper[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 platform::ResourceName ToPlatform(const pe::ResourceKey& key) { return {key.id, key.name}; }
 
 } // namespace
+
+bool IsPackageResource(const pe::ResourceInfo& resource) {
+    return SameName(resource.type.name, u"RT_RCDATA") && SameName(resource.name.name, u"ORBDATA");
+}
 
 bool PlatformPatcher::CopyTemplate(std::u16string_view from, std::u16string_view to) {
     return platform::ShellCopyFile(from, to);
@@ -39,8 +61,16 @@ StoreOutcome PlatformPatcher::Store(std::u16string_view destination, const pe::R
     }
     bool stored =
         update.Update(ToPlatform(type), ToPlatform(name), pe::kLanguageEnglishUS, buffer.get() + offset, length);
-    update.Commit();
-    return stored ? StoreOutcome::Stored : StoreOutcome::NotStored;
+    // An update that is not committed leaves the plain template behind.
+    return stored && update.Commit() ? StoreOutcome::Stored : StoreOutcome::NotStored;
+}
+
+bool PlatformPatcher::Remove(std::u16string_view destination, const pe::ResourceKey& type,
+                             const pe::ResourceKey& name, std::uint16_t language) {
+    platform::ResourceUpdater update;
+    // An update with no data deletes the resource.
+    return update.Begin(destination) && update.Update(ToPlatform(type), ToPlatform(name), language, nullptr, 0) &&
+           update.Commit();
 }
 
 bool PortablePatcher::CopyTemplate(std::u16string_view from, std::u16string_view to) {
@@ -96,6 +126,13 @@ StoreOutcome PortablePatcher::Store(std::u16string_view destination, const pe::R
     return StoreOutcome::Stored;
 }
 
+bool PortablePatcher::Remove(std::u16string_view destination, const pe::ResourceKey& type,
+                             const pe::ResourceKey& name, std::uint16_t language) {
+    detail_.clear();
+    pe::ResourceUpdate update{type, name, language, {}, true};
+    return pe::UpdateResources(destination, {update}, detail_);
+}
+
 InstallerPatcher& DefaultPatcher() {
 #ifdef _WIN32
     static PlatformPatcher patcher;
@@ -146,8 +183,38 @@ bool Package::MakeInstaller(const char16_t* templatePath, const char16_t* packag
         SetLastError(u"Could not allocate memory for dat file");
         return false;
     }
-    return StoreFileAsResource(patcher, destination, packagePath, pe::ResourceKey::Name(u"RT_RCDATA"),
-                               pe::ResourceKey::Name(u"ORBDATA"), 0, static_cast<std::uint32_t>(length));
+    // A package the template already carries in another language would stay beside the new one,
+    // and the loader on the user's PC may prefer it: only the new package may remain.
+    std::vector<pe::ResourceInfo> resources;
+    std::u16string ignored;
+    if (pe::ListResources(destination, resources, ignored)) {
+        for (const pe::ResourceInfo& r : resources) {
+            if (IsPackageResource(r) && r.language != pe::kLanguageEnglishUS &&
+                !patcher.Remove(destination, r.type, r.name, r.language)) {
+                SetLastError(kCannotRemoveOldPackage);
+                return false;
+            }
+        }
+    }
+    if (!StoreFileAsResource(patcher, destination, packagePath, pe::ResourceKey::Name(u"RT_RCDATA"),
+                             pe::ResourceKey::Name(u"ORBDATA"), 0, static_cast<std::uint32_t>(length))) {
+        return false;
+    }
+    // What was stored is read back: an update that reported success without writing the file
+    // would otherwise pass for an installer.
+    std::size_t packages = 0;
+    bool right = pe::ListResources(destination, resources, ignored);
+    for (const pe::ResourceInfo& r : resources) {
+        if (IsPackageResource(r)) {
+            ++packages;
+            right = right && r.language == pe::kLanguageEnglishUS && r.size == static_cast<std::uint32_t>(length);
+        }
+    }
+    if (!right || packages != 1) {
+        SetLastError(kPackageNotStored);
+        return false;
+    }
+    return true;
 }
 
 bool Package::StoreBitmap(const char16_t* destination, const char16_t* bitmapPath, const pe::ResourceKey& name) {

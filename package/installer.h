@@ -27,6 +27,9 @@ public:
     virtual StoreOutcome Store(std::u16string_view destination, const pe::ResourceKey& type,
                                const pe::ResourceKey& name, std::u16string_view source, std::uint32_t offset,
                                std::uint32_t length) = 0;
+    // Removes one resource of `destination`, the keys as pe::ListResources gives them.
+    virtual bool Remove(std::u16string_view destination, const pe::ResourceKey& type, const pe::ResourceKey& name,
+                        std::uint16_t language) = 0;
 };
 
 // The platform's shell copy and resource update functions. The source is read whole into one
@@ -36,6 +39,8 @@ public:
     bool CopyTemplate(std::u16string_view from, std::u16string_view to) override;
     StoreOutcome Store(std::u16string_view destination, const pe::ResourceKey& type, const pe::ResourceKey& name,
                        std::u16string_view source, std::uint32_t offset, std::uint32_t length) override;
+    bool Remove(std::u16string_view destination, const pe::ResourceKey& type, const pe::ResourceKey& name,
+                std::uint16_t language) override;
 };
 
 // The project's own copy and resource editor: works on any host, streams the source in chunks.
@@ -46,6 +51,8 @@ public:
     bool CopyTemplate(std::u16string_view from, std::u16string_view to) override;
     StoreOutcome Store(std::u16string_view destination, const pe::ResourceKey& type, const pe::ResourceKey& name,
                        std::u16string_view source, std::uint32_t offset, std::uint32_t length) override;
+    bool Remove(std::u16string_view destination, const pe::ResourceKey& type, const pe::ResourceKey& name,
+                std::uint16_t language) override;
     // Why the last step failed, in more words than the package's own messages carry.
     const std::u16string& Detail() const { return detail_; }
 
@@ -53,6 +60,10 @@ private:
     bool allowReplace_;
     std::u16string detail_;
 };
+
+// Whether a resource is an installer's package: type "RT_RCDATA", name "ORBDATA", whatever the
+// case they are stored in and in any language.
+bool IsPackageResource(const pe::ResourceInfo& resource);
 
 // The platform's functions where there are any, else the portable editor without replacing.
 InstallerPatcher& DefaultPatcher();

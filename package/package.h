@@ -29,6 +29,9 @@ using EntryFilter = std::function<std::uint8_t(const PackageEntry& entry)>;
 
 class InstallerPatcher;
 
+// Why an installer's own package was not read when it carries one in more than one language.
+inline constexpr std::u16string_view kSeveralPackages = u"This installer holds more than one package.";
+
 class Package {
 public:
     Package();

@@ -153,6 +153,9 @@ bool Package::AcceptResourceStep(platform::ResourceStep step) {
     case platform::ResourceStep::NoPointer:
         SetLastError(kNoPointer);
         break;
+    case platform::ResourceStep::Several:
+        SetLastError(kSeveralPackages);
+        break;
     }
     return false;
 }

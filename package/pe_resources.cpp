@@ -72,6 +72,16 @@ bool UpdateLength(const ResourceData& data, std::uint32_t& length, std::u16strin
 bool ApplyUpdates(ResourceTree& tree, const std::vector<ResourceUpdate>& updates, std::u16string& error) {
     for (const ResourceUpdate& u : updates) {
         ResourceKey type, name;
+        if (u.remove) {
+            bool removed = RemoveFromTree(tree, u.type, u.name, u.language) ||
+                           (NormalizeKey(u.type, type) && NormalizeKey(u.name, name) &&
+                            RemoveFromTree(tree, type, name, u.language));
+            if (!removed) {
+                error = u"The executable holds no such resource to remove.";
+                return false;
+            }
+            continue;
+        }
         if (!NormalizeKey(u.type, type) || !NormalizeKey(u.name, name)) {
             error = u"A resource type or name of the form #number is not a number under 65536.";
             return false;

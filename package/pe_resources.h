@@ -48,12 +48,14 @@ struct ResourceData {
     std::uint64_t length = 0;
 };
 
-// Adds a resource, or replaces the one with the same type, name and language.
+// Adds a resource, or replaces the one with the same type, name and language; or, with `remove`,
+// removes it (the keys as ListResources gives them, or as the loader finds them).
 struct ResourceUpdate {
     ResourceKey type;
     ResourceKey name;
     std::uint16_t language = kLanguageEnglishUS;
     ResourceData data;
+    bool remove = false;
 };
 
 // Lists every resource of the executable in directory order.

@@ -267,6 +267,29 @@ void AddOrReplace(ResourceTree& tree, const ResourceKey& type, const ResourceKey
     }
 }
 
+bool RemoveFromTree(ResourceTree& tree, const ResourceKey& type, const ResourceKey& name, std::uint16_t language) {
+    TypeNode* typeNode = FindKey(tree.types, type);
+    NameNode* nameNode = typeNode ? FindKey(typeNode->names, name) : nullptr;
+    if (nameNode == nullptr) {
+        return false;
+    }
+    auto& languages = nameNode->languages;
+    auto it =
+        std::find_if(languages.begin(), languages.end(), [&](const LanguageNode& l) { return l.language == language; });
+    if (it == languages.end()) {
+        return false;
+    }
+    languages.erase(it);
+    // A directory left without entries would be one the loader has to step through for nothing.
+    if (languages.empty()) {
+        typeNode->names.erase(typeNode->names.begin() + (nameNode - typeNode->names.data()));
+    }
+    if (typeNode->names.empty()) {
+        tree.types.erase(tree.types.begin() + (typeNode - tree.types.data()));
+    }
+    return true;
+}
+
 void SortTree(ResourceTree& tree) {
     auto byKey = [](const auto& a, const auto& b) { return KeyLess(a.key, b.key); };
     std::sort(tree.types.begin(), tree.types.end(), byKey);

@@ -56,6 +56,10 @@ bool NormalizeKey(const ResourceKey& key, ResourceKey& normalized);
 void AddOrReplace(ResourceTree& tree, const ResourceKey& type, const ResourceKey& name, std::uint16_t language,
                   const LeafData& data);
 
+// Removes one resource, and the directories it leaves empty; false when there is no such resource.
+// The keys are compared as they are stored.
+bool RemoveFromTree(ResourceTree& tree, const ResourceKey& type, const ResourceKey& name, std::uint16_t language);
+
 // Sorts every level into the loader's order.
 void SortTree(ResourceTree& tree);
 

@@ -9,10 +9,11 @@
 namespace platform {
 
 // How far a resource lookup got; the first step that failed.
-enum class ResourceStep { Found, NotFound, Empty, NotLoaded, NoPointer };
+enum class ResourceStep { Found, NotFound, Empty, NotLoaded, NoPointer, Several };
 
 // Looks a resource up in the running program by name and by type name. The bytes stay readable
-// for the life of the program.
+// for the life of the program. A resource present in more than one language is not taken: the
+// loader would choose among them by the user's languages.
 ResourceStep FindOwnResource(std::u16string_view name, std::u16string_view type, const std::uint8_t*& data,
                              std::uint32_t& size);
 

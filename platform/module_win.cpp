@@ -13,7 +13,20 @@ ResourceStep Lookup(HMODULE module, std::u16string_view name, std::u16string_vie
                     std::uint32_t& size) {
     data = nullptr;
     size = 0;
-    HRSRC found = FindResourceW(module, Wide(name).c_str(), Wide(type).c_str());
+    std::wstring wideName = Wide(name);
+    std::wstring wideType = Wide(type);
+    LONG_PTR languages = 0;
+    EnumResourceLanguagesW(
+        module, wideType.c_str(), wideName.c_str(),
+        [](HMODULE, LPCWSTR, LPCWSTR, WORD, LONG_PTR count) -> BOOL {
+            ++*reinterpret_cast<LONG_PTR*>(count);
+            return TRUE;
+        },
+        reinterpret_cast<LONG_PTR>(&languages));
+    if (languages > 1) {
+        return ResourceStep::Several;
+    }
+    HRSRC found = FindResourceW(module, wideName.c_str(), wideType.c_str());
     if (!found) {
         return ResourceStep::NotFound;
     }

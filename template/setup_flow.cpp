@@ -1,6 +1,7 @@
 // The installer's way from its command line to its exit status.
 #include "template/setup_flow.h"
 
+#include "package/package.h"
 #include "platform/text.h"
 #include "template/install_plan.h"
 #include "template/install_run.h"
@@ -52,7 +53,11 @@ int RunSetup(const std::vector<std::u16string>& arguments, Package& package, boo
         return kFailure;
     }
     if (!packageOpened) {
-        silent ? host.PrintError(kNoPackageMessage) : host.ShowError(kNoPackageMessage);
+        // An installer carrying several packages is refused, as the tool's readers refuse it: the
+        // one the system would pick cannot be told in advance.
+        std::string message =
+            package.LastError() == kSeveralPackages ? platform::ToUtf8(kSeveralPackages) : kNoPackageMessage;
+        silent ? host.PrintError(message) : host.ShowError(message);
         return kFailure;
     }
     return silent ? InstallSilently(package, options, host) : host.RunWizard(package, options);

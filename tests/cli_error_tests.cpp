@@ -1,5 +1,6 @@
 // tarvelo-build's failures: each gives exit status 1 and one line on standard error naming the
 // file and the cause, and none leaves a half-made output or writes outside its folder.
+#include "package/pe_resources.h"
 #include "platform/text.h"
 #include "tests/cli_support.h"
 
@@ -93,6 +94,25 @@ TEST_F(CliTest, InstallerFailuresLeaveNoOutput) {
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
         EXPECT_EQ(entry.path().string().find(".tarvelo-"), std::string::npos) << entry.path();
     }
+}
+
+// The system that runs an installer picks among several languages of its package by its own order:
+// what info, verify and extract would read need not be what installs.
+TEST_F(CliTest, AnInstallerCarryingMoreThanOnePackageIsNotRead) {
+    std::u16string exe = dir.File(u"Setup.exe");
+    ASSERT_EQ(Run({u"installer", workspacePath, u"-o", exe, u"--template", Template()}).status, 0);
+    pe::ResourceUpdate other{pe::ResourceKey::Name(u"RT_RCDATA"), pe::ResourceKey::Name(u"ORBDATA"), 0,
+                             {ReadBytes(exe), {}, 0, 0}};
+    std::u16string error;
+    ASSERT_TRUE(pe::UpdateResources(exe, {other}, error)) << platform::ToUtf8(error);
+    for (std::u16string command : {u"info", u"verify", u"extract"}) {
+        std::vector<std::u16string> arguments{command, exe};
+        if (command == u"extract") {
+            arguments.insert(arguments.end(), {u"-d", dir.File(u"out")});
+        }
+        ExpectFailure(Run(arguments), exe, "holds more than one package");
+    }
+    EXPECT_FALSE(Exists(dir.File(u"out")));
 }
 
 // Without --template the installer template is the Template.exe beside the program itself,

@@ -140,6 +140,54 @@ TEST_F(InstallerTest, FailuresBeforeAndAfterTheCopy) {
     EXPECT_EQ(std::u16string(package.TakeLastError()), u"Could not allocate memory for dat file");
 }
 
+// A package the template already carries in other languages would stay beside the new one, and
+// the system running the installer may prefer it; a store that reports success without reaching
+// the file would give a plain template. Both must fail or be put right, never pass.
+TEST_F(InstallerTest, TheInstallerHoldsTheNewPackageAndNoOther) {
+    std::u16string stale = dir.File(u"Stale.exe");
+    WriteBytes(stale, ReadBytes(templatePath));
+    std::vector<pe::ResourceUpdate> smuggled;
+    for (std::uint16_t language : {std::uint16_t{0}, std::uint16_t{1031}, pe::kLanguageEnglishUS}) {
+        smuggled.push_back({kPackageType, pe::ResourceKey::Name(u"orbdata"), language, {Pattern(3000, 5), {}, 0, 0}});
+    }
+    std::u16string error;
+    ASSERT_TRUE(pe::UpdateResources(stale, smuggled, error)) << platform::ToUtf8(error);
+
+    std::vector<InstallerPatcher*> patchers{&portable};
+#ifdef _WIN32
+    PlatformPatcher platformPatcher;
+    patchers.push_back(&platformPatcher);
+#endif
+    for (InstallerPatcher* patcher : patchers) {
+        std::u16string installer = dir.File(u"Setup.exe");
+        std::filesystem::remove(std::filesystem::path(installer));
+        Package package;
+        ASSERT_TRUE(package.MakeInstaller(stale.c_str(), packagePath.c_str(), installer.c_str(), *patcher))
+            << platform::ToUtf8(package.LastError());
+        std::vector<pe::ResourceInfo> listed;
+        ASSERT_TRUE(pe::ListResources(installer, listed, error));
+        int packages = 0;
+        for (const pe::ResourceInfo& r : listed) {
+            packages += IsPackageResource(r);
+        }
+        EXPECT_EQ(packages, 1);
+        ExpectMembersBack(installer);
+    }
+
+    // An update that claims success but never reaches the file.
+    struct Claiming : PortablePatcher {
+        Claiming() : PortablePatcher(false) {}
+        StoreOutcome Store(std::u16string_view, const pe::ResourceKey&, const pe::ResourceKey&, std::u16string_view,
+                           std::uint32_t, std::uint32_t) override {
+            return StoreOutcome::Stored;
+        }
+    } claiming;
+    Package package;
+    std::u16string plain = dir.File(u"Plain.exe");
+    EXPECT_FALSE(package.MakeInstaller(templatePath.c_str(), packagePath.c_str(), plain.c_str(), claiming));
+    EXPECT_EQ(package.LastError(), u"The installer does not hold the package after it was stored.");
+}
+
 TEST_F(InstallerTest, AnExistingInstallerIsReplacedOnlyWhenAllowed) {
     std::u16string installer = File(u"Setup.exe", 77);
     Package package;

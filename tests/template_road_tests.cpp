@@ -141,4 +141,21 @@ TEST_F(TemplateRoadTest, TheBareTemplateSaysItHoldsNoPackage) {
     EXPECT_FALSE(fs::exists(dir.Path() / "device"));
 }
 
+// The system would pick one of several packages by the user's languages: the installer installs
+// none of them.
+TEST_F(TemplateRoadTest, AnInstallerCarryingMoreThanOnePackageInstallsNone) {
+    std::u16string workspace = dir.File(u"notes.orb"), installer = dir.File(u"Setup.exe");
+    ASSERT_EQ(RunTool({u"gather", U16(Src()), u"-o", workspace}, dir.File(u"")).status, 0);
+    ASSERT_EQ(RunTool({u"installer", workspace, u"-o", installer, u"--template", TemplatePath()}, dir.File(u"")).status,
+              0);
+    pe::ResourceUpdate other{pe::ResourceKey::Name(u"RT_RCDATA"), pe::ResourceKey::Name(u"ORBDATA"), 1031,
+                             {ReadBytes(dir.File(u"notes.orb")), {}, 0, 0}};
+    std::u16string error;
+    ASSERT_TRUE(pe::UpdateResources(installer, {other}, error)) << platform::ToUtf8(error);
+    ToolResult r = Run(installer, {u"/S", u"/D=" + dir.File(u"device")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "This installer holds more than one package.\n");
+    EXPECT_FALSE(fs::exists(dir.Path() / "device"));
+}
+
 } // namespace
