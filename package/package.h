@@ -27,6 +27,10 @@ using ProgressCallback =
 // answer stops reading the table there.
 using EntryFilter = std::function<std::uint8_t(const PackageEntry& entry)>;
 
+// The last error of an open that found a count of 0. Unlike every other refusal it keeps the
+// header it read, which is how an empty workspace file opens.
+inline constexpr std::u16string_view kEmptyPackageMessage = u"ORB contains no file";
+
 class InstallerPatcher;
 
 // Why an installer's own package was not read when it carries one in more than one language.
@@ -85,6 +89,12 @@ public:
     // The "ORBDATA" resource of another executable: header and the records the filter keeps; the
     // member bytes are not kept.
     bool OpenModule(const char16_t* executablePath, const EntryFilter& filter);
+    // Takes over the header and member list another package read, as if this one had read them,
+    // and leaves the other empty. Member data is carried by neither: this package's own open file
+    // or image is let go (it belongs to the list being replaced), and the other's is not taken.
+    // A workspace is read into a package of its own first, so that a refused file leaves the
+    // workspace as it was.
+    void TakeContents(Package& other);
     bool ReadMember(std::int32_t index, void* buffer, std::int32_t maximum);
     bool ExtractToFile(std::int32_t index, const char16_t* destination);
     bool ExtractToHandle(std::int32_t index, platform::File& destination);

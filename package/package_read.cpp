@@ -19,7 +19,7 @@ namespace {
 constexpr std::uint32_t kChunkSize = 4096;
 constexpr std::uint64_t kFormatLimit = std::uint64_t{1} << 31;
 
-constexpr std::u16string_view kNoFile = u"ORB contains no file";
+constexpr std::u16string_view kNoFile = kEmptyPackageMessage;
 constexpr std::u16string_view kFindFailed = u"FindResource failed";
 constexpr std::u16string_view kEmptyResource = u"Resource is empty failed";
 constexpr std::u16string_view kLoadFailed = u"LoadResource failed";
@@ -197,6 +197,24 @@ bool Package::LoadFromFile(const char16_t* path, bool keepOpen) {
         packageFile = std::move(file);
     }
     return true;
+}
+
+void Package::TakeContents(Package& other) {
+    if (&other == this) {
+        return;
+    }
+    packageFile.Close();
+    image = nullptr;
+    imageSize = 0;
+    header = other.header;
+    entries = std::move(other.entries);
+    offsetsRunOn = other.offsetsRunOn;
+    sourceFolderLength = other.sourceFolderLength;
+    other.Clear();
+    other.packageFile.Close();
+    other.image = nullptr;
+    other.imageSize = 0;
+    other.sourceFolderLength = 0;
 }
 
 bool Package::LoadFromImage(const std::uint8_t* bytes, std::uint32_t size, const EntryFilter* filter) {

@@ -134,6 +134,31 @@ TEST_F(PackageReadTest, AddingToAWorkspaceWithStaleOffsetsLaysThemOutAgain) {
     }
 }
 
+TEST_F(PackageReadTest, TakenContentsAreAsReadAndCarryNoMemberData) {
+    Bytes bytes(packageBytes.begin(), packageBytes.begin() + 2620 + 4 * 1052);
+    std::uint32_t stale = 77;
+    std::memcpy(&bytes[2620 + 1052 + 1044], &stale, 4);
+    Package read;
+    ASSERT_TRUE(read.Open(Variant(u"stale.orb", bytes).c_str(), 0));
+    ASSERT_TRUE(package.OpenPackageFile(packagePath.c_str()));
+
+    package.TakeContents(read);
+    ExpectEmpty(read);
+    EXPECT_EQ(read.SourceFolderLength(), 0u);
+    ASSERT_EQ(package.GetCount(), 4u);
+    EXPECT_EQ(std::memcmp(&package.GetHeader(), bytes.data(), 2620), 0);
+    EXPECT_EQ(package.SourceFolderLength(), U16(dir.Path()).size());
+    Bytes buffer(10);
+    EXPECT_FALSE(package.ReadMember(0, buffer.data(), 10)) << "the package file that was open is let go";
+    EXPECT_EQ(package.LastError(), u"No ORB file opened");
+    WriteBytes(packagePath, Pattern(1));
+    // The offsets came from a workspace file and are laid out again when a file is added.
+    ASSERT_TRUE(package.AddFile(sources[0].c_str(), 30));
+    PackageEntry e;
+    ASSERT_TRUE(package.GetEntry(1, &e));
+    EXPECT_EQ(e.offset, 5000u);
+}
+
 TEST_F(PackageReadTest, AMissingFileChangesNothing) {
     ASSERT_TRUE(package.AddFile(sources[0].c_str(), 30));
     package.SetProgramName(u"Kept");

@@ -306,7 +306,67 @@ TEST_F(UiWorkspaceTest, AWorkspaceIsSavedAndOpenedAgainThroughTheFileChoosers) {
     main.fileAnswer.reset();
     Command(ID_FILE_OPEN_WORKSPACE);
     EXPECT_EQ(Rows(), rows);
+    EXPECT_TRUE(main.messages.empty());
+
+    // A file that is not there: a box owned by the main window says so, and nothing changes.
+    main.buildCommand = "kept <filename>";
+    main.fileAnswer = Ansi(dir.Path() / "gone.orb");
+    Command(ID_FILE_OPEN_WORKSPACE);
+    ASSERT_EQ(main.messages.size(), 1u);
+    EXPECT_EQ(main.messages[0].first, "The workspace file \"" + Ansi(dir.Path() / "gone.orb") +
+                                          "\" could not be opened.\nThe file does not exist.");
+    EXPECT_EQ(main.messages[0].second, "Error");
+    EXPECT_EQ(Rows(), rows);
+    EXPECT_EQ(main.package.GetCount(), 2u);
+    EXPECT_EQ(Text(main.programNameEdit), "Acme");
+    EXPECT_EQ(ui::installerSettings.imagePath, "side.bmp");
+    EXPECT_EQ(main.buildCommand, "kept <filename>");
     ui::installerSettings.imagePath.clear();
+}
+
+// Under a double-byte code page the list controls may answer a length larger than the text (the
+// length counts as if every character took two bytes). Here the code page is a single-byte one,
+// so the controls are made to answer so.
+WNDPROC listProcedure = nullptr;
+WNDPROC comboProcedure = nullptr;
+
+LRESULT CALLBACK OverstatingList(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT answer = CallWindowProcA(listProcedure, control, message, wParam, lParam);
+    return message == LB_GETTEXTLEN && answer >= 0 ? answer * 2 + 3 : answer;
+}
+
+LRESULT CALLBACK OverstatingCombo(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT answer = CallWindowProcA(comboProcedure, control, message, wParam, lParam);
+    return message == CB_GETLBTEXTLEN && answer >= 0 ? answer * 2 + 3 : answer;
+}
+
+TEST_F(UiWorkspaceTest, ItemTextsEndWhereTheControlsCopyEndsNotAtTheLengthItAnswered) {
+    Make("App/a.txt", 1);
+    Make("App/sub/b.txt", 1);
+    Drop({Ansi(dir.Path() / "App")});
+    listProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(main.fileList, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&OverstatingList)));
+    comboProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(main.targetFolderCombo, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&OverstatingCombo)));
+    ASSERT_GT(SendMessageA(main.fileList, LB_GETTEXTLEN, 0, 0), 5);
+
+    std::vector<std::string> rows = Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    for (int row = 0; row < 2; ++row) {
+        EXPECT_EQ(main.RowText(row), rows[static_cast<std::size_t>(row)]);
+    }
+    EXPECT_EQ(main.RowText(2), "") << "a row that is not there";
+    EXPECT_EQ(main.TargetFolderText(), "CSIDL_PERSONAL");
+
+    // The Folder on Device label joins the list's text and the program path: a text with NULs
+    // inside would cut the label short.
+    ChooseTarget(1);
+    SetWindowTextA(main.programPathEdit, "MyApp");
+    EXPECT_EQ(Text(main.folderOnDeviceLabel), "CSIDL_PROGRAM_FILES\\MyApp");
+    EXPECT_EQ(Field(main.package.GetHeader().installFolder), "MyApp");
+
+    SetWindowLongPtrA(main.fileList, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(listProcedure));
+    SetWindowLongPtrA(main.targetFolderCombo, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(comboProcedure));
 }
 
 TEST_F(UiWorkspaceTest, AddFilesBrowsesForAFolderAndReportsFilesItCannotStore) {

@@ -587,28 +587,94 @@ TEST_F(WorkspaceFileTest, RowsOfOpenedWorkspacesAreCutByTheSourceFolderLength) {
     EXPECT_EQ(window.rows, std::vector<std::string>{Stored(dir.Path() / "s.txt")});
 }
 
-TEST_F(WorkspaceFileTest, OpeningAnEmptyOrMissingFile) {
+TEST_F(WorkspaceFileTest, AFileOfNoEntriesOpensAsItsHeader) {
     DropApp();
-    buildCommand = "b <filename>";
     std::filesystem::path saved = Save("full.orb");
     editor.OnNewWorkspace();
     window.Type(TextField::ProgramName, "Empty");
+    window.Type(TextField::ProgramPath, "Tool");
+    imagePath = "e.bmp";
+    buildCommand = "e <filename>";
     Save("empty.orb");
 
     Open(saved);
+    imagePath.clear();
+    buildCommand = "changed";
+    window.ChooseTarget(1);
     Open(dir.Path() / "empty.orb");
-    // A file with no entries: its header fields and no rows.
     EXPECT_TRUE(window.rows.empty());
     EXPECT_EQ(package.GetCount(), 0u);
+    EXPECT_EQ(window.texts[TextField::WorkspacePath], "");
     EXPECT_EQ(window.texts[TextField::ProgramName], "Empty");
-
-    // A file that cannot be read leaves the workspace as it was and shows it again.
-    Open(saved);
-    Open(dir.Path() / "nothing-here.orb");
-    EXPECT_EQ(package.GetCount(), 2u);
-    EXPECT_EQ(window.rows, (std::vector<std::string>{"a.txt", "sub\\b.txt"}));
-    EXPECT_EQ(buildCommand, "b <filename>");
+    EXPECT_EQ(imagePath, "e.bmp");
+    EXPECT_EQ(buildCommand, "e <filename>");
+    EXPECT_EQ(package.GetHeader().targetFolder, 38) << "the list's choice is stored, as after any open";
+    EXPECT_EQ(window.texts[TextField::FolderOnDevice], "CSIDL_PROGRAM_FILES\\Tool");
     EXPECT_TRUE(window.messages.empty());
+}
+
+TEST_F(WorkspaceFileTest, AFileThatDoesNotOpenChangesNothingAndSaysWhy) {
+    // Settings held only in memory after a drop: the header has none to give back.
+    DropApp();
+    window.Select(1);
+    window.Type(TextField::ProgramName, "Acme");
+    window.Type(TextField::ProgramPath, "Tool");
+    imagePath = "side.bmp";
+    buildCommand = "sign <filename>";
+
+    WriteBytes((dir.Path() / "short.orb").u16string(), Pattern(100));
+    PackageHeader promising{};
+    promising.count = 3;
+    Bytes table(2620 + 2 * 1052);
+    std::memcpy(table.data(), &promising, sizeof promising);
+    WriteBytes((dir.Path() / "table.orb").u16string(), table);
+    std::filesystem::create_directories(dir.Path() / "folder.orb");
+    struct Case {
+        std::filesystem::path path;
+        std::string cause;
+    };
+    std::vector<Case> cases = {
+        {dir.Path() / "missing.orb", "The file does not exist."},
+        {dir.Path() / "gone" / "x.orb", "The file does not exist."},
+        {dir.Path() / "short.orb", "It is not a workspace file: The package is shorter than its header."},
+        {dir.Path() / "table.orb", "It is not a workspace file: The package is too short for its table of files."},
+        {dir.Path() / "folder.orb", "It is a folder, not a file."},
+    };
+#ifdef _WIN32
+    // Another program holding the file without sharing it; POSIX has no such lock.
+    std::filesystem::path locked = Save("locked.orb");
+    platform::File holder = platform::File::OpenRead(locked.u16string(), platform::Share::None);
+    ASSERT_TRUE(holder.IsOpen());
+    cases.push_back({locked, "The file cannot be read (is it in use by another process?)."});
+#endif
+
+    const PackageHeader header = package.GetHeader();
+    const std::vector<PackageEntry> entries{Entry(0), Entry(1)};
+    const std::vector<std::string> rows = window.rows;
+    const std::map<TextField, std::string> texts = window.texts;
+    const std::map<FlagBox, bool> checks = window.checks;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path.string());
+        window.messages.clear();
+        Open(c.path);
+        ASSERT_EQ(window.messages.size(), 1u);
+        EXPECT_EQ(window.messages[0].first,
+                  "The workspace file \"" + Host(c.path) + "\" could not be opened.\n" + c.cause);
+        EXPECT_EQ(window.messages[0].second, "Error");
+
+        EXPECT_EQ(std::memcmp(&package.GetHeader(), &header, sizeof header), 0);
+        ASSERT_EQ(package.GetCount(), entries.size());
+        for (std::uint32_t i = 0; i < entries.size(); ++i) {
+            PackageEntry e = Entry(i);
+            EXPECT_EQ(std::memcmp(&e, &entries[i], sizeof e), 0) << i;
+        }
+        EXPECT_EQ(window.rows, rows);
+        EXPECT_EQ(window.selected, 1);
+        EXPECT_EQ(window.texts, texts);
+        EXPECT_EQ(window.checks, checks);
+        EXPECT_EQ(imagePath, "side.bmp");
+        EXPECT_EQ(buildCommand, "sign <filename>");
+    }
 }
 
 TEST_F(WorkspaceFileTest, AnOpenedHeaderWithoutTerminatorsIsReadWithinItsFields) {

@@ -11,6 +11,7 @@
 // (after windows.h)
 #include <shellapi.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace ui {
@@ -21,6 +22,23 @@ using workspace::TextField;
 namespace {
 // The window's texts are read into a buffer of this size, so at most 254 characters count.
 constexpr int kTextBuffer = 255;
+
+// One item's text from a list box or a combo box's list (LB_ERR and CB_ERR are both -1). The length
+// message only bounds the text: under a double-byte code page it may count more bytes than the
+// copy holds, so the text ends where the copy says it does, never with NULs inside it.
+std::string ItemText(HWND control, UINT lengthMessage, UINT textMessage, int index) {
+    auto length = SendMessageA(control, lengthMessage, static_cast<WPARAM>(index), 0);
+    if (length < 0) {
+        return {};
+    }
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    auto copied = SendMessageA(control, textMessage, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+    if (copied < 0) {
+        return {};
+    }
+    text.resize(std::min(static_cast<std::size_t>(copied), static_cast<std::size_t>(length)));
+    return text;
+}
 } // namespace
 
 LRESULT CMainWindow::OnSaveWorkspace(UINT, WPARAM, LPARAM) {
@@ -145,16 +163,7 @@ int CMainWindow::SelectedRow() {
     return row == LB_ERR ? -1 : static_cast<int>(row);
 }
 
-std::string CMainWindow::RowText(int row) {
-    auto length = SendMessageA(fileList, LB_GETTEXTLEN, static_cast<WPARAM>(row), 0);
-    if (length == LB_ERR) {
-        return {};
-    }
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    SendMessageA(fileList, LB_GETTEXT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(text.data()));
-    text.resize(static_cast<std::size_t>(length));
-    return text;
-}
+std::string CMainWindow::RowText(int row) { return ItemText(fileList, LB_GETTEXTLEN, LB_GETTEXT, row); }
 
 void CMainWindow::AddRow(const std::string& text) {
     SendMessageA(fileList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
@@ -179,14 +188,7 @@ std::string CMainWindow::TargetFolderText() {
     if (index < 0) {
         return {};
     }
-    auto length = SendMessageA(targetFolderCombo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
-    if (length == CB_ERR) {
-        return {};
-    }
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    SendMessageA(targetFolderCombo, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
-    text.resize(static_cast<std::size_t>(length));
-    return text;
+    return ItemText(targetFolderCombo, CB_GETLBTEXTLEN, CB_GETLBTEXT, index);
 }
 
 void CMainWindow::SetStatusText(const std::string& text) {

@@ -27,8 +27,32 @@ constexpr unsigned kOpenChooserFlags = 0x1808; // the same, and the current dire
 constexpr const char* kSaveFailed =
     "Failed when trying to open/create the workspace file, perhapse it is in use by another process";
 
+constexpr const char* kErrorCaption = "Error";
+
 std::string Ansi(std::u16string_view text) { return platform::ToAnsi(text); }
 std::u16string Wide(std::string_view text) { return platform::FromAnsi(text); }
+
+// Why a workspace file did not open. The reader says why it refused a file; one it could not open
+// at all leaves no message, and the path itself tells the likely cause.
+std::string OpenFailureText(const std::string& path, std::u16string_view widePath, std::u16string_view refusal) {
+    std::string cause;
+    if (!refusal.empty()) {
+        cause = "It is not a workspace file: " + Ansi(refusal) + ".";
+    } else {
+        switch (platform::Examine(widePath)) {
+        case platform::PathKind::Missing:
+            cause = "The file does not exist.";
+            break;
+        case platform::PathKind::Folder:
+            cause = "It is a folder, not a file.";
+            break;
+        default:
+            cause = "The file cannot be read (is it in use by another process?).";
+            break;
+        }
+    }
+    return "The workspace file \"" + path + "\" could not be opened.\n" + cause;
+}
 
 std::string LastComponent(const std::string& text) { return LastPathComponent<char>(text); }
 
@@ -261,7 +285,7 @@ bool WorkspaceEditor::VisitFoundItem(const std::string& name, bool isFolder) {
         } else {
             window_.ShowMessage("There was an Error Adding the files. \n Trying to add file \"" + full +
                                     "\" \nbecause it could not be found",
-                                "Error");
+                                kErrorCaption);
         }
     }
     RefreshWorkspaceFields();
@@ -285,9 +309,16 @@ void WorkspaceEditor::OnOpenWorkspace() {
         return;
     }
     path = WithExtension<char>(path, ".orb");
-    // A file that cannot be read leaves the workspace as it was; the steps below then show it
-    // again, as they show an opened one.
-    package_.Open(Wide(path).c_str(), 0);
+    // Read into a package of its own: the reader empties the package it reads into when it refuses
+    // a file, and the settings below would come from whatever header that left. A file of no
+    // entries is no failure here; it opens as its header.
+    std::u16string widePath = Wide(path);
+    Package read;
+    if (!read.Open(widePath.c_str(), 0) && read.LastError() != kEmptyPackageMessage) {
+        window_.ShowMessage(OpenFailureText(path, widePath, read.LastError()), kErrorCaption);
+        return;
+    }
+    package_.TakeContents(read);
     RefreshWorkspaceFields();
     RemoveAllRows();
     for (std::uint32_t i = 0; i < package_.GetCount(); ++i) {
