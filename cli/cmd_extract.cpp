@@ -23,8 +23,10 @@ constexpr std::array<OptionSpec, 2> kOptions{{{"-d", "--directory", true}, {"--c
 constexpr std::string_view kHelp =
     "Usage: tarvelo-build extract FILE -d DIR [--cpu arm|mips|shx|intel] [--quiet]\n\n"
     "Writes the files of a package data file or installer below DIR, each at its path relative\n"
-    "to the package's source folder; subfolders are made as needed. A file whose path is absolute\n"
-    "or climbs out of DIR is refused, and then nothing is extracted.\n\n"
+    "to the package's source folder; subfolders are made as needed. A file whose path is absolute,\n"
+    "climbs out of DIR, names a device or holds a character Windows refuses, or two files that are\n"
+    "one on Windows, are refused, and then nothing is extracted. Nothing is written through a link\n"
+    "or junction below DIR, nor into a file another name leads to.\n\n"
     "  -d, --directory DIR   the folder to extract into (made when missing)\n"
     "  --cpu NAME            only the files installed for this processor family\n"
     "  --quiet               no summary\n";

@@ -4,6 +4,7 @@
 #include "cli/command.h"
 #include "cli/console.h"
 
+#include "platform/file.h"
 #include "platform/text.h"
 
 #include <array>
@@ -83,6 +84,8 @@ int RunCommand(const Command& command, const std::vector<std::u16string>& argume
 }
 
 int Main(int argc, char** argv) {
+    // A build stopped part way must not leave its unfinished files beside the outputs.
+    platform::CleanUpOnInterrupt();
     std::vector<std::u16string> arguments;
     if (!Arguments(argc, argv, arguments)) {
         return kExitUsage;

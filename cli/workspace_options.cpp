@@ -2,8 +2,11 @@
 #include "cli/workspace_options.h"
 
 #include "cli/console.h"
+#include "cli/workspace_build.h"
 #include "platform/file.h"
 #include "platform/text.h"
+#include "template/device_layout.h"
+#include "template/install_plan.h"
 #include "workspace/bitmap.h"
 #include "workspace/gather.h"
 #include "workspace/paths.h"
@@ -149,8 +152,17 @@ bool ApplyPerFile(const Args& args, Package& package) {
             !package.GetEntry(*index, &entry)) {
             return false;
         }
+        // The installer refuses a shortcut name that is no plain file name, so no build could ever
+        // install: it is refused here, where it is typed.
+        std::u16string name = workspace::ShortcutFileName<char16_t>(label.substr(0, kFieldLength));
+        std::u16string checked;
+        std::string cause;
+        if (!setup::CheckShortcutName(name, checked, cause)) {
+            PrintErrorLine("tarvelo-build: --shortcut " + Utf8(pair) + ": " + cause);
+            return false;
+        }
         package.SetEntryFlags(*index, entry.flags | FLAG_SHORTCUT);
-        package.SetShortcutName(*index, workspace::ShortcutFileName<char16_t>(label.substr(0, kFieldLength)).c_str());
+        package.SetShortcutName(*index, name.c_str());
     }
     for (const std::u16string& pair : args.Values("--platforms")) {
         std::u16string file, list;
@@ -172,24 +184,42 @@ const std::span<const OptionSpec> kWorkspaceOptions{kOptions};
 
 const std::string_view kWorkspaceOptionsHelp =
     "  --name TEXT                 the program's name\n"
-    "  --path TEXT                 the program's folder on the device (its last component is kept)\n"
+    "  --path TEXT                 the program's folder on the device (its last component is kept;\n"
+    "                              a name the installer refuses, such as \"..\", \"C:\" or \"NUL\", is\n"
+    "                              refused)\n"
     "  --target personal|program-files|programs|root\n"
     "                              the device folder the program folder lies in\n"
     "  --image BMP                 the installer's sidebar picture, 128 x 280 pixels\n"
     "  --build-command TEXT        run after an installer is built; <filename> becomes its path\n"
     "  --eula FILE                 FILE is the licence text the installer shows (not installed)\n"
-    "  --shortcut FILE=LABEL       a start-menu shortcut to FILE named LABEL(.lnk)\n"
+    "  --shortcut FILE=LABEL       a start-menu shortcut to FILE named LABEL(.lnk), a plain file\n"
+    "                              name Windows accepts\n"
     "  --platforms FILE=LIST       the processor families FILE is installed for: arm,mips,shx,intel\n"
     "FILE is a path relative to the workspace's source folder, as `info` lists it. Options may be\n"
     "given more than once.\n";
 
 bool ApplyWorkspaceOptions(const Args& args, Package& package, std::u16string& imageFile,
                            std::u16string& buildCommand) {
-    return ApplyFields(args, package, imageFile, buildCommand) && ApplyPerFile(args, package);
+    if (!ApplyFields(args, package, imageFile, buildCommand) || !ApplyPerFile(args, package)) {
+        return false;
+    }
+    // The program's folder as the installer will take it, with the target folder it lies in.
+    std::u16string folder;
+    std::string cause;
+    if (args.Has("--path") &&
+        !setup::DeviceFolder(package.GetHeader().targetFolder, FieldText(package.GetHeader().installFolder), folder,
+                             cause)) {
+        PrintErrorLine("tarvelo-build: --path " + Utf8(args.Value("--path")) + ": " + cause);
+        return false;
+    }
+    return true;
 }
 
 bool SaveWorkspaceFile(Package& package, const std::u16string& path, std::u16string_view imageFile,
                        std::u16string_view buildCommand) {
+    if (!CheckOutput(path, true, {{imageFile, "the sidebar picture"}}, &package)) {
+        return false;
+    }
     if (!workspace::SaveWorkspace(package, path.c_str(), imageFile, buildCommand)) {
         PrintError(Utf8(path), "cannot be written");
         return false;

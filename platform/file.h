@@ -48,6 +48,9 @@ public:
     // interrupted program can still remove it (see RemoveOnInterrupt).
     // `nameTaken` tells a failure because something has that name from any other.
     static File CreateNew(std::u16string_view path, bool* nameTaken = nullptr);
+    // CreateNew for a file being written under a temporary name: from the moment it exists it is
+    // removed should the program be interrupted, until ForgetOnInterrupt.
+    static File CreateTemporary(std::u16string_view path, bool* nameTaken = nullptr);
 
     bool IsOpen() const { return handle_ != kNone; }
     // Reads up to `want` bytes; `got` is 0 at the end of the file.
@@ -101,9 +104,9 @@ std::u16string TemporaryName(std::u16string_view target, unsigned attempt);
 // names while they are taken, and has it removed should the program be interrupted.
 File CreateBeside(std::u16string_view target, std::u16string& path);
 
-// Files being written that are to be removed should the program be stopped by a signal (SIGINT,
-// SIGTERM, SIGHUP) or, on Windows, by Ctrl+C, Ctrl+Break or the closing of its console.
-void RemoveOnInterrupt(std::u16string_view path);
+// Temporary files (File::CreateTemporary) are removed should the program be stopped by a signal
+// (SIGINT, SIGTERM, SIGHUP) or, on Windows, by Ctrl+C, Ctrl+Break or the closing of its console;
+// this ends that for one that has been renamed or removed.
 void ForgetOnInterrupt(std::u16string_view path);
 // Installs the handlers that do the removing; once, at the start of a program that wants it.
 void CleanUpOnInterrupt();

@@ -36,13 +36,7 @@ char* HostCopy(std::u16string_view path) {
     return ::strdup(host.c_str());
 }
 
-} // namespace
-
-void RemoveOnInterrupt(std::u16string_view path) {
-    char* copy = HostCopy(path);
-    if (!copy) {
-        return;
-    }
+void Remember(char* copy) {
     for (std::atomic<char*>& slot : slots) {
         char* empty = nullptr;
         if (slot.compare_exchange_strong(empty, copy)) {
@@ -50,6 +44,27 @@ void RemoveOnInterrupt(std::u16string_view path) {
         }
     }
     std::free(copy); // a full table only loses the clean-up, never the write
+}
+
+} // namespace
+
+File File::CreateTemporary(std::u16string_view path, bool* nameTaken) {
+    char* copy = HostCopy(path);
+    // No signal may come between the file's making and its remembering, or it would stay behind.
+    sigset_t held, previous;
+    sigemptyset(&held);
+    for (int signal : kSignals) {
+        sigaddset(&held, signal);
+    }
+    ::sigprocmask(SIG_BLOCK, &held, &previous);
+    File file = CreateNew(path, nameTaken);
+    if (file.IsOpen() && copy) {
+        Remember(copy);
+        copy = nullptr;
+    }
+    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+    std::free(copy);
+    return file;
 }
 
 void ForgetOnInterrupt(std::u16string_view path) {

@@ -31,9 +31,15 @@ BOOL WINAPI RemoveAndGoOn(DWORD) {
 
 } // namespace
 
-void RemoveOnInterrupt(std::u16string_view path) {
+File File::CreateTemporary(std::u16string_view path, bool* nameTaken) {
+    // The console's handler may run at any moment on its thread: the file is made and remembered
+    // under the lock, so that it never exists unremembered.
     std::lock_guard<std::mutex> guard(lock);
-    Paths().emplace_back(path.begin(), path.end());
+    File file = CreateNew(path, nameTaken);
+    if (file.IsOpen()) {
+        Paths().emplace_back(path.begin(), path.end());
+    }
+    return file;
 }
 
 void ForgetOnInterrupt(std::u16string_view path) {

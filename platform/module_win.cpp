@@ -9,6 +9,11 @@ namespace {
 
 std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 
+BOOL CALLBACK CountLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD, LONG_PTR count) {
+    ++*reinterpret_cast<LONG_PTR*>(count);
+    return TRUE;
+}
+
 ResourceStep Lookup(HMODULE module, std::u16string_view name, std::u16string_view type, const std::uint8_t*& data,
                     std::uint32_t& size) {
     data = nullptr;
@@ -16,13 +21,8 @@ ResourceStep Lookup(HMODULE module, std::u16string_view name, std::u16string_vie
     std::wstring wideName = Wide(name);
     std::wstring wideType = Wide(type);
     LONG_PTR languages = 0;
-    EnumResourceLanguagesW(
-        module, wideType.c_str(), wideName.c_str(),
-        [](HMODULE, LPCWSTR, LPCWSTR, WORD, LONG_PTR count) -> BOOL {
-            ++*reinterpret_cast<LONG_PTR*>(count);
-            return TRUE;
-        },
-        reinterpret_cast<LONG_PTR>(&languages));
+    EnumResourceLanguagesW(module, wideType.c_str(), wideName.c_str(), CountLanguage,
+                           reinterpret_cast<LONG_PTR>(&languages));
     if (languages > 1) {
         return ResourceStep::Several;
     }

@@ -57,9 +57,8 @@ File CreateBeside(std::u16string_view target, std::u16string& path) {
             continue;
         }
         bool taken = false;
-        File file = File::CreateNew(candidate, &taken);
+        File file = File::CreateTemporary(candidate, &taken);
         if (file.IsOpen()) {
-            RemoveOnInterrupt(candidate);
             path = std::move(candidate);
             return file;
         }

@@ -19,6 +19,12 @@ bool ShortcutName(const PackageEntry& entry, std::u16string_view memberRelative,
         name = std::u16string(file.substr(0, file.find_last_of(u'.'))) + u".lnk";
         return true;
     }
+    return CheckShortcutName(given, name, cause);
+}
+
+} // namespace
+
+bool CheckShortcutName(std::u16string_view given, std::u16string& name, std::string& cause) {
     std::u16string checked;
     if (!cli::RelativeMemberPath(u"", given, checked, cause) || checked.find(u'\\') != std::u16string::npos) {
         cause = "the shortcut name " + platform::ToUtf8(given) + " is not a plain file name" +
@@ -28,8 +34,6 @@ bool ShortcutName(const PackageEntry& entry, std::u16string_view memberRelative,
     name = checked;
     return true;
 }
-
-} // namespace
 
 bool PlanInstall(const Package& package, std::uint32_t cpuFlag, InstallPlan& plan, std::string& cause) {
     std::vector<PackageEntry> entries(package.GetCount());

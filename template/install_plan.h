@@ -31,6 +31,10 @@ struct InstallPlan {
     std::uint64_t totalBytes = 0;
 };
 
+// A shortcut name as the package gives it, checked as the installer checks it: a plain file name
+// Windows accepts. Fails with the cause.
+bool CheckShortcutName(std::u16string_view given, std::u16string& name, std::string& cause);
+
 // Plans the members flagged for `cpuFlag`. Fails with a one-line cause (and an empty plan) when
 // a member's path or shortcut name is not a plain place below the destination.
 bool PlanInstall(const Package& package, std::uint32_t cpuFlag, InstallPlan& plan, std::string& cause);

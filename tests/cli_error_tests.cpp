@@ -4,8 +4,14 @@
 #include "platform/text.h"
 #include "tests/cli_support.h"
 
+#include <functional>
+
 #ifndef _WIN32
+#include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 using namespace testing_support;
@@ -37,6 +43,25 @@ TEST_F(CliTest, MissingAndWrongInputs) {
     ExpectFailure(Run({u"dat", Template(), u"-o", out}), Template(), "not a workspace file (it is an executable)");
     ExpectFailure(Run({u"info", Template()}), Template(), "no package in this executable");
     EXPECT_FALSE(Exists(out));
+
+#ifndef _WIN32
+    // A pipe given for any input is refused at once, never waited on.
+    std::u16string fifo = dir.File(u"pipe");
+    ASSERT_EQ(mkfifo(std::filesystem::path(fifo).c_str(), 0600), 0);
+    const std::string notRegular = "is not a regular file";
+    ExpectFailure(Run({u"info", fifo}), fifo, notRegular);
+    ExpectFailure(Run({u"verify", fifo}), fifo, notRegular);
+    ExpectFailure(Run({u"dat", fifo, u"-o", out}), fifo, notRegular);
+    ExpectFailure(Run({u"installer", workspacePath, u"-o", dir.File(u"S.exe"), u"--template", fifo}), fifo, notRegular);
+    std::u16string dat = dir.File(u"good.DAT");
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", dat}).status, 0);
+    std::filesystem::create_directories(dir.Path() / "pipes" / "sub");
+    ASSERT_EQ(mkfifo((dir.Path() / "pipes" / "app.exe").c_str(), 0600), 0);
+    ToolResult piped = Run({u"verify", dat, u"--src", dir.File(u"pipes")});
+    EXPECT_EQ(piped.status, 1);
+    EXPECT_TRUE(Contains(piped.err, "app.exe " + notRegular)) << piped.err;
+    std::filesystem::remove(std::filesystem::path(dat));
+#endif
 
     // A member that has gone since the workspace was saved.
     std::filesystem::remove(std::filesystem::path(Source(u"data.bin")));
@@ -94,6 +119,178 @@ TEST_F(CliTest, InstallerFailuresLeaveNoOutput) {
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
         EXPECT_EQ(entry.path().string().find(".tarvelo-"), std::string::npos) << entry.path();
     }
+}
+
+// A workspace the installer would refuse on every PC it runs on: verify says so and installer
+// builds nothing, instead of every user of the installer finding out.
+TEST_F(CliTest, BuildsThatCouldNeverInstallAreRefused) {
+    struct Case {
+        const char* what;
+        std::function<void(Package&)> spoil;
+        std::string cause;
+    };
+    std::vector<Case> cases = {
+        {"a folder that climbs out", [](Package& p) { p.SetInstallFolder(u".."); }, "climbs out"},
+        {"a folder on a drive", [](Package& p) { p.SetInstallFolder(u"C:"); }, "names a drive"},
+        {"a folder that is a device", [](Package& p) { p.SetInstallFolder(u"NUL "); }, "names a device"},
+        {"a shortcut that climbs out", [](Package& p) { p.SetShortcutName(0, u"..\\Up.lnk"); },
+         "is not a plain file name"},
+        {"a shortcut that is a device", [](Package& p) { p.SetShortcutName(0, u"aux.lnk"); }, "names a device"},
+        {"two files that are one on Windows",
+         [&](Package& p) {
+             WriteBytes(Source(u"x."), Pattern(3));
+             p.AddFile(Source(u"x.").c_str(), FLAG_ARM);
+             WriteBytes(Source(u"x"), Pattern(4));
+             p.AddFile(Source(u"x").c_str(), FLAG_ARM | FLAG_MIPS);
+         },
+         "would not install (ARM): two files would be one on the device"},
+    };
+    std::u16string exe = dir.File(u"Setup.exe");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Package spoilt;
+        ASSERT_TRUE(spoilt.Open(workspacePath.c_str(), 0));
+        c.spoil(spoilt);
+        std::u16string orb = dir.File(u"spoilt.orb");
+        SaveWorkspace(spoilt, orb);
+        ExpectFailure(Run({u"verify", orb}), orb, c.cause);
+        ExpectFailure(Run({u"installer", orb, u"-o", exe, u"--template", Template()}), orb, c.cause);
+        EXPECT_FALSE(Exists(exe));
+    }
+}
+
+// An output that is not a regular file, or that is one of the build's own inputs, is never
+// replaced: the build would destroy a device, a folder, a link's target or the very file it reads.
+TEST_F(CliTest, OutputsThatAreNoFileToReplaceAreRefused) {
+    namespace fs = std::filesystem;
+    std::u16string folder = dir.File(u"folder.DAT");
+    fs::create_directories(fs::path(folder));
+    std::u16string dat = dir.File(u"built.DAT");
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", dat}).status, 0);
+    struct Case {
+        std::vector<std::u16string> arguments;
+        std::u16string output;
+        std::string cause;
+    };
+    std::u16string t = Template();
+    std::vector<Case> cases = {
+        {{u"dat", workspacePath}, folder, "is a folder"},
+        {{u"dat", workspacePath}, workspacePath, "is the workspace this build reads"},
+        {{u"dat", workspacePath}, Source(u"app.exe"), "is one of the workspace's files"},
+        {{u"installer", workspacePath, u"--template", t, u"--force"}, t, "is the installer template this build reads"},
+        {{u"installer", workspacePath, u"--template", t, u"--force"}, Source(u"sub/readme.txt"),
+         "is one of the workspace's files"},
+        {{u"installer", workspacePath, u"--template", t, u"--force"}, workspacePath,
+         "is the workspace this build reads"},
+        {{u"gather", Source(u"")}, Source(u"data.bin"), "is one of the workspace's files"},
+#ifdef _WIN32
+        {{u"dat", workspacePath}, u"NUL", "is not a regular file"},
+        {{u"installer", workspacePath, u"--template", t, u"--force"}, dir.File(u"COM1.exe"), "is not a regular file"},
+#else
+        {{u"dat", workspacePath}, u"/dev/null", "is not a regular file"},
+        {{u"dat", workspacePath}, dir.File(u"fifo"), "is not a regular file"},
+        {{u"installer", workspacePath, u"--template", t, u"--force"}, dir.File(u"fifo"), "is not a regular file"},
+        {{u"dat", workspacePath}, dir.File(u"link.DAT"), "is a link"},
+#endif
+    };
+#ifndef _WIN32
+    ASSERT_EQ(mkfifo(fs::path(dir.File(u"fifo")).c_str(), 0600), 0);
+    ASSERT_TRUE(PlantLink(fs::path(dat), fs::path(dir.File(u"link.DAT")), LinkKind::ToFile));
+#endif
+    for (const Case& c : cases) {
+        std::vector<std::u16string> arguments = c.arguments;
+        arguments.insert(arguments.end(), {u"-o", c.output});
+        Bytes before = fs::is_regular_file(fs::path(c.output)) ? ReadBytes(c.output) : Bytes{};
+        ExpectFailure(Run(arguments), c.output, c.cause);
+        if (fs::is_regular_file(fs::path(c.output))) {
+            EXPECT_EQ(ReadBytes(c.output), before) << platform::ToUtf8(c.output);
+        }
+    }
+    // A package data file is no workspace: set would drop its data unless told to.
+    ExpectFailure(Run({u"set", dat, u"--name", u"X"}), dat, "is a package data file");
+    EXPECT_EQ(Run({u"verify", dat}).status, 0);
+    ASSERT_EQ(Run({u"set", dat, u"--name", u"X", u"--strip-data"}).status, 0);
+    EXPECT_EQ(ReadBytes(dat).size(), kHeaderSize + 4 * kEntrySize);
+
+    // Nothing was left beside the outputs.
+    for (const auto& entry : fs::directory_iterator(dir.Path())) {
+        EXPECT_EQ(entry.path().filename().string().find('~'), std::string::npos) << entry.path();
+        EXPECT_EQ(entry.path().filename().string().find(".tarvelo-"), std::string::npos) << entry.path();
+    }
+}
+
+#ifndef _WIN32
+// A build stopped by a signal takes its unfinished files with it and still ends by that signal.
+TEST_F(CliTest, AnInterruptedBuildLeavesNothingBehind) {
+    namespace fs = std::filesystem;
+    std::u16string big = Source(u"big.bin");
+    MakeSparseFile(big, std::uint64_t{3} << 29);
+    ASSERT_TRUE(workspace.AddFile(big.c_str(), FLAG_ARM));
+    SaveWorkspace(workspace, workspacePath);
+    std::string tool = platform::ToUtf8(ToolPath());
+    std::string ws = platform::ToUtf8(workspacePath);
+    std::string out = platform::ToUtf8(dir.File(u"out/Setup.exe"));
+    std::string templ = platform::ToUtf8(Template());
+    fs::create_directories(dir.Path() / "out");
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        for (bool installer : {false, true}) {
+            SCOPED_TRACE(std::to_string(signal) + (installer ? " installer" : " dat"));
+            pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                int null = open("/dev/null", O_WRONLY);
+                dup2(null, 1);
+                dup2(null, 2);
+                if (installer) {
+                    execl(tool.c_str(), tool.c_str(), "installer", ws.c_str(), "-o", out.c_str(), "--template",
+                          templ.c_str(), static_cast<char*>(nullptr));
+                } else {
+                    execl(tool.c_str(), tool.c_str(), "dat", ws.c_str(), "-o", out.c_str(),
+                          static_cast<char*>(nullptr));
+                }
+                _exit(127);
+            }
+            // Stopped once the package is on its way.
+            auto begun = [&] { return !fs::is_empty(dir.Path() / "out"); };
+            for (int i = 0; i < 30000 && !begun(); ++i) {
+                usleep(1000);
+            }
+            EXPECT_TRUE(begun()) << "the build never started writing";
+            kill(child, signal);
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+            EXPECT_TRUE(fs::is_empty(dir.Path() / "out"));
+        }
+    }
+}
+#endif
+
+// Temporary files are made under names nobody has, never through a link, and a user's file that
+// has such a name is neither used nor removed; a second name of a file elsewhere is replaced, not
+// written through.
+TEST_F(CliTest, TemporaryNamesAndSecondNamesCostTheUserNothing) {
+    namespace fs = std::filesystem;
+    std::u16string exe = dir.File(u"Setup.exe");
+    std::u16string victim = dir.File(u"victim.bin");
+    WriteBytes(victim, Pattern(11));
+    WriteBytes(dir.File(u"Setup.ex~"), Pattern(5));
+#ifndef _WIN32
+    ASSERT_TRUE(PlantLink(fs::path(victim), fs::path(dir.File(u"Setup.e~1")), LinkKind::ToFile));
+#endif
+    ASSERT_EQ(Run({u"installer", workspacePath, u"-o", exe, u"--template", Template()}).status, 0);
+    EXPECT_EQ(ReadBytes(dir.File(u"Setup.ex~")), Pattern(5));
+    EXPECT_EQ(ReadBytes(victim), Pattern(11));
+#ifndef _WIN32
+    EXPECT_TRUE(fs::is_symlink(fs::path(dir.File(u"Setup.e~1"))));
+#endif
+    EXPECT_EQ(Run({u"verify", exe, u"--src", Source(u"")}).status, 0);
+
+    std::u16string hard = dir.File(u"hard.DAT");
+    ASSERT_TRUE(PlantLink(fs::path(victim), fs::path(hard), LinkKind::Hard));
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", hard}).status, 0);
+    EXPECT_EQ(ReadBytes(victim), Pattern(11));
+    EXPECT_EQ(Run({u"verify", hard}).status, 0);
 }
 
 // The system that runs an installer picks among several languages of its package by its own order:

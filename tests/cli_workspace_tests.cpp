@@ -99,6 +99,15 @@ TEST_F(CliTest, SetRefusesWhatItCannotStoreAndLeavesTheWorkspaceAlone) {
         {{u"--platforms", u"app.exe"}, "takes FILE=VALUE"},
         {{u"--image", small}, "must be 128 x 280"},
         {{u"--image", Source(u"app.exe")}, "not a readable bitmap"},
+        // Names the installer would refuse: no build of the workspace could ever install.
+        {{u"--path", u".."}, "--path ..: the program's folder on the device (..) is refused"},
+        {{u"--path", u"Tools\\C:"}, "names a drive"},
+        {{u"--path", u"NUL "}, "names a device"},
+        {{u"--path", u"aux.txt"}, "names a device"},
+        {{u"--path", u"a*b"}, "a character Windows does not allow"},
+        {{u"--shortcut", u"app.exe=..\\..\\Up"}, "is not a plain file name"},
+        {{u"--shortcut", u"app.exe=COM5 "}, "names a device"},
+        {{u"--shortcut", u"app.exe=Why?"}, "a character Windows does not allow"},
     };
     for (const Case& c : cases) {
         std::vector<std::u16string> arguments{u"set", workspacePath};
@@ -109,6 +118,13 @@ TEST_F(CliTest, SetRefusesWhatItCannotStoreAndLeavesTheWorkspaceAlone) {
         EXPECT_EQ(ReadBytes(workspacePath), before) << c.message;
     }
     EXPECT_EQ(Run({u"set"}).status, 2);
+
+    // gather applies the same options before it writes anything.
+    std::u16string gathered = dir.File(u"gathered.orb");
+    ToolResult r = Run({u"gather", Source(u""), u"-o", gathered, u"--path", u"con"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "names a device")) << r.err;
+    EXPECT_FALSE(Exists(gathered));
 }
 
 TEST_F(CliTest, FromAFolderToAVerifiedInstallerInThreeCommands) {
@@ -153,6 +169,19 @@ TEST_F(CliTest, TheBuildCommandRunsOnTheNewInstallerOnlyWhenAsked) {
     Bytes recorded = ReadBytes(record);
     std::string line(recorded.begin(), recorded.end());
     EXPECT_TRUE(Contains(line, platform::ToUtf8(exe))) << line;
+
+#ifndef _WIN32
+    // The installer's name reaches the shell as one word, whatever it holds: nothing in it runs.
+    for (std::u16string name : {u"S$(touch pwned).exe", u"S`touch pwned`.exe", u"it's $HOME.exe", u"a\"b;touch pwned"}) {
+        std::u16string odd = dir.File(name);
+        r = Run({u"installer", workspacePath, u"-o", odd, u"--template", Template(), u"-q", u"--run-build-command"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        recorded = ReadBytes(record);
+        EXPECT_EQ(std::string(recorded.begin(), recorded.end()), platform::ToUtf8(odd) + "\n");
+        EXPECT_FALSE(std::filesystem::exists(dir.Path() / "pwned"));
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(ToolPath()).parent_path() / "pwned"));
+    }
+#endif
 
     ASSERT_EQ(Run({u"set", workspacePath, u"--build-command", fails}).status, 0);
     r = Run({u"installer", workspacePath, u"-o", exe, u"--template", Template(), u"-q", u"--force",
