@@ -68,9 +68,25 @@ StoreOutcome PlatformPatcher::Store(std::u16string_view destination, const pe::R
 bool PlatformPatcher::Remove(std::u16string_view destination, const pe::ResourceKey& type,
                              const pe::ResourceKey& name, std::uint16_t language) {
     platform::ResourceUpdater update;
-    // An update with no data deletes the resource.
-    return update.Begin(destination) && update.Update(ToPlatform(type), ToPlatform(name), language, nullptr, 0) &&
-           update.Commit();
+    // An update with no data deletes the resource. Not every implementation of these functions
+    // does (Wine's keeps it), so what is left is looked at, and removed by the project's own
+    // editor where the platform left it.
+    if (!update.Begin(destination) || !update.Update(ToPlatform(type), ToPlatform(name), language, nullptr, 0) ||
+        !update.Commit()) {
+        return false;
+    }
+    std::vector<pe::ResourceInfo> resources;
+    std::u16string error;
+    if (!pe::ListResources(destination, resources, error)) {
+        return false;
+    }
+    for (const pe::ResourceInfo& r : resources) {
+        if (r.type == type && r.name == name && r.language == language) {
+            pe::ResourceUpdate removal{type, name, language, {}, true};
+            return pe::UpdateResources(destination, {removal}, error);
+        }
+    }
+    return true;
 }
 
 bool PortablePatcher::CopyTemplate(std::u16string_view from, std::u16string_view to) {

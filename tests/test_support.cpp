@@ -16,6 +16,60 @@ namespace testing_support {
 
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+namespace {
+// A path as Wine's host sees it.
+std::wstring UnixPath(const fs::path& path) {
+    using ToUnix = char*(CDECL*)(LPCWSTR);
+    auto toUnix = reinterpret_cast<ToUnix>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unix = toUnix ? toUnix(fs::absolute(path).c_str()) : nullptr;
+    if (!unix) {
+        return {};
+    }
+    std::string text(unix);
+    HeapFree(GetProcessHeap(), 0, unix);
+    return std::wstring(text.begin(), text.end());
+}
+bool UnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+
+// Runs a program of Wine's host, e.g. L"/bin/ln", with arguments already quoted. The handle Wine
+// gives for a Unix program is not that program's, so callers wait for its effect instead.
+bool RunOnWineHost(const std::wstring& program, const std::wstring& arguments) {
+    std::wstring commandLine = L"Z:" + program + L" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW((L"Z:" + program).c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+// Wine cannot remove the Unix links some tests plant; the host's rm can.
+void RemoveTree(const fs::path& path) {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+    if (!ec || !UnderWine() || !RunOnWineHost(L"/bin/rm", L"-rf \"" + UnixPath(path) + L"\"")) {
+        return;
+    }
+    for (int i = 0; i < 1000 && fs::exists(path, ec); ++i) {
+        Sleep(10);
+    }
+}
+} // namespace
+#else
+namespace {
+void RemoveTree(const fs::path& path) {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+}
+} // namespace
+#endif
+
 TempDir::TempDir() {
     static std::atomic<int> counter{0};
 #ifdef _WIN32
@@ -24,14 +78,11 @@ TempDir::TempDir() {
     long pid = static_cast<long>(getpid());
 #endif
     path_ = fs::temp_directory_path() / ("tarvelo-test-" + std::to_string(pid) + "-" + std::to_string(counter++));
-    fs::remove_all(path_);
+    RemoveTree(path_);
     fs::create_directories(path_);
 }
 
-TempDir::~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-}
+TempDir::~TempDir() { RemoveTree(path_); }
 
 std::u16string TempDir::File(std::u16string_view name) const { return U16(path_ / fs::path(name)); }
 
@@ -68,21 +119,6 @@ Bytes MakeBitmap(std::uint32_t width, std::uint32_t height, std::uint8_t seed) {
     return w.Data();
 }
 
-#ifdef _WIN32
-namespace {
-// A path on Wine's drive Z:, which is the Unix root, in Unix form.
-std::wstring UnixPath(const fs::path& path) {
-    std::wstring text = fs::absolute(path).wstring();
-    if (text.size() >= 2 && (text[0] == L'Z' || text[0] == L'z') && text[1] == L':') {
-        text.erase(0, 2);
-    }
-    for (wchar_t& c : text) {
-        c = c == L'\\' ? L'/' : c;
-    }
-    return text;
-}
-} // namespace
-#endif
 
 void MakeSparseFile(const std::u16string& path, std::uint64_t size) {
 #ifdef _WIN32
@@ -116,21 +152,17 @@ bool PlantLink(const fs::path& target, const fs::path& link, LinkKind kind) {
     }
     // Wine makes no links of its own, but shows a Unix link to a folder as a link (a reparse
     // point) and one to a file as the file: the host's ln makes them.
-    if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
+    if (!UnderWine() ||
+        !RunOnWineHost(L"/bin/ln", L"-s \"" + UnixPath(target) + L"\" \"" + UnixPath(link) + L"\"")) {
         return false;
     }
-    std::wstring commandLine = L"Z:\\bin\\ln -s \"" + UnixPath(target) + L"\" \"" + UnixPath(link) + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(L"Z:\\bin\\ln", commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        return false;
+    for (int i = 0; i < 1000; ++i) {
+        if (GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            return true;
+        }
+        Sleep(10);
     }
-    WaitForSingleObject(process.hProcess, 30000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return false;
 #else
     if (kind == LinkKind::ToFolder) {
         fs::create_directory_symlink(target, link, ec);
