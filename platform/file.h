@@ -61,6 +61,9 @@ public:
     bool Size(std::uint64_t& size) const;
     // Size, modification time and identity of the open file.
     bool Stamp(FileStamp& stamp) const;
+    // Gives the file the permissions of the file at `path` where the host keeps them per file
+    // (POSIX modes), so that a file written anew replaces another without opening it to others.
+    bool TakePermissionsOf(std::u16string_view path);
     // Moves to an absolute position counted from the start of the file.
     bool Seek(std::uint64_t position);
     void Close();

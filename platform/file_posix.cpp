@@ -123,6 +123,13 @@ bool File::Stamp(FileStamp& stamp) const {
     return true;
 }
 
+bool File::TakePermissionsOf(std::u16string_view path) {
+    std::string host;
+    struct stat st;
+    return IsOpen() && ToHostPath(path, host) && ::stat(host.c_str(), &st) == 0 &&
+           ::fchmod(static_cast<int>(handle_), st.st_mode & 07777) == 0;
+}
+
 bool File::Seek(std::uint64_t position) {
     return IsOpen() && position <= static_cast<std::uint64_t>(INT64_MAX) &&
            ::lseek(static_cast<int>(handle_), static_cast<off_t>(position), SEEK_SET) >= 0;

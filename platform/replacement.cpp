@@ -82,6 +82,9 @@ bool Replacement::Open() {
         problem_ = ReplaceProblem::CannotCreate;
         return false;
     }
+    if (Examine(target_) == PathKind::File) {
+        out_.TakePermissionsOf(target_);
+    }
     return true;
 }
 

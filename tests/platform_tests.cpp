@@ -1,14 +1,91 @@
 // The OS layer: text conversions and the file share modes the package core relies on.
 #include "package/package.h"
 #include "platform/file.h"
+#include "platform/names.h"
+#include "platform/replacement.h"
 #include "platform/text.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 using namespace testing_support;
 
 namespace {
+
+TEST(WindowsNames, DevicesAndKeysAsWindowsOpensThem) {
+    for (std::u16string_view device : {u"CON", u"nul", u"Aux.txt", u"COM5 ", u"con .txt", u"aux.", u"LPT9.log",
+                                       u"com0", u"COM\u00B9", u"conin$", u"CONOUT$.x", u"NUL . ."}) {
+        EXPECT_TRUE(platform::NamesDevice(device)) << platform::ToUtf8(device);
+    }
+    for (std::u16string_view name : {u"CONS", u"COM10", u"xnul", u"LPT", u"com", u".nul", u"a.con", u"COM\u2074"}) {
+        EXPECT_FALSE(platform::NamesDevice(name)) << platform::ToUtf8(name);
+    }
+    EXPECT_EQ(platform::NameKey(u"a\\Sub. \\File.TXT. "), u"A\\SUB\\FILE.TXT");
+    EXPECT_EQ(platform::NameKey(u"\u00e9t\u00e9/x"), platform::NameKey(u"\u00c9T\u00c9\\X"));
+    EXPECT_NE(platform::NameKey(u"a b"), platform::NameKey(u"ab"));
+}
+
+// Files are written beside their targets under fresh names as long as the target's, and moved
+// over them only when complete; nothing but a missing name or a regular file is ever replaced.
+TEST(Replacement, WritesBesideTheTargetAndMovesIntoPlace) {
+    namespace fs = std::filesystem;
+    TempDir dir;
+    std::u16string target = dir.File(u"work.orb");
+    for (unsigned attempt = 0; attempt < 200; ++attempt) {
+        std::u16string name = platform::TemporaryName(target, attempt);
+        EXPECT_EQ(name.size(), target.size()) << attempt;
+        EXPECT_NE(name, target);
+        EXPECT_EQ(name.substr(0, dir.File(u"").size()), dir.File(u""));
+    }
+    EXPECT_NE(platform::TemporaryName(dir.File(u"x~"), 0), dir.File(u"x~"));
+
+    WriteBytes(target, Pattern(10));
+    WriteBytes(platform::TemporaryName(target, 0), Pattern(4)); // a user's file with the first name
+#ifndef _WIN32
+    fs::permissions(fs::path(target), fs::perms::owner_read | fs::perms::owner_write);
+#endif
+    {
+        platform::Replacement discarded(target);
+        ASSERT_TRUE(discarded.Open());
+        std::uint32_t written = 0;
+        ASSERT_TRUE(discarded.Out().Write("new", 3, written));
+    }
+    EXPECT_EQ(ReadBytes(target), Pattern(10));
+    platform::Replacement replacement(target);
+    ASSERT_TRUE(replacement.Open());
+    std::uint32_t written = 0;
+    ASSERT_TRUE(replacement.Out().Write("new", 3, written));
+    ASSERT_TRUE(replacement.Commit());
+    EXPECT_EQ(ReadBytes(target), Bytes({'n', 'e', 'w'}));
+    EXPECT_EQ(ReadBytes(platform::TemporaryName(target, 0)), Pattern(4));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 2);
+#ifndef _WIN32
+    EXPECT_EQ(fs::status(fs::path(target)).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+#endif
+
+    std::vector<std::u16string> refused{U16(dir.Path())};
+#ifdef _WIN32
+    refused.push_back(u"NUL");
+    refused.push_back(dir.File(u"com1.txt"));
+#else
+    refused.push_back(u"/dev/null");
+    ASSERT_EQ(mkfifo(fs::path(dir.File(u"pipe")).c_str(), 0600), 0);
+    refused.push_back(dir.File(u"pipe"));
+    ASSERT_TRUE(PlantLink(fs::path(target), fs::path(dir.File(u"link")), LinkKind::ToFile));
+    refused.push_back(dir.File(u"link"));
+#endif
+    for (const std::u16string& path : refused) {
+        platform::Replacement r(path);
+        EXPECT_FALSE(r.Open()) << platform::ToUtf8(path);
+        EXPECT_EQ(r.Problem(), platform::ReplaceProblem::TargetNotRegular) << platform::ToUtf8(path);
+    }
+}
 
 TEST(TextConversion, RoundTripsEveryPlaneAndRefusesBrokenInput) {
     std::u16string text = u"a\u00e9\u20ac\U0001F600z";
