@@ -13,12 +13,13 @@ namespace {
 
 constexpr std::array<OptionSpec, 1> kOptions{{{"-o", "--output", true}}};
 
-constexpr std::string_view kHelp = "Usage: tarvelo-build dat WORKSPACE.orb -o OUT.DAT [--quiet]\n\n"
-                                   "Writes the package data file of the workspace: header, table of files and every\n"
-                                   "file's bytes. An existing OUT.DAT is replaced; an output that is a folder, a link, a\n"
-                                   "device or a pipe, or that is the workspace or one of its files, is refused.\n\n"
-                                   "  -o, --output OUT.DAT   the package data file to write\n"
-                                   "  --quiet                no progress bar and no summary\n";
+constexpr std::string_view kHelp =
+    "Usage: tarvelo-build dat WORKSPACE.orb -o OUT.DAT [--quiet]\n\n"
+    "Writes the package data file of the workspace: header, table of files and every\n"
+    "file's bytes. An existing OUT.DAT is replaced; an output that is a folder, a link, a\n"
+    "device or a pipe, or that is the workspace or one of its files, is refused.\n\n"
+    "  -o, --output OUT.DAT   the package data file to write\n"
+    "  --quiet                no progress bar and no summary\n";
 
 int RunDat(const Args& args) {
     if (args.Positional().size() != 1) {

@@ -68,8 +68,9 @@ bool Plan(const Package& package, std::uint32_t cpu, const std::string& subject,
     }
     std::size_t first = 0, second = 0;
     if (ok && FindCollision(relatives, first, second)) {
-        PrintError(subject, "files " + std::to_string(plan[first].index) + " and " + std::to_string(plan[second].index) +
-                                " (" + platform::ToUtf8(relatives[first]) + ", " + platform::ToUtf8(relatives[second]) +
+        PrintError(subject, "files " + std::to_string(plan[first].index) + " and " +
+                                std::to_string(plan[second].index) + " (" + platform::ToUtf8(relatives[first]) + ", " +
+                                platform::ToUtf8(relatives[second]) +
                                 ") would be one file on Windows; nothing extracted");
         ok = false;
     }

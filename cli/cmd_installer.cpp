@@ -117,9 +117,8 @@ bool Patch(Package& package, const std::u16string& templatePath, const std::u16s
 int RunBuildCommand(const Package& package, const std::u16string& installer) {
     std::error_code ignored;
     std::u16string absolute = std::filesystem::absolute(std::filesystem::path(installer), ignored).u16string();
-    std::string command =
-        build::ExpandBuildCommandQuoted(platform::ToUtf8(FieldText(package.GetHeader().buildCommand)),
-                                        platform::QuoteForCommandLine(platform::ToUtf8(absolute)));
+    std::string command = build::ExpandBuildCommandQuoted(platform::ToUtf8(FieldText(package.GetHeader().buildCommand)),
+                                                          platform::QuoteForCommandLine(platform::ToUtf8(absolute)));
     std::u16string folder;
     if (!OwnFolder(folder)) {
         PrintError("build command", "cannot find the folder of tarvelo-build to run it in");
@@ -164,11 +163,10 @@ int RunInstaller(const Args& args) {
         return kExitFailure;
     }
     auto outputAllowed = [&] {
-        return CheckOutput(output, force,
-                           {{workspace, "the workspace"},
-                            {templatePath, "the installer template"},
-                            {sidebar, "the sidebar picture"}},
-                           &package);
+        return CheckOutput(
+            output, force,
+            {{workspace, "the workspace"}, {templatePath, "the installer template"}, {sidebar, "the sidebar picture"}},
+            &package);
     };
     if (!outputAllowed()) {
         return kExitFailure;

@@ -6,8 +6,8 @@
 #include "platform/text.h"
 
 #include <algorithm>
-#include <unordered_map>
 #include <system_error>
+#include <unordered_map>
 #include <vector>
 
 namespace cli {
@@ -194,8 +194,7 @@ bool FindCollision(const std::vector<std::u16string>& relatives, std::size_t& fi
     return false;
 }
 
-bool PrepareTarget(std::u16string_view root, std::u16string_view relative, std::u16string& target,
-                   std::string& cause) {
+bool PrepareTarget(std::u16string_view root, std::u16string_view relative, std::u16string& target, std::string& cause) {
     std::vector<std::u16string_view> parts = SplitComponents(relative);
     target = std::u16string(root);
     for (std::size_t i = 0; i < parts.size(); ++i) {

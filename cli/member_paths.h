@@ -34,8 +34,7 @@ bool FindCollision(const std::vector<std::u16string>& relatives, std::size_t& fi
 // `root` (examined itself, never followed), a file or device where a folder belongs, and anything
 // but a regular file at the file's own name, so that nothing can be written outside `root` or
 // into something that is not a plain file.
-bool PrepareTarget(std::u16string_view root, std::u16string_view relative, std::u16string& target,
-                   std::string& cause);
+bool PrepareTarget(std::u16string_view root, std::u16string_view relative, std::u16string& target, std::string& cause);
 
 // Why a path cannot be opened as a file for reading: missing, a folder, or unreadable.
 std::string CannotOpenCause(std::u16string_view path);

@@ -38,8 +38,8 @@ bool LoadFromResource(std::u16string_view path, PackageInput& input, std::string
                 " languages); which one installs depends on the PC it runs on";
         return false;
     }
-    if (packages.empty() || !pe::ReadResource(path, packages[0]->type, packages[0]->name, packages[0]->language,
-                                              input.resource, error)) {
+    if (packages.empty() ||
+        !pe::ReadResource(path, packages[0]->type, packages[0]->name, packages[0]->language, input.resource, error)) {
         cause = "no package in this executable (resource ORBDATA of type RT_RCDATA): " +
                 platform::ToUtf8(packages.empty() ? u"The executable holds no such resource." : error);
         return false;

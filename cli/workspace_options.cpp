@@ -206,9 +206,8 @@ bool ApplyWorkspaceOptions(const Args& args, Package& package, std::u16string& i
     // The program's folder as the installer will take it, with the target folder it lies in.
     std::u16string folder;
     std::string cause;
-    if (args.Has("--path") &&
-        !setup::DeviceFolder(package.GetHeader().targetFolder, FieldText(package.GetHeader().installFolder), folder,
-                             cause)) {
+    if (args.Has("--path") && !setup::DeviceFolder(package.GetHeader().targetFolder,
+                                                   FieldText(package.GetHeader().installFolder), folder, cause)) {
         PrintErrorLine("tarvelo-build: --path " + Utf8(args.Value("--path")) + ": " + cause);
         return false;
     }

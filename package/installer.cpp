@@ -65,8 +65,8 @@ StoreOutcome PlatformPatcher::Store(std::u16string_view destination, const pe::R
     return stored && update.Commit() ? StoreOutcome::Stored : StoreOutcome::NotStored;
 }
 
-bool PlatformPatcher::Remove(std::u16string_view destination, const pe::ResourceKey& type,
-                             const pe::ResourceKey& name, std::uint16_t language) {
+bool PlatformPatcher::Remove(std::u16string_view destination, const pe::ResourceKey& type, const pe::ResourceKey& name,
+                             std::uint16_t language) {
     platform::ResourceUpdater update;
     // An update with no data deletes the resource. Not every implementation of these functions
     // does (Wine's keeps it), so what is left is looked at, and removed by the project's own
@@ -142,8 +142,8 @@ StoreOutcome PortablePatcher::Store(std::u16string_view destination, const pe::R
     return StoreOutcome::Stored;
 }
 
-bool PortablePatcher::Remove(std::u16string_view destination, const pe::ResourceKey& type,
-                             const pe::ResourceKey& name, std::uint16_t language) {
+bool PortablePatcher::Remove(std::u16string_view destination, const pe::ResourceKey& type, const pe::ResourceKey& name,
+                             std::uint16_t language) {
     detail_.clear();
     pe::ResourceUpdate update{type, name, language, {}, true};
     return pe::UpdateResources(destination, {update}, detail_);

@@ -178,9 +178,11 @@ TEST_F(CliTest, OutputsThatAreNoFileToReplaceAreRefused) {
         {{u"dat", workspacePath}, workspacePath, "is the workspace this build reads"},
         {{u"dat", workspacePath}, Source(u"app.exe"), "is one of the workspace's files"},
         {{u"installer", workspacePath, u"--template", t, u"--force"}, t, "is the installer template this build reads"},
-        {{u"installer", workspacePath, u"--template", t, u"--force"}, Source(u"sub/readme.txt"),
+        {{u"installer", workspacePath, u"--template", t, u"--force"},
+         Source(u"sub/readme.txt"),
          "is one of the workspace's files"},
-        {{u"installer", workspacePath, u"--template", t, u"--force"}, workspacePath,
+        {{u"installer", workspacePath, u"--template", t, u"--force"},
+         workspacePath,
          "is the workspace this build reads"},
         {{u"gather", Source(u"")}, Source(u"data.bin"), "is one of the workspace's files"},
 #ifdef _WIN32
@@ -298,8 +300,8 @@ TEST_F(CliTest, TemporaryNamesAndSecondNamesCostTheUserNothing) {
 TEST_F(CliTest, AnInstallerCarryingMoreThanOnePackageIsNotRead) {
     std::u16string exe = dir.File(u"Setup.exe");
     ASSERT_EQ(Run({u"installer", workspacePath, u"-o", exe, u"--template", Template()}).status, 0);
-    pe::ResourceUpdate other{pe::ResourceKey::Name(u"RT_RCDATA"), pe::ResourceKey::Name(u"ORBDATA"), 0,
-                             {ReadBytes(exe), {}, 0, 0}};
+    pe::ResourceUpdate other{
+        pe::ResourceKey::Name(u"RT_RCDATA"), pe::ResourceKey::Name(u"ORBDATA"), 0, {ReadBytes(exe), {}, 0, 0}};
     std::u16string error;
     ASSERT_TRUE(pe::UpdateResources(exe, {other}, error)) << platform::ToUtf8(error);
     for (std::u16string command : {u"info", u"verify", u"extract"}) {

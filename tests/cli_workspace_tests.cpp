@@ -172,7 +172,8 @@ TEST_F(CliTest, TheBuildCommandRunsOnTheNewInstallerOnlyWhenAsked) {
 
 #ifndef _WIN32
     // The installer's name reaches the shell as one word, whatever it holds: nothing in it runs.
-    for (std::u16string name : {u"S$(touch pwned).exe", u"S`touch pwned`.exe", u"it's $HOME.exe", u"a\"b;touch pwned"}) {
+    for (std::u16string name :
+         {u"S$(touch pwned).exe", u"S`touch pwned`.exe", u"it's $HOME.exe", u"a\"b;touch pwned"}) {
         std::u16string odd = dir.File(name);
         r = Run({u"installer", workspacePath, u"-o", odd, u"--template", Template(), u"-q", u"--run-build-command"});
         ASSERT_EQ(r.status, 0) << r.err;

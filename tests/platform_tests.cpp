@@ -18,8 +18,8 @@ using namespace testing_support;
 namespace {
 
 TEST(WindowsNames, DevicesAndKeysAsWindowsOpensThem) {
-    for (std::u16string_view device : {u"CON", u"nul", u"Aux.txt", u"COM5 ", u"con .txt", u"aux.", u"LPT9.log",
-                                       u"com0", u"COM\u00B9", u"conin$", u"CONOUT$.x", u"NUL . ."}) {
+    for (std::u16string_view device : {u"CON", u"nul", u"Aux.txt", u"COM5 ", u"con .txt", u"aux.", u"LPT9.log", u"com0",
+                                       u"COM\u00B9", u"conin$", u"CONOUT$.x", u"NUL . ."}) {
         EXPECT_TRUE(platform::NamesDevice(device)) << platform::ToUtf8(device);
     }
     for (std::u16string_view name : {u"CONS", u"COM10", u"xnul", u"LPT", u"com", u".nul", u"a.con", u"COM\u2074"}) {

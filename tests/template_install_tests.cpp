@@ -153,7 +153,8 @@ TEST_F(TemplateInstallTest, MembersAndFoldersThatWouldLeaveTheDestinationAreRefu
         // Two names that are one file on the device: the later would replace the earlier.
         {{u"C:\\App\\a.txt", BytesOf("1"), FLAG_ARM}, {u"C:\\App\\A.TXT", BytesOf("2"), FLAG_ARM}},
         {{u"C:\\App\\x", BytesOf("1"), FLAG_ARM}, {u"C:\\App\\x. ", BytesOf("2"), FLAG_ARM}},
-        {{u"C:\\App\\\u00C9t\u00E9.txt", BytesOf("1"), FLAG_ARM}, {u"C:\\App\\\u00C9T\u00C9.TXT", BytesOf("2"), FLAG_ARM}},
+        {{u"C:\\App\\\u00C9t\u00E9.txt", BytesOf("1"), FLAG_ARM},
+         {u"C:\\App\\\u00C9T\u00C9.TXT", BytesOf("2"), FLAG_ARM}},
         {{u"C:\\App\\a", BytesOf("1"), FLAG_ARM}, {u"C:\\App\\A\\b.txt", BytesOf("2"), FLAG_ARM}},
         {{u"C:\\App\\one.txt", BytesOf("1"), FLAG_ARM | FLAG_SHORTCUT, u"Same.lnk"},
          {u"C:\\App\\two.txt", BytesOf("2"), FLAG_ARM | FLAG_SHORTCUT, u"same.lnk"}},

@@ -148,7 +148,9 @@ TEST_F(TemplateRoadTest, AnInstallerCarryingMoreThanOnePackageInstallsNone) {
     ASSERT_EQ(RunTool({u"gather", U16(Src()), u"-o", workspace}, dir.File(u"")).status, 0);
     ASSERT_EQ(RunTool({u"installer", workspace, u"-o", installer, u"--template", TemplatePath()}, dir.File(u"")).status,
               0);
-    pe::ResourceUpdate other{pe::ResourceKey::Name(u"RT_RCDATA"), pe::ResourceKey::Name(u"ORBDATA"), 1031,
+    pe::ResourceUpdate other{pe::ResourceKey::Name(u"RT_RCDATA"),
+                             pe::ResourceKey::Name(u"ORBDATA"),
+                             1031,
                              {ReadBytes(dir.File(u"notes.orb")), {}, 0, 0}};
     std::u16string error;
     ASSERT_TRUE(pe::UpdateResources(installer, {other}, error)) << platform::ToUtf8(error);

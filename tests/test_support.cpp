@@ -119,7 +119,6 @@ Bytes MakeBitmap(std::uint32_t width, std::uint32_t height, std::uint8_t seed) {
     return w.Data();
 }
 
-
 void MakeSparseFile(const std::u16string& path, std::uint64_t size) {
 #ifdef _WIN32
     // Extending through the file pointer leaves the new range unwritten; the C runtime's own
@@ -145,15 +144,15 @@ bool PlantLink(const fs::path& target, const fs::path& link, LinkKind kind) {
         return !ec;
     }
 #ifdef _WIN32
-    DWORD flags = SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE |
-                  (kind == LinkKind::ToFolder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0);
-    if (CreateSymbolicLinkW(link.c_str(), target.c_str(), flags) && fs::symlink_status(link, ec).type() != fs::file_type::not_found) {
+    DWORD flags =
+        SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE | (kind == LinkKind::ToFolder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0);
+    if (CreateSymbolicLinkW(link.c_str(), target.c_str(), flags) &&
+        fs::symlink_status(link, ec).type() != fs::file_type::not_found) {
         return true;
     }
     // Wine makes no links of its own, but shows a Unix link to a folder as a link (a reparse
     // point) and one to a file as the file: the host's ln makes them.
-    if (!UnderWine() ||
-        !RunOnWineHost(L"/bin/ln", L"-s \"" + UnixPath(target) + L"\" \"" + UnixPath(link) + L"\"")) {
+    if (!UnderWine() || !RunOnWineHost(L"/bin/ln", L"-s \"" + UnixPath(target) + L"\" \"" + UnixPath(link) + L"\"")) {
         return false;
     }
     for (int i = 0; i < 1000; ++i) {
