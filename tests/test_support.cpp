@@ -86,6 +86,74 @@ void MakeSparseFile(const std::u16string& path, std::uint64_t size) {
 #endif
 }
 
+#ifdef _WIN32
+namespace {
+
+// Runs ln or rm on a link. Wine starts a Unix program as it would a Windows one, but with no
+// process to wait on: this waits up to ten seconds for the link to come or go instead.
+bool ChangeLink(const std::string& commandLine, const fs::path& link, bool comes) {
+    std::wstring command(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, commandLine.c_str(), -1, nullptr, 0)),
+                         L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, commandLine.c_str(), -1, command.data(), static_cast<int>(command.size()));
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        return false;
+    }
+    for (HANDLE h : {pi.hThread, pi.hProcess}) {
+        if (h) {
+            CloseHandle(h);
+        }
+    }
+    for (int i = 0; i < 200; ++i) {
+        if ((GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) == comes) {
+            return true;
+        }
+        Sleep(50);
+    }
+    return false;
+}
+
+// Wine's own export naming a Windows path's Unix file; Windows itself has none.
+std::string UnixName(const fs::path& path) {
+    using Export = char*(__cdecl*)(const wchar_t*);
+    FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
+    if (!found) {
+        return {};
+    }
+    char* name = reinterpret_cast<Export>(reinterpret_cast<void (*)()>(found))(path.c_str());
+    std::string text = name ? name : "";
+    HeapFree(GetProcessHeap(), 0, name);
+    return text;
+}
+
+} // namespace
+#endif
+
+FolderLink::FolderLink(const fs::path& link, const std::string& target) : link_(link) {
+#ifdef _WIN32
+    unixLink_ = UnixName(link);
+    made_ = !unixLink_.empty() && ChangeLink("Z:\\bin\\ln -s \"" + target + "\" \"" + unixLink_ + "\"", link, true);
+#else
+    std::error_code error;
+    fs::create_directory_symlink(target, link, error);
+    made_ = !error;
+#endif
+}
+
+FolderLink::~FolderLink() {
+    if (!made_) {
+        return;
+    }
+#ifdef _WIN32
+    ChangeLink("Z:\\bin\\rm \"" + unixLink_ + "\"", link_, false);
+#else
+    std::error_code ignored;
+    fs::remove(link_, ignored);
+#endif
+}
+
 ByteWriter& ByteWriter::U32(std::uint32_t value) {
     for (int i = 0; i < 4; ++i) {
         data_.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
