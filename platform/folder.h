@@ -10,6 +10,10 @@ namespace platform {
 struct FolderItem {
     std::u16string name; // without its folder
     bool isFolder = false;
+    // Set only where the host's name is not text (on POSIX, bytes that are not UTF-8): `name` then
+    // has U+FFFD where the bytes broke and opens nothing, and this is the name fit to show, the
+    // bytes that broke written as \xNN.
+    std::string brokenName;
 };
 
 // Lists the names in `folder`, "." and ".." included where the host reports them. Win32 gives the

@@ -41,7 +41,9 @@ bool ListFolder(std::u16string_view folder, std::vector<FolderItem>& items) {
     }
     while (const dirent* d = ::readdir(dir)) {
         FolderItem item;
-        Utf8ToUtf16(d->d_name, item.name);
+        if (!Utf8ToUtf16(d->d_name, item.name)) {
+            item.brokenName = Printable(d->d_name);
+        }
         // The listing usually says what an entry is; only links and file systems that do not say
         // cost a stat (a link to a folder counts as a folder, as on Windows it would be one).
         if (d->d_type == DT_DIR || d->d_type == DT_REG) {

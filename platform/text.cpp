@@ -119,6 +119,28 @@ std::u16string ToUtf16(std::string_view in) {
     return out;
 }
 
+std::string Printable(std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (size_t i = 0; i < bytes.size();) {
+        size_t start = i;
+        char32_t c;
+        // C1 controls as well: some terminals act on U+009B as they do on ESC [.
+        bool shown = NextFromUtf8(bytes, i, c) && c >= 0x20 && c != 0x7F && (c < 0x80 || c > 0x9F);
+        if (shown) {
+            out.append(bytes.substr(start, i - start));
+            continue;
+        }
+        for (size_t k = start; k < i; ++k) {
+            auto b = static_cast<std::uint8_t>(bytes[k]);
+            out += "\\x";
+            out += kHex[b >> 4];
+            out += kHex[b & 0xF];
+        }
+    }
+    return out;
+}
+
 char16_t UpperCaseUnit(char16_t c) {
     if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) ||
         (c >= 0x430 && c <= 0x44F)) {

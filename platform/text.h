@@ -17,6 +17,11 @@ bool Utf8ToUtf16(std::string_view in, std::u16string& out);
 std::string ToUtf8(std::u16string_view in);
 std::u16string ToUtf16(std::string_view in);
 
+// Bytes fit for a message line: well-formed UTF-8 as it is, but every byte of a broken sequence or
+// of a control character as \xNN, so that a file name that is not text, or that holds a line
+// break or a terminal's escape, shows what it is on one line.
+std::string Printable(std::string_view bytes);
+
 } // namespace platform
 
 namespace platform {

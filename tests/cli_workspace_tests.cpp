@@ -6,7 +6,10 @@
 #include "workspace/gather.h"
 #include "workspace/workspace_file.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <list>
 
 using namespace testing_support;
 
@@ -16,7 +19,7 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 
 struct Ignore : workspace::GatherSink {
     void FileAdded(std::u16string_view) override {}
-    void FileRefused(std::u16string_view) override {}
+    void Refused(std::u16string_view, std::string_view) override {}
 };
 
 PackageEntry Entry(const Package& p, std::uint32_t i) {
@@ -59,6 +62,106 @@ TEST_F(CliTest, GatherWritesTheWorkspaceADropMakes) {
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Contains(r.err, "does not exist")) << r.err;
     EXPECT_FALSE(Exists(other));
+}
+
+// A file as its name's bytes say, whatever they are.
+void Touch(const std::filesystem::path& path) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path) << "x";
+}
+
+// Whether names differing in case only are two files here, as on Linux, or one, as on Windows.
+bool CaseSensitive(const std::filesystem::path& folder) {
+    Touch(folder / "case");
+    bool two = !std::filesystem::exists(folder / "CASE");
+    std::filesystem::remove(folder / "case");
+    return two;
+}
+
+// Trees that no workspace can hold faithfully. Each problem is one line naming its file, and the
+// gather fails without writing a workspace: a half-gathered or ambiguous one would still build.
+TEST_F(CliTest, GatherRefusesOddTreesByNameAndWritesNothing) {
+    namespace fs = std::filesystem;
+    // What a case needs of the host: names Windows cannot make (POSIX only), names differing in
+    // case only, links to folders.
+    enum class Needs { Nothing, PosixNames, CaseSensitive, Links };
+    struct Case {
+        const char* what;
+        Needs needs;
+        std::vector<const char*> files;
+        std::vector<std::pair<const char*, const char*>> links; // where, to what
+        std::vector<std::string> messages;                      // each printed, one line apiece
+        std::vector<const char*> items{""};                     // what gather is given, below the tree
+    };
+    const std::string back = ": leads back to ";
+    const std::string again = ": leads to a folder already gathered as ";
+    const std::string outside = ": it does not lie under the source folder ";
+    const std::string notText = ": its name is not UTF-8 text";
+    const std::string backslash = ": its name holds a backslash, which Windows takes for a folder separator";
+    const std::string device = ": its path names a device: ";
+    const std::string same = ": is the same file on Windows as ";
+    const std::string asFolder = ": on Windows has the name of the folder holding ";
+    const std::string refusedCharacter = ": its path holds a character Windows does not allow";
+    const Case cases[] = {
+        {"links to their own folder", Needs::Links, {"f.txt"}, {{"a", "."}, {"b", "."}}, {"a" + back, "b" + back}},
+        {"a link to an ancestor", Needs::Links, {"sub/deeper/f.txt"}, {{"sub/deeper/up", "../.."}}, {"up" + back}},
+        {"links to one folder", Needs::Links, {"d/f.txt"}, {{"l1", "d"}, {"l2", "d"}}, {"l1" + again, "l2" + again}},
+        {"one folder given twice", Needs::Nothing, {"f.txt"}, {}, {again}, {"", ""}},
+        {"a file given beside its folder", Needs::Nothing, {"f.txt"}, {}, {"f.txt: is gathered twice"}, {"", "f.txt"}},
+        {"folders side by side", Needs::Nothing, {"one/f.txt", "two/g.txt"}, {}, {"f.txt" + outside}, {"one", "two"}},
+        {"a folder name that is not UTF-8", Needs::PosixNames, {"bad\xFF/f.txt"}, {}, {"bad\\xFF" + notText}},
+        {"a file name that is not UTF-8", Needs::PosixNames, {"f\xE9.txt"}, {}, {"f\\xE9.txt" + notText}},
+        {"a backslash in a name", Needs::PosixNames, {"a/b.txt", "a\\b.txt"}, {}, {"a\\b.txt" + backslash}},
+        {"names differing in case", Needs::CaseSensitive, {"a.txt", "A.TXT"}, {}, {"a.txt" + same}},
+        {"a trailing dot", Needs::PosixNames, {"x", "x."}, {}, {"x." + same}},
+        {"a file as a folder", Needs::CaseSensitive, {"A", "a/b.txt"}, {}, {"A" + asFolder}},
+        {"a device", Needs::PosixNames, {"con.txt"}, {}, {"con.txt" + device + "con.txt"}},
+        {"a device with a blank", Needs::PosixNames, {"COM5 "}, {}, {"COM5 " + device + "COM5 "}},
+        {"a folder named as a device", Needs::PosixNames, {"aux./a.txt", "aux./b.txt"}, {}, {"aux." + device}},
+        {"a name of dots", Needs::PosixNames, {".../f.txt"}, {}, {"...: its path climbs out of the folder"}},
+        {"a character Windows refuses", Needs::PosixNames, {"what?.txt"}, {}, {"what?.txt" + refusedCharacter}},
+        {"a line break", Needs::PosixNames, {"two\nlines"}, {}, {"two\\x0Alines" + refusedCharacter}},
+    };
+    std::u16string orb = dir.File(u"odd.orb");
+    int n = 0;
+    for (const Case& c : cases) {
+        fs::path tree = dir.Path() / ("odd" + std::to_string(n++));
+        fs::create_directories(tree);
+#ifdef _WIN32
+        if (c.needs == Needs::PosixNames) {
+            continue;
+        }
+#endif
+        if (c.needs == Needs::CaseSensitive && !CaseSensitive(tree)) {
+            continue;
+        }
+        for (const char* file : c.files) {
+            Touch(tree / file);
+        }
+        std::list<FolderLink> links;
+        bool linked = true;
+        for (const auto& [where, to] : c.links) {
+            linked = links.emplace_back(tree / where, to).Made() && linked;
+        }
+        if (!linked) {
+            continue; // a host that makes no links to folders
+        }
+        std::vector<std::u16string> arguments{u"gather"};
+        for (const char* item : c.items) {
+            arguments.push_back(U16(tree / item));
+        }
+        arguments.insert(arguments.end(), {u"-o", orb});
+        ToolResult r = Run(arguments);
+        EXPECT_EQ(r.status, 1) << c.what;
+        for (const std::string& message : c.messages) {
+            EXPECT_TRUE(Contains(r.err, message)) << c.what << ":\n" << r.err;
+        }
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), static_cast<std::ptrdiff_t>(c.messages.size()))
+            << c.what << ":\n"
+            << r.err;
+        EXPECT_FALSE(Exists(orb)) << c.what;
+        fs::remove(fs::path(orb));
+    }
 }
 
 TEST_F(CliTest, SetStoresWhatTheMainWindowStores) {

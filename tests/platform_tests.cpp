@@ -103,6 +103,13 @@ TEST(TextConversion, RoundTripsEveryPlaneAndRefusesBrokenInput) {
     EXPECT_FALSE(platform::Utf8ToUtf16("\xC0\xAF", back));     // overlong '/'
     EXPECT_FALSE(platform::Utf8ToUtf16("\xED\xA0\x80", back)); // encoded surrogate
     EXPECT_EQ(platform::ToUtf16("\xFF"), u"\uFFFD");
+
+    // Printable keeps text and shows what is not text, or would act on a terminal, byte by byte.
+    EXPECT_EQ(platform::Printable("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z"), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z");
+    EXPECT_EQ(platform::Printable("a\\b \xFFz"), "a\\b \\xFFz");
+    EXPECT_EQ(platform::Printable("\xC0\xAF\xE2\x82"), "\\xC0\\xAF\\xE2\\x82"); // overlong, cut short
+    EXPECT_EQ(platform::Printable("1\n2\x1B[31m\x7F"), "1\\x0A2\\x1B[31m\\x7F");
+    EXPECT_EQ(platform::Printable("\xC2\x9B[0m"), "\\xC2\\x9B[0m"); // the one-unit CSI
 }
 
 TEST(PlatformFile, ForwardAndBackSlashesBothSeparateFolders) {

@@ -18,7 +18,8 @@ namespace fs = std::filesystem;
 
 #ifdef _WIN32
 namespace {
-// A path as Wine's host sees it.
+
+// A path as Wine's host sees it; empty on Windows itself.
 std::wstring UnixPath(const fs::path& path) {
     using ToUnix = char*(CDECL*)(LPCWSTR);
     auto toUnix = reinterpret_cast<ToUnix>(
@@ -31,11 +32,14 @@ std::wstring UnixPath(const fs::path& path) {
     HeapFree(GetProcessHeap(), 0, unix);
     return std::wstring(text.begin(), text.end());
 }
-bool UnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
-// Runs a program of Wine's host, e.g. L"/bin/ln", with arguments already quoted. The handle Wine
-// gives for a Unix program is not that program's, so callers wait for its effect instead.
-bool RunOnWineHost(const std::wstring& program, const std::wstring& arguments) {
+// Whether a test of this process has planted a Unix link, which Wine's own removal cannot take
+// away and the runtime's remove_all would follow out of the tree.
+bool linksPlanted = false;
+
+// Runs a program of Wine's host (L"/bin/ln") with arguments already quoted, and waits until the
+// path appears or goes: the handle Wine gives for a Unix program is not that program's.
+bool RunOnWineHost(const std::wstring& program, const std::wstring& arguments, const fs::path& path, bool appears) {
     std::wstring commandLine = L"Z:" + program + L" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -46,20 +50,33 @@ bool RunOnWineHost(const std::wstring& program, const std::wstring& arguments) {
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return true;
-}
-
-// Wine cannot remove the Unix links some tests plant; the host's rm can.
-void RemoveTree(const fs::path& path) {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-    if (!ec || !UnderWine() || !RunOnWineHost(L"/bin/rm", L"-rf \"" + UnixPath(path) + L"\"")) {
-        return;
-    }
-    for (int i = 0; i < 1000 && fs::exists(path, ec); ++i) {
+    for (int i = 0; i < 1000; ++i) {
+        if ((GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) == appears) {
+            return true;
+        }
         Sleep(10);
     }
+    return false;
 }
+
+// Under Wine a Unix link to a folder is made with the host's ln.
+bool WineLink(const std::wstring& target, const fs::path& link) {
+    std::wstring unixLink = UnixPath(link);
+    bool made = !unixLink.empty() &&
+                RunOnWineHost(L"/bin/ln", L"-s \"" + target + L"\" \"" + unixLink + L"\"", link, true);
+    linksPlanted = linksPlanted || made;
+    return made;
+}
+
+void RemoveTree(const fs::path& path) {
+    std::error_code ec;
+    if (linksPlanted && fs::exists(path, ec)) {
+        RunOnWineHost(L"/bin/rm", L"-rf \"" + UnixPath(path) + L"\"", path, false);
+        return;
+    }
+    fs::remove_all(path, ec);
+}
+
 } // namespace
 #else
 namespace {
@@ -152,16 +169,7 @@ bool PlantLink(const fs::path& target, const fs::path& link, LinkKind kind) {
     }
     // Wine makes no links of its own, but shows a Unix link to a folder as a link (a reparse
     // point) and one to a file as the file: the host's ln makes them.
-    if (!UnderWine() || !RunOnWineHost(L"/bin/ln", L"-s \"" + UnixPath(target) + L"\" \"" + UnixPath(link) + L"\"")) {
-        return false;
-    }
-    for (int i = 0; i < 1000; ++i) {
-        if (GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) {
-            return true;
-        }
-        Sleep(10);
-    }
-    return false;
+    return WineLink(UnixPath(target), link);
 #else
     if (kind == LinkKind::ToFolder) {
         fs::create_directory_symlink(target, link, ec);
@@ -169,6 +177,28 @@ bool PlantLink(const fs::path& target, const fs::path& link, LinkKind kind) {
         fs::create_symlink(target, link, ec);
     }
     return !ec;
+#endif
+}
+
+FolderLink::FolderLink(const fs::path& link, const std::string& target) : link_(link) {
+#ifdef _WIN32
+    made_ = WineLink(std::wstring(target.begin(), target.end()), link);
+#else
+    std::error_code error;
+    fs::create_directory_symlink(target, link, error);
+    made_ = !error;
+#endif
+}
+
+FolderLink::~FolderLink() {
+    if (!made_) {
+        return;
+    }
+#ifdef _WIN32
+    RunOnWineHost(L"/bin/rm", L"\"" + UnixPath(link_) + L"\"", link_, false);
+#else
+    std::error_code ignored;
+    fs::remove(link_, ignored);
 #endif
 }
 

@@ -59,6 +59,24 @@ private:
     Bytes data_;
 };
 
+// A link to a folder for as long as the object lives: a symbolic link on POSIX; under Wine, whose
+// CreateSymbolicLinkW makes nothing, a Unix link made by ln, which Wine shows as a folder with a
+// reparse point, as Windows shows a junction. `target` is relative to the link's folder, written
+// with slashes. The link goes first, so that removing the folder around it never follows it (the
+// Windows runtime's remove_all would). Made() is false where no link could be made (Windows itself).
+class FolderLink {
+public:
+    FolderLink(const std::filesystem::path& link, const std::string& target);
+    ~FolderLink();
+    FolderLink(const FolderLink&) = delete;
+    FolderLink& operator=(const FolderLink&) = delete;
+    bool Made() const { return made_; }
+
+private:
+    std::filesystem::path link_;
+    bool made_ = false;
+};
+
 std::uint32_t ReadU32(const Bytes& bytes, std::size_t offset);
 std::u16string ReadText(const Bytes& bytes, std::size_t offset);
 

@@ -1,6 +1,7 @@
 // Gathering files into the workspace, the workspace file, and the text rules they share.
 #include "build/build_command.h"
 #include "build/setup_inf.h"
+#include "platform/file.h"
 #include "platform/text.h"
 #include "tests/test_support.h"
 #include "workspace/bitmap.h"
@@ -20,8 +21,12 @@ namespace {
 
 struct Recorder : workspace::GatherSink {
     void FileAdded(std::u16string_view row) override { rows.emplace_back(row); }
-    void FileRefused(std::u16string_view path) override { refused.emplace_back(path); }
+    void Refused(std::u16string_view path, std::string_view reason) override {
+        refused.emplace_back(path);
+        reasons.emplace_back(reason);
+    }
     std::vector<std::u16string> rows, refused;
+    std::vector<std::string> reasons;
 };
 
 class WorkspaceTest : public ::testing::Test {
@@ -79,10 +84,11 @@ TEST_F(WorkspaceTest, DroppedFilesAndFoldersTogether) {
     std::u16string lone = Make(u"Other/lone.txt", 2);
 
     // The same file twice: nothing merges duplicates. The last item's source folder stays.
-    workspace::DropItems(package, {app, a, dir.File(u"missing.txt"), lone}, sink);
+    std::u16string missing = dir.File(u"missing.txt");
+    workspace::DropItems(package, {app, a, missing, lone}, sink);
     EXPECT_EQ(sink.rows, (std::vector<std::u16string>{u"a.txt", u"a.txt", u"lone.txt"}));
     EXPECT_EQ(package.GetCount(), 3u);
-    EXPECT_TRUE(sink.refused.empty()); // a dropped file that cannot be added is skipped silently
+    EXPECT_EQ(sink.refused, std::vector<std::u16string>{missing});
     EXPECT_EQ(std::u16string(FieldText(package.GetHeader().sourceFolder)), StoredPath(U16(dir.Path() / "Other")));
 }
 
@@ -98,7 +104,7 @@ TEST_F(WorkspaceTest, AddFilesAppendsAndReportsWhatItCannotAdd) {
     EXPECT_EQ(package.GetCount(), 2u);
     EXPECT_EQ(sink.rows.back(), u"a.txt");
     ASSERT_EQ(sink.refused.size(), 1u);
-    EXPECT_EQ(sink.refused[0], StoredPath(tooLong));
+    EXPECT_EQ(sink.refused[0], platform::NativePath(StoredPath(tooLong)));
 }
 
 TEST_F(WorkspaceTest, AWorkspaceFileIsTheHeaderAndTableAndOpensAgain) {
@@ -176,6 +182,33 @@ TEST(TextRules, ExtensionsLabelsAndComponents) {
     EXPECT_EQ(workspace::LastPathComponent<char>("MyApp"), "MyApp");
     EXPECT_EQ(workspace::ParentPath<char>("C:\\App\\a.txt"), "C:\\App");
     EXPECT_EQ(workspace::ParentPath<char>("a.txt"), "a.txt");
+}
+
+// Windows finds a name whatever its case and without its trailing dots and blanks; a file's name
+// that is also another file's folder cannot be made there at all.
+TEST(NameClashes, EveryMemberWindowsTakesForAnotherNamesTheFirst) {
+    using Found = std::vector<std::tuple<std::size_t, std::size_t, bool>>;
+    struct Case {
+        std::vector<std::u16string> relatives;
+        Found clashes;
+    };
+    const Case cases[] = {
+        {{u"\u00e4.txt", u"\u00c4.TXT"}, {{1, 0, false}}},
+        {{u"sub.\\x", u"Sub\\X"}, {{1, 0, false}}},
+        {{u"dir\\f", u"DIR\\g"}, {}}, // one folder on Windows, two files in it
+        {{u"a", u"A", u"a. "}, {{1, 0, false}, {2, 0, false}}},
+        // Names that sort between "a" and "a\..." must not hide the folder.
+        {{u"a", u"a-b", u"a.c", u"A\\d\\e"}, {{0, 3, true}}},
+        {{u"a-b", u"a", u"a\\x", u"a\\y"}, {{1, 2, true}}},
+        {{u"ab", u"a\\b"}, {}},
+    };
+    for (const Case& c : cases) {
+        Found found;
+        for (const workspace::NameClash& clash : workspace::NameClashes(c.relatives)) {
+            found.emplace_back(clash.file, clash.other, clash.otherIsBelow);
+        }
+        EXPECT_EQ(found, c.clashes) << platform::ToUtf8(c.relatives[0]) << " " << platform::ToUtf8(c.relatives[1]);
+    }
 }
 
 TEST(TextRules, BuildCommandExpansion) {

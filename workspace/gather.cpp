@@ -1,35 +1,129 @@
-// The recursive walk behind a drop and behind Add Files.
+// The recursive walk behind a drop and behind Add Files, and the names Windows would take for one.
 #include "workspace/gather.h"
 
 #include "platform/file.h"
 #include "platform/folder.h"
+#include "platform/names.h"
+#include "platform/text.h"
 #include "workspace/paths.h"
 
 #include <algorithm>
+#include <map>
+#include <numeric>
 
 namespace workspace {
 namespace {
 
-// `subfolder` is relative to `root` and either empty or ends in a backslash, as rows show it.
-void Walk(Package& package, const std::u16string& root, const std::u16string& subfolder, GatherSink& sink) {
-    std::vector<platform::FolderItem> items;
-    // A folder that cannot be listed (gone, no access, path too long) adds nothing.
-    if (!platform::ListFolder(root + subfolder, items)) {
+constexpr std::string_view kCannotAdd =
+    "cannot be added (it cannot be opened, is 2 GB or more, or its path is longer than 259 characters)";
+
+struct ById {
+    bool operator()(const platform::FileId& a, const platform::FileId& b) const {
+        return a.volume != b.volume ? a.volume < b.volume : a.index < b.index;
+    }
+};
+
+// Folders are told apart by identity, not by path: links (junctions on Windows) give one folder
+// many paths, and following each of them would walk it again, or forever where a link leads back.
+// Entering each folder once keeps the walk linear however the links are laid.
+class Walker {
+public:
+    Walker(Package& package, GatherSink& sink) : package_(package), sink_(sink) {}
+
+    // `subfolder` is relative to `root` and either empty or ends in a backslash, as rows show it.
+    void Walk(const std::u16string& root, const std::u16string& subfolder);
+
+private:
+    struct Entered {
+        std::u16string shown;
+        bool inside; // the walk is in it, so reaching it again goes round in a loop
+    };
+
+    using EnteredFolders = std::map<platform::FileId, Entered, ById>;
+
+    bool Enter(const std::u16string& folder, const std::u16string& shown, EnteredFolders::iterator& at);
+    void Visit(const std::u16string& root, const std::u16string& subfolder, const platform::FolderItem& item);
+
+    Package& package_;
+    GatherSink& sink_;
+    EnteredFolders entered_;
+};
+
+// A folder's path (stored form, ending in a backslash) as messages show it.
+std::u16string Shown(std::u16string_view folder) {
+    std::u16string shown = platform::NativePath(folder);
+    if (shown.size() > 1 && shown[shown.size() - 2] != u':') {
+        shown.pop_back();
+    }
+    return shown;
+}
+
+bool Walker::Enter(const std::u16string& folder, const std::u16string& shown, EnteredFolders::iterator& at) {
+    platform::FileId id;
+    if (!platform::IdentifyFile(folder, id)) {
+        sink_.Refused(shown, "cannot be read as a folder");
+        return false;
+    }
+    auto [found, fresh] = entered_.try_emplace(id, Entered{shown, true});
+    if (fresh) {
+        at = found;
+        return true;
+    }
+    if (found->second.inside) {
+        sink_.Refused(shown, "leads back to " + platform::ToUtf8(found->second.shown) +
+                                 ", a folder it lies in (a loop of links)");
+    } else {
+        sink_.Refused(shown, "leads to a folder already gathered as " + platform::ToUtf8(found->second.shown));
+    }
+    return false;
+}
+
+void Walker::Walk(const std::u16string& root, const std::u16string& subfolder) {
+    std::u16string folder = root + subfolder;
+    std::u16string shown = Shown(folder);
+    EnteredFolders::iterator at;
+    if (!Enter(folder, shown, at)) {
         return;
     }
+    std::vector<platform::FolderItem> items;
+    if (!platform::ListFolder(folder, items)) {
+        sink_.Refused(shown, "cannot be read as a folder");
+    }
     for (const platform::FolderItem& item : items) {
-        if (item.isFolder) {
-            if (item.name != u"." && item.name != u"..") {
-                Walk(package, root, subfolder + item.name + u'\\', sink);
-            }
-            continue;
+        if (!item.isFolder || (item.name != u"." && item.name != u"..")) {
+            Visit(root, subfolder, item);
         }
-        std::u16string full = root + subfolder + item.name;
-        if (package.AddFile(platform::NativePath(full).c_str(), FLAG_ALL_PLATFORMS)) {
-            sink.FileAdded(subfolder + item.name);
-        } else {
-            sink.FileRefused(full);
-        }
+    }
+    at->second.inside = false; // map iterators outlive the insertions made below this folder
+}
+
+void Walker::Visit(const std::u16string& root, const std::u16string& subfolder, const platform::FolderItem& item) {
+    std::u16string folder = root + subfolder;
+    std::u16string shown = platform::NativePath(folder);
+    if (!item.brokenName.empty()) {
+        sink_.Refused(shown + platform::ToUtf16(item.brokenName),
+                      "its name is not UTF-8 text (the bytes that are not are shown as \\xNN), so it has no name on "
+                      "Windows");
+        return;
+    }
+    shown += item.name;
+    // Where a backslash is part of a name, the package (whose separator it is) would split the name
+    // in two: "a\b.txt" would be installed as b.txt in a folder a, over a real a/b.txt.
+    if (platform::NativeSeparator() != u'\\' && item.name.find(u'\\') != std::u16string::npos) {
+        sink_.Refused(shown, "its name holds a backslash, which Windows takes for a folder separator");
+        return;
+    }
+    std::string cause;
+    if (!sink_.NameAllowed(item.name, cause)) {
+        sink_.Refused(shown, cause);
+        return;
+    }
+    if (item.isFolder) {
+        Walk(root, subfolder + item.name + u'\\');
+    } else if (package_.AddFile(platform::NativePath(folder + item.name).c_str(), FLAG_ALL_PLATFORMS)) {
+        sink_.FileAdded(subfolder + item.name);
+    } else {
+        sink_.Refused(shown, kCannotAdd);
     }
 }
 
@@ -50,25 +144,69 @@ std::u16string StoredPath(std::u16string_view path) {
 }
 
 void WalkAndAdd(Package& package, std::u16string_view folder, GatherSink& sink) {
-    Walk(package, WithoutTrailingSeparators(folder) + u'\\', u"", sink);
+    Walker(package, sink).Walk(WithoutTrailingSeparators(folder) + u'\\', u"");
 }
 
 void DropItems(Package& package, const std::vector<std::u16string>& items, GatherSink& sink) {
     package.Clear();
+    Walker walker(package, sink);
     for (const std::u16string& item : items) {
+        // Stored, the backslash would become a separator and the path another one.
+        if (platform::NativeSeparator() != u'\\' && item.find(u'\\') != std::u16string::npos) {
+            sink.Refused(item, "its path holds a backslash, which Windows takes for a folder separator");
+            continue;
+        }
         if (platform::IsFolderOrUnknown(item)) {
             std::u16string root = WithoutTrailingSeparators(item) + u'\\';
-            Walk(package, root, u"", sink);
+            walker.Walk(root, u"");
             package.SetSourceFolder(root.c_str());
             continue;
         }
-        bool added = package.AddFile(item.c_str(), FLAG_ALL_PLATFORMS);
         std::u16string stored = StoredPath(item);
+        std::u16string name = LastPathComponent<char16_t>(stored);
         package.SetSourceFolder(ParentPath<char16_t>(stored).c_str());
-        if (added) {
-            sink.FileAdded(LastPathComponent<char16_t>(stored));
+        std::string cause;
+        if (!sink.NameAllowed(name, cause)) {
+            sink.Refused(item, cause);
+        } else if (package.AddFile(item.c_str(), FLAG_ALL_PLATFORMS)) {
+            sink.FileAdded(name);
+        } else {
+            sink.Refused(item, kCannotAdd);
         }
     }
+}
+
+std::vector<NameClash> NameClashes(const std::vector<std::u16string>& relatives) {
+    std::vector<std::u16string> keys;
+    keys.reserve(relatives.size());
+    for (const std::u16string& relative : relatives) {
+        keys.push_back(platform::NameKey(relative));
+    }
+    std::vector<std::size_t> order(keys.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    // Stable, so that the first of several members with one key is the one gathered first.
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+
+    std::vector<NameClash> clashes;
+    std::size_t first = 0; // of the members sharing the key at hand
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const std::u16string& key = keys[order[i]];
+        if (i > 0 && keys[order[i - 1]] == key) {
+            clashes.push_back({order[i], order[first], false});
+            continue;
+        }
+        first = i;
+        // Every key below this one as a folder sorts together, right where the folder's own
+        // name followed by a separator would.
+        std::u16string folder = key + u'\\';
+        auto below = std::lower_bound(order.begin() + static_cast<std::ptrdiff_t>(i), order.end(), folder,
+                                      [&](std::size_t k, const std::u16string& text) { return keys[k] < text; });
+        if (below != order.end() && keys[*below].starts_with(folder)) {
+            clashes.push_back({order[i], *below, true});
+        }
+    }
+    std::sort(clashes.begin(), clashes.end(), [](const NameClash& a, const NameClash& b) { return a.file < b.file; });
+    return clashes;
 }
 
 } // namespace workspace

@@ -5,6 +5,7 @@
 
 #include "package/package.h"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,20 +17,41 @@ public:
     virtual ~GatherSink() = default;
     // A file became an entry; `row` is its path relative to the gathered folder ("sub\readme.txt").
     virtual void FileAdded(std::u16string_view row) = 0;
-    // A file found by a walk could not be added (cannot be opened, too large, path too long).
-    virtual void FileRefused(std::u16string_view fullPath) = 0;
+    // Something the walk met was left out: a file that cannot be added, a folder that cannot be
+    // listed or is reached a second time through a link, a name that is no name on Windows.
+    // `path` is in the host's own form, a name that is not text shown with \xNN; `reason` (UTF-8)
+    // reads after it: "PATH: REASON".
+    virtual void Refused(std::u16string_view path, std::string_view reason) = 0;
+    // Whether a file or folder name found may be gathered, and if not, why. Every name may unless
+    // the front end holds names to the rules of the place the files go to.
+    virtual bool NameAllowed(std::u16string_view /*name*/, std::string& /*cause*/) { return true; }
 };
 
 // Walks `folder` depth first and appends every file found, in the host's listing order, with a
-// folder's content added where the folder's name comes up. Leaves the header alone.
+// folder's content added where the folder's name comes up. Leaves the header alone. No folder is
+// entered twice: a link back to a folder the walk is in, or a second way into one, is refused.
 void WalkAndAdd(Package& package, std::u16string_view folder, GatherSink& sink);
 
 // Replaces the workspace's files with the dropped items. A folder sets the source folder to
 // itself with a trailing backslash; a file to its parent folder without one. With several items
-// the last one's source folder stays. A dropped file that cannot be added is skipped silently.
+// the last one's source folder stays. Whatever cannot be gathered is reported, a dropped file as
+// much as a file found by the walk; folders are entered at most once across all the items.
 void DropItems(Package& package, const std::vector<std::u16string>& items, GatherSink& sink);
 
 // A path as a package stores it: with backslashes.
 std::u16string StoredPath(std::u16string_view path);
+
+// Two members that Windows takes for one file: `file` has the name of `other` (its key under
+// platform::NameKey is the same), or, with `otherIsBelow`, the name of the folder `other` lies in.
+struct NameClash {
+    std::size_t file;
+    std::size_t other;
+    bool otherIsBelow;
+};
+
+// Every clash among members' paths relative to one folder, in the order of `file`: of several
+// members with one name, each after the first clashes with the first. O(n log n), for workspaces
+// of tens of thousands of files.
+std::vector<NameClash> NameClashes(const std::vector<std::u16string>& relatives);
 
 } // namespace workspace
