@@ -8,6 +8,7 @@
 
 #include "package/package.h"
 #include "platform/file.h"
+#include "platform/names.h"
 #include "platform/text.h"
 
 #include <array>
@@ -66,11 +67,12 @@ bool Plan(const Package& package, std::uint32_t cpu, const std::string& subject,
     for (const Planned& p : plan) {
         relatives.push_back(p.relative);
     }
-    std::size_t first = 0, second = 0;
-    if (ok && FindCollision(relatives, first, second)) {
-        PrintError(subject, "files " + std::to_string(plan[first].index) + " and " +
-                                std::to_string(plan[second].index) + " (" + platform::ToUtf8(relatives[first]) + ", " +
-                                platform::ToUtf8(relatives[second]) +
+    std::vector<platform::NameClash> clashes = platform::NameClashes(relatives);
+    if (ok && !clashes.empty()) {
+        const platform::NameClash& c = clashes.front();
+        PrintError(subject, "files " + std::to_string(plan[c.other].index) + " and " +
+                                std::to_string(plan[c.file].index) + " (" + platform::ToUtf8(relatives[c.other]) +
+                                ", " + platform::ToUtf8(relatives[c.file]) +
                                 ") would be one file on Windows; nothing extracted");
         ok = false;
     }

@@ -7,6 +7,7 @@
 
 #include "build/build_command.h"
 #include "platform/file.h"
+#include "platform/names.h"
 #include "platform/text.h"
 #include "workspace/gather.h"
 
@@ -67,7 +68,7 @@ void CheckPlaces(const Package& package, Reporter& reporter) {
         shown.push_back(platform::NativePath(filename));
         relatives.push_back(std::move(relative));
     }
-    for (const workspace::NameClash& clash : workspace::NameClashes(relatives)) {
+    for (const platform::NameClash& clash : platform::NameClashes(relatives)) {
         const std::u16string& file = shown[clash.file];
         const std::u16string& other = shown[clash.other];
         if (clash.otherIsBelow) {

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <system_error>
-#include <unordered_map>
 #include <vector>
 
 namespace cli {
@@ -165,33 +164,6 @@ std::string CannotOpenCause(std::u16string_view path) {
     }
 #endif
     return "cannot be opened for reading";
-}
-
-bool FindCollision(const std::vector<std::u16string>& relatives, std::size_t& first, std::size_t& second) {
-    std::unordered_map<std::u16string, std::size_t> files;
-    std::vector<std::u16string> keys;
-    keys.reserve(relatives.size());
-    for (std::size_t i = 0; i < relatives.size(); ++i) {
-        keys.push_back(platform::NameKey(relatives[i]));
-        auto [at, added] = files.emplace(keys.back(), i);
-        if (!added) {
-            first = at->second;
-            second = i;
-            return true;
-        }
-    }
-    // A file cannot also be a folder of another file's path.
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        for (std::size_t cut = keys[i].find(u'\\'); cut != std::u16string::npos; cut = keys[i].find(u'\\', cut + 1)) {
-            auto found = files.find(keys[i].substr(0, cut));
-            if (found != files.end()) {
-                first = found->second;
-                second = i;
-                return true;
-            }
-        }
-    }
-    return false;
 }
 
 bool PrepareTarget(std::u16string_view root, std::u16string_view relative, std::u16string& target, std::string& cause) {

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace cli {
 
@@ -23,11 +22,6 @@ std::u16string JoinHostPath(std::u16string_view folder, std::u16string_view rela
 // convert gives an empty path.
 std::filesystem::path FsPath(std::u16string_view path);
 std::u16string FromFsPath(const std::filesystem::path& path);
-
-// Two of the relative paths that would be one file on Windows (the same name but for case or
-// trailing dots and blanks), or a path that would be a file and another's folder at once: their
-// indexes, the earlier first. False when every path has a place of its own.
-bool FindCollision(const std::vector<std::u16string>& relatives, std::size_t& first, std::size_t& second);
 
 // The place of a file below `root` (the destination, which exists): makes the folders on the way
 // and answers the file's full path. Refuses, with the cause, a link or junction anywhere below

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -23,5 +24,18 @@ bool ForbiddenInName(char16_t unit);
 // and upper-cased as NTFS compares names, joined by backslashes. Two paths with one key are one
 // file there.
 std::u16string NameKey(std::u16string_view path);
+
+// Two members that Windows takes for one file: `file` has the name of `other` (its key under
+// NameKey is the same), or, with `otherIsBelow`, the name of the folder `other` lies in.
+struct NameClash {
+    std::size_t file;
+    std::size_t other;
+    bool otherIsBelow;
+};
+
+// Every clash among members' paths relative to one folder, in the order of `file`: of several
+// members with one name, each after the first clashes with the first. O(n log n), for workspaces
+// of tens of thousands of files.
+std::vector<NameClash> NameClashes(const std::vector<std::u16string>& relatives);
 
 } // namespace platform

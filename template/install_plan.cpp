@@ -3,6 +3,7 @@
 
 #include "cli/member_paths.h"
 #include "package/package.h"
+#include "platform/names.h"
 #include "platform/text.h"
 #include "template/device_layout.h"
 
@@ -83,10 +84,11 @@ bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& e
     for (const PlannedShortcut& shortcut : plan.shortcuts) {
         places.push_back(shortcut.relative);
     }
-    std::size_t first = 0, second = 0;
-    if (cli::FindCollision(places, first, second)) {
-        cause = "two files would be one on the device: " + platform::ToUtf8(places[first]) + " and " +
-                platform::ToUtf8(places[second]);
+    std::vector<platform::NameClash> clashes = platform::NameClashes(places);
+    if (!clashes.empty()) {
+        const platform::NameClash& c = clashes.front();
+        cause = "two files would be one on the device: " + platform::ToUtf8(places[c.file]) +
+                (c.otherIsBelow ? " and the folder of " : " and ") + platform::ToUtf8(places[c.other]);
         plan = InstallPlan{};
         return false;
     }

@@ -451,6 +451,9 @@ TEST_F(CliTest, CraftedMemberNamesAreRefused) {
         {folder + u"con .txt", "names a device"},
         {folder + u"aux.", "names a device"},
         {folder + u"what?.txt", "a character Windows does not allow"},
+        // One file on Windows with another member (data.bin), or with the folder of two (sub).
+        {folder + u"DATA.BIN", "would be one file on Windows"},
+        {folder + u"Sub. ", "would be one file on Windows"},
     };
     std::u16string crafted = dir.File(u"crafted.DAT");
     std::u16string out = dir.File(u"out");

@@ -2,6 +2,7 @@
 #include "build/build_command.h"
 #include "build/setup_inf.h"
 #include "platform/file.h"
+#include "platform/names.h"
 #include "platform/text.h"
 #include "tests/test_support.h"
 #include "workspace/bitmap.h"
@@ -204,7 +205,7 @@ TEST(NameClashes, EveryMemberWindowsTakesForAnotherNamesTheFirst) {
     };
     for (const Case& c : cases) {
         Found found;
-        for (const workspace::NameClash& clash : workspace::NameClashes(c.relatives)) {
+        for (const platform::NameClash& clash : platform::NameClashes(c.relatives)) {
             found.emplace_back(clash.file, clash.other, clash.otherIsBelow);
         }
         EXPECT_EQ(found, c.clashes) << platform::ToUtf8(c.relatives[0]) << " " << platform::ToUtf8(c.relatives[1]);

@@ -1,4 +1,4 @@
-// The recursive walk behind a drop and behind Add Files, and the names Windows would take for one.
+// The recursive walk behind a drop and behind Add Files.
 #include "workspace/gather.h"
 
 #include "platform/file.h"
@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <map>
-#include <numeric>
 
 namespace workspace {
 namespace {
@@ -174,39 +173,6 @@ void DropItems(Package& package, const std::vector<std::u16string>& items, Gathe
             sink.Refused(item, kCannotAdd);
         }
     }
-}
-
-std::vector<NameClash> NameClashes(const std::vector<std::u16string>& relatives) {
-    std::vector<std::u16string> keys;
-    keys.reserve(relatives.size());
-    for (const std::u16string& relative : relatives) {
-        keys.push_back(platform::NameKey(relative));
-    }
-    std::vector<std::size_t> order(keys.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    // Stable, so that the first of several members with one key is the one gathered first.
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
-
-    std::vector<NameClash> clashes;
-    std::size_t first = 0; // of the members sharing the key at hand
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        const std::u16string& key = keys[order[i]];
-        if (i > 0 && keys[order[i - 1]] == key) {
-            clashes.push_back({order[i], order[first], false});
-            continue;
-        }
-        first = i;
-        // Every key below this one as a folder sorts together, right where the folder's own
-        // name followed by a separator would.
-        std::u16string folder = key + u'\\';
-        auto below = std::lower_bound(order.begin() + static_cast<std::ptrdiff_t>(i), order.end(), folder,
-                                      [&](std::size_t k, const std::u16string& text) { return keys[k] < text; });
-        if (below != order.end() && keys[*below].starts_with(folder)) {
-            clashes.push_back({order[i], *below, true});
-        }
-    }
-    std::sort(clashes.begin(), clashes.end(), [](const NameClash& a, const NameClash& b) { return a.file < b.file; });
-    return clashes;
 }
 
 } // namespace workspace

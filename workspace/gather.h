@@ -41,17 +41,4 @@ void DropItems(Package& package, const std::vector<std::u16string>& items, Gathe
 // A path as a package stores it: with backslashes.
 std::u16string StoredPath(std::u16string_view path);
 
-// Two members that Windows takes for one file: `file` has the name of `other` (its key under
-// platform::NameKey is the same), or, with `otherIsBelow`, the name of the folder `other` lies in.
-struct NameClash {
-    std::size_t file;
-    std::size_t other;
-    bool otherIsBelow;
-};
-
-// Every clash among members' paths relative to one folder, in the order of `file`: of several
-// members with one name, each after the first clashes with the first. O(n log n), for workspaces
-// of tens of thousands of files.
-std::vector<NameClash> NameClashes(const std::vector<std::u16string>& relatives);
-
 } // namespace workspace
