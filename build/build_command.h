@@ -15,7 +15,9 @@ inline constexpr std::string_view kDefaultBuildCommand = "Cexe.exe <filename>";
 // path, so that the new installer itself is started. The path goes in unescaped.
 std::string ExpandBuildCommand(std::string_view command, std::string_view installerPath);
 
-// The same with the path already quoted for the command interpreter that will run the line.
-std::string ExpandBuildCommandQuoted(std::string_view command, std::string_view quotedPath);
+// The same for a POSIX shell, which would act on whatever the path holds. The shell that finally
+// runs the text sees the path as one single-quoted word, wherever the tag stands: outside quotes,
+// or inside the single or double quotes of a text handed to a further shell ("sh -c '... <filename>'").
+std::string ExpandBuildCommandForShell(std::string_view command, std::string_view installerPath);
 
 } // namespace build

@@ -112,13 +112,17 @@ bool Patch(Package& package, const std::u16string& templatePath, const std::u16s
 }
 
 // The workspace's build command, expanded as the main window expands it, run where the main window
-// runs it: in the program's own folder. The installer's path is quoted for the interpreter that
-// runs the line, so that nothing in the name is taken as shell syntax.
+// runs it: in the program's own folder. On POSIX hosts the line goes to a shell, so the installer's
+// path is quoted for it, so that nothing in the name is taken for shell syntax.
 int RunBuildCommand(const Package& package, const std::u16string& installer) {
     std::error_code ignored;
     std::u16string absolute = std::filesystem::absolute(std::filesystem::path(installer), ignored).u16string();
-    std::string command = build::ExpandBuildCommandQuoted(platform::ToUtf8(FieldText(package.GetHeader().buildCommand)),
-                                                          platform::QuoteForCommandLine(platform::ToUtf8(absolute)));
+    std::string written = platform::ToUtf8(FieldText(package.GetHeader().buildCommand));
+#ifdef _WIN32
+    std::string command = build::ExpandBuildCommand(written, platform::ToUtf8(absolute));
+#else
+    std::string command = build::ExpandBuildCommandForShell(written, platform::ToUtf8(absolute));
+#endif
     std::u16string folder;
     if (!OwnFolder(folder)) {
         PrintError("build command", "cannot find the folder of tarvelo-build to run it in");
@@ -145,6 +149,42 @@ bool CheckInstallable(const Package& package, std::u16string_view workspace) {
     return problems.empty();
 }
 
+// Writes the installer to `output`. Its intermediate files go when this answers, before anything
+// else is said or run.
+bool Build(Package& package, const std::u16string& workspace, const std::u16string& templatePath,
+           const std::u16string& sidebar, const std::u16string& output, bool force, bool quiet) {
+    auto outputAllowed = [&] {
+        return CheckOutput(
+            output, force,
+            {{workspace, "the workspace"}, {templatePath, "the installer template"}, {sidebar, "the sidebar picture"}},
+            &package);
+    };
+    if (!outputAllowed()) {
+        return false;
+    }
+    // Both intermediate files are made beside the output under fresh names and go however the
+    // build ends; only a complete installer takes the output's name.
+    platform::ScratchFile packageFile(output);
+    platform::ScratchFile installer(output);
+    if (!packageFile.IsMade() || !installer.IsMade()) {
+        PrintError(platform::ToUtf8(output), "cannot be written (no file can be made in its folder)");
+        return false;
+    }
+    if (!WritePackage(package, workspace, packageFile.Path(), output, quiet) ||
+        !Patch(package, templatePath, packageFile.Path(), sidebar, installer.Path(), output)) {
+        return false;
+    }
+    // The output may have appeared, or changed into something else, during the build.
+    if (!outputAllowed()) {
+        return false;
+    }
+    if (!installer.MoveTo(output)) {
+        PrintError(platform::ToUtf8(output), "cannot be written (is it in use?)");
+        return false;
+    }
+    return true;
+}
+
 int RunInstaller(const Args& args) {
     if (args.Positional().size() != 1) {
         return UsageError(kInstallerCommand,
@@ -162,33 +202,7 @@ int RunInstaller(const Args& args) {
         !CheckInstallable(package, workspace)) {
         return kExitFailure;
     }
-    auto outputAllowed = [&] {
-        return CheckOutput(
-            output, force,
-            {{workspace, "the workspace"}, {templatePath, "the installer template"}, {sidebar, "the sidebar picture"}},
-            &package);
-    };
-    if (!outputAllowed()) {
-        return kExitFailure;
-    }
-    // Both intermediate files are made beside the output under fresh names and go however the
-    // build ends; only a complete installer takes the output's name.
-    platform::ScratchFile packageFile(output);
-    platform::ScratchFile installer(output);
-    if (!packageFile.IsMade() || !installer.IsMade()) {
-        PrintError(platform::ToUtf8(output), "cannot be written (no file can be made in its folder)");
-        return kExitFailure;
-    }
-    if (!WritePackage(package, workspace, packageFile.Path(), output, args.Quiet()) ||
-        !Patch(package, templatePath, packageFile.Path(), sidebar, installer.Path(), output)) {
-        return kExitFailure;
-    }
-    // The output may have appeared, or changed into something else, during the build.
-    if (!outputAllowed()) {
-        return kExitFailure;
-    }
-    if (!installer.MoveTo(output)) {
-        PrintError(platform::ToUtf8(output), "cannot be written (is it in use?)");
+    if (!Build(package, workspace, templatePath, sidebar, output, force, args.Quiet())) {
         return kExitFailure;
     }
     if (!args.Quiet()) {

@@ -98,6 +98,12 @@ bool RelativeMemberPath(std::u16string_view sourceFolder, std::u16string_view fi
                     platform::ToUtf8(rest);
             return false;
         }
+        // Windows drops a name's trailing dots and blanks where it makes a file or folder, but not
+        // where it looks one up on the way to another: such a folder could be made and never used.
+        if (part.back() == u'.' || part.back() == u' ') {
+            cause = "its path has a name ending in a dot or a blank, which Windows drops: " + platform::ToUtf8(rest);
+            return false;
+        }
         relative += relative.empty() ? u"" : u"\\";
         relative += part;
     }

@@ -2,6 +2,7 @@
 #include "cli/workspace_options.h"
 
 #include "cli/console.h"
+#include "cli/installable.h"
 #include "cli/workspace_build.h"
 #include "platform/file.h"
 #include "platform/text.h"
@@ -216,7 +217,12 @@ bool ApplyWorkspaceOptions(const Args& args, Package& package, std::u16string& i
 
 bool SaveWorkspaceFile(Package& package, const std::u16string& path, std::u16string_view imageFile,
                        std::u16string_view buildCommand) {
-    if (!CheckOutput(path, true, {{imageFile, "the sidebar picture"}}, &package)) {
+    // A workspace no installer could install is refused where it is made, not by its installer.
+    std::vector<std::string> problems = InstallProblems(package);
+    for (const std::string& problem : problems) {
+        PrintError(Utf8(path), problem);
+    }
+    if (!problems.empty() || !CheckOutput(path, true, {{imageFile, "the sidebar picture"}}, &package)) {
         return false;
     }
     if (!workspace::SaveWorkspace(package, path.c_str(), imageFile, buildCommand)) {

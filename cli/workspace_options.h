@@ -19,7 +19,8 @@ extern const std::string_view kWorkspaceOptionsHelp;
 bool ApplyWorkspaceOptions(const Args& args, Package& package, std::u16string& imageFile,
                            std::u16string& buildCommand);
 
-// Writes the workspace file, reporting a failure.
+// Writes the workspace file, reporting a failure; a workspace the installer would refuse to install
+// is refused with the reasons.
 bool SaveWorkspaceFile(Package& package, const std::u16string& path, std::u16string_view imageFile,
                        std::u16string_view buildCommand);
 

@@ -35,6 +35,29 @@ platform::ResourceName ToPlatform(const pe::ResourceKey& key) { return {key.id, 
 
 } // namespace
 
+namespace {
+
+// Removes every resource the test picks out but the one in U.S. English, which is about to be
+// stored. An executable this program cannot read is left as it is: the platform's update may
+// still manage it.
+template <typename Picks>
+bool RemoveOtherLanguages(InstallerPatcher& patcher, std::u16string_view destination, const Picks& picks) {
+    std::vector<pe::ResourceInfo> resources;
+    std::u16string ignored;
+    if (!pe::ListResources(destination, resources, ignored)) {
+        return true;
+    }
+    for (const pe::ResourceInfo& r : resources) {
+        if (picks(r) && r.language != pe::kLanguageEnglishUS &&
+            !patcher.Remove(destination, r.type, r.name, r.language)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 bool IsPackageResource(const pe::ResourceInfo& resource) {
     return SameName(resource.type.name, u"RT_RCDATA") && SameName(resource.name.name, u"ORBDATA");
 }
@@ -201,17 +224,12 @@ bool Package::MakeInstaller(const char16_t* templatePath, const char16_t* packag
     }
     // A package the template already carries in another language would stay beside the new one,
     // and the loader on the user's PC may prefer it: only the new package may remain.
+    if (!RemoveOtherLanguages(patcher, destination, IsPackageResource)) {
+        SetLastError(kCannotRemoveOldPackage);
+        return false;
+    }
     std::vector<pe::ResourceInfo> resources;
     std::u16string ignored;
-    if (pe::ListResources(destination, resources, ignored)) {
-        for (const pe::ResourceInfo& r : resources) {
-            if (IsPackageResource(r) && r.language != pe::kLanguageEnglishUS &&
-                !patcher.Remove(destination, r.type, r.name, r.language)) {
-                SetLastError(kCannotRemoveOldPackage);
-                return false;
-            }
-        }
-    }
     if (!StoreFileAsResource(patcher, destination, packagePath, pe::ResourceKey::Name(u"RT_RCDATA"),
                              pe::ResourceKey::Name(u"ORBDATA"), 0, static_cast<std::uint32_t>(length))) {
         return false;
@@ -259,6 +277,14 @@ bool Package::StoreBitmap(const char16_t* destination, const char16_t* bitmapPat
     char signature[2] = {};
     if (!ReadWholeFile(bitmapPath, signature, 2) || signature[0] != 'B' || signature[1] != 'M') {
         SetLastError(u"The file is not a bitmap (it does not start with \"BM\")");
+        return false;
+    }
+    // The template's own picture in another language would be the one a user of that language sees.
+    auto sameBitmap = [&](const pe::ResourceInfo& r) {
+        return r.type == pe::ResourceKey::Id(pe::kTypeBitmap) && r.name == name;
+    };
+    if (!RemoveOtherLanguages(patcher, destination, sameBitmap)) {
+        SetLastError(u"The template's own picture in another language could not be removed from the installer.");
         return false;
     }
     return StoreFileAsResource(patcher, destination, bitmapPath, pe::ResourceKey::Id(pe::kTypeBitmap), name,

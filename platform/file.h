@@ -61,9 +61,11 @@ public:
     bool Size(std::uint64_t& size) const;
     // Size, modification time and identity of the open file.
     bool Stamp(FileStamp& stamp) const;
-    // Gives the file the permissions of the file at `path` where the host keeps them per file
-    // (POSIX modes), so that a file written anew replaces another without opening it to others.
-    bool TakePermissionsOf(std::u16string_view path);
+    // Gives a new file (made readable by its owner alone) the permissions it is to have in place of
+    // `target`: the target's own where one exists, less any set-user or set-group bit and write
+    // permission for all, else the usual ones for a new file. Only where the host keeps
+    // permissions per file (POSIX modes).
+    bool TakePermissionsFor(std::u16string_view target);
     // Moves to an absolute position counted from the start of the file.
     bool Seek(std::uint64_t position);
     void Close();
@@ -88,6 +90,9 @@ bool IdentifyFile(std::u16string_view path, FileId& id);
 enum class PathKind { Missing, File, Folder, Link, Other };
 PathKind Examine(std::u16string_view path);
 
+// What File::TakePermissionsFor does, for a file given by its path.
+bool GivePermissionsFor(std::u16string_view path, std::u16string_view target);
+
 // Makes one folder; false when it cannot be made or the name is taken.
 bool MakeFolder(std::u16string_view path);
 
@@ -108,7 +113,7 @@ std::u16string TemporaryName(std::u16string_view target, unsigned attempt);
 File CreateBeside(std::u16string_view target, std::u16string& path);
 
 // Temporary files (File::CreateTemporary) are removed should the program be stopped by a signal
-// (SIGINT, SIGTERM, SIGHUP) or, on Windows, by Ctrl+C, Ctrl+Break or the closing of its console;
+// (SIGINT, SIGTERM, SIGHUP, SIGQUIT) or, on Windows, by Ctrl+C, Ctrl+Break or the closing of its console;
 // this ends that for one that has been renamed or removed.
 void ForgetOnInterrupt(std::u16string_view path);
 // Installs the handlers that do the removing; once, at the start of a program that wants it.

@@ -16,6 +16,18 @@ bool ToHostPath(std::u16string_view path, std::string& out) {
     return !path.empty() && Utf16ToUtf8(NativePath(path), out);
 }
 
+// The mode a file written in place of `target` takes; see File::TakePermissionsFor.
+mode_t PermissionsFor(std::u16string_view target) {
+    std::string host;
+    struct stat st;
+    if (ToHostPath(target, host) && ::stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        return st.st_mode & 0775;
+    }
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
 FileStamp StampOf(const struct stat& st) {
     FileStamp stamp;
     stamp.size = static_cast<std::uint64_t>(st.st_size);
@@ -63,7 +75,9 @@ File File::CreateNew(std::u16string_view path, bool* nameTaken) {
         return File();
     }
     // O_EXCL refuses any existing name, a link included, and never follows one.
-    int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // Readable by its owner alone until it is given its final permissions: what is written into it
+    // is nobody else's business before then.
+    int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0 && nameTaken) {
         *nameTaken = errno == EEXIST;
     }
@@ -123,11 +137,8 @@ bool File::Stamp(FileStamp& stamp) const {
     return true;
 }
 
-bool File::TakePermissionsOf(std::u16string_view path) {
-    std::string host;
-    struct stat st;
-    return IsOpen() && ToHostPath(path, host) && ::stat(host.c_str(), &st) == 0 &&
-           ::fchmod(static_cast<int>(handle_), st.st_mode & 07777) == 0;
+bool File::TakePermissionsFor(std::u16string_view target) {
+    return IsOpen() && ::fchmod(static_cast<int>(handle_), PermissionsFor(target)) == 0;
 }
 
 bool File::Seek(std::uint64_t position) {
@@ -195,6 +206,11 @@ PathKind Examine(std::u16string_view path) {
         return PathKind::Folder;
     }
     return S_ISREG(st.st_mode) ? PathKind::File : PathKind::Other;
+}
+
+bool GivePermissionsFor(std::u16string_view path, std::u16string_view target) {
+    std::string host;
+    return ToHostPath(path, host) && ::chmod(host.c_str(), PermissionsFor(target)) == 0;
 }
 
 bool MakeFolder(std::u16string_view path) {

@@ -122,7 +122,7 @@ bool File::Stamp(FileStamp& stamp) const {
 }
 
 // A new file takes the permissions its folder passes on, as a file written there in place would.
-bool File::TakePermissionsOf(std::u16string_view) { return IsOpen(); }
+bool File::TakePermissionsFor(std::u16string_view) { return IsOpen(); }
 
 bool File::Seek(std::uint64_t position) {
     LARGE_INTEGER li;
@@ -173,7 +173,12 @@ PathKind Examine(std::u16string_view path) {
     if (path.empty()) {
         return PathKind::Missing;
     }
-    if (NamesDevice(LastComponent(path))) {
+    // "CON:" names the device as "CON" does.
+    std::u16string_view last = LastComponent(path);
+    while (!last.empty() && last.back() == u':') {
+        last.remove_suffix(1);
+    }
+    if (NamesDevice(last)) {
         return PathKind::Other;
     }
     std::wstring wide = Wide(path);
@@ -200,6 +205,8 @@ PathKind Examine(std::u16string_view path) {
     }
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Folder : PathKind::File;
 }
+
+bool GivePermissionsFor(std::u16string_view, std::u16string_view) { return true; }
 
 bool MakeFolder(std::u16string_view path) { return !path.empty() && CreateDirectoryW(Wide(path).c_str(), nullptr); }
 

@@ -16,7 +16,7 @@ namespace {
 constexpr std::size_t kSlots = 64;
 std::atomic<char*> slots[kSlots];
 
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 void RemoveAndGoOn(int signal) {
     for (std::atomic<char*>& slot : slots) {
@@ -82,6 +82,10 @@ void ForgetOnInterrupt(std::u16string_view path) {
 }
 
 void CleanUpOnInterrupt() {
+    // A closed pipe or a file size limit would otherwise end the program at a write, past any
+    // clean-up: ignored, they make the write fail, and the failure takes its usual way.
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
     for (int signal : kSignals) {
         struct sigaction current {};
         // A signal the program was told to ignore (nohup) stays ignored.

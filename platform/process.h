@@ -15,9 +15,4 @@ enum class RunResult { Finished, NotStarted };
 // name as it is on Windows. `exitCode` is the program's status.
 RunResult RunAndWait(std::u16string_view commandLine, std::u16string_view folder, int& exitCode);
 
-// A path as one word of a command line RunAndWait runs, whatever it holds. Windows: in double
-// quotes, which no file name can hold. POSIX: in single quotes, each ' within written '\'', so that
-// the shell expands nothing in it ("$(...)", "`...`", "$HOME").
-std::string QuoteForCommandLine(std::string_view path);
-
 } // namespace platform

@@ -11,18 +11,6 @@
 
 namespace platform {
 
-std::string QuoteForCommandLine(std::string_view path) {
-    std::string quoted = "'";
-    for (char c : path) {
-        if (c == '\'') {
-            quoted += "'\\''";
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted += '\'';
-}
-
 RunResult RunAndWait(std::u16string_view commandLine, std::u16string_view folder, int& exitCode) {
     exitCode = -1;
     std::string command, dir;

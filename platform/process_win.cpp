@@ -6,12 +6,6 @@
 
 namespace platform {
 
-std::string QuoteForCommandLine(std::string_view path) {
-    std::string quoted;
-    quoted.reserve(path.size() + 2);
-    return quoted.append(1, '"').append(path).append(1, '"');
-}
-
 RunResult RunAndWait(std::u16string_view commandLine, std::u16string_view folder, int& exitCode) {
     exitCode = -1;
     // CreateProcessW may write into the command line, so it gets a copy of its own.

@@ -39,6 +39,10 @@ std::u16string TemporaryName(std::u16string_view target, unsigned attempt) {
         mark = u"_"; // the target's own name must not come back
     }
     std::size_t cut = std::min(mark.size(), nameLength);
+    // Half a surrogate pair would leave a name no file system can hold.
+    if (cut < nameLength && path[path.size() - cut - 1] >= 0xD800 && path[path.size() - cut - 1] <= 0xDBFF) {
+        ++cut;
+    }
     path.replace(path.size() - cut, cut, mark);
     return path;
 }
@@ -82,9 +86,6 @@ bool Replacement::Open() {
         problem_ = ReplaceProblem::CannotCreate;
         return false;
     }
-    if (Examine(target_) == PathKind::File) {
-        out_.TakePermissionsOf(target_);
-    }
     return true;
 }
 
@@ -92,6 +93,7 @@ bool Replacement::Commit() {
     if (temporary_.empty()) {
         return false;
     }
+    out_.TakePermissionsFor(target_);
     out_.Close();
     // What was checked when the file was opened may have changed while it was written.
     if (!MayReplace(target_)) {
@@ -128,7 +130,7 @@ ScratchFile::~ScratchFile() {
 }
 
 bool ScratchFile::MoveTo(std::u16string_view target) {
-    if (path_.empty() || !MayReplace(target) || !RenameFile(path_, target)) {
+    if (path_.empty() || !MayReplace(target) || !GivePermissionsFor(path_, target) || !RenameFile(path_, target)) {
         return false;
     }
     ForgetOnInterrupt(path_);

@@ -32,8 +32,7 @@ std::string ToAnsi(std::u16string_view in);
 std::u16string FromAnsi(std::string_view in);
 
 // One UTF-16 unit upper-cased as Windows does when it compares names (file names on NTFS,
-// resource names): the letters with a case in Latin, Greek and Cyrillic, which cover the names
-// applications ship.
+// resource names): every letter of the Basic Multilingual Plane with a one-unit capital.
 char16_t UpperCaseUnit(char16_t c);
 
 } // namespace platform

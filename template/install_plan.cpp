@@ -23,6 +23,41 @@ bool ShortcutName(const PackageEntry& entry, std::u16string_view memberRelative,
     return CheckShortcutName(given, name, cause);
 }
 
+constexpr std::size_t kLongestDevicePath = 259;
+constexpr std::size_t kLongestDeviceName = 255;
+
+// Where every file of the plan goes: members, then shortcuts.
+std::vector<std::u16string> PlacesOf(const InstallPlan& plan) {
+    std::vector<std::u16string> places;
+    for (const PlannedFile& file : plan.files) {
+        places.push_back(file.relative);
+    }
+    for (const PlannedShortcut& shortcut : plan.shortcuts) {
+        places.push_back(shortcut.relative);
+    }
+    return places;
+}
+
+bool FitsTheDevice(const std::u16string& relative, std::string& cause) {
+    if (relative.size() + 1 > kLongestDevicePath) {
+        cause = "its path on the device is longer than " + std::to_string(kLongestDevicePath) +
+                " characters: " + platform::ToUtf8(relative);
+        return false;
+    }
+    std::size_t start = 0;
+    for (std::size_t at = 0; at <= relative.size(); ++at) {
+        if (at == relative.size() || relative[at] == u'\\') {
+            if (at - start > kLongestDeviceName) {
+                cause = "a name in its path is longer than " + std::to_string(kLongestDeviceName) +
+                        " characters: " + platform::ToUtf8(relative);
+                return false;
+            }
+            start = at + 1;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool CheckShortcutName(std::u16string_view given, std::u16string& name, std::string& cause) {
@@ -75,15 +110,16 @@ bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& e
         }
         plan.files.push_back(std::move(file));
     }
+    std::vector<std::u16string> places = PlacesOf(plan);
+    // The device's paths, from its root, hold at most 259 characters and its names 255.
+    for (const std::u16string& place : places) {
+        if (!FitsTheDevice(place, cause)) {
+            plan = InstallPlan{};
+            return false;
+        }
+    }
     // Names that differ on this PC may be one file on the device, where the later would silently
     // replace the earlier: "a.txt" and "A.TXT", "x" and "x.", a shortcut and a member.
-    std::vector<std::u16string> places;
-    for (const PlannedFile& file : plan.files) {
-        places.push_back(file.relative);
-    }
-    for (const PlannedShortcut& shortcut : plan.shortcuts) {
-        places.push_back(shortcut.relative);
-    }
     std::vector<platform::NameClash> clashes = platform::NameClashes(places);
     if (!clashes.empty()) {
         const platform::NameClash& c = clashes.front();

@@ -113,7 +113,8 @@ TEST_F(CliTest, GatherRefusesOddTreesByNameAndWritesNothing) {
         {"a file name that is not UTF-8", Needs::PosixNames, {"f\xE9.txt"}, {}, {"f\\xE9.txt" + notText}},
         {"a backslash in a name", Needs::PosixNames, {"a/b.txt", "a\\b.txt"}, {}, {"a\\b.txt" + backslash}},
         {"names differing in case", Needs::CaseSensitive, {"a.txt", "A.TXT"}, {}, {"a.txt" + same}},
-        {"a trailing dot", Needs::PosixNames, {"x", "x."}, {}, {"x." + same}},
+        {"a trailing dot", Needs::PosixNames, {"x", "x."}, {}, {"x.: its path has a name ending in a dot or a blank"}},
+        {"a folder with a trailing blank", Needs::PosixNames, {"sub /f.txt"}, {}, {"sub : its path has a name ending"}},
         {"a file as a folder", Needs::CaseSensitive, {"A", "a/b.txt"}, {}, {"A" + asFolder}},
         {"a device", Needs::PosixNames, {"con.txt"}, {}, {"con.txt" + device + "con.txt"}},
         {"a device with a blank", Needs::PosixNames, {"COM5 "}, {}, {"COM5 " + device + "COM5 "}},
@@ -211,6 +212,8 @@ TEST_F(CliTest, SetRefusesWhatItCannotStoreAndLeavesTheWorkspaceAlone) {
         {{u"--shortcut", u"app.exe=..\\..\\Up"}, "is not a plain file name"},
         {{u"--shortcut", u"app.exe=COM5 "}, "names a device"},
         {{u"--shortcut", u"app.exe=Why?"}, "a character Windows does not allow"},
+        {{u"--shortcut", u"app.exe=Same", u"--shortcut", u"data.bin=SAME"}, "two files would be one on the device"},
+        {{u"--path", std::u16string(250, u'a')}, "longer than 259 characters"},
     };
     for (const Case& c : cases) {
         std::vector<std::u16string> arguments{u"set", workspacePath};
@@ -274,16 +277,25 @@ TEST_F(CliTest, TheBuildCommandRunsOnTheNewInstallerOnlyWhenAsked) {
     EXPECT_TRUE(Contains(line, platform::ToUtf8(exe))) << line;
 
 #ifndef _WIN32
-    // The installer's name reaches the shell as one word, whatever it holds: nothing in it runs.
-    for (std::u16string name :
-         {u"S$(touch pwned).exe", u"S`touch pwned`.exe", u"it's $HOME.exe", u"a\"b;touch pwned"}) {
-        std::u16string odd = dir.File(name);
-        r = Run({u"installer", workspacePath, u"-o", odd, u"--template", Template(), u"-q", u"--run-build-command"});
-        ASSERT_EQ(r.status, 0) << r.err;
-        recorded = ReadBytes(record);
-        EXPECT_EQ(std::string(recorded.begin(), recorded.end()), platform::ToUtf8(odd) + "\n");
-        EXPECT_FALSE(std::filesystem::exists(dir.Path() / "pwned"));
-        EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(ToolPath()).parent_path() / "pwned"));
+    // The installer's name reaches the shell that runs it as one word, whatever it holds and
+    // wherever the tag stands: outside quotes, or in the single or double quotes of a text handed
+    // to a further shell. Nothing in the name runs.
+    std::vector<std::u16string> forms = {succeeds, u"sh -c \"'" + script + u"' <filename>\"",
+                                         u"sh -c 'exec \"$0\" <filename>' '" + script + u"'"};
+    for (const std::u16string& form : forms) {
+        ASSERT_EQ(Run({u"set", workspacePath, u"--build-command", form}).status, 0);
+        for (std::u16string name : {u"S$(touch pwned).exe", u"S`touch pwned`.exe", u"it's $HOME.exe",
+                                    u"a\"b;touch pwned", u"c'\"$(touch pwned)'"}) {
+            std::u16string odd = dir.File(name);
+            r = Run({u"installer", workspacePath, u"-o", odd, u"--template", Template(), u"-q", u"--run-build-command"});
+            ASSERT_EQ(r.status, 0) << r.err << platform::ToUtf8(form);
+            recorded = ReadBytes(record);
+            EXPECT_EQ(std::string(recorded.begin(), recorded.end()), platform::ToUtf8(odd) + "\n")
+                << platform::ToUtf8(form);
+            EXPECT_FALSE(std::filesystem::exists(dir.Path() / "pwned"));
+            EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(ToolPath()).parent_path() / "pwned"));
+            std::filesystem::remove(std::filesystem::path(odd));
+        }
     }
 #endif
 

@@ -150,8 +150,12 @@ TEST_F(InstallerTest, TheInstallerHoldsTheNewPackageAndNoOther) {
     for (std::uint16_t language : {std::uint16_t{0}, std::uint16_t{1031}, pe::kLanguageEnglishUS}) {
         smuggled.push_back({kPackageType, pe::ResourceKey::Name(u"orbdata"), language, {Pattern(3000, 5), {}, 0, 0}});
     }
+    // And a sidebar picture of its own in another language, which a user of that language would see.
+    smuggled.push_back({kBitmapType, kSidebar, 1031, {Pattern(40, 9), {}, 0, 0}});
     std::u16string error;
     ASSERT_TRUE(pe::UpdateResources(stale, smuggled, error)) << platform::ToUtf8(error);
+    std::u16string bmp = File(u"side.bmp", 0);
+    WriteBytes(bmp, MakeBitmap(128, 280, 2));
 
     std::vector<InstallerPatcher*> patchers{&portable};
 #ifdef _WIN32
@@ -164,13 +168,16 @@ TEST_F(InstallerTest, TheInstallerHoldsTheNewPackageAndNoOther) {
         Package package;
         ASSERT_TRUE(package.MakeInstaller(stale.c_str(), packagePath.c_str(), installer.c_str(), *patcher))
             << platform::ToUtf8(package.LastError());
+        ASSERT_TRUE(package.StoreBitmap(installer.c_str(), bmp.c_str(), kSidebar, *patcher));
         std::vector<pe::ResourceInfo> listed;
         ASSERT_TRUE(pe::ListResources(installer, listed, error));
-        int packages = 0;
+        int packages = 0, sidebars = 0;
         for (const pe::ResourceInfo& r : listed) {
             packages += IsPackageResource(r);
+            sidebars += r.type == kBitmapType && r.name == kSidebar;
         }
         EXPECT_EQ(packages, 1);
+        EXPECT_EQ(sidebars, 1);
         ExpectMembersBack(installer);
     }
 

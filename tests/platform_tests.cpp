@@ -28,6 +28,12 @@ TEST(WindowsNames, DevicesAndKeysAsWindowsOpensThem) {
     EXPECT_EQ(platform::NameKey(u"a\\Sub. \\File.TXT. "), u"A\\SUB\\FILE.TXT");
     EXPECT_EQ(platform::NameKey(u"\u00e9t\u00e9/x"), platform::NameKey(u"\u00c9T\u00c9\\X"));
     EXPECT_NE(platform::NameKey(u"a b"), platform::NameKey(u"ab"));
+    // Case beyond Latin, Greek and Cyrillic: Vietnamese, full-width, Roman numerals, Armenian, circled.
+    for (auto [small, capital] : std::vector<std::pair<std::u16string, std::u16string>>{
+             {u"\u1EA1", u"\u1EA0"}, {u"\uFF41", u"\uFF21"}, {u"\u2170", u"\u2160"}, {u"\u0561", u"\u0531"},
+             {u"\u24D0", u"\u24B6"}, {u"\u01CE", u"\u01CD"}, {u"\u03AC", u"\u0386"}}) {
+        EXPECT_EQ(platform::NameKey(small), platform::NameKey(capital)) << platform::ToUtf8(small);
+    }
 }
 
 // Files are written beside their targets under fresh names as long as the target's, and moved
@@ -43,6 +49,12 @@ TEST(Replacement, WritesBesideTheTargetAndMovesIntoPlace) {
         EXPECT_EQ(name.substr(0, dir.File(u"").size()), dir.File(u""));
     }
     EXPECT_NE(platform::TemporaryName(dir.File(u"x~"), 0), dir.File(u"x~"));
+    // A name ending in a character outside the Basic Multilingual Plane keeps it whole or not at all.
+    std::u16string smile = dir.File(u"out\U0001F600");
+    for (unsigned attempt = 0; attempt < 40; ++attempt) {
+        std::string utf8;
+        EXPECT_TRUE(platform::Utf16ToUtf8(platform::TemporaryName(smile, attempt), utf8)) << attempt;
+    }
 
     WriteBytes(target, Pattern(10));
     WriteBytes(platform::TemporaryName(target, 0), Pattern(4)); // a user's file with the first name
@@ -72,6 +84,7 @@ TEST(Replacement, WritesBesideTheTargetAndMovesIntoPlace) {
     std::vector<std::u16string> refused{U16(dir.Path())};
 #ifdef _WIN32
     refused.push_back(u"NUL");
+    refused.push_back(u"CON:");
     refused.push_back(dir.File(u"com1.txt"));
 #else
     refused.push_back(u"/dev/null");
