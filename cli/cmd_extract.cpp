@@ -9,6 +9,7 @@
 #include "package/package.h"
 #include "platform/file.h"
 #include "platform/names.h"
+#include "platform/replacement.h"
 #include "platform/text.h"
 
 #include <array>
@@ -139,18 +140,23 @@ int RunExtract(const Args& args) {
         PrintError(platform::ToUtf8(dir), "cannot make the destination folder: " + ec.message());
         return kExitFailure;
     }
+    platform::FolderHandle destination = platform::FolderHandle::Open(FromFsPath(root));
     platform::FileId inputId;
     bool identified = platform::IdentifyFile(path, inputId);
     for (const Planned& p : plan) {
-        std::u16string target;
+        std::u16string target = JoinHostPath(FromFsPath(root), p.relative);
+        std::vector<platform::FolderHandle> chain;
+        std::u16string name;
         std::string cause;
         platform::FileId targetId;
-        if (PrepareTarget(FromFsPath(root), p.relative, target, cause) && identified &&
-            platform::IdentifyFile(target, targetId) && targetId == inputId) {
+        bool placed = PrepareTarget(destination, p.relative, chain, name, cause);
+        const platform::FolderHandle& folder = chain.empty() ? destination : chain.back();
+        if (placed && identified && folder.Identify(name, targetId) && targetId == inputId) {
             cause = "is the file being extracted";
         }
-        if (!cause.empty() || !package.ExtractToFile(p.index, target.c_str())) {
-            PrintError(platform::ToUtf8(target.empty() ? p.relative : target),
+        platform::Replacement out(folder, name);
+        if (!cause.empty() || !package.ExtractToFile(p.index, out)) {
+            PrintError(platform::ToUtf8(target),
                        cause.empty() ? "cannot be extracted: " + platform::ToUtf8(package.LastError()) : cause);
             return kExitFailure;
         }

@@ -2,6 +2,7 @@
 #include "cli/member_paths.h"
 
 #include "platform/file.h"
+#include "platform/folder.h"
 #include "platform/names.h"
 #include "platform/text.h"
 
@@ -172,49 +173,60 @@ std::string CannotOpenCause(std::u16string_view path) {
     return "cannot be opened for reading";
 }
 
-bool PrepareTarget(std::u16string_view root, std::u16string_view relative, std::u16string& target, std::string& cause) {
+bool PrepareTarget(const platform::FolderHandle& root, std::u16string_view relative,
+                   std::vector<platform::FolderHandle>& chain, std::u16string& name, std::string& cause) {
+    chain.clear();
     std::vector<std::u16string_view> parts = SplitComponents(relative);
-    target = std::u16string(root);
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        target = JoinHostPath(target, parts[i]);
-        const bool last = i + 1 == parts.size();
-        const std::string shown = platform::ToUtf8(target);
-        // Each name is examined itself, not what it leads to: a link or junction planted below the
-        // destination would carry the files somewhere else.
-        switch (platform::Examine(target)) {
-        case platform::PathKind::Missing:
-            if (last || platform::MakeFolder(target) || platform::Examine(target) == platform::PathKind::Folder) {
-                continue;
-            }
-            cause = "cannot make the folder " + shown;
-            return false;
-        case platform::PathKind::Folder:
-            if (!last) {
-                continue;
-            }
-            cause = "a folder of that name is in the way";
-            return false;
-        case platform::PathKind::File:
-            if (last) {
-                continue;
-            }
-            cause = shown + " is a file where a folder belongs";
-            return false;
-        case platform::PathKind::Link:
-            cause = last ? "a link of that name is in the way"
-                         : shown + " is a link (a symbolic link or junction); nothing is written through links";
-            return false;
-        case platform::PathKind::Other:
-            cause = (last ? "something" : shown) +
-                    std::string(" is not a regular file or folder (a device, a pipe, or it cannot be examined)");
-            return false;
-        }
-    }
     if (parts.empty()) {
         cause = "it has no name below the destination folder";
         return false;
     }
-    return true;
+    // Each folder is opened below the one before it, never through a link, and held open while
+    // the file is written: so it stays the folder that was examined, whatever is done by path.
+    const platform::FolderHandle* folder = &root;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        platform::PathKind found = platform::PathKind::Other;
+        platform::FolderHandle child = folder->Child(parts[i], true, found);
+        if (!child.IsOpen()) {
+            const std::string shown = platform::ToUtf8(folder->PathOf(parts[i]));
+            switch (found) {
+            case platform::PathKind::Link:
+                cause = shown + " is a link (a symbolic link or junction); nothing is written through links";
+                break;
+            case platform::PathKind::File:
+                cause = shown + " is a file where a folder belongs";
+                break;
+            case platform::PathKind::Missing:
+            case platform::PathKind::Folder:
+                cause = "cannot make the folder " + shown;
+                break;
+            case platform::PathKind::Other:
+                cause = shown + " is not a regular file or folder (a device, a pipe, or it cannot be examined)";
+                break;
+            }
+            chain.clear();
+            return false;
+        }
+        chain.push_back(std::move(child));
+        folder = &chain.back();
+    }
+    name = std::u16string(parts.back());
+    switch (folder->Examine(name)) {
+    case platform::PathKind::Missing:
+    case platform::PathKind::File:
+        return true;
+    case platform::PathKind::Folder:
+        cause = "a folder of that name is in the way";
+        break;
+    case platform::PathKind::Link:
+        cause = "a link of that name is in the way";
+        break;
+    case platform::PathKind::Other:
+        cause = "something that is not a regular file (a device, a pipe, or it cannot be examined) has that name";
+        break;
+    }
+    chain.clear();
+    return false;
 }
 
 } // namespace cli

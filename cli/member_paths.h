@@ -3,9 +3,12 @@
 // conversions between the package core's UTF-16 paths and std::filesystem's.
 #pragma once
 
+#include "platform/folder.h"
+
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace cli {
 
@@ -23,12 +26,14 @@ std::u16string JoinHostPath(std::u16string_view folder, std::u16string_view rela
 std::filesystem::path FsPath(std::u16string_view path);
 std::u16string FromFsPath(const std::filesystem::path& path);
 
-// The place of a file below `root` (the destination, which exists): makes the folders on the way
-// and answers the file's full path. Refuses, with the cause, a link or junction anywhere below
-// `root` (examined itself, never followed), a file or device where a folder belongs, and anything
-// but a regular file at the file's own name, so that nothing can be written outside `root` or
-// into something that is not a plain file.
-bool PrepareTarget(std::u16string_view root, std::u16string_view relative, std::u16string& target, std::string& cause);
+// The place of a file below `root` (the destination, open): the folders on the way, made where
+// missing and opened one below the other into `chain` (its last is the file's folder; empty for a
+// file right in `root`), and the file's `name` there. Refuses, with the cause, a link or junction anywhere below `root`
+// (examined itself, never followed), a file or device where a folder belongs, and anything but a regular file at the
+// file's own name, so that nothing can be written outside `root` or into something that is not a plain file. The chain
+// must stay open while the file is written.
+bool PrepareTarget(const platform::FolderHandle& root, std::u16string_view relative,
+                   std::vector<platform::FolderHandle>& chain, std::u16string& name, std::string& cause);
 
 // Why a path cannot be opened as a file for reading: missing, a folder, or unreadable.
 std::string CannotOpenCause(std::u16string_view path);

@@ -32,6 +32,9 @@ using EntryFilter = std::function<std::uint8_t(const PackageEntry& entry)>;
 inline constexpr std::u16string_view kEmptyPackageMessage = u"ORB contains no file";
 
 class InstallerPatcher;
+namespace platform {
+class Replacement;
+}
 
 // Why an installer's own package was not read when it carries one in more than one language.
 inline constexpr std::u16string_view kSeveralPackages = u"This installer holds more than one package.";
@@ -97,6 +100,8 @@ public:
     void TakeContents(Package& other);
     bool ReadMember(std::int32_t index, void* buffer, std::int32_t maximum);
     bool ExtractToFile(std::int32_t index, const char16_t* destination);
+    // The same into a new file that replaces the destination when complete.
+    bool ExtractToFile(std::int32_t index, platform::Replacement& destination);
     bool ExtractToHandle(std::int32_t index, platform::File& destination);
     // Puts the first agreement member's text (flags exactly FLAG_EULA) into a window. Win32 only.
     bool ShowEulaText(void* window);

@@ -314,10 +314,17 @@ bool Package::ExtractToFile(std::int32_t index, const char16_t* destination) {
     if (!CheckMember(index)) {
         return false;
     }
+    platform::Replacement out(destination);
+    return ExtractToFile(index, out);
+}
+
+bool Package::ExtractToFile(std::int32_t index, platform::Replacement& out) {
+    if (!CheckMember(index)) {
+        return false;
+    }
     // The member is written beside the destination and moved over it once complete: half a file
     // would pass for the real one on the device, and an existing destination may be a link or a
     // second name of a file elsewhere, which must not be written through.
-    platform::Replacement out(destination);
     if (!out.Open()) {
         SetLastError(kCannotCreate);
         return false;

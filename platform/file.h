@@ -44,13 +44,14 @@ public:
     // does not open (and a pipe with no writer does not hold the caller up).
     static File OpenRead(std::u16string_view path, Share share);
     // Creates a new file for writing, only where the name is free: never over an existing file and
-    // never through a link. Others may not read or write it, but may delete it, so that an
-    // interrupted program can still remove it (see RemoveOnInterrupt).
+    // never through a link. Only its owner may read it (until it is given its final permissions),
+    // others may not write it, and it may be deleted while open, so that an interrupted program can
+    // still remove it.
     // `nameTaken` tells a failure because something has that name from any other.
     static File CreateNew(std::u16string_view path, bool* nameTaken = nullptr);
-    // CreateNew for a file being written under a temporary name: from the moment it exists it is
-    // removed should the program be interrupted, until ForgetOnInterrupt.
-    static File CreateTemporary(std::u16string_view path, bool* nameTaken = nullptr);
+    // CreateNew for a file being written under a temporary name `name` below `folder`: from the
+    // moment it exists it is removed should the program be interrupted, until ForgetOnInterrupt.
+    static File CreateTemporary(const class FolderHandle& folder, std::u16string_view name, bool* nameTaken = nullptr);
 
     bool IsOpen() const { return handle_ != kNone; }
     // Reads up to `want` bytes; `got` is 0 at the end of the file.
@@ -61,16 +62,12 @@ public:
     bool Size(std::uint64_t& size) const;
     // Size, modification time and identity of the open file.
     bool Stamp(FileStamp& stamp) const;
-    // Gives a new file (made readable by its owner alone) the permissions it is to have in place of
-    // `target`: the target's own where one exists, less any set-user or set-group bit and write
-    // permission for all, else the usual ones for a new file. Only where the host keeps
-    // permissions per file (POSIX modes).
-    bool TakePermissionsFor(std::u16string_view target);
     // Moves to an absolute position counted from the start of the file.
     bool Seek(std::uint64_t position);
     void Close();
 
 private:
+    friend class FolderHandle;
     // A Win32 HANDLE or a POSIX descriptor, widened to hold either.
     static constexpr std::intptr_t kNone = -1;
     explicit File(std::intptr_t handle) : handle_(handle) {}
@@ -90,9 +87,6 @@ bool IdentifyFile(std::u16string_view path, FileId& id);
 enum class PathKind { Missing, File, Folder, Link, Other };
 PathKind Examine(std::u16string_view path);
 
-// What File::TakePermissionsFor does, for a file given by its path.
-bool GivePermissionsFor(std::u16string_view path, std::u16string_view target);
-
 // Makes one folder; false when it cannot be made or the name is taken.
 bool MakeFolder(std::u16string_view path);
 
@@ -108,9 +102,10 @@ bool FileExists(std::u16string_view path);
 // and, after the first attempt, a counter.
 std::u16string TemporaryName(std::u16string_view target, unsigned attempt);
 
-// Creates a new file under a temporary name beside `target` (see TemporaryName), trying further
-// names while they are taken, and has it removed should the program be interrupted.
-File CreateBeside(std::u16string_view target, std::u16string& path);
+// Creates a new file under a temporary name beside `target`, the name `target` below `folder` (see
+// TemporaryName), trying further names while they are taken, and has it removed should the
+// program be interrupted. `name` is the temporary file's name below `folder`.
+File CreateBeside(const class FolderHandle& folder, std::u16string_view target, std::u16string& name);
 
 // Temporary files (File::CreateTemporary) are removed should the program be stopped by a signal
 // (SIGINT, SIGTERM, SIGHUP, SIGQUIT) or, on Windows, by Ctrl+C, Ctrl+Break or the closing of its console;

@@ -16,18 +16,6 @@ bool ToHostPath(std::u16string_view path, std::string& out) {
     return !path.empty() && Utf16ToUtf8(NativePath(path), out);
 }
 
-// The mode a file written in place of `target` takes; see File::TakePermissionsFor.
-mode_t PermissionsFor(std::u16string_view target) {
-    std::string host;
-    struct stat st;
-    if (ToHostPath(target, host) && ::stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-        return st.st_mode & 0775;
-    }
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
-
 FileStamp StampOf(const struct stat& st) {
     FileStamp stamp;
     stamp.size = static_cast<std::uint64_t>(st.st_size);
@@ -137,10 +125,6 @@ bool File::Stamp(FileStamp& stamp) const {
     return true;
 }
 
-bool File::TakePermissionsFor(std::u16string_view target) {
-    return IsOpen() && ::fchmod(static_cast<int>(handle_), PermissionsFor(target)) == 0;
-}
-
 bool File::Seek(std::uint64_t position) {
     return IsOpen() && position <= static_cast<std::uint64_t>(INT64_MAX) &&
            ::lseek(static_cast<int>(handle_), static_cast<off_t>(position), SEEK_SET) >= 0;
@@ -206,11 +190,6 @@ PathKind Examine(std::u16string_view path) {
         return PathKind::Folder;
     }
     return S_ISREG(st.st_mode) ? PathKind::File : PathKind::Other;
-}
-
-bool GivePermissionsFor(std::u16string_view path, std::u16string_view target) {
-    std::string host;
-    return ToHostPath(path, host) && ::chmod(host.c_str(), PermissionsFor(target)) == 0;
 }
 
 bool MakeFolder(std::u16string_view path) {

@@ -121,9 +121,6 @@ bool File::Stamp(FileStamp& stamp) const {
     return true;
 }
 
-// A new file takes the permissions its folder passes on, as a file written there in place would.
-bool File::TakePermissionsFor(std::u16string_view) { return IsOpen(); }
-
 bool File::Seek(std::uint64_t position) {
     LARGE_INTEGER li;
     li.QuadPart = static_cast<LONGLONG>(position);
@@ -205,8 +202,6 @@ PathKind Examine(std::u16string_view path) {
     }
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Folder : PathKind::File;
 }
-
-bool GivePermissionsFor(std::u16string_view, std::u16string_view) { return true; }
 
 bool MakeFolder(std::u16string_view path) { return !path.empty() && CreateDirectoryW(Wide(path).c_str(), nullptr); }
 

@@ -4,8 +4,11 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 namespace {
@@ -67,6 +70,170 @@ bool IsFolderOrUnknown(std::u16string_view path) {
         return true;
     }
     return S_ISDIR(st.st_mode);
+}
+
+} // namespace platform
+
+// Open folders, with the *at functions relative to their descriptors.
+namespace platform {
+namespace {
+
+// A single name below a folder in host form; a separator, "." or ".." would lead elsewhere.
+bool HostName(std::u16string_view name, std::string& out) {
+    return !name.empty() && name != u"." && name != u".." && name.find_first_of(u"/\\") == std::u16string_view::npos &&
+           Utf16ToUtf8(name, out);
+}
+
+PathKind KindOf(const struct stat& st) {
+    if (S_ISLNK(st.st_mode)) {
+        return PathKind::Link;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return PathKind::Folder;
+    }
+    return S_ISREG(st.st_mode) ? PathKind::File : PathKind::Other;
+}
+
+} // namespace
+
+FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
+    if (this != &other) {
+        Close();
+        handle_ = other.handle_;
+        path_ = std::move(other.path_);
+        other.handle_ = kNone;
+    }
+    return *this;
+}
+
+FolderHandle FolderHandle::Open(std::u16string_view path) {
+    FolderHandle folder;
+    std::string host;
+    if (path.empty() || !Utf16ToUtf8(NativePath(path), host)) {
+        return folder;
+    }
+    int fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        folder.handle_ = fd;
+        folder.path_ = std::u16string(path);
+    }
+    return folder;
+}
+
+FolderHandle FolderHandle::OpenParent(std::u16string_view path, std::u16string& name) {
+    std::size_t cut = path.find_last_of(u"/\\");
+    name = std::u16string(cut == std::u16string_view::npos ? path : path.substr(cut + 1));
+    if (cut == std::u16string_view::npos) {
+        return Open(u".");
+    }
+    return Open(cut == 0 ? path.substr(0, 1) : path.substr(0, cut));
+}
+
+std::u16string FolderHandle::PathOf(std::u16string_view name) const {
+    std::u16string path = path_;
+    if (!path.empty() && path.back() != u'/' && path.back() != u'\\') {
+        path += u'/';
+    }
+    return path += name;
+}
+
+FolderHandle FolderHandle::Child(std::u16string_view name, bool make, PathKind& found) const {
+    FolderHandle child;
+    std::string host;
+    found = PathKind::Other;
+    if (!IsOpen() || !HostName(name, host)) {
+        return child;
+    }
+    const int dir = static_cast<int>(handle_);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // O_NOFOLLOW with O_DIRECTORY opens the folder itself or nothing: a link is not followed.
+        int fd = ::openat(dir, host.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0) {
+            found = PathKind::Folder;
+            child.handle_ = fd;
+            child.path_ = PathOf(name);
+            return child;
+        }
+        found = Examine(name);
+        if (found != PathKind::Missing || !make || (::mkdirat(dir, host.c_str(), 0777) != 0 && errno != EEXIST)) {
+            return child;
+        }
+    }
+    return child;
+}
+
+PathKind FolderHandle::Examine(std::u16string_view name) const {
+    std::string host;
+    struct stat st;
+    if (!IsOpen() || !HostName(name, host)) {
+        return PathKind::Other;
+    }
+    if (::fstatat(static_cast<int>(handle_), host.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? PathKind::Missing : PathKind::Other;
+    }
+    return KindOf(st);
+}
+
+bool FolderHandle::Identify(std::u16string_view name, FileId& id) const {
+    std::string host;
+    struct stat st;
+    if (!IsOpen() || !HostName(name, host) ||
+        ::fstatat(static_cast<int>(handle_), host.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return false;
+    }
+    id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return true;
+}
+
+File FolderHandle::CreateNew(std::u16string_view name, bool* nameTaken) const {
+    if (nameTaken) {
+        *nameTaken = false;
+    }
+    std::string host;
+    if (!IsOpen() || !HostName(name, host)) {
+        return File();
+    }
+    // O_EXCL refuses any existing name, a link included, and never follows one. Readable by its
+    // owner alone until it is given its final permissions.
+    int fd =
+        ::openat(static_cast<int>(handle_), host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && nameTaken) {
+        *nameTaken = errno == EEXIST;
+    }
+    return fd < 0 ? File() : File(fd);
+}
+
+bool FolderHandle::GivePermissions(File& file, std::u16string_view target) const {
+    std::string host;
+    struct stat st;
+    mode_t mode;
+    if (IsOpen() && HostName(target, host) &&
+        ::fstatat(static_cast<int>(handle_), host.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+        mode = st.st_mode & 0775;
+    } else {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    return file.IsOpen() && ::fchmod(static_cast<int>(file.handle_), mode) == 0;
+}
+
+bool FolderHandle::Rename(std::u16string_view from, std::u16string_view to) const {
+    std::string a, b;
+    const int dir = static_cast<int>(handle_);
+    return IsOpen() && HostName(from, a) && HostName(to, b) && ::renameat(dir, a.c_str(), dir, b.c_str()) == 0;
+}
+
+bool FolderHandle::Remove(std::u16string_view name) const {
+    std::string host;
+    return IsOpen() && HostName(name, host) && ::unlinkat(static_cast<int>(handle_), host.c_str(), 0) == 0;
+}
+
+void FolderHandle::Close() {
+    if (IsOpen()) {
+        ::close(static_cast<int>(handle_));
+        handle_ = kNone;
+    }
 }
 
 } // namespace platform

@@ -2,6 +2,7 @@
 // is safe inside a signal handler, so the paths are kept ready in host form in a fixed table of
 // atomic slots, and the handler does nothing but unlink them and let the signal go on.
 #include "platform/file.h"
+#include "platform/folder.h"
 #include "platform/text.h"
 
 #include <atomic>
@@ -48,8 +49,8 @@ void Remember(char* copy) {
 
 } // namespace
 
-File File::CreateTemporary(std::u16string_view path, bool* nameTaken) {
-    char* copy = HostCopy(path);
+File File::CreateTemporary(const FolderHandle& folder, std::u16string_view name, bool* nameTaken) {
+    char* copy = HostCopy(folder.PathOf(name));
     // No signal may come between the file's making and its remembering, or it would stay behind.
     sigset_t held, previous;
     sigemptyset(&held);
@@ -57,7 +58,7 @@ File File::CreateTemporary(std::u16string_view path, bool* nameTaken) {
         sigaddset(&held, signal);
     }
     ::sigprocmask(SIG_BLOCK, &held, &previous);
-    File file = CreateNew(path, nameTaken);
+    File file = folder.CreateNew(name, nameTaken);
     if (file.IsOpen() && copy) {
         Remember(copy);
         copy = nullptr;

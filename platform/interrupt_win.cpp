@@ -3,6 +3,7 @@
 // the files are deleted while still open: they were opened to allow it, and go when the process
 // ends and closes them.
 #include "platform/file.h"
+#include "platform/folder.h"
 
 #include <algorithm>
 #include <mutex>
@@ -31,12 +32,13 @@ BOOL WINAPI RemoveAndGoOn(DWORD) {
 
 } // namespace
 
-File File::CreateTemporary(std::u16string_view path, bool* nameTaken) {
+File File::CreateTemporary(const FolderHandle& folder, std::u16string_view name, bool* nameTaken) {
     // The console's handler may run at any moment on its thread: the file is made and remembered
     // under the lock, so that it never exists unremembered.
     std::lock_guard<std::mutex> guard(lock);
-    File file = CreateNew(path, nameTaken);
+    File file = folder.CreateNew(name, nameTaken);
     if (file.IsOpen()) {
+        std::u16string path = folder.PathOf(name);
         Paths().emplace_back(path.begin(), path.end());
     }
     return file;

@@ -47,41 +47,48 @@ std::u16string TemporaryName(std::u16string_view target, unsigned attempt) {
     return path;
 }
 
-File CreateBeside(std::u16string_view target, std::u16string& path) {
-    for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
+File CreateBeside(const FolderHandle& folder, std::u16string_view target, std::u16string& name) {
+    for (unsigned attempt = 0; folder.IsOpen() && attempt < kAttempts; ++attempt) {
         std::u16string candidate = TemporaryName(target, attempt);
-        std::u16string_view name(candidate);
-        for (std::size_t i = name.size(); i > 0; --i) {
-            if (IsSeparator(name[i - 1])) {
-                name.remove_prefix(i);
-                break;
-            }
-        }
-        if (NamesDevice(name)) {
+        if (NamesDevice(candidate)) {
             continue;
         }
         bool taken = false;
-        File file = File::CreateTemporary(candidate, &taken);
+        File file = File::CreateTemporary(folder, candidate, &taken);
         if (file.IsOpen()) {
-            path = std::move(candidate);
+            name = std::move(candidate);
             return file;
         }
         if (!taken) {
             break;
         }
     }
-    path.clear();
+    name.clear();
     return File();
 }
+
+Replacement::Replacement(const FolderHandle& folder, std::u16string_view name)
+    : target_(folder.PathOf(name)), folder_(&folder), name_(name) {}
 
 bool Replacement::Open() {
     Discard();
     problem_ = ReplaceProblem::None;
-    if (!MayReplace(target_)) {
+    if (folder_ == &ownFolder_ && !ownFolder_.IsOpen()) {
+        ownFolder_ = FolderHandle::OpenParent(target_, name_);
+    }
+    PathKind kind = folder_->Examine(name_);
+    if (kind != PathKind::Missing && kind != PathKind::File) {
+        problem_ = folder_->IsOpen() ? ReplaceProblem::TargetNotRegular : ReplaceProblem::CannotCreate;
+        return false;
+    }
+#ifdef _WIN32
+    // Windows opens a device for such a name in any folder.
+    if (NamesDevice(name_)) {
         problem_ = ReplaceProblem::TargetNotRegular;
         return false;
     }
-    out_ = CreateBeside(target_, temporary_);
+#endif
+    out_ = CreateBeside(*folder_, name_, temporary_);
     if (!out_.IsOpen()) {
         problem_ = ReplaceProblem::CannotCreate;
         return false;
@@ -93,20 +100,21 @@ bool Replacement::Commit() {
     if (temporary_.empty()) {
         return false;
     }
-    out_.TakePermissionsFor(target_);
+    folder_->GivePermissions(out_, name_);
     out_.Close();
     // What was checked when the file was opened may have changed while it was written.
-    if (!MayReplace(target_)) {
+    PathKind kind = folder_->Examine(name_);
+    if (kind != PathKind::Missing && kind != PathKind::File) {
         problem_ = ReplaceProblem::TargetNotRegular;
         Discard();
         return false;
     }
-    if (!RenameFile(temporary_, target_)) {
+    if (!folder_->Rename(temporary_, name_)) {
         problem_ = ReplaceProblem::CannotMove;
         Discard();
         return false;
     }
-    ForgetOnInterrupt(temporary_);
+    ForgetOnInterrupt(folder_->PathOf(temporary_));
     temporary_.clear();
     return true;
 }
@@ -114,27 +122,40 @@ bool Replacement::Commit() {
 void Replacement::Discard() {
     out_.Close();
     if (!temporary_.empty()) {
-        RemoveFile(temporary_);
-        ForgetOnInterrupt(temporary_);
+        folder_->Remove(temporary_);
+        ForgetOnInterrupt(folder_->PathOf(temporary_));
         temporary_.clear();
     }
 }
 
-ScratchFile::ScratchFile(std::u16string_view near) { CreateBeside(near, path_); }
+ScratchFile::ScratchFile(std::u16string_view near) {
+    std::u16string target;
+    folder_ = FolderHandle::OpenParent(near, target);
+    CreateBeside(folder_, target, name_);
+}
 
 ScratchFile::~ScratchFile() {
-    if (!path_.empty()) {
-        RemoveFile(path_);
-        ForgetOnInterrupt(path_);
+    if (!name_.empty()) {
+        folder_.Remove(name_);
+        ForgetOnInterrupt(folder_.PathOf(name_));
     }
 }
 
 bool ScratchFile::MoveTo(std::u16string_view target) {
-    if (path_.empty() || !MayReplace(target) || !GivePermissionsFor(path_, target) || !RenameFile(path_, target)) {
+    std::u16string targetName;
+    FolderHandle targetFolder = FolderHandle::OpenParent(target, targetName);
+    if (name_.empty() || !MayReplace(target)) {
         return false;
     }
-    ForgetOnInterrupt(path_);
-    path_.clear();
+    // Given its permissions through a handle of its own: the file's name is only ours to use.
+    File file = File::OpenRead(folder_.PathOf(name_), Share::Read);
+    targetFolder.GivePermissions(file, targetName);
+    file.Close();
+    if (!RenameFile(folder_.PathOf(name_), target)) {
+        return false;
+    }
+    ForgetOnInterrupt(folder_.PathOf(name_));
+    name_.clear();
     return true;
 }
 

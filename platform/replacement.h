@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/file.h"
+#include "platform/folder.h"
 
 #include <string>
 #include <string_view>
@@ -21,6 +22,8 @@ enum class ReplaceProblem {
 class Replacement {
 public:
     explicit Replacement(std::u16string_view target) : target_(target) {}
+    // The file `name` below an open folder, which must stay open while the object lives.
+    Replacement(const FolderHandle& folder, std::u16string_view name);
     ~Replacement() { Discard(); }
     Replacement(const Replacement&) = delete;
     Replacement& operator=(const Replacement&) = delete;
@@ -37,8 +40,11 @@ public:
     const std::u16string& Target() const { return target_; }
 
 private:
-    std::u16string target_;
-    std::u16string temporary_;
+    std::u16string target_;  // the whole path, for messages
+    FolderHandle ownFolder_; // the target's folder, opened by Open, where none was given
+    const FolderHandle* folder_ = &ownFolder_;
+    std::u16string name_;      // the target's name below the folder
+    std::u16string temporary_; // the new file's name below the folder, while there is one
     File out_;
     ReplaceProblem problem_ = ReplaceProblem::None;
 };
@@ -52,13 +58,14 @@ public:
     ScratchFile(const ScratchFile&) = delete;
     ScratchFile& operator=(const ScratchFile&) = delete;
 
-    bool IsMade() const { return !path_.empty(); }
-    const std::u16string& Path() const { return path_; }
+    bool IsMade() const { return !name_.empty(); }
+    std::u16string Path() const { return name_.empty() ? std::u16string() : folder_.PathOf(name_); }
     // Moves the file over `target`, which must be missing or a regular file.
     bool MoveTo(std::u16string_view target);
 
 private:
-    std::u16string path_;
+    FolderHandle folder_;
+    std::u16string name_; // below the folder; empty once moved
 };
 
 // Whether a path may be replaced by a new file: it names nothing yet, or a regular file.

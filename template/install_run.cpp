@@ -15,8 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool WriteText(const std::u16string& path, const std::string& text) {
-    platform::Replacement file(path);
+bool WriteText(platform::Replacement& file, const std::string& text) {
     std::uint32_t written = 0;
     return file.Open() && file.Out().Write(text.data(), static_cast<std::uint32_t>(text.size()), written) &&
            written == text.size() && file.Commit();
@@ -40,19 +39,21 @@ InstallOutcome RunInstall(Package& package, const InstallPlan& plan, const std::
         outcome.cause = "cannot make the destination folder " + platform::ToUtf8(destination);
         return outcome;
     }
-    const std::u16string rootText = cli::FromFsPath(root);
+    const platform::FolderHandle rootFolder = platform::FolderHandle::Open(cli::FromFsPath(root));
     std::uint64_t bytesDone = 0;
     for (const PlannedFile& file : plan.files) {
         if (observer) {
             observer->FileStarting(file.relative, bytesDone, plan.totalBytes);
         }
-        std::u16string target;
+        std::vector<platform::FolderHandle> chain;
+        std::u16string name;
         std::string why;
-        if (!cli::PrepareTarget(rootText, file.relative, target, why)) {
+        if (!cli::PrepareTarget(rootFolder, file.relative, chain, name, why)) {
             outcome.cause = platform::ToUtf8(file.relative) + ": " + why;
             return outcome;
         }
-        if (!package.ExtractToFile(file.index, target.c_str())) {
+        platform::Replacement out(chain.empty() ? rootFolder : chain.back(), name);
+        if (!package.ExtractToFile(file.index, out)) {
             outcome.cause = platform::ToUtf8(file.relative) + ": " + platform::ToUtf8(package.LastError());
             return outcome;
         }
@@ -63,9 +64,12 @@ InstallOutcome RunInstall(Package& package, const InstallPlan& plan, const std::
         if (observer) {
             observer->FileStarting(shortcut.relative, bytesDone, plan.totalBytes);
         }
-        std::u16string target;
+        std::vector<platform::FolderHandle> chain;
+        std::u16string name;
         std::string why;
-        if (!cli::PrepareTarget(rootText, shortcut.relative, target, why) || !WriteText(target, shortcut.text)) {
+        bool placed = cli::PrepareTarget(rootFolder, shortcut.relative, chain, name, why);
+        platform::Replacement out(chain.empty() ? rootFolder : chain.back(), name);
+        if (!placed || !WriteText(out, shortcut.text)) {
             outcome.cause = platform::ToUtf8(shortcut.relative) + ": " + (why.empty() ? "cannot be written" : why);
             return outcome;
         }

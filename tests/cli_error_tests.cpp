@@ -391,7 +391,7 @@ TEST_F(CliTest, NothingPlantedInTheDestinationCarriesAnExtractionElsewhere) {
         std::string cause; // empty: extracted, beside the planted thing
     };
     std::vector<Planted> cases = {
-        {"a link to a folder", "sub", LinkKind::ToFolder, "is a link (a symbolic link or junction)"},
+        {"a link to a folder", "sub", LinkKind::ToFolder, "sub is a link (a symbolic link or junction)"},
         {"a second name of a file", "sub/readme.txt", LinkKind::Hard, ""},
 #ifndef _WIN32
         {"a link to a file", "app.exe", LinkKind::ToFile, "a link of that name is in the way"},
@@ -414,7 +414,8 @@ TEST_F(CliTest, NothingPlantedInTheDestinationCarriesAnExtractionElsewhere) {
             EXPECT_EQ(r.status, 0) << r.err;
             EXPECT_EQ(ReadBytes(U16(dest / c.at)), ReadBytes(Source(u"sub/readme.txt")));
         } else {
-            ExpectFailure(r, U16(dest / c.at), c.cause);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_TRUE(Contains(r.err, c.cause)) << r.err;
         }
         std::vector<std::string> outside;
         for (const auto& entry : std::filesystem::directory_iterator(elsewhere)) {

@@ -1,6 +1,7 @@
 // The OS layer: text conversions and the file share modes the package core relies on.
 #include "package/package.h"
 #include "platform/file.h"
+#include "platform/folder.h"
 #include "platform/names.h"
 #include "platform/replacement.h"
 #include "platform/text.h"
@@ -29,9 +30,13 @@ TEST(WindowsNames, DevicesAndKeysAsWindowsOpensThem) {
     EXPECT_EQ(platform::NameKey(u"\u00e9t\u00e9/x"), platform::NameKey(u"\u00c9T\u00c9\\X"));
     EXPECT_NE(platform::NameKey(u"a b"), platform::NameKey(u"ab"));
     // Case beyond Latin, Greek and Cyrillic: Vietnamese, full-width, Roman numerals, Armenian, circled.
-    for (auto [small, capital] : std::vector<std::pair<std::u16string, std::u16string>>{
-             {u"\u1EA1", u"\u1EA0"}, {u"\uFF41", u"\uFF21"}, {u"\u2170", u"\u2160"}, {u"\u0561", u"\u0531"},
-             {u"\u24D0", u"\u24B6"}, {u"\u01CE", u"\u01CD"}, {u"\u03AC", u"\u0386"}}) {
+    for (auto [small, capital] : std::vector<std::pair<std::u16string, std::u16string>>{{u"\u1EA1", u"\u1EA0"},
+                                                                                        {u"\uFF41", u"\uFF21"},
+                                                                                        {u"\u2170", u"\u2160"},
+                                                                                        {u"\u0561", u"\u0531"},
+                                                                                        {u"\u24D0", u"\u24B6"},
+                                                                                        {u"\u01CE", u"\u01CD"},
+                                                                                        {u"\u03AC", u"\u0386"}}) {
         EXPECT_EQ(platform::NameKey(small), platform::NameKey(capital)) << platform::ToUtf8(small);
     }
 }
@@ -98,6 +103,36 @@ TEST(Replacement, WritesBesideTheTargetAndMovesIntoPlace) {
         EXPECT_FALSE(r.Open()) << platform::ToUtf8(path);
         EXPECT_EQ(r.Problem(), platform::ReplaceProblem::TargetNotRegular) << platform::ToUtf8(path);
     }
+}
+
+// A folder opened below another stays the folder that was examined: swapped for a link while a
+// file is written in it, the file still lands in it (POSIX), or the swap is refused while the
+// folder is held (Windows).
+TEST(FolderHandle, AFolderSwappedForALinkAfterItWasOpenedIsNotFollowed) {
+    namespace fs = std::filesystem;
+    TempDir dir;
+    fs::create_directories(dir.Path() / "elsewhere");
+    platform::FolderHandle root = platform::FolderHandle::Open(U16(dir.Path()));
+    platform::PathKind found = platform::PathKind::Other;
+    platform::FolderHandle made = root.Child(u"a", true, found);
+    ASSERT_TRUE(made.IsOpen());
+    EXPECT_EQ(found, platform::PathKind::Folder);
+
+    std::error_code ec;
+    fs::rename(dir.Path() / "a", dir.Path() / "moved", ec);
+    bool swapped = !ec && PlantLink(dir.Path() / "elsewhere", dir.Path() / "a", LinkKind::ToFolder);
+    platform::Replacement file(made, u"f.txt");
+    ASSERT_TRUE(file.Open());
+    std::uint32_t written = 0;
+    ASSERT_TRUE(file.Out().Write("data", 4, written));
+    EXPECT_TRUE(file.Commit());
+    EXPECT_TRUE(fs::is_empty(dir.Path() / "elsewhere"));
+    EXPECT_EQ(ReadBytes(U16(dir.Path() / (swapped ? "moved" : "a") / "f.txt")), Bytes({'d', 'a', 't', 'a'}));
+
+    // Opened anew, the link is found and not followed.
+    platform::FolderHandle again = root.Child(u"a", true, found);
+    EXPECT_EQ(again.IsOpen(), !swapped);
+    EXPECT_EQ(found, swapped ? platform::PathKind::Link : platform::PathKind::Folder);
 }
 
 TEST(TextConversion, RoundTripsEveryPlaneAndRefusesBrokenInput) {
