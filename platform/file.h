@@ -87,9 +87,6 @@ bool IdentifyFile(std::u16string_view path, FileId& id);
 enum class PathKind { Missing, File, Folder, Link, Other };
 PathKind Examine(std::u16string_view path);
 
-// Makes one folder; false when it cannot be made or the name is taken.
-bool MakeFolder(std::u16string_view path);
-
 bool RemoveFile(std::u16string_view path);
 
 // Renames a file, replacing `to` when it exists (atomically where the host allows).

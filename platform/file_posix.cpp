@@ -192,11 +192,6 @@ PathKind Examine(std::u16string_view path) {
     return S_ISREG(st.st_mode) ? PathKind::File : PathKind::Other;
 }
 
-bool MakeFolder(std::u16string_view path) {
-    std::string host;
-    return ToHostPath(path, host) && ::mkdir(host.c_str(), 0777) == 0;
-}
-
 bool RenameFile(std::u16string_view from, std::u16string_view to) {
     std::string a, b;
     return ToHostPath(from, a) && ToHostPath(to, b) && ::rename(a.c_str(), b.c_str()) == 0;

@@ -203,8 +203,6 @@ PathKind Examine(std::u16string_view path) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Folder : PathKind::File;
 }
 
-bool MakeFolder(std::u16string_view path) { return !path.empty() && CreateDirectoryW(Wide(path).c_str(), nullptr); }
-
 bool RenameFile(std::u16string_view from, std::u16string_view to) {
     return !from.empty() && !to.empty() &&
            MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;

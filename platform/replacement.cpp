@@ -10,12 +10,13 @@ constexpr unsigned kAttempts = 2000;
 
 bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
 
-} // namespace
-
+// Whether a path may be replaced by a new file: it names nothing yet, or a regular file.
 bool MayReplace(std::u16string_view target) {
     PathKind kind = Examine(target);
     return kind == PathKind::Missing || kind == PathKind::File;
 }
+
+} // namespace
 
 std::u16string TemporaryName(std::u16string_view target, unsigned attempt) {
     std::size_t nameStart = 0;

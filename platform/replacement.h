@@ -68,7 +68,4 @@ private:
     std::u16string name_; // below the folder; empty once moved
 };
 
-// Whether a path may be replaced by a new file: it names nothing yet, or a regular file.
-bool MayReplace(std::u16string_view target);
-
 } // namespace platform
