@@ -140,15 +140,6 @@ int RunBuildCommand(const Package& package, const std::u16string& installer) {
     return kExitSuccess;
 }
 
-// A workspace the installer would refuse to install is refused before anything is built.
-bool CheckInstallable(const Package& package, std::u16string_view workspace) {
-    std::vector<std::string> problems = InstallProblems(package);
-    for (const std::string& problem : problems) {
-        PrintError(platform::ToUtf8(workspace), problem);
-    }
-    return problems.empty();
-}
-
 // Writes the installer to `output`. Its intermediate files go when this answers, before anything
 // else is said or run.
 bool Build(Package& package, const std::u16string& workspace, const std::u16string& templatePath,
@@ -199,7 +190,7 @@ int RunInstaller(const Args& args) {
     Package package;
     std::u16string templatePath, sidebar;
     if (!OpenWorkspace(workspace, package) || !FindTemplate(args, templatePath) || !CheckSidebar(package, sidebar) ||
-        !CheckInstallable(package, workspace)) {
+        !ReportInstallProblems(package, workspace)) {
         return kExitFailure;
     }
     if (!Build(package, workspace, templatePath, sidebar, output, force, args.Quiet())) {

@@ -1,6 +1,7 @@
 // The install plan tried for each processor family.
 #include "cli/installable.h"
 
+#include "cli/console.h"
 #include "platform/text.h"
 #include "template/device_layout.h"
 #include "template/install_plan.h"
@@ -43,6 +44,14 @@ std::vector<std::string> InstallProblems(const Package& package) {
         package.GetEntry(i, &entries[i]);
     }
     return InstallProblems(package.GetHeader(), entries);
+}
+
+bool ReportInstallProblems(const Package& package, std::u16string_view subject) {
+    std::vector<std::string> problems = InstallProblems(package);
+    for (const std::string& problem : problems) {
+        PrintError(platform::ToUtf8(subject), problem);
+    }
+    return problems.empty();
 }
 
 } // namespace cli

@@ -8,6 +8,7 @@
 #include "package/records.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cli {
@@ -16,5 +17,8 @@ namespace cli {
 // concerns ("for ARM, MIPS: ..."); empty when it installs for every family it has files for.
 std::vector<std::string> InstallProblems(const PackageHeader& header, const std::vector<PackageEntry>& entries);
 std::vector<std::string> InstallProblems(const Package& package);
+
+// Prints each reason as an error line about `subject` (the workspace); true when there is none.
+bool ReportInstallProblems(const Package& package, std::u16string_view subject);
 
 } // namespace cli

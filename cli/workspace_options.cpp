@@ -218,11 +218,8 @@ bool ApplyWorkspaceOptions(const Args& args, Package& package, std::u16string& i
 bool SaveWorkspaceFile(Package& package, const std::u16string& path, std::u16string_view imageFile,
                        std::u16string_view buildCommand) {
     // A workspace no installer could install is refused where it is made, not by its installer.
-    std::vector<std::string> problems = InstallProblems(package);
-    for (const std::string& problem : problems) {
-        PrintError(Utf8(path), problem);
-    }
-    if (!problems.empty() || !CheckOutput(path, true, {{imageFile, "the sidebar picture"}}, &package)) {
+    if (!ReportInstallProblems(package, path) ||
+        !CheckOutput(path, true, {{imageFile, "the sidebar picture"}}, &package)) {
         return false;
     }
     if (!workspace::SaveWorkspace(package, path.c_str(), imageFile, buildCommand)) {

@@ -19,6 +19,12 @@ constexpr std::u16string_view kCannotRemoveOldPackage =
     u"The template carries a package of its own that could not be removed from the installer.";
 constexpr std::u16string_view kPackageNotStored = u"The installer does not hold the package after it was stored.";
 
+bool RemoveWithOwnEditor(std::u16string_view destination, const pe::ResourceKey& type, const pe::ResourceKey& name,
+                         std::uint16_t language, std::u16string& error) {
+    pe::ResourceUpdate removal{type, name, language, {}, true};
+    return pe::UpdateResources(destination, {removal}, error);
+}
+
 bool SameName(std::u16string_view stored, std::u16string_view upper) {
     if (stored.size() != upper.size()) {
         return false;
@@ -105,8 +111,7 @@ bool PlatformPatcher::Remove(std::u16string_view destination, const pe::Resource
     }
     for (const pe::ResourceInfo& r : resources) {
         if (r.type == type && r.name == name && r.language == language) {
-            pe::ResourceUpdate removal{type, name, language, {}, true};
-            return pe::UpdateResources(destination, {removal}, error);
+            return RemoveWithOwnEditor(destination, type, name, language, error);
         }
     }
     return true;
@@ -168,8 +173,7 @@ StoreOutcome PortablePatcher::Store(std::u16string_view destination, const pe::R
 bool PortablePatcher::Remove(std::u16string_view destination, const pe::ResourceKey& type, const pe::ResourceKey& name,
                              std::uint16_t language) {
     detail_.clear();
-    pe::ResourceUpdate update{type, name, language, {}, true};
-    return pe::UpdateResources(destination, {update}, detail_);
+    return RemoveWithOwnEditor(destination, type, name, language, detail_);
 }
 
 InstallerPatcher& DefaultPatcher() {
