@@ -3,8 +3,10 @@
 // member's path is checked first and nothing is ever written outside the folder.
 #include "cli/command.h"
 #include "cli/console.h"
-#include "cli/member_paths.h"
+#include "device/member_paths.h"
 #include "cli/package_input.h"
+#include "device/install_plan.h"
+#include "device/layout.h"
 
 #include "package/package.h"
 #include "platform/file.h"
@@ -25,59 +27,46 @@ constexpr std::array<OptionSpec, 2> kOptions{{{"-d", "--directory", true}, {"--c
 constexpr std::string_view kHelp =
     "Usage: tarvelo-build extract FILE -d DIR [--cpu arm|mips|shx|intel] [--quiet]\n\n"
     "Writes the files of a package data file or installer below DIR, each at its path relative\n"
-    "to the package's source folder; subfolders are made as needed. A file whose path is absolute,\n"
+    "to the package's source folder; subfolders are made as needed. With --cpu, DIR stands for the\n"
+    "device's root and gets what the installer puts on a device with that processor: the files in\n"
+    "the program's folder (\\Program Files\\NAME...) and the start menu's shortcut files. A file whose path is absolute,\n"
     "climbs out of DIR, names a device or holds a character Windows refuses, or two files that are\n"
     "one on Windows, are refused, and then nothing is extracted. Nothing is written through a link\n"
     "or junction below DIR, nor into a file another name leads to.\n\n"
     "  -d, --directory DIR   the folder to extract into (made when missing)\n"
-    "  --cpu NAME            only the files installed for this processor family\n"
+    "  --cpu NAME            the device's tree for this processor family\n"
     "  --quiet               no summary\n";
 
-struct Cpu {
-    std::u16string_view name;
-    std::uint32_t flag;
-};
-constexpr std::array<Cpu, 4> kCpus{
-    {{u"arm", FLAG_ARM}, {u"mips", FLAG_MIPS}, {u"shx", FLAG_SHX}, {u"intel", FLAG_INTEL}}};
-
-struct Planned {
-    std::int32_t index;
+// What is written, and where below DIR: without a processor every member at its place below the
+// source folder; with one, the device's own tree as the installer lays it out.
+struct Placed {
+    std::int32_t index = -1; // the member, or -1 for a shortcut file
     std::u16string relative;
+    std::string text; // a shortcut file's content
 };
 
-// Every member's place below DIR, decided before anything is written.
-bool Plan(const Package& package, std::uint32_t cpu, const std::string& subject, std::vector<Planned>& plan) {
-    bool ok = true;
+bool Plan(const Package& package, std::uint32_t cpu, const std::string& subject, std::vector<Placed>& placed) {
+    std::vector<PackageEntry> entries(package.GetCount());
     for (std::uint32_t i = 0; i < package.GetCount(); ++i) {
-        PackageEntry entry{};
-        package.GetEntry(i, &entry);
-        if (cpu != 0 && (entry.flags & cpu) == 0) {
-            continue;
+        package.GetEntry(i, &entries[i]);
+    }
+    device::InstallPlan plan;
+    std::vector<std::string> problems;
+    if (!device::PlanInstall(package.GetHeader(), entries, cpu == 0 ? device::kEveryMember : cpu, plan, problems)) {
+        for (const std::string& problem : problems) {
+            PrintError(subject, problem + "; nothing extracted");
         }
-        Planned p{static_cast<std::int32_t>(i), {}};
-        std::string cause;
-        if (!RelativeMemberPath(FieldText(package.GetHeader().sourceFolder), FieldText(entry.filename), p.relative,
-                                cause)) {
-            PrintError(subject, "file " + std::to_string(i) + " (" + platform::ToUtf8(FieldText(entry.filename)) +
-                                    ") refused: " + cause + "; nothing extracted");
-            ok = false;
+        return false;
+    }
+    for (const device::PlannedFile& file : plan.files) {
+        placed.push_back({file.index, cpu == 0 ? file.below : file.relative, {}});
+    }
+    for (const device::PlannedShortcut& shortcut : plan.shortcuts) {
+        if (cpu != 0) {
+            placed.push_back({-1, shortcut.relative, shortcut.text});
         }
-        plan.push_back(std::move(p));
     }
-    std::vector<std::u16string> relatives;
-    for (const Planned& p : plan) {
-        relatives.push_back(p.relative);
-    }
-    std::vector<platform::NameClash> clashes = platform::NameClashes(relatives);
-    if (ok && !clashes.empty()) {
-        const platform::NameClash& c = clashes.front();
-        PrintError(subject, "files " + std::to_string(plan[c.other].index) + " and " +
-                                std::to_string(plan[c.file].index) + " (" + platform::ToUtf8(relatives[c.other]) +
-                                ", " + platform::ToUtf8(relatives[c.file]) +
-                                ") would be one file on Windows; nothing extracted");
-        ok = false;
-    }
-    return ok;
+    return true;
 }
 
 bool OpenForMembers(const std::u16string& path, PackageInput& input, Package& package) {
@@ -102,16 +91,18 @@ bool OpenForMembers(const std::u16string& path, PackageInput& input, Package& pa
 }
 
 bool ParseCpu(const Args& args, std::uint32_t& cpu) {
-    cpu = 0;
-    if (!args.Has("--cpu")) {
+    cpu = args.Has("--cpu") ? device::CpuFlagByName(args.Value("--cpu")) : 0;
+    return cpu != 0 || !args.Has("--cpu");
+}
+
+bool WriteShortcut(platform::Replacement& out, const std::string& text, std::string& cause) {
+    std::uint32_t written = 0;
+    if (out.Open() && out.Out().Write(text.data(), static_cast<std::uint32_t>(text.size()), written) &&
+        written == text.size() && out.Commit()) {
         return true;
     }
-    for (const Cpu& c : kCpus) {
-        if (args.Value("--cpu") == c.name) {
-            cpu = c.flag;
-        }
-    }
-    return cpu != 0;
+    cause = "cannot be written";
+    return false;
 }
 
 int RunExtract(const Args& args) {
@@ -129,32 +120,39 @@ int RunExtract(const Args& args) {
     const std::u16string dir = args.Value("-d");
     PackageInput input;
     Package package;
-    std::vector<Planned> plan;
+    std::vector<Placed> plan;
     if (!OpenForMembers(path, input, package) || !Plan(package, cpu, platform::ToUtf8(path), plan)) {
         return kExitFailure;
     }
     std::error_code ec;
-    fs::create_directories(FsPath(dir), ec);
-    fs::path root = fs::canonical(FsPath(dir), ec);
+    fs::create_directories(device::FsPath(dir), ec);
+    fs::path root = fs::canonical(device::FsPath(dir), ec);
     if (ec) {
         PrintError(platform::ToUtf8(dir), "cannot make the destination folder: " + ec.message());
         return kExitFailure;
     }
-    platform::FolderHandle destination = platform::FolderHandle::Open(FromFsPath(root));
+    platform::FolderHandle destination = platform::FolderHandle::Open(device::FromFsPath(root));
     platform::FileId inputId;
     bool identified = platform::IdentifyFile(path, inputId);
-    for (const Planned& p : plan) {
-        std::u16string target = JoinHostPath(FromFsPath(root), p.relative);
+    for (const Placed& p : plan) {
+        std::u16string target = device::JoinHostPath(device::FromFsPath(root), p.relative);
         std::vector<platform::FolderHandle> chain;
         std::u16string name;
         std::string cause;
         platform::FileId targetId;
-        bool placed = PrepareTarget(destination, p.relative, chain, name, cause);
+        bool placed = device::PrepareTarget(destination, p.relative, chain, name, cause);
         const platform::FolderHandle& folder = chain.empty() ? destination : chain.back();
         if (placed && identified && folder.Identify(name, targetId) && targetId == inputId) {
             cause = "is the file being extracted";
         }
         platform::Replacement out(folder, name);
+        if (cause.empty() && p.index < 0) {
+            if (!WriteShortcut(out, p.text, cause)) {
+                PrintError(platform::ToUtf8(target), cause);
+                return kExitFailure;
+            }
+            continue;
+        }
         if (!cause.empty() || !package.ExtractToFile(p.index, out)) {
             PrintError(platform::ToUtf8(target),
                        cause.empty() ? "cannot be extracted: " + platform::ToUtf8(package.LastError()) : cause);

@@ -2,7 +2,7 @@
 // main window gathers them.
 #include "cli/command.h"
 #include "cli/console.h"
-#include "cli/member_paths.h"
+#include "device/member_paths.h"
 #include "cli/workspace_options.h"
 
 #include "build/build_command.h"
@@ -39,7 +39,7 @@ struct Reporter : workspace::GatherSink {
     // with a name Windows refuses is reported once and not for each of its files.
     bool NameAllowed(std::u16string_view name, std::string& cause) override {
         std::u16string checked;
-        return RelativeMemberPath(u"", name, checked, cause);
+        return device::RelativeMemberPath(u"", name, checked, cause);
     }
     void Report(std::u16string_view path, std::string_view cause) {
         PrintError(platform::Printable(Utf8(path)), platform::Printable(cause));
@@ -61,7 +61,7 @@ void CheckPlaces(const Package& package, Reporter& reporter) {
         std::u16string_view filename = FieldText(entry.filename);
         std::u16string relative;
         std::string cause;
-        if (!RelativeMemberPath(source, filename, relative, cause)) {
+        if (!device::RelativeMemberPath(source, filename, relative, cause)) {
             reporter.Report(platform::NativePath(filename), cause);
             continue;
         }

@@ -5,7 +5,7 @@
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/installable.h"
-#include "cli/member_paths.h"
+#include "device/member_paths.h"
 #include "cli/self_path.h"
 #include "cli/workspace_build.h"
 
@@ -54,7 +54,7 @@ bool CheckSidebar(const Package& package, std::u16string& sidebar) {
     std::u16string path(image);
     std::int32_t width = 0, height = 0;
     if (!platform::File::OpenRead(path, platform::Share::Read).IsOpen()) {
-        PrintError(platform::ToUtf8(image), "cannot open the sidebar picture (" + CannotOpenCause(path) + ")");
+        PrintError(platform::ToUtf8(image), "cannot open the sidebar picture (" + device::CannotOpenCause(path) + ")");
         return false;
     }
     if (!workspace::ReadBitmapSize(path.c_str(), width, height)) {
@@ -83,7 +83,7 @@ bool FindTemplate(const Args& args, std::u16string& path) {
     std::vector<pe::ResourceInfo> resources;
     std::u16string error;
     if (!platform::File::OpenRead(path, platform::Share::Read).IsOpen()) {
-        PrintError(platform::ToUtf8(path), "cannot open the installer template (" + CannotOpenCause(path) + ")");
+        PrintError(platform::ToUtf8(path), "cannot open the installer template (" + device::CannotOpenCause(path) + ")");
         return false;
     }
     // Checked before the build, so that a wrong template leaves nothing behind.

@@ -3,7 +3,7 @@
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/installable.h"
-#include "cli/member_paths.h"
+#include "device/member_paths.h"
 #include "cli/package_input.h"
 
 #include "platform/text.h"
@@ -126,15 +126,15 @@ void CompareMember(PackageInput& in, std::size_t i, std::u16string_view folder, 
     const PackageEntry& e = in.entries[i];
     std::u16string relative;
     std::string cause;
-    if (!RelativeMemberPath(FieldText(in.header.sourceFolder), FieldText(e.filename), relative, cause)) {
+    if (!device::RelativeMemberPath(FieldText(in.header.sourceFolder), FieldText(e.filename), relative, cause)) {
         f.Fail(Entry(i) + cause);
         return;
     }
-    std::u16string sourcePath = JoinHostPath(folder, relative);
+    std::u16string sourcePath = device::JoinHostPath(folder, relative);
     platform::File source = platform::File::OpenRead(sourcePath, platform::Share::Read);
     std::uint64_t size = 0;
     if (!source.IsOpen() || !source.Size(size)) {
-        f.Fail(Entry(i) + platform::ToUtf8(sourcePath) + " " + CannotOpenCause(sourcePath));
+        f.Fail(Entry(i) + platform::ToUtf8(sourcePath) + " " + device::CannotOpenCause(sourcePath));
         return;
     }
     if (size != e.size) {

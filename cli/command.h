@@ -31,6 +31,7 @@ extern const Command kDatCommand;
 extern const Command kInstallerCommand;
 extern const Command kExtractCommand;
 extern const Command kInfCommand;
+extern const Command kCabCommand;
 
 // Reports a command line the subcommand cannot use, with a pointer to its help; answers kExitUsage.
 int UsageError(const Command& command, std::string_view problem);

@@ -3,8 +3,8 @@
 
 #include "cli/console.h"
 #include "platform/text.h"
-#include "template/device_layout.h"
-#include "template/install_plan.h"
+#include "device/layout.h"
+#include "device/install_plan.h"
 
 #include <utility>
 
@@ -13,10 +13,10 @@ namespace cli {
 std::vector<std::string> InstallProblems(const PackageHeader& header, const std::vector<PackageEntry>& entries) {
     // The same cause usually holds for every family (a refused install folder); it is told once.
     std::vector<std::pair<std::string, std::string>> causes; // cause, families
-    for (const setup::CpuChoice& cpu : setup::kCpuChoices) {
-        setup::InstallPlan plan;
+    for (const device::CpuChoice& cpu : device::kCpuChoices) {
+        device::InstallPlan plan;
         std::string cause;
-        if (setup::PlanInstall(header, entries, cpu.flag, plan, cause)) {
+        if (device::PlanInstall(header, entries, cpu.flag, plan, cause)) {
             continue;
         }
         std::string name = platform::ToUtf8(cpu.name);

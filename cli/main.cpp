@@ -21,9 +21,9 @@ namespace cli {
 namespace {
 
 // Every subcommand; a new one is one more row.
-const std::array<const Command*, 8> kCommands{&kGatherCommand, &kSetCommand,       &kInfoCommand,
-                                             &kVerifyCommand, &kDatCommand,       &kInstallerCommand,
-                                             &kExtractCommand, &kInfCommand};
+const std::array<const Command*, 9> kCommands{&kGatherCommand,  &kSetCommand, &kInfoCommand,
+                                             &kVerifyCommand,  &kDatCommand, &kInstallerCommand,
+                                             &kExtractCommand, &kCabCommand, &kInfCommand};
 
 std::string ProgramHelp() {
     std::string text = "Usage: tarvelo-build COMMAND [ARGUMENTS] [--quiet]\n"

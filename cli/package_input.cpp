@@ -3,7 +3,7 @@
 
 #include "cli/console.h"
 
-#include "cli/member_paths.h"
+#include "device/member_paths.h"
 #include "package/installer.h"
 #include "package/pe_resources.h"
 #include "platform/text.h"
@@ -75,7 +75,7 @@ bool NamedAsWorkspace(std::u16string_view path) {
 bool LoadFromFile(std::u16string_view path, PackageInput& input, std::string& cause) {
     input.file = platform::File::OpenRead(path, platform::Share::Read);
     if (!input.file.IsOpen() || !input.file.Size(input.length)) {
-        cause = CannotOpenCause(path);
+        cause = device::CannotOpenCause(path);
         return false;
     }
     if (input.length < kHeaderSize || !ReadFully(input.file, &input.header, kHeaderSize)) {
@@ -152,7 +152,7 @@ bool LooksLikeExecutable(std::u16string_view path) {
 
 bool LoadInput(std::u16string_view path, PackageInput& input, std::string& cause) {
     if (!platform::File::OpenRead(path, platform::Share::Read).IsOpen()) {
-        cause = CannotOpenCause(path);
+        cause = device::CannotOpenCause(path);
         return false;
     }
     if (LooksLikeExecutable(path)) {

@@ -3,7 +3,7 @@
 
 #include "cli/args.h"
 #include "cli/console.h"
-#include "cli/member_paths.h"
+#include "device/member_paths.h"
 #include "cli/package_input.h"
 
 #include "platform/file.h"
@@ -14,7 +14,7 @@ namespace cli {
 bool OpenWorkspace(std::u16string_view path, Package& package) {
     std::u16string text(path);
     if (!platform::File::OpenRead(text, platform::Share::Read).IsOpen()) {
-        PrintError(Utf8(path), CannotOpenCause(path));
+        PrintError(Utf8(path), device::CannotOpenCause(path));
         return false;
     }
     // Package::Open would read an executable's first bytes as a header and refuse it for a reason

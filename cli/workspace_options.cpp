@@ -6,8 +6,8 @@
 #include "cli/workspace_build.h"
 #include "platform/file.h"
 #include "platform/text.h"
-#include "template/device_layout.h"
-#include "template/install_plan.h"
+#include "device/layout.h"
+#include "device/install_plan.h"
 #include "workspace/bitmap.h"
 #include "workspace/gather.h"
 #include "workspace/paths.h"
@@ -158,7 +158,7 @@ bool ApplyPerFile(const Args& args, Package& package) {
         std::u16string name = workspace::ShortcutFileName<char16_t>(label.substr(0, kFieldLength));
         std::u16string checked;
         std::string cause;
-        if (!setup::CheckShortcutName(name, checked, cause)) {
+        if (!device::CheckShortcutName(name, checked, cause)) {
             PrintErrorLine("tarvelo-build: --shortcut " + Utf8(pair) + ": " + cause);
             return false;
         }
@@ -207,7 +207,7 @@ bool ApplyWorkspaceOptions(const Args& args, Package& package, std::u16string& i
     // The program's folder as the installer will take it, with the target folder it lies in.
     std::u16string folder;
     std::string cause;
-    if (args.Has("--path") && !setup::DeviceFolder(package.GetHeader().targetFolder,
+    if (args.Has("--path") && !device::DeviceFolder(package.GetHeader().targetFolder,
                                                    FieldText(package.GetHeader().installFolder), folder, cause)) {
         PrintErrorLine("tarvelo-build: --path " + Utf8(args.Value("--path")) + ": " + cause);
         return false;

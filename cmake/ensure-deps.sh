@@ -9,6 +9,7 @@ packages=(
     wine wine32:i386 wine64 fonts-wine
     xvfb xauth imagemagick
     python3-xlib xdotool
+    zlib1g-dev libz-mingw-w64-dev cabextract
 )
 
 if ! command -v dpkg-query >/dev/null 2>&1; then

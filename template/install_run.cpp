@@ -1,7 +1,7 @@
 // Writing the planned files.
 #include "template/install_run.h"
 
-#include "cli/member_paths.h"
+#include "device/member_paths.h"
 #include "package/package.h"
 #include "platform/file.h"
 #include "platform/replacement.h"
@@ -23,12 +23,12 @@ bool WriteText(platform::Replacement& file, const std::string& text) {
 
 } // namespace
 
-InstallOutcome RunInstall(Package& package, const InstallPlan& plan, const std::u16string& destination,
+InstallOutcome RunInstall(Package& package, const device::InstallPlan& plan, const std::u16string& destination,
                           InstallObserver* observer) {
     InstallOutcome outcome;
     outcome.filesPlanned = plan.files.size() + plan.shortcuts.size();
     std::error_code ec;
-    fs::path folder = cli::FsPath(destination);
+    fs::path folder = device::FsPath(destination);
     if (destination.empty() || folder.empty()) {
         outcome.cause = "no destination folder was given";
         return outcome;
@@ -39,16 +39,16 @@ InstallOutcome RunInstall(Package& package, const InstallPlan& plan, const std::
         outcome.cause = "cannot make the destination folder " + platform::ToUtf8(destination);
         return outcome;
     }
-    const platform::FolderHandle rootFolder = platform::FolderHandle::Open(cli::FromFsPath(root));
+    const platform::FolderHandle rootFolder = platform::FolderHandle::Open(device::FromFsPath(root));
     std::uint64_t bytesDone = 0;
-    for (const PlannedFile& file : plan.files) {
+    for (const device::PlannedFile& file : plan.files) {
         if (observer) {
             observer->FileStarting(file.relative, bytesDone, plan.totalBytes);
         }
         std::vector<platform::FolderHandle> chain;
         std::u16string name;
         std::string why;
-        if (!cli::PrepareTarget(rootFolder, file.relative, chain, name, why)) {
+        if (!device::PrepareTarget(rootFolder, file.relative, chain, name, why)) {
             outcome.cause = platform::ToUtf8(file.relative) + ": " + why;
             return outcome;
         }
@@ -60,14 +60,14 @@ InstallOutcome RunInstall(Package& package, const InstallPlan& plan, const std::
         bytesDone += file.size;
         ++outcome.filesWritten;
     }
-    for (const PlannedShortcut& shortcut : plan.shortcuts) {
+    for (const device::PlannedShortcut& shortcut : plan.shortcuts) {
         if (observer) {
             observer->FileStarting(shortcut.relative, bytesDone, plan.totalBytes);
         }
         std::vector<platform::FolderHandle> chain;
         std::u16string name;
         std::string why;
-        bool placed = cli::PrepareTarget(rootFolder, shortcut.relative, chain, name, why);
+        bool placed = device::PrepareTarget(rootFolder, shortcut.relative, chain, name, why);
         platform::Replacement out(chain.empty() ? rootFolder : chain.back(), name);
         if (!placed || !WriteText(out, shortcut.text)) {
             outcome.cause = platform::ToUtf8(shortcut.relative) + ": " + (why.empty() ? "cannot be written" : why);

@@ -3,7 +3,7 @@
 // Windows, the native tests on this host.
 #pragma once
 
-#include "template/install_plan.h"
+#include "device/install_plan.h"
 
 #include <cstdint>
 #include <string>
@@ -29,7 +29,7 @@ struct InstallOutcome {
 // Writes the plan below `destination` (made when missing). Stops at the first file that cannot
 // be written; a file left half-written is removed. Nothing is written outside the destination,
 // not even through a link planted inside it.
-InstallOutcome RunInstall(Package& package, const InstallPlan& plan, const std::u16string& destination,
+InstallOutcome RunInstall(Package& package, const device::InstallPlan& plan, const std::u16string& destination,
                           InstallObserver* observer);
 
 } // namespace setup

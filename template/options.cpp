@@ -3,7 +3,7 @@
 
 #include "package/records.h"
 #include "platform/text.h"
-#include "template/device_layout.h"
+#include "device/layout.h"
 
 namespace setup {
 namespace {
@@ -44,7 +44,7 @@ bool ParseOptions(const std::vector<std::u16string>& arguments, Options& options
             }
             inFolder = true;
         } else if (StartsWithOption(argument, u"/CPU=")) {
-            options.cpuFlag = CpuFlagByName(std::u16string_view(argument).substr(5));
+            options.cpuFlag = device::CpuFlagByName(std::u16string_view(argument).substr(5));
             if (options.cpuFlag == 0) {
                 cause = "unknown processor family in " + platform::ToUtf8(argument) + " (ARM, MIPS, SHX or INTEL)";
                 return false;

@@ -3,7 +3,7 @@
 
 #include "package/package.h"
 #include "platform/text.h"
-#include "template/install_plan.h"
+#include "device/install_plan.h"
 #include "template/install_run.h"
 
 namespace setup {
@@ -27,9 +27,9 @@ bool AsksForSilence(const std::vector<std::u16string>& arguments) {
 // modes: there is no one to show it to.
 int InstallSilently(Package& package, const Options& options, SetupHost& host) {
     std::u16string destination = options.destination.empty() ? host.DefaultDestination() : options.destination;
-    InstallPlan plan;
+    device::InstallPlan plan;
     std::string cause;
-    if (!PlanInstall(package, options.cpuFlag, plan, cause)) {
+    if (!device::PlanInstall(package, options.cpuFlag, plan, cause)) {
         host.PrintError("Nothing was installed: " + cause);
         return kFailure;
     }

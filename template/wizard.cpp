@@ -3,8 +3,8 @@
 
 #include "package/package.h"
 #include "platform/text.h"
-#include "template/device_layout.h"
-#include "template/install_plan.h"
+#include "device/layout.h"
+#include "device/install_plan.h"
 #include "template/resource.h"
 #include "ui/app_module.h"
 
@@ -114,7 +114,7 @@ LRESULT CWizard::OnInitDialog(UINT, WPARAM, LPARAM) {
 
     SetText(IDC_DEST_EDIT, options_.destination.empty() ? defaultDestination_ : options_.destination);
     HWND cpuList = GetDlgItem(window, IDC_CPU_LIST);
-    for (const CpuChoice& choice : kCpuChoices) {
+    for (const device::CpuChoice& choice : device::kCpuChoices) {
         auto row = SendMessageW(cpuList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(choice.name).c_str()));
         if (choice.flag == options_.cpuFlag || (options_.cpuFlag == 0 && choice.flag == FLAG_ARM)) {
             SendMessageW(cpuList, CB_SETCURSEL, static_cast<WPARAM>(row), 0);
@@ -318,11 +318,11 @@ void CWizard::Install() {
     if (row < 0 || row >= 4) {
         row = 0;
     }
-    std::uint32_t cpu = kCpuChoices[row].flag;
+    std::uint32_t cpu = device::kCpuChoices[row].flag;
 
-    InstallPlan plan;
+    device::InstallPlan plan;
     std::string cause;
-    if (!PlanInstall(package_, cpu, plan, cause)) {
+    if (!device::PlanInstall(package_, cpu, plan, cause)) {
         outcome_ = InstallOutcome{};
         outcome_.cause = cause;
         Finish(u"Nothing was installed: " + platform::ToUtf16(cause));
@@ -330,7 +330,7 @@ void CWizard::Install() {
     }
     if (plan.files.empty()) {
         outcome_ = InstallOutcome{};
-        Finish(u"This package holds no file for devices with the " + std::u16string(kCpuChoices[row].name) +
+        Finish(u"This package holds no file for devices with the " + std::u16string(device::kCpuChoices[row].name) +
                u" processor; nothing was installed.");
         return;
     }
@@ -338,7 +338,7 @@ void CWizard::Install() {
     outcome_ = RunInstall(package_, plan, destination, this);
     SendDlgItemMessageW(Window(), IDC_PROGRESS, PBM_SETPOS, kProgressSteps, 0);
     if (outcome_.Complete()) {
-        std::u16string where = JoinDevicePath(destination, plan.deviceFolder);
+        std::u16string where = device::JoinDevicePath(destination, plan.deviceFolder);
         Finish(ProgramName() + u" has been installed: " + platform::ToUtf16(std::to_string(outcome_.filesWritten)) +
                u" files were written into the folder that stands for the device,\r\n" + destination +
                u"\r\n\r\nThe program itself is in\r\n" + where + u"\r\n\r\nClick Finish to close the setup.");

@@ -131,13 +131,15 @@ TEST_F(CliTest, ExtractRestoresTheTreeAndCanPickOneProcessor) {
             EXPECT_EQ(ReadBytes(out + u"/" + relative), ReadBytes(Source(relative))) << platform::ToUtf8(relative);
         }
     }
-    // app.exe and readme.txt are for every processor, data.bin for ARM only, the agreement for none.
+    // With a processor, the device's tree: app.exe and readme.txt are for every processor, data.bin
+    // for ARM only, the agreement for none; the shortcut is in the start menu.
     std::u16string mips = dir.File(u"mips");
     ASSERT_EQ(Run({u"extract", dat, u"-d", mips, u"--cpu", u"mips", u"-q"}).status, 0);
-    EXPECT_TRUE(Exists(mips + u"/app.exe"));
-    EXPECT_TRUE(Exists(mips + u"/sub/readme.txt"));
-    EXPECT_FALSE(Exists(mips + u"/sub/eula.txt"));
-    EXPECT_FALSE(Exists(mips + u"/data.bin"));
+    EXPECT_TRUE(Exists(mips + u"/Program Files/Notes/app.exe"));
+    EXPECT_TRUE(Exists(mips + u"/Program Files/Notes/sub/readme.txt"));
+    EXPECT_TRUE(Exists(mips + u"/Windows/Start Menu/Programs/Notes.lnk"));
+    EXPECT_FALSE(Exists(mips + u"/Program Files/Notes/sub/eula.txt"));
+    EXPECT_FALSE(Exists(mips + u"/Program Files/Notes/data.bin"));
 }
 
 TEST_F(CliTest, VerifyNamesEveryBrokenRuleAndEveryMemberThatDiffers) {

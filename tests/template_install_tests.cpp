@@ -2,8 +2,8 @@
 // the device's shortcut files, and the refusal of anything that would land outside it.
 #include "package/package.h"
 #include "platform/text.h"
-#include "template/device_layout.h"
-#include "template/install_plan.h"
+#include "device/layout.h"
+#include "device/install_plan.h"
 #include "template/install_run.h"
 #include "tests/template_support.h"
 
@@ -30,9 +30,9 @@ struct OpenedPackage {
 
 setup::InstallOutcome Install(Package& package, std::uint32_t cpu, const fs::path& destination,
                               std::string* planCause = nullptr) {
-    setup::InstallPlan plan;
+    device::InstallPlan plan;
     std::string cause;
-    if (!setup::PlanInstall(package, cpu, plan, cause)) {
+    if (!device::PlanInstall(package, cpu, plan, cause)) {
         if (planCause) {
             *planCause = cause;
         }
@@ -123,10 +123,10 @@ TEST_F(TemplateInstallTest, TheTargetFolderChoosesTheDeviceFolder) {
 
 TEST(TemplateShortcutTest, TheDeviceShortcutCountsTheCharactersAfterTheHash) {
     // The form the device's own shell writes for its browser.
-    EXPECT_EQ(setup::ShortcutText(u"Windows\\iexplore.exe"), "23#\"\\Windows\\iexplore.exe\"");
-    EXPECT_EQ(setup::ShortcutText(u"My Documents\\a b\\x.exe"), "25#\"\\My Documents\\a b\\x.exe\"");
+    EXPECT_EQ(device::ShortcutText(u"Windows\\iexplore.exe"), "23#\"\\Windows\\iexplore.exe\"");
+    EXPECT_EQ(device::ShortcutText(u"My Documents\\a b\\x.exe"), "25#\"\\My Documents\\a b\\x.exe\"");
     // Characters, not bytes: "é" is two bytes in the file but one character.
-    EXPECT_EQ(setup::ShortcutText(u"Caf\u00e9.exe"), std::string("11#\"\\Caf\xc3\xa9.exe\""));
+    EXPECT_EQ(device::ShortcutText(u"Caf\u00e9.exe"), std::string("11#\"\\Caf\xc3\xa9.exe\""));
 }
 
 TEST_F(TemplateInstallTest, MembersAndFoldersThatWouldLeaveTheDestinationAreRefusedBeforeAnythingIsWritten) {

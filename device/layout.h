@@ -1,23 +1,44 @@
 // Where things go on the device, and so below the folder that stands for the device's root on
 // this PC: the shell folders a package can name, the start menu, the processor families and the
-// device's own shortcut files. Plain logic, shared by the wizard, the silent mode and the tests.
+// device's own shortcut files. Plain logic, shared by the installer, extract, the INF and the
+// cabinet writer.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace setup {
+namespace device {
 
 // The start menu's program folder on the device, where shortcuts go.
 inline constexpr std::u16string_view kStartMenuFolder = u"Windows\\Start Menu\\Programs";
 
-// The four processor families in the order the wizard lists them, ARM first.
+// The start menu's program folder as a device cabinet names it.
+inline constexpr std::uint16_t kStartMenuMacro = 11;
+
+// The four processor families in the order the wizard lists them, ARM first, with the processor
+// type a device cabinet declares for the family. A device refuses (or warns about) a cabinet that
+// declares another processor than its own, so a family whose devices report different types is
+// declared as 0, "any": SH3 devices report 10003 and SH4 ones 10005; x86 boards and emulators
+// report 386, 486 or 586. ARM devices, StrongARM and XScale alike, report 2577 (StrongARM), and
+// MIPS ones 4000 (R4000).
 struct CpuChoice {
     std::u16string_view name;
     std::uint32_t flag;
+    std::uint32_t processorType;
 };
 extern const CpuChoice kCpuChoices[4];
+
+// The family of one processor flag; nullptr for anything else.
+const CpuChoice* CpuChoiceOf(std::uint32_t flag);
+
+// A target folder code's place on the device: the folder from the device's root and the cabinet's
+// folder macro number (%CEn%; 0 for the root, which has none).
+struct TargetFolderPlace {
+    std::u16string_view folder;
+    std::uint16_t macro;
+};
+TargetFolderPlace TargetFolderPlaceOf(std::int32_t targetFolder);
 
 // The flag of a family named case-insensitively ("arm", "MIPS"); 0 for any other name.
 std::uint32_t CpuFlagByName(std::u16string_view name);
@@ -25,6 +46,8 @@ std::uint32_t CpuFlagByName(std::u16string_view name);
 // The device folder of a package: its shell folder (targetFolder) followed by its installFolder,
 // relative to the device's root, with backslashes ("Program Files\MyApp"; empty for the root
 // itself). Fails with the cause when installFolder is absolute, names a drive or climbs out.
+// The package's installFolder checked as a member's path is, with backslashes ("" for none).
+bool CheckInstallFolder(std::u16string_view installFolder, std::u16string& below, std::string& cause);
 bool DeviceFolder(std::int32_t targetFolder, std::u16string_view installFolder, std::u16string& folder,
                   std::string& cause);
 
@@ -36,4 +59,4 @@ std::u16string JoinDevicePath(std::u16string_view a, std::u16string_view b);
 // device's shell reads it. The text is UTF-8 and the count is of characters, not bytes.
 std::string ShortcutText(std::u16string_view target);
 
-} // namespace setup
+} // namespace device

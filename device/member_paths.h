@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace cli {
+namespace device {
 
 // The member's path below the source folder, components joined by backslashes as packages store
 // them. Fails with the cause for a member outside the source folder, and for a relative path that
@@ -38,4 +38,4 @@ bool PrepareTarget(const platform::FolderHandle& root, std::u16string_view relat
 // Why a path cannot be opened as a file for reading: missing, a folder, or unreadable.
 std::string CannotOpenCause(std::u16string_view path);
 
-} // namespace cli
+} // namespace device

@@ -1,13 +1,15 @@
 // Planning an installation from the package's header and table.
-#include "template/install_plan.h"
+#include "device/install_plan.h"
 
-#include "cli/member_paths.h"
+#include "device/member_paths.h"
 #include "package/package.h"
 #include "platform/names.h"
 #include "platform/text.h"
-#include "template/device_layout.h"
 
-namespace setup {
+#include <set>
+#include "device/layout.h"
+
+namespace device {
 namespace {
 
 // The shortcut's file name: the one the package gives, which must be a plain name, or else the
@@ -62,7 +64,7 @@ bool FitsTheDevice(const std::u16string& relative, std::string& cause) {
 
 bool CheckShortcutName(std::u16string_view given, std::u16string& name, std::string& cause) {
     std::u16string checked;
-    if (!cli::RelativeMemberPath(u"", given, checked, cause) || checked.find(u'\\') != std::u16string::npos) {
+    if (!RelativeMemberPath(u"", given, checked, cause) || checked.find(u'\\') != std::u16string::npos) {
         cause = "the shortcut name " + platform::ToUtf8(given) + " is not a plain file name" +
                 (cause.empty() ? "" : " (" + cause + ")");
         return false;
@@ -81,54 +83,98 @@ bool PlanInstall(const Package& package, std::uint32_t cpuFlag, InstallPlan& pla
 
 bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& entries, std::uint32_t cpuFlag,
                  InstallPlan& plan, std::string& cause) {
-    plan = InstallPlan{};
-    if (!DeviceFolder(header.targetFolder, FieldText(header.installFolder), plan.deviceFolder, cause)) {
+    std::vector<std::string> problems;
+    if (!PlanInstall(header, entries, cpuFlag, plan, problems)) {
+        cause = problems.front();
         return false;
     }
+    return true;
+}
+
+bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& entries, std::uint32_t cpuFlag,
+                 InstallPlan& plan, std::vector<std::string>& problems) {
+    plan = InstallPlan{};
+    problems.clear();
+    const bool toDevice = cpuFlag != kEveryMember;
+    plan.targetFolder = header.targetFolder;
+    std::string cause;
+    // Without a processor nothing goes to a device, and the files keep the places they had on the PC.
+    if (toDevice && !CheckInstallFolder(FieldText(header.installFolder), plan.installFolder, cause)) {
+        problems.push_back(cause);
+        plan = InstallPlan{};
+        return false;
+    }
+    plan.deviceFolder =
+        toDevice ? JoinDevicePath(TargetFolderPlaceOf(header.targetFolder).folder, plan.installFolder) : u"";
     std::u16string_view sourceFolder = FieldText(header.sourceFolder);
+    std::set<std::u16string> folders;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const PackageEntry& entry = entries[i];
+        if (plan.licence < 0 && (entry.flags & FLAG_EULA)) {
+            plan.licence = static_cast<std::int32_t>(i);
+        }
         if ((entry.flags & cpuFlag) == 0) {
             continue;
         }
-        std::u16string below;
+        PlannedFile file{static_cast<std::int32_t>(i), {}, {}, entry.size};
         std::string why;
-        if (!cli::RelativeMemberPath(sourceFolder, FieldText(entry.filename), below, why)) {
-            cause = "file " + platform::ToUtf8(FieldText(entry.filename)) + " refused: " + why;
-            plan = InstallPlan{};
-            return false;
+        if (!RelativeMemberPath(sourceFolder, FieldText(entry.filename), file.below, why)) {
+            problems.push_back("file " + std::to_string(i) + " (" + platform::ToUtf8(FieldText(entry.filename)) +
+                               ") refused: " + why);
+            continue;
         }
-        PlannedFile file{static_cast<std::int32_t>(i), JoinDevicePath(plan.deviceFolder, below), entry.size};
+        file.relative = JoinDevicePath(plan.deviceFolder, file.below);
         plan.totalBytes += entry.size;
-        if (entry.flags & FLAG_SHORTCUT) {
-            std::u16string name;
-            if (!ShortcutName(entry, below, name, cause)) {
-                plan = InstallPlan{};
-                return false;
+        if (toDevice && (entry.flags & FLAG_SHORTCUT)) {
+            PlannedShortcut shortcut;
+            if (!ShortcutName(entry, file.below, shortcut.name, why)) {
+                problems.push_back("file " + std::to_string(i) + ": " + why);
+                continue;
             }
-            plan.shortcuts.push_back({JoinDevicePath(kStartMenuFolder, name), ShortcutText(file.relative)});
+            shortcut.relative = JoinDevicePath(kStartMenuFolder, shortcut.name);
+            shortcut.file = plan.files.size();
+            shortcut.text = ShortcutText(file.relative);
+            plan.shortcuts.push_back(std::move(shortcut));
+        }
+        std::u16string folder(FolderOf(file.relative));
+        if (folders.insert(folder).second) {
+            plan.folders.push_back(std::move(folder));
         }
         plan.files.push_back(std::move(file));
     }
     std::vector<std::u16string> places = PlacesOf(plan);
     // The device's paths, from its root, hold at most 259 characters and its names 255.
     for (const std::u16string& place : places) {
-        if (!FitsTheDevice(place, cause)) {
-            plan = InstallPlan{};
-            return false;
+        if (problems.empty() && toDevice && !FitsTheDevice(place, cause)) {
+            problems.push_back(cause);
         }
     }
-    // Names that differ on this PC may be one file on the device, where the later would silently
-    // replace the earlier: "a.txt" and "A.TXT", "x" and "x.", a shortcut and a member.
+    // Names that differ on this PC may be one file on Windows and on the device, where the later
+    // would silently replace the earlier: "a.txt" and "A.TXT", "x" and "x.", a shortcut and a member.
     std::vector<platform::NameClash> clashes = platform::NameClashes(places);
-    if (!clashes.empty()) {
+    if (problems.empty() && !clashes.empty()) {
         const platform::NameClash& c = clashes.front();
-        cause = "two files would be one on the device: " + platform::ToUtf8(places[c.file]) +
-                (c.otherIsBelow ? " and the folder of " : " and ") + platform::ToUtf8(places[c.other]);
+        if (toDevice) {
+            problems.push_back("two files would be one on the device: " + platform::ToUtf8(places[c.file]) +
+                               (c.otherIsBelow ? " and the folder of " : " and ") + platform::ToUtf8(places[c.other]));
+        } else {
+            problems.push_back("files " + std::to_string(plan.files[c.other].index) + " and " +
+                               std::to_string(plan.files[c.file].index) + " (" + platform::ToUtf8(places[c.other]) +
+                               ", " + platform::ToUtf8(places[c.file]) + ") would be one file on Windows");
+        }
+    }
+    if (!problems.empty()) {
         plan = InstallPlan{};
         return false;
     }
     return true;
 }
 
-} // namespace setup
+std::u16string_view FolderOf(std::u16string_view path) {
+    std::size_t slash = path.find_last_of(u'\\');
+    return slash == std::u16string_view::npos ? std::u16string_view() : path.substr(0, slash);
+}
+
+std::u16string_view NameOf(std::u16string_view path) { return path.substr(path.find_last_of(u'\\') + 1); }
+
+} // namespace device

@@ -1,5 +1,5 @@
 // Member paths below a folder, and path conversions for std::filesystem.
-#include "cli/member_paths.h"
+#include "device/member_paths.h"
 
 #include "platform/file.h"
 #include "platform/folder.h"
@@ -10,7 +10,7 @@
 #include <system_error>
 #include <vector>
 
-namespace cli {
+namespace device {
 namespace {
 
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
@@ -229,4 +229,4 @@ bool PrepareTarget(const platform::FolderHandle& root, std::u16string_view relat
     return false;
 }
 
-} // namespace cli
+} // namespace device

@@ -1,13 +1,38 @@
 // Device folders, processor families and the device's shortcut files.
-#include "template/device_layout.h"
+#include "device/layout.h"
 
-#include "cli/member_paths.h"
+#include "device/member_paths.h"
 #include "package/records.h"
 #include "platform/text.h"
 
-namespace setup {
+namespace device {
 
-const CpuChoice kCpuChoices[4] = {{u"ARM", FLAG_ARM}, {u"MIPS", FLAG_MIPS}, {u"SHX", FLAG_SHX}, {u"INTEL", FLAG_INTEL}};
+const CpuChoice kCpuChoices[4] = {
+    {u"ARM", FLAG_ARM, 2577}, {u"MIPS", FLAG_MIPS, 4000}, {u"SHX", FLAG_SHX, 0}, {u"INTEL", FLAG_INTEL, 0}};
+
+const CpuChoice* CpuChoiceOf(std::uint32_t flag) {
+    for (const CpuChoice& choice : kCpuChoices) {
+        if (choice.flag == flag) {
+            return &choice;
+        }
+    }
+    return nullptr;
+}
+
+TargetFolderPlace TargetFolderPlaceOf(std::int32_t targetFolder) {
+    switch (targetFolder) {
+    case kTargetPersonal:
+        return {u"My Documents", 5};
+    case kTargetProgramFiles:
+        return {u"Program Files", 1};
+    case kTargetPrograms:
+        return {kStartMenuFolder, kStartMenuMacro};
+    default:
+        // The root, and any number the tool never sets (a package made before the target folder
+        // was chosen carries 0): the root is the one place every device has.
+        return {u"", 0};
+    }
+}
 
 std::uint32_t CpuFlagByName(std::u16string_view name) {
     for (const CpuChoice& choice : kCpuChoices) {
@@ -34,33 +59,24 @@ std::u16string JoinDevicePath(std::u16string_view a, std::u16string_view b) {
     return path += b;
 }
 
-bool DeviceFolder(std::int32_t targetFolder, std::u16string_view installFolder, std::u16string& folder,
-                  std::string& cause) {
-    std::u16string_view base;
-    switch (targetFolder) {
-    case kTargetPersonal:
-        base = u"My Documents";
-        break;
-    case kTargetProgramFiles:
-        base = u"Program Files";
-        break;
-    case kTargetPrograms:
-        base = kStartMenuFolder;
-        break;
-    default:
-        // The root, and any number the tool never sets (a package made before the target folder
-        // was chosen carries 0): the root is the one place every device has.
-        base = u"";
-        break;
-    }
-    std::u16string below;
+bool CheckInstallFolder(std::u16string_view installFolder, std::u16string& below, std::string& cause) {
+    below.clear();
     // The install folder comes from the package and so from outside: it is checked exactly as a
     // member's path is, so that it cannot lead out of the destination either.
-    if (!installFolder.empty() && !cli::RelativeMemberPath(u"", installFolder, below, cause)) {
+    if (!installFolder.empty() && !RelativeMemberPath(u"", installFolder, below, cause)) {
         cause = "the program's folder on the device (" + platform::ToUtf8(installFolder) + ") is refused: " + cause;
         return false;
     }
-    folder = JoinDevicePath(base, below);
+    return true;
+}
+
+bool DeviceFolder(std::int32_t targetFolder, std::u16string_view installFolder, std::u16string& folder,
+                  std::string& cause) {
+    std::u16string below;
+    if (!CheckInstallFolder(installFolder, below, cause)) {
+        return false;
+    }
+    folder = JoinDevicePath(TargetFolderPlaceOf(targetFolder).folder, below);
     return true;
 }
 
@@ -74,4 +90,4 @@ std::string ShortcutText(std::u16string_view target) {
     return std::to_string(characters) + "#" + platform::ToUtf8(quoted);
 }
 
-} // namespace setup
+} // namespace device

@@ -1,0 +1,131 @@
+// tarvelo-build cab: the Windows CE installation cabinets of a workspace, package data file or
+// installer, one per processor family, that a device opens to install the application.
+#include "cli/command.h"
+#include "cli/console.h"
+#include "cli/device_input.h"
+#include "cli/workspace_build.h"
+
+#include "device/cabinet.h"
+#include "device/install_plan.h"
+#include "device/member_paths.h"
+#include "platform/replacement.h"
+#include "platform/text.h"
+
+#include <array>
+
+namespace cli {
+namespace {
+
+constexpr std::array<OptionSpec, 5> kOptions{{{"-d", "--directory", true},
+                                              {"--cpu", "", true},
+                                              {"--provider", "", true},
+                                              {"--compress", "", false},
+                                              {"--force", "-f", false}}};
+
+constexpr std::string_view kHelp =
+    "Usage: tarvelo-build cab INPUT -d DIR [--cpu arm,mips,shx,intel] [--provider TEXT]\n"
+    "                         [--compress] [--force] [--quiet]\n\n"
+    "Makes the Windows CE installation cabinets (.CAB) of a workspace, package data file or\n"
+    "installer: one for each processor family that has files, named \"PROGRAM.ARM.CAB\" (MIPS,\n"
+    "SHX, INTEL) after the program name. Copied to the device and opened there, a cabinet\n"
+    "installs the files in the program's folder below its target folder (My Documents, Program\n"
+    "Files, the start menu's programs or the root), makes the start menu's shortcuts, and\n"
+    "replaces files already there. The licence file is not shown (a device shows none without a\n"
+    "setup DLL); it is installed only when it is flagged for the family. The cabinet declares the\n"
+    "family's processor: 2577 (StrongARM, which ARM devices report) for ARM, 4000 for MIPS, and\n"
+    "none for SHX and INTEL, whose devices report different processors (SH3 or SH4; 386 to 586).\n"
+    "File dates are SOURCE_DATE_EPOCH when set, so that a build can be repeated byte for byte.\n\n"
+    "  -d, --directory DIR   the folder to write the cabinets in (made when missing)\n"
+    "  --cpu LIST            only these families; each must have files\n"
+    "  --provider TEXT       the publisher the device shows (default: the program name)\n"
+    "  --compress            MSZIP compression (default: none, as most device cabinets)\n"
+    "  -f, --force           replace existing cabinets\n"
+    "  --quiet               print nothing but errors\n";
+
+struct Output {
+    const device::CpuChoice* family;
+    device::InstallPlan plan;
+    std::u16string path;
+};
+
+int RunCab(const Args& args) {
+    if (args.Positional().size() != 1) {
+        return UsageError(kCabCommand, args.Positional().empty() ? "missing INPUT" : "more than one INPUT");
+    }
+    const std::u16string folder = args.Value("-d");
+    if (folder.empty()) {
+        return UsageError(kCabCommand, "missing -d DIR");
+    }
+    std::vector<const device::CpuChoice*> families;
+    std::string problem;
+    if (!ParseCpuList(args, families, problem)) {
+        return UsageError(kCabCommand, problem);
+    }
+    DeviceInput in;
+    if (!in.Load(args.Positional()[0])) {
+        return kExitFailure;
+    }
+    device::CabinetSettings settings;
+    settings.appName = in.AppName();
+    settings.provider = args.Has("--provider") ? args.Value("--provider") : settings.appName;
+    settings.compress = args.Has("--compress");
+    settings.time = in.time;
+
+    // Every cabinet is planned and checked before the first is written.
+    std::vector<Output> outputs;
+    for (const device::CpuChoice* family : families) {
+        Output out{family, {}, {}};
+        std::string cause;
+        if (!device::PlanInstall(in.input.header, in.input.entries, family->flag, out.plan, cause)) {
+            PrintError(Utf8(in.path), cause);
+            return kExitFailure;
+        }
+        std::string name = platform::ToUtf8(family->name);
+        if (out.plan.files.empty()) {
+            if (args.Has("--cpu")) {
+                PrintError(Utf8(in.path), "has no files for " + name + "; no cabinet can be made for it");
+                return kExitFailure;
+            }
+            if (!args.Quiet()) {
+                PrintErrorLine("note: " + Utf8(in.path) + " has no files for " + name + "; no " + name +
+                               " cabinet made");
+            }
+            continue;
+        }
+        settings.processorType = family->processorType;
+        if (!device::CheckCabinet(out.plan, settings, cause)) {
+            PrintError(Utf8(in.path), cause);
+            return kExitFailure;
+        }
+        out.path = device::JoinHostPath(folder, in.OutputStem() + u"." + std::u16string(family->name) + u".CAB");
+        outputs.push_back(std::move(out));
+    }
+    if (!PrepareOutputFolder(folder)) {
+        return kExitFailure;
+    }
+    for (const Output& out : outputs) {
+        if (!CheckOutput(out.path, args.Has("--force"), {{in.path, "the input"}}, &in.package)) {
+            return kExitFailure;
+        }
+    }
+    for (const Output& out : outputs) {
+        settings.processorType = out.family->processorType;
+        platform::Replacement file(out.path);
+        std::string cause = "cannot be written";
+        std::unique_ptr<device::MemberSource> members = in.Members();
+        if (!file.Open() || !device::WriteCabinet(out.plan, settings, *members, file.Out(), cause) || !file.Commit()) {
+            PrintError(Utf8(out.path), cause);
+            return kExitFailure;
+        }
+        if (!args.Quiet()) {
+            Print(Utf8(out.path) + "\n");
+        }
+    }
+    return kExitSuccess;
+}
+
+} // namespace
+
+const Command kCabCommand{"cab", "make the Windows CE cabinets (.CAB) a device installs", kHelp, kOptions, RunCab};
+
+} // namespace cli

@@ -1,0 +1,197 @@
+// Loading the input of the device outputs and reading its members.
+#include "cli/device_input.h"
+
+#include "cli/console.h"
+#include "cli/installable.h"
+#include "cli/workspace_build.h"
+#include "device/member_paths.h"
+#include "platform/file.h"
+#include "platform/names.h"
+#include "platform/text.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace cli {
+namespace {
+
+// A workspace's members are the files it names, as they are now.
+class SourceFiles : public device::MemberSource {
+public:
+    explicit SourceFiles(const std::vector<PackageEntry>& entries) : entries_(entries) {}
+    bool Open(std::int32_t index, std::uint32_t size, std::string& cause) override {
+        std::u16string path(FieldText(entries_[index].filename));
+        file_ = platform::File::OpenRead(path, platform::Share::Read);
+        std::uint64_t now = 0;
+        if (!file_.IsOpen() || !file_.Size(now)) {
+            cause = platform::ToUtf8(path) + " " + device::CannotOpenCause(path);
+            return false;
+        }
+        if (now != size) {
+            cause = platform::ToUtf8(path) + " changed while the cabinet was made";
+            return false;
+        }
+        path_ = path;
+        return true;
+    }
+    bool Read(void* buffer, std::uint32_t size, std::string& cause) override {
+        if (!ReadFully(file_, buffer, size)) {
+            cause = platform::ToUtf8(path_) + " cannot be read, or changed while the cabinet was made";
+            return false;
+        }
+        return true;
+    }
+
+private:
+    const std::vector<PackageEntry>& entries_;
+    platform::File file_;
+    std::u16string path_;
+};
+
+// A package data file's or installer's members are read from it.
+class PackageMembers : public device::MemberSource {
+public:
+    explicit PackageMembers(PackageInput& input) : input_(input) {}
+    bool Open(std::int32_t index, std::uint32_t size, std::string& cause) override {
+        position_ = input_.TableEnd() + input_.entries[index].offset;
+        if (position_ + size > input_.length) {
+            cause = "file " + std::to_string(index) + "'s data lies beyond the end of the package";
+            return false;
+        }
+        return true;
+    }
+    bool Read(void* buffer, std::uint32_t size, std::string& cause) override {
+        if (!input_.ReadAt(position_, buffer, size)) {
+            cause = "the package cannot be read";
+            return false;
+        }
+        position_ += size;
+        return true;
+    }
+
+private:
+    PackageInput& input_;
+    std::uint64_t position_ = 0;
+};
+
+} // namespace
+
+bool DeviceInput::Load(std::u16string_view given) {
+    path = given;
+    std::string cause;
+    if (!LoadInput(path, input, cause)) {
+        PrintError(Utf8(path), cause);
+        return false;
+    }
+    if (input.kind == InputKind::Workspace) {
+        if (!OpenWorkspace(path, package)) {
+            return false;
+        }
+        // The cabinet holds the files as they are now, not as they were when the workspace was saved.
+        for (PackageEntry& entry : input.entries) {
+            std::u16string member(FieldText(entry.filename));
+            std::uint64_t size = 0;
+            if (!platform::MeasureFile(member, size)) {
+                PrintError(Utf8(member), device::CannotOpenCause(member));
+                return false;
+            }
+            if (size >= (std::uint64_t{1} << 31)) {
+                PrintError(Utf8(member), "is 2 GiB or larger, more than a package can hold");
+                return false;
+            }
+            entry.size = static_cast<std::uint32_t>(size);
+        }
+    } else {
+        // The package's own checks: a table whose offsets do not follow one another, or data
+        // beyond its end, is refused here rather than read wrongly.
+        bool opened = input.kind == InputKind::Installer
+                          ? package.OpenImage(input.resource.data(), static_cast<std::uint32_t>(input.resource.size()))
+                          : package.OpenPackageFile(path.c_str());
+        package.Close();
+        if (!opened) {
+            PrintError(Utf8(path), "cannot be read: " + Utf8(package.LastError()));
+            return false;
+        }
+    }
+    if (!ReportInstallProblems(package, path)) {
+        return false;
+    }
+    if (!device::CabinetTime(time, cause)) {
+        PrintError("SOURCE_DATE_EPOCH", cause);
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<device::MemberSource> DeviceInput::Members() {
+    if (input.kind == InputKind::Workspace) {
+        return std::make_unique<SourceFiles>(input.entries);
+    }
+    return std::make_unique<PackageMembers>(input);
+}
+
+std::u16string DeviceInput::AppName() const {
+    std::u16string name(FieldText(input.header.programName));
+    if (!name.empty()) {
+        return name;
+    }
+    std::u16string file = device::FromFsPath(device::FsPath(path).stem());
+    return file.empty() ? u"Setup" : file;
+}
+
+std::u16string DeviceInput::OutputStem() const {
+    std::u16string stem;
+    for (char16_t c : AppName()) {
+        stem += platform::ForbiddenInName(c) ? u'_' : c;
+    }
+    while (!stem.empty() && (stem.back() == u'.' || stem.back() == u' ')) {
+        stem.pop_back();
+    }
+    if (stem.empty()) {
+        stem = u"Setup";
+    }
+    if (platform::NamesDevice(stem)) {
+        stem += u'_';
+    }
+    return stem;
+}
+
+bool ParseCpuList(const Args& args, std::vector<const device::CpuChoice*>& families, std::string& problem) {
+    families.clear();
+    if (!args.Has("--cpu")) {
+        for (const device::CpuChoice& choice : device::kCpuChoices) {
+            families.push_back(&choice);
+        }
+        return true;
+    }
+    std::u16string list = args.Value("--cpu");
+    std::uint32_t chosen = 0;
+    for (std::size_t start = 0; start <= list.size();) {
+        std::size_t comma = std::min(list.find(u',', start), list.size());
+        std::uint32_t flag = device::CpuFlagByName(std::u16string_view(list).substr(start, comma - start));
+        if (flag == 0) {
+            problem = "--cpu takes arm, mips, shx and intel, separated by commas";
+            return false;
+        }
+        chosen |= flag;
+        start = comma + 1;
+    }
+    for (const device::CpuChoice& choice : device::kCpuChoices) {
+        if (chosen & choice.flag) {
+            families.push_back(&choice);
+        }
+    }
+    return true;
+}
+
+bool PrepareOutputFolder(const std::u16string& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(device::FsPath(folder), ec);
+    if (ec || platform::Examine(folder) != platform::PathKind::Folder) {
+        PrintError(Utf8(folder), "cannot make the output folder" + (ec ? ": " + ec.message() : std::string()));
+        return false;
+    }
+    return true;
+}
+
+} // namespace cli

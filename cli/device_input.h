@@ -1,0 +1,41 @@
+// What the device outputs (cab, inf) are made from: a workspace, whose members are read from the
+// files it names, or a package data file or installer, whose members are read from it; and the
+// choices those commands share: processor families, the output's names, the provider.
+#pragma once
+
+#include "cli/args.h"
+#include "cli/package_input.h"
+#include "device/cabinet.h"
+#include "device/layout.h"
+#include "package/package.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+struct DeviceInput {
+    std::u16string path;
+    PackageInput input; // header and table; a workspace's sizes are its files' sizes now
+    Package package;    // a workspace's, for the output checks
+    std::int64_t time = 0;
+
+    // Loads INPUT, checks that its package could install, and reads the files' date. Prints the
+    // error and answers false when it cannot be used.
+    bool Load(std::u16string_view given);
+    std::unique_ptr<device::MemberSource> Members();
+    // The program name, or the input's own name when it has none.
+    std::u16string AppName() const;
+    // The program name made a file name that Windows takes, for the outputs.
+    std::u16string OutputStem() const;
+};
+
+// The families --cpu names (a comma-separated list), or every family when it is not given.
+// Fails with the problem for an unknown name.
+bool ParseCpuList(const Args& args, std::vector<const device::CpuChoice*>& families, std::string& problem);
+
+// Checks the output folder (-d), making it when missing; prints the error when it cannot.
+bool PrepareOutputFolder(const std::u16string& folder);
+
+} // namespace cli

@@ -1,0 +1,172 @@
+// Composing the CAB wizard's INF from an install plan.
+#include "device/setup_inf.h"
+
+#include "device/cabinet.h"
+#include "device/layout.h"
+#include "platform/names.h"
+#include "platform/text.h"
+
+#include <map>
+
+namespace device {
+namespace {
+
+constexpr std::string_view kAlwaysOverwrite = "0x40000000";
+
+// A text inside an INF's double quotes: quotes are doubled and '%', which opens a string
+// substitution, is written twice.
+std::string Quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        out += c;
+        if (c == '"' || c == '%') {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// The folder's place for [DestinationDirs]: below the wizard's %CEn% macro, or below the root.
+std::string DestinationOf(const InstallPlan& plan, const std::string& folderBelowTarget) {
+    std::uint16_t macro = TargetFolderPlaceOf(plan.targetFolder).macro;
+    std::string base = macro == 0 ? "" : "%CE" + std::to_string(macro) + "%";
+    return folderBelowTarget.empty() ? (base.empty() ? "\\" : base) : base + "\\" + folderBelowTarget;
+}
+
+} // namespace
+
+std::vector<std::string> InfOpeningLines(std::string_view provider) {
+    const std::string rule = ";" + std::string(50, '=');
+    return {rule,
+            "; Etarvelo generated .inf",
+            rule,
+            "",
+            "[Version]",
+            "",
+            "Signature = \"$Windows NT$\"",
+            "Provider = \"" + std::string(provider) + "\"",
+            "CESignature = \"$Windows CE$\"",
+            "",
+            "[CEStrings]"};
+}
+
+bool MakeSetupInf(const InstallPlan& plan, const InfSettings& settings, std::string& text, std::string& cause) {
+    auto convert = [&](std::u16string_view from, std::string& to, std::string_view what) {
+        if (!ToCabinetText(from, to)) {
+            cause = std::string(what) + " " + platform::ToUtf8(from) +
+                    " has a character the CAB wizard cannot take (it reads Western Windows text, code page 1252)";
+            return false;
+        }
+        return true;
+    };
+    std::string appName, provider, installFolder, sourceFolder;
+    if (!convert(settings.appName, appName, "the program name") ||
+        !convert(settings.provider, provider, "the provider") ||
+        !convert(plan.installFolder, installFolder, "the program's folder") ||
+        !convert(settings.sourceFolder, sourceFolder, "the source folder")) {
+        return false;
+    }
+    // The wizard finds a source file by its name alone, in the folder its disk names.
+    std::map<std::u16string, std::size_t> byName;
+    for (std::size_t i = 0; i < plan.files.size(); ++i) {
+        auto [at, added] = byName.emplace(platform::NameKey(NameOf(plan.files[i].below)), i);
+        if (!added) {
+            cause = "the CAB wizard cannot take two files of one name: " +
+                    platform::ToUtf8(plan.files[at->second].below) + " and " + platform::ToUtf8(plan.files[i].below) +
+                    " (tarvelo-build cab can)";
+            return false;
+        }
+    }
+
+    std::vector<std::string> lines = InfOpeningLines(provider);
+    lines.push_back("AppName = " + Quoted(appName));
+    lines.push_back("InstallDir = " + DestinationOf(plan, installFolder));
+    lines.push_back("");
+    lines.push_back("[CEDevice]");
+    if (settings.processorType != 0) {
+        lines.push_back("ProcessorType = " + std::to_string(settings.processorType));
+    }
+
+    // One disk and one copy list per folder the files come from.
+    std::vector<std::u16string> folders;
+    std::map<std::u16string, std::size_t> folderOf;
+    std::vector<std::size_t> listOf;
+    for (const PlannedFile& file : plan.files) {
+        std::u16string folder(FolderOf(file.below));
+        auto [at, added] = folderOf.emplace(folder, folders.size());
+        if (added) {
+            folders.push_back(folder);
+        }
+        listOf.push_back(at->second);
+    }
+    std::string copyLists;
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        copyLists += (i ? "," : "") + std::string("Files.") + std::to_string(i + 1);
+    }
+    lines.push_back("");
+    lines.push_back("[DefaultInstall]");
+    lines.push_back("CopyFiles = " + copyLists);
+    if (!plan.shortcuts.empty()) {
+        lines.push_back("CEShortcuts = Shortcuts");
+    }
+
+    std::vector<std::string> below(folders.size());
+    lines.push_back("");
+    lines.push_back("[SourceDisksNames]");
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        std::string source;
+        if (!convert(folders[i], below[i], "the folder") ||
+            !convert(JoinDevicePath(settings.sourceFolder, folders[i]), source, "the folder")) {
+            return false;
+        }
+        lines.push_back(std::to_string(i + 1) + " = ," + Quoted("Files " + std::to_string(i + 1)) + ",," +
+                        Quoted(source));
+    }
+    std::vector<std::string> names(plan.files.size());
+    lines.push_back("");
+    lines.push_back("[SourceDisksFiles]");
+    for (std::size_t i = 0; i < plan.files.size(); ++i) {
+        if (!convert(NameOf(plan.files[i].below), names[i], "the file")) {
+            return false;
+        }
+        lines.push_back(Quoted(names[i]) + " = " + std::to_string(listOf[i] + 1));
+    }
+    lines.push_back("");
+    lines.push_back("[DestinationDirs]");
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        std::string folder = installFolder.empty() || below[i].empty() ? installFolder + below[i]
+                                                                       : installFolder + "\\" + below[i];
+        lines.push_back("Files." + std::to_string(i + 1) + " = 0," + DestinationOf(plan, folder));
+    }
+    if (!plan.shortcuts.empty()) {
+        lines.push_back("Shortcuts = 0,%CE" + std::to_string(kStartMenuMacro) + "%");
+    }
+    for (std::size_t list = 0; list < folders.size(); ++list) {
+        lines.push_back("");
+        lines.push_back("[Files." + std::to_string(list + 1) + "]");
+        for (std::size_t i = 0; i < plan.files.size(); ++i) {
+            if (listOf[i] == list) {
+                lines.push_back(Quoted(names[i]) + "," + Quoted(names[i]) + ",," + std::string(kAlwaysOverwrite));
+            }
+        }
+    }
+    if (!plan.shortcuts.empty()) {
+        lines.push_back("");
+        lines.push_back("[Shortcuts]");
+        for (const PlannedShortcut& shortcut : plan.shortcuts) {
+            std::string name;
+            if (!convert(shortcut.name, name, "the shortcut")) {
+                return false;
+            }
+            // The name keeps its ".lnk": the wizard adds one only to a name without it.
+            lines.push_back(Quoted(name) + ",0," + Quoted(names[shortcut.file]));
+        }
+    }
+    text.clear();
+    for (const std::string& line : lines) {
+        text += line + "\r\n";
+    }
+    return true;
+}
+
+} // namespace device
