@@ -1,24 +1,43 @@
-// tarvelo-build inf: the opening lines of a CAB wizard setup file for a workspace, as the main
-// window composes them from its Target Folder choice.
+// tarvelo-build inf: setup information files for the CAB wizard of the Pocket PC SDK. With -d, a
+// whole INF per processor family from the install plan, so that the wizard's cabinet installs what
+// ours does; without, the opening lines the main window composes from its Target Folder choice.
 #include "cli/command.h"
 #include "cli/console.h"
+#include "cli/device_input.h"
 #include "cli/workspace_build.h"
 
 #include "build/setup_inf.h"
+#include "device/member_paths.h"
+#include "device/setup_inf.h"
+#include "platform/replacement.h"
 #include "workspace/target_folder.h"
 
-#include <span>
+#include <array>
 
 namespace cli {
 namespace {
 
-constexpr std::string_view kHelp = "Usage: tarvelo-build inf WORKSPACE.orb\n\n"
-                                   "Prints the setup INF lines for the CAB wizard, one a line, for the workspace's\n"
-                                   "target folder.\n";
+constexpr std::array<OptionSpec, 4> kOptions{
+    {{"-d", "--directory", true}, {"--cpu", "", true}, {"--provider", "", true}, {"--force", "-f", false}}};
 
-int RunInf(const Args& args) {
-    if (args.Positional().size() != 1) {
-        return UsageError(kInfCommand, args.Positional().empty() ? "missing WORKSPACE.orb" : "more than one workspace");
+constexpr std::string_view kHelp =
+    "Usage: tarvelo-build inf INPUT -d DIR [--cpu arm,mips,shx,intel] [--provider TEXT] [--force]\n"
+    "       tarvelo-build inf WORKSPACE.orb\n\n"
+    "With -d, writes a complete setup information file for the CAB wizard of the Pocket PC SDK\n"
+    "(cabwiz) for each processor family that has files, named \"PROGRAM.ARM.inf\" (MIPS, SHX,\n"
+    "INTEL): the files, their folders on the device, the start menu's shortcuts and the processor,\n"
+    "as \"tarvelo-build cab\" puts them in its cabinets. INPUT is a workspace, package data file or\n"
+    "installer; the wizard reads the files from the package's source folder. Without -d, prints\n"
+    "the opening lines the main window composes for the workspace's target folder.\n\n"
+    "  -d, --directory DIR   the folder to write the INF files in (made when missing)\n"
+    "  --cpu LIST            only these families; each must have files\n"
+    "  --provider TEXT       the publisher the device shows (default: the program name)\n"
+    "  -f, --force           replace existing INF files\n"
+    "  --quiet               print nothing but errors\n";
+
+int PrintOpeningLines(const Args& args) {
+    if (args.Has("--cpu") || args.Has("--provider") || args.Has("--force")) {
+        return UsageError(kInfCommand, "--cpu, --provider and --force go with -d DIR");
     }
     Package package;
     if (!OpenWorkspace(args.Positional()[0], package)) {
@@ -31,9 +50,91 @@ int RunInf(const Args& args) {
     return kExitSuccess;
 }
 
+int RunInf(const Args& args) {
+    if (args.Positional().size() != 1) {
+        return UsageError(kInfCommand, args.Positional().empty() ? "missing INPUT" : "more than one INPUT");
+    }
+    if (!args.Has("-d")) {
+        return PrintOpeningLines(args);
+    }
+    const std::u16string folder = args.Value("-d");
+    std::vector<const device::CpuChoice*> families;
+    std::string problem;
+    if (folder.empty()) {
+        return UsageError(kInfCommand, "-d needs a folder");
+    }
+    if (!ParseCpuList(args, families, problem)) {
+        return UsageError(kInfCommand, problem);
+    }
+    DeviceInput in;
+    if (!in.Load(args.Positional()[0])) {
+        return kExitFailure;
+    }
+    device::InfSettings settings;
+    settings.appName = in.AppName();
+    settings.provider = args.Has("--provider") ? args.Value("--provider") : settings.appName;
+    std::u16string source(FieldText(in.input.header.sourceFolder));
+    while (!source.empty() && (source.back() == u'\\' || source.back() == u'/')) {
+        source.pop_back();
+    }
+    settings.sourceFolder = source;
+
+    struct Output {
+        std::u16string path;
+        std::string text;
+    };
+    std::vector<Output> outputs;
+    for (const device::CpuChoice* family : families) {
+        device::InstallPlan plan;
+        std::string cause;
+        std::string name = Utf8(family->name);
+        if (!device::PlanInstall(in.input.header, in.input.entries, family->flag, plan, cause)) {
+            PrintError(Utf8(in.path), cause);
+            return kExitFailure;
+        }
+        if (plan.files.empty()) {
+            if (args.Has("--cpu")) {
+                PrintError(Utf8(in.path), "has no files for " + name + "; no INF can be made for it");
+                return kExitFailure;
+            }
+            if (!args.Quiet()) {
+                PrintErrorLine("note: " + Utf8(in.path) + " has no files for " + name + "; no " + name + " INF made");
+            }
+            continue;
+        }
+        settings.processorType = family->processorType;
+        Output out{device::JoinHostPath(folder, in.OutputStem() + u"." + std::u16string(family->name) + u".inf"), {}};
+        if (!device::MakeSetupInf(plan, settings, out.text, cause)) {
+            PrintError(Utf8(in.path), cause);
+            return kExitFailure;
+        }
+        outputs.push_back(std::move(out));
+    }
+    if (!PrepareOutputFolder(folder)) {
+        return kExitFailure;
+    }
+    for (const Output& out : outputs) {
+        if (!CheckOutput(out.path, args.Has("--force"), {{in.path, "the input"}}, &in.package)) {
+            return kExitFailure;
+        }
+    }
+    for (const Output& out : outputs) {
+        platform::Replacement file(out.path);
+        std::uint32_t written = 0;
+        if (!file.Open() || !file.Out().Write(out.text.data(), static_cast<std::uint32_t>(out.text.size()), written) ||
+            written != out.text.size() || !file.Commit()) {
+            PrintError(Utf8(out.path), "cannot be written");
+            return kExitFailure;
+        }
+        if (!args.Quiet()) {
+            Print(Utf8(out.path) + "\n");
+        }
+    }
+    return kExitSuccess;
+}
+
 } // namespace
 
-const Command kInfCommand{"inf", "print the CAB wizard setup lines of a workspace", kHelp, std::span<const OptionSpec>(),
-                          RunInf};
+const Command kInfCommand{"inf", "write the CAB wizard's setup files (.inf) of a workspace", kHelp, kOptions, RunInf};
 
 } // namespace cli

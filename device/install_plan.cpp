@@ -170,6 +170,16 @@ bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& e
     return true;
 }
 
+std::int32_t LicenceMember(const Package& package) {
+    PackageEntry entry{};
+    for (std::uint32_t i = 0; i < package.GetCount(); ++i) {
+        if (package.GetEntry(i, &entry) && (entry.flags & FLAG_EULA)) {
+            return static_cast<std::int32_t>(i);
+        }
+    }
+    return -1;
+}
+
 std::u16string_view FolderOf(std::u16string_view path) {
     std::size_t slash = path.find_last_of(u'\\');
     return slash == std::u16string_view::npos ? std::u16string_view() : path.substr(0, slash);

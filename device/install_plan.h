@@ -63,6 +63,10 @@ bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& e
 bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& entries, std::uint32_t cpuFlag,
                  InstallPlan& plan, std::vector<std::string>& problems);
 
+// The licence of a package: the first member carrying the agreement flag, whatever its other
+// flags; -1 for none.
+std::int32_t LicenceMember(const Package& package);
+
 // The folder part of a device path ("" for a name at the root).
 std::u16string_view FolderOf(std::u16string_view path);
 // The last name of a device path.

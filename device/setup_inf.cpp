@@ -30,7 +30,11 @@ std::string Quoted(const std::string& text) {
 std::string DestinationOf(const InstallPlan& plan, const std::string& folderBelowTarget) {
     std::uint16_t macro = TargetFolderPlaceOf(plan.targetFolder).macro;
     std::string base = macro == 0 ? "" : "%CE" + std::to_string(macro) + "%";
-    return folderBelowTarget.empty() ? (base.empty() ? "\\" : base) : base + "\\" + folderBelowTarget;
+    std::string below;
+    for (char c : folderBelowTarget) {
+        below += c == '%' ? "%%" : std::string(1, c);
+    }
+    return below.empty() ? (base.empty() ? "\\" : base) : base + "\\" + below;
 }
 
 } // namespace

@@ -1,10 +1,11 @@
 // The wizard's pages, its buttons and the installation it runs.
 #include "template/wizard.h"
 
-#include "package/package.h"
-#include "platform/text.h"
-#include "device/layout.h"
 #include "device/install_plan.h"
+#include "device/layout.h"
+#include "package/package.h"
+#include "platform/module.h"
+#include "platform/text.h"
 #include "template/resource.h"
 #include "ui/app_module.h"
 
@@ -160,7 +161,17 @@ void CWizard::PlaceSidebar() {
 
 void CWizard::ShowLicence() {
     HWND edit = GetDlgItem(Window(), IDC_LICENCE_TEXT);
-    hasLicence_ = package_.ShowEulaText(edit);
+    // The licence is the first file ticked as one, even when it is also installed for some
+    // processors; it is shown whichever processor is chosen later.
+    hasLicence_ = false;
+    std::int32_t licence = device::LicenceMember(package_);
+    PackageEntry entry{};
+    if (licence >= 0 && package_.GetEntry(static_cast<std::uint32_t>(licence), &entry)) {
+        std::string text(std::size_t{entry.size} + 1, '\0');
+        hasLicence_ = (entry.size == 0 ||
+                       package_.ReadMember(licence, text.data(), static_cast<std::int32_t>(entry.size + 1))) &&
+                      platform::SetWindowTextAnsi(edit, text.c_str());
+    }
     if (hasLicence_) {
         std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
         text.resize(static_cast<std::size_t>(GetWindowTextW(edit, text.data(), static_cast<int>(text.size()))));

@@ -222,6 +222,35 @@ TEST_F(TemplateWizardTest, WithoutAnAgreementTheLicencePageIsLeftOutAndThePreset
     EXPECT_EQ(installed["Program Files/Notes/lib/intel.dll"], files[2].bytes);
 }
 
+// A file ticked as the licence while its processor boxes stay ticked is still the licence: the
+// first such file is shown, and installed only for the processors it is ticked for.
+TEST_F(TemplateWizardTest, TheFirstFileTickedAsTheLicenceIsShownAndInstalledOnlyForItsProcessors) {
+    files.back().flags = FLAG_EULA | FLAG_ARM;
+    files.push_back({u"later.txt", BytesOf("Not this one."), FLAG_EULA});
+    bytes = WritePackage(dir.Path() / "src", files);
+    ASSERT_TRUE(package.OpenImage(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+    for (std::uint32_t cpu : {FLAG_ARM, FLAG_INTEL}) {
+        setup::Options options;
+        options.cpuFlag = cpu;
+        options.destination = U16(dir.Path() / (cpu == FLAG_ARM ? "arm" : "intel"));
+        Start(options);
+        ASSERT_TRUE(wizard->HasLicence());
+        Click(IDC_NEXT);
+        ASSERT_EQ(wizard->CurrentPage(), setup::Page::Licence);
+        EXPECT_EQ(TextOf(IDC_LICENCE_TEXT), u"Terms.\r\nMore terms.\r\n");
+        SendMessageW(Item(IDC_ACCEPT), BM_CLICK, 0, 0);
+        Pump();
+        Click(IDC_NEXT);
+        Click(IDC_NEXT);
+        ASSERT_EQ(wizard->CurrentPage(), setup::Page::Finished);
+        std::map<std::string, Bytes> installed = FolderContents(fs::path(options.destination));
+        EXPECT_EQ(installed.count("Program Files/Notes/licence.txt"), cpu == FLAG_ARM ? 1u : 0u);
+        EXPECT_EQ(installed.count("Program Files/Notes/later.txt"), 0u);
+        wizard.reset();
+        Pump(10);
+    }
+}
+
 TEST_F(TemplateWizardTest, CancelEndsWithoutWritingAnything) {
     Open(files);
     Click(IDC_NEXT);
