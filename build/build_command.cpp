@@ -74,7 +74,9 @@ std::string ExpandBuildCommand(std::string_view command, std::string_view instal
 
 std::string ExpandBuildCommandForShell(std::string_view command, std::string_view installerPath) {
     // One single-quoted word, each quote within written '\'', is what the last shell must see.
-    std::string word = "'" + Escaped(installerPath, "'", "'\\''") + "'";
+    std::string word(1, '\'');
+    word += Escaped(installerPath, "'", "'\\''");
+    word += '\'';
     std::size_t tag = TagAt(command);
     switch (tag == std::string_view::npos ? Quoting::None : QuotingAt(command.substr(0, tag))) {
     case Quoting::None:

@@ -105,7 +105,10 @@ bool MakeSetupInf(const InstallPlan& plan, const InfSettings& settings, std::str
     }
     std::string copyLists;
     for (std::size_t i = 0; i < folders.size(); ++i) {
-        copyLists += (i ? "," : "") + std::string("Files.") + std::to_string(i + 1);
+        if (i > 0) {
+            copyLists += ',';
+        }
+        copyLists += "Files." + std::to_string(i + 1);
     }
     lines.push_back("");
     lines.push_back("[DefaultInstall]");
