@@ -83,6 +83,9 @@ bool DeviceInput::Load(std::u16string_view given) {
         PrintError(Utf8(path), cause);
         return false;
     }
+    // Windows lets a file be opened a second time only as its first opening shares it, so the
+    // loader's is let go before the package's own checks open it again.
+    input.file.Close();
     if (input.kind == InputKind::Workspace) {
         if (!OpenWorkspace(path, package)) {
             return false;
@@ -111,6 +114,13 @@ bool DeviceInput::Load(std::u16string_view given) {
         if (!opened) {
             PrintError(Utf8(path), "cannot be read: " + Utf8(package.LastError()));
             return false;
+        }
+        if (input.kind == InputKind::PackageFile) {
+            input.file = platform::File::OpenRead(path, platform::Share::Read);
+            if (!input.file.IsOpen()) {
+                PrintError(Utf8(path), device::CannotOpenCause(path));
+                return false;
+            }
         }
     }
     if (!ReportInstallProblems(package, path)) {
