@@ -42,18 +42,11 @@ constexpr std::string_view kHelp =
     "  -f, --force           replace existing cabinets\n"
     "  --quiet               print nothing but errors\n";
 
-struct Output {
-    const device::CpuChoice* family;
-    device::InstallPlan plan;
-    std::u16string path;
-};
-
 int RunCab(const Args& args) {
     if (args.Positional().size() != 1) {
         return UsageError(kCabCommand, args.Positional().empty() ? "missing INPUT" : "more than one INPUT");
     }
-    const std::u16string folder = args.Value("-d");
-    if (folder.empty()) {
+    if (args.Value("-d").empty()) {
         return UsageError(kCabCommand, "missing -d DIR");
     }
     std::vector<const device::CpuChoice*> families;
@@ -72,43 +65,22 @@ int RunCab(const Args& args) {
     settings.time = in.time;
 
     // Every cabinet is planned and checked before the first is written.
-    std::vector<Output> outputs;
-    for (const device::CpuChoice* family : families) {
-        Output out{family, {}, {}};
+    std::vector<FamilyOutput> outputs;
+    if (!PlanFamilies(args, in, families, "cabinet", u".CAB", outputs)) {
+        return kExitFailure;
+    }
+    for (const FamilyOutput& out : outputs) {
+        settings.processorType = out.family->processorType;
         std::string cause;
-        if (!device::PlanInstall(in.input.header, in.input.entries, family->flag, out.plan, cause)) {
-            PrintError(Utf8(in.path), cause);
-            return kExitFailure;
-        }
-        std::string name = platform::ToUtf8(family->name);
-        if (out.plan.files.empty()) {
-            if (args.Has("--cpu")) {
-                PrintError(Utf8(in.path), "has no files for " + name + "; no cabinet can be made for it");
-                return kExitFailure;
-            }
-            if (!args.Quiet()) {
-                PrintErrorLine("note: " + Utf8(in.path) + " has no files for " + name + "; no " + name +
-                               " cabinet made");
-            }
-            continue;
-        }
-        settings.processorType = family->processorType;
         if (!device::CheckCabinet(out.plan, settings, cause)) {
             PrintError(Utf8(in.path), cause);
             return kExitFailure;
         }
-        out.path = device::JoinHostPath(folder, in.OutputStem() + u"." + std::u16string(family->name) + u".CAB");
-        outputs.push_back(std::move(out));
     }
-    if (!PrepareOutputFolder(folder)) {
+    if (!PrepareOutputs(args, in, outputs)) {
         return kExitFailure;
     }
-    for (const Output& out : outputs) {
-        if (!CheckOutput(out.path, args.Has("--force"), {{in.path, "the input"}}, &in.package)) {
-            return kExitFailure;
-        }
-    }
-    for (const Output& out : outputs) {
+    for (const FamilyOutput& out : outputs) {
         settings.processorType = out.family->processorType;
         platform::Replacement file(out.path);
         std::string cause = "cannot be written";

@@ -3,10 +3,10 @@
 // member's path is checked first and nothing is ever written outside the folder.
 #include "cli/command.h"
 #include "cli/console.h"
-#include "device/member_paths.h"
 #include "cli/package_input.h"
 #include "device/install_plan.h"
 #include "device/layout.h"
+#include "device/member_paths.h"
 
 #include "package/package.h"
 #include "platform/file.h"
@@ -29,7 +29,8 @@ constexpr std::string_view kHelp =
     "Writes the files of a package data file or installer below DIR, each at its path relative\n"
     "to the package's source folder; subfolders are made as needed. With --cpu, DIR stands for the\n"
     "device's root and gets what the installer puts on a device with that processor: the files in\n"
-    "the program's folder (\\Program Files\\NAME...) and the start menu's shortcut files. A file whose path is absolute,\n"
+    "the program's folder (\\Program Files\\NAME...) and the start menu's shortcut files. A file whose path is "
+    "absolute,\n"
     "climbs out of DIR, names a device or holds a character Windows refuses, or two files that are\n"
     "one on Windows, are refused, and then nothing is extracted. Nothing is written through a link\n"
     "or junction below DIR, nor into a file another name leads to.\n\n"

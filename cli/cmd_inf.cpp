@@ -57,10 +57,9 @@ int RunInf(const Args& args) {
     if (!args.Has("-d")) {
         return PrintOpeningLines(args);
     }
-    const std::u16string folder = args.Value("-d");
     std::vector<const device::CpuChoice*> families;
     std::string problem;
-    if (folder.empty()) {
+    if (args.Value("-d").empty()) {
         return UsageError(kInfCommand, "-d needs a folder");
     }
     if (!ParseCpuList(args, families, problem)) {
@@ -79,50 +78,30 @@ int RunInf(const Args& args) {
     }
     settings.sourceFolder = source;
 
-    struct Output {
-        std::u16string path;
-        std::string text;
-    };
-    std::vector<Output> outputs;
-    for (const device::CpuChoice* family : families) {
-        device::InstallPlan plan;
-        std::string cause;
-        std::string name = Utf8(family->name);
-        if (!device::PlanInstall(in.input.header, in.input.entries, family->flag, plan, cause)) {
-            PrintError(Utf8(in.path), cause);
-            return kExitFailure;
-        }
-        if (plan.files.empty()) {
-            if (args.Has("--cpu")) {
-                PrintError(Utf8(in.path), "has no files for " + name + "; no INF can be made for it");
-                return kExitFailure;
-            }
-            if (!args.Quiet()) {
-                PrintErrorLine("note: " + Utf8(in.path) + " has no files for " + name + "; no " + name + " INF made");
-            }
-            continue;
-        }
-        settings.processorType = family->processorType;
-        Output out{device::JoinHostPath(folder, in.OutputStem() + u"." + std::u16string(family->name) + u".inf"), {}};
-        if (!device::MakeSetupInf(plan, settings, out.text, cause)) {
-            PrintError(Utf8(in.path), cause);
-            return kExitFailure;
-        }
-        outputs.push_back(std::move(out));
-    }
-    if (!PrepareOutputFolder(folder)) {
+    std::vector<FamilyOutput> outputs;
+    std::vector<std::string> texts;
+    if (!PlanFamilies(args, in, families, "INF", u".inf", outputs)) {
         return kExitFailure;
     }
-    for (const Output& out : outputs) {
-        if (!CheckOutput(out.path, args.Has("--force"), {{in.path, "the input"}}, &in.package)) {
+    for (const FamilyOutput& out : outputs) {
+        settings.processorType = out.family->processorType;
+        std::string cause;
+        texts.emplace_back();
+        if (!device::MakeSetupInf(out.plan, settings, texts.back(), cause)) {
+            PrintError(Utf8(in.path), cause);
             return kExitFailure;
         }
     }
-    for (const Output& out : outputs) {
+    if (!PrepareOutputs(args, in, outputs)) {
+        return kExitFailure;
+    }
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const FamilyOutput& out = outputs[i];
+        const std::string& text = texts[i];
         platform::Replacement file(out.path);
         std::uint32_t written = 0;
-        if (!file.Open() || !file.Out().Write(out.text.data(), static_cast<std::uint32_t>(out.text.size()), written) ||
-            written != out.text.size() || !file.Commit()) {
+        if (!file.Open() || !file.Out().Write(text.data(), static_cast<std::uint32_t>(text.size()), written) ||
+            written != text.size() || !file.Commit()) {
             PrintError(Utf8(out.path), "cannot be written");
             return kExitFailure;
         }

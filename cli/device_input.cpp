@@ -194,12 +194,47 @@ bool ParseCpuList(const Args& args, std::vector<const device::CpuChoice*>& famil
     return true;
 }
 
-bool PrepareOutputFolder(const std::u16string& folder) {
+bool PlanFamilies(const Args& args, const DeviceInput& in, const std::vector<const device::CpuChoice*>& families,
+                  std::string_view kind, std::u16string_view extension, std::vector<FamilyOutput>& outputs) {
+    for (const device::CpuChoice* family : families) {
+        FamilyOutput out{family, {}, {}};
+        std::string cause;
+        if (!device::PlanInstall(in.input.header, in.input.entries, family->flag, out.plan, cause)) {
+            PrintError(Utf8(in.path), cause);
+            return false;
+        }
+        std::string name = Utf8(family->name);
+        if (out.plan.files.empty()) {
+            if (args.Has("--cpu")) {
+                PrintError(Utf8(in.path),
+                           "has no files for " + name + "; no " + std::string(kind) + " can be made for it");
+                return false;
+            }
+            if (!args.Quiet()) {
+                PrintErrorLine("note: " + Utf8(in.path) + " has no files for " + name + "; no " + name + " " +
+                               std::string(kind) + " made");
+            }
+            continue;
+        }
+        out.path = device::JoinHostPath(args.Value("-d"), in.OutputStem() + u"." + std::u16string(family->name) +
+                                                              std::u16string(extension));
+        outputs.push_back(std::move(out));
+    }
+    return true;
+}
+
+bool PrepareOutputs(const Args& args, DeviceInput& in, const std::vector<FamilyOutput>& outputs) {
+    const std::u16string folder = args.Value("-d");
     std::error_code ec;
     std::filesystem::create_directories(device::FsPath(folder), ec);
     if (ec || platform::Examine(folder) != platform::PathKind::Folder) {
         PrintError(Utf8(folder), "cannot make the output folder" + (ec ? ": " + ec.message() : std::string()));
         return false;
+    }
+    for (const FamilyOutput& out : outputs) {
+        if (!CheckOutput(out.path, args.Has("--force"), {{in.path, "the input"}}, &in.package)) {
+            return false;
+        }
     }
     return true;
 }

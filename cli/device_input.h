@@ -35,7 +35,21 @@ struct DeviceInput {
 // Fails with the problem for an unknown name.
 bool ParseCpuList(const Args& args, std::vector<const device::CpuChoice*>& families, std::string& problem);
 
-// Checks the output folder (-d), making it when missing; prints the error when it cannot.
-bool PrepareOutputFolder(const std::u16string& folder);
+// One output of a family: its plan and the file it goes to.
+struct FamilyOutput {
+    const device::CpuChoice* family = nullptr;
+    device::InstallPlan plan;
+    std::u16string path;
+};
+
+// Plans each family, naming its output "PROGRAM.FAMILY<extension>" in the folder of -d. A family
+// without files is left out with a note, or refused when --cpu names it; `kind` says what is not
+// made ("cabinet"). Prints the error and answers false when a plan is refused.
+bool PlanFamilies(const Args& args, const DeviceInput& in, const std::vector<const device::CpuChoice*>& families,
+                  std::string_view kind, std::u16string_view extension, std::vector<FamilyOutput>& outputs);
+
+// Makes the folder of -d when missing and checks that every output may be written (--force for
+// an existing one); prints the error when not.
+bool PrepareOutputs(const Args& args, DeviceInput& in, const std::vector<FamilyOutput>& outputs);
 
 } // namespace cli

@@ -47,8 +47,8 @@ bool CheckCabinet(const InstallPlan& plan, const CabinetSettings& settings, std:
 
 // Writes the cabinet of `plan` to `out`, an empty file open for writing. Fails with the cause,
 // leaving `out` to be discarded.
-bool WriteCabinet(const InstallPlan& plan, const CabinetSettings& settings, MemberSource& members,
-                  platform::File& out, std::string& cause);
+bool WriteCabinet(const InstallPlan& plan, const CabinetSettings& settings, MemberSource& members, platform::File& out,
+                  std::string& cause);
 
 // Where the files' date comes from: SOURCE_DATE_EPOCH when it is set (the reproducible-builds
 // convention), the clock otherwise. Fails with the cause for a value that is not a date a cabinet
@@ -83,7 +83,7 @@ struct Cabinet {
     std::vector<std::u16string> folders; // the DIRS section, from the device's root
     std::vector<CabinetFile> files;      // the FILES section's files, in its order
     std::vector<CabinetLink> links;
-    std::uint16_t compression = 0;       // of the first cabinet folder: 0 none, 1 MSZIP
+    std::uint16_t compression = 0; // of the first cabinet folder: 0 none, 1 MSZIP
     std::uint64_t length = 0;
 };
 

@@ -489,8 +489,7 @@ bool CabinetReader::Inflate(const std::uint8_t* data, std::uint32_t packed, std:
         cause = "cannot be unpacked (out of memory)";
         return false;
     }
-    bool ok = history_.empty() ||
-              inflateSetDictionary(&z, history_.data(), static_cast<uInt>(history_.size())) == Z_OK;
+    bool ok = history_.empty() || inflateSetDictionary(&z, history_.data(), static_cast<uInt>(history_.size())) == Z_OK;
     z.next_in = const_cast<std::uint8_t*>(data + 2);
     z.avail_in = packed - 2;
     z.next_out = block_.data();

@@ -16,7 +16,7 @@
 namespace device {
 namespace {
 
-constexpr std::uint32_t kBlock = 32768;           // uncompressed bytes of a data block
+constexpr std::uint32_t kBlock = 32768;                // uncompressed bytes of a data block
 constexpr std::uint32_t kLongestBlock = kBlock + 6144; // what a reader accepts of one compressed block
 constexpr std::uint32_t kAlwaysOverwrite = 0x40000000;
 constexpr std::uint16_t kArchive = 0x20;
@@ -59,8 +59,8 @@ std::string StoredName(std::u16string_view realName, std::uint16_t number) {
         }
     }
     std::string digits = std::to_string(number);
-    return std::string(8 - eight.size(), '0') + eight + "." + std::string(digits.size() < 3 ? 3 - digits.size() : 0, '0') +
-           digits;
+    return std::string(8 - eight.size(), '0') + eight + "." +
+           std::string(digits.size() < 3 ? 3 - digits.size() : 0, '0') + digits;
 }
 
 // The manifest's texts, each once.
@@ -320,8 +320,8 @@ private:
 
     bool Drain() {
         std::uint32_t done = 0;
-        bool ok = buffer_.empty() ||
-                  (out_.Write(buffer_.data(), static_cast<std::uint32_t>(buffer_.size()), done) && done == buffer_.size());
+        bool ok = buffer_.empty() || (out_.Write(buffer_.data(), static_cast<std::uint32_t>(buffer_.size()), done) &&
+                                      done == buffer_.size());
         written_ += buffer_.size();
         buffer_.clear();
         return ok;
@@ -369,8 +369,9 @@ bool CheckCabinet(const InstallPlan& plan, const CabinetSettings& settings, std:
     std::string text;
     auto check = [&](std::u16string_view what, const std::string& role) {
         if (!ToCabinetText(what, text)) {
-            cause = role + " " + platform::ToUtf8(what) +
-                    " has a character a device cabinet cannot hold (its names are Western Windows text, code page 1252)";
+            cause =
+                role + " " + platform::ToUtf8(what) +
+                " has a character a device cabinet cannot hold (its names are Western Windows text, code page 1252)";
             return false;
         }
         return true;
@@ -505,7 +506,7 @@ bool WriteCabinet(const InstallPlan& plan, const CabinetSettings& settings, Memb
 }
 
 bool CabinetTime(std::int64_t& time, std::string& cause) {
-    constexpr std::int64_t kFirst = 315532800;   // 1980-01-01
+    constexpr std::int64_t kFirst = 315532800;      // 1980-01-01
     constexpr std::int64_t kAfterLast = 4354819200; // 2108-01-01
     const char* given = std::getenv("SOURCE_DATE_EPOCH");
     if (given && *given) {

@@ -6,8 +6,8 @@
 #include "platform/names.h"
 #include "platform/text.h"
 
-#include <set>
 #include "device/layout.h"
+#include <set>
 
 namespace device {
 namespace {

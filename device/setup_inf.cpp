@@ -75,9 +75,9 @@ bool MakeSetupInf(const InstallPlan& plan, const InfSettings& settings, std::str
     for (std::size_t i = 0; i < plan.files.size(); ++i) {
         auto [at, added] = byName.emplace(platform::NameKey(NameOf(plan.files[i].below)), i);
         if (!added) {
-            cause = "the CAB wizard cannot take two files of one name: " +
-                    platform::ToUtf8(plan.files[at->second].below) + " and " + platform::ToUtf8(plan.files[i].below) +
-                    " (tarvelo-build cab can)";
+            cause =
+                "the CAB wizard cannot take two files of one name: " + platform::ToUtf8(plan.files[at->second].below) +
+                " and " + platform::ToUtf8(plan.files[i].below) + " (tarvelo-build cab can)";
             return false;
         }
     }
@@ -141,8 +141,8 @@ bool MakeSetupInf(const InstallPlan& plan, const InfSettings& settings, std::str
     lines.push_back("");
     lines.push_back("[DestinationDirs]");
     for (std::size_t i = 0; i < folders.size(); ++i) {
-        std::string folder = installFolder.empty() || below[i].empty() ? installFolder + below[i]
-                                                                       : installFolder + "\\" + below[i];
+        std::string folder =
+            installFolder.empty() || below[i].empty() ? installFolder + below[i] : installFolder + "\\" + below[i];
         lines.push_back("Files." + std::to_string(i + 1) + " = 0," + DestinationOf(plan, folder));
     }
     if (!plan.shortcuts.empty()) {

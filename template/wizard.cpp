@@ -168,9 +168,9 @@ void CWizard::ShowLicence() {
     PackageEntry entry{};
     if (licence >= 0 && package_.GetEntry(static_cast<std::uint32_t>(licence), &entry)) {
         std::string text(std::size_t{entry.size} + 1, '\0');
-        hasLicence_ = (entry.size == 0 ||
-                       package_.ReadMember(licence, text.data(), static_cast<std::int32_t>(entry.size + 1))) &&
-                      platform::SetWindowTextAnsi(edit, text.c_str());
+        hasLicence_ =
+            (entry.size == 0 || package_.ReadMember(licence, text.data(), static_cast<std::int32_t>(entry.size + 1))) &&
+            platform::SetWindowTextAnsi(edit, text.c_str());
     }
     if (hasLicence_) {
         std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
