@@ -83,6 +83,9 @@ bool DeviceInput::Load(std::u16string_view given) {
         PrintError(Utf8(path), cause);
         return false;
     }
+    // The package core opens the file for itself alone, which Windows refuses while this handle is
+    // open; a package data file's members are read through a handle opened again after its checks.
+    input.file.Close();
     if (input.kind == InputKind::Workspace) {
         if (!OpenWorkspace(path, package)) {
             return false;
@@ -111,6 +114,14 @@ bool DeviceInput::Load(std::u16string_view given) {
         if (!opened) {
             PrintError(Utf8(path), "cannot be read: " + Utf8(package.LastError()));
             return false;
+        }
+        if (input.kind == InputKind::PackageFile) {
+            std::uint64_t length = 0;
+            input.file = platform::File::OpenRead(path, platform::Share::Read);
+            if (!input.file.IsOpen() || !input.file.Size(length) || length != input.length) {
+                PrintError(Utf8(path), "cannot be read, or changed while it was read");
+                return false;
+            }
         }
     }
     if (!ReportInstallProblems(package, path)) {
