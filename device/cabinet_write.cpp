@@ -16,7 +16,7 @@
 namespace device {
 namespace {
 
-constexpr std::uint32_t kBlock = 32768;           // uncompressed bytes of a data block
+constexpr std::uint32_t kBlock = 32768;                // uncompressed bytes of a data block
 constexpr std::uint32_t kLongestBlock = kBlock + 6144; // what a reader accepts of one compressed block
 constexpr std::uint32_t kAlwaysOverwrite = 0x40000000;
 constexpr std::uint16_t kArchive = 0x20;
@@ -40,15 +40,13 @@ void Set32(std::string& out, std::size_t at, std::uint32_t v) {
     Set16(out, at + 2, v >> 16);
 }
 
-// File numbers in the order of the plan's files: 1 up, passing over the setup DLL's.
-std::uint16_t FileNumber(std::size_t i) {
-    std::size_t n = i + 1;
-    return static_cast<std::uint16_t>(n >= kReservedNumber ? n + 1 : n);
-}
+// File numbers in the order of the plan's files: 1 up (CheckCabinet keeps them below the setup
+// DLL's).
+std::uint16_t FileNumber(std::size_t i) { return static_cast<std::uint16_t>(i + 1); }
 
 // The cabinet's own name of a file: eight characters from its real name (letters and digits,
-// padded on the left with '0'), a dot and the file number in at least three digits. Only the
-// number matters to the device.
+// padded on the left with '0'), a dot and the file number in three digits. Only the number
+// matters to the device.
 std::string StoredName(std::u16string_view realName, std::uint16_t number) {
     std::u16string_view stem = realName.substr(0, std::min(realName.find_last_of(u'.'), realName.size()));
     std::string eight;
@@ -59,8 +57,8 @@ std::string StoredName(std::u16string_view realName, std::uint16_t number) {
         }
     }
     std::string digits = std::to_string(number);
-    return std::string(8 - eight.size(), '0') + eight + "." + std::string(digits.size() < 3 ? 3 - digits.size() : 0, '0') +
-           digits;
+    return std::string(8 - eight.size(), '0') + eight + "." +
+           std::string(digits.size() < 3 ? 3 - digits.size() : 0, '0') + digits;
 }
 
 // The manifest's texts, each once.
@@ -320,8 +318,8 @@ private:
 
     bool Drain() {
         std::uint32_t done = 0;
-        bool ok = buffer_.empty() ||
-                  (out_.Write(buffer_.data(), static_cast<std::uint32_t>(buffer_.size()), done) && done == buffer_.size());
+        bool ok = buffer_.empty() || (out_.Write(buffer_.data(), static_cast<std::uint32_t>(buffer_.size()), done) &&
+                                      done == buffer_.size());
         written_ += buffer_.size();
         buffer_.clear();
         return ok;
@@ -369,8 +367,9 @@ bool CheckCabinet(const InstallPlan& plan, const CabinetSettings& settings, std:
     std::string text;
     auto check = [&](std::u16string_view what, const std::string& role) {
         if (!ToCabinetText(what, text)) {
-            cause = role + " " + platform::ToUtf8(what) +
-                    " has a character a device cabinet cannot hold (its names are Western Windows text, code page 1252)";
+            cause =
+                role + " " + platform::ToUtf8(what) +
+                " has a character a device cabinet cannot hold (its names are Western Windows text, code page 1252)";
             return false;
         }
         return true;
@@ -388,8 +387,10 @@ bool CheckCabinet(const InstallPlan& plan, const CabinetSettings& settings, std:
             return false;
         }
     }
-    if (plan.files.size() + 2 > 0xFFFF) {
-        cause = "a device cabinet holds at most 65533 files, the plan has " + std::to_string(plan.files.size());
+    // A device knows a file by the three digits ending its name in the cabinet, and 999 is a setup
+    // DLL's.
+    if (plan.files.size() > kReservedNumber - 1) {
+        cause = "a device cabinet holds at most 998 files, the plan has " + std::to_string(plan.files.size());
         return false;
     }
     if ((plan.totalBytes + kBlock - 1) / kBlock + 1 > 0xFFFF) {
@@ -505,7 +506,7 @@ bool WriteCabinet(const InstallPlan& plan, const CabinetSettings& settings, Memb
 }
 
 bool CabinetTime(std::int64_t& time, std::string& cause) {
-    constexpr std::int64_t kFirst = 315532800;   // 1980-01-01
+    constexpr std::int64_t kFirst = 315532800;      // 1980-01-01
     constexpr std::int64_t kAfterLast = 4354819200; // 2108-01-01
     const char* given = std::getenv("SOURCE_DATE_EPOCH");
     if (given && *given) {
