@@ -35,9 +35,7 @@ bool IsAscii(std::u16string_view text) {
 
 } // namespace
 
-std::string Utf8(std::u16string_view text) {
-    return platform::ToUtf8(text);
-}
+std::string Utf8(std::u16string_view text) { return platform::ToUtf8(text); }
 
 std::u16string Args::Value(std::string_view option) const {
     auto found = values_.find(std::string(option));

@@ -91,6 +91,11 @@ int RunCab(const Args& args) {
         }
         if (!args.Quiet()) {
             Print(Utf8(out.path) + "\n");
+            if (out.plan.files.size() > device::kThreeDigitFiles) {
+                PrintErrorLine("note: " + Utf8(out.path) + " holds " + std::to_string(out.plan.files.size()) +
+                               " files; beyond the 998th their numbers have four digits, which not every device"
+                               " reads: keep a cabinet to 998 files where you can");
+            }
         }
     }
     return kExitSuccess;

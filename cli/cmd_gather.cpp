@@ -2,8 +2,8 @@
 // main window gathers them.
 #include "cli/command.h"
 #include "cli/console.h"
-#include "device/member_paths.h"
 #include "cli/workspace_options.h"
+#include "device/member_paths.h"
 
 #include "build/build_command.h"
 #include "platform/file.h"

@@ -5,9 +5,9 @@
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/installable.h"
-#include "device/member_paths.h"
 #include "cli/self_path.h"
 #include "cli/workspace_build.h"
+#include "device/member_paths.h"
 
 #include "build/build_command.h"
 #include "package/installer.h"
@@ -83,7 +83,8 @@ bool FindTemplate(const Args& args, std::u16string& path) {
     std::vector<pe::ResourceInfo> resources;
     std::u16string error;
     if (!platform::File::OpenRead(path, platform::Share::Read).IsOpen()) {
-        PrintError(platform::ToUtf8(path), "cannot open the installer template (" + device::CannotOpenCause(path) + ")");
+        PrintError(platform::ToUtf8(path),
+                   "cannot open the installer template (" + device::CannotOpenCause(path) + ")");
         return false;
     }
     // Checked before the build, so that a wrong template leaves nothing behind.

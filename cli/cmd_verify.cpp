@@ -3,8 +3,8 @@
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/installable.h"
-#include "device/member_paths.h"
 #include "cli/package_input.h"
+#include "device/member_paths.h"
 
 #include "platform/text.h"
 

@@ -33,9 +33,7 @@ void Write(std::FILE* stream, std::string_view text) {
 
 } // namespace
 
-void Print(std::string_view text) {
-    Write(stdout, text);
-}
+void Print(std::string_view text) { Write(stdout, text); }
 
 void PrintError(std::string_view subject, std::string_view cause) {
     std::string line(kProgramName);
@@ -49,9 +47,7 @@ void PrintError(std::string_view subject, std::string_view cause) {
     Write(stderr, line);
 }
 
-void PrintErrorLine(std::string_view line) {
-    Write(stderr, std::string(line) + "\n");
-}
+void PrintErrorLine(std::string_view line) { Write(stderr, std::string(line) + "\n"); }
 
 bool StandardErrorIsTerminal() {
 #ifdef _WIN32

@@ -83,8 +83,8 @@ bool DeviceInput::Load(std::u16string_view given) {
         PrintError(Utf8(path), cause);
         return false;
     }
-    // Windows lets a file be opened a second time only as its first opening shares it, so the
-    // loader's is let go before the package's own checks open it again.
+    // The package core opens the file for itself alone, which Windows refuses while this handle is
+    // open; a package data file's members are read through a handle opened again after its checks.
     input.file.Close();
     if (input.kind == InputKind::Workspace) {
         if (!OpenWorkspace(path, package)) {
@@ -116,9 +116,10 @@ bool DeviceInput::Load(std::u16string_view given) {
             return false;
         }
         if (input.kind == InputKind::PackageFile) {
+            std::uint64_t length = 0;
             input.file = platform::File::OpenRead(path, platform::Share::Read);
-            if (!input.file.IsOpen()) {
-                PrintError(Utf8(path), device::CannotOpenCause(path));
+            if (!input.file.IsOpen() || !input.file.Size(length) || length != input.length) {
+                PrintError(Utf8(path), "cannot be read, or changed while it was read");
                 return false;
             }
         }

@@ -2,9 +2,9 @@
 #include "cli/installable.h"
 
 #include "cli/console.h"
-#include "platform/text.h"
-#include "device/layout.h"
 #include "device/install_plan.h"
+#include "device/layout.h"
+#include "platform/text.h"
 
 #include <utility>
 

@@ -22,8 +22,8 @@ namespace {
 
 // Every subcommand; a new one is one more row.
 const std::array<const Command*, 9> kCommands{&kGatherCommand,  &kSetCommand, &kInfoCommand,
-                                             &kVerifyCommand,  &kDatCommand, &kInstallerCommand,
-                                             &kExtractCommand, &kCabCommand, &kInfCommand};
+                                              &kVerifyCommand,  &kDatCommand, &kInstallerCommand,
+                                              &kExtractCommand, &kCabCommand, &kInfCommand};
 
 std::string ProgramHelp() {
     std::string text = "Usage: tarvelo-build COMMAND [ARGUMENTS] [--quiet]\n"
@@ -121,6 +121,4 @@ int UsageError(const Command& command, std::string_view problem) {
 
 } // namespace cli
 
-int main(int argc, char** argv) {
-    return cli::Main(argc, argv);
-}
+int main(int argc, char** argv) { return cli::Main(argc, argv); }

@@ -3,8 +3,8 @@
 
 #include "cli/args.h"
 #include "cli/console.h"
-#include "device/member_paths.h"
 #include "cli/package_input.h"
+#include "device/member_paths.h"
 
 #include "platform/file.h"
 #include "workspace/workspace_file.h"

@@ -4,10 +4,10 @@
 #include "cli/console.h"
 #include "cli/installable.h"
 #include "cli/workspace_build.h"
+#include "device/install_plan.h"
+#include "device/layout.h"
 #include "platform/file.h"
 #include "platform/text.h"
-#include "device/layout.h"
-#include "device/install_plan.h"
 #include "workspace/bitmap.h"
 #include "workspace/gather.h"
 #include "workspace/paths.h"
@@ -208,7 +208,7 @@ bool ApplyWorkspaceOptions(const Args& args, Package& package, std::u16string& i
     std::u16string folder;
     std::string cause;
     if (args.Has("--path") && !device::DeviceFolder(package.GetHeader().targetFolder,
-                                                   FieldText(package.GetHeader().installFolder), folder, cause)) {
+                                                    FieldText(package.GetHeader().installFolder), folder, cause)) {
         PrintErrorLine("tarvelo-build: --path " + Utf8(args.Value("--path")) + ": " + cause);
         return false;
     }

@@ -41,6 +41,11 @@ struct CabinetSettings {
     std::int64_t time = 0; // the files' date, seconds since 1970 in UTC
 };
 
+// A device knows a file by the number ending its name in the cabinet, three digits in the
+// cabinets the CAB wizard makes, 999 being a setup DLL's. Beyond this many files the numbers have
+// four digits, which not every device may read.
+inline constexpr std::size_t kThreeDigitFiles = 998;
+
 // A plan can be put in a cabinet: every text it names has an 8-bit form, and the numbers fit.
 // Fails with the cause.
 bool CheckCabinet(const InstallPlan& plan, const CabinetSettings& settings, std::string& cause);

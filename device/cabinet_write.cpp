@@ -47,8 +47,8 @@ std::uint16_t FileNumber(std::size_t i) {
 }
 
 // The cabinet's own name of a file: eight characters from its real name (letters and digits,
-// padded on the left with '0'), a dot and the file number in at least three digits. Only the
-// number matters to the device.
+// padded on the left with '0'), a dot and the file number in three digits (four beyond 998 files).
+// Only the number matters to the device.
 std::string StoredName(std::u16string_view realName, std::uint16_t number) {
     std::u16string_view stem = realName.substr(0, std::min(realName.find_last_of(u'.'), realName.size()));
     std::string eight;
@@ -389,6 +389,7 @@ bool CheckCabinet(const InstallPlan& plan, const CabinetSettings& settings, std:
             return false;
         }
     }
+    // Numbers are 16 bits in the manifest; 999 is a setup DLL's.
     if (plan.files.size() + 2 > 0xFFFF) {
         cause = "a device cabinet holds at most 65533 files, the plan has " + std::to_string(plan.files.size());
         return false;

@@ -187,6 +187,40 @@ TEST_F(CliTest, SetStoresWhatTheMainWindowStores) {
     EXPECT_TRUE(Contains(r.out, "[CEStrings]\nInstallDir = %CE11%\\%AppName%\n")) << r.out;
 }
 
+// The whole INF for the CAB wizard: what each family's cabinet holds, in the wizard's own terms.
+TEST_F(CliTest, TheCabWizardsInfNamesEveryFileFolderAndShortcutOfItsFamily) {
+    auto TextOf = [](const std::u16string& path) {
+        Bytes bytes = ReadBytes(path);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    std::u16string out = dir.File(u"inf");
+    ToolResult r = Run({u"inf", workspacePath, u"-d", out, u"--provider", u"Acme 100%"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string arm = TextOf(out + u"/Notes _Pro_.ARM.inf");
+    for (const char* line :
+         {";==================================================\r\n; Etarvelo generated .inf\r\n",
+          "Provider = \"Acme 100%\"\r\n", "[CEStrings]\r\nAppName = \"Notes \"\"Pro\"\"\"\r\n",
+          "InstallDir = %CE1%\\Notes\r\n", "[CEDevice]\r\nProcessorType = 2577\r\n",
+          "CopyFiles = Files.1,Files.2\r\nCEShortcuts = Shortcuts\r\n", "\"data.bin\" = 1\r\n",
+          "\"readme.txt\" = 2\r\n", "Files.2 = 0,%CE1%\\Notes\\sub\r\n", "Shortcuts = 0,%CE11%\r\n",
+          "\"app.exe\",\"app.exe\",,0x40000000\r\n", "[Shortcuts]\r\n\"Notes.lnk\",0,\"app.exe\"\r\n"}) {
+        EXPECT_TRUE(Contains(arm, line)) << line << "\n" << arm;
+    }
+    EXPECT_FALSE(Contains(arm, "eula.txt")) << "the licence is for no processor";
+    const std::string shx = TextOf(out + u"/Notes _Pro_.SHX.inf");
+    EXPECT_TRUE(Contains(shx, "[CEDevice]\r\n\r\n")) << shx; // no one processor number for SHX devices
+    EXPECT_FALSE(Contains(shx, "data.bin")) << shx;
+
+    // The wizard finds a source file by its name alone.
+    WriteBytes(Source(u"sub/APP.EXE"), Pattern(3, 9));
+    ASSERT_TRUE(workspace.AddFile(Source(u"sub/APP.EXE").c_str(), FLAG_ARM));
+    SaveWorkspace(workspace, workspacePath);
+    r = Run({u"inf", workspacePath, u"-d", dir.File(u"inf2"), u"--cpu", u"arm"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "the CAB wizard cannot take two files of one name")) << r.err;
+    EXPECT_FALSE(Exists(dir.File(u"inf2")));
+}
+
 TEST_F(CliTest, SetRefusesWhatItCannotStoreAndLeavesTheWorkspaceAlone) {
     Bytes before = ReadBytes(workspacePath);
     std::u16string small = dir.File(u"small.bmp");
@@ -287,7 +321,8 @@ TEST_F(CliTest, TheBuildCommandRunsOnTheNewInstallerOnlyWhenAsked) {
         for (std::u16string name : {u"S$(touch pwned).exe", u"S`touch pwned`.exe", u"it's $HOME.exe",
                                     u"a\"b;touch pwned", u"c'\"$(touch pwned)'"}) {
             std::u16string odd = dir.File(name);
-            r = Run({u"installer", workspacePath, u"-o", odd, u"--template", Template(), u"-q", u"--run-build-command"});
+            r = Run(
+                {u"installer", workspacePath, u"-o", odd, u"--template", Template(), u"-q", u"--run-build-command"});
             ASSERT_EQ(r.status, 0) << r.err << platform::ToUtf8(form);
             recorded = ReadBytes(record);
             EXPECT_EQ(std::string(recorded.begin(), recorded.end()), platform::ToUtf8(odd) + "\n")
