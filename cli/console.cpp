@@ -14,6 +14,8 @@
 namespace cli {
 namespace {
 
+constexpr std::size_t kMaxReported = 50;
+
 void Write(std::FILE* stream, std::string_view text) {
 #ifdef _WIN32
     // A console shows UTF-8 bytes in its own code page; redirected output stays UTF-8.
@@ -33,9 +35,7 @@ void Write(std::FILE* stream, std::string_view text) {
 
 } // namespace
 
-void Print(std::string_view text) {
-    Write(stdout, text);
-}
+void Print(std::string_view text) { Write(stdout, text); }
 
 void PrintError(std::string_view subject, std::string_view cause) {
     std::string line(kProgramName);
@@ -49,9 +49,7 @@ void PrintError(std::string_view subject, std::string_view cause) {
     Write(stderr, line);
 }
 
-void PrintErrorLine(std::string_view line) {
-    Write(stderr, std::string(line) + "\n");
-}
+void PrintErrorLine(std::string_view line) { Write(stderr, std::string(line) + "\n"); }
 
 bool StandardErrorIsTerminal() {
 #ifdef _WIN32
@@ -60,6 +58,36 @@ bool StandardErrorIsTerminal() {
 #else
     return isatty(STDERR_FILENO) == 1;
 #endif
+}
+
+std::string Json(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", u);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+void Findings::Fail(const std::string& what) {
+    if (++count_ <= kMaxReported) {
+        PrintError(subject_, what);
+    }
+}
+
+void Findings::Summarise() const {
+    if (count_ > kMaxReported) {
+        PrintError(subject_, std::to_string(count_ - kMaxReported) + " more failed checks not shown");
+    }
 }
 
 void ProgressBar::Show(int percent, std::string_view label) {
