@@ -83,6 +83,8 @@ bool DeviceInput::Load(std::u16string_view given) {
         PrintError(Utf8(path), cause);
         return false;
     }
+    // The package core opens the file for itself alone, which Windows refuses while it is open here.
+    input.file.Close();
     if (input.kind == InputKind::Workspace) {
         if (!OpenWorkspace(path, package)) {
             return false;
@@ -111,6 +113,15 @@ bool DeviceInput::Load(std::u16string_view given) {
         if (!opened) {
             PrintError(Utf8(path), "cannot be read: " + Utf8(package.LastError()));
             return false;
+        }
+        // A package data file's members are read from it while the cabinet is written.
+        if (input.kind == InputKind::PackageFile) {
+            input.file = platform::File::OpenRead(path, platform::Share::Read);
+            std::uint64_t length = 0;
+            if (!input.file.IsOpen() || !input.file.Size(length) || length != input.length) {
+                PrintError(Utf8(path), "cannot be read, or changed while it was read");
+                return false;
+            }
         }
     }
     if (!ReportInstallProblems(package, path)) {
