@@ -1,5 +1,6 @@
 // tarvelo-build info: the header and table of a workspace file, package data file or installer,
-// for people or, with --json, for scripts.
+// or a device cabinet's manifest, for people or, with --json, for scripts.
+#include "cli/cabinet_reading.h"
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/package_input.h"
@@ -16,7 +17,10 @@ constexpr std::array<OptionSpec, 1> kOptions{{{"--json", "", false}}};
 
 constexpr std::string_view kHelp = "Usage: tarvelo-build info FILE [--json]\n\n"
                                    "Shows the header and the table of files of a workspace file (.orb), a package\n"
-                                   "data file (.DAT) or an installer (found by its ORBDATA resource).\n\n"
+                                   "data file (.DAT) or an installer (found by its ORBDATA resource). Of a Windows\n"
+                                   "CE cabinet (.CAB), shows its manifest: application name, provider, processor,\n"
+                                   "CE versions, compression, folders, each file with its number, place on the\n"
+                                   "device, size and flags, and each shortcut with its target.\n\n"
                                    "  --json    one JSON object instead of the readable layout\n"
                                    "  --quiet   accepted for symmetry; info prints only its result\n";
 
@@ -71,24 +75,6 @@ std::string_view TargetName(std::int32_t target) {
 }
 
 std::string Text(const TextField& field) { return platform::ToUtf8(FieldText(field)); }
-
-std::string Json(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", u);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
 
 std::string JsonReport(const std::u16string& path, const PackageInput& in) {
     const PackageHeader& h = in.header;
@@ -166,6 +152,9 @@ int RunInfo(const Args& args) {
         return UsageError(kInfoCommand, args.Positional().empty() ? "missing FILE" : "more than one FILE");
     }
     const std::u16string& path = args.Positional()[0];
+    if (LooksLikeCabinet(path)) {
+        return ShowCabinet(path, args.Has("--json"));
+    }
     PackageInput input;
     if (!LoadInputOrReport(path, input)) {
         return kExitFailure;
@@ -176,7 +165,7 @@ int RunInfo(const Args& args) {
 
 } // namespace
 
-const Command kInfoCommand{"info", "show the header and files of a workspace, package or installer", kHelp, kOptions,
-                           RunInfo};
+const Command kInfoCommand{"info", "show the header and files of a workspace, package, installer or cabinet", kHelp,
+                           kOptions, RunInfo};
 
 } // namespace cli

@@ -1,5 +1,7 @@
 // tarvelo-build verify: checks every rule of the package layout in a workspace file, package
-// data file or installer, and with --src every member's bytes against the files it was made from.
+// data file or installer, and with --src every member's bytes against the files it was made from;
+// a device cabinet is checked by its own rules (cabinet_verify.cpp).
+#include "cli/cabinet_reading.h"
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/installable.h"
@@ -14,10 +16,11 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 1> kOptions{{{"--src", "", true}}};
+constexpr std::array<OptionSpec, 3> kOptions{{{"--src", "", true}, {"--workspace", "", true}, {"--cpu", "", true}}};
 
 constexpr std::string_view kHelp =
-    "Usage: tarvelo-build verify FILE [--src FOLDER] [--quiet]\n\n"
+    "Usage: tarvelo-build verify FILE [--src FOLDER] [--quiet]\n"
+    "       tarvelo-build verify FILE.CAB [--src FOLDER --workspace FILE] [--cpu NAME] [--quiet]\n\n"
     "Checks a workspace file, package data file or installer against the package layout: at least\n"
     "one file, the data offset, the total size, offsets that follow one another, the length of the\n"
     "package, terminated texts and known flags; and that the installer would install it for every\n"
@@ -26,35 +29,22 @@ constexpr std::string_view kHelp =
     "such as CON or \"COM5 \", or character Windows refuses), and no two files may be one file on\n"
     "Windows (\"a.txt\" and \"A.TXT\", \"x\" and \"x.\"). With --src, every member's bytes are\n"
     "compared with the file at its path below FOLDER (relative to the package's source folder).\n"
+    "A Windows CE cabinet (.CAB) is read whole: its manifest, every file's data and the data\n"
+    "blocks' checksums. With --src and --workspace (the workspace, package data file or installer\n"
+    "it was made from) it is compared with that workspace's install plan for its processor family:\n"
+    "the application name, every file at its place on the device with the bytes of its source below\n"
+    "FOLDER, no other file, and the shortcuts and their targets. The family is --cpu; else the one\n"
+    "whose processor the cabinet declares (2577 ARM, 4000 MIPS); else the one its name carries\n"
+    "(\"PROGRAM.SHX.CAB\").\n"
     "Prints each failed check; exit status 0 only when all hold.\n\n"
-    "  --src FOLDER   compare members with the files under FOLDER\n"
-    "  --quiet        print nothing when all checks hold\n";
+    "  --src FOLDER       compare members with the files under FOLDER\n"
+    "  --workspace FILE   (a cabinet) the workspace, package or installer it was made from\n"
+    "  --cpu NAME         (a cabinet) its processor family: arm, mips, shx or intel\n"
+    "  --quiet            print nothing when all checks hold\n";
 
 constexpr std::uint32_t kKnownFlags = FLAG_SHORTCUT | FLAG_ALL_PLATFORMS | FLAG_EULA;
 constexpr std::uint64_t kFormatLimit = std::uint64_t{1} << 31;
 constexpr std::uint32_t kChunk = 65536;
-constexpr std::size_t kMaxReported = 50;
-
-// Collects failed checks; after a screenful the rest are only counted.
-class Findings {
-public:
-    explicit Findings(std::string subject) : subject_(std::move(subject)) {}
-    void Fail(const std::string& what) {
-        if (++count_ <= kMaxReported) {
-            PrintError(subject_, what);
-        }
-    }
-    std::size_t Count() const { return count_; }
-    void Summarise() const {
-        if (count_ > kMaxReported) {
-            PrintError(subject_, std::to_string(count_ - kMaxReported) + " more failed checks not shown");
-        }
-    }
-
-private:
-    std::string subject_;
-    std::size_t count_ = 0;
-};
 
 bool Terminated(const TextField& field) { return FieldText(field).size() < kTextUnits; }
 
@@ -165,6 +155,12 @@ int RunVerify(const Args& args) {
         return UsageError(kVerifyCommand, args.Positional().empty() ? "missing FILE" : "more than one FILE");
     }
     const std::u16string& path = args.Positional()[0];
+    if (LooksLikeCabinet(path)) {
+        return VerifyCabinet(args);
+    }
+    if (args.Has("--workspace") || args.Has("--cpu")) {
+        return UsageError(kVerifyCommand, "--workspace and --cpu are for a device cabinet (.CAB)");
+    }
     PackageInput input;
     if (!LoadInputOrReport(path, input)) {
         return kExitFailure;
@@ -203,7 +199,7 @@ int RunVerify(const Args& args) {
 
 } // namespace
 
-const Command kVerifyCommand{"verify", "check a workspace, package or installer against the package layout", kHelp,
-                             kOptions, RunVerify};
+const Command kVerifyCommand{"verify", "check a workspace, package, installer or device cabinet", kHelp, kOptions,
+                             RunVerify};
 
 } // namespace cli

@@ -14,6 +14,8 @@
 namespace cli {
 namespace {
 
+constexpr std::size_t kMaxReported = 50;
+
 void Write(std::FILE* stream, std::string_view text) {
 #ifdef _WIN32
     // A console shows UTF-8 bytes in its own code page; redirected output stays UTF-8.
@@ -56,6 +58,36 @@ bool StandardErrorIsTerminal() {
 #else
     return isatty(STDERR_FILENO) == 1;
 #endif
+}
+
+std::string Json(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", u);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+void Findings::Fail(const std::string& what) {
+    if (++count_ <= kMaxReported) {
+        PrintError(subject_, what);
+    }
+}
+
+void Findings::Summarise() const {
+    if (count_ > kMaxReported) {
+        PrintError(subject_, std::to_string(count_ - kMaxReported) + " more failed checks not shown");
+    }
 }
 
 void ProgressBar::Show(int percent, std::string_view label) {

@@ -22,6 +22,24 @@ void PrintErrorLine(std::string_view line);
 
 bool StandardErrorIsTerminal();
 
+// A UTF-8 text as a JSON string, quotes included; control characters escaped as \uXXXX.
+std::string Json(std::string_view text);
+
+// The failed checks of verify, each printed as an error line about `subject`; after a screenful
+// the rest are only counted.
+class Findings {
+public:
+    explicit Findings(std::string subject) : subject_(std::move(subject)) {}
+    void Fail(const std::string& what);
+    std::size_t Count() const { return count_; }
+    // Says how many were not shown.
+    void Summarise() const;
+
+private:
+    std::string subject_;
+    std::size_t count_ = 0;
+};
+
 // A one-line bar drawn over itself while a package is written; silent when not enabled.
 class ProgressBar {
 public:

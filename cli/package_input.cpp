@@ -150,6 +150,12 @@ bool LooksLikeExecutable(std::u16string_view path) {
     return file.IsOpen() && ReadFully(file, magic, 2) && magic[0] == 'M' && magic[1] == 'Z';
 }
 
+bool LooksLikeCabinet(std::u16string_view path) {
+    platform::File file = platform::File::OpenRead(path, platform::Share::Read);
+    char magic[4] = {};
+    return file.IsOpen() && ReadFully(file, magic, 4) && std::memcmp(magic, "MSCF", 4) == 0;
+}
+
 bool LoadInput(std::u16string_view path, PackageInput& input, std::string& cause) {
     if (!platform::File::OpenRead(path, platform::Share::Read).IsOpen()) {
         cause = device::CannotOpenCause(path);

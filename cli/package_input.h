@@ -44,4 +44,8 @@ bool ReadFully(platform::File& file, void* buffer, std::uint32_t size);
 // Whether the file starts as a Windows executable does ("MZ").
 bool LooksLikeExecutable(std::u16string_view path);
 
+// Whether the file starts as a Microsoft cabinet does ("MSCF"): a device cabinet, which info and
+// verify read with the cabinet reader instead.
+bool LooksLikeCabinet(std::u16string_view path);
+
 } // namespace cli

@@ -18,6 +18,13 @@ namespace {
 constexpr std::uint32_t kBlock = 32768;
 constexpr std::uint32_t kLongestBlock = kBlock + 6144;
 constexpr std::uint64_t kLongestCabinet = std::uint64_t{1} << 32;
+// A device's paths hold at most 259 characters with the leading backslash. Bounding the paths the
+// manifest builds also bounds their memory: one long text named 30000 times in a folder would
+// otherwise make a path of gigabytes from a small manifest.
+constexpr std::size_t kLongestDevicePath = 259;
+// Of a file's bytes, at most this much is set aside before its data is unpacked: its size comes
+// from the cabinet, and a few bytes can claim two gigabytes.
+constexpr std::size_t kFirstReserve = std::size_t{1} << 20;
 
 // Bounds-checked little-endian reading of a byte range.
 class Bytes {
@@ -212,6 +219,28 @@ bool CabinetReader::Parse(std::string& cause) {
         file.name = (attributes & 0x80) && platform::Utf8ToUtf16(name, unicode) ? unicode : FromCabinetText(name);
         raw_.push_back(std::move(file));
     }
+    // Files lie one after another in their folder's data. Overlapping files would make reading
+    // them all unpack the same data once for each, and a small cabinet could claim hours of work.
+    std::vector<std::size_t> stored(raw_.size());
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        stored[i] = i;
+    }
+    std::sort(stored.begin(), stored.end(), [&](std::size_t a, std::size_t b) {
+        return raw_[a].folder != raw_[b].folder ? raw_[a].folder < raw_[b].folder : raw_[a].offset < raw_[b].offset;
+    });
+    const RawFile* before = nullptr;
+    for (std::size_t i : stored) {
+        const RawFile& file = raw_[i];
+        if (file.size == 0) {
+            continue;
+        }
+        if (before && before->folder == file.folder && std::uint64_t{before->offset} + before->size > file.offset) {
+            cause = "files " + platform::ToUtf8(before->name) + " and " + platform::ToUtf8(file.name) +
+                    " overlap in their folder's data";
+            return false;
+        }
+        before = &file;
+    }
 
     // The manifest: the one file numbered 000.
     std::map<std::int32_t, std::size_t> byNumber;
@@ -326,6 +355,9 @@ bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, std
                 part.erase(0, 1); // the device's root
             }
             out = JoinDevicePath(out, part);
+            if (out.size() + 1 > kLongestDevicePath) {
+                return false;
+            }
         }
         return true;
     };
@@ -334,7 +366,8 @@ bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, std
     for (std::uint16_t i = 0; i < b.U16(50); ++i) {
         std::u16string folder;
         if (!b.Has(at, 4) || !path(at + 4, b.U16(at + 2), folder)) {
-            cause = "its manifest's folder " + std::to_string(i) + " is not a list of its strings";
+            cause = "its manifest's folder " + std::to_string(i) +
+                    " is not a list of its strings making a path a device can hold";
             return false;
         }
         dirs[b.U16(at)] = folder;
@@ -362,6 +395,11 @@ bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, std
         std::u16string own =
             FromCabinetText(std::string_view(reinterpret_cast<const char*>(b.At(at + 12)), b.U16(at + 10) - 1u));
         file.relative = JoinDevicePath(dir->second, own);
+        if (file.relative.size() + 1 > kLongestDevicePath) {
+            cause = "its manifest's file " + std::to_string(i) + " has a path longer than a device's (" +
+                    std::to_string(kLongestDevicePath) + " characters)";
+            return false;
+        }
         if (!fileNames.emplace(file.number, file.relative).second) {
             cause = "its manifest names file " + std::to_string(file.number) + " twice";
             return false;
@@ -373,7 +411,8 @@ bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, std
     for (std::uint16_t i = 0; i < b.U16(58); ++i) {
         CabinetLink link;
         if (!b.Has(at, 12) || !path(at + 12, b.U16(at + 10), link.relative)) {
-            cause = "its manifest's shortcut " + std::to_string(i) + " is not a list of its strings";
+            cause = "its manifest's shortcut " + std::to_string(i) +
+                    " is not a list of its strings making a path a device can hold";
             return false;
         }
         link.relative = JoinDevicePath(MacroFolder(b.U16(at + 4)), link.relative);
@@ -406,7 +445,8 @@ bool CabinetReader::ReadFile(std::size_t index, std::vector<std::uint8_t>& bytes
 // the order they are stored, so the blocks already passed are not read again.
 bool CabinetReader::ReadRaw(std::size_t index, std::vector<std::uint8_t>& bytes, std::string& cause) {
     const RawFile& file = raw_[index];
-    bytes.assign(file.size, 0);
+    bytes.clear();
+    bytes.reserve(std::min<std::size_t>(file.size, kFirstReserve));
     if (unpackedFolder_ != file.folder || file.offset < blockStart_) {
         unpackedFolder_ = file.folder;
         nextBlock_ = 0;
@@ -420,6 +460,9 @@ bool CabinetReader::ReadRaw(std::size_t index, std::vector<std::uint8_t>& bytes,
         std::uint64_t want = std::uint64_t{file.offset} + done;
         if (want >= blockStart_ + block_.size()) {
             if (!NextBlock(cause)) {
+                // A block that failed half-way leaves nothing to continue from: the next read
+                // starts the folder again, and fails where this one did.
+                unpackedFolder_ = -1;
                 cause = "file " + platform::ToUtf8(file.name) + ": " + cause;
                 return false;
             }
@@ -427,7 +470,8 @@ bool CabinetReader::ReadRaw(std::size_t index, std::vector<std::uint8_t>& bytes,
         }
         std::size_t from = static_cast<std::size_t>(want - blockStart_);
         std::uint32_t n = static_cast<std::uint32_t>(std::min<std::size_t>(block_.size() - from, file.size - done));
-        std::memcpy(bytes.data() + done, block_.data() + from, n);
+        bytes.insert(bytes.end(), block_.begin() + static_cast<std::ptrdiff_t>(from),
+                     block_.begin() + static_cast<std::ptrdiff_t>(from + n));
         done += n;
     }
     return true;

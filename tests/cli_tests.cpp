@@ -195,6 +195,7 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
         {u"info", workspacePath, u"--colour"},
         {u"extract", workspacePath, u"-d", dir.File(u"x"), u"--cpu", u"sparc"},
         {u"verify"},
+        {u"verify", workspacePath, u"--cpu", u"arm"}, // for a device cabinet only
     };
     for (const auto& arguments : wrong) {
         r = Run(arguments);

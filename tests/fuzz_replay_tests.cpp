@@ -37,4 +37,6 @@ TEST(FuzzReplay, InputCorpusAndSamples) {
     ReplayFolder(u"tests/data/pe", FuzzPackageInput);
 }
 
+TEST(FuzzReplay, CabinetCorpus) { EXPECT_GT(ReplayFolder(u"tests/fuzz/corpus/cabinet", FuzzCabinetReader), 0u); }
+
 } // namespace

@@ -14,3 +14,7 @@ int FuzzPeResources(const std::uint8_t* data, std::size_t size);
 
 // What tarvelo-build's reading commands load: any bytes as a workspace, package or installer file.
 int FuzzPackageInput(const std::uint8_t* data, std::size_t size);
+
+// Device cabinets: any bytes as a cabinet; every file of one that opens must read back the same way
+// whatever was read before it.
+int FuzzCabinetReader(const std::uint8_t* data, std::size_t size);

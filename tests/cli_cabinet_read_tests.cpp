@@ -1,0 +1,186 @@
+// info and verify given the device cabinets tarvelo-build cab made: the manifest shown, good
+// cabinets accepted with or without their sources, and each kind of fault named.
+#include "platform/text.h"
+#include "tests/cli_support.h"
+
+#include <filesystem>
+#include <functional>
+
+using namespace testing_support;
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::uint32_t U32(const Bytes& b, std::size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
+}
+
+class CabinetReadBackTest : public CliTest {
+protected:
+    // The cabinet cab makes of `workspaceFile` for one family, alone in its own folder.
+    std::u16string Cabinet(const std::u16string& family, bool compress = false,
+                           const std::u16string& workspaceFile = u"") {
+        std::u16string folder = dir.File(u"cab-" + family + (compress ? u"-z" : u"") + u"-" +
+                                         std::u16string(1, static_cast<char16_t>(u'a' + made++)));
+        std::vector<std::u16string> arguments{
+            u"cab", workspaceFile.empty() ? workspacePath : workspaceFile, u"-d", folder, u"--cpu", family, u"-q"};
+        if (compress) {
+            arguments.push_back(u"--compress");
+        }
+        ToolResult r = Run(arguments);
+        EXPECT_EQ(r.status, 0) << r.err;
+        for (const auto& item : std::filesystem::directory_iterator(std::filesystem::path(folder))) {
+            return item.path().u16string();
+        }
+        return u"";
+    }
+    ToolResult Verify(const std::u16string& cab, std::vector<std::u16string> more = {}) {
+        std::vector<std::u16string> arguments{u"verify", cab, u"--src", Source(u""), u"--workspace", workspacePath};
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        return Run(arguments);
+    }
+    int made = 0;
+};
+
+TEST_F(CabinetReadBackTest, InfoShowsTheManifest) {
+    ToolResult r = Run({u"info", Cabinet(u"arm")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* line : {"Application:    Notes \"Pro\"\n", "Processor:      2577 (ARM)\n",
+                             "Compression:    none\n", "Files:          3\n", "  Program Files\\Notes\\sub\n",
+                             "      3  0x40000000       9000  Program Files\\Notes\\data.bin\n",
+                             "  Windows\\Start Menu\\Programs\\Notes.lnk -> Program Files\\Notes\\app.exe\n"}) {
+        EXPECT_TRUE(Contains(r.out, line)) << line << "\n" << r.out;
+    }
+    EXPECT_FALSE(Contains(r.out, "eula.txt")); // the licence is flagged for no family
+
+    r = Run({u"info", Cabinet(u"shx", true), u"--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* part : {"\"kind\": \"cabinet\"", "\"appName\": \"Notes \\\"Pro\\\"\"",
+                             "\"processorType\": 0, "
+                             "\"processorFamily\": \"\"",
+                             "\"compression\": \"mszip\"",
+                             "{\"number\": 1, \"path\": \"Program Files\\\\Notes\\\\app.exe\", \"size\": 5000",
+                             "\"target\": \"Program Files\\\\Notes\\\\app.exe\", \"toFile\": true"}) {
+        EXPECT_TRUE(Contains(r.out, part)) << part << "\n" << r.out;
+    }
+}
+
+TEST_F(CabinetReadBackTest, VerifyAcceptsGoodCabinetsAndTellsTheirFamily) {
+    std::u16string dat = dir.File(u"out.DAT");
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", dat}).status, 0);
+    struct Case {
+        std::u16string family;
+        bool compress;
+        std::u16string made; // what the cabinet was made from, for --workspace
+    };
+    for (const Case& c : {Case{u"arm", false, workspacePath}, Case{u"mips", true, workspacePath},
+                          Case{u"shx", false, dat}, Case{u"intel", true, dat}}) {
+        SCOPED_TRACE(platform::ToUtf8(c.family));
+        std::u16string cab = Cabinet(c.family, c.compress, c.made);
+        ToolResult r = Run({u"verify", cab});
+        EXPECT_EQ(r.status, 0) << r.err;
+        r = Run({u"verify", cab, u"--src", Source(u""), u"--workspace", c.made});
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::string family = platform::ToUtf8(c.family);
+        for (char& ch : family) {
+            ch = static_cast<char>(ch - 32);
+        }
+        EXPECT_TRUE(Contains(r.out, ", " + family + ", files and shortcuts match")) << r.out;
+    }
+
+    // SHX and INTEL both declare any processor: without the family in the name, --cpu must say.
+    std::u16string renamed = dir.File(u"notes.cab");
+    WriteBytes(renamed, ReadBytes(Cabinet(u"intel")));
+    ToolResult r = Verify(renamed);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Contains(r.err, "name it with --cpu")) << r.err;
+    EXPECT_EQ(Verify(renamed, {u"--cpu", u"intel"}).status, 0);
+    // The wrong family's plan differs: data.bin is for ARM only, and ARM declares its processor.
+    r = Verify(renamed, {u"--cpu", u"arm"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "it declares processor 0; a cabinet for ARM declares 2577")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "Program Files\\Notes\\data.bin is missing")) << r.err;
+    EXPECT_EQ(Run({u"verify", renamed, u"--src", Source(u"")}).status, 2);
+}
+
+TEST_F(CabinetReadBackTest, VerifyNamesEachFault) {
+    struct Fault {
+        const char* what;
+        std::function<std::u16string()> make; // the cabinet to verify
+        std::string expected;
+        bool malformed; // refused by the reader, so info refuses it too
+    };
+    auto changed = [this](std::u16string cab, const std::function<void(Bytes&)>& change) {
+        Bytes bytes = ReadBytes(cab);
+        change(bytes);
+        std::u16string out = cab + u".changed.CAB";
+        WriteBytes(out, bytes);
+        return out;
+    };
+    const Fault faults[] = {
+        {"a cabinet of another workspace",
+         [&] {
+             Package other;
+             EXPECT_TRUE(other.Open(workspacePath.c_str(), 0));
+             other.SetProgramName(u"Memo");
+             other.SetInstallFolder(u"Memo");
+             std::u16string otherPath = dir.File(u"other.orb");
+             SaveWorkspace(other, otherPath);
+             return Cabinet(u"arm", true, otherPath);
+         },
+         "its application name is \"Memo\", the workspace's is \"Notes \"Pro\"\"", false},
+        {"a truncated cabinet", [&] { return changed(Cabinet(u"arm"), [](Bytes& b) { b.resize(b.size() - 100); }); },
+         "is not a device cabinet we can read: its header gives a length of", true},
+        {"a manifest whose strings lie outside it",
+         [&] {
+             return changed(Cabinet(u"arm"), [](Bytes& b) {
+                 std::size_t block = U32(b, 36);
+                 Put32(b, block, 0); // no checksum, so that the manifest is read as changed
+                 Put32(b, block + 8 + 60, 0x7FFFFFF0);
+             });
+         },
+         "its manifest's string 0 is not a terminated text within it", true},
+        {"a file table outside the cabinet",
+         [&] { return changed(Cabinet(u"arm"), [](Bytes& b) { Put32(b, 16, static_cast<std::uint32_t>(b.size())); }); },
+         "its file table ends early", true},
+        // These last change the sources.
+        {"a flipped data byte",
+         [&] {
+             // Three blocks, so that the manifest in the first still reads and the files are checked.
+             WriteBytes(Source(u"data.bin"), Pattern(70000, 3));
+             return changed(Cabinet(u"arm"), [](Bytes& b) { b.back() ^= 0x10; });
+         },
+         "Program Files\\Notes\\app.exe: file 00000app.001: data block 2 is damaged (its checksum does not match)",
+         false},
+        {"a changed source file",
+         [&] {
+             std::u16string cab = Cabinet(u"arm", true);
+             Bytes data = ReadBytes(Source(u"data.bin"));
+             data[8000] ^= 1;
+             WriteBytes(Source(u"data.bin"), data);
+             return cab;
+         },
+         "Program Files\\Notes\\data.bin: differs from its source", false},
+    };
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.what);
+        std::u16string cab = fault.make();
+        ToolResult r = Verify(cab);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(Contains(r.err, fault.expected)) << r.err;
+        EXPECT_EQ(r.out, "");
+        if (fault.malformed) {
+            r = Run({u"info", cab});
+            EXPECT_EQ(r.status, 1);
+            EXPECT_TRUE(Contains(r.err, fault.expected)) << r.err;
+        }
+    }
+}
+
+} // namespace
