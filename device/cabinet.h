@@ -56,8 +56,8 @@ bool WriteCabinet(const InstallPlan& plan, const CabinetSettings& settings, Memb
                   std::string& cause);
 
 // Where the files' date comes from: SOURCE_DATE_EPOCH when it is set (the reproducible-builds
-// convention), the clock otherwise. Fails with the cause for a value that is not a date a cabinet
-// can hold (1980 to 2107).
+// convention), the clock otherwise; a date outside 1980 to 2107, which a cabinet cannot hold,
+// becomes the nearest it can. Fails with the cause for a value that is not a number of seconds.
 bool CabinetTime(std::int64_t& time, std::string& cause);
 
 // A cabinet read back.

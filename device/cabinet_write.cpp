@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -512,13 +513,15 @@ bool CabinetTime(std::int64_t& time, std::string& cause) {
     const char* given = std::getenv("SOURCE_DATE_EPOCH");
     if (given && *given) {
         char* end = nullptr;
+        errno = 0;
         long long value = std::strtoll(given, &end, 10);
-        if (*end != '\0' || value < kFirst || value >= kAfterLast) {
-            cause = "SOURCE_DATE_EPOCH is " + std::string(given) +
-                    ", not a number of seconds since 1970 that a cabinet's dates hold (1980 to 2107)";
+        if (*end != '\0' || errno == ERANGE || value < 0) {
+            cause = "SOURCE_DATE_EPOCH is " + std::string(given) + ", not a number of seconds since 1970";
             return false;
         }
-        time = value;
+        // Build systems that want no date at all give 0 or 1; a cabinet's dates begin in 1980, as
+        // a zip file's do, and end in 2107.
+        time = std::clamp<std::int64_t>(value, kFirst, kAfterLast - 1);
         return true;
     }
     std::time_t now = std::time(nullptr);

@@ -556,6 +556,25 @@ TEST_F(CabinetTest, OneCabinetPerFamilyWithFilesAndNoneReplacedUnlessForced) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out + r.err, "");
     EXPECT_EQ(FolderContents(fs::path(out)), first);
+
+    // The date build systems give for "no date" is the first a cabinet holds; what is no number
+    // of seconds is refused before anything is written.
+    const std::pair<const char*, std::uint16_t> epochs[] = {
+        {"1", 0x21}, {"0", 0x21}, {"99999999999", (127 << 9) | (12 << 5) | 31}, {"soon", 0}, {"-5", 0}};
+    for (const auto& [epoch, date] : epochs) {
+        SetDateEpoch(epoch);
+        std::u16string dated = dir.File(u"dated-" + platform::ToUtf16(epoch));
+        r = Cab(ws, dated, {u"--cpu", u"arm"});
+        EXPECT_EQ(r.status, date == 0 ? 1 : 0) << epoch << r.err;
+        if (date == 0) {
+            EXPECT_NE(r.err.find("SOURCE_DATE_EPOCH"), std::string::npos) << r.err;
+            EXPECT_FALSE(Exists(dated));
+            continue;
+        }
+        for (const CabMember& member : Decode(CabOf(dated, device::kCpuChoices[0])).members) {
+            EXPECT_EQ(member.date, date) << epoch;
+        }
+    }
 }
 
 TEST_F(CabinetTest, TheManifestSaysWhereEachFileGoesForWhichProcessorAndOurReaderAgrees) {
