@@ -5,7 +5,7 @@
 #include "cli/workspace_options.h"
 #include "device/member_paths.h"
 
-#include "build/build_command.h"
+#include "building/build_command.h"
 #include "platform/file.h"
 #include "platform/names.h"
 #include "platform/text.h"

@@ -6,7 +6,7 @@
 #include "cli/device_input.h"
 #include "cli/workspace_build.h"
 
-#include "build/setup_inf.h"
+#include "building/setup_inf.h"
 #include "device/member_paths.h"
 #include "device/setup_inf.h"
 #include "platform/replacement.h"

@@ -5,12 +5,12 @@
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/installable.h"
-#include "cli/self_path.h"
 #include "cli/workspace_build.h"
 #include "device/member_paths.h"
 
-#include "build/build_command.h"
+#include "building/build_command.h"
 #include "package/installer.h"
+#include "platform/console.h"
 #include "platform/process.h"
 #include "platform/replacement.h"
 #include "platform/text.h"
@@ -74,7 +74,7 @@ bool FindTemplate(const Args& args, std::u16string& path) {
     path = args.Value("--template");
     if (path.empty()) {
         std::u16string folder;
-        if (!OwnFolder(folder)) {
+        if (!platform::ProgramFolder(folder)) {
             PrintError("Template.exe", "cannot find the folder of tarvelo-build; give --template PATH");
             return false;
         }
@@ -125,7 +125,7 @@ int RunBuildCommand(const Package& package, const std::u16string& installer) {
     std::string command = build::ExpandBuildCommandForShell(written, platform::ToUtf8(absolute));
 #endif
     std::u16string folder;
-    if (!OwnFolder(folder)) {
+    if (!platform::ProgramFolder(folder)) {
         PrintError("build command", "cannot find the folder of tarvelo-build to run it in");
         return kExitFailure;
     }

@@ -3,39 +3,16 @@
 
 #include "platform/text.h"
 
-#include <cstdio>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
+#include "platform/console.h"
 
 namespace cli {
 namespace {
 
 constexpr std::size_t kMaxReported = 50;
 
-void Write(std::FILE* stream, std::string_view text) {
-#ifdef _WIN32
-    // A console shows UTF-8 bytes in its own code page; redirected output stays UTF-8.
-    HANDLE handle = GetStdHandle(stream == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-    DWORD mode = 0;
-    if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
-        std::fflush(stream);
-        std::u16string wide = platform::ToUtf16(text);
-        DWORD written = 0;
-        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-        return;
-    }
-#endif
-    std::fwrite(text.data(), 1, text.size(), stream);
-    std::fflush(stream);
-}
-
 } // namespace
 
-void Print(std::string_view text) { Write(stdout, text); }
+void Print(std::string_view text) { platform::WriteStandard(false, text); }
 
 void PrintError(std::string_view subject, std::string_view cause) {
     std::string line(kProgramName);
@@ -46,19 +23,10 @@ void PrintError(std::string_view subject, std::string_view cause) {
     }
     line += cause;
     line += '\n';
-    Write(stderr, line);
+    platform::WriteStandard(true, line);
 }
 
-void PrintErrorLine(std::string_view line) { Write(stderr, std::string(line) + "\n"); }
-
-bool StandardErrorIsTerminal() {
-#ifdef _WIN32
-    DWORD mode = 0;
-    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
-#else
-    return isatty(STDERR_FILENO) == 1;
-#endif
-}
+void PrintErrorLine(std::string_view line) { platform::WriteStandard(true, std::string(line) + "\n"); }
 
 std::string Json(std::string_view text) {
     std::string out = "\"";
@@ -100,13 +68,13 @@ void ProgressBar::Show(int percent, std::string_view label) {
     std::string line = "\r[" + std::string(static_cast<std::size_t>(filled), '#') +
                        std::string(static_cast<std::size_t>(kWidth - filled), ' ') + "] ";
     line += std::to_string(percent) + "% " + std::string(label);
-    Write(stderr, line);
+    platform::WriteStandard(true, line);
     drawn_ = true;
 }
 
 void ProgressBar::Finish() {
     if (drawn_) {
-        Write(stderr, "\n");
+        platform::WriteStandard(true, "\n");
         drawn_ = false;
         shown_ = -1;
     }

@@ -20,8 +20,6 @@ void PrintError(std::string_view subject, std::string_view cause);
 // A line on standard error as it is given.
 void PrintErrorLine(std::string_view line);
 
-bool StandardErrorIsTerminal();
-
 // A UTF-8 text as a JSON string, quotes included; control characters escaped as \uXXXX.
 std::string Json(std::string_view text);
 

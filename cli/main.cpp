@@ -4,18 +4,13 @@
 #include "cli/command.h"
 #include "cli/console.h"
 
+#include "platform/console.h"
 #include "platform/file.h"
 #include "platform/text.h"
 
 #include <array>
 #include <string>
 #include <vector>
-
-#ifdef _WIN32
-#include <windows.h>
-// After windows.h, which it needs.
-#include <shellapi.h>
-#endif
 
 namespace cli {
 namespace {
@@ -40,36 +35,6 @@ std::string ProgramHelp() {
     return text;
 }
 
-// The arguments after the program's name. On Windows the wide command line is used, since the
-// narrow one loses every character outside the ANSI code page.
-bool Arguments(int argc, char** argv, std::vector<std::u16string>& out) {
-#ifdef _WIN32
-    (void)argc;
-    (void)argv;
-    int count = 0;
-    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!wide) {
-        return false;
-    }
-    for (int i = 1; i < count; ++i) {
-        std::wstring_view arg(wide[i]);
-        out.emplace_back(arg.begin(), arg.end());
-    }
-    LocalFree(wide);
-    return true;
-#else
-    for (int i = 1; i < argc; ++i) {
-        std::u16string arg;
-        if (!platform::Utf8ToUtf16(argv[i], arg)) {
-            PrintError(argv[i], "argument is not valid UTF-8");
-            return false;
-        }
-        out.push_back(std::move(arg));
-    }
-    return true;
-#endif
-}
-
 int RunCommand(const Command& command, const std::vector<std::u16string>& arguments) {
     Args args;
     std::string problem;
@@ -87,7 +52,9 @@ int Main(int argc, char** argv) {
     // A build stopped part way must not leave its unfinished files beside the outputs.
     platform::CleanUpOnInterrupt();
     std::vector<std::u16string> arguments;
-    if (!Arguments(argc, argv, arguments)) {
+    std::string bad;
+    if (!platform::ProgramArguments(argc, argv, arguments, bad)) {
+        PrintError(bad, "argument is not valid UTF-8");
         return kExitUsage;
     }
     if (arguments.empty()) {

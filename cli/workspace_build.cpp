@@ -1,6 +1,8 @@
 // Opening a workspace, checking an output and writing the package, shared by the building subcommands.
 #include "cli/workspace_build.h"
 
+#include "platform/console.h"
+
 #include "cli/args.h"
 #include "cli/console.h"
 #include "cli/package_input.h"
@@ -38,7 +40,7 @@ bool OpenWorkspace(std::u16string_view path, Package& package) {
 bool WritePackage(Package& package, std::u16string_view workspace, std::u16string_view destination,
                   std::u16string_view output, bool quiet) {
     std::u16string target(destination);
-    ProgressBar bar(!quiet && StandardErrorIsTerminal());
+    ProgressBar bar(!quiet && platform::StandardErrorIsTerminal());
     bool written = package.Write(target.c_str(), bar.WriteCallback(package));
     bar.Finish();
     if (written) {

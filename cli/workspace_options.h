@@ -16,8 +16,7 @@ extern const std::string_view kWorkspaceOptionsHelp;
 
 // Applies every workspace option given; on a bad value or a file not in the workspace it prints
 // one error line and answers false, leaving the workspace file on disk untouched.
-bool ApplyWorkspaceOptions(const Args& args, Package& package, std::u16string& imageFile,
-                           std::u16string& buildCommand);
+bool ApplyWorkspaceOptions(const Args& args, Package& package, std::u16string& imageFile, std::u16string& buildCommand);
 
 // Writes the workspace file, reporting a failure; a workspace the installer would refuse to install
 // is refused with the reasons.

@@ -7,7 +7,7 @@
 #include "platform/module.h"
 #include "platform/text.h"
 #include "template/resource.h"
-#include "ui/app_module.h"
+#include "frame/app_module.h"
 
 #include <commctrl.h>
 #include <shlobj.h>

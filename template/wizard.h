@@ -5,9 +5,9 @@
 
 #include "template/install_run.h"
 #include "template/options.h"
-#include "ui/handles.h"
-#include "ui/message_map.h"
-#include "ui/window.h"
+#include "frame/handles.h"
+#include "frame/message_map.h"
+#include "frame/window.h"
 
 #include <memory>
 #include <string>

@@ -1,7 +1,7 @@
 # The build commands: their steps against a recording host on every host, and the main window's
 # Create package, Create installer and setup INF commands under Wine, with a stand-in build command.
 add_executable(tarvelo_build_tests build_commands_tests.cpp)
-target_link_libraries(tarvelo_build_tests PRIVATE tarvelo_build tarvelo_test_support GTest::gtest_main)
+target_link_libraries(tarvelo_build_tests PRIVATE tarvelo_building tarvelo_test_support GTest::gtest_main)
 gtest_discover_tests(tarvelo_build_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
 
 if(WIN32)

@@ -1,8 +1,8 @@
 // The build commands' own steps, run against a recording host on every host: the installer made in
 // a scratch program folder, the package data file, the failures each reported while the build goes
 // on, and the build command's line.
-#include "build/build_command.h"
-#include "build/installer_build.h"
+#include "building/build_command.h"
+#include "building/installer_build.h"
 #include "platform/text.h"
 #include "tests/test_support.h"
 #include "workspace/bitmap.h"

@@ -1,7 +1,7 @@
 // The main window's build commands in the test program under Wine: the save dialogs they ask
 // for, the package data file, an installer made in a scratch program folder with a stand-in build
 // command that records how it was started, the messages of a failed build, and the setup INF lines.
-#include "build/installer_build.h"
+#include "building/installer_build.h"
 #include "platform/text.h"
 #include "tests/test_support.h"
 #include "tests/ui_test_support.h"

@@ -6,7 +6,7 @@
 #include "template/resource.h"
 #include "template/wizard.h"
 #include "tests/template_support.h"
-#include "ui/app_module.h"
+#include "frame/app_module.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // The window framework on its own: the message map's matching rules, the message loop's filters
 // and idle rules, the module's registry of loops, CentreWindow and the splash window.
 #include "tests/ui_test_support.h"
-#include "ui/app_module.h"
-#include "ui/message_map.h"
+#include "frame/app_module.h"
+#include "frame/message_map.h"
 #include "ui/resource.h"
 #include "ui/splash.h"
-#include "ui/window.h"
+#include "frame/window.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Helpers shared by the user-interface tests.
 #include "tests/ui_test_support.h"
 
-#include "ui/app_module.h"
+#include "frame/app_module.h"
 
 #include <commctrl.h>
 

@@ -1,6 +1,6 @@
 // Gathering files into the workspace, the workspace file, and the text rules they share.
-#include "build/build_command.h"
-#include "build/setup_inf.h"
+#include "building/build_command.h"
+#include "building/setup_inf.h"
 #include "platform/file.h"
 #include "platform/names.h"
 #include "platform/text.h"

@@ -1,8 +1,8 @@
 // The About box: the program's name, version and icon in a small modal box, made for each showing.
 #pragma once
 
-#include "ui/message_map.h"
-#include "ui/window.h"
+#include "frame/message_map.h"
+#include "frame/window.h"
 
 #include <array>
 

@@ -2,10 +2,10 @@
 // hidden icon, title and shortcut name fields) and stores them only when the user presses OK.
 #pragma once
 
-#include "ui/handles.h"
+#include "frame/handles.h"
 #include "ui/installer_settings.h"
-#include "ui/message_map.h"
-#include "ui/window.h"
+#include "frame/message_map.h"
+#include "frame/window.h"
 
 #include <commdlg.h>
 

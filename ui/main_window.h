@@ -3,10 +3,10 @@
 #pragma once
 
 #include "package/package.h"
-#include "ui/app_module.h"
-#include "ui/handles.h"
-#include "ui/message_map.h"
-#include "ui/window.h"
+#include "frame/app_module.h"
+#include "frame/handles.h"
+#include "frame/message_map.h"
+#include "frame/window.h"
 #include "workspace/editor.h"
 #include "workspace/workspace_window.h"
 

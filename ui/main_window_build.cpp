@@ -3,8 +3,8 @@
 // platform's current folder, bitmap loader and process start.
 #include "ui/main_window.h"
 
-#include "build/installer_build.h"
-#include "build/setup_inf.h"
+#include "building/installer_build.h"
+#include "building/setup_inf.h"
 #include "ui/installer_settings.h"
 #include "ui/progress_dialog.h"
 #include "workspace/paths.h"

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "package/package.h"
-#include "ui/message_map.h"
-#include "ui/window.h"
+#include "frame/message_map.h"
+#include "frame/window.h"
 
 #include <array>
 #include <cstdint>

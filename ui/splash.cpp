@@ -2,7 +2,7 @@
 // a mouse click or Escape.
 #include "ui/splash.h"
 
-#include "ui/app_module.h"
+#include "frame/app_module.h"
 
 namespace ui {
 

@@ -1,8 +1,8 @@
 // The splash window: the product picture shown for a few seconds while the program starts.
 #pragma once
 
-#include "ui/handles.h"
-#include "ui/window.h"
+#include "frame/handles.h"
+#include "frame/window.h"
 
 namespace ui {
 

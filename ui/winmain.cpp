@@ -1,6 +1,6 @@
 // The program's entry point: start-up, the single-instance check, the splash, the main window and
 // the message loop, whose quit code is the program's exit code.
-#include "ui/app_module.h"
+#include "frame/app_module.h"
 #include "ui/main_window.h"
 #include "ui/resource.h"
 #include "ui/splash.h"

@@ -1,4 +1,4 @@
-#include "build/setup_inf.h"
+#include "building/setup_inf.h"
 
 #include "device/setup_inf.h"
 

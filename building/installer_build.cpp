@@ -1,7 +1,7 @@
 // The steps of the Create package and Create installer commands.
-#include "build/installer_build.h"
+#include "building/installer_build.h"
 
-#include "build/build_command.h"
+#include "building/build_command.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "workspace/bitmap.h"

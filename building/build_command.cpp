@@ -1,4 +1,4 @@
-#include "build/build_command.h"
+#include "building/build_command.h"
 
 namespace build {
 

@@ -1,5 +1,5 @@
 // The application module's registry of message loops and the message loop itself.
-#include "ui/app_module.h"
+#include "frame/app_module.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 // The dialog and window bases: the Win32 procedures that hand messages to their objects, and the
 // window-centring rule.
-#include "ui/window.h"
+#include "frame/window.h"
 
-#include "ui/app_module.h"
+#include "frame/app_module.h"
 
 #include <cwchar>
 
