@@ -50,11 +50,15 @@ public:
     HWND workspacePathEdit = nullptr;
     HWND targetFolderCombo = nullptr;
 
+    // The CAB wizard's opening lines the hidden "Create Cabwiz ini File" button composes. Nothing
+    // reads them back: the command keeps them in memory, as it always has, and writes no file
+    // (tarvelo-build inf writes whole INF files); the tests read them here.
     std::vector<std::string> infLines;
     HWND statusBar = nullptr;
 
-    // The handlers the message map calls. Those owned by other parts of the program are filled in
-    // there; until then they do nothing and answer 0.
+    // The handlers the message map calls, one per command or notification; each forwards to the
+    // part of the program that owns the operation (the workspace editor, the build commands, the
+    // dialogs) and answers 0.
     virtual LRESULT OnInitMainWindow(UINT message, WPARAM wParam, LPARAM lParam);
     virtual LRESULT OnCloseCommand(UINT message, WPARAM wParam, LPARAM lParam);
     virtual LRESULT OnExit(UINT message, WPARAM wParam, LPARAM lParam);
