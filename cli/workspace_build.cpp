@@ -26,7 +26,7 @@ bool OpenWorkspace(std::u16string_view path, Package& package) {
         return false;
     }
     if (!package.Open(text.c_str(), 0)) {
-        if (package.LastError() == kEmptyPackageMessage) {
+        if (package.OpenedEmpty()) {
             PrintError(Utf8(path), "the workspace holds no files");
             return false;
         }

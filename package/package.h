@@ -126,6 +126,9 @@ public:
     // Moves the last error into a text area shared by the program (overwritten by the next call).
     const char16_t* TakeLastError();
     std::u16string_view LastError() const { return lastError; }
+    // Whether the last open was refused only for a count of 0, keeping the header it read (how an
+    // empty workspace file opens). Callers branch on this, not on the message's text.
+    bool OpenedEmpty() const { return openedEmpty; }
     // The callback's last answer during Write.
     std::uint8_t CancelRequested() const { return cancelRequested; }
 
@@ -154,6 +157,7 @@ private:
     std::u16string lastError;
     PackageHeader header{};
     std::uint8_t cancelRequested = 0;
+    bool openedEmpty = false;
     std::uint32_t sourceFolderLength = 0;
     std::vector<PackageEntry> entries;
     // Each member as Write measured it, to tell a member that changes while it is copied.

@@ -120,6 +120,7 @@ bool Package::OpenPackageFile(const char16_t* path) {
 bool Package::AcceptHeader(std::uint64_t inputLength) {
     if (header.count == 0) {
         packageFile.Close();
+        openedEmpty = true;
         SetLastError(kNoFile);
         return false;
     }
@@ -163,6 +164,7 @@ bool Package::AcceptResourceStep(platform::ResourceStep step) {
 bool Package::LoadFromFile(const char16_t* path, bool keepOpen) {
     // A file kept open earlier no longer matches whatever this call reads.
     packageFile.Close();
+    openedEmpty = false;
     if (!path) {
         return false;
     }
@@ -219,6 +221,7 @@ void Package::TakeContents(Package& other) {
 
 bool Package::LoadFromImage(const std::uint8_t* bytes, std::uint32_t size, const EntryFilter* filter) {
     Clear();
+    openedEmpty = false;
     if (size < kHeaderSize) {
         Refuse(kShortHeader);
         return false;

@@ -314,7 +314,7 @@ void WorkspaceEditor::OnOpenWorkspace() {
     // entries is no failure here; it opens as its header.
     std::u16string widePath = Wide(path);
     Package read;
-    if (!read.Open(widePath.c_str(), 0) && read.LastError() != kEmptyPackageMessage) {
+    if (!read.Open(widePath.c_str(), 0) && !read.OpenedEmpty()) {
         window_.ShowMessage(OpenFailureText(path, widePath, read.LastError()), kErrorCaption);
         return;
     }
