@@ -208,9 +208,15 @@ TEST(ReleaseFolder, HelpIndexOpensTheHelpBesideTheProgramOnItsIndex) {
     PostMessageW(main, WM_COMMAND, MAKEWPARAM(kHelpIndexCommand, 0), 0);
     HWND viewer = program.WaitForWindow(L"HH Parent", L"Tarvelo Installer Help");
     ASSERT_NE(viewer, nullptr) << "Help > Index opened no help window";
-    HWND tabs = Descendant(viewer, WC_TABCONTROLW);
+    // The viewer's frame appears before its panes are made and the tab chosen: wait for both.
+    HWND tabs = nullptr;
+    LRESULT tab = -1;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < kStartTimeout && tab != kIndexTab; Sleep(50)) {
+        tabs = tabs ? tabs : Descendant(viewer, WC_TABCONTROLW);
+        tab = tabs ? SendMessageW(tabs, TCM_GETCURSEL, 0, 0) : -1;
+    }
     ASSERT_NE(tabs, nullptr);
-    EXPECT_EQ(SendMessageW(tabs, TCM_GETCURSEL, 0, 0), kIndexTab);
+    EXPECT_EQ(tab, kIndexTab);
 
     PostMessageW(main, WM_COMMAND, MAKEWPARAM(kExitCommand, 0), 0);
     EXPECT_EQ(program.WaitForExit(kStartTimeout), 0);
