@@ -1,6 +1,6 @@
 #include "building/build_command.h"
 
-namespace build {
+namespace building {
 
 namespace {
 
@@ -93,4 +93,4 @@ std::string ExpandBuildCommandForShell(std::string_view command, std::string_vie
     return Replace(command, tag, word);
 }
 
-} // namespace build
+} // namespace building

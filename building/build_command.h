@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace build {
+namespace building {
 
 inline constexpr std::string_view kDefaultBuildCommand = "Cexe.exe <filename>";
 
@@ -20,4 +20,4 @@ std::string ExpandBuildCommand(std::string_view command, std::string_view instal
 // or inside the single or double quotes of a text handed to a further shell ("sh -c '... <filename>'").
 std::string ExpandBuildCommandForShell(std::string_view command, std::string_view installerPath);
 
-} // namespace build
+} // namespace building

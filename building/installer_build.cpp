@@ -6,7 +6,7 @@
 #include "platform/text.h"
 #include "workspace/bitmap.h"
 
-namespace build {
+namespace building {
 
 namespace {
 
@@ -98,4 +98,4 @@ void MakeInstallerFile(Package& package, const InstallerBuild& build, InstallerB
     host.SetCurrentFolder(savedFolder);
 }
 
-} // namespace build
+} // namespace building

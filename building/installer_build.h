@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-namespace build {
+namespace building {
 
 inline constexpr std::string_view kTemplateName = "Template.exe";
 inline constexpr std::string_view kTemporaryPackageName = "temp.dat";
@@ -67,4 +67,4 @@ struct InstallerBuild {
 void MakeInstallerFile(Package& package, const InstallerBuild& build, InstallerBuildHost& host,
                        const ProgressCallback& progress);
 
-} // namespace build
+} // namespace building

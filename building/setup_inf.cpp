@@ -2,7 +2,7 @@
 
 #include "device/setup_inf.h"
 
-namespace build {
+namespace building {
 
 std::vector<std::string> SetupInfLines(int choiceIndex) {
     std::vector<std::string> lines = device::InfOpeningLines("Tarvelo Installer");
@@ -14,4 +14,4 @@ std::vector<std::string> SetupInfLines(int choiceIndex) {
     return lines;
 }
 
-} // namespace build
+} // namespace building

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-namespace build {
+namespace building {
 
 // `choiceIndex` is the Target Folder list's selection (-1 for none). The InstallDir line follows
 // the wizard's own folder macros: %CE1% is the device's program-files folder and %CE11% its
 // Start-menu programs folder, so only those two choices get one.
 std::vector<std::string> SetupInfLines(int choiceIndex);
 
-} // namespace build
+} // namespace building

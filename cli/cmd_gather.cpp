@@ -112,7 +112,7 @@ int RunGather(const Args& args) {
     // What the main window sets when it opens, and what a drop leaves in place.
     package.SetTargetFolder(5);
     std::u16string imageFile;
-    std::u16string buildCommand = platform::ToUtf16(build::kDefaultBuildCommand);
+    std::u16string buildCommand = platform::ToUtf16(building::kDefaultBuildCommand);
     if (!ApplyWorkspaceOptions(args, package, imageFile, buildCommand) ||
         !SaveWorkspaceFile(package, args.Value("-o"), imageFile, buildCommand)) {
         return kExitFailure;

@@ -44,7 +44,7 @@ int PrintOpeningLines(const Args& args) {
         return kExitFailure;
     }
     int choice = workspace::TargetFolderIndex(package.GetHeader().targetFolder);
-    for (const std::string& line : build::SetupInfLines(choice)) {
+    for (const std::string& line : building::SetupInfLines(choice)) {
         Print(line + "\n");
     }
     return kExitSuccess;

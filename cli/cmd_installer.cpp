@@ -120,9 +120,9 @@ int RunBuildCommand(const Package& package, const std::u16string& installer) {
     std::u16string absolute = std::filesystem::absolute(std::filesystem::path(installer), ignored).u16string();
     std::string written = platform::ToUtf8(FieldText(package.GetHeader().buildCommand));
 #ifdef _WIN32
-    std::string command = build::ExpandBuildCommand(written, platform::ToUtf8(absolute));
+    std::string command = building::ExpandBuildCommand(written, platform::ToUtf8(absolute));
 #else
-    std::string command = build::ExpandBuildCommandForShell(written, platform::ToUtf8(absolute));
+    std::string command = building::ExpandBuildCommandForShell(written, platform::ToUtf8(absolute));
 #endif
     std::u16string folder;
     if (!platform::ProgramFolder(folder)) {

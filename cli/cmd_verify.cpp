@@ -43,7 +43,6 @@ constexpr std::string_view kHelp =
     "  --quiet            print nothing when all checks hold\n";
 
 constexpr std::uint32_t kKnownFlags = FLAG_SHORTCUT | FLAG_ALL_PLATFORMS | FLAG_EULA;
-constexpr std::uint64_t kFormatLimit = std::uint64_t{1} << 31;
 constexpr std::uint32_t kChunk = 65536;
 
 bool Terminated(const TextField& field) { return FieldText(field).size() < kTextUnits; }

@@ -98,7 +98,7 @@ bool DeviceInput::Load(std::u16string_view given) {
                 PrintError(Utf8(member), device::CannotOpenCause(member));
                 return false;
             }
-            if (size >= (std::uint64_t{1} << 31)) {
+            if (size >= kFormatLimit) {
                 PrintError(Utf8(member), "is 2 GiB or larger, more than a package can hold");
                 return false;
             }

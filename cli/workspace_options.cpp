@@ -104,7 +104,7 @@ bool ApplyFields(const Args& args, Package& package, std::u16string& imageFile, 
         std::string target = Utf8(args.Value("--target"));
         bool known = false;
         for (const workspace::TargetFolderChoice& choice : workspace::kTargetFolderChoices) {
-            if (choice.label == target) {
+            if (choice.option == target) {
                 package.SetTargetFolder(choice.code);
                 known = true;
             }

@@ -20,18 +20,14 @@ const CpuChoice* CpuChoiceOf(std::uint32_t flag) {
 }
 
 TargetFolderPlace TargetFolderPlaceOf(std::int32_t targetFolder) {
-    switch (targetFolder) {
-    case kTargetPersonal:
-        return {u"My Documents", 5};
-    case kTargetProgramFiles:
-        return {u"Program Files", 1};
-    case kTargetPrograms:
-        return {kStartMenuFolder, kStartMenuMacro};
-    default:
-        // The root, and any number the tool never sets (a package made before the target folder
-        // was chosen carries 0): the root is the one place every device has.
-        return {u"", 0};
+    for (const TargetFolder& folder : kTargetFolders) {
+        if (folder.code == targetFolder) {
+            return {folder.deviceFolder, folder.macro};
+        }
     }
+    // Any number the tool never sets (a package made before the target folder was chosen
+    // carries 0) is the root: the one place every device has.
+    return {u"", 0};
 }
 
 std::uint32_t CpuFlagByName(std::u16string_view name) {

@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr std::uint64_t kFormatLimit = std::uint64_t{1} << 31; // sizes and positions are 31-bit
 constexpr std::size_t kLastErrorUnits = 515;
 constexpr std::size_t kTakenErrorUnits = 1024;
 

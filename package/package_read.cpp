@@ -17,7 +17,6 @@
 namespace {
 
 constexpr std::uint32_t kChunkSize = 4096;
-constexpr std::uint64_t kFormatLimit = std::uint64_t{1} << 31;
 
 constexpr std::u16string_view kNoFile = kEmptyPackageMessage;
 constexpr std::u16string_view kFindFailed = u"FindResource failed";

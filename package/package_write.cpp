@@ -18,7 +18,6 @@ namespace {
 
 constexpr std::uint32_t kChunkSize = 4096;
 constexpr std::uint32_t kBlockSize = 32 * kChunkSize;
-constexpr std::uint64_t kFormatLimit = std::uint64_t{1} << 31;
 
 constexpr std::u16string_view kCannotOpen = u"Cannot open file:";
 constexpr std::u16string_view kTooLarge = u"File too large for a package:";

@@ -32,6 +32,24 @@ inline constexpr std::int32_t kTargetPersonal = 5;
 inline constexpr std::int32_t kTargetProgramFiles = 38;
 inline constexpr std::int32_t kTargetRoot = 255;
 
+// Each target folder once: as the main window's Target Folder list shows it (the list sorts them
+// by name, and this is its order), as tarvelo-build takes it, where it is on the device (from its
+// root), and the CE folder macro number (%CEn%) cabinets and the CAB wizard name it by (0 for the
+// root, which has none).
+struct TargetFolder {
+    std::string_view listText;
+    std::string_view option;
+    std::int32_t code;
+    std::u16string_view deviceFolder;
+    std::uint16_t macro;
+};
+inline constexpr TargetFolder kTargetFolders[4] = {
+    {"CSIDL_PERSONAL", "personal", kTargetPersonal, u"My Documents", 5},
+    {"CSIDL_PROGRAM_FILES", "program-files", kTargetProgramFiles, u"Program Files", 1},
+    {"CSIDL_PROGRAMS", "programs", kTargetPrograms, u"Windows\\Start Menu\\Programs", 11},
+    {"CSIDL_ROOT", "root", kTargetRoot, u"", 0},
+};
+
 struct PackageHeader {
     std::uint32_t magic;
     TextField sourceFolder;
@@ -55,6 +73,8 @@ struct PackageEntry {
 
 inline constexpr std::uint32_t kHeaderSize = 2620;
 inline constexpr std::uint32_t kEntrySize = 1052;
+// Sizes and positions in a package are 31-bit: a package, and so each member, stays below 2 GiB.
+inline constexpr std::uint64_t kFormatLimit = std::uint64_t{1} << 31;
 
 static_assert(sizeof(char16_t) == 2);
 static_assert(sizeof(PackageHeader) == kHeaderSize);

@@ -39,7 +39,7 @@ Bytes SidebarResource(const std::u16string& exe) {
 
 // Records what the build asks of the platform, and what the program folder held while the build
 // command ran.
-class RecordingHost : public build::InstallerBuildHost {
+class RecordingHost : public building::InstallerBuildHost {
 public:
     std::string CurrentFolder() override { return Ansi(fs::current_path().u16string()); }
     bool SetCurrentFolder(const std::string& folder) override {
@@ -77,7 +77,7 @@ protected:
         package.SetProgramName(u"Notes");
         request.programFolder = Ansi(programDir.Path().u16string());
         request.target = Ansi(workDir.File(u"My Setup.exe"));
-        request.buildCommand = std::string(build::kDefaultBuildCommand);
+        request.buildCommand = std::string(building::kDefaultBuildCommand);
         startFolder = fs::current_path();
     }
     void TearDown() override { fs::current_path(startFolder); }
@@ -85,7 +85,7 @@ protected:
     // Runs the build from a folder of its own and checks what every build leaves behind.
     void Build() {
         fs::current_path(workDir.Path());
-        build::MakeInstallerFile(package, request, host, [this](const PackageEntry&, std::int32_t, std::int32_t o) {
+        building::MakeInstallerFile(package, request, host, [this](const PackageEntry&, std::int32_t, std::int32_t o) {
             lastOverall = o;
             return std::uint8_t{0};
         });
@@ -100,7 +100,7 @@ protected:
     TempDir programDir;
     TempDir workDir;
     Package package;
-    build::InstallerBuild request;
+    building::InstallerBuild request;
     RecordingHost host;
     fs::path startFolder;
     std::int32_t lastOverall = 0;
@@ -113,7 +113,7 @@ TEST_F(InstallerBuildTest, AnInstallerCarriesThePackageFileAndTheSidebarThenTheC
 
     std::string failure;
     std::u16string dataFile = workDir.File(u"Notes.DAT");
-    ASSERT_TRUE(build::WritePackageFile(package, Ansi(dataFile), nullptr, failure));
+    ASSERT_TRUE(building::WritePackageFile(package, Ansi(dataFile), nullptr, failure));
     EXPECT_EQ(failure, "");
     Build();
 
@@ -132,8 +132,8 @@ TEST_F(InstallerBuildTest, APackageThatCannotBeWrittenIsNamedAndNoOlderPackageTa
     const Bytes templateBytes = ReadBytes(programDir.File(u"Template.exe"));
 
     Package empty;
-    build::MakeInstallerFile(empty, request, host, nullptr);
-    EXPECT_EQ(host.messages, std::vector<std::string>{build::kCannotMakeInstallerText}) << "an empty list says no more";
+    building::MakeInstallerFile(empty, request, host, nullptr);
+    EXPECT_EQ(host.messages, std::vector<std::string>{building::kCannotMakeInstallerText}) << "an empty list says no more";
     EXPECT_EQ(ReadBytes(Target()), templateBytes) << "a bare copy of the template";
 
     fs::remove(Target());
@@ -144,24 +144,24 @@ TEST_F(InstallerBuildTest, APackageThatCannotBeWrittenIsNamedAndNoOlderPackageTa
     ASSERT_EQ(host.messages.size(), 2u);
     EXPECT_NE(host.messages[0].find(request.programFolder + "\\temp.dat"), std::string::npos) << host.messages[0];
     EXPECT_NE(host.messages[0].find(Ansi(StoredForm(member))), std::string::npos) << host.messages[0];
-    EXPECT_EQ(host.messages[1], build::kCannotMakeInstallerText);
+    EXPECT_EQ(host.messages[1], building::kCannotMakeInstallerText);
     EXPECT_EQ(ReadBytes(Target()), templateBytes);
 }
 
 TEST_F(InstallerBuildTest, ACommandLineThatWouldBeCutIsNotStarted) {
     // "x " and the quoted target, then padding up to exactly the longest line that can start.
     std::size_t fixed = 2 + request.target.size() + 2;
-    ASSERT_LT(fixed, build::kLongestCommandLine);
-    request.buildCommand = "x <filename>" + std::string(build::kLongestCommandLine - fixed, 'a');
+    ASSERT_LT(fixed, building::kLongestCommandLine);
+    request.buildCommand = "x <filename>" + std::string(building::kLongestCommandLine - fixed, 'a');
     Build();
-    EXPECT_EQ(host.commands[0].size(), build::kLongestCommandLine);
+    EXPECT_EQ(host.commands[0].size(), building::kLongestCommandLine);
     EXPECT_EQ(host.messages, std::vector<std::string>{});
 
     host = RecordingHost();
     fs::remove(Target());
     request.buildCommand += "a";
     fs::current_path(workDir.Path());
-    build::MakeInstallerFile(package, request, host, nullptr);
+    building::MakeInstallerFile(package, request, host, nullptr);
     EXPECT_TRUE(host.commands.empty());
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_NE(host.messages[0].find("260"), std::string::npos) << host.messages[0];
@@ -173,7 +173,7 @@ TEST(PackageFile, FailuresNameTheFileAndTheCauseExceptForAnEmptyList) {
     TempDir dir;
     std::string failure = "stale";
     Package package;
-    EXPECT_FALSE(build::WritePackageFile(package, Ansi(dir.File(u"empty.DAT")), nullptr, failure));
+    EXPECT_FALSE(building::WritePackageFile(package, Ansi(dir.File(u"empty.DAT")), nullptr, failure));
     EXPECT_EQ(failure, "");
     EXPECT_FALSE(Exists(dir.File(u"empty.DAT")));
 
@@ -183,21 +183,21 @@ TEST(PackageFile, FailuresNameTheFileAndTheCauseExceptForAnEmptyList) {
     // An earlier failure's text must not be given as this write's cause.
     EXPECT_FALSE(package.Open(dir.File(u"missing.orb").c_str(), 0));
     std::string target = Ansi(dir.File(u"no such folder")) + "\\out.DAT";
-    EXPECT_FALSE(build::WritePackageFile(package, target, nullptr, failure));
+    EXPECT_FALSE(building::WritePackageFile(package, target, nullptr, failure));
     EXPECT_EQ(failure, "The package could not be written to \"" + target + "\".\nThe file cannot be created.");
 
     ASSERT_TRUE(package.AddFile(member.c_str(), 30));
     fs::remove(fs::path(member));
     std::string dat = Ansi(dir.File(u"out.DAT"));
-    EXPECT_FALSE(build::WritePackageFile(package, dat, nullptr, failure));
+    EXPECT_FALSE(building::WritePackageFile(package, dat, nullptr, failure));
     EXPECT_NE(failure.find("\"" + dat + "\""), std::string::npos) << failure;
     EXPECT_NE(failure.find(Ansi(StoredForm(member))), std::string::npos) << failure;
     EXPECT_FALSE(Exists(dir.File(u"out.DAT")));
 }
 
 TEST(BuildCommandLine, TheTargetGoesInQuotedWhereverItsPathHasBlanks) {
-    using build::ExpandBuildCommand;
-    EXPECT_EQ(ExpandBuildCommand(build::kDefaultBuildCommand, "C:\\My Files\\My Setup.exe"),
+    using building::ExpandBuildCommand;
+    EXPECT_EQ(ExpandBuildCommand(building::kDefaultBuildCommand, "C:\\My Files\\My Setup.exe"),
               "Cexe.exe \"C:\\My Files\\My Setup.exe\"");
     EXPECT_EQ(ExpandBuildCommand("signtool sign <filename> /v > log.txt", "C:\\a b.exe"),
               "signtool sign \"C:\\a b.exe\" /v > log.txt");
@@ -207,8 +207,8 @@ TEST(BuildCommandLine, TheTargetGoesInQuotedWhereverItsPathHasBlanks) {
 }
 
 TEST(SaveExtensions, DataFilesAndInstallersGetTheirsUnlessTheNameHasThreeLetters) {
-    auto dat = [](std::string_view p) { return workspace::WithExtension(p, build::kDataFileExtension); };
-    auto exe = [](std::string_view p) { return workspace::WithExtension(p, build::kInstallerExtension); };
+    auto dat = [](std::string_view p) { return workspace::WithExtension(p, building::kDataFileExtension); };
+    auto exe = [](std::string_view p) { return workspace::WithExtension(p, building::kInstallerExtension); };
     EXPECT_EQ(dat("C:\\Out\\Notes"), "C:\\Out\\Notes.DAT");
     EXPECT_EQ(dat("C:\\Out\\Notes.dat"), "C:\\Out\\Notes.dat");
     EXPECT_EQ(dat("C:\\Out\\Notes.txt"), "C:\\Out\\Notes.txt");
@@ -236,10 +236,10 @@ TEST(InstallerBuildFolders, AProgramInADriveRootEntersTheRoot) {
         std::vector<std::string> entered;
     } host;
     Package package;
-    build::InstallerBuild request;
+    building::InstallerBuild request;
     request.programFolder = "C:";
     request.target = "C:\\nowhere\\x.exe";
-    build::MakeInstallerFile(package, request, host, nullptr);
+    building::MakeInstallerFile(package, request, host, nullptr);
     EXPECT_EQ(host.entered, (std::vector<std::string>{"C:\\", "D:\\work"}));
 }
 

@@ -186,8 +186,8 @@ TEST_F(BuildCommandsTest, ThePackageFileIsTheInstallersPackageAndTheCommandRunsO
 
 TEST_F(BuildCommandsTest, FailedStepsAreReportedOverTheProgressWindowAndTheCommandStillRuns) {
     const Bytes templateBytes = ReadBytes(programDir.File(u"Template.exe"));
-    const std::string cannotMake = build::kCannotMakeInstallerText;
-    const std::string wrongSize = build::kWrongSidebarText;
+    const std::string cannotMake = building::kCannotMakeInstallerText;
+    const std::string wrongSize = building::kWrongSidebarText;
     // Each build names a new installer: the platform's copy would ask before replacing one.
     auto expectOneMessage = [&](const std::string& text) {
         ASSERT_EQ(main.messages.size(), 1u);

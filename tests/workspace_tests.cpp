@@ -213,7 +213,7 @@ TEST(NameClashes, EveryMemberWindowsTakesForAnotherNamesTheFirst) {
 }
 
 TEST(TextRules, BuildCommandExpansion) {
-    using build::ExpandBuildCommand;
+    using building::ExpandBuildCommand;
     EXPECT_EQ(ExpandBuildCommand("Cexe.exe <filename>", "C:\\Out\\Setup.exe"), "Cexe.exe \"C:\\Out\\Setup.exe\"");
     EXPECT_EQ(ExpandBuildCommand("sign <filename> /t <filename>", "S.exe"), "sign \"S.exe\" /t <filename>");
     EXPECT_EQ(ExpandBuildCommand("no tag", "S.exe"), "\"S.exe\"");
@@ -228,17 +228,17 @@ TEST(TextRules, BuildCommandExpansion) {
 namespace {
 
 TEST(SetupInf, ElevenLinesAndAnInstallDirOnlyWhereTheWizardHasAFolder) {
-    std::vector<std::string> personal = build::SetupInfLines(0);
+    std::vector<std::string> personal = building::SetupInfLines(0);
     ASSERT_EQ(personal.size(), 11u);
     EXPECT_EQ(personal[0], ";==================================================");
     EXPECT_EQ(personal[1], "; Etarvelo generated .inf");
     EXPECT_EQ(personal[6], "Signature = \"$Windows NT$\"");
     EXPECT_EQ(personal[7], "Provider = \"Tarvelo Installer\"");
     EXPECT_EQ(personal[10], "[CEStrings]");
-    EXPECT_EQ(build::SetupInfLines(1).back(), "InstallDir = %CE1%\\%AppName%");
-    EXPECT_EQ(build::SetupInfLines(2).back(), "InstallDir = %CE11%\\%AppName%");
-    EXPECT_EQ(build::SetupInfLines(3).size(), 11u);
-    EXPECT_EQ(build::SetupInfLines(-1).size(), 11u);
+    EXPECT_EQ(building::SetupInfLines(1).back(), "InstallDir = %CE1%\\%AppName%");
+    EXPECT_EQ(building::SetupInfLines(2).back(), "InstallDir = %CE11%\\%AppName%");
+    EXPECT_EQ(building::SetupInfLines(3).size(), 11u);
+    EXPECT_EQ(building::SetupInfLines(-1).size(), 11u);
     EXPECT_EQ(workspace::TargetFolderIndex(38), 1);
     EXPECT_EQ(workspace::TargetFolderIndex(7), -1);
 }

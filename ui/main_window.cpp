@@ -1,6 +1,7 @@
 // The main window's message map, its initialisation and its close commands.
 #include "ui/main_window.h"
 
+#include "building/build_command.h"
 #include "ui/installer_settings.h"
 #include "ui/resource.h"
 
@@ -113,7 +114,7 @@ LRESULT CMainWindow::OnInitMainWindow(UINT, WPARAM, LPARAM) {
     }
     SendMessageW(targetFolderCombo, CB_SETCURSEL, 0, 0);
 
-    buildCommand = "Cexe.exe <filename>";
+    buildCommand = std::string(building::kDefaultBuildCommand);
     SendMessageW(fileList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kFileListHint));
 
     if (CMessageLoop* loop = appModule.GetMessageLoop()) {

@@ -57,7 +57,7 @@ std::string RunningProgramFolder() {
 }
 
 // The platform's side of an installer build, with the main window as the owner of its messages.
-class WindowBuildHost final : public build::InstallerBuildHost {
+class WindowBuildHost final : public building::InstallerBuildHost {
 public:
     explicit WindowBuildHost(CMainWindow& window) : window_(window) {}
 
@@ -86,8 +86,8 @@ public:
 
     void RunAndWait(const std::string& commandLine) override {
         // CreateProcessA may write into its command line, so it gets a buffer of its own.
-        char line[build::kLongestCommandLine + 1] = "";
-        commandLine.copy(line, build::kLongestCommandLine);
+        char line[building::kLongestCommandLine + 1] = "";
+        commandLine.copy(line, building::kLongestCommandLine);
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -104,7 +104,7 @@ public:
     }
 
     void ShowError(const std::string& text) override {
-        window_.RunMessageBox(text.c_str(), build::kErrorCaption, MB_OK);
+        window_.RunMessageBox(text.c_str(), building::kErrorCaption, MB_OK);
     }
 
 private:
@@ -118,15 +118,15 @@ void CreateInstallerIn(CMainWindow& window, const std::string& programFolder) {
     if (chosen.empty()) {
         return;
     }
-    build::InstallerBuild request;
-    request.target = workspace::WithExtension(std::string_view(chosen), build::kInstallerExtension);
+    building::InstallerBuild request;
+    request.target = workspace::WithExtension(std::string_view(chosen), building::kInstallerExtension);
     progressDialog.Create(window.Window());
     progressDialog.Show();
     request.programFolder = programFolder;
     request.sidebarPath = installerSettings.imagePath;
     request.buildCommand = window.buildCommand;
     WindowBuildHost host(window);
-    build::MakeInstallerFile(window.package, request, host, reportBuildProgress);
+    building::MakeInstallerFile(window.package, request, host, reportBuildProgress);
     progressDialog.DestroyWindow();
 }
 
@@ -136,13 +136,13 @@ LRESULT CMainWindow::OnCreateDatFile(UINT, WPARAM, LPARAM) {
         return 0;
     }
     progressDialog.Create(Window());
-    std::string target = workspace::WithExtension(std::string_view(chosen), build::kDataFileExtension);
+    std::string target = workspace::WithExtension(std::string_view(chosen), building::kDataFileExtension);
     progressDialog.Show();
     std::string failure;
-    bool written = build::WritePackageFile(package, target, reportBuildProgress, failure);
+    bool written = building::WritePackageFile(package, target, reportBuildProgress, failure);
     progressDialog.DestroyWindow();
     if (!written && !failure.empty()) {
-        RunMessageBox(failure.c_str(), build::kErrorCaption, MB_OK);
+        RunMessageBox(failure.c_str(), building::kErrorCaption, MB_OK);
     }
     return 0;
 }
@@ -153,7 +153,7 @@ LRESULT CMainWindow::OnCreateInstaller(UINT, WPARAM, LPARAM) {
 }
 
 LRESULT CMainWindow::OnCreateCabwizInf(UINT, WPARAM, LPARAM) {
-    infLines = build::SetupInfLines(static_cast<int>(SendMessageW(targetFolderCombo, CB_GETCURSEL, 0, 0)));
+    infLines = building::SetupInfLines(static_cast<int>(SendMessageW(targetFolderCombo, CB_GETCURSEL, 0, 0)));
     return 0;
 }
 

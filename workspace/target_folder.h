@@ -3,24 +3,16 @@
 // workspace.
 #pragma once
 
-#include <array>
+#include "package/records.h"
+
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 namespace workspace {
 
-struct TargetFolderChoice {
-    std::string_view name;  // as the list shows it
-    std::string_view label; // as the command-line builder takes it
-    std::int32_t code;
-};
-
-inline constexpr std::array<TargetFolderChoice, 4> kTargetFolderChoices{{
-    {"CSIDL_PERSONAL", "personal", 5},
-    {"CSIDL_PROGRAM_FILES", "program-files", 38},
-    {"CSIDL_PROGRAMS", "programs", 2},
-    {"CSIDL_ROOT", "root", 255},
-}};
+using TargetFolderChoice = ::TargetFolder;
+inline constexpr std::span<const TargetFolderChoice, 4> kTargetFolderChoices{kTargetFolders};
 
 // The list index showing `code`, or -1 for a code no choice stores.
 constexpr int TargetFolderIndex(std::int32_t code) {
