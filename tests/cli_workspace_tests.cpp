@@ -353,12 +353,16 @@ namespace fs = std::filesystem;
 constexpr std::u16string_view kWindowsFolder = u"C:\\Work\\App\\";
 
 // A package's header and table as the main window on Windows stores them for the same files in
-// C:\Work\App\: the source folder, and each member path's part up to it, replaced; `renamed`
-// stores the last member under another path instead.
+// C:\Work\App\: the source folder, and the part up to it of each member's path and of the
+// sidebar picture's, replaced; `renamed` stores the last member under another path instead.
 void ToWindowsPaths(Bytes& bytes, std::u16string_view nativeFolder, std::u16string_view renamed = {}) {
     PackageHeader header{};
     std::memcpy(&header, bytes.data(), kHeaderSize);
     SetFieldText(header.sourceFolder, kWindowsFolder);
+    std::u16string image = StoredForm(std::u16string(FieldText(header.imageFile)));
+    if (image.starts_with(nativeFolder)) {
+        SetFieldText(header.imageFile, std::u16string(kWindowsFolder) + image.substr(nativeFolder.size()));
+    }
     std::memcpy(bytes.data(), &header, kHeaderSize);
     for (std::uint32_t i = 0; i < header.count; ++i) {
         PackageEntry entry{};
@@ -452,6 +456,24 @@ TEST_F(TravelTest, AWorkspaceSavedOnWindowsBuildsBelowItsSourceFolder) {
     ASSERT_EQ(r.status, 0) << r.err;
     Bytes inf = ReadBytes(dir.File(u"inf/Notes _Pro_.ARM.inf"));
     EXPECT_TRUE(Contains(std::string(inf.begin(), inf.end()), "C:\\Work\\App"));
+
+    // The files found are the workspace's own: no output may replace one.
+    r = Run({u"dat", windowsPath, u"-o", copy + u"/data.bin", u"--source-folder", copy, u"--quiet"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "is one of the workspace's files")) << r.err;
+
+    // A sidebar picture kept in the source folder travels with the files; one elsewhere does not.
+    WriteBytes(Source(u"side.bmp"), MakeBitmap(128, 280, 5));
+    ASSERT_EQ(Run({u"set", workspacePath, u"--image", Source(u"side.bmp")}).status, 0);
+    SaveOnWindows(windowsPath);
+    fs::copy(fs::path(Source(u"side.bmp")), fs::path(copy) / "side.bmp");
+    r = Run({u"installer", windowsPath, u"-o", exe, u"--template", Template(), u"--source-folder", copy, u"-f"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "and a sidebar picture")) << r.out;
+    fs::remove(fs::path(copy) / "side.bmp");
+    r = Run({u"installer", windowsPath, u"-o", exe, u"--template", Template(), u"--source-folder", copy, u"-f"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "cannot find the sidebar picture: no such file: ")) << r.err;
 }
 
 // Each failure names the workspace's member and where it was looked for, in every command that
