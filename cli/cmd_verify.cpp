@@ -22,7 +22,7 @@ constexpr std::array<OptionSpec, 3> kOptions{
     {{"--src", "--source-folder", true}, {"--workspace", "", true}, {"--cpu", "", true}}};
 
 constexpr std::string_view kHelp =
-    "Usage: tarvelo-build verify FILE [--src FOLDER] [--quiet]\n"
+    "Usage: tarvelo-build verify FILE [--src FOLDER | --source-folder FOLDER] [--quiet]\n"
     "       tarvelo-build verify FILE.CAB [--src FOLDER --workspace FILE] [--cpu NAME] [--quiet]\n\n"
     "Checks a workspace file, package data file or installer against the package layout: at least\n"
     "one file, the data offset, the total size, offsets that follow one another, the length of the\n"
@@ -42,8 +42,8 @@ constexpr std::string_view kHelp =
     "whose processor the cabinet declares (2577 ARM, 4000 MIPS); else the one its name carries\n"
     "(\"PROGRAM.SHX.CAB\").\n"
     "Prints each failed check; exit status 0 only when all hold.\n\n"
-    "  --src FOLDER       compare members with the files under FOLDER\n"
-    "  --source-folder FOLDER  the same as --src\n"
+    "  --src FOLDER       compare members with the files under FOLDER (also --source-folder,\n"
+    "                     as the building commands name it)\n"
     "  --workspace FILE   (a cabinet) the workspace, package or installer it was made from\n"
     "  --cpu NAME         (a cabinet) its processor family: arm, mips, shx or intel\n"
     "  --quiet            print nothing when all checks hold\n";
