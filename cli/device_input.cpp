@@ -88,8 +88,12 @@ bool DeviceInput::Load(std::u16string_view given, std::u16string_view sourceFold
     // open; a package data file's members are read through a handle opened again after its checks.
     input.file.Close();
     if (input.kind == InputKind::Workspace) {
-        // Both read the same table, so a member has one index in each.
-        if (!OpenWorkspace(path, package, sourceFolder) || package.GetCount() != input.entries.size()) {
+        if (!OpenWorkspace(path, package, sourceFolder)) {
+            return false;
+        }
+        // Both read the same table, so that a member has one index in each.
+        if (package.GetCount() != input.entries.size()) {
+            PrintError(Utf8(path), "changed while it was read");
             return false;
         }
         // The cabinet holds the files as they are now, not as they were when the workspace was saved.
