@@ -5,6 +5,7 @@
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/device_input.h"
+#include "cli/member_lookup.h"
 
 #include "device/cabinet.h"
 #include "device/install_plan.h"
@@ -124,11 +125,13 @@ bool Plan(const Args& args, Expected& expected) {
 
 void CompareBytes(const device::CabinetFile& file, const std::vector<std::uint8_t>& bytes,
                   const device::PlannedFile& planned, const std::u16string& sources, Findings& findings) {
-    std::u16string source = device::JoinHostPath(sources, planned.below);
+    std::u16string source;
     std::vector<std::uint8_t> original;
     std::string cause;
     std::string what = U8(file.relative) + ": ";
-    if (!ReadSource(source, original, cause)) {
+    if (!FindBelow(sources, planned.below, source, cause)) {
+        findings.Fail(what + "its source " + cause);
+    } else if (!ReadSource(source, original, cause)) {
         findings.Fail(what + "its source " + U8(source) + " " + cause);
     } else if (original.size() != bytes.size()) {
         findings.Fail(what + "the cabinet holds " + std::to_string(bytes.size()) + " bytes, its source " + U8(source) +

@@ -16,15 +16,16 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 5> kOptions{{{"-d", "--directory", true},
+constexpr std::array<OptionSpec, 6> kOptions{{{"-d", "--directory", true},
                                               {"--cpu", "", true},
                                               {"--provider", "", true},
                                               {"--compress", "", false},
-                                              {"--force", "-f", false}}};
+                                              {"--force", "-f", false},
+                                              {"--source-folder", "", true}}};
 
 constexpr std::string_view kHelp =
     "Usage: tarvelo-build cab INPUT -d DIR [--cpu arm,mips,shx,intel] [--provider TEXT]\n"
-    "                         [--compress] [--force] [--quiet]\n\n"
+    "                         [--compress] [--force] [--source-folder DIR] [--quiet]\n\n"
     "Makes the Windows CE installation cabinets (.CAB) of a workspace, package data file or\n"
     "installer: one for each processor family that has files, named \"PROGRAM.ARM.CAB\" (MIPS,\n"
     "SHX, INTEL) after the program name. Copied to the device and opened there, a cabinet\n"
@@ -40,6 +41,9 @@ constexpr std::string_view kHelp =
     "  --provider TEXT       the publisher the device shows (default: the program name)\n"
     "  --compress            MSZIP compression (default: none, as most device cabinets)\n"
     "  -f, --force           replace existing cabinets\n"
+    "  --source-folder DIR   (a workspace) read its files below DIR, each at its path relative to\n"
+    "                        the workspace's source folder (for a workspace saved on another\n"
+    "                        computer)\n"
     "  --quiet               print nothing but errors\n";
 
 int RunCab(const Args& args) {
@@ -55,7 +59,7 @@ int RunCab(const Args& args) {
         return UsageError(kCabCommand, problem);
     }
     DeviceInput in;
-    if (!in.Load(args.Positional()[0])) {
+    if (!in.Load(args.Positional()[0], args.Value("--source-folder"))) {
         return kExitFailure;
     }
     device::CabinetSettings settings;

@@ -11,14 +11,17 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 1> kOptions{{{"-o", "--output", true}}};
+constexpr std::array<OptionSpec, 2> kOptions{{{"-o", "--output", true}, {"--source-folder", "", true}}};
 
 constexpr std::string_view kHelp =
-    "Usage: tarvelo-build dat WORKSPACE.orb -o OUT.DAT [--quiet]\n\n"
+    "Usage: tarvelo-build dat WORKSPACE.orb -o OUT.DAT [--source-folder DIR] [--quiet]\n\n"
     "Writes the package data file of the workspace: header, table of files and every\n"
     "file's bytes. An existing OUT.DAT is replaced; an output that is a folder, a link, a\n"
     "device or a pipe, or that is the workspace or one of its files, is refused.\n\n"
     "  -o, --output OUT.DAT   the package data file to write\n"
+    "  --source-folder DIR    read the files below DIR, each at its path relative to the\n"
+    "                         workspace's source folder (for a workspace saved on another\n"
+    "                         computer); the package still names them as the workspace does\n"
     "  --quiet                no progress bar and no summary\n";
 
 int RunDat(const Args& args) {
@@ -31,7 +34,8 @@ int RunDat(const Args& args) {
     const std::u16string& workspace = args.Positional()[0];
     const std::u16string output = args.Value("-o");
     Package package;
-    if (!OpenWorkspace(workspace, package) || !CheckOutput(output, true, {{workspace, "the workspace"}}, &package)) {
+    if (!OpenWorkspace(workspace, package, args.Value("--source-folder")) ||
+        !CheckOutput(output, true, {{workspace, "the workspace"}}, &package)) {
         return kExitFailure;
     }
     // The package is written beside the output and takes its name only when complete, so that a

@@ -17,11 +17,15 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 4> kOptions{
-    {{"-d", "--directory", true}, {"--cpu", "", true}, {"--provider", "", true}, {"--force", "-f", false}}};
+constexpr std::array<OptionSpec, 5> kOptions{{{"-d", "--directory", true},
+                                              {"--cpu", "", true},
+                                              {"--provider", "", true},
+                                              {"--force", "-f", false},
+                                              {"--source-folder", "", true}}};
 
 constexpr std::string_view kHelp =
     "Usage: tarvelo-build inf INPUT -d DIR [--cpu arm,mips,shx,intel] [--provider TEXT] [--force]\n"
+    "                                      [--source-folder DIR]\n"
     "       tarvelo-build inf WORKSPACE.orb\n\n"
     "With -d, writes a complete setup information file for the CAB wizard of the Pocket PC SDK\n"
     "(cabwiz) for each processor family that has files, named \"PROGRAM.ARM.inf\" (MIPS, SHX,\n"
@@ -33,11 +37,14 @@ constexpr std::string_view kHelp =
     "  --cpu LIST            only these families; each must have files\n"
     "  --provider TEXT       the publisher the device shows (default: the program name)\n"
     "  -f, --force           replace existing INF files\n"
+    "  --source-folder DIR   (a workspace) find its files below DIR, each at its path relative to\n"
+    "                        the workspace's source folder; the INF still names the source folder\n"
+    "                        the workspace stores, where the wizard runs\n"
     "  --quiet               print nothing but errors\n";
 
 int PrintOpeningLines(const Args& args) {
-    if (args.Has("--cpu") || args.Has("--provider") || args.Has("--force")) {
-        return UsageError(kInfCommand, "--cpu, --provider and --force go with -d DIR");
+    if (args.Has("--cpu") || args.Has("--provider") || args.Has("--force") || args.Has("--source-folder")) {
+        return UsageError(kInfCommand, "--cpu, --provider, --force and --source-folder go with -d DIR");
     }
     Package package;
     if (!OpenWorkspace(args.Positional()[0], package)) {
@@ -66,7 +73,7 @@ int RunInf(const Args& args) {
         return UsageError(kInfCommand, problem);
     }
     DeviceInput in;
-    if (!in.Load(args.Positional()[0])) {
+    if (!in.Load(args.Positional()[0], args.Value("--source-folder"))) {
         return kExitFailure;
     }
     device::InfSettings settings;

@@ -5,6 +5,7 @@
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/installable.h"
+#include "cli/member_lookup.h"
 #include "cli/workspace_build.h"
 #include "device/member_paths.h"
 
@@ -22,12 +23,15 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 4> kOptions{
-    {{"-o", "--output", true}, {"--template", "", true}, {"--force", "-f", false}, {"--run-build-command", "", false}}};
+constexpr std::array<OptionSpec, 5> kOptions{{{"-o", "--output", true},
+                                              {"--template", "", true},
+                                              {"--force", "-f", false},
+                                              {"--run-build-command", "", false},
+                                              {"--source-folder", "", true}}};
 
 constexpr std::string_view kHelp =
     "Usage: tarvelo-build installer WORKSPACE.orb -o OUT.exe [--template PATH] [--force]\n"
-    "                                [--run-build-command] [--quiet]\n\n"
+    "                                [--run-build-command] [--source-folder DIR] [--quiet]\n\n"
     "Makes an installer: a copy of the installer template with the workspace's package stored as\n"
     "its ORBDATA resource and, when the workspace names a sidebar picture (a 128 x 280 bitmap),\n"
     "that picture as bitmap 251. A workspace the installer would refuse to install (see \"verify\")\n"
@@ -40,18 +44,34 @@ constexpr std::string_view kHelp =
     "  --run-build-command    then run the workspace's build command, <filename> replaced by the\n"
     "                         installer's path in quotes, in the folder of tarvelo-build, and fail\n"
     "                         when it cannot be started or exits with a status other than 0\n"
+    "  --source-folder DIR    read the files below DIR, each at its path relative to the\n"
+    "                         workspace's source folder (for a workspace saved on another\n"
+    "                         computer), and the sidebar picture too when it lies in that folder\n"
     "  --quiet                no progress bar and no summary\n";
 
 // The GUI ignores a sidebar setting this short, as no real path is.
 constexpr std::size_t kShortestSidebarPath = 5;
 
 // The workspace's sidebar picture, checked before anything is written; empty when it names none.
-bool CheckSidebar(const Package& package, std::u16string& sidebar) {
+bool CheckSidebar(const Package& package, std::u16string_view sourceFolder, std::u16string& sidebar) {
     std::u16string_view image = FieldText(package.GetHeader().imageFile);
     if (image.size() < kShortestSidebarPath) {
         return true;
     }
     std::u16string path(image);
+    // A picture kept with the application's files travels with them; one elsewhere is taken where
+    // the workspace names it.
+    std::u16string relative, found;
+    std::string cause;
+    if (!sourceFolder.empty() &&
+        device::RelativeMemberPath(FieldText(package.GetHeader().sourceFolder), image, relative, cause)) {
+        if (!FindBelow(sourceFolder, relative, found, cause)) {
+            PrintError(platform::ToUtf8(image), "cannot find the sidebar picture: " + cause);
+            return false;
+        }
+        path = found;
+        image = path;
+    }
     std::int32_t width = 0, height = 0;
     if (!platform::File::OpenRead(path, platform::Share::Read).IsOpen()) {
         PrintError(platform::ToUtf8(image), "cannot open the sidebar picture (" + device::CannotOpenCause(path) + ")");
@@ -190,8 +210,9 @@ int RunInstaller(const Args& args) {
     bool force = args.Has("--force");
     Package package;
     std::u16string templatePath, sidebar;
-    if (!OpenWorkspace(workspace, package) || !FindTemplate(args, templatePath) || !CheckSidebar(package, sidebar) ||
-        !ReportInstallProblems(package, workspace)) {
+    const std::u16string sourceFolder = args.Value("--source-folder");
+    if (!OpenWorkspace(workspace, package, sourceFolder) || !FindTemplate(args, templatePath) ||
+        !CheckSidebar(package, sourceFolder, sidebar) || !ReportInstallProblems(package, workspace)) {
         return kExitFailure;
     }
     if (!Build(package, workspace, templatePath, sidebar, output, force, args.Quiet())) {

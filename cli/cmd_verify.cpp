@@ -5,6 +5,7 @@
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/installable.h"
+#include "cli/member_lookup.h"
 #include "cli/package_input.h"
 #include "device/member_paths.h"
 
@@ -16,10 +17,12 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 3> kOptions{{{"--src", "", true}, {"--workspace", "", true}, {"--cpu", "", true}}};
+// --source-folder is the name the building commands give the same folder.
+constexpr std::array<OptionSpec, 3> kOptions{
+    {{"--src", "--source-folder", true}, {"--workspace", "", true}, {"--cpu", "", true}}};
 
 constexpr std::string_view kHelp =
-    "Usage: tarvelo-build verify FILE [--src FOLDER] [--quiet]\n"
+    "Usage: tarvelo-build verify FILE [--src FOLDER | --source-folder FOLDER] [--quiet]\n"
     "       tarvelo-build verify FILE.CAB [--src FOLDER --workspace FILE] [--cpu NAME] [--quiet]\n\n"
     "Checks a workspace file, package data file or installer against the package layout: at least\n"
     "one file, the data offset, the total size, offsets that follow one another, the length of the\n"
@@ -28,7 +31,9 @@ constexpr std::string_view kHelp =
     "must be plain names below their folder that Windows accepts (no \"..\", drive, device name\n"
     "such as CON or \"COM5 \", or character Windows refuses), and no two files may be one file on\n"
     "Windows (\"a.txt\" and \"A.TXT\", \"x\" and \"x.\"). With --src, every member's bytes are\n"
-    "compared with the file at its path below FOLDER (relative to the package's source folder).\n"
+    "compared with the file at its path below FOLDER (relative to the package's source folder;\n"
+    "a name that is missing is taken in another case when only one such name is there); for a\n"
+    "workspace, every file must be found there, as the building commands' --source-folder finds it.\n"
     "A Windows CE cabinet (.CAB) is read whole: its manifest, every file's data and the data\n"
     "blocks' checksums. With --src and --workspace (the workspace, package data file or installer\n"
     "it was made from) it is compared with that workspace's install plan for its processor family:\n"
@@ -37,7 +42,8 @@ constexpr std::string_view kHelp =
     "whose processor the cabinet declares (2577 ARM, 4000 MIPS); else the one its name carries\n"
     "(\"PROGRAM.SHX.CAB\").\n"
     "Prints each failed check; exit status 0 only when all hold.\n\n"
-    "  --src FOLDER       compare members with the files under FOLDER\n"
+    "  --src FOLDER       compare members with the files under FOLDER (also --source-folder,\n"
+    "                     as the building commands name it)\n"
     "  --workspace FILE   (a cabinet) the workspace, package or installer it was made from\n"
     "  --cpu NAME         (a cabinet) its processor family: arm, mips, shx or intel\n"
     "  --quiet            print nothing when all checks hold\n";
@@ -113,13 +119,12 @@ void CheckData(const PackageInput& in, std::uint64_t sizes, Findings& f) {
 // Compares one member with its source file chunk by chunk.
 void CompareMember(PackageInput& in, std::size_t i, std::u16string_view folder, Findings& f) {
     const PackageEntry& e = in.entries[i];
-    std::u16string relative;
+    std::u16string sourcePath;
     std::string cause;
-    if (!device::RelativeMemberPath(FieldText(in.header.sourceFolder), FieldText(e.filename), relative, cause)) {
-        f.Fail(Entry(i) + cause);
+    if (!FindMember(folder, FieldText(in.header.sourceFolder), FieldText(e.filename), sourcePath, cause)) {
+        f.Fail(Entry(i) + platform::ToUtf8(FieldText(e.filename)) + ": " + cause);
         return;
     }
-    std::u16string sourcePath = device::JoinHostPath(folder, relative);
     platform::File source = platform::File::OpenRead(sourcePath, platform::Share::Read);
     std::uint64_t size = 0;
     if (!source.IsOpen() || !source.Size(size)) {
@@ -149,6 +154,21 @@ void CompareMember(PackageInput& in, std::size_t i, std::u16string_view folder, 
     }
 }
 
+// A workspace holds no data to compare; its files must be where a build with --source-folder
+// looks for them.
+void FindSources(const PackageInput& in, std::u16string_view folder, Findings& f) {
+    for (std::size_t i = 0; i < in.entries.size(); ++i) {
+        std::u16string sourcePath;
+        std::string cause;
+        if (!FindMember(folder, FieldText(in.header.sourceFolder), FieldText(in.entries[i].filename), sourcePath,
+                        cause)) {
+            f.Fail(Entry(i) + platform::ToUtf8(FieldText(in.entries[i].filename)) + ": " + cause);
+        } else if (!platform::File::OpenRead(sourcePath, platform::Share::Read).IsOpen()) {
+            f.Fail(Entry(i) + platform::ToUtf8(sourcePath) + " " + device::CannotOpenCause(sourcePath));
+        }
+    }
+}
+
 int RunVerify(const Args& args) {
     if (args.Positional().size() != 1) {
         return UsageError(kVerifyCommand, args.Positional().empty() ? "missing FILE" : "more than one FILE");
@@ -175,10 +195,10 @@ int RunVerify(const Args& args) {
     if (input.kind != InputKind::Workspace) {
         CheckData(input, sizes, findings);
     }
-    if (args.Has("--src")) {
+    if (args.Has("--src") && findings.Count() == 0) {
         if (input.kind == InputKind::Workspace) {
-            findings.Fail("a workspace file holds no file data to compare with --src");
-        } else if (findings.Count() == 0) {
+            FindSources(input, args.Value("--src"), findings);
+        } else {
             for (std::size_t i = 0; i < input.entries.size(); ++i) {
                 CompareMember(input, i, args.Value("--src"), findings);
             }
@@ -191,7 +211,11 @@ int RunVerify(const Args& args) {
     if (!args.Quiet()) {
         Print(platform::ToUtf8(path) + ": ok (" + std::string(KindName(input.kind)) + ", " +
               std::to_string(input.entries.size()) + " files" +
-              (args.Has("--src") ? ", members match the sources" : "") + ")\n");
+              (!args.Has("--src") ? ""
+               : input.kind == InputKind::Workspace
+                   ? ", every file found below " + platform::ToUtf8(args.Value("--src"))
+                   : ", members match the sources") +
+              ")\n");
     }
     return kExitSuccess;
 }

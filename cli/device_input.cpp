@@ -15,12 +15,13 @@
 namespace cli {
 namespace {
 
-// A workspace's members are the files it names, as they are now.
+// A workspace's members are the files it names (or that were found for them below
+// --source-folder), as they are now.
 class SourceFiles : public device::MemberSource {
 public:
-    explicit SourceFiles(const std::vector<PackageEntry>& entries) : entries_(entries) {}
+    explicit SourceFiles(const Package& workspace) : workspace_(workspace) {}
     bool Open(std::int32_t index, std::uint32_t size, std::string& cause) override {
-        std::u16string path(FieldText(entries_[index].filename));
+        std::u16string path(workspace_.MemberSource(static_cast<std::uint32_t>(index)));
         file_ = platform::File::OpenRead(path, platform::Share::Read);
         std::uint64_t now = 0;
         if (!file_.IsOpen() || !file_.Size(now)) {
@@ -43,7 +44,7 @@ public:
     }
 
 private:
-    const std::vector<PackageEntry>& entries_;
+    const Package& workspace_;
     platform::File file_;
     std::u16string path_;
 };
@@ -76,7 +77,7 @@ private:
 
 } // namespace
 
-bool DeviceInput::Load(std::u16string_view given) {
+bool DeviceInput::Load(std::u16string_view given, std::u16string_view sourceFolder) {
     path = given;
     std::string cause;
     if (!LoadInput(path, input, cause)) {
@@ -87,12 +88,18 @@ bool DeviceInput::Load(std::u16string_view given) {
     // open; a package data file's members are read through a handle opened again after its checks.
     input.file.Close();
     if (input.kind == InputKind::Workspace) {
-        if (!OpenWorkspace(path, package)) {
+        if (!OpenWorkspace(path, package, sourceFolder)) {
+            return false;
+        }
+        // Both read the same table, so that a member has one index in each.
+        if (package.GetCount() != input.entries.size()) {
+            PrintError(Utf8(path), "changed while it was read");
             return false;
         }
         // The cabinet holds the files as they are now, not as they were when the workspace was saved.
-        for (PackageEntry& entry : input.entries) {
-            std::u16string member(FieldText(entry.filename));
+        for (std::uint32_t i = 0; i < package.GetCount(); ++i) {
+            PackageEntry& entry = input.entries[i];
+            std::u16string member(package.MemberSource(i));
             std::uint64_t size = 0;
             if (!platform::MeasureFile(member, size)) {
                 PrintError(Utf8(member), device::CannotOpenCause(member));
@@ -136,7 +143,7 @@ bool DeviceInput::Load(std::u16string_view given) {
 
 std::unique_ptr<device::MemberSource> DeviceInput::Members() {
     if (input.kind == InputKind::Workspace) {
-        return std::make_unique<SourceFiles>(input.entries);
+        return std::make_unique<SourceFiles>(package);
     }
     return std::make_unique<PackageMembers>(input);
 }

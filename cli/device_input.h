@@ -21,9 +21,10 @@ struct DeviceInput {
     Package package;    // a workspace's, for the output checks
     std::int64_t time = 0;
 
-    // Loads INPUT, checks that its package could install, and reads the files' date. Prints the
-    // error and answers false when it cannot be used.
-    bool Load(std::u16string_view given);
+    // Loads INPUT, checks that its package could install, and reads the files' date. A
+    // workspace's files are looked up below `sourceFolder` when one is given (--source-folder).
+    // Prints the error and answers false when it cannot be used.
+    bool Load(std::u16string_view given, std::u16string_view sourceFolder = {});
     std::unique_ptr<device::MemberSource> Members();
     // The program name, or the input's own name when it has none.
     std::u16string AppName() const;

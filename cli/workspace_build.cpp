@@ -5,6 +5,7 @@
 
 #include "cli/args.h"
 #include "cli/console.h"
+#include "cli/member_lookup.h"
 #include "cli/package_input.h"
 #include "device/member_paths.h"
 
@@ -13,7 +14,7 @@
 
 namespace cli {
 
-bool OpenWorkspace(std::u16string_view path, Package& package) {
+bool OpenWorkspace(std::u16string_view path, Package& package, std::u16string_view sourceFolder) {
     std::u16string text(path);
     if (!platform::File::OpenRead(text, platform::Share::Read).IsOpen()) {
         PrintError(Utf8(path), device::CannotOpenCause(path));
@@ -34,7 +35,7 @@ bool OpenWorkspace(std::u16string_view path, Package& package) {
         PrintError(Utf8(path), "not a workspace file: " + why);
         return false;
     }
-    return true;
+    return LocateMembers(package, sourceFolder, path);
 }
 
 bool WritePackage(Package& package, std::u16string_view workspace, std::u16string_view destination,

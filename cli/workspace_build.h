@@ -11,7 +11,9 @@
 namespace cli {
 
 // Opens WORKSPACE.orb into `package`; on failure prints the one error line and answers false.
-bool OpenWorkspace(std::u16string_view path, Package& package);
+// With a source folder (--source-folder), every member is then looked up below it
+// (LocateMembers) and read from there.
+bool OpenWorkspace(std::u16string_view path, Package& package, std::u16string_view sourceFolder = {});
 
 // Writes the package to `destination`; on failure prints the error line, naming the workspace for
 // a member that cannot be read and `output` (what the user asked for) for a file that cannot be made.

@@ -6,6 +6,7 @@
 #include "cli/workspace_build.h"
 #include "device/install_plan.h"
 #include "device/layout.h"
+#include "device/member_paths.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "workspace/bitmap.h"
@@ -15,6 +16,7 @@
 #include "workspace/workspace_file.h"
 
 #include <array>
+#include <filesystem>
 #include <optional>
 
 namespace cli {
@@ -92,6 +94,23 @@ bool ParsePlatforms(std::u16string_view list, std::uint32_t& bits) {
     return true;
 }
 
+// The path from the root, in the host's form, without the "." components a relative path brings.
+// ".." is kept: below a link it leads elsewhere than where dropping the component before it would.
+std::u16string AbsolutePath(const std::u16string& path) {
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::absolute(device::FsPath(path), ec);
+    if (ec) {
+        return {};
+    }
+    std::filesystem::path kept;
+    for (const std::filesystem::path& part : full) {
+        if (part != ".") {
+            kept /= part;
+        }
+    }
+    return device::FromFsPath(kept);
+}
+
 bool ApplyFields(const Args& args, Package& package, std::u16string& imageFile, std::u16string& buildCommand) {
     if (args.Has("--name")) {
         package.SetProgramName(args.Value("--name").substr(0, kFieldLength).c_str());
@@ -114,7 +133,9 @@ bool ApplyFields(const Args& args, Package& package, std::u16string& imageFile, 
             return false;
         }
     }
-    if (args.Has("--image")) {
+    if (args.Has("--image") && args.Value("--image").empty()) {
+        imageFile.clear();
+    } else if (args.Has("--image")) {
         std::u16string image = args.Value("--image");
         std::int32_t width = 0, height = 0;
         if (!workspace::ReadBitmapSize(image.c_str(), width, height)) {
@@ -126,7 +147,14 @@ bool ApplyFields(const Args& args, Package& package, std::u16string& imageFile, 
                                         " pixels; the sidebar picture must be 128 x 280");
             return false;
         }
-        imageFile = image.substr(0, kMaxTextLength);
+        // The installer is built from wherever the workspace is, not from where set ran.
+        std::u16string absolute = AbsolutePath(image);
+        if (absolute.empty() || absolute.size() > kMaxTextLength) {
+            PrintError(Utf8(image), "cannot be stored: its full path is longer than " + std::to_string(kMaxTextLength) +
+                                        " characters");
+            return false;
+        }
+        imageFile = absolute;
     }
     if (args.Has("--build-command")) {
         buildCommand = args.Value("--build-command").substr(0, kMaxTextLength);
@@ -190,7 +218,8 @@ const std::string_view kWorkspaceOptionsHelp =
     "                              refused)\n"
     "  --target personal|program-files|programs|root\n"
     "                              the device folder the program folder lies in\n"
-    "  --image BMP                 the installer's sidebar picture, 128 x 280 pixels\n"
+    "  --image BMP                 the installer's sidebar picture, 128 x 280 pixels, stored by its\n"
+    "                              full path; --image \"\" removes it\n"
     "  --build-command TEXT        run after an installer is built; <filename> becomes its path\n"
     "  --eula FILE                 FILE is the licence text the installer shows (not installed)\n"
     "  --shortcut FILE=LABEL       a start-menu shortcut to FILE named LABEL(.lnk), a plain file\n"

@@ -104,8 +104,25 @@ bool Package::SetShortcutName(std::uint32_t index, const char16_t* text) {
     return true;
 }
 
+bool Package::SetMemberSource(std::uint32_t index, std::u16string_view path) {
+    if (index >= GetCount()) {
+        return false;
+    }
+    sources.resize(entries.size());
+    sources[index] = path;
+    return true;
+}
+
+std::u16string_view Package::MemberSource(std::uint32_t index) const {
+    if (index < sources.size() && !sources[index].empty()) {
+        return sources[index];
+    }
+    return index < GetCount() ? FieldText(entries[index].filename) : std::u16string_view();
+}
+
 void Package::Clear() {
     entries.clear();
+    sources.clear();
     std::memset(&header, 0, sizeof header);
     RecomputeOffsets();
     ComputeTotalSize();

@@ -55,6 +55,13 @@ public:
     bool GetEntry(std::uint32_t index, PackageEntry* destination) const;
     bool SetEntryFlags(std::uint32_t index, std::uint32_t flags);
     bool SetShortcutName(std::uint32_t index, const char16_t* text);
+    // Where Write reads a member from when that is not the path the package stores for it: a
+    // workspace saved on another computer names its files by that computer's paths, and they are
+    // found again below a folder of this one. The stored path, by which the installer places the
+    // file, is written unchanged. Opening or clearing the package forgets every such source.
+    bool SetMemberSource(std::uint32_t index, std::u16string_view path);
+    // The file a member is read from: the source set for it, else its stored path.
+    std::u16string_view MemberSource(std::uint32_t index) const;
     // Empties the list and zeroes the whole header, magic included; construction defaults are not
     // applied again.
     void Clear();
@@ -160,6 +167,9 @@ private:
     bool openedEmpty = false;
     std::uint32_t sourceFolderLength = 0;
     std::vector<PackageEntry> entries;
+    // Each member's source set by SetMemberSource, by index; an empty one (or none) reads the
+    // stored path.
+    std::vector<std::u16string> sources;
     // Each member as Write measured it, to tell a member that changes while it is copied.
     std::vector<platform::FileStamp> measured;
     // Whether every entry's offset is the sum of the sizes before it (false for a table read from

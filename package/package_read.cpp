@@ -209,6 +209,7 @@ void Package::TakeContents(Package& other) {
     imageSize = 0;
     header = other.header;
     entries = std::move(other.entries);
+    sources = std::move(other.sources);
     offsetsRunOn = other.offsetsRunOn;
     sourceFolderLength = other.sourceFolderLength;
     other.Clear();

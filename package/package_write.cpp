@@ -37,14 +37,14 @@ bool Package::MeasureMembers() {
     std::vector<platform::FileStamp> stamps;
     stamps.reserve(entries.size());
     std::uint64_t total = kHeaderSize + std::uint64_t{GetCount()} * kEntrySize;
-    for (const PackageEntry& entry : entries) {
+    for (std::uint32_t i = 0; i < GetCount(); ++i) {
         platform::FileStamp stamp;
-        if (!platform::MeasureFile(FieldText(entry.filename), stamp)) {
-            SetLastError(kCannotOpen, FieldText(entry.filename));
+        if (!platform::MeasureFile(MemberSource(i), stamp)) {
+            SetLastError(kCannotOpen, MemberSource(i));
             return false;
         }
         if (stamp.size >= kFormatLimit) {
-            SetLastError(kTooLarge, FieldText(entry.filename));
+            SetLastError(kTooLarge, MemberSource(i));
             return false;
         }
         stamps.push_back(stamp);
@@ -127,7 +127,7 @@ Package::CopyResult Package::CopyMember(platform::File& out, std::uint32_t index
     }
     const std::int32_t overall = static_cast<std::int32_t>((std::uint64_t{index} + 1) * 100 / n);
     const PackageEntry& entry = entries[index];
-    const std::u16string_view name = FieldText(entry.filename);
+    const std::u16string_view name = MemberSource(index);
 
     platform::File source = platform::File::OpenRead(name, platform::Share::None);
     if (!source.IsOpen()) {

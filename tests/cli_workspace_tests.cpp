@@ -7,6 +7,7 @@
 #include "workspace/workspace_file.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <list>
@@ -340,6 +341,256 @@ TEST_F(CliTest, TheBuildCommandRunsOnTheNewInstallerOnlyWhenAsked) {
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Contains(r.err, "exited with status 7")) << r.err;
     EXPECT_TRUE(Exists(exe)); // the installer itself was made
+}
+
+} // namespace
+
+// Workspaces saved by the main window on Windows, built here from a copy of their folder.
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::u16string_view kWindowsFolder = u"C:\\Work\\App\\";
+
+// A package's header and table as the main window on Windows stores them for the same files in
+// C:\Work\App\: the source folder, and the part up to it of each member's path and of the
+// sidebar picture's, replaced; `renamed` stores the last member under another path instead.
+void ToWindowsPaths(Bytes& bytes, std::u16string_view nativeFolder, std::u16string_view renamed = {}) {
+    PackageHeader header{};
+    std::memcpy(&header, bytes.data(), kHeaderSize);
+    SetFieldText(header.sourceFolder, kWindowsFolder);
+    std::u16string image = StoredForm(std::u16string(FieldText(header.imageFile)));
+    if (image.starts_with(nativeFolder)) {
+        SetFieldText(header.imageFile, std::u16string(kWindowsFolder) + image.substr(nativeFolder.size()));
+    }
+    std::memcpy(bytes.data(), &header, kHeaderSize);
+    for (std::uint32_t i = 0; i < header.count; ++i) {
+        PackageEntry entry{};
+        std::uint8_t* at = bytes.data() + kHeaderSize + std::size_t{i} * kEntrySize;
+        std::memcpy(&entry, at, kEntrySize);
+        std::u16string name(FieldText(entry.filename));
+        ASSERT_EQ(name.compare(0, nativeFolder.size(), nativeFolder), 0) << platform::ToUtf8(name);
+        name = std::u16string(kWindowsFolder) + name.substr(nativeFolder.size());
+        SetFieldText(entry.filename, i + 1 == header.count && !renamed.empty() ? renamed : name);
+        std::memcpy(at, &entry, kEntrySize);
+    }
+}
+
+class TravelTest : public CliTest {
+protected:
+    void SetUp() override {
+        CliTest::SetUp();
+        ASSERT_EQ(Run({u"dat", workspacePath, u"-o", nativeDat, u"--quiet"}).status, 0);
+        SaveOnWindows(windowsPath);
+    }
+
+    // The workspace as the window on Windows saves it: opened from its header and table, saved
+    // again by the workspace writer.
+    void SaveOnWindows(const std::u16string& path, std::u16string_view renamed = {}) {
+        Bytes bytes = ReadBytes(workspacePath);
+        ToWindowsPaths(bytes, StoredForm(Source(u"")), renamed);
+        std::u16string table = dir.File(u"table.tmp");
+        WriteBytes(table, bytes);
+        Package windows;
+        ASSERT_TRUE(windows.Open(table.c_str(), 0));
+        SaveWorkspace(windows, path);
+    }
+
+    // A copy of the application's folder, as it arrives from Windows.
+    std::u16string CopyOfSources(std::u16string_view name) {
+        fs::path copy = dir.Path() / fs::path(name);
+        fs::copy(dir.Path() / "src", copy, fs::copy_options::recursive);
+        return U16(copy);
+    }
+
+    // The package the window on Windows writes: the native one with the stored paths of Windows.
+    Bytes WindowsPackage() {
+        Bytes expected = ReadBytes(nativeDat);
+        ToWindowsPaths(expected, StoredForm(Source(u"")));
+        return expected;
+    }
+
+    std::u16string nativeDat = dir.File(u"native.DAT");
+    std::u16string windowsPath = dir.File(u"windows.orb");
+};
+
+TEST_F(TravelTest, AWorkspaceSavedOnWindowsBuildsBelowItsSourceFolder) {
+    // Today's build reads C:\Work\App\... and finds nothing there.
+    std::u16string dat = dir.File(u"windows.DAT");
+    ToolResult r = Run({u"dat", windowsPath, u"-o", dat, u"--quiet"});
+    ASSERT_EQ(r.status, 1);
+    EXPECT_FALSE(Exists(dat));
+
+    std::u16string copy = CopyOfSources(u"arrived");
+    r = Run({u"dat", windowsPath, u"-o", dat, u"--source-folder", copy, u"--quiet"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(dat), WindowsPackage());
+
+    // A native workspace read from elsewhere still stores its own paths: the same package.
+    std::u16string moved = dir.File(u"moved.DAT");
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", moved, u"--source-folder", copy, u"--quiet"}).status, 0);
+    EXPECT_EQ(ReadBytes(moved), ReadBytes(nativeDat));
+
+    std::u16string exe = dir.File(u"Setup.exe");
+    r = Run({u"installer", windowsPath, u"-o", exe, u"--template", Template(), u"--source-folder", copy, u"-q"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Package installer;
+    ASSERT_TRUE(installer.OpenModule(exe.c_str(), nullptr));
+    EXPECT_EQ(std::u16string(FieldText(installer.GetHeader().sourceFolder)), kWindowsFolder);
+    for (const std::u16string& path : {exe, dat}) {
+        r = Run({u"verify", path, u"--src", copy});
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_TRUE(Contains(r.out, "members match the sources")) << r.out;
+    }
+    r = Run({u"verify", windowsPath, u"--source-folder", copy});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "every file found below")) << r.out;
+
+    std::u16string cabs = dir.File(u"cabs");
+    r = Run({u"cab", windowsPath, u"-d", cabs, u"--source-folder", copy, u"--cpu", u"arm", u"-q"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = Run({u"verify", cabs + u"/Notes _Pro_.ARM.CAB", u"--src", copy, u"--workspace", windowsPath});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    // The wizard runs where the workspace was made: the INF names that folder.
+    r = Run({u"inf", windowsPath, u"-d", dir.File(u"inf"), u"--source-folder", copy, u"--cpu", u"arm", u"-q"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Bytes inf = ReadBytes(dir.File(u"inf/Notes _Pro_.ARM.inf"));
+    EXPECT_TRUE(Contains(std::string(inf.begin(), inf.end()), "C:\\Work\\App"));
+
+    // The files found are the workspace's own: no output may replace one.
+    r = Run({u"dat", windowsPath, u"-o", copy + u"/data.bin", u"--source-folder", copy, u"--quiet"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "is one of the workspace's files")) << r.err;
+
+    // A sidebar picture kept in the source folder travels with the files; one elsewhere does not.
+    WriteBytes(Source(u"side.bmp"), MakeBitmap(128, 280, 5));
+    ASSERT_EQ(Run({u"set", workspacePath, u"--image", Source(u"side.bmp")}).status, 0);
+    SaveOnWindows(windowsPath);
+    fs::copy(fs::path(Source(u"side.bmp")), fs::path(copy) / "side.bmp");
+    r = Run({u"installer", windowsPath, u"-o", exe, u"--template", Template(), u"--source-folder", copy, u"-f"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "and a sidebar picture")) << r.out;
+    fs::remove(fs::path(copy) / "side.bmp");
+    r = Run({u"installer", windowsPath, u"-o", exe, u"--template", Template(), u"--source-folder", copy, u"-f"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "cannot find the sidebar picture: no such file: ")) << r.err;
+}
+
+// Each failure names the workspace's member and where it was looked for, in every command that
+// reads the members, and nothing is written.
+TEST_F(TravelTest, MembersNotFoundOnceBelowTheSourceFolderAreRefusedByName) {
+    struct Case {
+        const char* what;
+        bool needsCase;                                           // names differing only in case must be two files
+        std::vector<std::pair<const char*, const char*>> renames; // in the copy, from, to
+        std::vector<const char*> extra;                           // more files in the copy
+        std::u16string storedAs;                                  // the last member's stored path
+        std::vector<std::string> messages;                        // empty: the build succeeds
+    };
+    const Case cases[] = {
+        {"names spelt in another case", true, {{"sub", "SUB"}, {"data.bin", "Data.Bin"}}, {}, {}, {}},
+        {"an exact name before one in another case", true, {}, {"DATA.BIN"}, {}, {}},
+        {"two names in other cases",
+         true,
+         {{"data.bin", "DATA.bin"}},
+         {"data.BIN"},
+         {},
+         {"C:\\Work\\App\\data.bin", "DATA.bin", "data.BIN", "differ only in case"}},
+        {"a missing member",
+         false,
+         {{"data.bin", "data.old"}},
+         {},
+         {},
+         {"C:\\Work\\App\\data.bin", "no such file: ", "data.bin (nor one whose name differs only in case)"}},
+        {"a member outside the source folder",
+         false,
+         {},
+         {},
+         u"D:\\Other\\data.bin",
+         {"D:\\Other\\data.bin", "does not lie under the source folder C:\\Work\\App\\"}},
+        {"a member climbing out", false, {}, {}, u"C:\\Work\\App\\..\\data.bin", {"climbs out of the folder"}},
+        {"a drive below the folder", false, {}, {}, u"C:\\Work\\App\\D:\\data.bin", {"names a drive"}},
+        {"a device name", false, {}, {}, u"C:\\Work\\App\\sub\\aux.bin", {"names a device"}},
+    };
+    const bool caseSensitive = CaseSensitive(dir.Path());
+    int n = 0;
+    for (const Case& c : cases) {
+        if (c.needsCase && !caseSensitive) {
+            continue;
+        }
+        std::u16string copy = CopyOfSources(u"copy" + platform::ToUtf16(std::to_string(++n)));
+        for (const auto& [from, to] : c.renames) {
+            fs::rename(fs::path(copy) / from, fs::path(copy) / to);
+        }
+        for (const char* name : c.extra) {
+            WriteBytes(U16(fs::path(copy) / name), Pattern(7, 1));
+        }
+        std::u16string orb = dir.File(u"case.orb");
+        SaveOnWindows(orb, c.storedAs);
+        std::u16string out = dir.File(u"out");
+        const std::vector<std::vector<std::u16string>> commands = {
+            {u"dat", orb, u"-o", out + u".DAT"},
+            {u"installer", orb, u"-o", out + u".exe", u"--template", Template()},
+            {u"cab", orb, u"-d", out, u"--cpu", u"arm"},
+            {u"inf", orb, u"-d", out, u"--cpu", u"arm"},
+            {u"verify", orb},
+        };
+        for (std::vector<std::u16string> command : commands) {
+            command.insert(command.end(), {u"--source-folder", copy, u"-q"});
+            ToolResult r = Run(command);
+            std::string label = c.what + (" (" + platform::ToUtf8(command[0]) + ")");
+            if (c.messages.empty()) {
+                EXPECT_EQ(r.status, 0) << label << "\n" << r.err << r.out;
+                continue;
+            }
+            EXPECT_EQ(r.status, 1) << label;
+            for (const std::string& message : c.messages) {
+                EXPECT_TRUE(Contains(r.err + r.out, message)) << label << ": " << message << "\n" << r.err << r.out;
+            }
+            EXPECT_FALSE(Exists(out + u".DAT") || Exists(out + u".exe") || Exists(out)) << label;
+        }
+        if (c.messages.empty()) {
+            EXPECT_EQ(ReadBytes(out + u".DAT"), WindowsPackage()) << c.what;
+        }
+        fs::remove_all(fs::path(out));
+        fs::remove(fs::path(out + u".DAT"));
+        fs::remove(fs::path(out + u".exe"));
+    }
+
+    // What is not a folder is never searched.
+    ToolResult r = Run({u"dat", windowsPath, u"-o", dir.File(u"x.DAT"), u"--source-folder", Source(u"data.bin")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "--source-folder must name a folder")) << r.err;
+}
+
+// The sidebar picture is stored by its full path, so that the workspace builds from any folder.
+TEST_F(CliTest, SetStoresTheSidebarPictureByItsFullPathOrClearsIt) {
+    fs::path bmp = dir.Path() / "pictures" / "side.bmp";
+    fs::create_directories(bmp.parent_path());
+    WriteBytes(U16(bmp), MakeBitmap(128, 280, 3));
+    // Typed in the folder the picture lies in; the tool starts where this program is.
+    const fs::path here = fs::current_path();
+    fs::current_path(dir.Path());
+    ToolResult r = Run({u"set", workspacePath, u"--image", U16(fs::path(".") / "pictures" / "side.bmp")});
+    fs::current_path(here);
+    ASSERT_EQ(r.status, 0) << r.err;
+    Package p;
+    ASSERT_TRUE(p.Open(workspacePath.c_str(), 0));
+    fs::path stored(std::u16string(FieldText(p.GetHeader().imageFile)));
+    EXPECT_TRUE(stored.is_absolute()) << stored;
+    EXPECT_TRUE(fs::equivalent(stored, bmp)) << stored;
+    EXPECT_EQ(stored, stored.lexically_normal()) << "no \".\" left of the relative path";
+    r = Run({u"installer", workspacePath, u"-o", dir.File(u"Setup.exe"), u"--template", Template()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "and a sidebar picture")) << r.out;
+
+    r = Run({u"set", workspacePath, u"--image", u""});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(p.Open(workspacePath.c_str(), 0));
+    EXPECT_EQ(FieldText(p.GetHeader().imageFile), u"");
+    r = Run({u"installer", workspacePath, u"-o", dir.File(u"Setup.exe"), u"--template", Template(), u"--force"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(Contains(r.out, "sidebar picture")) << r.out;
 }
 
 } // namespace

@@ -101,6 +101,37 @@ TEST_F(PackageWriteTest, PackageMatchesOneAssembledFromTheSourceFiles) {
     EXPECT_EQ(package.LastError(), u"");
 }
 
+// A workspace saved on another computer is built from files found elsewhere: the package still
+// names each member by its stored path, and holds the bytes of the file it was read from.
+TEST_F(PackageWriteTest, AMemberReadFromElsewhereKeepsItsStoredPath) {
+    std::vector<std::u16string> paths{MakeFile(u"five.bin", 5, 1), MakeFile(u"seven", 7, 2)};
+    std::vector<std::uint32_t> flags{30, FLAG_ARM};
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        ASSERT_TRUE(package.AddFile(paths[i].c_str(), flags[i]));
+    }
+    std::u16string elsewhere = MakeFile(u"elsewhere", 9000, 4);
+    EXPECT_FALSE(package.SetMemberSource(2, elsewhere));
+    ASSERT_TRUE(package.SetMemberSource(1, elsewhere));
+    EXPECT_EQ(package.MemberSource(0), StoredForm(paths[0]));
+    EXPECT_EQ(package.MemberSource(1), elsewhere);
+
+    std::u16string out = dir.File(u"out.DAT");
+    ASSERT_TRUE(package.Write(out.c_str(), Recorder()));
+    EXPECT_EQ(calls.back(), (Call{StoredForm(paths[1]), 100, 100}));
+    WriteBytes(paths[1], ReadBytes(elsewhere)); // what the package must now hold under that name
+    EXPECT_EQ(ReadBytes(out), ExpectedPackage(package, paths, flags));
+
+    std::u16string missing = dir.File(u"missing");
+    ASSERT_TRUE(package.SetMemberSource(0, missing));
+    EXPECT_FALSE(package.Write(dir.File(u"other.DAT").c_str(), nullptr));
+    EXPECT_NE(package.LastError().find(missing), std::u16string_view::npos);
+    EXPECT_FALSE(Exists(dir.File(u"other.DAT")));
+
+    // What is read anew names its members by their stored paths again.
+    ASSERT_TRUE(package.Open(out.c_str(), 0));
+    EXPECT_EQ(package.MemberSource(1), StoredForm(paths[1]));
+}
+
 TEST_F(PackageWriteTest, OneMemberOfTenBytesGivesA3682BytePackage) {
     std::u16string path = MakeFile(u"ten.bin", 10, 7);
     ASSERT_TRUE(package.AddFile(path.c_str(), 30));

@@ -43,10 +43,9 @@ bool IsMemberFile(const Package& package, std::u16string_view path) {
     if (!platform::IdentifyFile(path, target)) {
         return false;
     }
-    PackageEntry entry;
-    for (std::uint32_t i = 0; package.GetEntry(i, &entry); ++i) {
+    for (std::uint32_t i = 0; i < package.GetCount(); ++i) {
         platform::FileId member;
-        if (platform::IdentifyFile(FieldText(entry.filename), member) && member == target) {
+        if (platform::IdentifyFile(package.MemberSource(i), member) && member == target) {
             return true;
         }
     }
