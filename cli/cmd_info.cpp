@@ -29,10 +29,10 @@ struct FlagName {
     std::string_view name;
 };
 constexpr std::array<FlagName, 6> kFlagNames{{{FLAG_SHORTCUT, "shortcut"},
-                                              {FLAG_ARM, "arm"},
-                                              {FLAG_MIPS, "mips"},
-                                              {FLAG_SHX, "shx"},
-                                              {FLAG_INTEL, "intel"},
+                                              {kProcessorFamilies[0].flag, kProcessorFamilies[0].option},
+                                              {kProcessorFamilies[1].flag, kProcessorFamilies[1].option},
+                                              {kProcessorFamilies[2].flag, kProcessorFamilies[2].option},
+                                              {kProcessorFamilies[3].flag, kProcessorFamilies[3].option},
                                               {FLAG_EULA, "eula"}}};
 
 std::string Hex(std::uint32_t value) {

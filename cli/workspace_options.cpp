@@ -74,15 +74,12 @@ bool ParsePlatforms(std::u16string_view list, std::uint32_t& bits) {
     while (start <= text.size()) {
         std::size_t end = text.find(',', start);
         std::string name = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (name == "arm") {
-            bits |= FLAG_ARM;
-        } else if (name == "mips") {
-            bits |= FLAG_MIPS;
-        } else if (name == "shx") {
-            bits |= FLAG_SHX;
-        } else if (name == "intel") {
-            bits |= FLAG_INTEL;
-        } else if (!name.empty()) {
+        std::uint32_t flag = 0;
+        for (const ProcessorFamily& family : kProcessorFamilies) {
+            flag = family.option == name ? family.flag : flag;
+        }
+        bits |= flag;
+        if (flag == 0 && !name.empty()) {
             PrintErrorLine("tarvelo-build: unknown processor family '" + name + "' (arm, mips, shx, intel)");
             return false;
         }

@@ -7,9 +7,6 @@
 
 namespace device {
 
-const CpuChoice kCpuChoices[4] = {
-    {u"ARM", FLAG_ARM, 2577}, {u"MIPS", FLAG_MIPS, 4000}, {u"SHX", FLAG_SHX, 0}, {u"INTEL", FLAG_INTEL, 0}};
-
 const CpuChoice* CpuChoiceOf(std::uint32_t flag) {
     for (const CpuChoice& choice : kCpuChoices) {
         if (choice.flag == flag) {

@@ -4,7 +4,10 @@
 // cabinet writer.
 #pragma once
 
+#include "package/records.h"
+
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -16,18 +19,9 @@ inline constexpr std::u16string_view kStartMenuFolder = u"Windows\\Start Menu\\P
 // The start menu's program folder as a device cabinet names it.
 inline constexpr std::uint16_t kStartMenuMacro = 11;
 
-// The four processor families in the order the wizard lists them, ARM first, with the processor
-// type a device cabinet declares for the family. A device refuses (or warns about) a cabinet that
-// declares another processor than its own, so a family whose devices report different types is
-// declared as 0, "any": SH3 devices report 10003 and SH4 ones 10005; x86 boards and emulators
-// report 386, 486 or 586. ARM devices, StrongARM and XScale alike, report 2577 (StrongARM), and
-// MIPS ones 4000 (R4000).
-struct CpuChoice {
-    std::u16string_view name;
-    std::uint32_t flag;
-    std::uint32_t processorType;
-};
-extern const CpuChoice kCpuChoices[4];
+// The four processor families in the order the wizard lists them, ARM first.
+using CpuChoice = ::ProcessorFamily;
+inline constexpr std::span<const CpuChoice, 4> kCpuChoices{kProcessorFamilies};
 
 // The family of one processor flag; nullptr for anything else.
 const CpuChoice* CpuChoiceOf(std::uint32_t flag);

@@ -18,6 +18,25 @@ inline constexpr std::uint32_t FLAG_EULA = 64;
 // What a newly gathered file gets: every processor family, nothing else.
 inline constexpr std::uint32_t FLAG_ALL_PLATFORMS = FLAG_ARM | FLAG_MIPS | FLAG_SHX | FLAG_INTEL;
 
+// Each processor family once: its flag, its name as the installer lists it, as tarvelo-build
+// takes it, and the processor type a device cabinet declares for it. A device refuses (or warns
+// about) a cabinet declaring another processor than its own, so a family whose devices report
+// different types declares 0, "any": SH3 devices report 10003 and SH4 ones 10005; x86 boards and
+// emulators 386, 486 or 586. ARM devices, StrongARM and XScale alike, report 2577 (StrongARM), and
+// MIPS ones 4000 (R4000).
+struct ProcessorFamily {
+    std::u16string_view name;
+    std::uint32_t flag;
+    std::uint32_t processorType;
+    std::string_view option;
+};
+inline constexpr ProcessorFamily kProcessorFamilies[4] = {
+    {u"ARM", FLAG_ARM, 2577, "arm"},
+    {u"MIPS", FLAG_MIPS, 4000, "mips"},
+    {u"SHX", FLAG_SHX, 0, "shx"},
+    {u"INTEL", FLAG_INTEL, 0, "intel"},
+};
+
 // Every text in a record: 260 UTF-16 units, at most 259 of text and a terminator.
 inline constexpr std::size_t kTextUnits = 260;
 inline constexpr std::size_t kMaxTextLength = kTextUnits - 1;
