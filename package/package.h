@@ -161,6 +161,7 @@ private:
 
     platform::File packageFile;
     std::uint64_t packageStart = 0; // where the package begins in packageFile
+    std::vector<std::uint8_t> copyBuffer;
     const std::uint8_t* image = nullptr;
     std::uint32_t imageSize = 0;
     std::u16string lastError;

@@ -13,10 +13,12 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <span>
 
 namespace {
 
 constexpr std::uint32_t kChunkSize = 4096;
+constexpr std::uint32_t kCopyBlock = 32 * kChunkSize;
 constexpr std::uint64_t kFormatLimit = std::uint64_t{1} << 31;
 
 constexpr std::u16string_view kNoFile = kEmptyPackageMessage;
@@ -383,10 +385,13 @@ bool Package::ExtractToHandle(std::int32_t index, platform::File& destination) {
         SetLastError(kEndsEarly);
         return false;
     }
-    std::array<std::uint8_t, kChunkSize> buffer;
+    // Large pieces keep the calls few; the buffer is the package's, so extracting many small
+    // members costs no allocation each.
+    copyBuffer.resize(kCopyBlock);
+    std::span<std::uint8_t> buffer(copyBuffer);
     for (std::uint32_t left = entry.size; left > 0;) {
         std::uint32_t got = 0;
-        if (!packageFile.Read(buffer.data(), std::min(kChunkSize, left), got) || got == 0) {
+        if (!packageFile.Read(buffer.data(), std::min(kCopyBlock, left), got) || got == 0) {
             SetLastError(kEndsEarly);
             return false;
         }

@@ -60,11 +60,25 @@ protected:
         Package reader;
         ASSERT_TRUE(reader.OpenImage(stored.data(), static_cast<std::uint32_t>(stored.size())));
         ASSERT_EQ(reader.GetCount(), sources.size());
+        // And read in pieces from the installer file where the resource lies, as the reading
+        // commands do, never loading it whole.
+        pe::ResourceLocation location;
+        std::u16string error;
+        ASSERT_TRUE(pe::LocateResource(installer, kPackageType, kPackageName, pe::kLanguageEnglishUS, location, error));
+        EXPECT_EQ(location.size, stored.size());
+        Package inPlace;
+        ASSERT_TRUE(inPlace.OpenPackageAt(installer.c_str(), location.fileOffset, location.size));
+        ASSERT_EQ(inPlace.GetCount(), sources.size());
         for (std::size_t i = 0; i < sources.size(); ++i) {
-            std::u16string out = dir.File(u"extracted");
-            ASSERT_TRUE(reader.ExtractToFile(static_cast<std::int32_t>(i), out.c_str()));
-            EXPECT_EQ(ReadBytes(out), ReadBytes(sources[i])) << i;
+            for (Package* from : {&reader, &inPlace}) {
+                std::u16string out = dir.File(u"extracted");
+                ASSERT_TRUE(from->ExtractToFile(static_cast<std::int32_t>(i), out.c_str()));
+                EXPECT_EQ(ReadBytes(out), ReadBytes(sources[i])) << i;
+            }
         }
+        inPlace.Close();
+        // A package cut short by the end of the file is refused, as a short package file is.
+        EXPECT_FALSE(inPlace.OpenPackageAt(installer.c_str(), location.fileOffset, kHeaderSize + 10));
     }
 
     TempDir dir;
