@@ -8,6 +8,9 @@
 #include "platform/file.h"
 #include "platform/replacement.h"
 
+#include <utility>
+#include <vector>
+
 namespace {
 
 constexpr std::uint32_t kBitmapFileHeader = 14;

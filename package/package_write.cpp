@@ -137,7 +137,8 @@ Package::CopyResult Package::CopyMember(ByteSink& out, std::uint32_t index, cons
     const PackageEntry& entry = entries[index];
     const std::u16string_view name = FieldText(entry.filename);
 
-    platform::File source = platform::File::OpenRead(name, platform::Share::None);
+    platform::FileStamp now;
+    platform::File source = platform::File::OpenRead(name, platform::Share::None, now);
     if (!source.IsOpen()) {
         SetLastError(kCannotOpen, name);
         return CopyResult::Failed;
@@ -145,8 +146,7 @@ Package::CopyResult Package::CopyMember(ByteSink& out, std::uint32_t index, cons
     // The file must still be the one measured, and hold exactly the measured bytes: a member that
     // grew or was rewritten in the meantime would be cut, or mixed from two versions.
     const platform::FileStamp& expected = measured[index];
-    platform::FileStamp now;
-    if (!source.Stamp(now) || now != expected) {
+    if (now != expected) {
         SetLastError(kChanged, name);
         return CopyResult::Failed;
     }
@@ -179,9 +179,9 @@ Package::CopyResult Package::CopyMember(ByteSink& out, std::uint32_t index, cons
             }
         }
     }
-    std::uint8_t more = 0;
-    std::uint32_t extra = 0;
-    if (!source.Read(&more, 1, extra) || extra != 0 || !source.Stamp(now) || now != expected) {
+    // Still as measured once read: one that grew meanwhile has another length, one rewritten
+    // another time.
+    if (!source.Stamp(now) || now != expected) {
         SetLastError(kChanged, name);
         return CopyResult::Failed;
     }
