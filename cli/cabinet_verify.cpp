@@ -59,7 +59,12 @@ const device::CpuChoice* FamilyOf(const Args& args, const device::Cabinet& cabin
     found = nullptr;
     int named = 0;
     for (const device::CpuChoice& choice : device::kCpuChoices) {
-        if (name.find("." + U8(choice.name) + ".") != std::string::npos) {
+        // Built by appending: GCC 12 at -O3 takes "." + a temporary for an overlapping copy
+        // (-Wrestrict), which fails the optimised build.
+        std::string marker(1, '.');
+        marker += U8(choice.name);
+        marker += '.';
+        if (name.find(marker) != std::string::npos) {
             found = &choice;
             ++named;
         }

@@ -82,9 +82,8 @@ bool OpenForMembers(const std::u16string& path, PackageInput& input, Package& pa
         return false;
     }
     input.file.Close();
-    bool opened = input.kind == InputKind::Installer
-                      ? package.OpenImage(input.resource.data(), static_cast<std::uint32_t>(input.resource.size()))
-                      : package.OpenPackageFile(path.c_str());
+    bool opened = input.kind == InputKind::Installer ? package.OpenPackageAt(path.c_str(), input.start, input.length)
+                                                     : package.OpenPackageFile(path.c_str());
     if (!opened) {
         PrintError(platform::ToUtf8(path), "cannot be unpacked: " + platform::ToUtf8(package.LastError()));
     }
@@ -135,15 +134,16 @@ int RunExtract(const Args& args) {
     platform::FolderHandle destination = platform::FolderHandle::Open(device::FromFsPath(root));
     platform::FileId inputId;
     bool identified = platform::IdentifyFile(path, inputId);
+    // Files of one folder follow one another in a package, so its folders are opened once.
+    device::TargetFolders folders(destination);
     for (const Placed& p : plan) {
         std::u16string target = device::JoinHostPath(device::FromFsPath(root), p.relative);
-        std::vector<platform::FolderHandle> chain;
         std::u16string name;
         std::string cause;
         platform::FileId targetId;
-        bool placed = device::PrepareTarget(destination, p.relative, chain, name, cause);
-        const platform::FolderHandle& folder = chain.empty() ? destination : chain.back();
-        if (placed && identified && folder.Identify(name, targetId) && targetId == inputId) {
+        const platform::FolderHandle* placed = folders.Prepare(p.relative, name, cause);
+        const platform::FolderHandle& folder = placed != nullptr ? *placed : destination;
+        if (placed != nullptr && identified && folder.Identify(name, targetId) && targetId == inputId) {
             cause = "is the file being extracted";
         }
         platform::Replacement out(folder, name);

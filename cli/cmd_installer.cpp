@@ -1,7 +1,7 @@
 // tarvelo-build installer: a copy of the installer template carrying the workspace's package as
 // its ORBDATA resource and, when the workspace names one, the sidebar bitmap as bitmap 251. The
-// project's own resource editor does the patching on every host, so that the same workspace gives
-// the same installer on Linux and on Windows.
+// project's own resource editor writes it on every host, so that the same workspace gives the same
+// installer on Linux and on Windows.
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/installable.h"
@@ -11,6 +11,7 @@
 
 #include "building/build_command.h"
 #include "package/installer.h"
+#include "package/installer_write.h"
 #include "platform/console.h"
 #include "platform/process.h"
 #include "platform/replacement.h"
@@ -19,6 +20,7 @@
 
 #include <array>
 #include <filesystem>
+#include <functional>
 
 namespace cli {
 namespace {
@@ -115,23 +117,6 @@ bool FindTemplate(const Args& args, std::u16string& path) {
     return true;
 }
 
-// Copies the template, stores package and picture in the copy; failures name the output.
-bool Patch(Package& package, const std::u16string& templatePath, const std::u16string& packagePath,
-           const std::u16string& sidebar, const std::u16string& installer, std::u16string_view output) {
-    // The installer is made under a temporary name; only a complete one takes the output's name.
-    PortablePatcher patcher(true);
-    bool made =
-        package.MakeInstaller(templatePath.c_str(), packagePath.c_str(), installer.c_str(), patcher) &&
-        (sidebar.empty() || package.StoreBitmap(installer.c_str(), sidebar.c_str(), pe::ResourceKey::Id(251), patcher));
-    if (!made) {
-        std::string why = platform::ToUtf8(package.LastError());
-        std::string detail = platform::ToUtf8(patcher.Detail());
-        PrintError(platform::ToUtf8(output), "cannot make the installer: " + (why.empty() ? detail : why) +
-                                                 (detail.empty() || why.empty() ? "" : " (" + detail + ")"));
-    }
-    return made;
-}
-
 // The workspace's build command, expanded as the main window expands it, run where the main window
 // runs it: in the program's own folder. On POSIX hosts the line goes to a shell, so the installer's
 // path is quoted for it, so that nothing in the name is taken for shell syntax.
@@ -161,8 +146,21 @@ int RunBuildCommand(const Package& package, const std::u16string& installer) {
     return kExitSuccess;
 }
 
-// Writes the installer to `output`. Its intermediate files go when this answers, before anything
-// else is said or run.
+// The installer's package comes from the workspace's members, with a progress bar; at the end
+// the output is looked at once more, as it may have appeared, or changed into something else,
+// during the build.
+class CommandLineHost final : public PackageMembersHost {
+public:
+    CommandLineHost(Package& package, ProgressBar& bar, std::function<bool()> outputAllowed)
+        : PackageMembersHost(package, bar.WriteCallback(package)), outputAllowed_(std::move(outputAllowed)) {}
+    bool MayReplaceOutput() override { return outputAllowed_(); }
+
+private:
+    std::function<bool()> outputAllowed_;
+};
+
+// Writes the installer to `output` in one pass: the template read where it lies, every member
+// read once into its place, no intermediate file.
 bool Build(Package& package, const std::u16string& workspace, const std::u16string& templatePath,
            const std::u16string& sidebar, const std::u16string& output, bool force, bool quiet) {
     auto outputAllowed = [&] {
@@ -174,27 +172,33 @@ bool Build(Package& package, const std::u16string& workspace, const std::u16stri
     if (!outputAllowed()) {
         return false;
     }
-    // Both intermediate files are made beside the output under fresh names and go however the
-    // build ends; only a complete installer takes the output's name.
-    platform::ScratchFile packageFile(output);
-    platform::ScratchFile installer(output);
-    if (!packageFile.IsMade() || !installer.IsMade()) {
-        PrintError(platform::ToUtf8(output), "cannot be written (no file can be made in its folder)");
+    ProgressBar bar(!quiet && platform::StandardErrorIsTerminal());
+    CommandLineHost host(package, bar, outputAllowed);
+    std::u16string detail;
+    InstallerOutcome outcome = WriteInstaller({templatePath, sidebar}, output, host, detail);
+    bar.Finish();
+    switch (outcome) {
+    case InstallerOutcome::Made:
+        return true;
+    case InstallerOutcome::PackageFailed:
+        // A member that cannot be read keeps a message; without one, the output itself failed.
+        if (!package.LastError().empty()) {
+            PrintError(platform::ToUtf8(workspace),
+                       "cannot write the package: " + platform::ToUtf8(package.LastError()));
+        } else {
+            PrintError(platform::ToUtf8(output), "cannot be written (" + platform::ToUtf8(detail) + ")");
+        }
         return false;
-    }
-    if (!WritePackage(package, workspace, packageFile.Path(), output, quiet) ||
-        !Patch(package, templatePath, packageFile.Path(), sidebar, installer.Path(), output)) {
+    case InstallerOutcome::NotMade:
+        PrintError(platform::ToUtf8(output), "cannot make the installer: " + platform::ToUtf8(detail));
         return false;
-    }
-    // The output may have appeared, or changed into something else, during the build.
-    if (!outputAllowed()) {
+    case InstallerOutcome::CannotCreate:
+        PrintError(platform::ToUtf8(output), "cannot be written (" + platform::ToUtf8(detail) + ")");
         return false;
+    case InstallerOutcome::OutputRefused:
+        return false; // CheckOutput has said why
     }
-    if (!installer.MoveTo(output)) {
-        PrintError(platform::ToUtf8(output), "cannot be written (is it in use?)");
-        return false;
-    }
-    return true;
+    return false;
 }
 
 int RunInstaller(const Args& args) {

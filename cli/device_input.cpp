@@ -115,20 +115,21 @@ bool DeviceInput::Load(std::u16string_view given, std::u16string_view sourceFold
         // The package's own checks: a table whose offsets do not follow one another, or data
         // beyond its end, is refused here rather than read wrongly.
         bool opened = input.kind == InputKind::Installer
-                          ? package.OpenImage(input.resource.data(), static_cast<std::uint32_t>(input.resource.size()))
+                          ? package.OpenPackageAt(path.c_str(), input.start, input.length)
                           : package.OpenPackageFile(path.c_str());
         package.Close();
         if (!opened) {
             PrintError(Utf8(path), "cannot be read: " + Utf8(package.LastError()));
             return false;
         }
-        if (input.kind == InputKind::PackageFile) {
-            std::uint64_t length = 0;
-            input.file = platform::File::OpenRead(path, platform::Share::Read);
-            if (!input.file.IsOpen() || !input.file.Size(length) || length != input.length) {
-                PrintError(Utf8(path), "cannot be read, or changed while it was read");
-                return false;
-            }
+        // Members are read from the file again in pieces; an installer's from its package resource.
+        std::uint64_t length = 0;
+        input.file = platform::File::OpenRead(path, platform::Share::Read);
+        bool readable = input.file.IsOpen() && input.file.Size(length);
+        if (!readable ||
+            (input.kind == InputKind::PackageFile ? length != input.length : length < input.start + input.length)) {
+            PrintError(Utf8(path), "cannot be read, or changed while it was read");
+            return false;
         }
     }
     if (!ReportInstallProblems(package, path)) {

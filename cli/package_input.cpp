@@ -38,27 +38,35 @@ bool LoadFromResource(std::u16string_view path, PackageInput& input, std::string
                 " languages); which one installs depends on the PC it runs on";
         return false;
     }
+    // Only the package's place in the file is looked up: an installer of a gigabyte is read in
+    // pieces, never whole.
+    pe::ResourceLocation location;
     if (packages.empty() ||
-        !pe::ReadResource(path, packages[0]->type, packages[0]->name, packages[0]->language, input.resource, error)) {
+        !pe::LocateResource(path, packages[0]->type, packages[0]->name, packages[0]->language, location, error)) {
         cause = "no package in this executable (resource ORBDATA of type RT_RCDATA): " +
                 platform::ToUtf8(packages.empty() ? u"The executable holds no such resource." : error);
         return false;
     }
     input.kind = InputKind::Installer;
-    input.length = input.resource.size();
-    if (input.length < kHeaderSize) {
+    input.start = location.fileOffset;
+    input.length = location.size;
+    input.file = platform::File::OpenRead(path, platform::Share::Read);
+    if (!input.file.IsOpen()) {
+        cause = device::CannotOpenCause(path);
+        return false;
+    }
+    if (input.length < kHeaderSize || !input.ReadAt(0, &input.header, kHeaderSize)) {
         cause = "its package is shorter than a package header (" + std::to_string(input.length) + " bytes)";
         return false;
     }
-    std::memcpy(&input.header, input.resource.data(), kHeaderSize);
     if (input.TableEnd() > input.length) {
         cause = "its package is " + ShortTableCause(input.header.count, input.length);
         return false;
     }
     input.entries.resize(input.header.count);
-    if (!input.entries.empty()) {
-        std::memcpy(input.entries.data(), input.resource.data() + kHeaderSize,
-                    input.header.count * std::size_t{kEntrySize});
+    if (!input.entries.empty() && !input.ReadAt(kHeaderSize, input.entries.data(), input.header.count * kEntrySize)) {
+        cause = "cannot be read in full";
+        return false;
     }
     return true;
 }
@@ -137,11 +145,7 @@ bool PackageInput::ReadAt(std::uint64_t position, void* buffer, std::uint32_t si
     if (position + size > length) {
         return false;
     }
-    if (kind == InputKind::Installer) {
-        std::memcpy(buffer, resource.data() + position, size);
-        return true;
-    }
-    return file.Seek(position) && ReadFully(file, buffer, size);
+    return file.Seek(start + position) && ReadFully(file, buffer, size);
 }
 
 bool LooksLikeExecutable(std::u16string_view path) {

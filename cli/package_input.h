@@ -21,10 +21,10 @@ std::string_view KindName(InputKind kind);
 struct PackageInput {
     InputKind kind = InputKind::PackageFile;
     std::uint64_t length = 0; // bytes of the package: the file's length, or the resource's size
+    std::uint64_t start = 0;  // where the package begins in the file: 0, or an installer's resource
     PackageHeader header{};
-    std::vector<PackageEntry> entries;  // header.count records
-    std::vector<std::uint8_t> resource; // an installer's package, whole
-    platform::File file;                // a package data file, open for reading members
+    std::vector<PackageEntry> entries; // header.count records
+    platform::File file;               // open for reading members, which are read in pieces
 
     // Reads package bytes at an absolute position; false when they are not all there.
     bool ReadAt(std::uint64_t position, void* buffer, std::uint32_t size);

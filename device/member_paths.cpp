@@ -173,18 +173,16 @@ std::string CannotOpenCause(std::u16string_view path) {
     return "cannot be opened for reading";
 }
 
-bool PrepareTarget(const platform::FolderHandle& root, std::u16string_view relative,
-                   std::vector<platform::FolderHandle>& chain, std::u16string& name, std::string& cause) {
-    chain.clear();
-    std::vector<std::u16string_view> parts = SplitComponents(relative);
-    if (parts.empty()) {
-        cause = "it has no name below the destination folder";
-        return false;
-    }
+namespace {
+
+// Opens the folders parts[kept .. parts.size() - 1) below the last of `chain` (or `root`), and
+// examines the file's name in the last: the work PrepareTarget does for one file.
+bool ExtendChain(const platform::FolderHandle& root, const std::vector<std::u16string_view>& parts,
+                 std::vector<platform::FolderHandle>& chain, std::u16string& name, std::string& cause) {
     // Each folder is opened below the one before it, never through a link, and held open while
     // the file is written: so it stays the folder that was examined, whatever is done by path.
-    const platform::FolderHandle* folder = &root;
-    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+    const platform::FolderHandle* folder = chain.empty() ? &root : &chain.back();
+    for (std::size_t i = chain.size(); i + 1 < parts.size(); ++i) {
         platform::PathKind found = platform::PathKind::Other;
         platform::FolderHandle child = folder->Child(parts[i], true, found);
         if (!child.IsOpen()) {
@@ -227,6 +225,44 @@ bool PrepareTarget(const platform::FolderHandle& root, std::u16string_view relat
     }
     chain.clear();
     return false;
+}
+
+} // namespace
+
+bool PrepareTarget(const platform::FolderHandle& root, std::u16string_view relative,
+                   std::vector<platform::FolderHandle>& chain, std::u16string& name, std::string& cause) {
+    chain.clear();
+    std::vector<std::u16string_view> parts = SplitComponents(relative);
+    if (parts.empty()) {
+        cause = "it has no name below the destination folder";
+        return false;
+    }
+    return ExtendChain(root, parts, chain, name, cause);
+}
+
+const platform::FolderHandle* TargetFolders::Prepare(std::u16string_view relative, std::u16string& name,
+                                                     std::string& cause) {
+    std::vector<std::u16string_view> parts = SplitComponents(relative);
+    if (parts.empty()) {
+        cause = "it has no name below the destination folder";
+        return nullptr;
+    }
+    // Keep the folders this file shares with the last one, compared as written: a name that differs
+    // only in case is opened again, which costs a call and nothing else.
+    std::size_t kept = 0;
+    while (kept < names_.size() && kept + 1 < parts.size() && names_[kept] == parts[kept]) {
+        ++kept;
+    }
+    chain_.erase(chain_.begin() + static_cast<std::ptrdiff_t>(kept), chain_.end());
+    names_.erase(names_.begin() + static_cast<std::ptrdiff_t>(kept), names_.end());
+    if (!ExtendChain(root_, parts, chain_, name, cause)) {
+        names_.clear();
+        return nullptr;
+    }
+    for (std::size_t i = kept; i < chain_.size(); ++i) {
+        names_.emplace_back(parts[i]);
+    }
+    return chain_.empty() ? &root_ : &chain_.back();
 }
 
 } // namespace device

@@ -35,6 +35,21 @@ std::u16string FromFsPath(const std::filesystem::path& path);
 bool PrepareTarget(const platform::FolderHandle& root, std::u16string_view relative,
                    std::vector<platform::FolderHandle>& chain, std::u16string& name, std::string& cause);
 
+// PrepareTarget for one file after another: the folders the next file shares with the last stay
+// open and are used again, so a folder of many files is made and opened once, not once per file.
+// A folder held open is the one that was examined, so using it again follows no link.
+class TargetFolders {
+public:
+    explicit TargetFolders(const platform::FolderHandle& root) : root_(root) {}
+    // The folder to write the file `name` in, or nullptr with the cause; valid until the next call.
+    const platform::FolderHandle* Prepare(std::u16string_view relative, std::u16string& name, std::string& cause);
+
+private:
+    const platform::FolderHandle& root_;
+    std::vector<platform::FolderHandle> chain_;
+    std::vector<std::u16string> names_; // the component each folder of chain_ was opened by
+};
+
 // Why a path cannot be opened as a file for reading: missing, a folder, or unreadable.
 std::string CannotOpenCause(std::u16string_view path);
 

@@ -31,6 +31,7 @@ using EntryFilter = std::function<std::uint8_t(const PackageEntry& entry)>;
 // header it read, which is how an empty workspace file opens.
 inline constexpr std::u16string_view kEmptyPackageMessage = u"ORB contains no file";
 
+class ByteSink;
 class InstallerPatcher;
 namespace platform {
 class Replacement;
@@ -71,6 +72,14 @@ public:
     // Writes the package file. Answers true only for a complete, self-consistent package; on any
     // failure, and when the callback stops it, no file is left behind.
     bool Write(const char16_t* path, const ProgressCallback& callback);
+    // Write in two steps, for a package that goes elsewhere than a file of its own (an installer
+    // being written): PrepareStream measures every member and sets sizes, offsets and the
+    // header's count, data offset and total, so that StreamSize is the package's exact length
+    // before a byte is written; Stream then writes header, table and members, with the same
+    // checks and progress as Write, naming `outputName` when the output fails.
+    bool PrepareStream();
+    std::uint64_t StreamSize() const;
+    bool Stream(ByteSink& out, const ProgressCallback& callback, std::u16string_view outputName);
 
     PackageHeader& GetHeader() { return header; }
     const PackageHeader& GetHeader() const { return header; }
@@ -91,6 +100,9 @@ public:
     // Opens a package data file and keeps it open until Close, so that its members can be read and
     // extracted. The file must hold every member's data.
     bool OpenPackageFile(const char16_t* path);
+    // The same for a package that is `length` bytes of a larger file from `offset`, such as an
+    // installer's package resource: members are read from the file in pieces, never whole.
+    bool OpenPackageAt(const char16_t* path, std::uint64_t offset, std::uint64_t length);
     // A whole package held in memory, as a resource's bytes are. The bytes must stay valid until
     // the next open operation; members are read from them.
     bool OpenImage(const std::uint8_t* bytes, std::uint32_t size);
@@ -143,11 +155,10 @@ private:
     enum class CopyResult { Copied, Failed, Stopped };
 
     bool MeasureMembers();
-    bool WriteRecords(platform::File& out, const char16_t* path);
-    CopyResult CopyMember(platform::File& out, std::uint32_t index, const ProgressCallback& callback,
-                          std::vector<std::uint8_t>& buffer);
+    CopyResult CopyMember(ByteSink& out, std::uint32_t index, const ProgressCallback& callback);
     void SetLastError(std::u16string_view message, std::u16string_view subject = {});
-    bool LoadFromFile(const char16_t* path, bool keepOpen);
+    bool LoadFromFile(const char16_t* path, bool keepOpen, std::uint64_t offset = 0,
+                      std::uint64_t length = ~std::uint64_t{0});
     bool LoadFromImage(const std::uint8_t* bytes, std::uint32_t size, const EntryFilter* filter);
     void Refuse(std::u16string_view message);
     bool AcceptHeader(std::uint64_t inputLength);
@@ -159,6 +170,8 @@ private:
                              std::uint32_t length);
 
     platform::File packageFile;
+    std::uint64_t packageStart = 0; // where the package begins in packageFile
+    std::vector<std::uint8_t> copyBuffer;
     const std::uint8_t* image = nullptr;
     std::uint32_t imageSize = 0;
     std::u16string lastError;

@@ -13,10 +13,12 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <span>
 
 namespace {
 
 constexpr std::uint32_t kChunkSize = 4096;
+constexpr std::uint32_t kCopyBlock = 32 * kChunkSize;
 
 constexpr std::u16string_view kNoFile = kEmptyPackageMessage;
 constexpr std::u16string_view kFindFailed = u"FindResource failed";
@@ -114,6 +116,12 @@ bool Package::OpenPackageFile(const char16_t* path) {
     return LoadFromFile(path, true);
 }
 
+bool Package::OpenPackageAt(const char16_t* path, std::uint64_t offset, std::uint64_t length) {
+    image = nullptr;
+    imageSize = 0;
+    return LoadFromFile(path, true, offset, length);
+}
+
 // Checks the header just read against the length of its input. A count of 0 keeps the header
 // with its message; anything else refused leaves the object empty.
 bool Package::AcceptHeader(std::uint64_t inputLength) {
@@ -160,18 +168,21 @@ bool Package::AcceptResourceStep(platform::ResourceStep step) {
     return false;
 }
 
-bool Package::LoadFromFile(const char16_t* path, bool keepOpen) {
+bool Package::LoadFromFile(const char16_t* path, bool keepOpen, std::uint64_t offset, std::uint64_t length) {
     // A file kept open earlier no longer matches whatever this call reads.
     packageFile.Close();
     openedEmpty = false;
+    packageStart = 0;
     if (!path) {
         return false;
     }
     platform::File file = platform::File::OpenRead(path, platform::Share::None);
-    std::uint64_t length = 0;
-    if (!file.IsOpen() || !file.Size(length)) {
+    std::uint64_t fileLength = 0;
+    if (!file.IsOpen() || !file.Size(fileLength) || offset > fileLength || !file.Seek(offset)) {
         return false;
     }
+    // The package ends where the file does, or sooner when it is part of a larger file.
+    length = std::min(length, fileLength - offset);
     Clear();
     if (length < kHeaderSize || !ReadFully(file, &header, kHeaderSize)) {
         Refuse(kShortHeader);
@@ -196,6 +207,7 @@ bool Package::LoadFromFile(const char16_t* path, bool keepOpen) {
     sourceFolderLength = static_cast<std::uint32_t>(FieldText(header.sourceFolder).size());
     if (keepOpen) {
         packageFile = std::move(file);
+        packageStart = offset;
     }
     return true;
 }
@@ -205,6 +217,7 @@ void Package::TakeContents(Package& other) {
         return;
     }
     packageFile.Close();
+    packageStart = 0;
     image = nullptr;
     imageSize = 0;
     header = other.header;
@@ -250,6 +263,7 @@ bool Package::OpenImage(const std::uint8_t* bytes, std::uint32_t size) {
     image = nullptr;
     imageSize = 0;
     packageFile.Close();
+    packageStart = 0;
     if (!bytes || !LoadFromImage(bytes, size, nullptr)) {
         return false;
     }
@@ -262,6 +276,7 @@ bool Package::OpenResource(const char16_t* name) {
     image = nullptr;
     imageSize = 0;
     packageFile.Close();
+    packageStart = 0;
     const std::uint8_t* data = nullptr;
     std::uint32_t size = 0;
     if (!AcceptResourceStep(platform::FindOwnResource(name ? name : u"", u"RT_RCDATA", data, size))) {
@@ -277,7 +292,9 @@ bool Package::OpenResource(const char16_t* name) {
     return true;
 }
 
-std::uint64_t Package::MemberPosition(const PackageEntry& entry) const { return TableEnd(GetCount()) + entry.offset; }
+std::uint64_t Package::MemberPosition(const PackageEntry& entry) const {
+    return packageStart + TableEnd(GetCount()) + entry.offset;
+}
 
 bool Package::CheckMember(std::int32_t index) {
     if (index < 0 || static_cast<std::uint32_t>(index) >= GetCount()) {
@@ -371,10 +388,13 @@ bool Package::ExtractToHandle(std::int32_t index, platform::File& destination) {
         SetLastError(kEndsEarly);
         return false;
     }
-    std::array<std::uint8_t, kChunkSize> buffer;
+    // Large pieces keep the calls few; the buffer is the package's, so extracting many small
+    // members costs no allocation each.
+    copyBuffer.resize(kCopyBlock);
+    std::span<std::uint8_t> buffer(copyBuffer);
     for (std::uint32_t left = entry.size; left > 0;) {
         std::uint32_t got = 0;
-        if (!packageFile.Read(buffer.data(), std::min(kChunkSize, left), got) || got == 0) {
+        if (!packageFile.Read(buffer.data(), std::min(kCopyBlock, left), got) || got == 0) {
             SetLastError(kEndsEarly);
             return false;
         }

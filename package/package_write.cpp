@@ -8,6 +8,7 @@
 // write, the callback asking to stop) answers false and leaves no package behind. The package is
 // written beside its path and takes the name only when complete, so an older package of that name
 // survives a failed build, and a package never replaces one of its own members.
+#include "package/byte_sink.h"
 #include "package/package.h"
 #include "platform/replacement.h"
 
@@ -63,17 +64,40 @@ bool Package::MeasureMembers() {
     return true;
 }
 
-bool Package::Write(const char16_t* path, const ProgressCallback& callback) {
+bool Package::PrepareStream() {
     cancelRequested = 0;
-    if (!path || entries.empty()) {
-        return false;
-    }
-    if (!MeasureMembers()) {
+    if (entries.empty() || !MeasureMembers()) {
         return false;
     }
     ComputeTotalSize();
     header.count = GetCount();
+    header.dataOffset = kHeaderSize + GetCount() * kEntrySize;
+    return true;
+}
 
+std::uint64_t Package::StreamSize() const {
+    return std::uint64_t{kHeaderSize} + std::uint64_t{GetCount()} * kEntrySize + header.totalSize;
+}
+
+bool Package::Stream(ByteSink& out, const ProgressCallback& callback, std::u16string_view outputName) {
+    // The records lie one after another in the list, exactly as the table lays them out.
+    if (!out.Put(&header, kHeaderSize) || !out.Put(entries.data(), GetCount() * kEntrySize)) {
+        SetLastError(kShortWrite, outputName);
+        return false;
+    }
+    for (std::uint32_t i = 0; i < GetCount(); ++i) {
+        if (CopyMember(out, i, callback) != CopyResult::Copied) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Package::Write(const char16_t* path, const ProgressCallback& callback) {
+    cancelRequested = 0;
+    if (!path || !PrepareStream()) {
+        return false;
+    }
     platform::FileId existing;
     if (platform::IdentifyFile(path, existing)) {
         for (const platform::FileStamp& member : measured) {
@@ -90,13 +114,13 @@ bool Package::Write(const char16_t* path, const ProgressCallback& callback) {
         }
         return false;
     }
-    bool complete = WriteRecords(out.Out(), path);
     // One buffer for the whole package: large blocks keep the number of reads and writes low.
-    std::vector<std::uint8_t> buffer(kBlockSize);
-    for (std::uint32_t i = 0; complete && i < GetCount(); ++i) {
-        complete = CopyMember(out.Out(), i, callback, buffer) == CopyResult::Copied;
+    FileSink sink(out.Out(), kBlockSize);
+    if (!Stream(sink, callback, path)) {
+        return false;
     }
-    if (!complete) {
+    if (!sink.Flush()) {
+        SetLastError(kShortWrite, path);
         return false;
     }
     if (!out.Commit()) {
@@ -106,30 +130,14 @@ bool Package::Write(const char16_t* path, const ProgressCallback& callback) {
     return true;
 }
 
-bool Package::WriteRecords(platform::File& out, const char16_t* path) {
-    header.dataOffset = kHeaderSize + GetCount() * kEntrySize;
-    std::uint32_t written = 0;
-    bool ok = out.Write(&header, kHeaderSize, written) && written == kHeaderSize;
-    // The records lie one after another in the list, exactly as the table lays them out.
-    const std::uint32_t tableSize = GetCount() * kEntrySize;
-    ok = ok && out.Write(entries.data(), tableSize, written) && written == tableSize;
-    if (!ok) {
-        SetLastError(kShortWrite, path);
-    }
-    return ok;
-}
-
-Package::CopyResult Package::CopyMember(platform::File& out, std::uint32_t index, const ProgressCallback& callback,
-                                        std::vector<std::uint8_t>& buffer) {
+Package::CopyResult Package::CopyMember(ByteSink& out, std::uint32_t index, const ProgressCallback& callback) {
     const std::uint32_t n = GetCount();
-    if (n == 0) {
-        return CopyResult::Copied;
-    }
     const std::int32_t overall = static_cast<std::int32_t>((std::uint64_t{index} + 1) * 100 / n);
     const PackageEntry& entry = entries[index];
     const std::u16string_view name = MemberSource(index);
 
-    platform::File source = platform::File::OpenRead(name, platform::Share::None);
+    platform::FileStamp now;
+    platform::File source = platform::File::OpenRead(name, platform::Share::None, now);
     if (!source.IsOpen()) {
         SetLastError(kCannotOpen, name);
         return CopyResult::Failed;
@@ -137,22 +145,25 @@ Package::CopyResult Package::CopyMember(platform::File& out, std::uint32_t index
     // The file must still be the one measured, and hold exactly the measured bytes: a member that
     // grew or was rewritten in the meantime would be cut, or mixed from two versions.
     const platform::FileStamp& expected = measured[index];
-    platform::FileStamp now;
-    if (!source.Stamp(now) || now != expected) {
+    if (now != expected) {
         SetLastError(kChanged, name);
         return CopyResult::Failed;
     }
-    const auto blockSize = static_cast<std::uint32_t>(buffer.size());
     std::uint32_t done = 0;
     std::uint32_t reported = 0;
     while (done < entry.size) {
+        // Read straight into the writer's buffer: the bytes are not copied again on their way out.
+        std::span<std::uint8_t> room = out.Reserve(std::min(kBlockSize, entry.size - done));
+        if (room.empty()) {
+            SetLastError(kShortWrite, name);
+            return CopyResult::Failed;
+        }
         std::uint32_t got = 0;
-        if (!source.Read(buffer.data(), std::min(blockSize, entry.size - done), got) || got == 0) {
+        if (!source.Read(room.data(), static_cast<std::uint32_t>(room.size()), got) || got == 0) {
             SetLastError(kChanged, name);
             return CopyResult::Failed;
         }
-        std::uint32_t written = 0;
-        if (!out.Write(buffer.data(), got, written) || written != got) {
+        if (!out.Commit(got)) {
             SetLastError(kShortWrite, name);
             return CopyResult::Failed;
         }
@@ -167,9 +178,9 @@ Package::CopyResult Package::CopyMember(platform::File& out, std::uint32_t index
             }
         }
     }
-    std::uint8_t more = 0;
-    std::uint32_t extra = 0;
-    if (!source.Read(&more, 1, extra) || extra != 0 || !source.Stamp(now) || now != expected) {
+    // Still as measured once read: one that grew meanwhile has another length, one rewritten
+    // another time.
+    if (!source.Stamp(now) || now != expected) {
         SetLastError(kChanged, name);
         return CopyResult::Failed;
     }

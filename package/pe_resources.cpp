@@ -23,10 +23,10 @@ bool OpenImage(std::u16string_view path, FileSource& source, Image& image, Resou
     return ParseImage(source, image, error) && ReadResourceTree(source, image, tree, error);
 }
 
-bool ReadFound(ByteSource& source, const ResourceTree& tree, const ResourceKey& type, const ResourceKey& name,
-               std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data, std::u16string& error) {
-    // A key exactly as listed comes first, so that every listed resource can be read back even
-    // where its stored name is one the platform's upper-casing lookup would miss.
+// A key exactly as listed comes first, so that every listed resource can be found again even
+// where its stored name is one the platform's upper-casing lookup would miss.
+const LanguageNode* FindLeaf(const ResourceTree& tree, const ResourceKey& type, const ResourceKey& name,
+                             std::optional<std::uint16_t> language, std::u16string& error) {
     const LanguageNode* leaf = FindInTree(tree, type, name, language);
     ResourceKey t, n;
     if (leaf == nullptr && NormalizeKey(type, t) && NormalizeKey(name, n)) {
@@ -34,6 +34,14 @@ bool ReadFound(ByteSource& source, const ResourceTree& tree, const ResourceKey& 
     }
     if (leaf == nullptr) {
         error = u"The executable holds no such resource.";
+    }
+    return leaf;
+}
+
+bool ReadFound(ByteSource& source, const ResourceTree& tree, const ResourceKey& type, const ResourceKey& name,
+               std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data, std::u16string& error) {
+    const LanguageNode* leaf = FindLeaf(tree, type, name, language, error);
+    if (leaf == nullptr) {
         return false;
     }
     data.resize(leaf->data.size);
@@ -47,8 +55,8 @@ bool ReadFound(ByteSource& source, const ResourceTree& tree, const ResourceKey& 
 
 // The length of an update's data, checking that a file range is really there.
 bool UpdateLength(const ResourceData& data, std::uint32_t& length, std::u16string& error) {
-    std::uint64_t size = data.bytes.size();
-    if (!data.path.empty()) {
+    std::uint64_t size = data.producer != nullptr ? data.length : data.bytes.size();
+    if (data.producer == nullptr && !data.path.empty()) {
         platform::File file = platform::File::OpenRead(data.path, platform::Share::Read);
         std::uint64_t fileSize = 0;
         if (!file.IsOpen() || !file.Size(fileSize)) {
@@ -129,6 +137,23 @@ bool ReadResource(std::u16string_view exePath, const ResourceKey& type, const Re
     return OpenImage(exePath, source, image, tree, error) && ReadFound(source, tree, type, name, language, data, error);
 }
 
+bool LocateResource(std::u16string_view exePath, const ResourceKey& type, const ResourceKey& name,
+                    std::optional<std::uint16_t> language, ResourceLocation& location, std::u16string& error) {
+    FileSource source;
+    Image image;
+    ResourceTree tree;
+    if (!OpenImage(exePath, source, image, tree, error)) {
+        return false;
+    }
+    const LanguageNode* leaf = FindLeaf(tree, type, name, language, error);
+    if (leaf == nullptr) {
+        return false;
+    }
+    // The tree reader has checked that the data lies inside the file's section bytes.
+    location = {leaf->data.fileOffset, leaf->data.size};
+    return true;
+}
+
 bool ReadResourceFromImage(std::span<const std::uint8_t> file, const ResourceKey& type, const ResourceKey& name,
                            std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data,
                            std::u16string& error) {
@@ -139,15 +164,28 @@ bool ReadResourceFromImage(std::span<const std::uint8_t> file, const ResourceKey
            ReadFound(source, tree, type, name, language, data, error);
 }
 
-bool UpdateResources(std::u16string_view exePath, const std::vector<ResourceUpdate>& updates, std::u16string& error) {
-    FileSource source;
-    Image image;
-    ResourceTree tree;
+namespace {
+
+// The executable opened and checked for an update.
+bool OpenForUpdate(std::u16string_view exePath, FileSource& source, Image& image, ResourceTree& tree,
+                   std::u16string& error) {
     if (!OpenImage(exePath, source, image, tree, error)) {
         return false;
     }
     if (image.Directory(kDirectoryCertificates).rva != 0 || image.Directory(kDirectoryCertificates).size != 0) {
         error = u"The executable is signed; changing its resources would break the signature. Use an unsigned copy.";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool UpdateResources(std::u16string_view exePath, const std::vector<ResourceUpdate>& updates, std::u16string& error) {
+    FileSource source;
+    Image image;
+    ResourceTree tree;
+    if (!OpenForUpdate(exePath, source, image, tree, error)) {
         return false;
     }
     if (updates.empty() && tree.types.empty()) {
@@ -170,6 +208,27 @@ bool UpdateResources(std::u16string_view exePath, const std::vector<ResourceUpda
         written = false;
     }
     return written;
+}
+
+bool WriteUpdatedCopy(std::u16string_view exePath, const std::vector<ResourceUpdate>& updates, platform::File& target,
+                      std::vector<ResourceInfo>* written, std::u16string& error) {
+    FileSource source;
+    Image image;
+    ResourceTree tree;
+    if (!OpenForUpdate(exePath, source, image, tree, error) || !ApplyUpdates(tree, updates, error)) {
+        return false;
+    }
+    if (written != nullptr) {
+        written->clear();
+        for (const TypeNode& t : tree.types) {
+            for (const NameNode& n : t.names) {
+                for (const LanguageNode& l : n.languages) {
+                    written->push_back({t.key, n.key, l.language, l.data.size, l.codePage});
+                }
+            }
+        }
+    }
+    return WriteWithResources(source, image, tree, target, error);
 }
 
 } // namespace pe

@@ -14,6 +14,11 @@
 #include <string_view>
 #include <vector>
 
+class ByteSink;
+namespace platform {
+class File;
+}
+
 namespace pe {
 
 // A resource type or name: a number, or a text.
@@ -39,13 +44,22 @@ struct ResourceInfo {
     std::uint32_t codePage = 0;
 };
 
-// Where the bytes of a new resource come from: memory, or a range of a file that is copied in
-// chunks so that a large resource is never held in memory.
+// Bytes made while the executable is written, such as a package streamed from its members: the
+// producer writes exactly the resource's length (ResourceData::length) into the sink.
+class ResourceProducer {
+public:
+    virtual ~ResourceProducer() = default;
+    virtual bool Produce(ByteSink& out) = 0;
+};
+
+// Where the bytes of a new resource come from: memory, a range of a file that is copied in
+// chunks so that a large resource is never held in memory, or a producer.
 struct ResourceData {
-    std::vector<std::uint8_t> bytes; // used when `path` is empty
+    std::vector<std::uint8_t> bytes; // used when neither `path` nor `producer` is given
     std::u16string path;
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
+    ResourceProducer* producer = nullptr; // writes `length` bytes
 };
 
 // Adds a resource, or replaces the one with the same type, name and language; or, with `remove`,
@@ -66,7 +80,16 @@ bool ListResources(std::u16string_view exePath, std::vector<ResourceInfo>& resou
 bool ReadResource(std::u16string_view exePath, const ResourceKey& type, const ResourceKey& name,
                   std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data, std::u16string& error);
 
-// The same over a whole executable image held in memory (tests and fuzzing).
+// Where one resource's bytes lie in the executable file (found as ReadResource finds it), so that
+// a large resource can be read in pieces from the file instead of whole into memory.
+struct ResourceLocation {
+    std::uint64_t fileOffset = 0;
+    std::uint32_t size = 0;
+};
+bool LocateResource(std::u16string_view exePath, const ResourceKey& type, const ResourceKey& name,
+                    std::optional<std::uint16_t> language, ResourceLocation& location, std::u16string& error);
+
+// The same as ReadResource over a whole executable image held in memory (tests and fuzzing).
 bool ReadResourceFromImage(std::span<const std::uint8_t> file, const ResourceKey& type, const ResourceKey& name,
                            std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data,
                            std::u16string& error);
@@ -74,5 +97,11 @@ bool ReadResourceFromImage(std::span<const std::uint8_t> file, const ResourceKey
 // Applies the updates to the executable. The new file is written beside it and renamed over it
 // at the end, so a failure leaves the executable as it was.
 bool UpdateResources(std::u16string_view exePath, const std::vector<ResourceUpdate>& updates, std::u16string& error);
+
+// Applies the updates to a copy of the executable written into `target`, a new empty file; the
+// executable is only read. With `written`, lists the resources of the copy. The same bytes as
+// copying the executable and calling UpdateResources on the copy, one update after another.
+bool WriteUpdatedCopy(std::u16string_view exePath, const std::vector<ResourceUpdate>& updates, platform::File& target,
+                      std::vector<ResourceInfo>* written, std::u16string& error);
 
 } // namespace pe

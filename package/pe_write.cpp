@@ -7,6 +7,7 @@
 // overlay, such as a symbol table or appended data) keep their content and move behind.
 #include "package/pe_write.h"
 
+#include "package/byte_sink.h"
 #include "package/pe_layout.h"
 #include "platform/file.h"
 
@@ -130,53 +131,95 @@ bool Place(const Image& image, const std::vector<std::uint8_t>& headers, std::ui
     return true;
 }
 
-// The new file, written in order. Keeps the sum the header checksum needs as bytes pass.
-class Output {
+// The new file, written in order through one buffer, keeping the sum the header checksum needs
+// as bytes pass. It is also the sink a produced resource (a package streamed from its members)
+// writes into, so those bytes land in the buffer they are written from.
+class Output final : public ByteSink {
 public:
-    explicit Output(platform::File& file) : file_(file) {}
+    explicit Output(platform::File& file) : file_(file), buffer_(kCopyChunk) {}
     std::uint64_t Position() const { return position_; }
+    std::span<std::uint8_t> Reserve(std::uint32_t want) override;
+    bool Commit(std::uint32_t length) override;
     bool Write(const std::uint8_t* bytes, std::size_t length);
     bool PadTo(std::uint64_t position);
     bool Copy(ByteSource& source, std::uint64_t offset, std::uint64_t length);
     bool CopyUpdate(const ResourceData& data, std::uint32_t length);
+    bool Flush();
     bool Patch(std::uint64_t offset, std::uint32_t value);
     // The standard image checksum: 16-bit words summed with end-around carry, plus the length.
     std::uint32_t CheckSum() const;
 
 private:
-    bool WriteBuffer(std::size_t length) { return Write(buffer_.data(), length); }
-    std::uint8_t* Buffer() {
-        buffer_.resize(kCopyChunk);
-        return buffer_.data();
-    }
+    void Sum(const std::uint8_t* bytes, std::size_t length);
 
     platform::File& file_;
+    std::vector<std::uint8_t> buffer_;
+    std::uint32_t used_ = 0;
     std::uint64_t position_ = 0;
     std::uint64_t sum_ = 0;
-    std::vector<std::uint8_t> buffer_;
+    bool failed_ = false;
 };
 
-bool Output::Write(const std::uint8_t* bytes, std::size_t length) {
+// Adds bytes that start at position_ to the sum, a 32-bit little-endian word at a time. As
+// 2^16 is 1 modulo 0xFFFF, the folded sum of 32-bit words equals the folded sum of 16-bit words,
+// provided each byte is weighted by its place in its word: a byte at position p counts
+// byte << 8 * (p % 4).
+void Output::Sum(const std::uint8_t* bytes, std::size_t length) {
+    std::uint64_t at = position_;
     std::size_t i = 0;
-    if (length != 0 && position_ % 2 == 1) {
-        sum_ += std::uint64_t{bytes[i++]} << 8;
+    for (; i < length && at % 4 != 0; ++i, ++at) {
+        sum_ += std::uint64_t{bytes[i]} << (8 * (at % 4));
     }
-    for (; i + 1 < length; i += 2) {
-        sum_ += Le16(bytes + i);
+    // Two 32-bit words per 64-bit load, in two sums that the compiler keeps in vector registers.
+    std::uint64_t low = 0, high = 0;
+    for (; i + 8 <= length; i += 8) {
+        std::uint64_t pair;
+        std::memcpy(&pair, bytes + i, 8); // little-endian hosts only (records.h)
+        low += pair & 0xFFFFFFFFu;
+        high += pair >> 32;
     }
-    if (i < length) {
-        sum_ += bytes[i];
+    if (i + 4 <= length) {
+        low += Le32(bytes + i);
+        i += 4;
     }
-    std::size_t done = 0;
-    while (done < length) {
-        auto part = static_cast<std::uint32_t>(std::min<std::size_t>(length - done, kCopyChunk));
-        std::uint32_t written = 0;
-        if (!file_.Write(bytes + done, part, written) || written != part) {
+    sum_ += low + high;
+    for (std::uint32_t shift = 0; i < length; ++i, shift += 8) {
+        sum_ += std::uint64_t{bytes[i]} << shift;
+    }
+}
+
+std::span<std::uint8_t> Output::Reserve(std::uint32_t want) {
+    if (used_ == buffer_.size() && !Flush()) {
+        return {};
+    }
+    return {buffer_.data() + used_, std::min<std::size_t>(want, buffer_.size() - used_)};
+}
+
+bool Output::Commit(std::uint32_t length) {
+    Sum(buffer_.data() + used_, length);
+    used_ += length;
+    position_ += length;
+    return !failed_;
+}
+
+bool Output::Flush() {
+    std::uint32_t written = 0;
+    if (!failed_ && used_ > 0 && (!file_.Write(buffer_.data(), used_, written) || written != used_)) {
+        failed_ = true;
+    }
+    used_ = 0;
+    return !failed_;
+}
+
+bool Output::Write(const std::uint8_t* bytes, std::size_t length) {
+    while (length > 0) {
+        auto part = static_cast<std::uint32_t>(std::min<std::size_t>(length, kCopyChunk));
+        if (!Put(bytes, part)) {
             return false;
         }
-        done += part;
+        bytes += part;
+        length -= part;
     }
-    position_ += length;
     return true;
 }
 
@@ -184,11 +227,14 @@ bool Output::PadTo(std::uint64_t position) {
     if (position < position_) {
         return false;
     }
-    std::uint8_t* zeros = Buffer();
-    std::memset(zeros, 0, kCopyChunk);
     while (position_ < position) {
-        auto part = static_cast<std::size_t>(std::min<std::uint64_t>(position - position_, kCopyChunk));
-        if (!Write(zeros, part)) {
+        std::span<std::uint8_t> room =
+            Reserve(static_cast<std::uint32_t>(std::min<std::uint64_t>(position - position_, kCopyChunk)));
+        if (room.empty()) {
+            return false;
+        }
+        std::memset(room.data(), 0, room.size());
+        if (!Commit(static_cast<std::uint32_t>(room.size()))) {
             return false;
         }
     }
@@ -196,19 +242,24 @@ bool Output::PadTo(std::uint64_t position) {
 }
 
 bool Output::Copy(ByteSource& source, std::uint64_t offset, std::uint64_t length) {
-    std::uint8_t* chunk = Buffer();
     while (length > 0) {
-        auto part = static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyChunk));
-        if (!source.ReadAt(offset, chunk, part) || !WriteBuffer(part)) {
+        std::span<std::uint8_t> room = Reserve(static_cast<std::uint32_t>(std::min<std::uint64_t>(length, kCopyChunk)));
+        if (room.empty() || !source.ReadAt(offset, room.data(), room.size()) ||
+            !Commit(static_cast<std::uint32_t>(room.size()))) {
             return false;
         }
-        offset += part;
-        length -= part;
+        offset += room.size();
+        length -= room.size();
     }
     return true;
 }
 
 bool Output::CopyUpdate(const ResourceData& data, std::uint32_t length) {
+    if (data.producer != nullptr) {
+        // The producer promised exactly `length` bytes; more or fewer would shift every later part.
+        std::uint64_t start = position_;
+        return data.producer->Produce(*this) && position_ - start == length;
+    }
     if (data.path.empty()) {
         return data.bytes.size() == length && Write(data.bytes.data(), length);
     }
@@ -216,10 +267,11 @@ bool Output::CopyUpdate(const ResourceData& data, std::uint32_t length) {
     if (!in.IsOpen() || !in.Seek(data.offset)) {
         return false;
     }
-    std::uint8_t* chunk = Buffer();
     while (length > 0) {
+        std::span<std::uint8_t> room = Reserve(std::min(length, kCopyChunk));
         std::uint32_t got = 0;
-        if (!in.Read(chunk, std::min(length, kCopyChunk), got) || got == 0 || !WriteBuffer(got)) {
+        if (room.empty() || !in.Read(room.data(), static_cast<std::uint32_t>(room.size()), got) || got == 0 ||
+            !Commit(got)) {
             return false;
         }
         length -= got;
@@ -231,7 +283,7 @@ bool Output::Patch(std::uint64_t offset, std::uint32_t value) {
     std::uint8_t bytes[4];
     PutLe32(bytes, value);
     std::uint32_t written = 0;
-    return file_.Seek(offset) && file_.Write(bytes, 4, written) && written == 4;
+    return Flush() && file_.Seek(offset) && file_.Write(bytes, 4, written) && written == 4;
 }
 
 std::uint32_t Output::CheckSum() const {
@@ -345,7 +397,7 @@ bool WriteAll(Output& out, FileSource& source, const Image& image, const Placeme
     if (!out.PadTo(p.newOverlayStart) || !out.Copy(source, p.overlayStart, image.fileSize - p.overlayStart)) {
         return false;
     }
-    return image.checkSum == 0 || out.Patch(image.CheckSumOffset(), out.CheckSum());
+    return out.Flush() && (image.checkSum == 0 || out.Patch(image.CheckSumOffset(), out.CheckSum()));
 }
 
 } // namespace

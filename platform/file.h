@@ -43,6 +43,9 @@ public:
     // Opens an existing regular file for reading. A folder, a device or a pipe is not a file and
     // does not open (and a pipe with no writer does not hold the caller up).
     static File OpenRead(std::u16string_view path, Share share);
+    // The same, and what the file is at the moment it is opened (as Stamp), in one step where the
+    // host allows: a copy that must know its source is unchanged saves a call per file.
+    static File OpenRead(std::u16string_view path, Share share, FileStamp& stamp);
     // Creates a new file for writing, only where the name is free: never over an existing file and
     // never through a link. Only its owner may read it (until it is given its final permissions),
     // others may not write it, and it may be deleted while open, so that an interrupted program can

@@ -35,7 +35,12 @@ File& File::operator=(File&& other) noexcept {
     return *this;
 }
 
-File File::OpenRead(std::u16string_view path, Share) {
+File File::OpenRead(std::u16string_view path, Share share) {
+    FileStamp ignored;
+    return OpenRead(path, share, ignored);
+}
+
+File File::OpenRead(std::u16string_view path, Share, FileStamp& stamp) {
     std::string host;
     if (!ToHostPath(path, host)) {
         return File();
@@ -45,12 +50,13 @@ File File::OpenRead(std::u16string_view path, Share) {
     if (fd < 0) {
         return File();
     }
+    // The only status flag set is O_NONBLOCK, so clearing all of them clears it.
     struct stat st;
-    int flags = ::fcntl(fd, F_GETFL);
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0) {
         ::close(fd);
         return File();
     }
+    stamp = StampOf(st);
     return File(fd);
 }
 

@@ -58,6 +58,14 @@ File File::OpenRead(std::u16string_view path, Share share) {
     return File(reinterpret_cast<std::intptr_t>(h));
 }
 
+File File::OpenRead(std::u16string_view path, Share share, FileStamp& stamp) {
+    File file = OpenRead(path, share);
+    if (file.IsOpen() && !file.Stamp(stamp)) {
+        file.Close();
+    }
+    return file;
+}
+
 File File::CreateNew(std::u16string_view path, bool* nameTaken) {
     if (nameTaken) {
         *nameTaken = false;

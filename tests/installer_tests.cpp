@@ -2,6 +2,7 @@
 // and the package read back from the installer, with both the platform's functions (under Wine)
 // and the project's own editor.
 #include "package/installer.h"
+#include "package/installer_write.h"
 #include "package/package.h"
 #include "platform/text.h"
 #include "tests/test_support.h"
@@ -59,11 +60,25 @@ protected:
         Package reader;
         ASSERT_TRUE(reader.OpenImage(stored.data(), static_cast<std::uint32_t>(stored.size())));
         ASSERT_EQ(reader.GetCount(), sources.size());
+        // And read in pieces from the installer file where the resource lies, as the reading
+        // commands do, never loading it whole.
+        pe::ResourceLocation location;
+        std::u16string error;
+        ASSERT_TRUE(pe::LocateResource(installer, kPackageType, kPackageName, pe::kLanguageEnglishUS, location, error));
+        EXPECT_EQ(location.size, stored.size());
+        Package inPlace;
+        ASSERT_TRUE(inPlace.OpenPackageAt(installer.c_str(), location.fileOffset, location.size));
+        ASSERT_EQ(inPlace.GetCount(), sources.size());
         for (std::size_t i = 0; i < sources.size(); ++i) {
-            std::u16string out = dir.File(u"extracted");
-            ASSERT_TRUE(reader.ExtractToFile(static_cast<std::int32_t>(i), out.c_str()));
-            EXPECT_EQ(ReadBytes(out), ReadBytes(sources[i])) << i;
+            for (Package* from : {&reader, &inPlace}) {
+                std::u16string out = dir.File(u"extracted");
+                ASSERT_TRUE(from->ExtractToFile(static_cast<std::int32_t>(i), out.c_str()));
+                EXPECT_EQ(ReadBytes(out), ReadBytes(sources[i])) << i;
+            }
         }
+        inPlace.Close();
+        // A package cut short by the end of the file is refused, as a short package file is.
+        EXPECT_FALSE(inPlace.OpenPackageAt(installer.c_str(), location.fileOffset, kHeaderSize + 10));
     }
 
     TempDir dir;
@@ -277,6 +292,135 @@ TEST_F(InstallerTest, APackageOfTensOfMegabytesComesBackEqual) {
     std::u16string installer = dir.File(u"Setup.exe");
     ASSERT_TRUE(package.MakeInstaller(templatePath.c_str(), bigPackage.c_str(), installer.c_str(), portable));
     EXPECT_EQ(Resource(installer, kPackageType, kPackageName), ReadBytes(bigPackage));
+
+    // In one pass, the member crossing many of the writer's buffers: the same file.
+    std::u16string direct = dir.File(u"Direct.exe");
+    PackageMembersHost host(package, nullptr);
+    std::u16string detail;
+    ASSERT_EQ(WriteInstaller({templatePath, {}}, direct, host, detail), InstallerOutcome::Made)
+        << platform::ToUtf8(detail);
+    EXPECT_TRUE(ReadBytes(direct) == ReadBytes(installer));
+}
+
+// The one-pass road and the older one (package file, template copy, one update after another)
+// give the same file, byte for byte, whatever the template's layout: resources last, before the
+// relocations, before another section, none at all, with an overlay of odd length; and a
+// template carrying a package and a picture of its own in other languages.
+TEST_F(InstallerTest, OnePassGivesTheBytesOfPackageFileCopyAndUpdates) {
+    std::u16string stale = dir.File(u"Stale.exe");
+    WriteBytes(stale, ReadBytes(templatePath));
+    std::vector<pe::ResourceUpdate> smuggled{
+        {kPackageType, pe::ResourceKey::Name(u"orbdata"), 1031, {Pattern(3001, 5), {}, 0, 0}},
+        {kBitmapType, kSidebar, 1031, {Pattern(41, 9), {}, 0, 0}}};
+    std::u16string error;
+    ASSERT_TRUE(pe::UpdateResources(stale, smuggled, error)) << platform::ToUtf8(error);
+    std::u16string bmp = dir.File(u"side.bmp");
+    WriteBytes(bmp, MakeBitmap(128, 280, 3));
+    // Members of odd sizes, so that the checksum sees words split across reads.
+    Package package;
+    for (std::u16string name : {u"a.exe", u"b.txt", u"c.dll"}) {
+        ASSERT_TRUE(package.AddFile(File(name, 4093 + 2 * name[0], static_cast<std::uint8_t>(name[0])).c_str(), 30));
+    }
+    ASSERT_TRUE(package.AddFile(sources[1].c_str(), 30)); // empty
+
+    const std::u16string samples[] = {u"rsrc-reloc32.exe", u"rsrc-last64.exe", u"after32.exe",
+                                      u"nores64.exe",      u"overlay32.exe",   u"inside64.exe"};
+    std::vector<std::u16string> templates{stale};
+    for (const std::u16string& sample : samples) {
+        templates.push_back(SourceFile(u"tests/data/pe/" + sample));
+    }
+    for (const std::u16string& from : templates) {
+        for (bool withSidebar : {false, true}) {
+            SCOPED_TRACE(platform::ToUtf8(from) + (withSidebar ? " with a sidebar" : ""));
+            std::u16string oldRoad = dir.File(u"Old.exe"), oneRoad = dir.File(u"One.exe"), dat = dir.File(u"p.dat");
+            PortablePatcher replacing(true);
+            ASSERT_TRUE(package.Write(dat.c_str(), nullptr));
+            ASSERT_TRUE(package.MakeInstaller(from.c_str(), dat.c_str(), oldRoad.c_str(), replacing))
+                << platform::ToUtf8(replacing.Detail());
+            ASSERT_TRUE(!withSidebar || package.StoreBitmap(oldRoad.c_str(), bmp.c_str(), kSidebar, replacing));
+
+            PackageMembersHost host(package, nullptr);
+            std::u16string detail;
+            ASSERT_EQ(WriteInstaller({from, withSidebar ? bmp : u""}, oneRoad, host, detail), InstallerOutcome::Made)
+                << platform::ToUtf8(detail);
+            EXPECT_TRUE(ReadBytes(oneRoad) == ReadBytes(oldRoad));
+        }
+    }
+    std::u16string one = dir.File(u"One.exe");
+    EXPECT_EQ(Resource(one, kPackageType, kPackageName), ReadBytes(dir.File(u"p.dat")));
+}
+
+// Whatever stops the one-pass road leaves the output as it was and nothing beside it.
+TEST_F(InstallerTest, OnePassFailuresLeaveTheOutputAsItWas) {
+    std::u16string installer = File(u"Setup.exe", 77);
+    std::u16string header = dir.File(u"header.bmp"), png = dir.File(u"side.png");
+    WriteBytes(header, Bytes{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    WriteBytes(png, Pattern(500));
+    struct Refusing : PackageMembersHost {
+        using PackageMembersHost::PackageMembersHost;
+        bool MayReplaceOutput() override { return false; }
+    };
+    // A member that goes away after it was measured: the package fails halfway through.
+    struct Vanishing : PackageMembersHost {
+        Vanishing(Package& package, std::u16string member) : PackageMembersHost(package, nullptr), gone(member) {}
+        bool MeasurePackage(std::uint64_t& length) override {
+            bool measured = PackageMembersHost::MeasurePackage(length);
+            std::filesystem::remove(std::filesystem::path(gone));
+            return measured;
+        }
+        std::u16string gone;
+    };
+    std::u16string last = sources.back();
+    struct Case {
+        const char* what;
+        InstallerParts parts;
+        InstallerOutcome outcome;
+        std::u16string detail;
+        int host; // 0 plain, 1 refusing at the end, 2 losing a member
+    };
+    const Case cases[] = {
+        {"signed template",
+         {SourceFile(u"tests/data/pe/signed32.exe"), {}},
+         InstallerOutcome::NotMade,
+         u"The executable is signed; changing its resources would break the signature. Use an unsigned copy.",
+         0},
+        {"no template",
+         {dir.File(u"none.exe"), {}},
+         InstallerOutcome::NotMade,
+         u"The executable could not be opened.",
+         0},
+        {"header-only bitmap",
+         {templatePath, header},
+         InstallerOutcome::NotMade,
+         u"The bitmap file holds nothing after its file header",
+         0},
+        {"not a bitmap",
+         {templatePath, png},
+         InstallerOutcome::NotMade,
+         u"The file is not a bitmap (it does not start with \"BM\")",
+         0},
+        {"output changed meanwhile", {templatePath, {}}, InstallerOutcome::OutputRefused, u"", 1},
+        {"member gone",
+         {templatePath, {}},
+         InstallerOutcome::PackageFailed,
+         u"The new executable could not be written (a disk full, or a resource file that changed?).",
+         2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PackageMembersHost plain(writer, nullptr);
+        Refusing refusing(writer, nullptr);
+        Vanishing vanishing(writer, last);
+        InstallerWriteHost* hosts[] = {&plain, &refusing, &vanishing};
+        std::u16string detail;
+        EXPECT_EQ(WriteInstaller(c.parts, installer, *hosts[c.host], detail), c.outcome);
+        EXPECT_EQ(detail, c.detail);
+        EXPECT_EQ(ReadBytes(installer), Pattern(77));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(std::filesystem::path(dir.File(u""))),
+                                std::filesystem::directory_iterator()),
+                  static_cast<std::ptrdiff_t>(sources.size() + 5 - (c.host == 2 ? 1 : 0)));
+    }
+    EXPECT_TRUE(writer.LastError().starts_with(u"Cannot open file:") && writer.LastError().ends_with(u"data.bin"));
 }
 
 #ifdef _WIN32

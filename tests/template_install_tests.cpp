@@ -1,13 +1,18 @@
 // The installer's installation, on every host: which members go where below the destination,
 // the device's shortcut files, and the refusal of anything that would land outside it.
-#include "package/package.h"
-#include "platform/text.h"
-#include "device/layout.h"
 #include "device/install_plan.h"
+#include "device/layout.h"
+#include "device/member_paths.h"
+#include "package/package.h"
+#include "platform/folder.h"
+#include "platform/replacement.h"
+#include "platform/text.h"
 #include "template/install_run.h"
 #include "tests/template_support.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -260,6 +265,54 @@ TEST_F(TemplateInstallTest, AFileThatCannotBeWrittenStopsTheInstallationAndSaysW
     // A destination that is itself a file.
     WriteBytes(U16(Dest("file")), Pattern(3));
     EXPECT_FALSE(Install(opened.package, FLAG_ARM, Dest("file")).Complete());
+}
+
+} // namespace
+
+namespace {
+
+// Extracting one file after another keeps the folders two files share open: the next file of a
+// folder goes into the very folder the last one went into, even when its name has meanwhile been
+// taken by a link elsewhere, and a refusal keeps nothing for the next file.
+TEST(TargetFoldersTest, SharedFoldersAreOpenedOnceAndNeverThroughALinkPlantedLater) {
+    TempDir dir;
+    platform::FolderHandle root = platform::FolderHandle::Open(dir.File(u""));
+    ASSERT_TRUE(root.IsOpen());
+    device::TargetFolders folders(root);
+    std::u16string name;
+    std::string cause;
+    const platform::FolderHandle* first = folders.Prepare(u"a\\b\\x.txt", name, cause);
+    ASSERT_NE(first, nullptr) << cause;
+    EXPECT_EQ(name, u"x.txt");
+    EXPECT_EQ(folders.Prepare(u"a\\b\\y.txt", name, cause), first);
+    EXPECT_EQ(name, u"y.txt");
+    const platform::FolderHandle* other = folders.Prepare(u"a\\c\\z.txt", name, cause);
+    ASSERT_NE(other, nullptr) << cause;
+    EXPECT_EQ(std::filesystem::path(other->PathOf(u"z.txt")), dir.Path() / "a" / "c" / "z.txt");
+    EXPECT_EQ(folders.Prepare(u"top.txt", name, cause), &root);
+    EXPECT_EQ(folders.Prepare(u"", name, cause), nullptr);
+    EXPECT_EQ(cause, "it has no name below the destination folder");
+#ifndef _WIN32
+    // a/c held open, then moved away and replaced by a link to a folder elsewhere.
+    std::filesystem::path base = dir.Path();
+    std::filesystem::create_directories(base / "elsewhere");
+    ASSERT_NE(folders.Prepare(u"a\\c\\one.txt", name, cause), nullptr);
+    std::filesystem::rename(base / "a" / "c", base / "a" / "moved");
+    std::filesystem::create_directory_symlink(base / "elsewhere", base / "a" / "c");
+    const platform::FolderHandle* held = folders.Prepare(u"a\\c\\two.txt", name, cause);
+    ASSERT_NE(held, nullptr) << cause;
+    platform::Replacement out(*held, name);
+    ASSERT_TRUE(out.Open() && out.Commit());
+    EXPECT_TRUE(std::filesystem::exists(base / "a" / "moved" / "two.txt"));
+    EXPECT_TRUE(std::filesystem::is_empty(base / "elsewhere"));
+    // Opened afresh after another folder, the link is seen and refused, and so it stays.
+    ASSERT_NE(folders.Prepare(u"a\\b\\three.txt", name, cause), nullptr);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(folders.Prepare(u"a\\c\\four.txt", name, cause), nullptr);
+        EXPECT_NE(cause.find("is a link"), std::string::npos) << cause;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(base / "elsewhere"));
+#endif
 }
 
 } // namespace

@@ -62,8 +62,8 @@ bool RunOnWineHost(const std::wstring& program, const std::wstring& arguments, c
 // Under Wine a Unix link to a folder is made with the host's ln.
 bool WineLink(const std::wstring& target, const fs::path& link) {
     std::wstring unixLink = UnixPath(link);
-    bool made = !unixLink.empty() &&
-                RunOnWineHost(L"/bin/ln", L"-s \"" + target + L"\" \"" + unixLink + L"\"", link, true);
+    bool made =
+        !unixLink.empty() && RunOnWineHost(L"/bin/ln", L"-s \"" + target + L"\" \"" + unixLink + L"\"", link, true);
     linksPlanted = linksPlanted || made;
     return made;
 }
@@ -112,8 +112,16 @@ void WriteBytes(const std::u16string& path, const Bytes& bytes) {
 }
 
 Bytes ReadBytes(const std::u16string& path) {
-    std::ifstream in(fs::path(path), std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // In one read: a byte at a time costs seconds for the installers of tens of megabytes.
+    std::ifstream in(fs::path(path), std::ios::binary | std::ios::ate);
+    if (!in) {
+        return {};
+    }
+    Bytes bytes(static_cast<std::size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return bytes;
 }
 
 bool Exists(const std::u16string& path) { return fs::exists(fs::path(path)); }

@@ -1,0 +1,156 @@
+// The one-pass installer: the updates the older road makes one after another (removing the
+// template's package and picture in other languages, storing the package, storing the picture)
+// are applied together to the template's resource tree, and the executable is written once.
+#include "package/installer_write.h"
+
+#include "package/byte_sink.h"
+#include "package/installer.h"
+#include "platform/file.h"
+#include "platform/replacement.h"
+
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t kBitmapFileHeader = 14;
+
+// The host's package as a resource produced while the executable is written; remembers whether
+// the failure was the package's own.
+class PackageProducer final : public pe::ResourceProducer {
+public:
+    explicit PackageProducer(InstallerWriteHost& host) : host_(host) {}
+    bool Produce(ByteSink& out) override {
+        failed_ = !host_.WritePackage(out);
+        return !failed_;
+    }
+    bool Failed() const { return failed_; }
+
+private:
+    InstallerWriteHost& host_;
+    bool failed_ = false;
+};
+
+// The sidebar picture as the resource the older road stores: the file without its file header.
+bool SidebarUpdate(const InstallerParts& parts, pe::ResourceUpdate& update, std::u16string& detail) {
+    std::uint64_t length = 0;
+    platform::File file = platform::File::OpenRead(parts.sidebarPath, platform::Share::Read);
+    if (!file.IsOpen() || !file.Size(length)) {
+        detail = u"The sidebar picture could not be opened: " + parts.sidebarPath;
+        return false;
+    }
+    // Only a file with something after its 14-byte file header, and one that is a bitmap at all,
+    // can become a bitmap resource the installer can show.
+    if (length <= kBitmapFileHeader) {
+        detail = u"The bitmap file holds nothing after its file header";
+        return false;
+    }
+    char signature[2] = {};
+    std::uint32_t got = 0;
+    if (!file.Read(signature, 2, got) || got != 2 || signature[0] != 'B' || signature[1] != 'M') {
+        detail = u"The file is not a bitmap (it does not start with \"BM\")";
+        return false;
+    }
+    update = {pe::ResourceKey::Id(pe::kTypeBitmap), parts.sidebarName, pe::kLanguageEnglishUS, {}};
+    update.data.path = parts.sidebarPath;
+    update.data.offset = kBitmapFileHeader;
+    update.data.length = length - kBitmapFileHeader;
+    return true;
+}
+
+// The updates, in the older road's order. The template's package and picture in other languages
+// go: the system running the installer may prefer them to the new ones.
+bool PlanUpdates(const InstallerParts& parts, std::uint64_t packageLength, PackageProducer& producer,
+                 std::vector<pe::ResourceUpdate>& updates, std::u16string& detail) {
+    std::vector<pe::ResourceInfo> resources;
+    if (!pe::ListResources(parts.templatePath, resources, detail)) {
+        return false;
+    }
+    auto removeOthers = [&](auto picks) {
+        for (const pe::ResourceInfo& r : resources) {
+            if (picks(r) && r.language != pe::kLanguageEnglishUS) {
+                updates.push_back({r.type, r.name, r.language, {}, true});
+            }
+        }
+    };
+    removeOthers(IsPackageResource);
+    pe::ResourceUpdate package{
+        pe::ResourceKey::Name(u"RT_RCDATA"), pe::ResourceKey::Name(u"ORBDATA"), pe::kLanguageEnglishUS, {}};
+    package.data.length = packageLength;
+    package.data.producer = &producer;
+    updates.push_back(std::move(package));
+    if (!parts.sidebarPath.empty()) {
+        pe::ResourceUpdate sidebar;
+        if (!SidebarUpdate(parts, sidebar, detail)) {
+            return false;
+        }
+        removeOthers([&](const pe::ResourceInfo& r) {
+            return r.type == pe::ResourceKey::Id(pe::kTypeBitmap) && r.name == parts.sidebarName;
+        });
+        updates.push_back(std::move(sidebar));
+    }
+    return true;
+}
+
+// The new executable must hold the package once, in U.S. English, at its full length: a template
+// whose own package's name differs only in case would otherwise keep a second one.
+bool HoldsOnePackage(const std::vector<pe::ResourceInfo>& written, std::uint64_t length) {
+    std::size_t packages = 0;
+    bool right = true;
+    for (const pe::ResourceInfo& r : written) {
+        if (IsPackageResource(r)) {
+            ++packages;
+            right = right && r.language == pe::kLanguageEnglishUS && r.size == length;
+        }
+    }
+    return right && packages == 1;
+}
+
+} // namespace
+
+bool PackageMembersHost::MeasurePackage(std::uint64_t& length) {
+    if (!package_.PrepareStream()) {
+        return false;
+    }
+    length = package_.StreamSize();
+    return true;
+}
+
+bool PackageMembersHost::WritePackage(ByteSink& out) { return package_.Stream(out, progress_, u"the installer"); }
+
+InstallerOutcome WriteInstaller(const InstallerParts& parts, std::u16string_view output, InstallerWriteHost& host,
+                                std::u16string& detail) {
+    detail.clear();
+    std::uint64_t length = 0;
+    if (!host.MeasurePackage(length)) {
+        return InstallerOutcome::PackageFailed;
+    }
+    PackageProducer producer(host);
+    std::vector<pe::ResourceUpdate> updates;
+    if (!PlanUpdates(parts, length, producer, updates, detail)) {
+        return InstallerOutcome::NotMade;
+    }
+    platform::Replacement out(output);
+    if (!out.Open()) {
+        detail = out.Problem() == platform::ReplaceProblem::TargetNotRegular
+                     ? u"The output is not a regular file."
+                     : u"No file can be made in the output's folder.";
+        return InstallerOutcome::CannotCreate;
+    }
+    std::vector<pe::ResourceInfo> written;
+    if (!pe::WriteUpdatedCopy(parts.templatePath, updates, out.Out(), &written, detail)) {
+        return producer.Failed() ? InstallerOutcome::PackageFailed : InstallerOutcome::NotMade;
+    }
+    if (!HoldsOnePackage(written, length)) {
+        detail = u"The installer does not hold the package after it was stored.";
+        return InstallerOutcome::NotMade;
+    }
+    if (!host.MayReplaceOutput()) {
+        return InstallerOutcome::OutputRefused;
+    }
+    if (!out.Commit()) {
+        detail = u"The installer could not take the output's name (is it in use?).";
+        return InstallerOutcome::CannotCreate;
+    }
+    return InstallerOutcome::Made;
+}
