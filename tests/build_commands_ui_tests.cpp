@@ -110,11 +110,11 @@ protected:
             WriteBytes(path, Pattern(static_cast<std::size_t>(size), 3));
             ASSERT_TRUE(main.package.AddFile(path.c_str(), 30));
         }
-        main.buildCommand = "record_command.exe <filename>";
-        ui::installerSettings.imagePath.clear();
+        main.settings.buildCommand = "record_command.exe <filename>";
+        main.settings.imagePath.clear();
     }
     void TearDown() override {
-        ui::installerSettings.imagePath.clear();
+        main.settings.imagePath.clear();
         main.DestroyWindow();
         uitest::TakeQuitCode();
     }
@@ -169,7 +169,7 @@ TEST_F(BuildCommandsTest, ThePackageFileIsTheInstallersPackageAndTheCommandRunsO
 
     Bytes sidebar = MakeBitmap(128, 280, 9);
     WriteBytes(workDir.File(u"side.bmp"), sidebar);
-    ui::installerSettings.imagePath = Ansi(workDir.File(u"side.bmp"));
+    main.settings.imagePath = Ansi(workDir.File(u"side.bmp"));
     std::vector<std::string> record = BuildInstaller(u"My Setup");
     EXPECT_EQ(main.choosers.back().filter, kInstallerFilter);
     EXPECT_EQ(main.choosers.back().flags, 0x1808u);
@@ -218,7 +218,7 @@ TEST_F(BuildCommandsTest, FailedStepsAreReportedOverTheProgressWindowAndTheComma
         if (!bad.file.empty()) {
             WriteBytes(bitmap, bad.file);
         }
-        ui::installerSettings.imagePath = Ansi(bitmap);
+        main.settings.imagePath = Ansi(bitmap);
         EXPECT_EQ(BuildInstaller(bad.installer).size(), 2u);
         expectOneMessage(wrongSize);
         EXPECT_FALSE(Resource(workDir.File(bad.installer), pe::ResourceKey::Name(u"RT_RCDATA"),
@@ -226,10 +226,10 @@ TEST_F(BuildCommandsTest, FailedStepsAreReportedOverTheProgressWindowAndTheComma
                          .empty());
     }
     // A setting of four characters names no file and is passed over without a word.
-    ui::installerSettings.imagePath = "a.bm";
+    main.settings.imagePath = "a.bm";
     EXPECT_EQ(BuildInstaller(u"Short.exe").size(), 2u);
     EXPECT_TRUE(main.messages.empty());
-    ui::installerSettings.imagePath.clear();
+    main.settings.imagePath.clear();
 
     main.package.Clear();
     EXPECT_EQ(BuildInstaller(u"Empty.exe").size(), 2u);

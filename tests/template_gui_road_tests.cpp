@@ -72,7 +72,7 @@ protected:
         uitest::PrepareModule();
         window = main.Create(nullptr);
         ASSERT_NE(window, nullptr);
-        ui::installerSettings.imagePath.clear();
+        main.settings.imagePath.clear();
         sources = {
             {u"Notes.exe", Pattern(70000, 1)},
             {u"readme.txt", BytesOf("Read me.\r\n")},
@@ -92,7 +92,7 @@ protected:
         SetFileAttributesW((Src() / ".settings").wstring().c_str(), FILE_ATTRIBUTE_HIDDEN);
     }
     void TearDown() override {
-        ui::installerSettings.imagePath.clear();
+        main.settings.imagePath.clear();
         main.DestroyWindow();
         uitest::TakeQuitCode();
     }
@@ -155,14 +155,14 @@ TEST_F(TemplateGuiRoadTest, AFolderDroppedOnTheMainWindowBecomesAnInstallerThatI
     WriteBytes(dir.File(u"side.bmp"), picture);
     main.sidebar = Ansi(dir.Path() / "side.bmp");
     Command(IDC_INSTALLER_PROPERTIES);
-    ASSERT_EQ(ui::installerSettings.imagePath, main.sidebar);
+    ASSERT_EQ(main.settings.imagePath, main.sidebar);
 
     main.fileAnswer = Ansi(dir.Path() / "notes.orb");
     Command(ID_FILE_SAVE_WORKSPACE, 0);
     ASSERT_TRUE(fs::exists(dir.Path() / "notes.orb"));
 
     // A build command that cannot start, so that nothing else runs after the build.
-    main.buildCommand = "no-such-tool.exe <filename>";
+    main.settings.buildCommand = "no-such-tool.exe <filename>";
     main.fileAnswer = Ansi(dir.Path() / "Setup.exe");
     Command(IDC_CREATE_INSTALLER);
     EXPECT_TRUE(main.messages.empty()) << main.messages.front();

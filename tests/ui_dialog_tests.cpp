@@ -333,8 +333,8 @@ class PropertiesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         uitest::PrepareModule();
-        settings = {"", "C:\\icons\\app.ico", "My Installer", "My Program"};
-        dialog.Attach(buildCommand, settings);
+        settings = {"", "C:\\icons\\app.ico", "My Installer", "My Program", "Cexe.exe <filename>"};
+        dialog.Attach(settings);
     }
 
     std::string Bitmap(const char16_t* name, std::uint32_t width, std::uint32_t height) {
@@ -352,7 +352,6 @@ protected:
     OwnerWindow owner;
     ScriptedPropertiesDialog dialog;
     ui::InstallerSettings settings;
-    std::string buildCommand = "Cexe.exe <filename>";
 };
 
 TEST_F(PropertiesTest, OpensWithTheStoredSettingsAndTheImageHelp) {
@@ -506,7 +505,7 @@ TEST_F(PropertiesTest, CancelStoresNothingNotEvenAChosenPicture) {
         EXPECT_EQ(settings.iconPath, before.iconPath);
         EXPECT_EQ(settings.installerTitle, before.installerTitle);
         EXPECT_EQ(settings.shortcutName, before.shortcutName);
-        EXPECT_EQ(buildCommand, "Cexe.exe <filename>");
+        EXPECT_EQ(settings.buildCommand, "Cexe.exe <filename>");
     }
 }
 
@@ -531,7 +530,7 @@ TEST_F(PropertiesTest, OkStoresAllFiveFieldsCutTo259Characters) {
     });
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(settings.imagePath, image.substr(0, 259));
-    EXPECT_EQ(buildCommand, command.substr(0, 259));
+    EXPECT_EQ(settings.buildCommand, command.substr(0, 259));
     EXPECT_EQ(settings.iconPath, icon.substr(0, 259));
     EXPECT_EQ(settings.installerTitle, title.substr(0, 259));
     EXPECT_EQ(settings.shortcutName, shortcut.substr(0, 259));
@@ -548,7 +547,7 @@ TEST_F(PropertiesTest, OkKeepsTheHiddenFieldsAndAnEmptyBuildCommand) {
     EXPECT_EQ(settings.installerTitle, before.installerTitle);
     EXPECT_EQ(settings.shortcutName, before.shortcutName);
     EXPECT_EQ(settings.imagePath, "");
-    EXPECT_EQ(buildCommand, "") << "nothing checks the build command";
+    EXPECT_EQ(settings.buildCommand, "") << "nothing checks the build command";
 }
 
 TEST_F(PropertiesTest, TheStoredPictureIsPreviewedWithoutASizeCheckOrAMessage) {
@@ -698,9 +697,8 @@ TEST_F(MainWindowDialogsTest, AboutShowsAFreshBoxEachTime) {
 }
 
 TEST_F(MainWindowDialogsTest, InstallerPropertiesEditTheWindowsBuildCommandAndTheSettings) {
-    const ui::InstallerSettings saved = ui::installerSettings;
-    ui::installerSettings = {"", "", "", ""};
-    ASSERT_EQ(main.buildCommand, "Cexe.exe <filename>");
+    ASSERT_EQ(main.settings.imagePath, "");
+    ASSERT_EQ(main.settings.buildCommand, "Cexe.exe <filename>");
     main.action = [](HWND dialog) {
         EXPECT_EQ(TextA(GetDlgItem(dialog, IDC_BUILD_COMMAND)), "Cexe.exe <filename>");
         SetDlgItemTextA(dialog, IDC_BUILD_COMMAND, "sign.exe <filename>");
@@ -710,8 +708,8 @@ TEST_F(MainWindowDialogsTest, InstallerPropertiesEditTheWindowsBuildCommandAndTh
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_INSTALLER_PROPERTIES, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_INSTALLER_PROPERTIES)));
     EXPECT_EQ(main.shown, std::vector<std::string>{"properties"});
-    EXPECT_EQ(main.buildCommand, "sign.exe <filename>");
-    EXPECT_EQ(ui::installerSettings.imagePath, "C:\\art\\side.bmp");
+    EXPECT_EQ(main.settings.buildCommand, "sign.exe <filename>");
+    EXPECT_EQ(main.settings.imagePath, "C:\\art\\side.bmp");
 
     // The next opening starts from what was stored.
     main.action = [](HWND dialog) {
@@ -721,7 +719,6 @@ TEST_F(MainWindowDialogsTest, InstallerPropertiesEditTheWindowsBuildCommandAndTh
     };
     Command(IDC_INSTALLER_PROPERTIES);
     EXPECT_EQ(main.shown.size(), 2u);
-    ui::installerSettings = saved;
 }
 
 TEST_F(MainWindowDialogsTest, HelpOpensTheIndexOfTheHelpFileBesideTheProgram) {

@@ -110,9 +110,9 @@ protected:
 
 TEST_F(MainWindowTest, InitialisationRunsTheFolderChoiceOnceAndSetsTheWorkingValues) {
     // The folder choice runs once, and through the fields it sets, their own change handlers.
-    EXPECT_EQ(main.calls, (std::vector<std::string>{"OnInitMainWindow", "OnTargetFolderChange",
-                                                    "OnProgramPathChange", "OnProgramNameChange"}));
-    EXPECT_EQ(main.buildCommand, "Cexe.exe <filename>");
+    EXPECT_EQ(main.calls, (std::vector<std::string>{"OnInitMainWindow", "OnTargetFolderChange", "OnProgramPathChange",
+                                                    "OnProgramNameChange"}));
+    EXPECT_EQ(main.settings.buildCommand, "Cexe.exe <filename>");
     EXPECT_TRUE(main.infLines.empty());
     EXPECT_EQ(Text(window), L"Tarvelo Installer");
     EXPECT_NE(SendMessageW(window, WM_GETICON, ICON_BIG, 0), 0);

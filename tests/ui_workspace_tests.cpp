@@ -56,8 +56,8 @@ public:
         while (*end || end[1]) {
             ++end;
         }
-        choosers.push_back({save, std::string(request.lpstrFilter, end + 2), request.Flags, request.nFilterIndex,
-                            request.nMaxFile});
+        choosers.push_back(
+            {save, std::string(request.lpstrFilter, end + 2), request.Flags, request.nFilterIndex, request.nMaxFile});
         if (!fileAnswer) {
             return FALSE;
         }
@@ -191,7 +191,8 @@ TEST_F(UiWorkspaceTest, ADroppedFolderFillsTheListWithEveryFileAndShowsTheFirst)
 
     EXPECT_EQ(SendMessageA(main.fileList, LB_GETCURSEL, 0, 0), 0);
     EXPECT_EQ(Text(main.selectedFileLabel), rows[0].substr(rows[0].rfind('\\') + 1));
-    EXPECT_TRUE(Checked(main.armCheck) && Checked(main.mipsCheck) && Checked(main.shxCheck) && Checked(main.intelCheck));
+    EXPECT_TRUE(Checked(main.armCheck) && Checked(main.mipsCheck) && Checked(main.shxCheck) &&
+                Checked(main.intelCheck));
     EXPECT_FALSE(Checked(main.shortcutCheck) || Checked(main.eulaCheck));
     EXPECT_FALSE(IsWindowEnabled(main.shortcutLabelEdit));
     EXPECT_EQ(Field(Entry(0).shortcutName), ".lnk") << "the emptied label field stores its text";
@@ -269,8 +270,8 @@ TEST_F(UiWorkspaceTest, AWorkspaceIsSavedAndOpenedAgainThroughTheFileChoosers) {
     std::vector<std::string> rows = Rows();
     SetWindowTextA(main.programNameEdit, "Acme");
     ChooseTarget(2);
-    ui::installerSettings.imagePath = "side.bmp";
-    main.buildCommand = "sign.exe <filename>";
+    main.settings.imagePath = "side.bmp";
+    main.settings.buildCommand = "sign.exe <filename>";
 
     main.fileAnswer = Ansi(dir.Path() / "work");
     Command(ID_FILE_SAVE_WORKSPACE);
@@ -285,8 +286,8 @@ TEST_F(UiWorkspaceTest, AWorkspaceIsSavedAndOpenedAgainThroughTheFileChoosers) {
     Command(ID_FILE_NEW);
     EXPECT_TRUE(Rows().empty());
     EXPECT_EQ(Status(), " 2 files - 0 Kb") << "New leaves the totals line";
-    ui::installerSettings.imagePath.clear();
-    main.buildCommand.clear();
+    main.settings.imagePath.clear();
+    main.settings.buildCommand.clear();
     ChooseTarget(0);
 
     main.fileAnswer = Ansi(dir.Path() / "work.orb");
@@ -297,8 +298,8 @@ TEST_F(UiWorkspaceTest, AWorkspaceIsSavedAndOpenedAgainThroughTheFileChoosers) {
               Filter("Tarvelo Installer Workspace (*.orb)\0*.orb\0All Files (*.*)\0*.*\0\0"));
     EXPECT_EQ(Rows(), rows);
     EXPECT_EQ(Text(main.programNameEdit), "Acme");
-    EXPECT_EQ(ui::installerSettings.imagePath, "side.bmp");
-    EXPECT_EQ(main.buildCommand, "sign.exe <filename>");
+    EXPECT_EQ(main.settings.imagePath, "side.bmp");
+    EXPECT_EQ(main.settings.buildCommand, "sign.exe <filename>");
     EXPECT_EQ(main.package.GetHeader().targetFolder, 5) << "the list's choice, not the stored one";
     EXPECT_EQ(SendMessageA(main.targetFolderCombo, CB_GETCURSEL, 0, 0), 0);
 
@@ -309,7 +310,7 @@ TEST_F(UiWorkspaceTest, AWorkspaceIsSavedAndOpenedAgainThroughTheFileChoosers) {
     EXPECT_TRUE(main.messages.empty());
 
     // A file that is not there: a box owned by the main window says so, and nothing changes.
-    main.buildCommand = "kept <filename>";
+    main.settings.buildCommand = "kept <filename>";
     main.fileAnswer = Ansi(dir.Path() / "gone.orb");
     Command(ID_FILE_OPEN_WORKSPACE);
     ASSERT_EQ(main.messages.size(), 1u);
@@ -319,9 +320,9 @@ TEST_F(UiWorkspaceTest, AWorkspaceIsSavedAndOpenedAgainThroughTheFileChoosers) {
     EXPECT_EQ(Rows(), rows);
     EXPECT_EQ(main.package.GetCount(), 2u);
     EXPECT_EQ(Text(main.programNameEdit), "Acme");
-    EXPECT_EQ(ui::installerSettings.imagePath, "side.bmp");
-    EXPECT_EQ(main.buildCommand, "kept <filename>");
-    ui::installerSettings.imagePath.clear();
+    EXPECT_EQ(main.settings.imagePath, "side.bmp");
+    EXPECT_EQ(main.settings.buildCommand, "kept <filename>");
+    main.settings.imagePath.clear();
 }
 
 // Under a double-byte code page the list controls may answer a length larger than the text (the
@@ -387,8 +388,8 @@ TEST_F(UiWorkspaceTest, AddFilesBrowsesForAFolderAndReportsFilesItCannotStore) {
     EXPECT_EQ(main.package.GetCount(), 1u);
     ASSERT_EQ(main.messages.size(), 1u);
     std::string full = Ansi(dir.Path() / "App") + "\\" + std::string(245, 'n');
-    EXPECT_EQ(main.messages[0].first,
-              "There was an Error Adding the files. \n Trying to add file \"" + full + "\" \nbecause it could not be found");
+    EXPECT_EQ(main.messages[0].first, "There was an Error Adding the files. \n Trying to add file \"" + full +
+                                          "\" \nbecause it could not be found");
     EXPECT_EQ(main.messages[0].second, "Error");
     EXPECT_EQ(Text(main.workspacePathEdit), Ansi(dir.Path() / "App"));
     EXPECT_EQ(Status(), " 0 files - 0 Kb");

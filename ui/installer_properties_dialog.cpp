@@ -59,10 +59,7 @@ const std::array<Row, 11> CInstallerPropertiesDialog::messageMap{{
 
 CInstallerPropertiesDialog::CInstallerPropertiesDialog() : CDialogBase(IDD_INSTALLER_PROPERTIES) {}
 
-void CInstallerPropertiesDialog::Attach(std::string& buildCommand, InstallerSettings& settings) {
-    buildCommand_ = &buildCommand;
-    settings_ = &settings;
-}
+void CInstallerPropertiesDialog::Attach(InstallerSettings& settings) { settings_ = &settings; }
 
 bool CInstallerPropertiesDialog::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     return DispatchToMap<CInstallerPropertiesDialog>(*this, messageMap, message, wParam, lParam, result);
@@ -80,7 +77,7 @@ LRESULT CInstallerPropertiesDialog::OnInitDialog(UINT, WPARAM, LPARAM) {
     imageButton = GetDlgItem(window, IDC_CHOOSE_IMAGE);
     preview = GetDlgItem(window, IDC_SIDEBAR_PREVIEW);
 
-    SetWindowTextA(buildCommandEdit, buildCommand_ ? buildCommand_->c_str() : "");
+    SetWindowTextA(buildCommandEdit, settings_->buildCommand.c_str());
     SetWindowTextA(iconPathEdit, settings_->iconPath.c_str());
     SetWindowTextA(imagePathEdit, settings_->imagePath.c_str());
     SetWindowTextA(shortcutNameEdit, settings_->shortcutName.c_str());
@@ -101,9 +98,7 @@ LRESULT CInstallerPropertiesDialog::OnOK(UINT, WPARAM, LPARAM) {
     settings_->imagePath = FieldText(imagePathEdit);
     settings_->shortcutName = FieldText(shortcutNameEdit);
     settings_->installerTitle = FieldText(titleEdit);
-    if (buildCommand_) {
-        *buildCommand_ = FieldText(buildCommandEdit);
-    }
+    settings_->buildCommand = FieldText(buildCommandEdit);
     EndDialog(IDOK);
     return 0;
 }

@@ -3,9 +3,9 @@
 #pragma once
 
 #include "frame/handles.h"
-#include "ui/installer_settings.h"
 #include "frame/message_map.h"
 #include "frame/window.h"
+#include "ui/installer_settings.h"
 
 #include <commdlg.h>
 
@@ -34,9 +34,8 @@ class CInstallerPropertiesDialog : public CDialogBase {
 public:
     CInstallerPropertiesDialog();
 
-    // The settings the next opening edits. The build command belongs to the main window, so the
-    // opener names it each time; the other four default to the program's installerSettings.
-    void Attach(std::string& buildCommand, InstallerSettings& settings = installerSettings);
+    // The settings the next opening edits: the main window's, which it attaches each time.
+    void Attach(InstallerSettings& settings);
 
     HWND imagePathEdit = nullptr;
     HWND helpBox = nullptr;
@@ -69,8 +68,9 @@ private:
     void ShowPreview(UniqueBitmap bitmap);
     void FitPreviewToPicture();
 
-    std::string* buildCommand_ = nullptr;
-    InstallerSettings* settings_ = &installerSettings;
+    // Settings of its own until the opener attaches the program's.
+    InstallerSettings unattached_;
+    InstallerSettings* settings_ = &unattached_;
     // The picture the preview shows; the control does not own it.
     UniqueBitmap previewBitmap_;
 };

@@ -1,6 +1,6 @@
-// The installer settings of the run: what the Installer Properties dialog edits. The build command,
-// the fifth setting, is the main window's `buildCommand`. All ANSI texts; a new workspace keeps
-// them, opening a workspace file replaces the image path and the build command.
+// The installer settings of the run: what the Installer Properties dialog edits, owned by the main
+// window. All ANSI texts; a new workspace keeps them, opening a workspace file replaces the image
+// path and the build command, and saving one stores those two.
 #pragma once
 
 #include <string>
@@ -12,8 +12,7 @@ struct InstallerSettings {
     std::string iconPath;
     std::string installerTitle;
     std::string shortcutName;
+    std::string buildCommand; // run after an installer is built; <filename> becomes its path
 };
-
-extern InstallerSettings installerSettings;
 
 } // namespace ui

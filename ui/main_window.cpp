@@ -54,7 +54,7 @@ const std::array<Row, 28> CMainWindow::messageMap{{
 }};
 
 CMainWindow::CMainWindow()
-    : CDialogBase(IDD_MAIN_WINDOW), workspace(package, *this, installerSettings.imagePath, buildCommand) {}
+    : CDialogBase(IDD_MAIN_WINDOW), workspace(package, *this, settings.imagePath, settings.buildCommand) {}
 
 CMainWindow::~CMainWindow() {
     if (CMessageLoop* loop = appModule.GetMessageLoop()) {
@@ -114,7 +114,7 @@ LRESULT CMainWindow::OnInitMainWindow(UINT, WPARAM, LPARAM) {
     }
     SendMessageW(targetFolderCombo, CB_SETCURSEL, 0, 0);
 
-    buildCommand = std::string(building::kDefaultBuildCommand);
+    settings.buildCommand = std::string(building::kDefaultBuildCommand);
     SendMessageW(fileList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kFileListHint));
 
     if (CMessageLoop* loop = appModule.GetMessageLoop()) {

@@ -2,11 +2,12 @@
 // message map and closes the program with exit code 0, 1 or 2.
 #pragma once
 
-#include "package/package.h"
 #include "frame/app_module.h"
 #include "frame/handles.h"
 #include "frame/message_map.h"
 #include "frame/window.h"
+#include "package/package.h"
+#include "ui/installer_settings.h"
 #include "workspace/editor.h"
 #include "workspace/workspace_window.h"
 
@@ -31,7 +32,8 @@ public:
 
     // The one package object of the run: the workspace the window edits and the builds write.
     Package package;
-    std::string buildCommand;
+    // The installer settings the Installer Properties dialog edits and the builds use.
+    InstallerSettings settings;
     // Editing, gathering and the workspace file, working on `package` through this window.
     workspace::WorkspaceEditor workspace;
 

@@ -123,8 +123,8 @@ void CreateInstallerIn(CMainWindow& window, const std::string& programFolder) {
     progressDialog.Create(window.Window());
     progressDialog.Show();
     request.programFolder = programFolder;
-    request.sidebarPath = installerSettings.imagePath;
-    request.buildCommand = window.buildCommand;
+    request.sidebarPath = window.settings.imagePath;
+    request.buildCommand = window.settings.buildCommand;
     WindowBuildHost host(window);
     building::MakeInstallerFile(window.package, request, host, reportBuildProgress);
     progressDialog.DestroyWindow();

@@ -19,7 +19,7 @@ LRESULT CMainWindow::OnHelpIndex(UINT, WPARAM, LPARAM) {
 
 // The dialog edits this window's build command along with the free-standing settings.
 LRESULT CMainWindow::OnInstallerProperties(UINT, WPARAM, LPARAM) {
-    installerPropertiesDialog.Attach(buildCommand);
+    installerPropertiesDialog.Attach(settings);
     RunModalDialog(installerPropertiesDialog);
     return 0;
 }

@@ -148,7 +148,9 @@ std::string CMainWindow::GetText(TextField field) {
     return text;
 }
 
-void CMainWindow::SetText(TextField field, const std::string& text) { SetWindowTextA(TextControl(field), text.c_str()); }
+void CMainWindow::SetText(TextField field, const std::string& text) {
+    SetWindowTextA(TextControl(field), text.c_str());
+}
 
 void CMainWindow::EnableShortcutLabel(bool enabled) { EnableWindow(shortcutLabelEdit, enabled ? TRUE : FALSE); }
 

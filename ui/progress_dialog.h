@@ -2,9 +2,9 @@
 // per-file progress and the name of the file being packed, driven by the package writer's callback.
 #pragma once
 
-#include "package/package.h"
 #include "frame/message_map.h"
 #include "frame/window.h"
+#include "package/package.h"
 
 #include <array>
 #include <cstdint>

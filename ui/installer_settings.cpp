@@ -1,7 +1,0 @@
-#include "ui/installer_settings.h"
-
-namespace ui {
-
-InstallerSettings installerSettings;
-
-} // namespace ui
