@@ -35,6 +35,7 @@ std::span<std::uint8_t> FileSink::Reserve(std::uint32_t want) {
 }
 
 bool FileSink::Commit(std::uint32_t length) {
+    Committed(buffer_.data() + used_, length);
     used_ += length;
     return !failed_;
 }

@@ -26,13 +26,18 @@ class File;
 
 // Into an open file, through a buffer of its own: small pieces are gathered so that the file
 // sees few large writes.
-class FileSink final : public ByteSink {
+class FileSink : public ByteSink {
 public:
     FileSink(platform::File& file, std::uint32_t bufferSize);
     std::span<std::uint8_t> Reserve(std::uint32_t want) override;
-    bool Commit(std::uint32_t length) override;
+    bool Commit(std::uint32_t length) final;
     // Writes what is gathered; to be called once the last bytes are in.
     bool Flush();
+
+protected:
+    // Sees each run of bytes as it is committed, before it is written (for a checksum, say).
+    virtual void Committed(const std::uint8_t* /*bytes*/, std::uint32_t /*length*/) {}
+    platform::File& File() { return file_; }
 
 private:
     platform::File& file_;

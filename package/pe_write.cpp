@@ -134,30 +134,27 @@ bool Place(const Image& image, const std::vector<std::uint8_t>& headers, std::ui
 // The new file, written in order through one buffer, keeping the sum the header checksum needs
 // as bytes pass. It is also the sink a produced resource (a package streamed from its members)
 // writes into, so those bytes land in the buffer they are written from.
-class Output final : public ByteSink {
+class Output final : public FileSink {
 public:
-    explicit Output(platform::File& file) : file_(file), buffer_(kCopyChunk) {}
+    explicit Output(platform::File& file) : FileSink(file, kCopyChunk) {}
     std::uint64_t Position() const { return position_; }
-    std::span<std::uint8_t> Reserve(std::uint32_t want) override;
-    bool Commit(std::uint32_t length) override;
     bool Write(const std::uint8_t* bytes, std::size_t length);
     bool PadTo(std::uint64_t position);
     bool Copy(ByteSource& source, std::uint64_t offset, std::uint64_t length);
     bool CopyUpdate(const ResourceData& data, std::uint32_t length);
-    bool Flush();
     bool Patch(std::uint64_t offset, std::uint32_t value);
     // The standard image checksum: 16-bit words summed with end-around carry, plus the length.
     std::uint32_t CheckSum() const;
 
 private:
+    void Committed(const std::uint8_t* bytes, std::uint32_t length) override {
+        Sum(bytes, length);
+        position_ += length;
+    }
     void Sum(const std::uint8_t* bytes, std::size_t length);
 
-    platform::File& file_;
-    std::vector<std::uint8_t> buffer_;
-    std::uint32_t used_ = 0;
     std::uint64_t position_ = 0;
     std::uint64_t sum_ = 0;
-    bool failed_ = false;
 };
 
 // Adds bytes that start at position_ to the sum, a 32-bit little-endian word at a time. As
@@ -186,29 +183,6 @@ void Output::Sum(const std::uint8_t* bytes, std::size_t length) {
     for (std::uint32_t shift = 0; i < length; ++i, shift += 8) {
         sum_ += std::uint64_t{bytes[i]} << shift;
     }
-}
-
-std::span<std::uint8_t> Output::Reserve(std::uint32_t want) {
-    if (used_ == buffer_.size() && !Flush()) {
-        return {};
-    }
-    return {buffer_.data() + used_, std::min<std::size_t>(want, buffer_.size() - used_)};
-}
-
-bool Output::Commit(std::uint32_t length) {
-    Sum(buffer_.data() + used_, length);
-    used_ += length;
-    position_ += length;
-    return !failed_;
-}
-
-bool Output::Flush() {
-    std::uint32_t written = 0;
-    if (!failed_ && used_ > 0 && (!file_.Write(buffer_.data(), used_, written) || written != used_)) {
-        failed_ = true;
-    }
-    used_ = 0;
-    return !failed_;
 }
 
 bool Output::Write(const std::uint8_t* bytes, std::size_t length) {
@@ -283,7 +257,7 @@ bool Output::Patch(std::uint64_t offset, std::uint32_t value) {
     std::uint8_t bytes[4];
     PutLe32(bytes, value);
     std::uint32_t written = 0;
-    return Flush() && file_.Seek(offset) && file_.Write(bytes, 4, written) && written == 4;
+    return Flush() && File().Seek(offset) && File().Write(bytes, 4, written) && written == 4;
 }
 
 std::uint32_t Output::CheckSum() const {
