@@ -1,12 +1,15 @@
 // The two commands that write the workspace's package: the package data file on its own, and the
 // installer, a copy of the template carrying the package and the sidebar bitmap, followed by the
-// build command. The steps and their order live here; what only the platform can do (the current
-// folder, loading a bitmap, starting a process, a message box) is asked of a host, so that the
-// main window and the tests run the same sequence.
+// build command. BuildInstaller is the one sequence both front ends follow; what differs (where
+// the package goes on its way into the installer, how messages are shown, how the command is
+// started) is asked of an InstallerRoad. The window's road (MakeInstallerFile) writes a package
+// file beside the template and stores it; the command line's writes the installer in one pass.
 #pragma once
 
 #include "package/installer.h"
 #include "package/package.h"
+#include "platform/error.h"
+#include "platform/process.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -33,10 +36,38 @@ inline constexpr const char* kWrongSidebarText =
     "The bitmap you provided for your installer is not the correct size. It must be 128 pixels wide and 280 pixels "
     "tall. The installer will use the default bitmap";
 
-// Writes the package to `path` (8-bit text in the user interface's code page). Answers false with
-// the message for the user when a package with members could not be written; an empty file list
-// answers false with no message, as there is nothing to report.
-bool WritePackageFile(Package& package, std::string_view path, const ProgressCallback& progress, std::string& failure);
+// Writes the package to `path` (8-bit text in the user interface's code page). The error's message
+// is for the user, in the same code page; an empty file list fails with no message, as there is
+// nothing to report.
+Error WritePackageFile(Package& package, std::string_view path, const ProgressCallback& progress);
+
+// What differs between the front ends while an installer is built.
+class InstallerRoad {
+public:
+    virtual ~InstallerRoad() = default;
+    // The window reports a failed step and takes the next, so that the user sees every problem of
+    // one build at once; the command line stops at the first.
+    virtual bool GoesOnAfterFailure() const = 0;
+    // The size of the picture as the host loads it, or why it does not load.
+    virtual Error SidebarSize(const std::u16string& path, std::int32_t& width, std::int32_t& height) = 0;
+    // Makes the installer carrying the package, and the picture when `sidebar` is not empty;
+    // reports its own failures. False when the installer was not made.
+    virtual bool MakeInstaller(const std::u16string& sidebar) = 0;
+    // The build command with the installer's path in place of <filename>, in the host's encoding.
+    virtual std::string BuildCommandLine() = 0;
+    virtual std::size_t LongestCommandLine() const { return std::string::npos; }
+    virtual platform::RunResult RunBuildCommand(const std::string& commandLine, int& status) = 0;
+    virtual void Report(const Error& error) = 0;
+};
+
+struct InstallerJob {
+    std::u16string sidebar; // as the workspace names it; a path shorter than kShortestSidebarPath names none
+    bool runBuildCommand = true;
+};
+
+// Checks the picture, makes the installer, then runs the build command. True when every step
+// succeeded.
+bool BuildInstaller(const InstallerJob& job, InstallerRoad& road);
 
 // What an installer build needs of the platform. All texts are in the user interface's code page.
 class InstallerBuildHost {
@@ -61,9 +92,10 @@ struct InstallerBuild {
     std::string buildCommand;
 };
 
-// Everything from making the program folder current to restoring the folder that was current
-// before. A failed step is reported and the later steps still run, the build command included, so
-// that the user sees every problem of one build at once.
+// The window's build, from making the program folder current to restoring the folder that was
+// current before: the package goes into a package file beside the template, which the template's
+// copy then stores. A failed step is reported and the later steps still run, the build command
+// included.
 void MakeInstallerFile(Package& package, const InstallerBuild& build, InstallerBuildHost& host,
                        const ProgressCallback& progress);
 

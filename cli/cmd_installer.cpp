@@ -10,6 +10,7 @@
 #include "device/member_paths.h"
 
 #include "building/build_command.h"
+#include "building/installer_build.h"
 #include "package/installer.h"
 #include "package/installer_write.h"
 #include "platform/console.h"
@@ -20,7 +21,7 @@
 
 #include <array>
 #include <filesystem>
-#include <functional>
+#include <utility>
 
 namespace cli {
 namespace {
@@ -51,44 +52,22 @@ constexpr std::string_view kHelp =
     "                         computer), and the sidebar picture too when it lies in that folder\n"
     "  --quiet                no progress bar and no summary\n";
 
-// The GUI ignores a sidebar setting this short, as no real path is.
-constexpr std::size_t kShortestSidebarPath = 5;
-
-// The workspace's sidebar picture, checked before anything is written; empty when it names none.
-bool CheckSidebar(const Package& package, std::u16string_view sourceFolder, std::u16string& sidebar) {
+// The workspace's sidebar picture where this build finds it: a picture kept with the
+// application's files travels with them; one elsewhere is taken where the workspace names it.
+bool LocateSidebar(const Package& package, std::u16string_view sourceFolder, std::u16string& sidebar) {
     std::u16string_view image = FieldText(package.GetHeader().imageFile);
-    if (image.size() < kShortestSidebarPath) {
-        return true;
-    }
-    std::u16string path(image);
-    // A picture kept with the application's files travels with them; one elsewhere is taken where
-    // the workspace names it.
+    sidebar = image;
     std::u16string relative, found;
     std::string cause;
-    if (!sourceFolder.empty() &&
-        device::RelativeMemberPath(FieldText(package.GetHeader().sourceFolder), image, relative, cause)) {
-        if (!FindBelow(sourceFolder, relative, found, cause)) {
-            PrintError(platform::ToUtf8(image), "cannot find the sidebar picture: " + cause);
-            return false;
-        }
-        path = found;
-        image = path;
+    if (image.size() < building::kShortestSidebarPath || sourceFolder.empty() ||
+        !device::RelativeMemberPath(FieldText(package.GetHeader().sourceFolder), image, relative, cause)) {
+        return true;
     }
-    std::int32_t width = 0, height = 0;
-    if (!platform::File::OpenRead(path, platform::Share::Read).IsOpen()) {
-        PrintError(platform::ToUtf8(image), "cannot open the sidebar picture (" + device::CannotOpenCause(path) + ")");
+    if (!FindBelow(sourceFolder, relative, found, cause)) {
+        PrintError(platform::ToUtf8(image), "cannot find the sidebar picture: " + cause);
         return false;
     }
-    if (!workspace::ReadBitmapSize(path.c_str(), width, height)) {
-        PrintError(platform::ToUtf8(image), "sidebar picture is not a bitmap (.bmp) file");
-        return false;
-    }
-    if (width != workspace::kSidebarWidth || height != workspace::kSidebarHeight) {
-        PrintError(platform::ToUtf8(image), "sidebar picture is " + std::to_string(width) + " x " +
-                                                std::to_string(height) + " pixels; it must be 128 x 280");
-        return false;
-    }
-    sidebar = image;
+    sidebar = found;
     return true;
 }
 
@@ -117,89 +96,108 @@ bool FindTemplate(const Args& args, std::u16string& path) {
     return true;
 }
 
-// The workspace's build command, expanded as the main window expands it, run where the main window
-// runs it: in the program's own folder. On POSIX hosts the line goes to a shell, so the installer's
-// path is quoted for it, so that nothing in the name is taken for shell syntax.
-int RunBuildCommand(const Package& package, const std::u16string& installer) {
-    std::error_code ignored;
-    std::u16string absolute = std::filesystem::absolute(std::filesystem::path(installer), ignored).u16string();
-    std::string written = platform::ToUtf8(FieldText(package.GetHeader().buildCommand));
-#ifdef _WIN32
-    std::string command = building::ExpandBuildCommand(written, platform::ToUtf8(absolute));
-#else
-    std::string command = building::ExpandBuildCommandForShell(written, platform::ToUtf8(absolute));
-#endif
-    std::u16string folder;
-    if (!platform::ProgramFolder(folder)) {
-        PrintError("build command", "cannot find the folder of tarvelo-build to run it in");
-        return kExitFailure;
-    }
-    int status = 0;
-    if (platform::RunAndWait(platform::ToUtf16(command), folder, status) != platform::RunResult::Finished) {
-        PrintError("build command", "cannot be started: " + command);
-        return kExitFailure;
-    }
-    if (status != 0) {
-        PrintError("build command", "exited with status " + std::to_string(status) + ": " + command);
-        return kExitFailure;
-    }
-    return kExitSuccess;
-}
-
-// The installer's package comes from the workspace's members, with a progress bar; at the end
-// the output is looked at once more, as it may have appeared, or changed into something else,
-// during the build.
-class CommandLineHost final : public PackageMembersHost {
+// The command line's road: the installer written in one pass (the template read where it lies,
+// every member read once into its place, no intermediate file), with a progress bar; the build
+// command runs where the main window runs it, in the program's own folder. At the end the output
+// is looked at once more, as it may have appeared, or changed into something else, meanwhile.
+class CommandLineRoad final : public building::InstallerRoad {
 public:
-    CommandLineHost(Package& package, ProgressBar& bar, std::function<bool()> outputAllowed)
-        : PackageMembersHost(package, bar.WriteCallback(package)), outputAllowed_(std::move(outputAllowed)) {}
-    bool MayReplaceOutput() override { return outputAllowed_(); }
+    CommandLineRoad(Package& package, const std::u16string& workspace, const std::u16string& templatePath,
+                    const std::u16string& output, const Args& args)
+        : package_(package), workspace_(workspace), templatePath_(templatePath), output_(output), args_(args) {}
+
+    bool GoesOnAfterFailure() const override { return false; }
+
+    Error SidebarSize(const std::u16string& path, std::int32_t& width, std::int32_t& height) override {
+        if (!platform::File::OpenRead(path, platform::Share::Read).IsOpen()) {
+            return {ErrorCode::SidebarUnusable,
+                    platform::ToUtf8(path),
+                    "cannot open the sidebar picture (" + device::CannotOpenCause(path) + ")",
+                    {}};
+        }
+        if (!workspace::ReadBitmapSize(path.c_str(), width, height)) {
+            return {
+                ErrorCode::SidebarUnusable, platform::ToUtf8(path), "sidebar picture is not a bitmap (.bmp) file", {}};
+        }
+        return {};
+    }
+
+    bool MakeInstaller(const std::u16string& sidebar) override {
+        sidebar_ = sidebar;
+        if (!MayReplaceOutput()) {
+            return false;
+        }
+        ProgressBar bar(!args_.Quiet() && platform::StandardErrorIsTerminal());
+        Members members(package_, bar.WriteCallback(package_), *this);
+        Error error = WriteInstaller({templatePath_, sidebar}, output_, members);
+        bar.Finish();
+        if (error.code == ErrorCode::PackageFailed && !package_.LastError().empty()) {
+            // A member that cannot be read keeps a message; without one, the output itself failed.
+            PrintError(platform::ToUtf8(workspace_),
+                       "cannot write the package: " + platform::ToUtf8(package_.LastError()));
+        } else if (error.code == ErrorCode::Malformed) {
+            PrintError(error.subject, "cannot make the installer: " + error.Text());
+        } else if (error && error.code != ErrorCode::Refused) { // a refusal has said why
+            PrintError(error.subject, "cannot be written (" + error.Text() + ")");
+        }
+        if (!error && !args_.Quiet()) {
+            Print(platform::ToUtf8(output_) + ": installer with " + std::to_string(package_.GetCount()) + " files" +
+                  (sidebar.empty() ? "" : " and a sidebar picture") + "\n");
+        }
+        return !error;
+    }
+
+    // On POSIX hosts the line goes to a shell, so the installer's path is quoted for it, so that
+    // nothing in the name is taken for shell syntax.
+    std::string BuildCommandLine() override {
+        std::error_code ignored;
+        std::u16string absolute = std::filesystem::absolute(std::filesystem::path(output_), ignored).u16string();
+        std::string written = platform::ToUtf8(FieldText(package_.GetHeader().buildCommand));
+#ifdef _WIN32
+        return building::ExpandBuildCommand(written, platform::ToUtf8(absolute));
+#else
+        return building::ExpandBuildCommandForShell(written, platform::ToUtf8(absolute));
+#endif
+    }
+
+    platform::RunResult RunBuildCommand(const std::string& commandLine, int& status) override {
+        std::u16string folder;
+        if (!platform::ProgramFolder(folder)) {
+            PrintError("build command", "cannot find the folder of tarvelo-build to run it in");
+            return platform::RunResult::NotStarted;
+        }
+        return platform::RunAndWait(platform::ToUtf16(commandLine), folder, status);
+    }
+
+    void Report(const Error& error) override { PrintError(error.subject, error.Text()); }
 
 private:
-    std::function<bool()> outputAllowed_;
-};
+    // The package's bytes from the workspace's members, the output checked again before it is replaced.
+    class Members final : public PackageMembersHost {
+    public:
+        Members(Package& package, ProgressCallback progress, CommandLineRoad& road)
+            : PackageMembersHost(package, std::move(progress)), road_(road) {}
+        bool MayReplaceOutput() override { return road_.MayReplaceOutput(); }
 
-// Writes the installer to `output` in one pass: the template read where it lies, every member
-// read once into its place, no intermediate file.
-bool Build(Package& package, const std::u16string& workspace, const std::u16string& templatePath,
-           const std::u16string& sidebar, const std::u16string& output, bool force, bool quiet) {
-    auto outputAllowed = [&] {
-        return CheckOutput(
-            output, force,
-            {{workspace, "the workspace"}, {templatePath, "the installer template"}, {sidebar, "the sidebar picture"}},
-            &package);
+    private:
+        CommandLineRoad& road_;
     };
-    if (!outputAllowed()) {
-        return false;
+
+    bool MayReplaceOutput() {
+        return CheckOutput(output_, args_.Has("--force"),
+                           {{workspace_, "the workspace"},
+                            {templatePath_, "the installer template"},
+                            {sidebar_, "the sidebar picture"}},
+                           &package_);
     }
-    ProgressBar bar(!quiet && platform::StandardErrorIsTerminal());
-    CommandLineHost host(package, bar, outputAllowed);
-    std::u16string detail;
-    InstallerOutcome outcome = WriteInstaller({templatePath, sidebar}, output, host, detail);
-    bar.Finish();
-    switch (outcome) {
-    case InstallerOutcome::Made:
-        return true;
-    case InstallerOutcome::PackageFailed:
-        // A member that cannot be read keeps a message; without one, the output itself failed.
-        if (!package.LastError().empty()) {
-            PrintError(platform::ToUtf8(workspace),
-                       "cannot write the package: " + platform::ToUtf8(package.LastError()));
-        } else {
-            PrintError(platform::ToUtf8(output), "cannot be written (" + platform::ToUtf8(detail) + ")");
-        }
-        return false;
-    case InstallerOutcome::NotMade:
-        PrintError(platform::ToUtf8(output), "cannot make the installer: " + platform::ToUtf8(detail));
-        return false;
-    case InstallerOutcome::CannotCreate:
-        PrintError(platform::ToUtf8(output), "cannot be written (" + platform::ToUtf8(detail) + ")");
-        return false;
-    case InstallerOutcome::OutputRefused:
-        return false; // CheckOutput has said why
-    }
-    return false;
-}
+
+    Package& package_;
+    const std::u16string& workspace_;
+    const std::u16string& templatePath_;
+    const std::u16string& output_;
+    const Args& args_;
+    std::u16string sidebar_;
+};
 
 int RunInstaller(const Args& args) {
     if (args.Positional().size() != 1) {
@@ -211,24 +209,17 @@ int RunInstaller(const Args& args) {
     }
     const std::u16string& workspace = args.Positional()[0];
     const std::u16string output = args.Value("-o");
-    bool force = args.Has("--force");
     Package package;
     std::u16string templatePath, sidebar;
     const std::u16string sourceFolder = args.Value("--source-folder");
     if (!OpenWorkspace(workspace, package, sourceFolder) || !FindTemplate(args, templatePath) ||
-        !CheckSidebar(package, sourceFolder, sidebar) || !ReportInstallProblems(package, workspace)) {
+        !LocateSidebar(package, sourceFolder, sidebar) || !ReportInstallProblems(package, workspace)) {
         return kExitFailure;
     }
-    if (!Build(package, workspace, templatePath, sidebar, output, force, args.Quiet())) {
-        return kExitFailure;
-    }
-    if (!args.Quiet()) {
-        Print(platform::ToUtf8(output) + ": installer with " + std::to_string(package.GetCount()) + " files" +
-              (sidebar.empty() ? "" : " and a sidebar picture") + "\n");
-    }
-    return args.Has("--run-build-command") ? RunBuildCommand(package, output) : kExitSuccess;
+    CommandLineRoad road(package, workspace, templatePath, output, args);
+    bool built = building::BuildInstaller({sidebar, args.Has("--run-build-command")}, road);
+    return built ? kExitSuccess : kExitFailure;
 }
-
 } // namespace
 
 const Command kInstallerCommand{"installer", "make an installer from a workspace and the installer template", kHelp,

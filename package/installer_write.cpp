@@ -7,6 +7,7 @@
 #include "package/installer.h"
 #include "platform/file.h"
 #include "platform/replacement.h"
+#include "platform/text.h"
 
 #include <utility>
 #include <vector>
@@ -118,39 +119,41 @@ bool PackageMembersHost::MeasurePackage(std::uint64_t& length) {
 
 bool PackageMembersHost::WritePackage(ByteSink& out) { return package_.Stream(out, progress_, u"the installer"); }
 
-InstallerOutcome WriteInstaller(const InstallerParts& parts, std::u16string_view output, InstallerWriteHost& host,
-                                std::u16string& detail) {
-    detail.clear();
+Error WriteInstaller(const InstallerParts& parts, std::u16string_view output, InstallerWriteHost& host) {
+    const std::string subject = platform::ToUtf8(output);
+    auto failure = [&](ErrorCode code, std::u16string_view message) {
+        return Error{code, subject, platform::ToUtf8(message), {}};
+    };
     std::uint64_t length = 0;
     if (!host.MeasurePackage(length)) {
-        return InstallerOutcome::PackageFailed;
+        return failure(ErrorCode::PackageFailed, u"");
     }
     PackageProducer producer(host);
     std::vector<pe::ResourceUpdate> updates;
+    std::u16string detail;
     if (!PlanUpdates(parts, length, producer, updates, detail)) {
-        return InstallerOutcome::NotMade;
+        return failure(ErrorCode::Malformed, detail);
     }
     platform::Replacement out(output);
     if (!out.Open()) {
-        detail = out.Problem() == platform::ReplaceProblem::TargetNotRegular
-                     ? u"The output is not a regular file."
-                     : u"No file can be made in the output's folder.";
-        return InstallerOutcome::CannotCreate;
+        if (out.Problem() == platform::ReplaceProblem::TargetNotRegular) {
+            return failure(ErrorCode::NotRegular, u"The output is not a regular file.");
+        }
+        return SystemError(ErrorCode::CannotCreate, subject, "No file can be made in the output's folder.");
     }
     std::vector<pe::ResourceInfo> written;
     if (!pe::WriteUpdatedCopy(parts.templatePath, updates, out.Out(), &written, detail)) {
-        return producer.Failed() ? InstallerOutcome::PackageFailed : InstallerOutcome::NotMade;
+        return failure(producer.Failed() ? ErrorCode::PackageFailed : ErrorCode::Malformed, detail);
     }
     if (!HoldsOnePackage(written, length)) {
-        detail = u"The installer does not hold the package after it was stored.";
-        return InstallerOutcome::NotMade;
+        return failure(ErrorCode::Malformed, u"The installer does not hold the package after it was stored.");
     }
     if (!host.MayReplaceOutput()) {
-        return InstallerOutcome::OutputRefused;
+        return failure(ErrorCode::Refused, u"");
     }
     if (!out.Commit()) {
-        detail = u"The installer could not take the output's name (is it in use?).";
-        return InstallerOutcome::CannotCreate;
+        return SystemError(ErrorCode::CannotWrite, subject,
+                           "The installer could not take the output's name (is it in use?).");
     }
-    return InstallerOutcome::Made;
+    return {};
 }

@@ -8,6 +8,7 @@
 
 #include "package/package.h"
 #include "package/pe_resources.h"
+#include "platform/error.h"
 
 #include <cstdint>
 #include <string>
@@ -52,15 +53,11 @@ struct InstallerParts {
     pe::ResourceKey sidebarName = pe::ResourceKey::Id(251);
 };
 
-enum class InstallerOutcome {
-    Made,
-    PackageFailed, // the host could not measure or write the package (its own message says why)
-    NotMade,       // the template or the sidebar picture could not be used; the detail says why
-    CannotCreate,  // no new file can be made beside the output, or it could not take its name
-    OutputRefused, // the host refused, at the end, to replace the output
-};
-
-// Writes the installer to `output`. Whatever the outcome but Made, the output is as it was and no
-// other file is left behind.
-InstallerOutcome WriteInstaller(const InstallerParts& parts, std::u16string_view output, InstallerWriteHost& host,
-                                std::u16string& detail);
+// Writes the installer to `output`. On failure the output is as it was, no other file is left
+// behind, and the error's code says which part failed:
+//   PackageFailed  the host could not measure or write the package (its own message says why);
+//   Malformed      the template or the sidebar picture could not be used;
+//   CannotCreate   no new file can be made beside the output (NotRegular: the output is no file);
+//   CannotWrite    the finished file could not take the output's name;
+//   Refused        the host refused, at the end, to replace the output.
+Error WriteInstaller(const InstallerParts& parts, std::u16string_view output, InstallerWriteHost& host);

@@ -111,10 +111,9 @@ TEST_F(InstallerBuildTest, AnInstallerCarriesThePackageFileAndTheSidebarThenTheC
     WriteBytes(workDir.File(u"side.bmp"), sidebar);
     request.sidebarPath = Ansi(workDir.File(u"side.bmp"));
 
-    std::string failure;
     std::u16string dataFile = workDir.File(u"Notes.DAT");
-    ASSERT_TRUE(building::WritePackageFile(package, Ansi(dataFile), nullptr, failure));
-    EXPECT_EQ(failure, "");
+    Error failure = building::WritePackageFile(package, Ansi(dataFile), nullptr);
+    EXPECT_FALSE(failure) << failure.message;
     Build();
 
     EXPECT_EQ(host.messages, std::vector<std::string>{});
@@ -133,7 +132,8 @@ TEST_F(InstallerBuildTest, APackageThatCannotBeWrittenIsNamedAndNoOlderPackageTa
 
     Package empty;
     building::MakeInstallerFile(empty, request, host, nullptr);
-    EXPECT_EQ(host.messages, std::vector<std::string>{building::kCannotMakeInstallerText}) << "an empty list says no more";
+    EXPECT_EQ(host.messages, std::vector<std::string>{building::kCannotMakeInstallerText})
+        << "an empty list says no more";
     EXPECT_EQ(ReadBytes(Target()), templateBytes) << "a bare copy of the template";
 
     fs::remove(Target());
@@ -171,10 +171,10 @@ TEST_F(InstallerBuildTest, ACommandLineThatWouldBeCutIsNotStarted) {
 
 TEST(PackageFile, FailuresNameTheFileAndTheCauseExceptForAnEmptyList) {
     TempDir dir;
-    std::string failure = "stale";
     Package package;
-    EXPECT_FALSE(building::WritePackageFile(package, Ansi(dir.File(u"empty.DAT")), nullptr, failure));
-    EXPECT_EQ(failure, "");
+    Error failure = building::WritePackageFile(package, Ansi(dir.File(u"empty.DAT")), nullptr);
+    EXPECT_EQ(failure.code, ErrorCode::PackageFailed);
+    EXPECT_EQ(failure.message, "");
     EXPECT_FALSE(Exists(dir.File(u"empty.DAT")));
 
     std::u16string member = dir.File(u"a.txt");
@@ -183,15 +183,15 @@ TEST(PackageFile, FailuresNameTheFileAndTheCauseExceptForAnEmptyList) {
     // An earlier failure's text must not be given as this write's cause.
     EXPECT_FALSE(package.Open(dir.File(u"missing.orb").c_str(), 0));
     std::string target = Ansi(dir.File(u"no such folder")) + "\\out.DAT";
-    EXPECT_FALSE(building::WritePackageFile(package, target, nullptr, failure));
-    EXPECT_EQ(failure, "The package could not be written to \"" + target + "\".\nThe file cannot be created.");
+    failure = building::WritePackageFile(package, target, nullptr);
+    EXPECT_EQ(failure.message, "The package could not be written to \"" + target + "\".\nThe file cannot be created.");
 
     ASSERT_TRUE(package.AddFile(member.c_str(), 30));
     fs::remove(fs::path(member));
     std::string dat = Ansi(dir.File(u"out.DAT"));
-    EXPECT_FALSE(building::WritePackageFile(package, dat, nullptr, failure));
-    EXPECT_NE(failure.find("\"" + dat + "\""), std::string::npos) << failure;
-    EXPECT_NE(failure.find(Ansi(StoredForm(member))), std::string::npos) << failure;
+    failure = building::WritePackageFile(package, dat, nullptr);
+    EXPECT_NE(failure.message.find("\"" + dat + "\""), std::string::npos) << failure.message;
+    EXPECT_NE(failure.message.find(Ansi(StoredForm(member))), std::string::npos) << failure.message;
     EXPECT_FALSE(Exists(dir.File(u"out.DAT")));
 }
 

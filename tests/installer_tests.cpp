@@ -296,9 +296,8 @@ TEST_F(InstallerTest, APackageOfTensOfMegabytesComesBackEqual) {
     // In one pass, the member crossing many of the writer's buffers: the same file.
     std::u16string direct = dir.File(u"Direct.exe");
     PackageMembersHost host(package, nullptr);
-    std::u16string detail;
-    ASSERT_EQ(WriteInstaller({templatePath, {}}, direct, host, detail), InstallerOutcome::Made)
-        << platform::ToUtf8(detail);
+    Error error = WriteInstaller({templatePath, {}}, direct, host);
+    ASSERT_FALSE(error) << error.Text();
     EXPECT_TRUE(ReadBytes(direct) == ReadBytes(installer));
 }
 
@@ -340,9 +339,8 @@ TEST_F(InstallerTest, OnePassGivesTheBytesOfPackageFileCopyAndUpdates) {
             ASSERT_TRUE(!withSidebar || package.StoreBitmap(oldRoad.c_str(), bmp.c_str(), kSidebar, replacing));
 
             PackageMembersHost host(package, nullptr);
-            std::u16string detail;
-            ASSERT_EQ(WriteInstaller({from, withSidebar ? bmp : u""}, oneRoad, host, detail), InstallerOutcome::Made)
-                << platform::ToUtf8(detail);
+            Error error = WriteInstaller({from, withSidebar ? bmp : u""}, oneRoad, host);
+            ASSERT_FALSE(error) << error.Text();
             EXPECT_TRUE(ReadBytes(oneRoad) == ReadBytes(oldRoad));
         }
     }
@@ -374,36 +372,32 @@ TEST_F(InstallerTest, OnePassFailuresLeaveTheOutputAsItWas) {
     struct Case {
         const char* what;
         InstallerParts parts;
-        InstallerOutcome outcome;
-        std::u16string detail;
+        ErrorCode code;
+        std::string message;
         int host; // 0 plain, 1 refusing at the end, 2 losing a member
     };
     const Case cases[] = {
         {"signed template",
          {SourceFile(u"tests/data/pe/signed32.exe"), {}},
-         InstallerOutcome::NotMade,
-         u"The executable is signed; changing its resources would break the signature. Use an unsigned copy.",
+         ErrorCode::Malformed,
+         "The executable is signed; changing its resources would break the signature. Use an unsigned copy.",
          0},
-        {"no template",
-         {dir.File(u"none.exe"), {}},
-         InstallerOutcome::NotMade,
-         u"The executable could not be opened.",
-         0},
+        {"no template", {dir.File(u"none.exe"), {}}, ErrorCode::Malformed, "The executable could not be opened.", 0},
         {"header-only bitmap",
          {templatePath, header},
-         InstallerOutcome::NotMade,
-         u"The bitmap file holds nothing after its file header",
+         ErrorCode::Malformed,
+         "The bitmap file holds nothing after its file header",
          0},
         {"not a bitmap",
          {templatePath, png},
-         InstallerOutcome::NotMade,
-         u"The file is not a bitmap (it does not start with \"BM\")",
+         ErrorCode::Malformed,
+         "The file is not a bitmap (it does not start with \"BM\")",
          0},
-        {"output changed meanwhile", {templatePath, {}}, InstallerOutcome::OutputRefused, u"", 1},
+        {"output changed meanwhile", {templatePath, {}}, ErrorCode::Refused, "", 1},
         {"member gone",
          {templatePath, {}},
-         InstallerOutcome::PackageFailed,
-         u"The new executable could not be written (a disk full, or a resource file that changed?).",
+         ErrorCode::PackageFailed,
+         "The new executable could not be written (a disk full, or a resource file that changed?).",
          2},
     };
     for (const Case& c : cases) {
@@ -412,9 +406,9 @@ TEST_F(InstallerTest, OnePassFailuresLeaveTheOutputAsItWas) {
         Refusing refusing(writer, nullptr);
         Vanishing vanishing(writer, last);
         InstallerWriteHost* hosts[] = {&plain, &refusing, &vanishing};
-        std::u16string detail;
-        EXPECT_EQ(WriteInstaller(c.parts, installer, *hosts[c.host], detail), c.outcome);
-        EXPECT_EQ(detail, c.detail);
+        Error error = WriteInstaller(c.parts, installer, *hosts[c.host]);
+        EXPECT_EQ(error.code, c.code);
+        EXPECT_EQ(error.message, c.message);
         EXPECT_EQ(ReadBytes(installer), Pattern(77));
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(std::filesystem::path(dir.File(u""))),
                                 std::filesystem::directory_iterator()),

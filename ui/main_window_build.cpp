@@ -1,5 +1,5 @@
 // The main window's build commands: the package data file, the installer, the setup INF lines.
-// The step order lives in build/; this file gives it the save dialog, the progress window and the
+// The step order lives in building/; this file gives it the save dialog, the progress window and the
 // platform's current folder, bitmap loader and process start.
 #include "ui/main_window.h"
 
@@ -138,11 +138,10 @@ LRESULT CMainWindow::OnCreateDatFile(UINT, WPARAM, LPARAM) {
     progressDialog.Create(Window());
     std::string target = workspace::WithExtension(std::string_view(chosen), building::kDataFileExtension);
     progressDialog.Show();
-    std::string failure;
-    bool written = building::WritePackageFile(package, target, reportBuildProgress, failure);
+    Error error = building::WritePackageFile(package, target, reportBuildProgress);
     progressDialog.DestroyWindow();
-    if (!written && !failure.empty()) {
-        RunMessageBox(failure.c_str(), building::kErrorCaption, MB_OK);
+    if (!error.message.empty()) {
+        RunMessageBox(error.message.c_str(), building::kErrorCaption, MB_OK);
     }
     return 0;
 }

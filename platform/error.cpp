@@ -1,0 +1,18 @@
+#include "platform/error.h"
+
+#include <utility>
+
+std::string Error::Text() const {
+    if (reason.empty()) {
+        return message;
+    }
+    std::string text = message;
+    text.append(" (").append(reason).append(")");
+    return text;
+}
+
+Error SystemError(ErrorCode code, std::string subject, std::string message) {
+    // Read before anything else runs that could overwrite the system's last error.
+    std::string reason = platform::SystemReason();
+    return {code, std::move(subject), std::move(message), std::move(reason)};
+}
