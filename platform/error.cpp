@@ -11,6 +11,15 @@ std::string Error::Text() const {
     return text;
 }
 
+std::string Error::Line() const {
+    if (subject.empty()) {
+        return Text();
+    }
+    std::string line = subject;
+    line.append(": ").append(Text());
+    return line;
+}
+
 Error SystemError(ErrorCode code, std::string subject, std::string message) {
     // Read before anything else runs that could overwrite the system's last error.
     std::string reason = platform::SystemReason();

@@ -33,6 +33,8 @@ struct Error {
     explicit operator bool() const noexcept { return code != ErrorCode::None; }
     // The message with the system's reason after it in brackets.
     std::string Text() const;
+    // "subject: " and the text, for one line of a report.
+    std::string Line() const;
 };
 
 namespace platform {

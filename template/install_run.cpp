@@ -30,13 +30,16 @@ InstallOutcome RunInstall(Package& package, const device::InstallPlan& plan, con
     std::error_code ec;
     fs::path folder = device::FsPath(destination);
     if (destination.empty() || folder.empty()) {
-        outcome.cause = "no destination folder was given";
+        outcome.error = {ErrorCode::Refused, {}, "no destination folder was given", {}};
         return outcome;
     }
     fs::create_directories(folder, ec);
     fs::path root = fs::canonical(folder, ec);
     if (ec || !fs::is_directory(root, ec)) {
-        outcome.cause = "cannot make the destination folder " + platform::ToUtf8(destination);
+        outcome.error = {ErrorCode::CannotCreate,
+                         {},
+                         "cannot make the destination folder " + platform::ToUtf8(destination),
+                         ec ? ec.message() : std::string()};
         return outcome;
     }
     const platform::FolderHandle rootFolder = platform::FolderHandle::Open(device::FromFsPath(root));
@@ -49,12 +52,13 @@ InstallOutcome RunInstall(Package& package, const device::InstallPlan& plan, con
         std::u16string name;
         std::string why;
         if (!device::PrepareTarget(rootFolder, file.relative, chain, name, why)) {
-            outcome.cause = platform::ToUtf8(file.relative) + ": " + why;
+            outcome.error = {ErrorCode::CannotCreate, platform::ToUtf8(file.relative), why, {}};
             return outcome;
         }
         platform::Replacement out(chain.empty() ? rootFolder : chain.back(), name);
         if (!package.ExtractToFile(file.index, out)) {
-            outcome.cause = platform::ToUtf8(file.relative) + ": " + platform::ToUtf8(package.LastError());
+            outcome.error = {
+                ErrorCode::CannotWrite, platform::ToUtf8(file.relative), platform::ToUtf8(package.LastError()), {}};
             return outcome;
         }
         bytesDone += file.size;
@@ -70,7 +74,10 @@ InstallOutcome RunInstall(Package& package, const device::InstallPlan& plan, con
         bool placed = device::PrepareTarget(rootFolder, shortcut.relative, chain, name, why);
         platform::Replacement out(chain.empty() ? rootFolder : chain.back(), name);
         if (!placed || !WriteText(out, shortcut.text)) {
-            outcome.cause = platform::ToUtf8(shortcut.relative) + ": " + (why.empty() ? "cannot be written" : why);
+            outcome.error = {ErrorCode::CannotWrite,
+                             platform::ToUtf8(shortcut.relative),
+                             why.empty() ? "cannot be written" : why,
+                             {}};
             return outcome;
         }
         ++outcome.filesWritten;

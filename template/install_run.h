@@ -5,6 +5,8 @@
 
 #include "device/install_plan.h"
 
+#include "platform/error.h"
+
 #include <cstdint>
 #include <string>
 
@@ -22,8 +24,8 @@ public:
 struct InstallOutcome {
     std::size_t filesWritten = 0; // members and shortcuts
     std::size_t filesPlanned = 0;
-    std::string cause; // empty when everything was written
-    bool Complete() const { return cause.empty() && filesWritten == filesPlanned; }
+    Error error; // the file that could not be written, and why
+    bool Complete() const { return !error && filesWritten == filesPlanned; }
 };
 
 // Writes the plan below `destination` (made when missing). Stops at the first file that cannot

@@ -1,9 +1,9 @@
 // The installer's way from its command line to its exit status.
 #include "template/setup_flow.h"
 
+#include "device/install_plan.h"
 #include "package/package.h"
 #include "platform/text.h"
-#include "device/install_plan.h"
 #include "template/install_run.h"
 
 namespace setup {
@@ -36,7 +36,7 @@ int InstallSilently(Package& package, const Options& options, SetupHost& host) {
     InstallOutcome outcome = RunInstall(package, plan, destination, nullptr);
     if (!outcome.Complete()) {
         host.PrintError("Installation failed after " + std::to_string(outcome.filesWritten) + " of " +
-                        std::to_string(outcome.filesPlanned) + " files: " + outcome.cause);
+                        std::to_string(outcome.filesPlanned) + " files: " + outcome.error.Line());
         return kFailure;
     }
     return kSuccess;

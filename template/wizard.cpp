@@ -3,11 +3,11 @@
 
 #include "device/install_plan.h"
 #include "device/layout.h"
+#include "frame/app_module.h"
 #include "package/package.h"
 #include "platform/module.h"
 #include "platform/text.h"
 #include "template/resource.h"
-#include "frame/app_module.h"
 
 #include <commctrl.h>
 #include <shlobj.h>
@@ -335,7 +335,7 @@ void CWizard::Install() {
     std::string cause;
     if (!device::PlanInstall(package_, cpu, plan, cause)) {
         outcome_ = InstallOutcome{};
-        outcome_.cause = cause;
+        outcome_.error = {ErrorCode::Refused, {}, cause, {}};
         Finish(u"Nothing was installed: " + platform::ToUtf16(cause));
         return;
     }
@@ -356,7 +356,7 @@ void CWizard::Install() {
     } else {
         Finish(u"The installation stopped after " + platform::ToUtf16(std::to_string(outcome_.filesWritten)) + u" of " +
                platform::ToUtf16(std::to_string(outcome_.filesPlanned)) + u" files:\r\n" +
-               platform::ToUtf16(outcome_.cause));
+               platform::ToUtf16(outcome_.error.Line()));
     }
 }
 

@@ -42,7 +42,7 @@ setup::InstallOutcome Install(Package& package, std::uint32_t cpu, const fs::pat
             *planCause = cause;
         }
         setup::InstallOutcome refused;
-        refused.cause = cause;
+        refused.error = {ErrorCode::Refused, {}, cause, {}};
         return refused;
     }
     return setup::RunInstall(package, plan, U16(destination), nullptr);
@@ -70,7 +70,7 @@ protected:
 TEST_F(TemplateInstallTest, EachMemberForTheProcessorLandsBelowTheDeviceFolderWithItsBytesAndNothingElse) {
     OpenedPackage opened(WritePackage(Src(), files));
     setup::InstallOutcome outcome = Install(opened.package, FLAG_ARM, Dest());
-    EXPECT_TRUE(outcome.Complete()) << outcome.cause;
+    EXPECT_TRUE(outcome.Complete()) << outcome.error.Line();
     EXPECT_EQ(outcome.filesWritten, 5u);
 
     std::map<std::string, Bytes> expected{
@@ -85,7 +85,7 @@ TEST_F(TemplateInstallTest, EachMemberForTheProcessorLandsBelowTheDeviceFolderWi
     // Another processor takes its own members, and the shortcut of one without a name of its own
     // is named after the file.
     outcome = Install(opened.package, FLAG_MIPS, Dest("mips"));
-    EXPECT_TRUE(outcome.Complete()) << outcome.cause;
+    EXPECT_TRUE(outcome.Complete()) << outcome.error.Line();
     std::map<std::string, Bytes> mips = FolderContents(Dest("mips"));
     EXPECT_EQ(mips.count("Program Files/Notes/sub/deeper/arm.dll"), 0u);
     EXPECT_EQ(mips["Program Files/Notes/sub/deeper/mips.dll"], files[2].bytes);
@@ -230,8 +230,8 @@ TEST_F(TemplateInstallTest, NothingPlantedInTheDestinationCarriesAWriteElsewhere
             continue;
         }
         setup::InstallOutcome outcome = Install(opened.package, FLAG_ARM, dest);
-        EXPECT_EQ(outcome.Complete(), std::string(c.cause).empty()) << outcome.cause;
-        EXPECT_NE(outcome.cause.find(c.cause), std::string::npos) << outcome.cause;
+        EXPECT_EQ(outcome.Complete(), std::string(c.cause).empty()) << outcome.error.Line();
+        EXPECT_NE(outcome.error.Line().find(c.cause), std::string::npos) << outcome.error.Line();
         EXPECT_EQ(FolderContents(elsewhere), (std::map<std::string, Bytes>{{"victim", Pattern(7)}}));
         if (outcome.Complete()) {
             EXPECT_EQ(ReadBytes(U16(dest / c.at)), files[0].bytes);
@@ -247,7 +247,7 @@ TEST_F(TemplateInstallTest, SomethingThatIsNoFileAtAFilesPlaceStopsTheInstallati
     ASSERT_EQ(mkfifo((Dest() / "Program Files" / "Notes" / "app.exe").c_str(), 0600), 0);
     setup::InstallOutcome outcome = Install(opened.package, FLAG_ARM, Dest());
     EXPECT_FALSE(outcome.Complete());
-    EXPECT_NE(outcome.cause.find("not a regular file"), std::string::npos) << outcome.cause;
+    EXPECT_NE(outcome.error.Line().find("not a regular file"), std::string::npos) << outcome.error.Line();
 }
 #endif
 
@@ -260,7 +260,7 @@ TEST_F(TemplateInstallTest, AFileThatCannotBeWrittenStopsTheInstallationAndSaysW
     EXPECT_FALSE(outcome.Complete());
     EXPECT_EQ(outcome.filesWritten, 0u);
     EXPECT_EQ(outcome.filesPlanned, 5u);
-    EXPECT_NE(outcome.cause.find("app.exe"), std::string::npos) << outcome.cause;
+    EXPECT_NE(outcome.error.Line().find("app.exe"), std::string::npos) << outcome.error.Line();
 
     // A destination that is itself a file.
     WriteBytes(U16(Dest("file")), Pattern(3));

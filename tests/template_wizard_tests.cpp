@@ -1,12 +1,12 @@
 // The installer's wizard in-process under Wine: its pages in order, the licence gate, the
 // destination and processor choices, and what it does with a package it must refuse. A picture
 // of each page goes to the test output folder.
+#include "frame/app_module.h"
 #include "package/package.h"
 #include "platform/text.h"
 #include "template/resource.h"
 #include "template/wizard.h"
 #include "tests/template_support.h"
-#include "frame/app_module.h"
 
 #include <gtest/gtest.h>
 
@@ -178,7 +178,7 @@ TEST_F(TemplateWizardTest, PagesInOrderWithTheLicenceToBeAcceptedFirst) {
     Click(IDC_NEXT);
     EXPECT_GT(wizard->stepsShown, 0);
     ASSERT_EQ(wizard->CurrentPage(), setup::Page::Finished);
-    EXPECT_TRUE(wizard->Outcome().Complete()) << wizard->Outcome().cause;
+    EXPECT_TRUE(wizard->Outcome().Complete()) << wizard->Outcome().error.Line();
     EXPECT_FALSE(Visible(IDCANCEL));
     SavePicture(wizard->Window(), "wizard-5-finished");
     std::map<std::string, Bytes> expected{
