@@ -141,12 +141,16 @@ int RunExtract(const Args& args) {
         std::u16string name;
         std::string cause;
         platform::FileId targetId;
-        const platform::FolderHandle* placed = folders.Prepare(p.relative, name, cause);
+        platform::PathKind found = platform::PathKind::Other;
+        const platform::FolderHandle* placed = folders.Prepare(p.relative, name, cause, &found, &targetId);
         const platform::FolderHandle& folder = placed != nullptr ? *placed : destination;
-        if (placed != nullptr && identified && folder.Identify(name, targetId) && targetId == inputId) {
+        if (placed != nullptr && identified && found == platform::PathKind::File && targetId == inputId) {
             cause = "is the file being extracted";
         }
         platform::Replacement out(folder, name);
+        if (placed != nullptr) {
+            out.TakeExamined(found);
+        }
         if (cause.empty() && p.index < 0) {
             if (!WriteShortcut(out, p.text, cause)) {
                 PrintError(platform::ToUtf8(target), cause);

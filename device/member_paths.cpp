@@ -178,7 +178,8 @@ namespace {
 // Opens the folders parts[kept .. parts.size() - 1) below the last of `chain` (or `root`), and
 // examines the file's name in the last: the work PrepareTarget does for one file.
 bool ExtendChain(const platform::FolderHandle& root, const std::vector<std::u16string_view>& parts,
-                 std::vector<platform::FolderHandle>& chain, std::u16string& name, std::string& cause) {
+                 std::vector<platform::FolderHandle>& chain, std::u16string& name, std::string& cause,
+                 platform::PathKind* found = nullptr, platform::FileId* id = nullptr) {
     // Each folder is opened below the one before it, never through a link, and held open while
     // the file is written: so it stays the folder that was examined, whatever is done by path.
     const platform::FolderHandle* folder = chain.empty() ? &root : &chain.back();
@@ -209,7 +210,11 @@ bool ExtendChain(const platform::FolderHandle& root, const std::vector<std::u16s
         folder = &chain.back();
     }
     name = std::u16string(parts.back());
-    switch (folder->Examine(name)) {
+    platform::PathKind kind = folder->Examine(name, id);
+    if (found) {
+        *found = kind;
+    }
+    switch (kind) {
     case platform::PathKind::Missing:
     case platform::PathKind::File:
         return true;
@@ -241,7 +246,8 @@ bool PrepareTarget(const platform::FolderHandle& root, std::u16string_view relat
 }
 
 const platform::FolderHandle* TargetFolders::Prepare(std::u16string_view relative, std::u16string& name,
-                                                     std::string& cause) {
+                                                     std::string& cause, platform::PathKind* found,
+                                                     platform::FileId* id) {
     std::vector<std::u16string_view> parts = SplitComponents(relative);
     if (parts.empty()) {
         cause = "it has no name below the destination folder";
@@ -255,7 +261,7 @@ const platform::FolderHandle* TargetFolders::Prepare(std::u16string_view relativ
     }
     chain_.erase(chain_.begin() + static_cast<std::ptrdiff_t>(kept), chain_.end());
     names_.erase(names_.begin() + static_cast<std::ptrdiff_t>(kept), names_.end());
-    if (!ExtendChain(root_, parts, chain_, name, cause)) {
+    if (!ExtendChain(root_, parts, chain_, name, cause, found, id)) {
         names_.clear();
         return nullptr;
     }

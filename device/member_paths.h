@@ -42,7 +42,10 @@ class TargetFolders {
 public:
     explicit TargetFolders(const platform::FolderHandle& root) : root_(root) {}
     // The folder to write the file `name` in, or nullptr with the cause; valid until the next call.
-    const platform::FolderHandle* Prepare(std::u16string_view relative, std::u16string& name, std::string& cause);
+    // `found` says whether a file of that name is there already (Missing or File), with its
+    // identity in `id`: what the caller would otherwise have to look up again.
+    const platform::FolderHandle* Prepare(std::u16string_view relative, std::u16string& name, std::string& cause,
+                                          platform::PathKind* found = nullptr, platform::FileId* id = nullptr);
 
 private:
     const platform::FolderHandle& root_;

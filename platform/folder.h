@@ -58,8 +58,9 @@ public:
     // The subfolder `name`, made when missing and `make` is set, never through a link. Not open
     // when there is something else (`found` says what) or it cannot be opened or made.
     FolderHandle Child(std::u16string_view name, bool make, PathKind& found) const;
-    // What `name` below the folder is, the name itself examined.
-    PathKind Examine(std::u16string_view name) const;
+    // What `name` below the folder is, the name itself examined; for a file also its identity,
+    // when `id` is given, from the same look.
+    PathKind Examine(std::u16string_view name, FileId* id = nullptr) const;
     // The identity of the file `name`, links not followed.
     bool Identify(std::u16string_view name, FileId& id) const;
     // A new file `name`, as File::CreateNew makes one.
@@ -67,8 +68,9 @@ public:
     // Gives `file` (new, readable by its owner alone) the permissions it is to have in place of
     // `target` below this folder: the target's own where it is a file, less any set-user or
     // set-group bit and write permission for all, else the usual ones of a new file. Only where the
-    // host keeps permissions per file (POSIX modes).
-    bool GivePermissions(File& file, std::u16string_view target) const;
+    // host keeps permissions per file (POSIX modes). `found`, when given, says what the target was
+    // at that moment, so that the caller about to replace it need not look again.
+    bool GivePermissions(File& file, std::u16string_view target, PathKind* found = nullptr) const;
     bool Rename(std::u16string_view from, std::u16string_view to) const;
     bool Remove(std::u16string_view name) const;
     void Close();

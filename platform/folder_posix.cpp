@@ -135,7 +135,7 @@ FolderHandle FolderHandle::Child(std::u16string_view name, bool make, PathKind& 
     return child;
 }
 
-PathKind FolderHandle::Examine(std::u16string_view name) const {
+PathKind FolderHandle::Examine(std::u16string_view name, FileId* id) const {
     std::string host;
     struct stat st;
     if (!IsOpen() || !HostName(name, host)) {
@@ -143,6 +143,9 @@ PathKind FolderHandle::Examine(std::u16string_view name) const {
     }
     if (::fstatat(static_cast<int>(handle_), host.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return errno == ENOENT ? PathKind::Missing : PathKind::Other;
+    }
+    if (id) {
+        *id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     }
     return KindOf(st);
 }
@@ -176,18 +179,28 @@ File FolderHandle::CreateNew(std::u16string_view name, bool* nameTaken) const {
     return fd < 0 ? File() : File(fd);
 }
 
-bool FolderHandle::GivePermissions(File& file, std::u16string_view target) const {
+bool FolderHandle::GivePermissions(File& file, std::u16string_view target, PathKind* found) const {
+    // The mask is read by setting it, so it is read once: a program writing thousands of files
+    // would otherwise pay two calls for each.
+    static const mode_t mask = [] {
+        mode_t current = ::umask(0);
+        ::umask(current);
+        return current;
+    }();
     std::string host;
     struct stat st;
-    mode_t mode;
-    if (IsOpen() && HostName(target, host) &&
-        ::fstatat(static_cast<int>(handle_), host.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
-        mode = st.st_mode & 0775;
-    } else {
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
+    PathKind kind = PathKind::Other;
+    if (IsOpen() && HostName(target, host)) {
+        if (::fstatat(static_cast<int>(handle_), host.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            kind = KindOf(st);
+        } else if (errno == ENOENT) {
+            kind = PathKind::Missing;
+        }
     }
+    if (found) {
+        *found = kind;
+    }
+    mode_t mode = kind == PathKind::File ? (st.st_mode & 0775) : (0666 & ~mask);
     return file.IsOpen() && ::fchmod(static_cast<int>(file.handle_), mode) == 0;
 }
 

@@ -99,8 +99,12 @@ FolderHandle FolderHandle::Child(std::u16string_view name, bool make, PathKind& 
     return child;
 }
 
-PathKind FolderHandle::Examine(std::u16string_view name) const {
-    return IsOpen() && PlainName(name) ? platform::Examine(PathOf(name)) : PathKind::Other;
+PathKind FolderHandle::Examine(std::u16string_view name, FileId* id) const {
+    PathKind kind = IsOpen() && PlainName(name) ? platform::Examine(PathOf(name)) : PathKind::Other;
+    if (id && kind == PathKind::File && !IdentifyFile(PathOf(name), *id)) {
+        *id = {};
+    }
+    return kind;
 }
 
 bool FolderHandle::Identify(std::u16string_view name, FileId& id) const {
@@ -118,7 +122,12 @@ File FolderHandle::CreateNew(std::u16string_view name, bool* nameTaken) const {
 }
 
 // A new file takes the permissions its folder passes on, as a file written there in place would.
-bool FolderHandle::GivePermissions(File& file, std::u16string_view) const { return file.IsOpen(); }
+bool FolderHandle::GivePermissions(File& file, std::u16string_view target, PathKind* found) const {
+    if (found) {
+        *found = Examine(target);
+    }
+    return file.IsOpen();
+}
 
 bool FolderHandle::Rename(std::u16string_view from, std::u16string_view to) const {
     return IsOpen() && PlainName(from) && PlainName(to) && RenameFile(PathOf(from), PathOf(to));

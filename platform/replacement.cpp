@@ -3,6 +3,8 @@
 
 #include "platform/names.h"
 
+#include <utility>
+
 namespace platform {
 namespace {
 
@@ -72,12 +74,13 @@ Replacement::Replacement(const FolderHandle& folder, std::u16string_view name)
     : target_(folder.PathOf(name)), folder_(&folder), name_(name) {}
 
 bool Replacement::Open() {
+    std::optional<PathKind> examined = std::exchange(examined_, std::nullopt);
     Discard();
     problem_ = ReplaceProblem::None;
     if (folder_ == &ownFolder_ && !ownFolder_.IsOpen()) {
         ownFolder_ = FolderHandle::OpenParent(target_, name_);
     }
-    PathKind kind = folder_->Examine(name_);
+    PathKind kind = examined && folder_->IsOpen() ? *examined : folder_->Examine(name_);
     if (kind != PathKind::Missing && kind != PathKind::File) {
         problem_ = folder_->IsOpen() ? ReplaceProblem::TargetNotRegular : ReplaceProblem::CannotCreate;
         return false;
@@ -101,10 +104,10 @@ bool Replacement::Commit() {
     if (temporary_.empty()) {
         return false;
     }
-    folder_->GivePermissions(out_, name_);
-    out_.Close();
     // What was checked when the file was opened may have changed while it was written.
-    PathKind kind = folder_->Examine(name_);
+    PathKind kind = PathKind::Other;
+    folder_->GivePermissions(out_, name_, &kind);
+    out_.Close();
     if (kind != PathKind::Missing && kind != PathKind::File) {
         problem_ = ReplaceProblem::TargetNotRegular;
         Discard();

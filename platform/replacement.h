@@ -7,6 +7,7 @@
 #include "platform/file.h"
 #include "platform/folder.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,9 @@ public:
 
     // Makes the new file. False when the target may not be replaced or no file can be made.
     bool Open();
+    // What the caller found at the target's name just before: the next Open takes it instead of
+    // looking again (Commit still looks, as the name may change while the file is written).
+    void TakeExamined(PathKind kind) { examined_ = kind; }
     File& Out() { return out_; }
     // Closes the new file and moves it over the target, checking the target once more first.
     // On failure the new file is removed.
@@ -47,6 +51,7 @@ private:
     std::u16string temporary_; // the new file's name below the folder, while there is one
     File out_;
     ReplaceProblem problem_ = ReplaceProblem::None;
+    std::optional<PathKind> examined_;
 };
 
 // An empty file made under a fresh name beside `near`, for a build's intermediate results;
