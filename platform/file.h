@@ -36,7 +36,14 @@ public:
     File() = default;
     ~File() { Close(); }
     File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kNone; }
-    File& operator=(File&& other) noexcept;
+    File& operator=(File&& other) noexcept {
+        if (this != &other) {
+            Close();
+            handle_ = other.handle_;
+            other.handle_ = kNone;
+        }
+        return *this;
+    }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 

@@ -26,15 +26,6 @@ FileStamp StampOf(const struct stat& st) {
 
 } // namespace
 
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        handle_ = other.handle_;
-        other.handle_ = kNone;
-    }
-    return *this;
-}
-
 File File::OpenRead(std::u16string_view path, Share share) {
     FileStamp ignored;
     return OpenRead(path, share, ignored);

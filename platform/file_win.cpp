@@ -31,15 +31,6 @@ std::u16string_view LastComponent(std::u16string_view path) {
 
 } // namespace
 
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        handle_ = other.handle_;
-        other.handle_ = kNone;
-    }
-    return *this;
-}
-
 File File::OpenRead(std::u16string_view path, Share share) {
     if (path.empty()) {
         return File();
