@@ -130,8 +130,8 @@ protected:
         window.calls.clear();
     }
 
-    std::filesystem::path Make(const std::string& relative, std::size_t size) {
-        std::filesystem::path p = dir.Path() / std::filesystem::path(relative);
+    std::filesystem::path Make(const std::filesystem::path& relative, std::size_t size) {
+        std::filesystem::path p = dir.Path() / relative;
         std::filesystem::create_directories(p.parent_path());
         WriteBytes(p.u16string(), Pattern(size));
         return p;
@@ -462,28 +462,20 @@ TEST_F(EditorTest, ALinkBackToAnOuterFolderEndsTheWalkAndAddsEachFileOnce) {
     EXPECT_EQ(std::count(window.calls.begin(), window.calls.end(), "ProgramPath"), 8 + 2);
 }
 
-// Files are added by the names their folders hold, letters the code page lacks included; only their
-// rows show them in the code page.
+// Files are added by the names their folders hold, a dropped or a chosen folder's own included, letters
+// the code page lacks and all; only the rows show them in the code page.
 TEST_F(EditorTest, NamesOutsideTheCodePageAreAddedAsTheyAre) {
-    const std::filesystem::path name(u"\u0436\u4e2d.txt");
-    std::filesystem::path app = Folder("App");
-    WriteBytes((app / name).u16string(), Pattern(5));
-    editor.OnDropFiles({Host(app)});
-    EXPECT_TRUE(window.messages.empty());
-    ASSERT_EQ(package.GetCount(), 1u);
-    EXPECT_EQ(FieldText(Entry(0).filename), StoredForm((app / name).u16string()));
-    EXPECT_EQ(window.rows, std::vector<std::string>{platform::ToAnsi(name.u16string())});
-
-    // A chosen folder of such a name is walked as the browser names it.
-    std::filesystem::path chosen = dir.Path() / std::filesystem::path(u"\u0436\u4e2d");
-    std::filesystem::create_directories(chosen);
-    WriteBytes((chosen / "c.txt").u16string(), Pattern(2));
-    window.folderAnswer = StoredForm(chosen.u16string());
+    const std::filesystem::path name(u"\u0436\u4e2d");
+    std::filesystem::path dropped = Make(std::filesystem::path("App") / name, 5);
+    std::filesystem::path chosen = Make(name / "c.txt", 2);
+    editor.OnDropFiles({Host(dir.Path() / "App")});
+    window.folderAnswer = StoredForm((dir.Path() / name).u16string());
     editor.OnAddFiles();
-    ASSERT_EQ(package.GetCount(), 2u);
-    EXPECT_EQ(FieldText(Entry(1).filename), StoredForm((chosen / "c.txt").u16string()));
-    EXPECT_EQ(window.rows.back(), "c.txt");
     EXPECT_TRUE(window.messages.empty());
+    ASSERT_EQ(package.GetCount(), 2u);
+    EXPECT_EQ(FieldText(Entry(0).filename), StoredForm(dropped.u16string()));
+    EXPECT_EQ(FieldText(Entry(1).filename), StoredForm(chosen.u16string()));
+    EXPECT_EQ(window.rows, (std::vector<std::string>{platform::ToAnsi(name.u16string()), "c.txt"}));
 }
 
 class WorkspaceFileTest : public EditorTest {
