@@ -130,8 +130,8 @@ protected:
         window.calls.clear();
     }
 
-    std::filesystem::path Make(const std::string& relative, std::size_t size) {
-        std::filesystem::path p = dir.Path() / std::filesystem::path(relative);
+    std::filesystem::path Make(const std::filesystem::path& relative, std::size_t size) {
+        std::filesystem::path p = dir.Path() / relative;
         std::filesystem::create_directories(p.parent_path());
         WriteBytes(p.u16string(), Pattern(size));
         return p;
@@ -216,8 +216,7 @@ TEST_F(EditorTest, DropsOfFilesDuplicatesAndEmptyFolders) {
     Make("App/zero.bin", 0);
     window.statusWrites = 0;
     editor.OnDropFiles({Host(dir.Path() / "App"), Host(a)});
-    EXPECT_EQ(window.rows,
-              (std::vector<std::string>{"a.txt", "hidden\\.secret", "zero.bin", "a.txt"}));
+    EXPECT_EQ(window.rows, (std::vector<std::string>{"a.txt", "hidden\\.secret", "zero.bin", "a.txt"}));
     EXPECT_EQ(package.GetCount(), 4u);
     EXPECT_EQ(SourceFolder(), Stored(dir.Path() / "App"));
     EXPECT_EQ(window.statusWrites, 2) << "the totals line is written once after each dropped item";
@@ -437,11 +436,46 @@ TEST_F(EditorTest, AFoundFileThatCannotBeStoredIsReportedAndSkipped) {
     editor.OnDropFiles({Host(app)});
     ASSERT_EQ(window.messages.size(), 1u);
     std::string full = Stored(app) + "\\" + longName;
-    EXPECT_EQ(window.messages[0].first,
-              "There was an Error Adding the files. \n Trying to add file \"" + full + "\" \nbecause it could not be found");
+    EXPECT_EQ(window.messages[0].first, "There was an Error Adding the files. \n Trying to add file \"" + full +
+                                            "\" \nbecause it could not be found");
     EXPECT_EQ(window.messages[0].second, "Error");
     EXPECT_EQ(window.rows, std::vector<std::string>{"ok.txt"});
     EXPECT_EQ(package.GetCount(), 1u);
+}
+
+// A link back to a folder the walk is in is not followed again: the walk ends, each file comes once,
+// and the folder left out is passed over without a message, as one that cannot be listed is.
+TEST_F(EditorTest, ALinkBackToAnOuterFolderEndsTheWalkAndAddsEachFileOnce) {
+    Make("App/a.txt", 1);
+    Make("App/sub/b.txt", 1);
+    FolderLink up(dir.Path() / "App" / "sub" / "up", "..");
+    if (!up.Made()) {
+        GTEST_SKIP() << "this host makes no links to folders";
+    }
+    editor.OnDropFiles({Host(dir.Path() / "App")});
+    EXPECT_EQ(window.rows, (std::vector<std::string>{"a.txt", "sub\\b.txt"}));
+    EXPECT_EQ(package.GetCount(), 2u);
+    EXPECT_TRUE(window.messages.empty());
+    EXPECT_EQ(editor.gatherSubfolder, "");
+    // The fields are refreshed after every name listed, "." and ".." and the link too (". .. a.txt sub"
+    // and ". .. b.txt up"), then twice more as the drop ends.
+    EXPECT_EQ(std::count(window.calls.begin(), window.calls.end(), "ProgramPath"), 8 + 2);
+}
+
+// Files are added by the names their folders hold, a dropped or a chosen folder's own included, letters
+// the code page lacks and all; only the rows show them in the code page.
+TEST_F(EditorTest, NamesOutsideTheCodePageAreAddedAsTheyAre) {
+    const std::filesystem::path name(u"\u0436\u4e2d");
+    std::filesystem::path dropped = Make(std::filesystem::path("App") / name, 5);
+    std::filesystem::path chosen = Make(name / "c.txt", 2);
+    editor.OnDropFiles({Host(dir.Path() / "App")});
+    window.folderAnswer = StoredForm((dir.Path() / name).u16string());
+    editor.OnAddFiles();
+    EXPECT_TRUE(window.messages.empty());
+    ASSERT_EQ(package.GetCount(), 2u);
+    EXPECT_EQ(FieldText(Entry(0).filename), StoredForm(dropped.u16string()));
+    EXPECT_EQ(FieldText(Entry(1).filename), StoredForm(chosen.u16string()));
+    EXPECT_EQ(window.rows, (std::vector<std::string>{platform::ToAnsi(name.u16string()), "c.txt"}));
 }
 
 class WorkspaceFileTest : public EditorTest {
@@ -465,8 +499,7 @@ TEST_F(WorkspaceFileTest, SavingWritesHeaderAndTableWithTheSettings) {
     ASSERT_EQ(window.fileRequests.size(), 1u);
     EXPECT_TRUE(window.fileRequests[0].save);
     EXPECT_EQ(window.fileRequests[0].flags, 0x1800u);
-    EXPECT_EQ(window.fileRequests[0].filter,
-              Filter("ORB Workspace Files (*.ORB)\0*.orb\0All Files (*.*)\0*.*\0\0"));
+    EXPECT_EQ(window.fileRequests[0].filter, Filter("ORB Workspace Files (*.ORB)\0*.orb\0All Files (*.*)\0*.*\0\0"));
 
     Bytes bytes = ReadBytes((dir.Path() / "work.orb").u16string());
     ASSERT_EQ(bytes.size(), 2620u + 2u * 1052u);

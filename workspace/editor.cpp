@@ -14,8 +14,6 @@
 namespace workspace {
 namespace {
 
-constexpr std::string_view kAllFilesPattern = "\\*.*";
-
 // Description and pattern pairs, the list ended by a second NUL.
 constexpr char kSaveFilterText[] = "ORB Workspace Files (*.ORB)\0*.orb\0All Files (*.*)\0*.*\0\0";
 constexpr char kOpenFilterText[] = "Tarvelo Installer Workspace (*.orb)\0*.orb\0All Files (*.*)\0*.*\0\0";
@@ -63,6 +61,32 @@ std::string WithBackslashes(std::string path) {
     return path;
 }
 
+// The window's side of the walk the command line shares: rows and the message in the code page, the
+// workspace fields refreshed after every name listed, and gatherSubfolder kept where the walk is.
+// Only a file that cannot be added is worth a message; a folder left out (unreadable, or reached
+// again through a link) is passed over in silence.
+class WindowGatherSink : public GatherSink {
+public:
+    WindowGatherSink(WorkspaceEditor& editor, WorkspaceWindow& window) : editor_(editor), window_(window) {}
+
+    void FileAdded(std::u16string_view row) override { window_.AddRow(Ansi(row)); }
+    void FileRefused(std::u16string_view row, std::u16string_view, std::string_view) override {
+        // Whatever the cause (a path longer than an entry holds, too), the message is the one users know.
+        window_.ShowMessage("There was an Error Adding the files. \n Trying to add file \"" + editor_.gatherRoot +
+                                Ansi(row) + "\" \nbecause it could not be found",
+                            kErrorCaption);
+    }
+    void FolderRefused(std::u16string_view, std::string_view) override {}
+    // Only dropped items that never reach the walk come here, and the window adds those itself.
+    void Refused(std::u16string_view, std::string_view) override {}
+    void InFolder(std::u16string_view subfolder) override { editor_.gatherSubfolder = Ansi(subfolder); }
+    void ItemDone() override { editor_.RefreshWorkspaceFields(); }
+
+private:
+    WorkspaceEditor& editor_;
+    WorkspaceWindow& window_;
+};
+
 struct FlagBit {
     FlagBox box;
     std::uint32_t bit;
@@ -74,24 +98,6 @@ constexpr FlagBit kFlagBits[] = {
 };
 
 } // namespace
-
-bool ListPattern(const std::string& pattern, std::vector<FoundItem>& items) {
-    items.clear();
-    std::string_view folder(pattern);
-    if (folder.size() >= kAllFilesPattern.size() &&
-        folder.substr(folder.size() - kAllFilesPattern.size()) == kAllFilesPattern) {
-        folder.remove_suffix(kAllFilesPattern.size());
-    }
-    std::vector<platform::FolderItem> found;
-    if (!platform::ListFolder(Wide(folder), found)) {
-        return false;
-    }
-    items.reserve(found.size());
-    for (const platform::FolderItem& item : found) {
-        items.push_back({Ansi(item.name), item.isFolder});
-    }
-    return true;
-}
 
 WorkspaceEditor::WorkspaceEditor(Package& package, WorkspaceWindow& window, std::string& imagePath,
                                  std::string& buildCommand)
@@ -224,8 +230,7 @@ void WorkspaceEditor::OnDropFiles(const std::vector<std::string>& droppedPaths) 
         if (platform::IsFolderOrUnknown(Wide(path))) {
             gatherRoot = path + '\\';
             gatherSubfolder.clear();
-            WalkFolder(path + std::string(kAllFilesPattern),
-                       [this](const std::string& name, bool isFolder) { return VisitFoundItem(name, isFolder); });
+            GatherBelow(Wide(gatherRoot));
             package_.SetSourceFolder(Wide(gatherRoot).c_str());
         } else {
             bool added = package_.AddFile(platform::NativePath(Wide(path)).c_str(), kNewFileFlags);
@@ -261,35 +266,15 @@ void WorkspaceEditor::OnAddFiles() {
         window_.RemoveRow(0);
     }
     gatherRoot = folder + '\\';
-    WalkFolder(folder + std::string(kAllFilesPattern),
-               [this](const std::string& name, bool isFolder) { return VisitFoundItem(name, isFolder); });
+    GatherBelow(StoredPath(chosen) + u'\\');
     // The folder exactly as the browser gave it, without the detour through the code page.
     package_.SetSourceFolder(StoredPath(chosen).c_str());
     RefreshWorkspaceFields();
 }
 
-bool WorkspaceEditor::VisitFoundItem(const std::string& name, bool isFolder) {
-    if (isFolder) {
-        if (name != "." && name != "..") {
-            std::string saved = gatherSubfolder;
-            gatherSubfolder += name + '\\';
-            WalkFolder(gatherRoot + gatherSubfolder + "*.*",
-                       [this](const std::string& found, bool folder) { return VisitFoundItem(found, folder); });
-            gatherSubfolder = saved;
-        }
-    } else {
-        std::string full = gatherRoot + gatherSubfolder + name;
-        // AddFile also refuses a path longer than an entry can hold, which a walk can produce.
-        if (package_.AddFile(platform::NativePath(Wide(full)).c_str(), kNewFileFlags)) {
-            window_.AddRow(gatherSubfolder + name);
-        } else {
-            window_.ShowMessage("There was an Error Adding the files. \n Trying to add file \"" + full +
-                                    "\" \nbecause it could not be found",
-                                kErrorCaption);
-        }
-    }
-    RefreshWorkspaceFields();
-    return true;
+void WorkspaceEditor::GatherBelow(std::u16string_view root) {
+    WindowGatherSink sink(*this, window_);
+    WalkBelow(package_, root, sink);
 }
 
 void WorkspaceEditor::OnSaveWorkspace() {

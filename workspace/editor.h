@@ -45,10 +45,6 @@ public:
     void OnDropFiles(const std::vector<std::string>& droppedPaths);
     void OnAddFiles();
     std::u16string ChooseFolder(const std::string& title, unsigned flags);
-    // Reports each name the platform lists for `pattern` (a folder followed by "\*.*") with
-    // whether it is a folder, until the visitor answers false.
-    template <typename Visitor> static void WalkFolder(const std::string& pattern, Visitor&& visitor);
-    bool VisitFoundItem(const std::string& name, bool isFolder);
 
     // The workspace file.
     void OnSaveWorkspace();
@@ -62,31 +58,13 @@ public:
 
 private:
     void RemoveAllRows();
+    // Adds every file below `root`: gatherRoot in UTF-16, as exactly as the command was given it.
+    void GatherBelow(std::u16string_view root);
 
     Package& package_;
     WorkspaceWindow& window_;
     std::string& imagePath_;
     std::string& buildCommand_;
 };
-
-// The listing behind WalkFolder: the names of one folder, each with its folder flag, "." and ".."
-// included where the platform reports them. False when the pattern cannot be listed.
-struct FoundItem {
-    std::string name;
-    bool isFolder = false;
-};
-bool ListPattern(const std::string& pattern, std::vector<FoundItem>& items);
-
-template <typename Visitor> void WorkspaceEditor::WalkFolder(const std::string& pattern, Visitor&& visitor) {
-    std::vector<FoundItem> items;
-    if (!ListPattern(pattern, items)) {
-        return;
-    }
-    for (const FoundItem& item : items) {
-        if (!visitor(item.name, item.isFolder)) {
-            break;
-        }
-    }
-}
 
 } // namespace workspace

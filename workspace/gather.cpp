@@ -60,7 +60,7 @@ std::u16string Shown(std::u16string_view folder) {
 bool Walker::Enter(const std::u16string& folder, const std::u16string& shown, EnteredFolders::iterator& at) {
     platform::FileId id;
     if (!platform::IdentifyFile(folder, id)) {
-        sink_.Refused(shown, "cannot be read as a folder");
+        sink_.FolderRefused(shown, "cannot be read as a folder");
         return false;
     }
     auto [found, fresh] = entered_.try_emplace(id, Entered{shown, true});
@@ -69,10 +69,10 @@ bool Walker::Enter(const std::u16string& folder, const std::u16string& shown, En
         return true;
     }
     if (found->second.inside) {
-        sink_.Refused(shown, "leads back to " + platform::ToUtf8(found->second.shown) +
-                                 ", a folder it lies in (a loop of links)");
+        sink_.FolderRefused(shown, "leads back to " + platform::ToUtf8(found->second.shown) +
+                                       ", a folder it lies in (a loop of links)");
     } else {
-        sink_.Refused(shown, "leads to a folder already gathered as " + platform::ToUtf8(found->second.shown));
+        sink_.FolderRefused(shown, "leads to a folder already gathered as " + platform::ToUtf8(found->second.shown));
     }
     return false;
 }
@@ -86,43 +86,53 @@ void Walker::Walk(const std::u16string& root, const std::u16string& subfolder) {
     }
     std::vector<platform::FolderItem> items;
     if (!platform::ListFolder(folder, items)) {
-        sink_.Refused(shown, "cannot be read as a folder");
+        sink_.FolderRefused(shown, "cannot be read as a folder");
     }
     for (const platform::FolderItem& item : items) {
         if (!item.isFolder || (item.name != u"." && item.name != u"..")) {
             Visit(root, subfolder, item);
         }
+        sink_.ItemDone();
     }
     at->second.inside = false; // map iterators outlive the insertions made below this folder
 }
 
 void Walker::Visit(const std::u16string& root, const std::u16string& subfolder, const platform::FolderItem& item) {
     std::u16string folder = root + subfolder;
+    std::u16string row = subfolder + item.name;
+    auto refuse = [&](std::u16string_view shown, std::string_view reason) {
+        if (item.isFolder) {
+            sink_.FolderRefused(shown, reason);
+        } else {
+            sink_.FileRefused(row, shown, reason);
+        }
+    };
     std::u16string shown = platform::NativePath(folder);
     if (!item.brokenName.empty()) {
-        sink_.Refused(shown + platform::ToUtf16(item.brokenName),
-                      "its name is not UTF-8 text (the bytes that are not are shown as \\xNN), so it has no name on "
-                      "Windows");
+        refuse(shown + platform::ToUtf16(item.brokenName),
+               "its name is not UTF-8 text (the bytes that are not are shown as \\xNN), so it has no name on Windows");
         return;
     }
     shown += item.name;
     // Where a backslash is part of a name, the package (whose separator it is) would split the name
     // in two: "a\b.txt" would be installed as b.txt in a folder a, over a real a/b.txt.
     if (platform::NativeSeparator() != u'\\' && item.name.find(u'\\') != std::u16string::npos) {
-        sink_.Refused(shown, "its name holds a backslash, which Windows takes for a folder separator");
+        refuse(shown, "its name holds a backslash, which Windows takes for a folder separator");
         return;
     }
     std::string cause;
     if (!sink_.NameAllowed(item.name, cause)) {
-        sink_.Refused(shown, cause);
+        refuse(shown, cause);
         return;
     }
     if (item.isFolder) {
-        Walk(root, subfolder + item.name + u'\\');
+        sink_.InFolder(row + u'\\');
+        Walk(root, row + u'\\');
+        sink_.InFolder(subfolder);
     } else if (package_.AddFile(platform::NativePath(folder + item.name).c_str(), FLAG_ALL_PLATFORMS)) {
-        sink_.FileAdded(subfolder + item.name);
+        sink_.FileAdded(row);
     } else {
-        sink_.Refused(shown, kCannotAdd);
+        sink_.FileRefused(row, shown, kCannotAdd);
     }
 }
 
@@ -143,7 +153,11 @@ std::u16string StoredPath(std::u16string_view path) {
 }
 
 void WalkAndAdd(Package& package, std::u16string_view folder, GatherSink& sink) {
-    Walker(package, sink).Walk(WithoutTrailingSeparators(folder) + u'\\', u"");
+    WalkBelow(package, WithoutTrailingSeparators(folder) + u'\\', sink);
+}
+
+void WalkBelow(Package& package, std::u16string_view root, GatherSink& sink) {
+    Walker(package, sink).Walk(std::u16string(root), u"");
 }
 
 void DropItems(Package& package, const std::vector<std::u16string>& items, GatherSink& sink) {
