@@ -38,7 +38,9 @@ Package::Package() {
 
 Package::~Package() { Clear(); }
 
-bool Package::AddFile(const char16_t* path, std::uint32_t flags) {
+bool Package::AddFile(const char16_t* path, std::uint32_t flags) { return AddListedFile(path, flags, -1); }
+
+bool Package::AddListedFile(const char16_t* path, std::uint32_t flags, std::int64_t readableLength) {
     if (!path) {
         return false;
     }
@@ -54,7 +56,10 @@ bool Package::AddFile(const char16_t* path, std::uint32_t flags) {
         return false;
     }
     std::replace(stored.begin(), stored.end(), u'/', u'\\');
-    std::int32_t length = GetFileLength(path);
+    std::int32_t length = readableLength < 0 ? GetFileLength(path)
+                          : static_cast<std::uint64_t>(readableLength) >= kFormatLimit
+                              ? -1
+                              : static_cast<std::int32_t>(readableLength);
     if (length < 0) {
         return false;
     }

@@ -53,6 +53,9 @@ public:
     // Appends a member with the file's current length. Refuses a file that cannot be opened, one
     // of 2 GiB or more, and a path longer than a record can hold.
     bool AddFile(const char16_t* path, std::uint32_t flags);
+    // The same for a file whose length was learnt a moment ago, with whether it may be read, by a
+    // folder's listing; -1 measures it as AddFile does.
+    bool AddListedFile(const char16_t* path, std::uint32_t flags, std::int64_t readableLength);
     bool GetEntry(std::uint32_t index, PackageEntry* destination) const;
     bool SetEntryFlags(std::uint32_t index, std::uint32_t flags);
     bool SetShortcutName(std::uint32_t index, const char16_t* text);

@@ -18,6 +18,10 @@ struct FolderItem {
     // has U+FFFD where the bytes broke and opens nothing, and this is the name fit to show, the
     // bytes that broke written as \xNN.
     std::string brokenName;
+    // A regular file this process may read, and its length, where the listing could learn both
+    // without opening it (POSIX hosts: one look at it from the folder already open). Unknown (-1)
+    // elsewhere; the file is then measured by its path.
+    std::int64_t readableLength = -1;
 };
 
 // Lists the names in `folder`, "." and ".." included where the host reports them. Win32 gives the

@@ -129,7 +129,8 @@ void Walker::Visit(const std::u16string& root, const std::u16string& subfolder, 
         sink_.InFolder(row + u'\\');
         Walk(root, row + u'\\');
         sink_.InFolder(subfolder);
-    } else if (package_.AddFile(platform::NativePath(folder + item.name).c_str(), FLAG_ALL_PLATFORMS)) {
+    } else if (package_.AddListedFile(platform::NativePath(folder + item.name).c_str(), FLAG_ALL_PLATFORMS,
+                                      item.readableLength)) {
         sink_.FileAdded(row);
     } else {
         sink_.FileRefused(row, shown, kCannotAdd);
