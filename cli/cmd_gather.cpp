@@ -55,9 +55,7 @@ void CheckPlaces(const Package& package, Reporter& reporter) {
     std::u16string_view source = FieldText(package.GetHeader().sourceFolder);
     std::vector<std::u16string> shown;
     std::vector<std::u16string> relatives;
-    for (std::uint32_t i = 0; i < package.GetCount(); ++i) {
-        PackageEntry entry{};
-        package.GetEntry(i, &entry);
+    for (const PackageEntry& entry : package.Entries()) {
         std::u16string_view filename = FieldText(entry.filename);
         std::u16string relative;
         std::string cause;

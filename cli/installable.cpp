@@ -11,6 +11,16 @@
 namespace cli {
 
 std::vector<std::string> InstallProblems(const PackageHeader& header, const std::vector<PackageEntry>& entries) {
+    // What one family installs is a part of what all of them do, and every check of a plan (names,
+    // lengths, clashes) that holds for the whole holds for each part: one plan of every member
+    // answers the usual case, and the families are tried one by one only to tell which fail.
+    {
+        device::InstallPlan plan;
+        std::string cause;
+        if (device::PlanInstall(header, entries, device::kEveryMember, plan, cause)) {
+            return {};
+        }
+    }
     // The same cause usually holds for every family (a refused install folder); it is told once.
     std::vector<std::pair<std::string, std::string>> causes; // cause, families
     for (const device::CpuChoice& cpu : device::kCpuChoices) {
@@ -39,11 +49,7 @@ std::vector<std::string> InstallProblems(const PackageHeader& header, const std:
 }
 
 std::vector<std::string> InstallProblems(const Package& package) {
-    std::vector<PackageEntry> entries(package.GetCount());
-    for (std::uint32_t i = 0; i < package.GetCount(); ++i) {
-        package.GetEntry(i, &entries[i]);
-    }
-    return InstallProblems(package.GetHeader(), entries);
+    return InstallProblems(package.GetHeader(), package.Entries());
 }
 
 bool ReportInstallProblems(const Package& package, std::u16string_view subject) {

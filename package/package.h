@@ -49,6 +49,8 @@ public:
 
     // Number of members in the list (not the header's count, which only Write sets).
     std::uint32_t GetCount() const { return static_cast<std::uint32_t>(entries.size()); }
+    // The table itself, for readers of every entry: GetEntry copies a record of a kilobyte each time.
+    const std::vector<PackageEntry>& Entries() const { return entries; }
 
     // Appends a member with the file's current length. Refuses a file that cannot be opened, one
     // of 2 GiB or more, and a path longer than a record can hold.

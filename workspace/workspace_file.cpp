@@ -27,10 +27,7 @@ bool SaveWorkspace(Package& package, const char16_t* path, std::u16string_view i
     if (!out.Open()) {
         return false;
     }
-    std::vector<PackageEntry> table(package.GetCount());
-    for (std::uint32_t i = 0; i < table.size(); ++i) {
-        package.GetEntry(i, &table[i]);
-    }
+    const std::vector<PackageEntry>& table = package.Entries();
     const auto tableSize = static_cast<std::uint32_t>(table.size() * kEntrySize);
     std::uint32_t written = 0;
     bool ok = out.Out().Write(&header, kHeaderSize, written) && written == kHeaderSize &&
