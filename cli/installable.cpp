@@ -12,12 +12,13 @@ namespace cli {
 
 std::vector<std::string> InstallProblems(const PackageHeader& header, const std::vector<PackageEntry>& entries) {
     // What one family installs is a part of what all of them do, and every check of a plan (names,
-    // lengths, clashes) that holds for the whole holds for each part: one plan of every member
-    // answers the usual case, and the families are tried one by one only to tell which fail.
+    // lengths, clashes) that holds for the whole holds for each part: one plan
+    // (the members of every family, to the device) answers the usual case; the families are tried
+    // one by one only to tell which fail.
     {
         device::InstallPlan plan;
         std::string cause;
-        if (device::PlanInstall(header, entries, device::kEveryMember, plan, cause)) {
+        if (device::PlanInstall(header, entries, FLAG_ALL_PLATFORMS, plan, cause)) {
             return {};
         }
     }
