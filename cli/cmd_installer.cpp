@@ -5,6 +5,7 @@
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/installable.h"
+#include "cli/installer_resources.h"
 #include "cli/member_lookup.h"
 #include "cli/workspace_build.h"
 #include "device/member_paths.h"
@@ -25,15 +26,18 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 5> kOptions{{{"-o", "--output", true},
+constexpr std::array<OptionSpec, 7> kOptions{{{"-o", "--output", true},
                                               {"--template", "", true},
                                               {"--force", "-f", false},
                                               {"--run-build-command", "", false},
-                                              {"--source-folder", "", true}}};
+                                              {"--source-folder", "", true},
+                                              {"--icon", "", true},
+                                              {"--version-info", "", true}}};
 
 constexpr std::string_view kHelp =
     "Usage: tarvelo-build installer WORKSPACE.orb -o OUT.exe [--template PATH] [--force]\n"
-    "                                [--run-build-command] [--source-folder DIR] [--quiet]\n\n"
+    "                                [--run-build-command] [--source-folder DIR] [--icon FILE.ico]\n"
+    "                                [--version-info KEY=VALUE]... [--quiet]\n\n"
     "Makes an installer: a copy of the installer template with the workspace's package stored as\n"
     "its ORBDATA resource and, when the workspace names a sidebar picture (a 128 x 280 bitmap),\n"
     "that picture as bitmap 251. A workspace the installer would refuse to install (see \"verify\")\n"
@@ -49,6 +53,19 @@ constexpr std::string_view kHelp =
     "  --source-folder DIR    read the files below DIR, each at its path relative to the\n"
     "                         workspace's source folder (for a workspace saved on another\n"
     "                         computer), and the sidebar picture too when it lies in that folder\n"
+    "  --icon FILE.ico        the installer's icon: every image of FILE.ico (256 x 256 PNG images\n"
+    "                         too) replaces the images of the template's first icon group\n"
+    "  --version-info KEY=VALUE\n"
+    "                         a string of the installer's version information, as Explorer's\n"
+    "                         Properties show it; may be given again for each key. KEY is one of\n"
+    "                         ProductName, ProductVersion, FileVersion, CompanyName,\n"
+    "                         FileDescription, LegalCopyright, OriginalFilename. The versions are\n"
+    "                         a.b.c.d (each number below 65536) and also set the fixed file and\n"
+    "                         product versions. Once given, ProductName defaults to the program's\n"
+    "                         name, FileDescription to \"NAME Setup\" and OriginalFilename to\n"
+    "                         OUT.exe's file name; the versions and everything else stay the\n"
+    "                         template's. Without it the version information is all the\n"
+    "                         template's, which names Template.exe\n"
     "  --quiet                no progress bar and no summary\n";
 
 // The GUI ignores a sidebar setting this short, as no real path is.
@@ -162,12 +179,15 @@ private:
 // Writes the installer to `output` in one pass: the template read where it lies, every member
 // read once into its place, no intermediate file.
 bool Build(Package& package, const std::u16string& workspace, const std::u16string& templatePath,
-           const std::u16string& sidebar, const std::u16string& output, bool force, bool quiet) {
+           const std::u16string& sidebar, const InstallerResources& resources, const std::u16string& output, bool force,
+           bool quiet) {
     auto outputAllowed = [&] {
-        return CheckOutput(
-            output, force,
-            {{workspace, "the workspace"}, {templatePath, "the installer template"}, {sidebar, "the sidebar picture"}},
-            &package);
+        return CheckOutput(output, force,
+                           {{workspace, "the workspace"},
+                            {templatePath, "the installer template"},
+                            {sidebar, "the sidebar picture"},
+                            {resources.IconPath(), "the icon"}},
+                           &package);
     };
     if (!outputAllowed()) {
         return false;
@@ -175,7 +195,9 @@ bool Build(Package& package, const std::u16string& workspace, const std::u16stri
     ProgressBar bar(!quiet && platform::StandardErrorIsTerminal());
     CommandLineHost host(package, bar, outputAllowed);
     std::u16string detail;
-    InstallerOutcome outcome = WriteInstaller({templatePath, sidebar}, output, host, detail);
+    InstallerParts parts{templatePath, sidebar};
+    parts.edits = resources.Edits();
+    InstallerOutcome outcome = WriteInstaller(parts, output, host, detail);
     bar.Finish();
     switch (outcome) {
     case InstallerOutcome::Made:
@@ -209,6 +231,11 @@ int RunInstaller(const Args& args) {
     if (args.Value("-o").empty()) {
         return UsageError(kInstallerCommand, "missing -o OUT.exe");
     }
+    pe::VersionChanges version;
+    std::string problem;
+    if (!ParseVersionSettings(args.Values("--version-info"), version, problem)) {
+        return UsageError(kInstallerCommand, problem);
+    }
     const std::u16string& workspace = args.Positional()[0];
     const std::u16string output = args.Value("-o");
     bool force = args.Has("--force");
@@ -219,7 +246,9 @@ int RunInstaller(const Args& args) {
         !CheckSidebar(package, sourceFolder, sidebar) || !ReportInstallProblems(package, workspace)) {
         return kExitFailure;
     }
-    if (!Build(package, workspace, templatePath, sidebar, output, force, args.Quiet())) {
+    InstallerResources resources;
+    if (!resources.Prepare(args, version, package, output) ||
+        !Build(package, workspace, templatePath, sidebar, resources, output, force, args.Quiet())) {
         return kExitFailure;
     }
     if (!args.Quiet()) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 class ByteSink;
 
@@ -50,6 +51,9 @@ struct InstallerParts {
     std::u16string templatePath;
     std::u16string sidebarPath; // a .bmp file, stored without its file header; empty for none
     pe::ResourceKey sidebarName = pe::ResourceKey::Id(251);
+    // Further changes planned against the template (its icon, its version information), applied
+    // after the package and the picture; not owned.
+    std::vector<const pe::ResourceEdit*> edits = {};
 };
 
 enum class InstallerOutcome {
