@@ -242,22 +242,9 @@ void SetString(Block& table, const VersionString& s) {
     found->children.clear();
 }
 
-bool Rewrite(Block& root, const VersionChanges& changes, std::vector<std::uint8_t>& rewritten, std::u16string& error) {
-    std::vector<VersionString> strings = changes.strings;
-    if (changes.fileVersion || changes.productVersion) {
-        if (root.binary.empty()) {
-            root.binary = NewFixedPart();
-        }
-        root.type = 0;
-    }
-    if (changes.fileVersion) {
-        PutVersion(root.binary, 8, *changes.fileVersion);
-        strings.push_back({u"FileVersion", VersionText(*changes.fileVersion)});
-    }
-    if (changes.productVersion) {
-        PutVersion(root.binary, 16, *changes.productVersion);
-        strings.push_back({u"ProductVersion", VersionText(*changes.productVersion)});
-    }
+// Sets the strings in every string table, making a table (and the translation that points to it)
+// where there is none.
+void SetStrings(Block& root, const std::vector<VersionString>& strings) {
     std::uint16_t language = kLanguageEnglishUS, codePage = kCodePageUnicode;
     bool translated = Translation(root, language, codePage);
     Block* tables = Child(root, u"StringFileInfo");
@@ -278,6 +265,27 @@ bool Rewrite(Block& root, const VersionChanges& changes, std::vector<std::uint8_
         PutLe16(pair.data() + 2, codePage);
         root.children.push_back(
             Block{u"VarFileInfo", 1, false, {}, {}, {Block{u"Translation", 0, false, {}, pair, {}}}});
+    }
+}
+
+bool Rewrite(Block& root, const VersionChanges& changes, std::vector<std::uint8_t>& rewritten, std::u16string& error) {
+    std::vector<VersionString> strings = changes.strings;
+    if (changes.fileVersion || changes.productVersion) {
+        if (root.binary.empty()) {
+            root.binary = NewFixedPart();
+        }
+        root.type = 0;
+    }
+    if (changes.fileVersion) {
+        PutVersion(root.binary, 8, *changes.fileVersion);
+        strings.push_back({u"FileVersion", VersionText(*changes.fileVersion)});
+    }
+    if (changes.productVersion) {
+        PutVersion(root.binary, 16, *changes.productVersion);
+        strings.push_back({u"ProductVersion", VersionText(*changes.productVersion)});
+    }
+    if (!strings.empty()) {
+        SetStrings(root, strings);
     }
     rewritten.clear();
     WriteBlock(root, rewritten);
