@@ -126,6 +126,8 @@ TEST_F(CliTest, InstallerFailuresLeaveNoOutput) {
         {u"ProductName", "--version-info ProductName is not KEY=VALUE"},
         {u"FileVersion=1.2.3", "FileVersion \"1.2.3\" is not four numbers below 65536"},
         {u"productversion=1.2.3.65536", "ProductVersion \"1.2.3.65536\" is not four numbers below 65536"},
+        {u"FileVersion=1..3.4", "FileVersion \"1..3.4\" is not four numbers"},
+        {u"FileVersion=1.2.3.4.5", "FileVersion \"1.2.3.4.5\" is not four numbers"},
     };
     for (const auto& [setting, cause] : badSettings) {
         ToolResult r = with(u"--version-info", setting);

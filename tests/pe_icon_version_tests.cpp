@@ -299,31 +299,6 @@ TEST(PeVersion, RewrittenValuesAndTheRestKept) {
     }
 }
 
-TEST(PeVersion, NumbersAreFourBelow65536) {
-    const std::pair<std::u16string, std::optional<pe::VersionNumber>> cases[] = {
-        {u"1.2.3.4", pe::VersionNumber{1, 2, 3, 4}},
-        {u"65535.0.65535.0", pe::VersionNumber{65535, 0, 65535, 0}},
-        {u"007.0.0.1", pe::VersionNumber{7, 0, 0, 1}},
-        {u"1.2.3", std::nullopt},
-        {u"1.2.3.4.5", std::nullopt},
-        {u"1..3.4", std::nullopt},
-        {u"1.2.3.", std::nullopt},
-        {u"1.2.3.65536", std::nullopt},
-        {u"1.2.3.4294967297", std::nullopt},
-        {u"1.2.3.-4", std::nullopt},
-        {u" 1.2.3.4", std::nullopt},
-        {u"", std::nullopt},
-    };
-    for (const auto& [text, expected] : cases) {
-        SCOPED_TRACE(platform::ToUtf8(text));
-        pe::VersionNumber number{};
-        EXPECT_EQ(pe::ParseVersionNumber(text, number), expected.has_value());
-        if (expected) {
-            EXPECT_EQ(number, *expected);
-        }
-    }
-}
-
 // A damaged version resource is refused, never read past, and never rewritten.
 TEST(PeVersion, DamagedResourcesAreRefused) {
     TempDir dir;
