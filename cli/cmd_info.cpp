@@ -5,6 +5,7 @@
 #include "cli/console.h"
 #include "cli/package_input.h"
 
+#include "package/pe_version.h"
 #include "platform/text.h"
 
 #include <array>
@@ -17,10 +18,12 @@ constexpr std::array<OptionSpec, 1> kOptions{{{"--json", "", false}}};
 
 constexpr std::string_view kHelp = "Usage: tarvelo-build info FILE [--json]\n\n"
                                    "Shows the header and the table of files of a workspace file (.orb), a package\n"
-                                   "data file (.DAT) or an installer (found by its ORBDATA resource). Of a Windows\n"
-                                   "CE cabinet (.CAB), shows its manifest: application name, provider, processor,\n"
-                                   "CE versions, compression, folders, each file with its number, place on the\n"
-                                   "device, size and flags, and each shortcut with its target.\n\n"
+                                   "data file (.DAT) or an installer (found by its ORBDATA resource), and of an\n"
+                                   "installer its version information and whether it carries an Authenticode\n"
+                                   "signature. Of a Windows CE cabinet (.CAB), shows its manifest: application\n"
+                                   "name, provider, processor, CE versions, compression, folders, each file with\n"
+                                   "its number, place on the device, size and flags, and each shortcut with its\n"
+                                   "target.\n\n"
                                    "  --json    one JSON object instead of the readable layout\n"
                                    "  --quiet   accepted for symmetry; info prints only its result\n";
 
@@ -76,7 +79,68 @@ std::string_view TargetName(std::int32_t target) {
 
 std::string Text(const TextField& field) { return platform::ToUtf8(FieldText(field)); }
 
-std::string JsonReport(const std::u16string& path, const PackageInput& in) {
+// What an installer says of itself as an executable: the version information Explorer's
+// Properties show, and whether it was signed after it was made.
+// A damaged version resource is shown as such, with the package still shown.
+struct ExecutableIdentity {
+    bool isSigned = false;
+    bool hasVersion = false;
+    pe::VersionInfo version;
+    std::u16string problem;
+};
+
+void ReadIdentity(const std::u16string& path, ExecutableIdentity& identity) {
+    if (!pe::IsSigned(path, identity.isSigned, identity.problem) ||
+        !pe::ReadVersionInfo(path, identity.version, identity.hasVersion, identity.problem)) {
+        identity.hasVersion = false;
+    } else {
+        identity.problem.clear();
+    }
+}
+
+std::string JsonIdentity(const ExecutableIdentity& id) {
+    std::string out = ", \"signed\": " + std::string(id.isSigned ? "true" : "false") + ", \"version\": ";
+    if (!id.hasVersion) {
+        return out + (id.problem.empty() ? "null" : "{\"problem\": " + Json(platform::ToUtf8(id.problem)) + "}");
+    }
+    const pe::VersionInfo& v = id.version;
+    out += "{\"language\": " + std::to_string(v.language) + ", \"codePage\": " + std::to_string(v.codePage);
+    if (v.hasFixed) {
+        out += ", \"fileVersion\": " + Json(platform::ToUtf8(pe::VersionText(v.fileVersion))) +
+               ", \"productVersion\": " + Json(platform::ToUtf8(pe::VersionText(v.productVersion)));
+    }
+    out += ", \"strings\": {";
+    for (std::size_t i = 0; i < v.strings.size(); ++i) {
+        out.append(i ? ", " : "")
+            .append(Json(platform::ToUtf8(v.strings[i].key)))
+            .append(": ")
+            .append(Json(platform::ToUtf8(v.strings[i].value)));
+    }
+    return out + "}}";
+}
+
+std::string TextIdentity(const ExecutableIdentity& id) {
+    std::string out = "Signed:         " + std::string(id.isSigned ? "yes (Authenticode)" : "no") + "\n";
+    if (!id.hasVersion) {
+        return out + "Version info:   " + (id.problem.empty() ? "none" : platform::ToUtf8(id.problem)) + "\n";
+    }
+    const pe::VersionInfo& v = id.version;
+    char translation[48];
+    std::snprintf(translation, sizeof translation, "language 0x%04X, code page %u", v.language, v.codePage);
+    out += "Version info:   " + std::string(translation) + "\n";
+    if (v.hasFixed) {
+        out += "  (fixed)          file " + platform::ToUtf8(pe::VersionText(v.fileVersion)) + ", product " +
+               platform::ToUtf8(pe::VersionText(v.productVersion)) + "\n";
+    }
+    for (const pe::VersionString& s : v.strings) {
+        std::string key = platform::ToUtf8(s.key);
+        key.resize(std::max<std::size_t>(key.size(), 16), ' ');
+        out += "  " + key + " " + platform::ToUtf8(s.value) + "\n";
+    }
+    return out;
+}
+
+std::string JsonReport(const std::u16string& path, const PackageInput& in, const ExecutableIdentity* identity) {
     const PackageHeader& h = in.header;
     std::string out =
         "{\"file\": " + Json(platform::ToUtf8(path)) + ", \"kind\": " + Json(KindName(in.kind)) +
@@ -85,7 +149,8 @@ std::string JsonReport(const std::u16string& path, const PackageInput& in) {
         ", \"programName\": " + Json(Text(h.programName)) + ", \"imageFile\": " + Json(Text(h.imageFile)) +
         ", \"buildCommand\": " + Json(Text(h.buildCommand)) + ", \"targetFolder\": " + std::to_string(h.targetFolder) +
         ", \"count\": " + std::to_string(h.count) + ", \"dataOffset\": " + std::to_string(h.dataOffset) +
-        ", \"totalSize\": " + std::to_string(h.totalSize) + ", \"entries\": [";
+        ", \"totalSize\": " + std::to_string(h.totalSize) + (identity ? JsonIdentity(*identity) : "") +
+        ", \"entries\": [";
     for (std::size_t i = 0; i < in.entries.size(); ++i) {
         const PackageEntry& e = in.entries[i];
         std::string names;
@@ -118,7 +183,7 @@ std::string Joined(const std::vector<std::string>& names) {
     return text.empty() ? "-" : text;
 }
 
-std::string TextReport(const std::u16string& path, const PackageInput& in) {
+std::string TextReport(const std::u16string& path, const PackageInput& in, const ExecutableIdentity* identity) {
     const PackageHeader& h = in.header;
     std::string out = "File:           " + platform::ToUtf8(path) + " (" + std::string(KindName(in.kind)) + ", " +
                       std::to_string(in.length) + " bytes" +
@@ -132,7 +197,8 @@ std::string TextReport(const std::u16string& path, const PackageInput& in) {
     out += "Magic:          " + Hex(h.magic) + "\n";
     out += "Files:          " + std::to_string(h.count) + "\n";
     out += "Data offset:    " + std::to_string(h.dataOffset) + "\n";
-    out += "Total size:     " + std::to_string(h.totalSize) + "\n\n";
+    out += "Total size:     " + std::to_string(h.totalSize) + "\n";
+    out += (identity ? TextIdentity(*identity) : "") + "\n";
     out += Padded("#", 5) + "  " + std::string("flags").append(kFlagsWidth - 5, ' ') + Padded("size", 11) +
            Padded("offset", 12) + "  file  [shortcut]\n";
     for (std::size_t i = 0; i < in.entries.size(); ++i) {
@@ -159,7 +225,12 @@ int RunInfo(const Args& args) {
     if (!LoadInputOrReport(path, input)) {
         return kExitFailure;
     }
-    Print(args.Has("--json") ? JsonReport(path, input) : TextReport(path, input));
+    ExecutableIdentity identity;
+    if (input.kind == InputKind::Installer) {
+        ReadIdentity(path, identity);
+    }
+    const ExecutableIdentity* shown = input.kind == InputKind::Installer ? &identity : nullptr;
+    Print(args.Has("--json") ? JsonReport(path, input, shown) : TextReport(path, input, shown));
     return kExitSuccess;
 }
 

@@ -5,6 +5,7 @@
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/installable.h"
+#include "cli/installer_resources.h"
 #include "cli/member_lookup.h"
 #include "cli/workspace_build.h"
 #include "device/member_paths.h"
@@ -26,15 +27,18 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 5> kOptions{{{"-o", "--output", true},
+constexpr std::array<OptionSpec, 7> kOptions{{{"-o", "--output", true},
                                               {"--template", "", true},
                                               {"--force", "-f", false},
                                               {"--run-build-command", "", false},
-                                              {"--source-folder", "", true}}};
+                                              {"--source-folder", "", true},
+                                              {"--icon", "", true},
+                                              {"--version-info", "", true}}};
 
 constexpr std::string_view kHelp =
     "Usage: tarvelo-build installer WORKSPACE.orb -o OUT.exe [--template PATH] [--force]\n"
-    "                                [--run-build-command] [--source-folder DIR] [--quiet]\n\n"
+    "                                [--run-build-command] [--source-folder DIR] [--icon FILE.ico]\n"
+    "                                [--version-info KEY=VALUE]... [--quiet]\n\n"
     "Makes an installer: a copy of the installer template with the workspace's package stored as\n"
     "its ORBDATA resource and, when the workspace names a sidebar picture (a 128 x 280 bitmap),\n"
     "that picture as bitmap 251. A workspace the installer would refuse to install (see \"verify\")\n"
@@ -42,14 +46,27 @@ constexpr std::string_view kHelp =
     "  -o, --output OUT.exe   the installer to write\n"
     "  --template PATH        the template (default: Template.exe beside tarvelo-build)\n"
     "  -f, --force            replace an existing OUT.exe (never a folder, link, device or pipe,\n"
-    "                         nor the workspace, the template, the picture or a file of the\n"
-    "                         workspace)\n"
+    "                         nor the workspace, the template, the picture, the icon or a file\n"
+    "                         of the workspace)\n"
     "  --run-build-command    then run the workspace's build command, <filename> replaced by the\n"
     "                         installer's path in quotes, in the folder of tarvelo-build, and fail\n"
     "                         when it cannot be started or exits with a status other than 0\n"
     "  --source-folder DIR    read the files below DIR, each at its path relative to the\n"
     "                         workspace's source folder (for a workspace saved on another\n"
     "                         computer), and the sidebar picture too when it lies in that folder\n"
+    "  --icon FILE.ico        the installer's icon: every image of FILE.ico (256 x 256 PNG images\n"
+    "                         too) replaces the images of the template's first icon group\n"
+    "  --version-info KEY=VALUE\n"
+    "                         a string of the installer's version information, as Explorer's\n"
+    "                         Properties show it; may be given again for each key. KEY is one of\n"
+    "                         ProductName, ProductVersion, FileVersion, CompanyName,\n"
+    "                         FileDescription, LegalCopyright, OriginalFilename. The versions are\n"
+    "                         a.b.c.d (each number below 65536) and also set the fixed file and\n"
+    "                         product versions. Once given, ProductName defaults to the program's\n"
+    "                         name, FileDescription to \"NAME Setup\" and OriginalFilename to\n"
+    "                         OUT.exe's file name, and a version given alone stands for both;\n"
+    "                         everything else stays the template's. Without it the version\n"
+    "                         information is all the template's, which names Template.exe\n"
     "  --quiet                no progress bar and no summary\n";
 
 // The workspace's sidebar picture where this build finds it: a picture kept with the
@@ -103,8 +120,9 @@ bool FindTemplate(const Args& args, std::u16string& path) {
 class CommandLineRoad final : public building::InstallerRoad {
 public:
     CommandLineRoad(Package& package, const std::u16string& workspace, const std::u16string& templatePath,
-                    const std::u16string& output, const Args& args)
-        : package_(package), workspace_(workspace), templatePath_(templatePath), output_(output), args_(args) {}
+                    const std::u16string& output, const Args& args, const InstallerResources& resources)
+        : package_(package), workspace_(workspace), templatePath_(templatePath), output_(output), args_(args),
+          resources_(resources) {}
 
     bool GoesOnAfterFailure() const override { return false; }
 
@@ -129,7 +147,9 @@ public:
         }
         ProgressBar bar(!args_.Quiet() && platform::StandardErrorIsTerminal());
         Members members(package_, bar.WriteCallback(package_), *this);
-        Error error = WriteInstaller({templatePath_, sidebar}, output_, members);
+        InstallerParts parts{templatePath_, sidebar};
+        parts.edits = resources_.Edits();
+        Error error = WriteInstaller(parts, output_, members);
         bar.Finish();
         if (error.code == ErrorCode::PackageFailed && !package_.LastError().empty()) {
             // A member that cannot be read keeps a message; without one, the output itself failed.
@@ -187,7 +207,8 @@ private:
         return CheckOutput(output_, args_.Has("--force"),
                            {{workspace_, "the workspace"},
                             {templatePath_, "the installer template"},
-                            {sidebar_, "the sidebar picture"}},
+                            {sidebar_, "the sidebar picture"},
+                            {resources_.IconPath(), "the icon"}},
                            &package_);
     }
 
@@ -196,6 +217,7 @@ private:
     const std::u16string& templatePath_;
     const std::u16string& output_;
     const Args& args_;
+    const InstallerResources& resources_;
     std::u16string sidebar_;
 };
 
@@ -207,6 +229,11 @@ int RunInstaller(const Args& args) {
     if (args.Value("-o").empty()) {
         return UsageError(kInstallerCommand, "missing -o OUT.exe");
     }
+    pe::VersionChanges version;
+    std::string problem;
+    if (!ParseVersionSettings(args.Values("--version-info"), version, problem)) {
+        return UsageError(kInstallerCommand, problem);
+    }
     const std::u16string& workspace = args.Positional()[0];
     const std::u16string output = args.Value("-o");
     Package package;
@@ -216,7 +243,11 @@ int RunInstaller(const Args& args) {
         !LocateSidebar(package, sourceFolder, sidebar) || !ReportInstallProblems(package, workspace)) {
         return kExitFailure;
     }
-    CommandLineRoad road(package, workspace, templatePath, output, args);
+    InstallerResources resources;
+    if (!resources.Prepare(args, version, package, output)) {
+        return kExitFailure;
+    }
+    CommandLineRoad road(package, workspace, templatePath, output, args, resources);
     bool built = building::BuildInstaller({sidebar, args.Has("--run-build-command")}, road);
     return built ? kExitSuccess : kExitFailure;
 }

@@ -10,6 +10,7 @@ packages=(
     xvfb xauth imagemagick
     python3-xlib xdotool
     zlib1g-dev libz-mingw-w64-dev cabextract
+    python3-pefile
 )
 
 if ! command -v dpkg-query >/dev/null 2>&1; then

@@ -90,6 +90,11 @@ bool PlanUpdates(const InstallerParts& parts, std::uint64_t packageLength, Packa
         });
         updates.push_back(std::move(sidebar));
     }
+    for (const pe::ResourceEdit* edit : parts.edits) {
+        if (!edit->Plan(parts.templatePath, resources, updates, detail)) {
+            return false;
+        }
+    }
     return true;
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 class ByteSink;
 
@@ -51,6 +52,9 @@ struct InstallerParts {
     std::u16string templatePath;
     std::u16string sidebarPath; // a .bmp file, stored without its file header; empty for none
     pe::ResourceKey sidebarName = pe::ResourceKey::Id(251);
+    // Further changes planned against the template (its icon, its version information), applied
+    // after the package and the picture; not owned.
+    std::vector<const pe::ResourceEdit*> edits = {};
 };
 
 // Writes the installer to `output`. On failure the output is as it was, no other file is left

@@ -129,6 +129,21 @@ bool ListResources(std::u16string_view exePath, std::vector<ResourceInfo>& resou
     return true;
 }
 
+bool IsSigned(std::u16string_view exePath, bool& isSigned, std::u16string& error) {
+    FileSource source;
+    Image image;
+    if (!source.Open(exePath)) {
+        error = u"The executable could not be opened.";
+        return false;
+    }
+    if (!ParseImage(source, image, error)) {
+        return false;
+    }
+    DataDirectory certificates = image.Directory(kDirectoryCertificates);
+    isSigned = certificates.size != 0;
+    return true;
+}
+
 bool ReadResource(std::u16string_view exePath, const ResourceKey& type, const ResourceKey& name,
                   std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data, std::u16string& error) {
     FileSource source;

@@ -72,8 +72,22 @@ struct ResourceUpdate {
     bool remove = false;
 };
 
+// A change whose updates depend on what the executable already holds, such as its icon group or
+// its version resource: planned against the executable before anything is written.
+class ResourceEdit {
+public:
+    virtual ~ResourceEdit() = default;
+    // Appends the updates that make the change to the executable at `exePath`, whose resources
+    // ListResources gave as `resources`. False with a sentence when the change cannot be made.
+    virtual bool Plan(std::u16string_view exePath, const std::vector<ResourceInfo>& resources,
+                      std::vector<ResourceUpdate>& updates, std::u16string& error) const = 0;
+};
+
 // Lists every resource of the executable in directory order.
 bool ListResources(std::u16string_view exePath, std::vector<ResourceInfo>& resources, std::u16string& error);
+
+// Whether the executable carries an Authenticode signature (a certificate table, data directory 4).
+bool IsSigned(std::u16string_view exePath, bool& isSigned, std::u16string& error);
 
 // Reads one resource. Without a language, the loader's order is followed: neutral (0), then
 // U.S. English (1033), then the first language present.

@@ -107,6 +107,34 @@ TEST_F(CliTest, InstallerFailuresLeaveNoOutput) {
     std::u16string none = dir.File(u"none.exe");
     ExpectFailure(Run({u"installer", workspacePath, u"-o", exe, u"--template", none}), none, "no such file");
 
+    // An icon file that is not one, and version settings that cannot be stored: the first is a
+    // failure, the others a command line to correct (status 2).
+    std::u16string ico = dir.File(u"app.ico");
+    Bytes cursor = MakeIconFile({{32}});
+    cursor[2] = 2;
+    WriteBytes(ico, cursor);
+    const std::vector<std::u16string> made = {u"installer", workspacePath, u"-o", exe, u"--template", Template()};
+    auto with = [&](std::u16string option, std::u16string value) {
+        std::vector<std::u16string> arguments = made;
+        arguments.insert(arguments.end(), {std::move(option), std::move(value)});
+        return Run(arguments);
+    };
+    ExpectFailure(with(u"--icon", ico), ico, "not a usable icon file: The file is not an icon file");
+    ExpectFailure(with(u"--icon", none), none, "not a usable icon file: The icon file could not be opened");
+    const std::pair<std::u16string, std::string> badSettings[] = {
+        {u"Comments=x", "unknown key \"Comments\""},
+        {u"ProductName", "--version-info ProductName is not KEY=VALUE"},
+        {u"FileVersion=1.2.3", "FileVersion \"1.2.3\" is not four numbers below 65536"},
+        {u"productversion=1.2.3.65536", "ProductVersion \"1.2.3.65536\" is not four numbers below 65536"},
+        {u"FileVersion=1..3.4", "FileVersion \"1..3.4\" is not four numbers"},
+        {u"FileVersion=1.2.3.4.5", "FileVersion \"1.2.3.4.5\" is not four numbers"},
+    };
+    for (const auto& [setting, cause] : badSettings) {
+        ToolResult r = with(u"--version-info", setting);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_TRUE(Contains(r.err, cause)) << r.err;
+    }
+
     std::u16string bmp = dir.File(u"side.bmp");
     WriteBytes(bmp, MakeBitmap(128, 281, 1));
     SetFieldText(workspace.GetHeader().imageFile, bmp);
@@ -173,6 +201,8 @@ TEST_F(CliTest, OutputsThatAreNoFileToReplaceAreRefused) {
         std::string cause;
     };
     std::u16string t = Template();
+    std::u16string ico = dir.File(u"app.ico");
+    WriteBytes(ico, MakeIconFile({{32}}));
     std::vector<Case> cases = {
         {{u"dat", workspacePath}, folder, "is a folder"},
         {{u"dat", workspacePath}, workspacePath, "is the workspace this build reads"},
@@ -184,6 +214,9 @@ TEST_F(CliTest, OutputsThatAreNoFileToReplaceAreRefused) {
         {{u"installer", workspacePath, u"--template", t, u"--force"},
          workspacePath,
          "is the workspace this build reads"},
+        {{u"installer", workspacePath, u"--template", t, u"--force", u"--icon", ico},
+         ico,
+         "is the icon this build reads"},
         {{u"gather", Source(u"")}, Source(u"data.bin"), "is one of the workspace's files"},
 #ifdef _WIN32
         {{u"dat", workspacePath}, u"NUL", "is not a regular file"},

@@ -1,6 +1,8 @@
 // tarvelo-build as scripts use it: the files it makes are the package core's own, byte for byte;
 // info, verify and extract read back all three kinds of file; the command line's own conventions.
 #include "package/installer.h"
+#include "package/pe_icons.h"
+#include "package/pe_version.h"
 #include "platform/text.h"
 #include "tests/cli_support.h"
 
@@ -86,6 +88,67 @@ TEST_F(CliTest, TheSidebarPictureGoesInAsBitmap251) {
     EXPECT_EQ(Resource(exe, pe::ResourceKey::Id(pe::kTypeBitmap), pe::ResourceKey::Id(251)),
               Bytes(picture.begin() + 14, picture.end()));
     EXPECT_EQ(Run({u"verify", exe}).status, 0);
+}
+
+std::uint64_t Digest(const Bytes& bytes, std::uint64_t h = 0xcbf29ce484222325u) {
+    for (std::uint8_t b : bytes) {
+        h = (h ^ b) * 0x100000001b3u;
+    }
+    return h;
+}
+
+// --icon and --version-info make the installer show the application's icon and names rather than
+// the template's; info shows them, and a signature added afterwards. The icon and version
+// resources are the same bytes on every host (the Windows test program holds the same digest).
+TEST_F(CliTest, TheInstallerCarriesTheApplicationsIconAndVersionInfo) {
+    std::u16string ico = dir.File(u"app.ico");
+    WriteBytes(ico, MakeIconFile({{16}, {48}, {256, true}}));
+    std::u16string exe = dir.File(u"Notes Setup.exe");
+    ToolResult r = Run({u"installer", workspacePath, u"-o", exe, u"--template", Template(), u"--icon", ico,
+                        u"--version-info", u"FileVersion=3.1.4.1", u"--version-info=companyname=Acme",
+                        u"--version-info", u"LegalCopyright=\u00a9 2024 Acme = us", u"-q"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    pe::VersionInfo version;
+    bool found = false;
+    std::u16string error;
+    ASSERT_TRUE(pe::ReadVersionInfo(exe, version, found, error) && found) << platform::ToUtf8(error);
+    EXPECT_EQ(version.fileVersion, (pe::VersionNumber{3, 1, 4, 1}));
+    EXPECT_EQ(version.productVersion, (pe::VersionNumber{3, 1, 4, 1})) << "a version given alone stands for both";
+
+    r = Run({u"info", exe});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* line :
+         {"Signed:         no\n", "Version info:   language 0x0409, code page 1200\n",
+          "  (fixed)          file 3.1.4.1, product 3.1.4.1\n", "  FileDescription  Notes \"Pro\" Setup\n",
+          "  FileVersion      3.1.4.1\n", "  ProductName      Notes \"Pro\"\n", "  CompanyName      Acme\n",
+          "  LegalCopyright   \xc2\xa9 2024 Acme = us\n", "  OriginalFilename Notes Setup.exe\n"}) {
+        EXPECT_TRUE(Contains(r.out, line)) << line << r.out;
+    }
+    r = Run({u"info", exe, u"--json"});
+    EXPECT_TRUE(Contains(r.out, "\"signed\": false, \"version\": {\"language\": 1033, \"codePage\": 1200, "
+                                "\"fileVersion\": \"3.1.4.1\", \"productVersion\": \"3.1.4.1\", \"strings\": {"))
+        << r.out;
+    EXPECT_TRUE(Contains(r.out, "\"OriginalFilename\": \"Notes Setup.exe\"")) << r.out;
+
+    std::uint64_t digest = Digest(Resource(exe, pe::ResourceKey::Id(16), pe::ResourceKey::Id(1)));
+    Bytes group = Resource(exe, pe::ResourceKey::Id(14), pe::ResourceKey::Id(1));
+    digest = Digest(group, digest);
+    for (std::uint16_t id : pe::IconGroupIds(group)) {
+        digest = Digest(Resource(exe, pe::ResourceKey::Id(3), pe::ResourceKey::Id(id)), digest);
+    }
+    EXPECT_EQ(digest, 0xe221d0c41d94821cu);
+
+    // Signed afterwards: a certificate table (data directory 4) at the end of the file.
+    Bytes file = ReadBytes(exe);
+    std::size_t directories = ReadU32(file, 0x3C) + 24 + 96;
+    std::uint32_t end = static_cast<std::uint32_t>(file.size());
+    std::memcpy(file.data() + directories + 8 * 4, &end, 4);
+    std::uint32_t length = 8;
+    std::memcpy(file.data() + directories + 8 * 4 + 4, &length, 4);
+    file.resize(file.size() + length);
+    WriteBytes(exe, file);
+    EXPECT_TRUE(Contains(Run({u"info", exe}).out, "Signed:         yes (Authenticode)\n"));
+    EXPECT_TRUE(Contains(Run({u"info", exe, u"--json"}).out, "\"signed\": true"));
 }
 
 TEST_F(CliTest, InfoShowsAllThreeKindsAndItsJsonCarriesTheFields) {

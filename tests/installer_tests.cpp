@@ -4,6 +4,8 @@
 #include "package/installer.h"
 #include "package/installer_write.h"
 #include "package/package.h"
+#include "package/pe_icons.h"
+#include "package/pe_version.h"
 #include "platform/text.h"
 #include "tests/test_support.h"
 
@@ -11,6 +13,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -415,6 +418,177 @@ TEST_F(InstallerTest, OnePassFailuresLeaveTheOutputAsItWas) {
                   static_cast<std::ptrdiff_t>(sources.size() + 5 - (c.host == 2 ? 1 : 0)));
     }
     EXPECT_TRUE(writer.LastError().starts_with(u"Cannot open file:") && writer.LastError().ends_with(u"data.bin"));
+}
+
+// The version strings an installer is made with, in the order the readers below report them.
+const char16_t* const kVersionKeys[] = {u"ProductName",     u"ProductVersion", u"FileVersion",     u"CompanyName",
+                                        u"FileDescription", u"LegalCopyright", u"OriginalFilename"};
+
+#ifdef _WIN32
+
+// What the platform makes of an installer's icon and version information: for each image of the
+// icon file, the image LookupIconIdFromDirectoryEx picks for its side from the group the shell
+// shows, and that image's own size once made an icon; then the fixed versions and the strings.
+std::string PlatformReport(const std::u16string& exe, const std::vector<IconSpec>& images) {
+    std::wstring path(exe.begin(), exe.end());
+    std::string report;
+    HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (module == nullptr) {
+        return "cannot load";
+    }
+    HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14));
+    auto* directory = group ? static_cast<BYTE*>(LockResource(LoadResource(module, group))) : nullptr;
+    for (const IconSpec& spec : images) {
+        int side = static_cast<int>(spec.side);
+        int id = directory ? LookupIconIdFromDirectoryEx(directory, TRUE, side, side, LR_DEFAULTCOLOR) : 0;
+        HRSRC image = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(3));
+        HICON icon =
+            image ? CreateIconFromResourceEx(static_cast<BYTE*>(LockResource(LoadResource(module, image))),
+                                             SizeofResource(module, image), TRUE, 0x00030000, 0, 0, LR_DEFAULTCOLOR)
+                  : nullptr;
+        ICONINFO info{};
+        BITMAP bitmap{};
+        if (icon && GetIconInfo(icon, &info)) {
+            GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+            DeleteObject(info.hbmColor);
+            DeleteObject(info.hbmMask);
+            DestroyIcon(icon);
+        }
+        // And as a program asks for its icon at a size.
+        HANDLE loaded = LoadImageW(module, MAKEINTRESOURCEW(1), IMAGE_ICON, side, side, 0);
+        if (loaded) {
+            DestroyIcon(static_cast<HICON>(loaded));
+        }
+        report += "icon " + std::to_string(bitmap.bmWidth) + " " + std::to_string(id) + (loaded ? "\n" : " no\n");
+    }
+    FreeLibrary(module);
+
+    DWORD ignored = 0;
+    std::vector<BYTE> block(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (block.empty() || !GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()) ||
+        !VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length)) {
+        return report + "no version";
+    }
+    auto dotted = [](DWORD high, DWORD low) {
+        return std::to_string(HIWORD(high)) + "." + std::to_string(LOWORD(high)) + "." + std::to_string(HIWORD(low)) +
+               "." + std::to_string(LOWORD(low));
+    };
+    report += "fixed " + dotted(fixed->dwFileVersionMS, fixed->dwFileVersionLS) + " " +
+              dotted(fixed->dwProductVersionMS, fixed->dwProductVersionLS) + "\n";
+    for (const char16_t* key : kVersionKeys) {
+        std::u16string query = std::u16string(u"\\StringFileInfo\\040904b0\\") + key;
+        wchar_t* value = nullptr;
+        if (VerQueryValueW(block.data(), reinterpret_cast<const wchar_t*>(query.c_str()),
+                           reinterpret_cast<void**>(&value), &length)) {
+            report += platform::ToUtf8(key) + "=" +
+                      platform::ToUtf8(std::u16string(value, value + std::wcslen(value))) + "\n";
+        }
+    }
+    return report;
+}
+
+#else
+
+// The same as an independent reader sees it: pefile (python3-pefile) lists the first icon group's
+// entries, each with its side and id when the RT_ICON it names holds that image of the icon file,
+// then the fixed versions and the strings.
+constexpr const char* kPefileScript = R"PY(
+import struct, sys, pefile
+exe, ico, keys = sys.argv[1], open(sys.argv[2], 'rb').read(), sys.argv[3:]
+pe = pefile.PE(exe)
+def named(type_id):
+    for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if t.id == type_id:
+            return t.directory.entries
+    return []
+def data(entry):
+    leaf = entry.directory.entries[0].data.struct
+    return pe.get_data(leaf.OffsetToData, leaf.Size)
+icons = {e.id: data(e) for e in named(3)}
+group = data(named(14)[0])
+for i in range(struct.unpack_from('<H', group, 4)[0]):
+    width, height, colours, _, planes, bits, size, nid = struct.unpack_from('<BBBBHHIH', group, 6 + 14 * i)
+    length, offset = struct.unpack_from('<II', ico, 6 + 16 * i + 8)
+    same = icons.get(nid) == ico[offset:offset + length] and size == length
+    print('icon', width or 256, nid if same else 'differs')
+fixed = pe.VS_FIXEDFILEINFO[0]
+dotted = lambda high, low: '%d.%d.%d.%d' % (high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF)
+print('fixed', dotted(fixed.FileVersionMS, fixed.FileVersionLS), dotted(fixed.ProductVersionMS, fixed.ProductVersionLS))
+for info in pe.FileInfo[0]:
+    if info.Key == b'StringFileInfo':
+        strings = {k.decode(): v.decode() for k, v in info.StringTable[0].entries.items()}
+        for key in keys:
+            if key in strings:
+                print(key + '=' + strings[key])
+)PY";
+
+std::string PefileReport(const TempDir& dir, const std::u16string& exe, const std::u16string& ico) {
+    std::string script = platform::ToUtf8(dir.File(u"report.py")), out = platform::ToUtf8(dir.File(u"report.txt"));
+    std::ofstream(script) << kPefileScript;
+    std::string command =
+        "/usr/bin/python3 '" + script + "' '" + platform::ToUtf8(exe) + "' '" + platform::ToUtf8(ico) + "'";
+    for (const char16_t* key : kVersionKeys) {
+        command.append(" ").append(platform::ToUtf8(key));
+    }
+    int status = std::system(command.append(" >'").append(out).append("' 2>&1").c_str());
+    std::ifstream in(out);
+    std::string report((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return status == 0 ? report : "python3 failed: " + report;
+}
+
+bool PefileThere() { return std::system("/usr/bin/python3 -c 'import pefile' >/dev/null 2>&1") == 0; }
+
+#endif
+
+// The installer carries the application's icon, every image of the icon file under the group the
+// shell shows (a 256 x 256 PNG among them), and its version information, as the platform shows
+// them (under Wine) and as an independent reader reads them (pefile, elsewhere).
+TEST_F(InstallerTest, TheInstallerShowsTheApplicationsIconAndVersion) {
+#ifndef _WIN32
+    if (!PefileThere()) {
+        GTEST_SKIP() << "python3-pefile is not installed (cmake/ensure-deps.sh installs it)";
+    }
+#endif
+    pe::VersionChanges changes;
+    changes.strings = {{u"ProductName", u"Notes"}, {u"CompanyName", u"Example Ltd"}, {u"LegalCopyright", u"(c) 2024"}};
+    changes.fileVersion = pe::VersionNumber{2, 5, 0, 1};
+    changes.productVersion = pe::VersionNumber{2, 5, 0, 0};
+    const pe::VersionEdit version(changes);
+    const std::string versionReport = "fixed 2.5.0.1 2.5.0.0\n"
+                                      "ProductName=Notes\nProductVersion=2.5.0.0\nFileVersion=2.5.0.1\n"
+                                      "CompanyName=Example Ltd\nFileDescription=Resource sample\n"
+                                      "LegalCopyright=(c) 2024\n";
+    const std::vector<std::vector<IconSpec>> icons = {
+        {{32}},
+        {{16}, {32}, {48}},
+        {{16}, {20}, {24}, {32}, {40}, {48}, {64}, {128}, {256, true}},
+    };
+    for (const std::vector<IconSpec>& images : icons) {
+        SCOPED_TRACE(images.size());
+        std::u16string ico = dir.File(u"app.ico"), installer = dir.File(u"Setup.exe");
+        WriteBytes(ico, MakeIconFile(images));
+        pe::IconReplacement icon;
+        std::u16string detail;
+        ASSERT_TRUE(icon.Load(ico, detail)) << platform::ToUtf8(detail);
+        InstallerParts parts{templatePath, {}};
+        parts.edits = {&icon, &version};
+        PackageMembersHost host(writer, nullptr);
+        Error error = WriteInstaller(parts, installer, host);
+        ASSERT_FALSE(error) << error.Text();
+        ExpectMembersBack(installer);
+
+        std::string expected;
+        for (std::size_t i = 0; i < images.size(); ++i) {
+            expected += "icon " + std::to_string(images[i].side) + " " + std::to_string(i + 1) + "\n";
+        }
+#ifdef _WIN32
+        EXPECT_EQ(PlatformReport(installer, images), expected + versionReport);
+#else
+        EXPECT_EQ(PefileReport(dir, installer, ico), expected + versionReport);
+#endif
+    }
 }
 
 #ifdef _WIN32

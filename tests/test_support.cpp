@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <system_error>
@@ -141,6 +142,98 @@ Bytes MakeBitmap(std::uint32_t width, std::uint32_t height, std::uint8_t seed) {
     w.Raw({'B', 'M'}).U32(14 + 40 + pixels).U32(0).U32(14 + 40);
     w.U32(40).U32(width).U32(height).Raw({1, 0, 24, 0}).U32(0).U32(pixels).U32(2835).U32(2835).U32(0).U32(0);
     w.Raw(Pattern(pixels, seed));
+    return w.Data();
+}
+
+namespace {
+
+std::uint32_t Crc32(const Bytes& bytes, std::size_t from) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = from; i < bytes.size(); ++i) {
+        crc ^= bytes[i];
+        for (int k = 0; k < 8; ++k) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+        }
+    }
+    return ~crc;
+}
+
+void PutBig32(Bytes& out, std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        out.push_back(static_cast<std::uint8_t>(v >> shift));
+    }
+}
+
+void PngChunk(Bytes& png, const char* type, const Bytes& data) {
+    PutBig32(png, static_cast<std::uint32_t>(data.size()));
+    std::size_t start = png.size();
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), data.begin(), data.end());
+    PutBig32(png, Crc32(png, start));
+}
+
+// An RGBA PNG whose image data is a zlib stream of stored deflate blocks.
+Bytes MakePng(std::uint32_t side, std::uint8_t seed) {
+    Bytes raw;
+    for (std::uint32_t y = 0; y < side; ++y) {
+        raw.push_back(0); // no filter
+        Bytes row = Pattern(side * 4, static_cast<std::uint8_t>(seed + y));
+        raw.insert(raw.end(), row.begin(), row.end());
+    }
+    Bytes z{0x78, 0x01};
+    for (std::size_t at = 0; at < raw.size(); at += 65535) {
+        std::size_t n = std::min<std::size_t>(65535, raw.size() - at);
+        z.push_back(at + n == raw.size() ? 1 : 0);
+        z.push_back(static_cast<std::uint8_t>(n));
+        z.push_back(static_cast<std::uint8_t>(n >> 8));
+        z.push_back(static_cast<std::uint8_t>(~n));
+        z.push_back(static_cast<std::uint8_t>(~n >> 8));
+        z.insert(z.end(), raw.begin() + static_cast<std::ptrdiff_t>(at),
+                 raw.begin() + static_cast<std::ptrdiff_t>(at + n));
+    }
+    std::uint32_t a = 1, b = 0;
+    for (std::uint8_t c : raw) {
+        a = (a + c) % 65521;
+        b = (b + a) % 65521;
+    }
+    PutBig32(z, (b << 16) | a);
+    Bytes png{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    Bytes header;
+    PutBig32(header, side);
+    PutBig32(header, side);
+    header.insert(header.end(), {8, 6, 0, 0, 0}); // 8 bits, RGBA
+    PngChunk(png, "IHDR", header);
+    PngChunk(png, "IDAT", z);
+    PngChunk(png, "IEND", {});
+    return png;
+}
+
+Bytes MakeIconDib(std::uint32_t side, std::uint8_t seed) {
+    std::uint32_t pixels = side * side * 4, mask = ((side + 31) / 32) * 4 * side;
+    ByteWriter w;
+    w.U32(40).U32(side).U32(2 * side).Raw({1, 0, 32, 0}).U32(0).U32(pixels + mask).U32(0).U32(0).U32(0).U32(0);
+    w.Raw(Pattern(pixels, seed)).Raw(Bytes(mask, 0));
+    return w.Data();
+}
+
+} // namespace
+
+Bytes MakeIconFile(const std::vector<IconSpec>& images) {
+    ByteWriter w;
+    w.Raw({0, 0, 1, 0, static_cast<std::uint8_t>(images.size()), static_cast<std::uint8_t>(images.size() >> 8)});
+    std::vector<Bytes> data;
+    std::uint32_t offset = static_cast<std::uint32_t>(6 + 16 * images.size());
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        const IconSpec& spec = images[i];
+        auto seed = static_cast<std::uint8_t>(i * 37);
+        data.push_back(spec.png ? MakePng(spec.side, seed) : MakeIconDib(spec.side, seed));
+        auto side = static_cast<std::uint8_t>(spec.side >= 256 ? 0 : spec.side);
+        w.Raw({side, side, 0, 0, 1, 0, 32, 0}).U32(static_cast<std::uint32_t>(data.back().size())).U32(offset);
+        offset += static_cast<std::uint32_t>(data.back().size());
+    }
+    for (const Bytes& d : data) {
+        w.Raw(d);
+    }
     return w.Data();
 }
 

@@ -37,6 +37,15 @@ bool Exists(const std::u16string& path);
 Bytes Pattern(std::size_t size, std::uint8_t seed = 0);
 // A bottom-up 24-bit .bmp file with no colour table.
 Bytes MakeBitmap(std::uint32_t width, std::uint32_t height, std::uint8_t seed);
+// An icon file (.ico) of square 32-bit images of the given sides: each a DIB with its AND mask,
+// or, where `png` says so, a PNG (stored, not compressed) as large icons are kept. A side of 256
+// is written as 0 in the directory, as the format says.
+struct IconSpec {
+    std::uint32_t side;
+    bool png = false;
+};
+Bytes MakeIconFile(const std::vector<IconSpec>& images);
+
 // Plants a link at `link` leading to `target`: a symbolic link to a folder or a file, or a second
 // (hard) name of the file. False where the host cannot make that kind; under Wine, whose own
 // links are not made, a Unix link (which Wine shows as a reparse point for a folder).

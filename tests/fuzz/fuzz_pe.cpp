@@ -1,12 +1,17 @@
 // Fuzz target for the PE resource reader and editor. The oracle: every resource the reader lists
 // reads back with its listed size, and an update that succeeds leaves every old resource readable
-// with the same bytes and the new one with exactly the stored bytes.
+// with the same bytes and the new one with exactly the stored bytes. A version resource that reads
+// says the same once rewritten unchanged, and rewriting it again changes no byte; the same bytes as
+// an icon file are either refused or give every image the directory lists.
+#include "package/pe_icons.h"
 #include "package/pe_resources.h"
+#include "package/pe_version.h"
 #include "platform/file.h"
 #include "platform/replacement.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/fuzz/fuzz_targets.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -22,6 +27,30 @@ struct Known {
     pe::ResourceInfo info;
     std::vector<std::uint8_t> bytes;
 };
+
+bool SameStrings(const std::vector<pe::VersionString>& a, const std::vector<pe::VersionString>& b) {
+    return std::equal(
+        a.begin(), a.end(), b.begin(), b.end(),
+        [](const pe::VersionString& x, const pe::VersionString& y) { return x.key == y.key && x.value == y.value; });
+}
+
+void CheckVersion(const std::vector<std::uint8_t>& resource) {
+    pe::VersionInfo info, again;
+    std::vector<std::uint8_t> rewritten, twice;
+    std::u16string error;
+    if (!pe::ParseVersionResource(resource, info, error)) {
+        return;
+    }
+    // Texts cut at a NUL read back shorter, which is what the platform reads too.
+    if (!pe::RewriteVersionResource(resource, {}, rewritten, error)) {
+        return; // only when it would outgrow 64 KB
+    }
+    Require(pe::ParseVersionResource(rewritten, again, error));
+    Require(again.language == info.language && again.codePage == info.codePage && again.hasFixed == info.hasFixed);
+    Require(again.fileVersion == info.fileVersion && again.productVersion == info.productVersion);
+    Require(SameStrings(again.strings, info.strings));
+    Require(pe::RewriteVersionResource(rewritten, {}, twice, error) && twice == rewritten);
+}
 
 } // namespace
 
@@ -47,6 +76,9 @@ int FuzzPeResources(const std::uint8_t* data, std::size_t size) {
             std::vector<std::uint8_t> fromImage;
             Require(pe::ReadResourceFromImage({data, size}, info.type, info.name, info.language, fromImage, error));
             Require(fromImage == k.bytes);
+            if (info.type == pe::ResourceKey::Id(pe::kTypeVersion)) {
+                CheckVersion(k.bytes);
+            }
             before.push_back(std::move(k));
         }
     }
@@ -66,6 +98,10 @@ int FuzzPeResources(const std::uint8_t* data, std::size_t size) {
             Require(pe::ReadResource(path, k.info.type, k.info.name, k.info.language, again, error));
             Require(again == k.bytes);
         }
+    }
+    std::vector<pe::IconImage> images;
+    if (pe::ParseIconFile({data, size}, images, error)) {
+        Require(!images.empty() && images.size() == static_cast<std::size_t>(data[4] | (data[5] << 8)));
     }
     platform::RemoveFile(path);
     return 0;
