@@ -86,7 +86,7 @@ struct ExecutableIdentity {
     bool isSigned = false;
     bool hasVersion = false;
     pe::VersionInfo version;
-    std::u16string problem;
+    Error problem;
 };
 
 void ReadIdentity(const std::u16string& path, ExecutableIdentity& identity) {
@@ -94,14 +94,14 @@ void ReadIdentity(const std::u16string& path, ExecutableIdentity& identity) {
         !pe::ReadVersionInfo(path, identity.version, identity.hasVersion, identity.problem)) {
         identity.hasVersion = false;
     } else {
-        identity.problem.clear();
+        identity.problem = {};
     }
 }
 
 std::string JsonIdentity(const ExecutableIdentity& id) {
     std::string out = ", \"signed\": " + std::string(id.isSigned ? "true" : "false") + ", \"version\": ";
     if (!id.hasVersion) {
-        return out + (id.problem.empty() ? "null" : "{\"problem\": " + Json(platform::ToUtf8(id.problem)) + "}");
+        return out + (!id.problem ? "null" : "{\"problem\": " + Json(id.problem.message) + "}");
     }
     const pe::VersionInfo& v = id.version;
     out += "{\"language\": " + std::to_string(v.language) + ", \"codePage\": " + std::to_string(v.codePage);
@@ -122,7 +122,7 @@ std::string JsonIdentity(const ExecutableIdentity& id) {
 std::string TextIdentity(const ExecutableIdentity& id) {
     std::string out = "Signed:         " + std::string(id.isSigned ? "yes (Authenticode)" : "no") + "\n";
     if (!id.hasVersion) {
-        return out + "Version info:   " + (id.problem.empty() ? "none" : platform::ToUtf8(id.problem)) + "\n";
+        return out + "Version info:   " + (!id.problem ? "none" : id.problem.message) + "\n";
     }
     const pe::VersionInfo& v = id.version;
     char translation[48];

@@ -99,7 +99,7 @@ bool FindTemplate(const Args& args, std::u16string& path) {
         path = folder + u"Template.exe";
     }
     std::vector<pe::ResourceInfo> resources;
-    std::u16string error;
+    Error error;
     if (!platform::File::OpenRead(path, platform::Share::Read).IsOpen()) {
         PrintError(platform::ToUtf8(path),
                    "cannot open the installer template (" + device::CannotOpenCause(path) + ")");
@@ -107,7 +107,7 @@ bool FindTemplate(const Args& args, std::u16string& path) {
     }
     // Checked before the build, so that a wrong template leaves nothing behind.
     if (!pe::ListResources(path, resources, error)) {
-        PrintError(platform::ToUtf8(path), "not a usable installer template: " + platform::ToUtf8(error));
+        PrintError(platform::ToUtf8(path), "not a usable installer template: " + error.Text());
         return false;
     }
     return true;

@@ -74,9 +74,9 @@ bool InstallerResources::Prepare(const Args& args, const pe::VersionChanges& giv
                                  std::u16string_view output) {
     iconPath_ = args.Value("--icon");
     if (args.Has("--icon")) {
-        std::u16string error;
+        Error error;
         if (!icon_.emplace().Load(iconPath_, error)) {
-            PrintError(Utf8(iconPath_), "not a usable icon file: " + Utf8(error));
+            PrintError(Utf8(iconPath_), "not a usable icon file: " + error.Text());
             return false;
         }
     }

@@ -19,10 +19,10 @@ std::string ShortTableCause(std::uint32_t count, std::uint64_t length) {
 }
 
 bool LoadFromResource(std::u16string_view path, PackageInput& input, std::string& cause) {
-    std::u16string error;
+    Error error;
     std::vector<pe::ResourceInfo> resources;
     if (!pe::ListResources(path, resources, error)) {
-        cause = "not an executable this program can read: " + platform::ToUtf8(error);
+        cause = "not an executable this program can read: " + error.Text();
         return false;
     }
     // The system that runs the installer picks among several languages of a package by its own
@@ -44,7 +44,7 @@ bool LoadFromResource(std::u16string_view path, PackageInput& input, std::string
     if (packages.empty() ||
         !pe::LocateResource(path, packages[0]->type, packages[0]->name, packages[0]->language, location, error)) {
         cause = "no package in this executable (resource ORBDATA of type RT_RCDATA): " +
-                platform::ToUtf8(packages.empty() ? u"The executable holds no such resource." : error);
+                (packages.empty() ? "The executable holds no such resource." : error.Text());
         return false;
     }
     input.kind = InputKind::Installer;

@@ -20,7 +20,7 @@ constexpr std::u16string_view kCannotRemoveOldPackage =
 constexpr std::u16string_view kPackageNotStored = u"The installer does not hold the package after it was stored.";
 
 bool RemoveWithOwnEditor(std::u16string_view destination, const pe::ResourceKey& type, const pe::ResourceKey& name,
-                         std::uint16_t language, std::u16string& error) {
+                         std::uint16_t language, Error& error) {
     pe::ResourceUpdate removal{type, name, language, {}, true};
     return pe::UpdateResources(destination, {removal}, error);
 }
@@ -49,7 +49,7 @@ namespace {
 template <typename Picks>
 bool RemoveOtherLanguages(InstallerPatcher& patcher, std::u16string_view destination, const Picks& picks) {
     std::vector<pe::ResourceInfo> resources;
-    std::u16string ignored;
+    Error ignored;
     if (!pe::ListResources(destination, resources, ignored)) {
         return true;
     }
@@ -105,7 +105,7 @@ bool PlatformPatcher::Remove(std::u16string_view destination, const pe::Resource
         return false;
     }
     std::vector<pe::ResourceInfo> resources;
-    std::u16string error;
+    Error error;
     if (!pe::ListResources(destination, resources, error)) {
         return false;
     }
@@ -118,14 +118,19 @@ bool PlatformPatcher::Remove(std::u16string_view destination, const pe::Resource
 }
 
 bool PortablePatcher::CopyTemplate(std::u16string_view from, std::u16string_view to) {
-    detail_.clear();
+    detail_ = {};
+    const std::string target = platform::ToUtf8(to);
     if (!allowReplace_ && platform::FileExists(to)) {
-        detail_ = u"The destination exists and may not be replaced: " + std::u16string(to);
+        detail_ = {ErrorCode::Refused,
+                   target,
+                   std::string("The destination exists and may not be replaced: ").append(target),
+                   {}};
         return false;
     }
     platform::File in = platform::File::OpenRead(from, platform::Share::Read);
     if (!in.IsOpen()) {
-        detail_ = u"Cannot open the template: " + std::u16string(from);
+        std::string source = platform::ToUtf8(from);
+        detail_ = SystemError(ErrorCode::CannotOpen, source, std::string("Cannot open the template: ").append(source));
         return false;
     }
     // Copied beside the destination and moved over it at the end, so that a failed copy leaves an
@@ -140,8 +145,12 @@ bool PortablePatcher::CopyTemplate(std::u16string_view from, std::u16string_view
     }
     if (!ok || !out.Commit()) {
         detail_ = out.Problem() == platform::ReplaceProblem::TargetNotRegular
-                      ? u"The destination is not a regular file: " + std::u16string(to)
-                      : u"Cannot write the destination: " + std::u16string(to);
+                      ? Error{ErrorCode::NotRegular,
+                              target,
+                              std::string("The destination is not a regular file: ").append(target),
+                              {}}
+                      : SystemError(ErrorCode::CannotWrite, target,
+                                    std::string("Cannot write the destination: ").append(target));
         return false;
     }
     return true;
@@ -150,7 +159,7 @@ bool PortablePatcher::CopyTemplate(std::u16string_view from, std::u16string_view
 StoreOutcome PortablePatcher::Store(std::u16string_view destination, const pe::ResourceKey& type,
                                     const pe::ResourceKey& name, std::u16string_view source, std::uint32_t offset,
                                     std::uint32_t length) {
-    detail_.clear();
+    detail_ = {};
     platform::File in = platform::File::OpenRead(source, platform::Share::Read);
     std::uint64_t size = 0;
     if (!in.IsOpen() || !in.Size(size)) {
@@ -172,7 +181,7 @@ StoreOutcome PortablePatcher::Store(std::u16string_view destination, const pe::R
 
 bool PortablePatcher::Remove(std::u16string_view destination, const pe::ResourceKey& type, const pe::ResourceKey& name,
                              std::uint16_t language) {
-    detail_.clear();
+    detail_ = {};
     return RemoveWithOwnEditor(destination, type, name, language, detail_);
 }
 
@@ -233,7 +242,7 @@ bool Package::MakeInstaller(const char16_t* templatePath, const char16_t* packag
         return false;
     }
     std::vector<pe::ResourceInfo> resources;
-    std::u16string ignored;
+    Error ignored;
     if (!StoreFileAsResource(patcher, destination, packagePath, pe::ResourceKey::Name(u"RT_RCDATA"),
                              pe::ResourceKey::Name(u"ORBDATA"), 0, static_cast<std::uint32_t>(length))) {
         return false;

@@ -54,11 +54,11 @@ public:
     bool Remove(std::u16string_view destination, const pe::ResourceKey& type, const pe::ResourceKey& name,
                 std::uint16_t language) override;
     // Why the last step failed, in more words than the package's own messages carry.
-    const std::u16string& Detail() const { return detail_; }
+    const Error& Detail() const { return detail_; }
 
 private:
     bool allowReplace_;
-    std::u16string detail_;
+    Error detail_;
 };
 
 // Whether a resource is an installer's package: type "RT_RCDATA", name "ORBDATA", whatever the

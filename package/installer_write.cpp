@@ -33,23 +33,25 @@ private:
 };
 
 // The sidebar picture as the resource the older road stores: the file without its file header.
-bool SidebarUpdate(const InstallerParts& parts, pe::ResourceUpdate& update, std::u16string& detail) {
+bool SidebarUpdate(const InstallerParts& parts, pe::ResourceUpdate& update, Error& detail) {
     std::uint64_t length = 0;
     platform::File file = platform::File::OpenRead(parts.sidebarPath, platform::Share::Read);
     if (!file.IsOpen() || !file.Size(length)) {
-        detail = u"The sidebar picture could not be opened: " + parts.sidebarPath;
+        detail = SystemError(
+            ErrorCode::CannotOpen, {},
+            std::string("The sidebar picture could not be opened: ").append(platform::ToUtf8(parts.sidebarPath)));
         return false;
     }
     // Only a file with something after its 14-byte file header, and one that is a bitmap at all,
     // can become a bitmap resource the installer can show.
     if (length <= kBitmapFileHeader) {
-        detail = u"The bitmap file holds nothing after its file header";
+        detail = {ErrorCode::Malformed, {}, "The bitmap file holds nothing after its file header", {}};
         return false;
     }
     char signature[2] = {};
     std::uint32_t got = 0;
     if (!file.Read(signature, 2, got) || got != 2 || signature[0] != 'B' || signature[1] != 'M') {
-        detail = u"The file is not a bitmap (it does not start with \"BM\")";
+        detail = {ErrorCode::Malformed, {}, "The file is not a bitmap (it does not start with \"BM\")", {}};
         return false;
     }
     update = {pe::ResourceKey::Id(pe::kTypeBitmap), parts.sidebarName, pe::kLanguageEnglishUS, {}};
@@ -62,7 +64,7 @@ bool SidebarUpdate(const InstallerParts& parts, pe::ResourceUpdate& update, std:
 // The updates, in the older road's order. The template's package and picture in other languages
 // go: the system running the installer may prefer them to the new ones.
 bool PlanUpdates(const InstallerParts& parts, std::uint64_t packageLength, PackageProducer& producer,
-                 std::vector<pe::ResourceUpdate>& updates, std::u16string& detail) {
+                 std::vector<pe::ResourceUpdate>& updates, Error& detail) {
     std::vector<pe::ResourceInfo> resources;
     if (!pe::ListResources(parts.templatePath, resources, detail)) {
         return false;
@@ -126,35 +128,38 @@ bool PackageMembersHost::WritePackage(ByteSink& out) { return package_.Stream(ou
 
 Error WriteInstaller(const InstallerParts& parts, std::u16string_view output, InstallerWriteHost& host) {
     const std::string subject = platform::ToUtf8(output);
-    auto failure = [&](ErrorCode code, std::u16string_view message) {
-        return Error{code, subject, platform::ToUtf8(message), {}};
+    auto failure = [&](ErrorCode code, std::string message) { return Error{code, subject, std::move(message), {}}; };
+    // Whatever stops the plan or the copy is, to the callers, something wrong with the template or
+    // the parts; the system's reason for a failed call stays with it.
+    auto failed = [&](ErrorCode code, const Error& detail) {
+        return Error{code, subject, detail.message, detail.reason};
     };
     std::uint64_t length = 0;
     if (!host.MeasurePackage(length)) {
-        return failure(ErrorCode::PackageFailed, u"");
+        return failure(ErrorCode::PackageFailed, {});
     }
     PackageProducer producer(host);
     std::vector<pe::ResourceUpdate> updates;
-    std::u16string detail;
+    Error detail;
     if (!PlanUpdates(parts, length, producer, updates, detail)) {
-        return failure(ErrorCode::Malformed, detail);
+        return failed(ErrorCode::Malformed, detail);
     }
     platform::Replacement out(output);
     if (!out.Open()) {
         if (out.Problem() == platform::ReplaceProblem::TargetNotRegular) {
-            return failure(ErrorCode::NotRegular, u"The output is not a regular file.");
+            return failure(ErrorCode::NotRegular, "The output is not a regular file.");
         }
         return SystemError(ErrorCode::CannotCreate, subject, "No file can be made in the output's folder.");
     }
     std::vector<pe::ResourceInfo> written;
     if (!pe::WriteUpdatedCopy(parts.templatePath, updates, out.Out(), &written, detail)) {
-        return failure(producer.Failed() ? ErrorCode::PackageFailed : ErrorCode::Malformed, detail);
+        return failed(producer.Failed() ? ErrorCode::PackageFailed : ErrorCode::Malformed, detail);
     }
     if (!HoldsOnePackage(written, length)) {
-        return failure(ErrorCode::Malformed, u"The installer does not hold the package after it was stored.");
+        return failure(ErrorCode::Malformed, "The installer does not hold the package after it was stored.");
     }
     if (!host.MayReplaceOutput()) {
-        return failure(ErrorCode::Refused, u"");
+        return failure(ErrorCode::Refused, {});
     }
     if (!out.Commit()) {
         return SystemError(ErrorCode::CannotWrite, subject,

@@ -8,7 +8,7 @@ bool Package::OpenModule(const char16_t* executablePath, const EntryFilter& filt
     imageSize = 0;
     packageFile.Close();
     std::vector<std::uint8_t> data;
-    std::u16string error;
+    Error error;
     if (!executablePath || !pe::ReadResource(executablePath, pe::ResourceKey::Name(u"RT_RCDATA"),
                                              pe::ResourceKey::Name(u"ORBDATA"), std::nullopt, data, error)) {
         SetLastError(u"FindResource failed");

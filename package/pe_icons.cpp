@@ -27,12 +27,10 @@ constexpr std::array<std::uint8_t, 8> kPngSignature{0x89, 'P', 'N', 'G', 0x0D, 0
 // The signature, the IHDR chunk's length and type, and its 13 bytes of data.
 constexpr std::size_t kPngHeaderSize = 8 + 8 + 13;
 
-std::u16string Numbered(const char16_t* before, std::size_t index, const char16_t* after) {
-    std::u16string text(before);
-    for (char c : std::to_string(index + 1)) {
-        text.push_back(static_cast<char16_t>(c));
-    }
-    return text.append(after);
+Error Numbered(const char* before, std::size_t index, const char* after) {
+    std::string text(before);
+    text.append(std::to_string(index + 1)).append(after);
+    return Malformed(std::move(text));
 }
 
 bool IsPng(std::span<const std::uint8_t> data) {
@@ -56,11 +54,11 @@ std::uint16_t PngBitCount(std::span<const std::uint8_t> data) {
 }
 
 // Checks one image's bytes and fills in planes and bit count the file left 0.
-bool CheckImage(IconImage& image, std::size_t index, std::u16string& error) {
+bool CheckImage(IconImage& image, std::size_t index, Error& error) {
     std::span<const std::uint8_t> data = image.data;
     if (IsPng(data)) {
         if (data.size() < kPngHeaderSize || !std::equal(data.begin() + 12, data.begin() + 16, "IHDR")) {
-            error = Numbered(u"Image ", index, u" of the icon file is a PNG image cut short.");
+            error = Numbered("Image ", index, " of the icon file is a PNG image cut short.");
             return false;
         }
         if (image.planes == 0) {
@@ -74,13 +72,13 @@ bool CheckImage(IconImage& image, std::size_t index, std::u16string& error) {
     // BITMAPINFOHEADER and its later, longer forms (V4, V5).
     std::uint32_t headerSize = data.size() >= 4 ? Le32(data.data()) : 0;
     if ((headerSize != 40 && headerSize != 108 && headerSize != 124) || data.size() < headerSize) {
-        error = Numbered(u"Image ", index, u" of the icon file is neither a bitmap (DIB) nor a PNG image.");
+        error = Numbered("Image ", index, " of the icon file is neither a bitmap (DIB) nor a PNG image.");
         return false;
     }
     auto width = static_cast<std::int32_t>(Le32(data.data() + 4));
     auto height = static_cast<std::int32_t>(Le32(data.data() + 8));
     if (width <= 0 || height == 0) {
-        error = Numbered(u"Image ", index, u" of the icon file is a bitmap of no size.");
+        error = Numbered("Image ", index, " of the icon file is a bitmap of no size.");
         return false;
     }
     if (image.planes == 0) {
@@ -92,23 +90,27 @@ bool CheckImage(IconImage& image, std::size_t index, std::u16string& error) {
     return true;
 }
 
-bool ReadWhole(std::u16string_view path, std::vector<std::uint8_t>& bytes, std::u16string& error) {
+bool ReadWhole(std::u16string_view path, std::vector<std::uint8_t>& bytes, Error& error) {
     platform::File file = platform::File::OpenRead(path, platform::Share::Read);
     std::uint64_t size = 0;
     if (!file.IsOpen() || !file.Size(size)) {
-        error = u"The icon file could not be opened.";
+        error = SystemError(ErrorCode::CannotOpen, {}, "The icon file could not be opened.");
         return false;
     }
     if (size > kMaxIconFile) {
-        error = u"The icon file is larger than 64 MB; no icon is.";
+        error = Malformed("The icon file is larger than 64 MB; no icon is.");
         return false;
     }
     bytes.resize(static_cast<std::size_t>(size));
     std::size_t done = 0;
     while (done < bytes.size()) {
         std::uint32_t got = 0;
-        if (!file.Read(bytes.data() + done, static_cast<std::uint32_t>(bytes.size() - done), got) || got == 0) {
-            error = u"The icon file could not be read.";
+        bool read = file.Read(bytes.data() + done, static_cast<std::uint32_t>(bytes.size() - done), got);
+        if (!read || got == 0) {
+            // A file that shrank since it was measured left no system error behind.
+            constexpr const char* kCannotRead = "The icon file could not be read.";
+            error = read ? Error{ErrorCode::CannotRead, {}, kCannotRead, {}}
+                         : SystemError(ErrorCode::CannotRead, {}, kCannotRead);
             return false;
         }
         done += got;
@@ -130,24 +132,24 @@ bool FreeIds(const std::set<std::uint16_t>& taken, std::size_t count, std::vecto
 
 } // namespace
 
-bool ParseIconFile(std::span<const std::uint8_t> file, std::vector<IconImage>& images, std::u16string& error) {
+bool ParseIconFile(std::span<const std::uint8_t> file, std::vector<IconImage>& images, Error& error) {
     images.clear();
     if (file.size() < kIconDirSize) {
-        error = u"The file is too short to be an icon file.";
+        error = Malformed("The file is too short to be an icon file.");
         return false;
     }
     if (Le16(file.data()) != 0 || Le16(file.data() + 2) != 1) {
-        error = u"The file is not an icon file (its header does not say reserved 0, type 1).";
+        error = Malformed("The file is not an icon file (its header does not say reserved 0, type 1).");
         return false;
     }
     std::size_t count = Le16(file.data() + 4);
     if (count == 0) {
-        error = u"The icon file holds no images.";
+        error = Malformed("The icon file holds no images.");
         return false;
     }
     std::size_t directoryEnd = kIconDirSize + kIconEntrySize * count;
     if (file.size() < directoryEnd) {
-        error = u"The icon file's directory is cut short.";
+        error = Malformed("The icon file's directory is cut short.");
         return false;
     }
     std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges; // offset, length
@@ -155,15 +157,15 @@ bool ParseIconFile(std::span<const std::uint8_t> file, std::vector<IconImage>& i
         const std::uint8_t* entry = file.data() + kIconDirSize + kIconEntrySize * i;
         std::uint32_t length = Le32(entry + 8), offset = Le32(entry + 12);
         if (length == 0) {
-            error = Numbered(u"Image ", i, u" of the icon file is empty.");
+            error = Numbered("Image ", i, " of the icon file is empty.");
             return false;
         }
         if (offset < directoryEnd) {
-            error = Numbered(u"Image ", i, u" of the icon file lies inside the file's directory.");
+            error = Numbered("Image ", i, " of the icon file lies inside the file's directory.");
             return false;
         }
         if (!RangeInside(offset, length, file.size())) {
-            error = Numbered(u"Image ", i, u" of the icon file reaches beyond the end of the file.");
+            error = Numbered("Image ", i, " of the icon file reaches beyond the end of the file.");
             return false;
         }
         IconImage image{entry[0], entry[1], entry[2], Le16(entry + 4), Le16(entry + 6), {}};
@@ -180,7 +182,7 @@ bool ParseIconFile(std::span<const std::uint8_t> file, std::vector<IconImage>& i
     for (std::size_t k = 1; k < count; ++k) {
         const auto& before = ranges[order[k - 1]];
         if (before.first + before.second > ranges[order[k]].first) {
-            error = Numbered(u"Image ", std::min(order[k - 1], order[k]), u" of the icon file overlaps another.");
+            error = Numbered("Image ", std::min(order[k - 1], order[k]), " of the icon file overlaps another.");
             images.clear();
             return false;
         }
@@ -218,13 +220,13 @@ std::vector<std::uint16_t> IconGroupIds(std::span<const std::uint8_t> group) {
     return ids;
 }
 
-bool IconReplacement::Load(std::u16string_view icoPath, std::u16string& error) {
+bool IconReplacement::Load(std::u16string_view icoPath, Error& error) {
     std::vector<std::uint8_t> bytes;
     return ReadWhole(icoPath, bytes, error) && ParseIconFile(bytes, images_, error);
 }
 
 bool IconReplacement::Plan(std::u16string_view exePath, const std::vector<ResourceInfo>& resources,
-                           std::vector<ResourceUpdate>& updates, std::u16string& error) const {
+                           std::vector<ResourceUpdate>& updates, Error& error) const {
     auto firstGroup = std::find_if(resources.begin(), resources.end(),
                                    [](const ResourceInfo& r) { return IsKey(r, kTypeGroupIcon); });
     ResourceKey groupName = firstGroup != resources.end() ? firstGroup->name : ResourceKey::Id(1);
@@ -260,7 +262,7 @@ bool IconReplacement::Plan(std::u16string_view exePath, const std::vector<Resour
     }
     std::vector<std::uint16_t> ids;
     if (!FreeIds(kept, images_.size(), ids)) {
-        error = u"The executable has no free icon numbers left for the icon's images.";
+        error = Refusal("The executable has no free icon numbers left for the icon's images.");
         return false;
     }
     // The loader finds an image in whatever language it is stored, so one copy serves every

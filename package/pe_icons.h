@@ -29,7 +29,7 @@ struct IconImage {
 
 // Reads the images of an icon file's bytes. False, with the reason, for anything that is not a
 // well-formed icon file.
-bool ParseIconFile(std::span<const std::uint8_t> file, std::vector<IconImage>& images, std::u16string& error);
+bool ParseIconFile(std::span<const std::uint8_t> file, std::vector<IconImage>& images, Error& error);
 
 // The RT_GROUP_ICON resource naming `images` as the RT_ICON resources `ids`.
 std::vector<std::uint8_t> IconGroupBytes(const std::vector<IconImage>& images, const std::vector<std::uint16_t>& ids);
@@ -45,10 +45,10 @@ std::vector<std::uint16_t> IconGroupIds(std::span<const std::uint8_t> group);
 class IconReplacement final : public ResourceEdit {
 public:
     // Reads and checks the icon file; false with the reason.
-    bool Load(std::u16string_view icoPath, std::u16string& error);
+    bool Load(std::u16string_view icoPath, Error& error);
 
     bool Plan(std::u16string_view exePath, const std::vector<ResourceInfo>& resources,
-              std::vector<ResourceUpdate>& updates, std::u16string& error) const override;
+              std::vector<ResourceUpdate>& updates, Error& error) const override;
 
 private:
     std::vector<IconImage> images_;

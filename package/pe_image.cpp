@@ -16,20 +16,20 @@ constexpr std::uint32_t kMaxSections = 96;
 bool IsPowerOfTwo(std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 bool ReadDosAndPeHeaders(ByteSource& source, Image& image, std::uint16_t& sectionCount, std::uint16_t& optionalSize,
-                         std::u16string& error) {
+                         Error& error) {
     std::uint8_t dos[64];
     if (!source.ReadAt(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') {
-        error = u"The file is not a Windows executable (no MZ header).";
+        error = Malformed("The file is not a Windows executable (no MZ header).");
         return false;
     }
     image.peOffset = Le32(dos + 0x3C);
     std::uint8_t pe[24];
     if (image.peOffset % 4 != 0 || !source.ReadAt(image.peOffset, pe, sizeof pe)) {
-        error = u"The executable's PE header offset lies outside the file.";
+        error = Malformed("The executable's PE header offset lies outside the file.");
         return false;
     }
     if (std::memcmp(pe, "PE\0\0", 4) != 0) {
-        error = u"The file is not a Windows PE executable (no PE signature).";
+        error = Malformed("The file is not a Windows PE executable (no PE signature).");
         return false;
     }
     sectionCount = Le16(pe + 6);
@@ -39,28 +39,28 @@ bool ReadDosAndPeHeaders(ByteSource& source, Image& image, std::uint16_t& sectio
     return true;
 }
 
-bool ReadOptionalHeader(ByteSource& source, Image& image, std::uint16_t optionalSize, std::u16string& error) {
+bool ReadOptionalHeader(ByteSource& source, Image& image, std::uint16_t optionalSize, Error& error) {
     std::vector<std::uint8_t> opt(optionalSize);
     std::uint16_t magic = 0;
     if (optionalSize < 2 || !source.ReadAt(image.optionalHeaderOffset, opt.data(), opt.size())) {
-        error = u"The executable's optional header is truncated.";
+        error = Malformed("The executable's optional header is truncated.");
         return false;
     }
     magic = Le16(opt.data());
     if (magic != kMagicPe32 && magic != kMagicPe32Plus) {
-        error = u"The executable's optional header has an unknown format.";
+        error = Malformed("The executable's optional header has an unknown format.");
         return false;
     }
     image.pe32Plus = magic == kMagicPe32Plus;
     std::size_t countAt = image.pe32Plus ? 108 : 92;
     std::size_t dirsAt = countAt + 4;
     if (opt.size() < dirsAt) {
-        error = u"The executable's optional header is truncated.";
+        error = Malformed("The executable's optional header is truncated.");
         return false;
     }
     std::uint32_t count = Le32(opt.data() + countAt);
     if (count < 3 || count > 16 || opt.size() < dirsAt + 8ull * count) {
-        error = u"The executable's data directory count is invalid.";
+        error = Malformed("The executable's data directory count is invalid.");
         return false;
     }
     image.sectionAlignment = Le32(opt.data() + 32);
@@ -73,22 +73,22 @@ bool ReadOptionalHeader(ByteSource& source, Image& image, std::uint16_t optional
     }
     if (!IsPowerOfTwo(image.sectionAlignment) || !IsPowerOfTwo(image.fileAlignment) ||
         image.sectionAlignment < image.fileAlignment) {
-        error = u"The executable's section or file alignment is invalid.";
+        error = Malformed("The executable's section or file alignment is invalid.");
         return false;
     }
     return true;
 }
 
-bool ReadSectionTable(ByteSource& source, Image& image, std::uint16_t count, std::u16string& error) {
+bool ReadSectionTable(ByteSource& source, Image& image, std::uint16_t count, Error& error) {
     if (count < 1 || count > kMaxSections) {
-        error = u"The executable's section count is invalid.";
+        error = Malformed("The executable's section count is invalid.");
         return false;
     }
     std::uint64_t tableSize = std::uint64_t{count} * kSectionHeaderSize;
     std::vector<std::uint8_t> table(static_cast<std::size_t>(tableSize));
     if (image.sectionTableOffset + tableSize > image.sizeOfHeaders || image.sizeOfHeaders > image.fileSize ||
         !source.ReadAt(image.sectionTableOffset, table.data(), table.size())) {
-        error = u"The executable's section table lies outside its headers.";
+        error = Malformed("The executable's section table lies outside its headers.");
         return false;
     }
     for (std::uint16_t i = 0; i < count; ++i) {
@@ -105,17 +105,17 @@ bool ReadSectionTable(ByteSource& source, Image& image, std::uint16_t count, std
     return true;
 }
 
-bool CheckSections(const Image& image, std::u16string& error) {
+bool CheckSections(const Image& image, Error& error) {
     std::vector<std::pair<std::uint64_t, std::uint64_t>> raw;
     std::uint64_t previousEnd = 0;
     for (const Section& s : image.sections) {
         if (s.virtualAddress < previousEnd) {
-            error = u"The executable's sections overlap or are out of order in memory.";
+            error = Malformed("The executable's sections overlap or are out of order in memory.");
             return false;
         }
         previousEnd = std::uint64_t{s.virtualAddress} + s.VirtualSpan();
         if (previousEnd > 0xFFFFFFFFull) {
-            error = u"A section of the executable reaches beyond the 4 GB address space.";
+            error = Malformed("A section of the executable reaches beyond the 4 GB address space.");
             return false;
         }
         if (s.sizeOfRawData == 0) {
@@ -123,13 +123,13 @@ bool CheckSections(const Image& image, std::u16string& error) {
         }
         if (!RangeInside(s.pointerToRawData, s.sizeOfRawData, image.fileSize) ||
             s.pointerToRawData < image.sizeOfHeaders) {
-            error = u"A section's data lies outside the executable file (is it truncated?).";
+            error = Malformed("A section's data lies outside the executable file (is it truncated?).");
             return false;
         }
         // The loader rounds an unaligned start down, and section data that moves during an update
         // is placed by the alignment: an unaligned start would leave the headers pointing beside it.
         if (s.pointerToRawData % image.fileAlignment != 0) {
-            error = u"A section's data does not start at a multiple of the executable's file alignment.";
+            error = Malformed("A section's data does not start at a multiple of the executable's file alignment.");
             return false;
         }
         raw.emplace_back(s.pointerToRawData, std::uint64_t{s.pointerToRawData} + s.sizeOfRawData);
@@ -137,7 +137,7 @@ bool CheckSections(const Image& image, std::u16string& error) {
     std::sort(raw.begin(), raw.end());
     for (std::size_t i = 1; i < raw.size(); ++i) {
         if (raw[i].first < raw[i - 1].second) {
-            error = u"The executable's sections overlap in the file.";
+            error = Malformed("The executable's sections overlap in the file.");
             return false;
         }
     }
@@ -182,7 +182,7 @@ bool Image::RvaToOffset(std::uint32_t rva, std::uint32_t size, std::uint64_t& of
     return false;
 }
 
-bool ParseImage(ByteSource& source, Image& image, std::u16string& error) {
+bool ParseImage(ByteSource& source, Image& image, Error& error) {
     image = Image{};
     image.fileSize = source.Size();
     std::uint16_t sectionCount = 0;

@@ -76,6 +76,6 @@ struct Image {
 
 // Reads and checks the headers and section table. Refuses anything the editor could not handle
 // safely, with a sentence saying why.
-bool ParseImage(ByteSource& source, Image& image, std::u16string& error);
+bool ParseImage(ByteSource& source, Image& image, Error& error);
 
 } // namespace pe

@@ -15,9 +15,9 @@ namespace {
 
 constexpr std::uint64_t kMaxResource = 0x7FFFFFFFull;
 
-bool OpenImage(std::u16string_view path, FileSource& source, Image& image, ResourceTree& tree, std::u16string& error) {
+bool OpenImage(std::u16string_view path, FileSource& source, Image& image, ResourceTree& tree, Error& error) {
     if (!source.Open(path)) {
-        error = u"The executable could not be opened.";
+        error = SystemError(ErrorCode::CannotOpen, {}, "The executable could not be opened.");
         return false;
     }
     return ParseImage(source, image, error) && ReadResourceTree(source, image, tree, error);
@@ -26,20 +26,20 @@ bool OpenImage(std::u16string_view path, FileSource& source, Image& image, Resou
 // A key exactly as listed comes first, so that every listed resource can be found again even
 // where its stored name is one the platform's upper-casing lookup would miss.
 const LanguageNode* FindLeaf(const ResourceTree& tree, const ResourceKey& type, const ResourceKey& name,
-                             std::optional<std::uint16_t> language, std::u16string& error) {
+                             std::optional<std::uint16_t> language, Error& error) {
     const LanguageNode* leaf = FindInTree(tree, type, name, language);
     ResourceKey t, n;
     if (leaf == nullptr && NormalizeKey(type, t) && NormalizeKey(name, n)) {
         leaf = FindInTree(tree, t, n, language);
     }
     if (leaf == nullptr) {
-        error = u"The executable holds no such resource.";
+        error = Refusal("The executable holds no such resource.");
     }
     return leaf;
 }
 
 bool ReadFound(ByteSource& source, const ResourceTree& tree, const ResourceKey& type, const ResourceKey& name,
-               std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data, std::u16string& error) {
+               std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data, Error& error) {
     const LanguageNode* leaf = FindLeaf(tree, type, name, language, error);
     if (leaf == nullptr) {
         return false;
@@ -47,37 +47,37 @@ bool ReadFound(ByteSource& source, const ResourceTree& tree, const ResourceKey& 
     data.resize(leaf->data.size);
     if (!source.ReadAt(leaf->data.fileOffset, data.data(), data.size())) {
         data.clear();
-        error = u"The resource could not be read from the executable.";
+        error = SystemError(ErrorCode::CannotRead, {}, "The resource could not be read from the executable.");
         return false;
     }
     return true;
 }
 
 // The length of an update's data, checking that a file range is really there.
-bool UpdateLength(const ResourceData& data, std::uint32_t& length, std::u16string& error) {
+bool UpdateLength(const ResourceData& data, std::uint32_t& length, Error& error) {
     std::uint64_t size = data.producer != nullptr ? data.length : data.bytes.size();
     if (data.producer == nullptr && !data.path.empty()) {
         platform::File file = platform::File::OpenRead(data.path, platform::Share::Read);
         std::uint64_t fileSize = 0;
         if (!file.IsOpen() || !file.Size(fileSize)) {
-            error = u"A file to be stored as a resource could not be opened.";
+            error = SystemError(ErrorCode::CannotOpen, {}, "A file to be stored as a resource could not be opened.");
             return false;
         }
         size = data.length;
         if (!RangeInside(data.offset, size, fileSize)) {
-            error = u"A file to be stored as a resource is shorter than the range given.";
+            error = Refusal("A file to be stored as a resource is shorter than the range given.");
             return false;
         }
     }
     if (size > kMaxResource) {
-        error = u"A resource of 2 GB or more cannot be stored in an executable.";
+        error = Refusal("A resource of 2 GB or more cannot be stored in an executable.");
         return false;
     }
     length = static_cast<std::uint32_t>(size);
     return true;
 }
 
-bool ApplyUpdates(ResourceTree& tree, const std::vector<ResourceUpdate>& updates, std::u16string& error) {
+bool ApplyUpdates(ResourceTree& tree, const std::vector<ResourceUpdate>& updates, Error& error) {
     for (const ResourceUpdate& u : updates) {
         ResourceKey type, name;
         if (u.remove) {
@@ -85,17 +85,17 @@ bool ApplyUpdates(ResourceTree& tree, const std::vector<ResourceUpdate>& updates
                            (NormalizeKey(u.type, type) && NormalizeKey(u.name, name) &&
                             RemoveFromTree(tree, type, name, u.language));
             if (!removed) {
-                error = u"The executable holds no such resource to remove.";
+                error = Refusal("The executable holds no such resource to remove.");
                 return false;
             }
             continue;
         }
         if (!NormalizeKey(u.type, type) || !NormalizeKey(u.name, name)) {
-            error = u"A resource type or name of the form #number is not a number under 65536.";
+            error = Refusal("A resource type or name of the form #number is not a number under 65536.");
             return false;
         }
         if (type.name.size() > 0xFFFF || name.name.size() > 0xFFFF) {
-            error = u"A resource name is longer than 65535 characters.";
+            error = Refusal("A resource name is longer than 65535 characters.");
             return false;
         }
         LeafData leaf;
@@ -111,7 +111,7 @@ bool ApplyUpdates(ResourceTree& tree, const std::vector<ResourceUpdate>& updates
 
 } // namespace
 
-bool ListResources(std::u16string_view exePath, std::vector<ResourceInfo>& resources, std::u16string& error) {
+bool ListResources(std::u16string_view exePath, std::vector<ResourceInfo>& resources, Error& error) {
     resources.clear();
     FileSource source;
     Image image;
@@ -129,11 +129,11 @@ bool ListResources(std::u16string_view exePath, std::vector<ResourceInfo>& resou
     return true;
 }
 
-bool IsSigned(std::u16string_view exePath, bool& isSigned, std::u16string& error) {
+bool IsSigned(std::u16string_view exePath, bool& isSigned, Error& error) {
     FileSource source;
     Image image;
     if (!source.Open(exePath)) {
-        error = u"The executable could not be opened.";
+        error = SystemError(ErrorCode::CannotOpen, {}, "The executable could not be opened.");
         return false;
     }
     if (!ParseImage(source, image, error)) {
@@ -145,7 +145,7 @@ bool IsSigned(std::u16string_view exePath, bool& isSigned, std::u16string& error
 }
 
 bool ReadResource(std::u16string_view exePath, const ResourceKey& type, const ResourceKey& name,
-                  std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data, std::u16string& error) {
+                  std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data, Error& error) {
     FileSource source;
     Image image;
     ResourceTree tree;
@@ -153,7 +153,7 @@ bool ReadResource(std::u16string_view exePath, const ResourceKey& type, const Re
 }
 
 bool LocateResource(std::u16string_view exePath, const ResourceKey& type, const ResourceKey& name,
-                    std::optional<std::uint16_t> language, ResourceLocation& location, std::u16string& error) {
+                    std::optional<std::uint16_t> language, ResourceLocation& location, Error& error) {
     FileSource source;
     Image image;
     ResourceTree tree;
@@ -170,8 +170,7 @@ bool LocateResource(std::u16string_view exePath, const ResourceKey& type, const 
 }
 
 bool ReadResourceFromImage(std::span<const std::uint8_t> file, const ResourceKey& type, const ResourceKey& name,
-                           std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data,
-                           std::u16string& error) {
+                           std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data, Error& error) {
     MemorySource source(file);
     Image image;
     ResourceTree tree;
@@ -182,13 +181,13 @@ bool ReadResourceFromImage(std::span<const std::uint8_t> file, const ResourceKey
 namespace {
 
 // The executable opened and checked for an update.
-bool OpenForUpdate(std::u16string_view exePath, FileSource& source, Image& image, ResourceTree& tree,
-                   std::u16string& error) {
+bool OpenForUpdate(std::u16string_view exePath, FileSource& source, Image& image, ResourceTree& tree, Error& error) {
     if (!OpenImage(exePath, source, image, tree, error)) {
         return false;
     }
     if (image.Directory(kDirectoryCertificates).rva != 0 || image.Directory(kDirectoryCertificates).size != 0) {
-        error = u"The executable is signed; changing its resources would break the signature. Use an unsigned copy.";
+        error = Refusal(
+            "The executable is signed; changing its resources would break the signature. Use an unsigned copy.");
         return false;
     }
     return true;
@@ -196,7 +195,7 @@ bool OpenForUpdate(std::u16string_view exePath, FileSource& source, Image& image
 
 } // namespace
 
-bool UpdateResources(std::u16string_view exePath, const std::vector<ResourceUpdate>& updates, std::u16string& error) {
+bool UpdateResources(std::u16string_view exePath, const std::vector<ResourceUpdate>& updates, Error& error) {
     FileSource source;
     Image image;
     ResourceTree tree;
@@ -212,21 +211,23 @@ bool UpdateResources(std::u16string_view exePath, const std::vector<ResourceUpda
     platform::Replacement out(exePath);
     if (!out.Open()) {
         error = out.Problem() == platform::ReplaceProblem::TargetNotRegular
-                    ? u"The executable is not a regular file."
-                    : u"The new executable could not be created beside the old one.";
+                    ? Error{ErrorCode::NotRegular, {}, "The executable is not a regular file.", {}}
+                    : SystemError(ErrorCode::CannotCreate, {},
+                                  "The new executable could not be created beside the old one.");
         return false;
     }
     bool written = WriteWithResources(source, image, tree, out.Out(), error);
     source.Close();
     if (written && !out.Commit()) {
-        error = u"The updated executable could not replace the old one (is it in use?).";
+        error = SystemError(ErrorCode::CannotWrite, {},
+                            "The updated executable could not replace the old one (is it in use?).");
         written = false;
     }
     return written;
 }
 
 bool WriteUpdatedCopy(std::u16string_view exePath, const std::vector<ResourceUpdate>& updates, platform::File& target,
-                      std::vector<ResourceInfo>* written, std::u16string& error) {
+                      std::vector<ResourceInfo>* written, Error& error) {
     FileSource source;
     Image image;
     ResourceTree tree;

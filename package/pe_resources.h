@@ -7,6 +7,8 @@
 // directory is bounds-checked, and malformed files are refused with a message, never read past.
 #pragma once
 
+#include "platform/error.h"
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -80,19 +82,19 @@ public:
     // Appends the updates that make the change to the executable at `exePath`, whose resources
     // ListResources gave as `resources`. False with a sentence when the change cannot be made.
     virtual bool Plan(std::u16string_view exePath, const std::vector<ResourceInfo>& resources,
-                      std::vector<ResourceUpdate>& updates, std::u16string& error) const = 0;
+                      std::vector<ResourceUpdate>& updates, Error& error) const = 0;
 };
 
 // Lists every resource of the executable in directory order.
-bool ListResources(std::u16string_view exePath, std::vector<ResourceInfo>& resources, std::u16string& error);
+bool ListResources(std::u16string_view exePath, std::vector<ResourceInfo>& resources, Error& error);
 
 // Whether the executable carries an Authenticode signature (a certificate table, data directory 4).
-bool IsSigned(std::u16string_view exePath, bool& isSigned, std::u16string& error);
+bool IsSigned(std::u16string_view exePath, bool& isSigned, Error& error);
 
 // Reads one resource. Without a language, the loader's order is followed: neutral (0), then
 // U.S. English (1033), then the first language present.
 bool ReadResource(std::u16string_view exePath, const ResourceKey& type, const ResourceKey& name,
-                  std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data, std::u16string& error);
+                  std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data, Error& error);
 
 // Where one resource's bytes lie in the executable file (found as ReadResource finds it), so that
 // a large resource can be read in pieces from the file instead of whole into memory.
@@ -101,21 +103,20 @@ struct ResourceLocation {
     std::uint32_t size = 0;
 };
 bool LocateResource(std::u16string_view exePath, const ResourceKey& type, const ResourceKey& name,
-                    std::optional<std::uint16_t> language, ResourceLocation& location, std::u16string& error);
+                    std::optional<std::uint16_t> language, ResourceLocation& location, Error& error);
 
 // The same as ReadResource over a whole executable image held in memory (tests and fuzzing).
 bool ReadResourceFromImage(std::span<const std::uint8_t> file, const ResourceKey& type, const ResourceKey& name,
-                           std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data,
-                           std::u16string& error);
+                           std::optional<std::uint16_t> language, std::vector<std::uint8_t>& data, Error& error);
 
 // Applies the updates to the executable. The new file is written beside it and renamed over it
 // at the end, so a failure leaves the executable as it was.
-bool UpdateResources(std::u16string_view exePath, const std::vector<ResourceUpdate>& updates, std::u16string& error);
+bool UpdateResources(std::u16string_view exePath, const std::vector<ResourceUpdate>& updates, Error& error);
 
 // Applies the updates to a copy of the executable written into `target`, a new empty file; the
 // executable is only read. With `written`, lists the resources of the copy. The same bytes as
 // copying the executable and calling UpdateResources on the copy, one update after another.
 bool WriteUpdatedCopy(std::u16string_view exePath, const std::vector<ResourceUpdate>& updates, platform::File& target,
-                      std::vector<ResourceInfo>* written, std::u16string& error);
+                      std::vector<ResourceInfo>* written, Error& error);
 
 } // namespace pe

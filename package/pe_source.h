@@ -2,6 +2,7 @@
 // touches the bytes any other way, so a malformed header can at worst make a read fail.
 #pragma once
 
+#include "platform/error.h"
 #include "platform/file.h"
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace pe {
@@ -28,6 +30,11 @@ inline void PutLe32(std::uint8_t* p, std::uint32_t v) {
         p[i] = static_cast<std::uint8_t>(v >> (8 * i));
     }
 }
+
+// What the editor finds wrong itself carries no system reason: a file that breaks the format, or
+// a change the format (or the executable as it stands) cannot take.
+inline Error Malformed(std::string message) { return {ErrorCode::Malformed, {}, std::move(message), {}}; }
+inline Error Refusal(std::string message) { return {ErrorCode::Refused, {}, std::move(message), {}}; }
 
 // Whether [offset, offset + length) lies inside [0, size), without overflowing.
 inline bool RangeInside(std::uint64_t offset, std::uint64_t length, std::uint64_t size) {

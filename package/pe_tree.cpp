@@ -36,14 +36,13 @@ bool HasDuplicates(const std::vector<RawEntry>& entries) {
 // The tree's bytes: from the directory's start to the end of its section's file-backed bytes.
 class TreeReader {
 public:
-    TreeReader(ByteSource& source, const Image& image, std::u16string& error)
-        : source_(source), image_(image), error_(error) {}
+    TreeReader(ByteSource& source, const Image& image, Error& error) : source_(source), image_(image), error_(error) {}
 
     bool Read(ResourceTree& tree);
 
 private:
-    bool Fail(const char16_t* message) {
-        error_ = message;
+    bool Fail(const char* message) {
+        error_ = Malformed(message);
         return false;
     }
     bool ReadBytes(std::uint32_t offset, void* buffer, std::size_t length) {
@@ -55,7 +54,7 @@ private:
 
     ByteSource& source_;
     const Image& image_;
-    std::u16string& error_;
+    Error& error_;
     std::uint64_t base_ = 0;  // file offset of the tree's start
     std::uint32_t limit_ = 0; // bytes available from there
     std::set<std::uint32_t> visited_;
@@ -65,15 +64,15 @@ private:
 bool TreeReader::ReadName(std::uint32_t offset, std::u16string& name) {
     std::uint8_t lengthBytes[2];
     if (!ReadBytes(offset, lengthBytes, 2)) {
-        return Fail(u"A resource name lies outside the resource section.");
+        return Fail("A resource name lies outside the resource section.");
     }
     std::uint16_t length = Le16(lengthBytes);
     std::vector<std::uint8_t> units(2u * length);
     if (length == 0) {
-        return Fail(u"The resource directory holds an empty name.");
+        return Fail("The resource directory holds an empty name.");
     }
     if (!ReadBytes(offset + 2, units.data(), units.size())) {
-        return Fail(u"A resource name lies outside the resource section.");
+        return Fail("A resource name lies outside the resource section.");
     }
     name.resize(length);
     for (std::size_t i = 0; i < length; ++i) {
@@ -84,24 +83,24 @@ bool TreeReader::ReadName(std::uint32_t offset, std::u16string& name) {
 
 bool TreeReader::ReadDirectory(std::uint32_t offset, int level, std::vector<RawEntry>& entries) {
     if (!visited_.insert(offset).second) {
-        return Fail(u"The resource directory refers to itself (a loop in the tree).");
+        return Fail("The resource directory refers to itself (a loop in the tree).");
     }
     std::uint8_t header[16];
     if (!ReadBytes(offset, header, sizeof header)) {
-        return Fail(u"A resource directory lies outside the resource section.");
+        return Fail("A resource directory lies outside the resource section.");
     }
     std::uint32_t named = Le16(header + 12);
     std::uint32_t total = named + Le16(header + 14);
     entriesSeen_ += total;
     if (total > kMaxEntriesPerDirectory || entriesSeen_ > kMaxEntriesInTree) {
-        return Fail(u"A resource directory lists an absurd number of entries.");
+        return Fail("A resource directory lists an absurd number of entries.");
     }
     if (level == 2 && named != 0) {
-        return Fail(u"A resource language is given as a name; languages are numbers.");
+        return Fail("A resource language is given as a name; languages are numbers.");
     }
     std::vector<std::uint8_t> raw(8u * total);
     if (!ReadBytes(offset + 16, raw.data(), raw.size())) {
-        return Fail(u"A resource directory's entries lie outside the resource section.");
+        return Fail("A resource directory's entries lie outside the resource section.");
     }
     entries.clear();
     for (std::uint32_t i = 0; i < total; ++i) {
@@ -109,7 +108,7 @@ bool TreeReader::ReadDirectory(std::uint32_t offset, int level, std::vector<RawE
         std::uint32_t target = Le32(raw.data() + 8 * i + 4);
         RawEntry entry;
         if (((nameField & kHighBit) != 0) != (i < named)) {
-            return Fail(u"A resource directory's named-entry count does not match its entries.");
+            return Fail("A resource directory's named-entry count does not match its entries.");
         }
         if (i < named) {
             if (!ReadName(nameField & ~kHighBit, entry.key.name)) {
@@ -117,19 +116,19 @@ bool TreeReader::ReadDirectory(std::uint32_t offset, int level, std::vector<RawE
             }
         } else {
             if (nameField > 0xFFFF) {
-                return Fail(u"A resource directory holds an id larger than 65535.");
+                return Fail("A resource directory holds an id larger than 65535.");
             }
             entry.key.id = static_cast<std::uint16_t>(nameField);
         }
         bool isDirectory = (target & kHighBit) != 0;
         if (isDirectory != (level < 2)) {
-            return Fail(u"The resource tree does not have exactly three levels (type, name, language).");
+            return Fail("The resource tree does not have exactly three levels (type, name, language).");
         }
         entry.target = target & ~kHighBit;
         entries.push_back(std::move(entry));
     }
     if (HasDuplicates(entries)) {
-        return Fail(u"A resource directory lists the same entry twice.");
+        return Fail("A resource directory lists the same entry twice.");
     }
     return true;
 }
@@ -137,14 +136,14 @@ bool TreeReader::ReadDirectory(std::uint32_t offset, int level, std::vector<RawE
 bool TreeReader::ReadLeaf(std::uint32_t offset, LanguageNode& node) {
     std::uint8_t entry[16];
     if (!ReadBytes(offset, entry, sizeof entry)) {
-        return Fail(u"A resource data entry lies outside the resource section.");
+        return Fail("A resource data entry lies outside the resource section.");
     }
     std::uint32_t rva = Le32(entry);
     node.data.size = Le32(entry + 4);
     node.codePage = Le32(entry + 8);
     if (!image_.RvaToOffset(rva, node.data.size, node.data.fileOffset)) {
-        return Fail(u"A resource's data lies outside the file's section data; packed or damaged executables "
-                    u"are not supported.");
+        return Fail("A resource's data lies outside the file's section data; packed or damaged executables "
+                    "are not supported.");
     }
     return true;
 }
@@ -157,7 +156,7 @@ bool TreeReader::Read(ResourceTree& tree) {
     }
     int index = image_.SectionContaining(dir.rva);
     if (index < 0 || !image_.RvaToOffset(dir.rva, 16, base_)) {
-        return Fail(u"The resource directory lies outside the executable's sections.");
+        return Fail("The resource directory lies outside the executable's sections.");
     }
     const Section& s = image_.sections[static_cast<std::size_t>(index)];
     limit_ = s.FileBackedSize() - (dir.rva - s.virtualAddress);
@@ -202,7 +201,7 @@ template <typename Node> const Node* FindKey(const std::vector<Node>& nodes, con
 
 } // namespace
 
-bool ReadResourceTree(ByteSource& source, const Image& image, ResourceTree& tree, std::u16string& error) {
+bool ReadResourceTree(ByteSource& source, const Image& image, ResourceTree& tree, Error& error) {
     return TreeReader(source, image, error).Read(tree);
 }
 

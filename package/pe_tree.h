@@ -42,7 +42,7 @@ struct ResourceTree {
 };
 
 // Reads the tree that data directory 2 points to; an executable without one gives an empty tree.
-bool ReadResourceTree(ByteSource& source, const Image& image, ResourceTree& tree, std::u16string& error);
+bool ReadResourceTree(ByteSource& source, const Image& image, ResourceTree& tree, Error& error);
 
 // The loader's order: text keys first, compared by UTF-16 code unit with a shorter prefix first,
 // then numbers ascending.

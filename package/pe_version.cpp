@@ -49,25 +49,25 @@ Block* Child(Block& parent, std::u16string_view key) {
 
 class BlockReader {
 public:
-    BlockReader(std::span<const std::uint8_t> data, std::u16string& error) : data_(data), error_(error) {}
+    BlockReader(std::span<const std::uint8_t> data, Error& error) : data_(data), error_(error) {}
 
     bool Read(std::size_t offset, std::size_t limit, int depth, Block& block, std::size_t& end) {
         if (depth > kMaxDepth || ++blocks_ > kMaxBlocks) {
-            return Fail(u"The version resource nests too deeply or holds too many blocks.");
+            return Fail("The version resource nests too deeply or holds too many blocks.");
         }
         if (offset + kHeaderSize > limit) {
-            return Fail(u"The version resource is cut short.");
+            return Fail("The version resource is cut short.");
         }
         std::size_t length = Le16(data_.data() + offset);
         std::size_t valueLength = Le16(data_.data() + offset + 2);
         block.type = Le16(data_.data() + offset + 4);
         end = offset + length;
         if (length < kHeaderSize || end > limit) {
-            return Fail(u"A block of the version resource reaches beyond its parent.");
+            return Fail("A block of the version resource reaches beyond its parent.");
         }
         std::size_t p = offset + kHeaderSize;
         if (!ReadText(p, end, block.key, true)) {
-            return Fail(u"A key of the version resource has no end.");
+            return Fail("A key of the version resource has no end.");
         }
         p = Align4(p);
         // The root's value is the fixed part, whatever type a compiler gave it.
@@ -78,7 +78,7 @@ public:
         }
         if (valueLength != 0) {
             if (p + valueLength > end) {
-                return Fail(u"A value of the version resource reaches beyond its block.");
+                return Fail("A value of the version resource reaches beyond its block.");
             }
             block.binary.assign(data_.begin() + static_cast<std::ptrdiff_t>(p),
                                 data_.begin() + static_cast<std::ptrdiff_t>(p + valueLength));
@@ -96,8 +96,8 @@ public:
     }
 
 private:
-    bool Fail(const char16_t* message) {
-        error_ = message;
+    bool Fail(const char* message) {
+        error_ = Malformed(message);
         return false;
     }
     // Units from `p` up to a NUL (after which `p` points), or to `end` when `mustEnd` is false.
@@ -114,7 +114,7 @@ private:
     }
 
     std::span<const std::uint8_t> data_;
-    std::u16string& error_;
+    Error& error_;
     std::size_t blocks_ = 0;
 };
 
@@ -152,17 +152,17 @@ void WriteBlock(const Block& block, std::vector<std::uint8_t>& out) {
     PutLe16(out.data() + start + 4, block.type);
 }
 
-bool ReadRoot(std::span<const std::uint8_t> resource, Block& root, std::u16string& error) {
+bool ReadRoot(std::span<const std::uint8_t> resource, Block& root, Error& error) {
     std::size_t end = 0;
     if (!BlockReader(resource, error).Read(0, resource.size(), 0, root, end)) {
         return false;
     }
     if (root.key != u"VS_VERSION_INFO") {
-        error = u"The version resource does not start with VS_VERSION_INFO.";
+        error = Malformed("The version resource does not start with VS_VERSION_INFO.");
         return false;
     }
     if (!root.binary.empty() && (root.binary.size() < kFixedSize || Le32(root.binary.data()) != kFixedSignature)) {
-        error = u"The version resource's fixed part is damaged.";
+        error = Malformed("The version resource's fixed part is damaged.");
         return false;
     }
     return true;
@@ -268,7 +268,7 @@ void SetStrings(Block& root, const std::vector<VersionString>& strings) {
     }
 }
 
-bool Rewrite(Block& root, const VersionChanges& changes, std::vector<std::uint8_t>& rewritten, std::u16string& error) {
+bool Rewrite(Block& root, const VersionChanges& changes, std::vector<std::uint8_t>& rewritten, Error& error) {
     std::vector<VersionString> strings = changes.strings;
     if (changes.fileVersion || changes.productVersion) {
         if (root.binary.empty()) {
@@ -292,7 +292,7 @@ bool Rewrite(Block& root, const VersionChanges& changes, std::vector<std::uint8_
     // Every block's length is a 16-bit field, the root's included.
     if (rewritten.size() > 0xFFFF) {
         rewritten.clear();
-        error = u"The version information would be longer than 64 KB; shorten its texts.";
+        error = Refusal("The version information would be longer than 64 KB; shorten its texts.");
         return false;
     }
     return true;
@@ -337,7 +337,7 @@ std::u16string VersionText(const VersionNumber& number) {
     return text;
 }
 
-bool ParseVersionResource(std::span<const std::uint8_t> resource, VersionInfo& info, std::u16string& error) {
+bool ParseVersionResource(std::span<const std::uint8_t> resource, VersionInfo& info, Error& error) {
     info = {};
     Block root;
     if (!ReadRoot(resource, root, error)) {
@@ -358,7 +358,7 @@ bool ParseVersionResource(std::span<const std::uint8_t> resource, VersionInfo& i
     return true;
 }
 
-bool ReadVersionInfo(std::u16string_view exePath, VersionInfo& info, bool& found, std::u16string& error) {
+bool ReadVersionInfo(std::u16string_view exePath, VersionInfo& info, bool& found, Error& error) {
     std::vector<ResourceInfo> resources;
     if (!ListResources(exePath, resources, error)) {
         return false;
@@ -372,13 +372,13 @@ bool ReadVersionInfo(std::u16string_view exePath, VersionInfo& info, bool& found
 }
 
 bool RewriteVersionResource(std::span<const std::uint8_t> resource, const VersionChanges& changes,
-                            std::vector<std::uint8_t>& rewritten, std::u16string& error) {
+                            std::vector<std::uint8_t>& rewritten, Error& error) {
     Block root;
     return ReadRoot(resource, root, error) && Rewrite(root, changes, rewritten, error);
 }
 
 bool VersionEdit::Plan(std::u16string_view exePath, const std::vector<ResourceInfo>& resources,
-                       std::vector<ResourceUpdate>& updates, std::u16string& error) const {
+                       std::vector<ResourceUpdate>& updates, Error& error) const {
     bool any = false;
     for (const ResourceInfo& r : resources) {
         if (r.type != ResourceKey::Id(kTypeVersion)) {

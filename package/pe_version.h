@@ -41,11 +41,11 @@ struct VersionInfo {
     VersionNumber productVersion{};
 };
 
-bool ParseVersionResource(std::span<const std::uint8_t> resource, VersionInfo& info, std::u16string& error);
+bool ParseVersionResource(std::span<const std::uint8_t> resource, VersionInfo& info, Error& error);
 
 // The version resource of an executable, as the platform's version functions find it; `found`
 // is false when the executable has none.
-bool ReadVersionInfo(std::u16string_view exePath, VersionInfo& info, bool& found, std::u16string& error);
+bool ReadVersionInfo(std::u16string_view exePath, VersionInfo& info, bool& found, Error& error);
 
 // A version given also sets its string ("FileVersion", "ProductVersion"); a string is set in
 // every string table, added where a table lacks it.
@@ -56,7 +56,7 @@ struct VersionChanges {
 };
 
 bool RewriteVersionResource(std::span<const std::uint8_t> resource, const VersionChanges& changes,
-                            std::vector<std::uint8_t>& rewritten, std::u16string& error);
+                            std::vector<std::uint8_t>& rewritten, Error& error);
 
 // Rewrites every version resource of the executable, each in its own language; an executable
 // without one gets one as resource 1 in U.S. English (code page 1200).
@@ -64,7 +64,7 @@ class VersionEdit final : public ResourceEdit {
 public:
     explicit VersionEdit(VersionChanges changes) : changes_(std::move(changes)) {}
     bool Plan(std::u16string_view exePath, const std::vector<ResourceInfo>& resources,
-              std::vector<ResourceUpdate>& updates, std::u16string& error) const override;
+              std::vector<ResourceUpdate>& updates, Error& error) const override;
 
 private:
     VersionChanges changes_;

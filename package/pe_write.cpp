@@ -94,7 +94,7 @@ bool HeaderRoomForSection(const Image& image, const std::vector<std::uint8_t>& h
 }
 
 bool Place(const Image& image, const std::vector<std::uint8_t>& headers, std::uint64_t size, Placement& p,
-           std::u16string& error) {
+           Error& error) {
     std::uint64_t rawSize = AlignUp(size, image.fileAlignment);
     std::uint64_t va = 0, raw = 0;
     p.overlayStart = image.EndOfSectionData();
@@ -104,7 +104,7 @@ bool Place(const Image& image, const std::vector<std::uint8_t>& headers, std::ui
         raw = rsrc.pointerToRawData;
     } else {
         if (!HeaderRoomForSection(image, headers)) {
-            error = u"The executable's headers have no room for a new resource section.";
+            error = Refusal("The executable's headers have no room for a new resource section.");
             return false;
         }
         const Section& last = image.sections.back();
@@ -123,7 +123,7 @@ bool Place(const Image& image, const std::vector<std::uint8_t>& headers, std::ui
     }
     p.newOverlayStart = end;
     if (end + (image.fileSize - p.overlayStart) > 0xFFFFFFFFull || vaEnd > 0xFFFFFFFFull) {
-        error = u"The executable would grow beyond 4 GB.";
+        error = Refusal("The executable would grow beyond 4 GB.");
         return false;
     }
     p.sectionRva = static_cast<std::uint32_t>(va);
@@ -377,25 +377,27 @@ bool WriteAll(Output& out, FileSource& source, const Image& image, const Placeme
 } // namespace
 
 bool WriteWithResources(FileSource& source, const Image& image, const ResourceTree& tree, platform::File& target,
-                        std::u16string& error) {
+                        Error& error) {
     std::uint64_t size = PlanSection(tree, 0).size;
     if (size >= kMaxSection) {
-        error = u"The resources would need a section of 2 GB or more.";
+        error = Refusal("The resources would need a section of 2 GB or more.");
         return false;
     }
     std::vector<std::uint8_t> headers(image.sizeOfHeaders);
     Placement placement;
-    if (!source.ReadAt(0, headers.data(), headers.size()) || !Place(image, headers, size, placement, error)) {
-        if (error.empty()) {
-            error = u"The executable could not be read.";
-        }
+    if (!source.ReadAt(0, headers.data(), headers.size())) {
+        error = SystemError(ErrorCode::CannotRead, {}, "The executable could not be read.");
+        return false;
+    }
+    if (!Place(image, headers, size, placement, error)) {
         return false;
     }
     PatchHeaders(image, placement, size, headers);
     SectionPlan plan = PlanSection(tree, placement.sectionRva);
     Output out(target);
     if (!WriteAll(out, source, image, placement, plan, headers)) {
-        error = u"The new executable could not be written (a disk full, or a resource file that changed?).";
+        error = SystemError(ErrorCode::CannotWrite, {},
+                            "The new executable could not be written (a disk full, or a resource file that changed?).");
         return false;
     }
     return true;

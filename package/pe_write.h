@@ -15,6 +15,6 @@ namespace pe {
 // Writes `source` (described by `image`) with `tree` as its resources into `target`, a new empty
 // file. The tree must be sorted; its existing leaves point into `source`.
 bool WriteWithResources(FileSource& source, const Image& image, const ResourceTree& tree, platform::File& target,
-                        std::u16string& error);
+                        Error& error);
 
 } // namespace pe

@@ -22,7 +22,7 @@ std::string Ansi(const std::u16string& text) { return platform::ToAnsi(text); }
 
 Bytes Resource(const std::u16string& exe, const pe::ResourceKey& type, const pe::ResourceKey& name) {
     Bytes data;
-    std::u16string error;
+    Error error;
     if (!pe::ReadResource(exe, type, name, pe::kLanguageEnglishUS, data, error)) {
         return {};
     }

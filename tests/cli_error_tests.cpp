@@ -335,8 +335,8 @@ TEST_F(CliTest, AnInstallerCarryingMoreThanOnePackageIsNotRead) {
     ASSERT_EQ(Run({u"installer", workspacePath, u"-o", exe, u"--template", Template()}).status, 0);
     pe::ResourceUpdate other{
         pe::ResourceKey::Name(u"RT_RCDATA"), pe::ResourceKey::Name(u"ORBDATA"), 0, {ReadBytes(exe), {}, 0, 0}};
-    std::u16string error;
-    ASSERT_TRUE(pe::UpdateResources(exe, {other}, error)) << platform::ToUtf8(error);
+    Error error;
+    ASSERT_TRUE(pe::UpdateResources(exe, {other}, error)) << error.message;
     for (std::u16string command : {u"info", u"verify", u"extract"}) {
         std::vector<std::u16string> arguments{command, exe};
         if (command == u"extract") {

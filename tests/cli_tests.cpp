@@ -17,8 +17,8 @@ const pe::ResourceKey kPackageName = pe::ResourceKey::Name(u"ORBDATA");
 
 Bytes Resource(const std::u16string& exe, const pe::ResourceKey& type, const pe::ResourceKey& name) {
     Bytes data;
-    std::u16string error;
-    EXPECT_TRUE(pe::ReadResource(exe, type, name, pe::kLanguageEnglishUS, data, error)) << platform::ToUtf8(error);
+    Error error;
+    EXPECT_TRUE(pe::ReadResource(exe, type, name, pe::kLanguageEnglishUS, data, error)) << error.message;
     return data;
 }
 
@@ -110,8 +110,8 @@ TEST_F(CliTest, TheInstallerCarriesTheApplicationsIconAndVersionInfo) {
     ASSERT_EQ(r.status, 0) << r.err;
     pe::VersionInfo version;
     bool found = false;
-    std::u16string error;
-    ASSERT_TRUE(pe::ReadVersionInfo(exe, version, found, error) && found) << platform::ToUtf8(error);
+    Error error;
+    ASSERT_TRUE(pe::ReadVersionInfo(exe, version, found, error) && found) << error.message;
     EXPECT_EQ(version.fileVersion, (pe::VersionNumber{3, 1, 4, 1}));
     EXPECT_EQ(version.productVersion, (pe::VersionNumber{3, 1, 4, 1})) << "a version given alone stands for both";
 

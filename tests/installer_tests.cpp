@@ -32,8 +32,8 @@ const pe::ResourceKey kSidebar = pe::ResourceKey::Id(251);
 
 Bytes Resource(const std::u16string& exe, const pe::ResourceKey& type, const pe::ResourceKey& name) {
     Bytes data;
-    std::u16string error;
-    EXPECT_TRUE(pe::ReadResource(exe, type, name, pe::kLanguageEnglishUS, data, error)) << platform::ToUtf8(error);
+    Error error;
+    EXPECT_TRUE(pe::ReadResource(exe, type, name, pe::kLanguageEnglishUS, data, error)) << error.message;
     return data;
 }
 
@@ -66,7 +66,7 @@ protected:
         // And read in pieces from the installer file where the resource lies, as the reading
         // commands do, never loading it whole.
         pe::ResourceLocation location;
-        std::u16string error;
+        Error error;
         ASSERT_TRUE(pe::LocateResource(installer, kPackageType, kPackageName, pe::kLanguageEnglishUS, location, error));
         EXPECT_EQ(location.size, stored.size());
         Package inPlace;
@@ -94,7 +94,7 @@ protected:
 
 TEST_F(InstallerTest, ThePackageGoesInByteForByteAndEveryOtherResourceStays) {
     std::vector<pe::ResourceInfo> before, after;
-    std::u16string error;
+    Error error;
     ASSERT_TRUE(pe::ListResources(templatePath, before, error));
 
     std::u16string installer = dir.File(u"Setup.exe");
@@ -170,8 +170,8 @@ TEST_F(InstallerTest, TheInstallerHoldsTheNewPackageAndNoOther) {
     }
     // And a sidebar picture of its own in another language, which a user of that language would see.
     smuggled.push_back({kBitmapType, kSidebar, 1031, {Pattern(40, 9), {}, 0, 0}});
-    std::u16string error;
-    ASSERT_TRUE(pe::UpdateResources(stale, smuggled, error)) << platform::ToUtf8(error);
+    Error error;
+    ASSERT_TRUE(pe::UpdateResources(stale, smuggled, error)) << error.message;
     std::u16string bmp = File(u"side.bmp", 0);
     WriteBytes(bmp, MakeBitmap(128, 280, 2));
 
@@ -230,7 +230,7 @@ TEST_F(InstallerTest, ASignedTemplateIsRefusedAndStaysAPlainCopy) {
     Package package;
     EXPECT_FALSE(package.MakeInstaller(signedTemplate.c_str(), packagePath.c_str(), installer.c_str(), portable));
     EXPECT_EQ(package.LastError(), u"Could not open the resource fork of the destination exe file.");
-    EXPECT_FALSE(portable.Detail().empty());
+    EXPECT_FALSE(portable.Detail().message.empty());
     EXPECT_EQ(ReadBytes(installer), ReadBytes(signedTemplate));
 }
 
@@ -253,7 +253,7 @@ TEST_F(InstallerTest, TheSidebarBitmapIsStoredWithoutItsFileHeaderAndReplacedThe
     ASSERT_TRUE(package.StoreBitmap(installer.c_str(), bmp.c_str(), kSidebar, portable));
     EXPECT_EQ(Resource(installer, kBitmapType, kSidebar), Bytes(second.begin() + 14, second.end()));
     std::vector<pe::ResourceInfo> all;
-    std::u16string error;
+    Error error;
     ASSERT_TRUE(pe::ListResources(installer, all, error));
     int sidebars = 0;
     for (const auto& r : all) {
@@ -314,8 +314,8 @@ TEST_F(InstallerTest, OnePassGivesTheBytesOfPackageFileCopyAndUpdates) {
     std::vector<pe::ResourceUpdate> smuggled{
         {kPackageType, pe::ResourceKey::Name(u"orbdata"), 1031, {Pattern(3001, 5), {}, 0, 0}},
         {kBitmapType, kSidebar, 1031, {Pattern(41, 9), {}, 0, 0}}};
-    std::u16string error;
-    ASSERT_TRUE(pe::UpdateResources(stale, smuggled, error)) << platform::ToUtf8(error);
+    Error error;
+    ASSERT_TRUE(pe::UpdateResources(stale, smuggled, error)) << error.message;
     std::u16string bmp = dir.File(u"side.bmp");
     WriteBytes(bmp, MakeBitmap(128, 280, 3));
     // Members of odd sizes, so that the checksum sees words split across reads.
@@ -338,7 +338,7 @@ TEST_F(InstallerTest, OnePassGivesTheBytesOfPackageFileCopyAndUpdates) {
             PortablePatcher replacing(true);
             ASSERT_TRUE(package.Write(dat.c_str(), nullptr));
             ASSERT_TRUE(package.MakeInstaller(from.c_str(), dat.c_str(), oldRoad.c_str(), replacing))
-                << platform::ToUtf8(replacing.Detail());
+                << replacing.Detail().Text();
             ASSERT_TRUE(!withSidebar || package.StoreBitmap(oldRoad.c_str(), bmp.c_str(), kSidebar, replacing));
 
             PackageMembersHost host(package, nullptr);
@@ -570,8 +570,8 @@ TEST_F(InstallerTest, TheInstallerShowsTheApplicationsIconAndVersion) {
         std::u16string ico = dir.File(u"app.ico"), installer = dir.File(u"Setup.exe");
         WriteBytes(ico, MakeIconFile(images));
         pe::IconReplacement icon;
-        std::u16string detail;
-        ASSERT_TRUE(icon.Load(ico, detail)) << platform::ToUtf8(detail);
+        Error detail;
+        ASSERT_TRUE(icon.Load(ico, detail)) << detail.Text();
         InstallerParts parts{templatePath, {}};
         parts.edits = {&icon, &version};
         PackageMembersHost host(writer, nullptr);
@@ -628,8 +628,8 @@ TEST_F(InstallerTest, ThePlatformAndTheOwnEditorGiveTheSameResources) {
     ASSERT_TRUE(package.StoreBitmap(byEditor.c_str(), bmp.c_str(), kSidebar, portable));
 
     std::vector<pe::ResourceInfo> platformList, editorList;
-    std::u16string error;
-    ASSERT_TRUE(pe::ListResources(byPlatform, platformList, error)) << platform::ToUtf8(error);
+    Error error;
+    ASSERT_TRUE(pe::ListResources(byPlatform, platformList, error)) << error.message;
     ASSERT_TRUE(pe::ListResources(byEditor, editorList, error));
     ASSERT_EQ(platformList.size(), editorList.size());
     for (std::size_t i = 0; i < editorList.size(); ++i) {

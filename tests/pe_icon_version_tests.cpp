@@ -26,24 +26,24 @@ const ResourceKey kGroup = ResourceKey::Id(pe::kTypeGroupIcon);
 const ResourceKey kVersion = ResourceKey::Id(pe::kTypeVersion);
 
 void Apply(const std::u16string& path, const std::vector<pe::ResourceUpdate>& updates) {
-    std::u16string error;
-    ASSERT_TRUE(pe::UpdateResources(path, updates, error)) << platform::ToUtf8(error);
+    Error error;
+    ASSERT_TRUE(pe::UpdateResources(path, updates, error)) << error.message;
 }
 
 void ApplyEdit(const std::u16string& path, const pe::ResourceEdit& edit) {
     std::vector<pe::ResourceInfo> resources;
     std::vector<pe::ResourceUpdate> updates;
-    std::u16string error;
-    ASSERT_TRUE(pe::ListResources(path, resources, error)) << platform::ToUtf8(error);
-    ASSERT_TRUE(edit.Plan(path, resources, updates, error)) << platform::ToUtf8(error);
+    Error error;
+    ASSERT_TRUE(pe::ListResources(path, resources, error)) << error.message;
+    ASSERT_TRUE(edit.Plan(path, resources, updates, error)) << error.message;
     Apply(path, updates);
 }
 
 Bytes Read(const std::u16string& path, const ResourceKey& type, const ResourceKey& name,
            std::optional<std::uint16_t> language) {
     Bytes data;
-    std::u16string error;
-    EXPECT_TRUE(pe::ReadResource(path, type, name, language, data, error)) << platform::ToUtf8(error);
+    Error error;
+    EXPECT_TRUE(pe::ReadResource(path, type, name, language, data, error)) << error.message;
     return data;
 }
 
@@ -65,7 +65,7 @@ Bytes GroupOf(const std::vector<std::uint16_t>& ids) {
 
 std::set<std::uint16_t> IconIds(const std::u16string& path, const ResourceKey& type) {
     std::vector<pe::ResourceInfo> resources;
-    std::u16string error;
+    Error error;
     EXPECT_TRUE(pe::ListResources(path, resources, error));
     std::set<std::uint16_t> ids;
     for (const pe::ResourceInfo& r : resources) {
@@ -165,8 +165,8 @@ TEST(PeIcons, TheShellsGroupTakesEveryImageUnderFreeIds) {
             Bytes ico = MakeIconFile(c.images);
             testing_support::WriteBytes(icoPath, ico);
             pe::IconReplacement icon;
-            std::u16string error;
-            ASSERT_TRUE(icon.Load(icoPath, error)) << platform::ToUtf8(error);
+            Error error;
+            ASSERT_TRUE(icon.Load(icoPath, error)) << error.message;
             ApplyEdit(exe, icon);
 
             ExpectIcon(exe, c.group, c.language, ico, c.ids);
@@ -220,12 +220,12 @@ TEST(PeIcons, MalformedIconFilesAreRefusedWithTheReason) {
     for (const auto& [file, reason] : cases) {
         SCOPED_TRACE(reason);
         std::vector<pe::IconImage> images;
-        std::u16string error;
+        Error error;
         EXPECT_FALSE(pe::ParseIconFile(file, images, error));
-        EXPECT_NE(platform::ToUtf8(error).find(reason), std::string::npos) << platform::ToUtf8(error);
+        EXPECT_NE(error.message.find(reason), std::string::npos) << error.message;
     }
     std::vector<pe::IconImage> images;
-    std::u16string error;
+    Error error;
     ASSERT_TRUE(pe::ParseIconFile(good, images, error));
     EXPECT_EQ(images.size(), 2u);
     // A file truncated anywhere is refused, and never read past.
@@ -237,8 +237,8 @@ TEST(PeIcons, MalformedIconFilesAreRefusedWithTheReason) {
 pe::VersionInfo ParsedVersion(const std::u16string& exe) {
     pe::VersionInfo info;
     bool found = false;
-    std::u16string error;
-    EXPECT_TRUE(pe::ReadVersionInfo(exe, info, found, error)) << platform::ToUtf8(error);
+    Error error;
+    EXPECT_TRUE(pe::ReadVersionInfo(exe, info, found, error)) << error.message;
     EXPECT_TRUE(found);
     return info;
 }
@@ -261,8 +261,8 @@ TEST(PeVersion, RewrittenValuesAndTheRestKept) {
         std::u16string exe = CopySample(dir, std::string("rsrc-reloc") + bits + ".exe");
         Bytes compiled = Read(exe, kVersion, ResourceKey::Id(1), 1033);
         Bytes same;
-        std::u16string error;
-        ASSERT_TRUE(pe::RewriteVersionResource(compiled, {}, same, error)) << platform::ToUtf8(error);
+        Error error;
+        ASSERT_TRUE(pe::RewriteVersionResource(compiled, {}, same, error)) << error.message;
         EXPECT_EQ(same, compiled);
 
         pe::VersionChanges changes;
@@ -320,10 +320,10 @@ TEST(PeVersion, DamagedResourcesAreRefused) {
         SCOPED_TRACE(std::string(reason) + " " + std::to_string(resource.size()));
         pe::VersionInfo info;
         Bytes rewritten;
-        std::u16string error;
+        Error error;
         EXPECT_FALSE(pe::ParseVersionResource(resource, info, error));
         EXPECT_FALSE(pe::RewriteVersionResource(resource, {}, rewritten, error));
-        EXPECT_FALSE(error.empty());
+        EXPECT_FALSE(error.message.empty());
     }
 }
 

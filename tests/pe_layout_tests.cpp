@@ -31,8 +31,8 @@ Patched Patch(const TempDir& dir, const std::string& sample) {
     big.data.bytes = testing_support::Pattern(20000, 1);
     pe::ResourceUpdate bitmap{ResourceKey::Id(2), ResourceKey::Id(251), 1033, {}};
     bitmap.data.bytes = testing_support::Pattern(777, 2);
-    std::u16string error;
-    EXPECT_TRUE(pe::UpdateResources(path, {big, bitmap}, error)) << platform::ToUtf8(error);
+    Error error;
+    EXPECT_TRUE(pe::UpdateResources(path, {big, bitmap}, error)) << error.message;
     p.after = ReadBytes(path);
     p.old = ReadHeaders(p.before);
     p.now = ReadHeaders(p.after);
@@ -179,7 +179,7 @@ TEST(PeLayout, NoResourcesGetsASection) {
         TempDir dir;
         std::u16string path = CopySample(dir, std::string("nores") + bits + ".exe");
         std::vector<pe::ResourceInfo> infos;
-        std::u16string error;
+        Error error;
         ASSERT_TRUE(pe::ListResources(path, infos, error));
         EXPECT_TRUE(infos.empty());
         Bytes before = ReadBytes(path);

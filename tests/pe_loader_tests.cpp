@@ -98,8 +98,8 @@ TEST(PeLoader, FindsEveryResourceAfterUpdate) {
             SCOPED_TRACE(std::string(layout) + bits);
             TempDir dir;
             std::u16string path = CopySample(dir, std::string(layout) + bits + ".exe");
-            std::u16string error;
-            ASSERT_TRUE(pe::UpdateResources(path, SomeUpdates(), error)) << platform::ToUtf8(error);
+            Error error;
+            ASSERT_TRUE(pe::UpdateResources(path, SomeUpdates(), error)) << error.message;
             std::vector<Resource> all = ReadAll(path);
             DataModule module(path);
             ASSERT_NE(module.Get(), nullptr) << GetLastError();
@@ -140,8 +140,8 @@ TEST(PeLoader, SameAsThePlatformsUpdate) {
         std::u16string ours = CopySample(dir, sample);
         std::u16string theirs = dir.File(u"platform.exe");
         testing_support::WriteBytes(theirs, testing_support::ReadBytes(ours));
-        std::u16string error;
-        ASSERT_TRUE(pe::UpdateResources(ours, SomeUpdates(), error)) << platform::ToUtf8(error);
+        Error error;
+        ASSERT_TRUE(pe::UpdateResources(ours, SomeUpdates(), error)) << error.message;
         ASSERT_TRUE(PlatformUpdate(theirs, SomeUpdates())) << GetLastError();
         std::vector<Resource> all = ReadAll(ours);
         EXPECT_EQ(all.size(), ReadAll(theirs).size());

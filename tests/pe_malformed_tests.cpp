@@ -25,25 +25,25 @@ const ResourceKey kRcData = ResourceKey::Id(10);
 // Reads through memory, and through a file both for listing and for updating; answers the
 // message when all three refuse, and fails the test when any of them accepts.
 std::string Refusal(const Bytes& file) {
-    std::u16string error;
+    Error error;
     Bytes data;
     bool read = pe::ReadResourceFromImage(file, kRcData, ResourceKey::Name(u"A"), {}, data, error);
     EXPECT_FALSE(read);
-    EXPECT_FALSE(error.empty());
-    std::string message = platform::ToUtf8(error);
+    EXPECT_FALSE(error.message.empty());
+    std::string message = error.message;
 
     TempDir dir;
     std::u16string path = dir.File(u"bad.exe");
     testing_support::WriteBytes(path, file);
     std::vector<pe::ResourceInfo> infos;
-    error.clear();
+    error = {};
     EXPECT_FALSE(pe::ListResources(path, infos, error));
-    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(error.message.empty());
     pe::ResourceUpdate u{kRcData, ResourceKey::Id(1), 1033, {}};
     u.data.bytes = {1, 2, 3};
-    error.clear();
+    error = {};
     EXPECT_FALSE(pe::UpdateResources(path, {u}, error));
-    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(error.message.empty());
     EXPECT_EQ(ReadBytes(path), file) << "a refused file is left as it was";
     return message;
 }
@@ -68,11 +68,11 @@ TEST(PeMalformed, TruncatedAtEveryLength) {
         Bytes file = ReadBytes(SamplePath(std::string("rsrc-reloc") + bits + ".exe"));
         for (std::size_t length = 0; length < file.size(); ++length) {
             Bytes cut(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length));
-            std::u16string error;
+            Error error;
             Bytes data;
             ASSERT_FALSE(pe::ReadResourceFromImage(cut, kRcData, ResourceKey::Name(u"A"), {}, data, error))
                 << bits << " bits, cut at " << length;
-            ASSERT_FALSE(error.empty());
+            ASSERT_FALSE(error.message.empty());
         }
     }
 }
@@ -231,9 +231,9 @@ TEST(PeMalformed, RandomDamage) {
             }
             testing_support::WriteBytes(path, file);
             std::vector<pe::ResourceInfo> infos;
-            std::u16string error;
+            Error error;
             if (!pe::ListResources(path, infos, error)) {
-                EXPECT_FALSE(error.empty());
+                EXPECT_FALSE(error.message.empty());
                 continue;
             }
             for (const pe::ResourceInfo& info : infos) {
@@ -262,15 +262,15 @@ TEST(PeMalformed, ResourceTooLarge) {
     pe::ResourceUpdate u{kRcData, ResourceKey::Id(1), 1033, {}};
     u.data.path = big;
     u.data.length = 0x80000000ull;
-    std::u16string error;
+    Error error;
     EXPECT_FALSE(pe::UpdateResources(path, {u}, error));
-    EXPECT_NE(platform::ToUtf8(error).find("2 GB"), std::string::npos);
+    EXPECT_NE(error.message.find("2 GB"), std::string::npos);
     u.data.length = 0x7FFFFFF0ull;
     pe::ResourceUpdate second = u;
     second.name = ResourceKey::Id(2);
     second.data.length = 0x100;
     EXPECT_FALSE(pe::UpdateResources(path, {u, second}, error));
-    EXPECT_NE(platform::ToUtf8(error).find("2 GB"), std::string::npos);
+    EXPECT_NE(error.message.find("2 GB"), std::string::npos);
     EXPECT_EQ(ReadBytes(path), before);
 }
 

@@ -32,15 +32,15 @@ pe::ResourceUpdate Update(ResourceKey type, ResourceKey name, Bytes bytes, std::
 Bytes Text(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
 void Apply(const std::u16string& path, const std::vector<pe::ResourceUpdate>& updates) {
-    std::u16string error;
-    ASSERT_TRUE(pe::UpdateResources(path, updates, error)) << platform::ToUtf8(error);
+    Error error;
+    ASSERT_TRUE(pe::UpdateResources(path, updates, error)) << error.message;
 }
 
 Bytes Read(const std::u16string& path, const ResourceKey& type, const ResourceKey& name,
            std::optional<std::uint16_t> language = std::nullopt) {
     Bytes data;
-    std::u16string error;
-    EXPECT_TRUE(pe::ReadResource(path, type, name, language, data, error)) << platform::ToUtf8(error);
+    Error error;
+    EXPECT_TRUE(pe::ReadResource(path, type, name, language, data, error)) << error.message;
     return data;
 }
 
@@ -61,9 +61,9 @@ TEST(PeRead, SampleResourcesAsCompiled) {
         EXPECT_EQ(Read(path, ResourceKey::Id(2), ResourceKey::Id(251)).size(), 88u);
 
         Bytes data;
-        std::u16string error;
+        Error error;
         EXPECT_FALSE(pe::ReadResource(path, kRcData, ResourceKey::Name(u"AB"), 1031, data, error));
-        EXPECT_FALSE(error.empty());
+        EXPECT_FALSE(error.message.empty());
         EXPECT_FALSE(pe::ReadResource(path, kRcData, ResourceKey::Name(u"#70000"), {}, data, error));
 
         Bytes image = ReadBytes(path);
@@ -166,7 +166,7 @@ TEST(PeNames, StoredInTheLoadersOrder) {
     for (const char16_t* name :
          {u"A", u"AA", u"ab", u"A_", u"a_b", u"B", u"RT_RCDATA", u"rt_rcdatax", u"Z", u"zZ", u"\u00e9t\u00e9", u"#2"}) {
         Bytes data;
-        std::u16string error;
+        Error error;
         EXPECT_TRUE(pe::ReadResource(path, kRcData, ResourceKey::Name(name), {}, data, error))
             << platform::ToUtf8(name);
     }
@@ -193,7 +193,7 @@ TEST(PeNames, ExistingNamesKeptAsTheyAre) {
 
     Apply(path, {Update(ResourceKey::Name(u"RT_RCDATA"), ResourceKey::Name(u"z"), Text("new"))});
     std::vector<pe::ResourceInfo> infos;
-    std::u16string error;
+    Error error;
     ASSERT_TRUE(pe::ListResources(path, infos, error));
     std::vector<std::u16string> names;
     for (const auto& info : infos) {
@@ -275,14 +275,50 @@ TEST(PeData, FromFileRange) {
               Bytes(expected.begin() + 14, expected.begin() + 9014));
 
     Bytes before = ReadBytes(path);
-    std::u16string error;
+    Error error;
     u.data.length = 9987;
     EXPECT_FALSE(pe::UpdateResources(path, {u}, error));
-    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(error.message.empty());
     u.data.path = dir.File(u"missing.bin");
     EXPECT_FALSE(pe::UpdateResources(path, {u}, error));
     EXPECT_EQ(ReadBytes(path), before);
     EXPECT_FALSE(testing_support::Exists(path + u".pe-update"));
+}
+
+// Callers branch on what went wrong, not on the sentence: a file that cannot be opened (with the
+// system's own reason kept), a file that is no executable, and a change the executable cannot take.
+TEST(PeErrors, WhatWentWrongComesWithItsKind) {
+    TempDir dir;
+    std::vector<pe::ResourceInfo> infos;
+    Error error;
+    EXPECT_FALSE(pe::ListResources(dir.File(u"missing.exe"), infos, error));
+    EXPECT_EQ(error.code, ErrorCode::CannotOpen);
+    EXPECT_EQ(error.message, "The executable could not be opened.");
+    EXPECT_FALSE(error.reason.empty());
+
+    std::u16string junk = dir.File(u"junk.exe");
+    testing_support::WriteBytes(junk, Text("not an executable at all"));
+    error = {};
+    EXPECT_FALSE(pe::ListResources(junk, infos, error));
+    EXPECT_EQ(error.code, ErrorCode::Malformed);
+    EXPECT_TRUE(error.reason.empty());
+
+    std::u16string path = CopySample(dir, "rsrc-last32.exe");
+    pe::ResourceUpdate fromFile = Update(kRcData, ResourceKey::Id(7), {});
+    fromFile.data.path = dir.File(u"gone.bin");
+    fromFile.data.length = 1;
+    error = {};
+    EXPECT_FALSE(pe::UpdateResources(path, {fromFile}, error));
+    EXPECT_EQ(error.code, ErrorCode::CannotOpen);
+    EXPECT_FALSE(error.reason.empty());
+
+    error = {};
+    EXPECT_FALSE(pe::UpdateResources(path, {Update(kRcData, ResourceKey::Name(u"#70000"), Text("x"))}, error));
+    EXPECT_EQ(error.code, ErrorCode::Refused);
+    error = {};
+    EXPECT_FALSE(
+        pe::UpdateResources(CopySample(dir, "signed32.exe"), {Update(kRcData, ResourceKey::Id(1), Text("x"))}, error));
+    EXPECT_EQ(error.code, ErrorCode::Refused);
 }
 
 // A signed executable is refused: the signature would no longer match.
@@ -291,9 +327,9 @@ TEST(PeData, SignedRefused) {
         TempDir dir;
         std::u16string path = CopySample(dir, std::string("signed") + bits + ".exe");
         Bytes before = ReadBytes(path);
-        std::u16string error;
+        Error error;
         EXPECT_FALSE(pe::UpdateResources(path, {Update(kRcData, ResourceKey::Id(1), Text("x"))}, error));
-        EXPECT_NE(platform::ToUtf8(error).find("signed"), std::string::npos);
+        EXPECT_NE(error.message.find("signed"), std::string::npos);
         EXPECT_EQ(ReadBytes(path), before);
         EXPECT_EQ(ReadAll(path).size(), 16u) << "reading a signed file is fine";
     }
@@ -338,7 +374,7 @@ TEST(PeStreaming, LargeResourceDoesNotGrowMemory) {
     EXPECT_LT(peak - start, 16 * 1024) << "memory grew with the resource";
 #endif
     std::vector<pe::ResourceInfo> infos;
-    std::u16string error;
+    Error error;
     ASSERT_TRUE(pe::ListResources(path, infos, error));
     EXPECT_EQ(infos.size(), 17u);
     Bytes data = Read(path, ResourceKey::Name(u"RT_RCDATA"), ResourceKey::Name(u"PACKAGE"));

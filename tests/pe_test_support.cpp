@@ -22,13 +22,12 @@ std::u16string CopySample(const testing_support::TempDir& dir, const std::string
 
 std::vector<Resource> ReadAll(const std::u16string& path) {
     std::vector<pe::ResourceInfo> infos;
-    std::u16string error;
-    EXPECT_TRUE(pe::ListResources(path, infos, error)) << platform::ToUtf8(error);
+    Error error;
+    EXPECT_TRUE(pe::ListResources(path, infos, error)) << error.message;
     std::vector<Resource> all;
     for (const pe::ResourceInfo& info : infos) {
         Resource r{info, {}};
-        EXPECT_TRUE(pe::ReadResource(path, info.type, info.name, info.language, r.bytes, error))
-            << platform::ToUtf8(error);
+        EXPECT_TRUE(pe::ReadResource(path, info.type, info.name, info.language, r.bytes, error)) << error.message;
         EXPECT_EQ(r.bytes.size(), info.size);
         all.push_back(std::move(r));
     }

@@ -169,7 +169,7 @@ TEST_F(TemplateGuiRoadTest, AFolderDroppedOnTheMainWindowBecomesAnInstallerThatI
     std::u16string installer = dir.File(u"Setup.exe");
     ASSERT_TRUE(Exists(installer));
     Bytes stored;
-    std::u16string error;
+    Error error;
     ASSERT_TRUE(pe::ReadResource(installer, pe::ResourceKey::Id(pe::kTypeBitmap), pe::ResourceKey::Id(251),
                                  pe::kLanguageEnglishUS, stored, error));
     EXPECT_EQ(stored, Bytes(picture.begin() + 14, picture.end()));

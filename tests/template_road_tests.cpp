@@ -58,8 +58,8 @@ protected:
 // The sidebar pictures an executable carries, by language.
 std::map<std::uint16_t, Bytes> Sidebars(const std::u16string& exe) {
     std::vector<pe::ResourceInfo> resources;
-    std::u16string error;
-    EXPECT_TRUE(pe::ListResources(exe, resources, error)) << platform::ToUtf8(error);
+    Error error;
+    EXPECT_TRUE(pe::ListResources(exe, resources, error)) << error.message;
     std::map<std::uint16_t, Bytes> found;
     for (const pe::ResourceInfo& r : resources) {
         if (r.type == pe::ResourceKey::Id(pe::kTypeBitmap) && r.name == pe::ResourceKey::Id(251)) {
@@ -152,8 +152,8 @@ TEST_F(TemplateRoadTest, AnInstallerCarryingMoreThanOnePackageInstallsNone) {
                              pe::ResourceKey::Name(u"ORBDATA"),
                              1031,
                              {ReadBytes(dir.File(u"notes.orb")), {}, 0, 0}};
-    std::u16string error;
-    ASSERT_TRUE(pe::UpdateResources(installer, {other}, error)) << platform::ToUtf8(error);
+    Error error;
+    ASSERT_TRUE(pe::UpdateResources(installer, {other}, error)) << error.message;
     ToolResult r = Run(installer, {u"/S", u"/D=" + dir.File(u"device")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "This installer holds more than one package.\n");

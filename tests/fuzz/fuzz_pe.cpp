@@ -37,7 +37,7 @@ bool SameStrings(const std::vector<pe::VersionString>& a, const std::vector<pe::
 void CheckVersion(const std::vector<std::uint8_t>& resource) {
     pe::VersionInfo info, again;
     std::vector<std::uint8_t> rewritten, twice;
-    std::u16string error;
+    Error error;
     if (!pe::ParseVersionResource(resource, info, error)) {
         return;
     }
@@ -65,7 +65,7 @@ int FuzzPeResources(const std::uint8_t* data, std::size_t size) {
         Require(out.Open() && (size == 0 || out.Out().Write(data, static_cast<std::uint32_t>(size), written)) &&
                 out.Commit());
     }
-    std::u16string error;
+    Error error;
     std::vector<pe::ResourceInfo> listed;
     std::vector<Known> before;
     if (pe::ListResources(path, listed, error)) {
