@@ -13,6 +13,14 @@ class Package;
 namespace setup {
 
 inline constexpr char kNoPackageMessage[] = "This installer holds no package.";
+// What /? shows: one option a line, for a message box and a console alike.
+inline constexpr char kUsageText[] = "Setup options:\n"
+                                     "/S  install without any window, the licence agreement taken as accepted;\n"
+                                     "      exit status 0 when every file was installed, 1 otherwise\n"
+                                     "/D=FOLDER  the folder on this PC that stands for the device's root\n"
+                                     "/CPU=ARM|MIPS|SHX|INTEL  the device's processor family (ARM when not given)\n"
+                                     "/?  show these options\n"
+                                     "Without /S, /D= and /CPU= preset the wizard's choices.";
 
 class SetupHost {
 public:
@@ -21,6 +29,10 @@ public:
     virtual void ShowError(const std::string& text) = 0;
     // One line on standard error, for the silent mode.
     virtual void PrintError(const std::string& line) = 0;
+    // Information for the user when a window may be shown.
+    virtual void ShowInformation(const std::string& text) = 0;
+    // Text on standard output, its lines ended as the system ends them, for the silent mode.
+    virtual void PrintOutput(const std::string& text) = 0;
     // The folder standing for the device's root when none is given: "Tarvelo Device" in the
     // user's documents.
     virtual std::u16string DefaultDestination() = 0;
