@@ -13,13 +13,14 @@ class Package;
 namespace setup {
 
 inline constexpr char kNoPackageMessage[] = "This installer holds no package.";
-// What /? shows: one option a line, for a message box and a console alike.
+// What /? shows: one option a line, short enough that a message box need not wrap them.
 inline constexpr char kUsageText[] = "Setup options:\n"
-                                     "/S  install without any window, the licence agreement taken as accepted;\n"
-                                     "      exit status 0 when every file was installed, 1 otherwise\n"
-                                     "/D=FOLDER  the folder on this PC that stands for the device's root\n"
-                                     "/CPU=ARM|MIPS|SHX|INTEL  the device's processor family (ARM when not given)\n"
+                                     "/S  install without any window\n"
+                                     "/D=FOLDER  the folder that stands for the device\n"
+                                     "/CPU=ARM|MIPS|SHX|INTEL  the processor\n"
                                      "/?  show these options\n"
+                                     "\n"
+                                     "With /S the licence counts as accepted; exit status 1 means a failure.\n"
                                      "Without /S, /D= and /CPU= preset the wizard's choices.";
 
 class SetupHost {
