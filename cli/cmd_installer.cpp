@@ -14,6 +14,7 @@
 #include "building/installer_build.h"
 #include "package/installer.h"
 #include "package/installer_write.h"
+#include "package/pe_resources.h"
 #include "platform/console.h"
 #include "platform/process.h"
 #include "platform/replacement.h"
@@ -106,8 +107,17 @@ bool FindTemplate(const Args& args, std::u16string& path) {
         return false;
     }
     // Checked before the build, so that a wrong template leaves nothing behind.
-    if (!pe::ListResources(path, resources, error)) {
+    bool isSigned = false;
+    if (!pe::ListResources(path, resources, error) || !pe::IsSigned(path, isSigned, error)) {
         PrintError(platform::ToUtf8(path), "not a usable installer template: " + error.Text());
+        return false;
+    }
+    // Whoever signed the template meant to sign the installers; that has to happen after the build.
+    if (isSigned) {
+        std::string text = std::string("cannot make the installer: ").append(pe::kSignedExecutableRefusal);
+        text.append(" Signing comes last: sign the installer after building it, with the build command (see "
+                    "\"Signing the installer\" in the help)");
+        PrintError(platform::ToUtf8(path), text);
         return false;
     }
     return true;

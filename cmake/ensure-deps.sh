@@ -11,6 +11,7 @@ packages=(
     python3-xlib xdotool
     zlib1g-dev libz-mingw-w64-dev cabextract
     python3-pefile
+    osslsigncode openssl
 )
 
 if ! command -v dpkg-query >/dev/null 2>&1; then

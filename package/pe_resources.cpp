@@ -186,8 +186,7 @@ bool OpenForUpdate(std::u16string_view exePath, FileSource& source, Image& image
         return false;
     }
     if (image.Directory(kDirectoryCertificates).rva != 0 || image.Directory(kDirectoryCertificates).size != 0) {
-        error = Refusal(
-            "The executable is signed; changing its resources would break the signature. Use an unsigned copy.");
+        error = Refusal(kSignedExecutableRefusal);
         return false;
     }
     return true;

@@ -89,6 +89,9 @@ public:
 bool ListResources(std::u16string_view exePath, std::vector<ResourceInfo>& resources, Error& error);
 
 // Whether the executable carries an Authenticode signature (a certificate table, data directory 4).
+// Resources are never changed in a signed executable: the signature would no longer match.
+inline constexpr char kSignedExecutableRefusal[] =
+    "The executable is signed; changing its resources would break the signature. Use an unsigned copy.";
 bool IsSigned(std::u16string_view exePath, bool& isSigned, Error& error);
 
 // Reads one resource. Without a language, the loader's order is followed: neutral (0), then

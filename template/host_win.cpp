@@ -1,4 +1,4 @@
-// Message boxes, standard error, the documents folder and the wizard, as the installer uses them.
+// Message boxes, the standard streams, the documents folder and the wizard, as the installer uses them.
 #include "template/host_win.h"
 
 #include "platform/text.h"
@@ -17,19 +17,38 @@ std::wstring Wide(const std::string& utf8) {
     return std::wstring(text.begin(), text.end());
 }
 
-// A program of the windows subsystem has a standard error only when its starter gave it one (a
-// script redirecting it does); started from a console, it borrows the console of its parent.
-HANDLE ErrorStream() {
-    HANDLE stream = GetStdHandle(STD_ERROR_HANDLE);
+// A program of the windows subsystem has standard streams only when its starter gave them (a
+// script redirecting them does); started from a console, it borrows the console of its parent.
+HANDLE ConsoleStream(DWORD which) {
+    HANDLE stream = GetStdHandle(which);
     if (stream && stream != INVALID_HANDLE_VALUE) {
         return stream;
     }
-    if (!AttachConsole(ATTACH_PARENT_PROCESS)) {
+    // Refused when this process has a console already, from a stream written before.
+    if (!AttachConsole(ATTACH_PARENT_PROCESS) && GetLastError() != ERROR_ACCESS_DENIED) {
         return nullptr;
     }
     stream =
         CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     return stream == INVALID_HANDLE_VALUE ? nullptr : stream;
+}
+
+// The text with CR LF line ends and one at its end, written whole.
+void WriteLines(DWORD which, const std::string& text) {
+    HANDLE stream = ConsoleStream(which);
+    if (!stream) {
+        return;
+    }
+    std::string lines;
+    for (char c : text) {
+        if (c == '\n') {
+            lines += '\r';
+        }
+        lines += c;
+    }
+    lines.append("\r\n");
+    DWORD written = 0;
+    WriteFile(stream, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
 }
 
 } // namespace
@@ -38,15 +57,13 @@ void WindowsHost::ShowError(const std::string& text) {
     MessageBoxW(nullptr, Wide(text).c_str(), L"Setup", MB_OK | MB_ICONERROR);
 }
 
-void WindowsHost::PrintError(const std::string& line) {
-    HANDLE stream = ErrorStream();
-    if (!stream) {
-        return;
-    }
-    std::string text = line + "\r\n";
-    DWORD written = 0;
-    WriteFile(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+void WindowsHost::PrintError(const std::string& line) { WriteLines(STD_ERROR_HANDLE, line); }
+
+void WindowsHost::ShowInformation(const std::string& text) {
+    MessageBoxW(nullptr, Wide(text).c_str(), L"Setup", MB_OK | MB_ICONINFORMATION);
 }
+
+void WindowsHost::PrintOutput(const std::string& text) { WriteLines(STD_OUTPUT_HANDLE, text); }
 
 std::u16string WindowsHost::DefaultDestination() {
     wchar_t documents[MAX_PATH] = {};

@@ -10,6 +10,8 @@ class WindowsHost : public SetupHost {
 public:
     void ShowError(const std::string& text) override;
     void PrintError(const std::string& line) override;
+    void ShowInformation(const std::string& text) override;
+    void PrintOutput(const std::string& text) override;
     std::u16string DefaultDestination() override;
     int RunWizard(Package& package, const Options& options) override;
 };

@@ -1,7 +1,7 @@
 // The installer's command line: /S installs without any window, /D=FOLDER names the folder that
-// stands for the device's root, /CPU=ARM|MIPS|SHX|INTEL the processor family. Without /S the
-// last two only preset the wizard's choices. As with other installers, the folder may follow /D=
-// unquoted, blanks and all.
+// stands for the device's root, /CPU=ARM|MIPS|SHX|INTEL the processor family, /? lists them (the
+// setup flow answers it before the others are parsed). Without /S, /D= and /CPU= only preset the
+// wizard's choices. As with other installers, the folder may follow /D= unquoted, blanks and all.
 #pragma once
 
 #include <cstdint>

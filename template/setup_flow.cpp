@@ -23,6 +23,16 @@ bool AsksForSilence(const std::vector<std::u16string>& arguments) {
     return false;
 }
 
+// Whether /? is among the arguments: asked for, the options are shown whatever else the line holds.
+bool AsksForUsage(const std::vector<std::u16string>& arguments) {
+    for (const std::u16string& a : arguments) {
+        if (a == u"/?") {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Whoever asks for silence accepts the agreement for the user, as with other installers' silent
 // modes: there is no one to show it to.
 int InstallSilently(Package& package, const Options& options, SetupHost& host) {
@@ -46,6 +56,10 @@ int InstallSilently(Package& package, const Options& options, SetupHost& host) {
 
 int RunSetup(const std::vector<std::u16string>& arguments, Package& package, bool packageOpened, SetupHost& host) {
     bool silent = AsksForSilence(arguments);
+    if (AsksForUsage(arguments)) {
+        silent ? host.PrintOutput(kUsageText) : host.ShowInformation(kUsageText);
+        return kSuccess;
+    }
     Options options;
     std::string cause;
     if (!ParseOptions(arguments, options, cause)) {

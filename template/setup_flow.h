@@ -13,6 +13,15 @@ class Package;
 namespace setup {
 
 inline constexpr char kNoPackageMessage[] = "This installer holds no package.";
+// What /? shows: one option a line, short enough that a message box need not wrap them.
+inline constexpr char kUsageText[] = "Setup options:\n"
+                                     "/S  install without any window\n"
+                                     "/D=FOLDER  the folder that stands for the device\n"
+                                     "/CPU=ARM|MIPS|SHX|INTEL  the processor\n"
+                                     "/?  show these options\n"
+                                     "\n"
+                                     "With /S the licence counts as accepted; exit status 1 means a failure.\n"
+                                     "Without /S, /D= and /CPU= preset the wizard's choices.";
 
 class SetupHost {
 public:
@@ -21,6 +30,10 @@ public:
     virtual void ShowError(const std::string& text) = 0;
     // One line on standard error, for the silent mode.
     virtual void PrintError(const std::string& line) = 0;
+    // Information for the user when a window may be shown.
+    virtual void ShowInformation(const std::string& text) = 0;
+    // Text on standard output, its lines ended as the system ends them, for the silent mode.
+    virtual void PrintOutput(const std::string& text) = 0;
     // The folder standing for the device's root when none is given: "Tarvelo Device" in the
     // user's documents.
     virtual std::u16string DefaultDestination() = 0;

@@ -88,6 +88,11 @@ std::u16string CWizard::ProgramName() const {
     return name.empty() ? u"the program" : name;
 }
 
+std::u16string CWizard::ProgramNameOpeningASentence() const {
+    std::u16string name(FieldText(package_.GetHeader().programName));
+    return name.empty() ? u"The program" : name;
+}
+
 void CWizard::SetText(int id, const std::u16string& text) { SetDlgItemTextW(Window(), id, Wide(text).c_str()); }
 
 std::u16string CWizard::Text(int id) const {
@@ -350,7 +355,8 @@ void CWizard::Install() {
     SendDlgItemMessageW(Window(), IDC_PROGRESS, PBM_SETPOS, kProgressSteps, 0);
     if (outcome_.Complete()) {
         std::u16string where = device::JoinDevicePath(destination, plan.deviceFolder);
-        Finish(ProgramName() + u" has been installed: " + platform::ToUtf16(std::to_string(outcome_.filesWritten)) +
+        Finish(ProgramNameOpeningASentence() + u" has been installed: " +
+               platform::ToUtf16(std::to_string(outcome_.filesWritten)) +
                u" files were written into the folder that stands for the device,\r\n" + destination +
                u"\r\n\r\nThe program itself is in\r\n" + where + u"\r\n\r\nClick Finish to close the setup.");
     } else {

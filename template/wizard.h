@@ -3,11 +3,11 @@
 // destination and processor, installing with a progress bar, finished.
 #pragma once
 
-#include "template/install_run.h"
-#include "template/options.h"
 #include "frame/handles.h"
 #include "frame/message_map.h"
 #include "frame/window.h"
+#include "template/install_run.h"
+#include "template/options.h"
 
 #include <memory>
 #include <string>
@@ -57,7 +57,10 @@ private:
     void End(int code);
     void SetText(int id, const std::u16string& text);
     std::u16string Text(int id) const;
+    // The program's name, or "the program" where the package gives none; the second form for the
+    // start of a sentence.
     std::u16string ProgramName() const;
+    std::u16string ProgramNameOpeningASentence() const;
 
     Package& package_;
     Options options_;

@@ -451,6 +451,8 @@ class SilentHost : public setup::SetupHost {
 public:
     void ShowError(const std::string& text) override { ADD_FAILURE() << text; }
     void PrintError(const std::string& line) override { ADD_FAILURE() << line; }
+    void ShowInformation(const std::string& text) override { ADD_FAILURE() << text; }
+    void PrintOutput(const std::string& text) override { ADD_FAILURE() << text; }
     std::u16string DefaultDestination() override { return {}; }
     int RunWizard(Package&, const setup::Options&) override { return -1; }
 };

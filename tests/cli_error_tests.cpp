@@ -106,6 +106,12 @@ TEST_F(CliTest, InstallerFailuresLeaveNoOutput) {
                   "not a usable installer template");
     std::u16string none = dir.File(u"none.exe");
     ExpectFailure(Run({u"installer", workspacePath, u"-o", exe, u"--template", none}), none, "no such file");
+    // A signed template would lose its signature; the refusal says how installers get signed.
+    std::u16string signedTemplate = SourceFile(u"tests/data/pe/signed32.exe");
+    ExpectFailure(Run({u"installer", workspacePath, u"-o", exe, u"--template", signedTemplate}), signedTemplate,
+                  "cannot make the installer: The executable is signed; changing its resources would break the "
+                  "signature. Use an unsigned copy. Signing comes last: sign the installer after building it, with "
+                  "the build command (see \"Signing the installer\" in the help)");
 
     // An icon file that is not one, and version settings that cannot be stored: the first is a
     // failure, the others a command line to correct (status 2).

@@ -6,7 +6,13 @@
 #include "platform/text.h"
 #include "tests/cli_support.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 using namespace testing_support;
 
@@ -150,6 +156,76 @@ TEST_F(CliTest, TheInstallerCarriesTheApplicationsIconAndVersionInfo) {
     EXPECT_TRUE(Contains(Run({u"info", exe}).out, "Signed:         yes (Authenticode)\n"));
     EXPECT_TRUE(Contains(Run({u"info", exe, u"--json"}).out, "\"signed\": true"));
 }
+
+#ifndef _WIN32
+// A program found on PATH, as the shell would find it; empty when there is none.
+std::u16string OnPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string folders = path ? path : "";
+    for (std::size_t start = 0; start <= folders.size();) {
+        std::size_t end = std::min(folders.find(':', start), folders.size());
+        std::filesystem::path candidate = std::filesystem::path(folders.substr(start, end - start)) / name;
+        if (end > start && access(candidate.c_str(), X_OK) == 0) {
+            return platform::ToUtf16(candidate.string());
+        }
+        start = end + 1;
+    }
+    return {};
+}
+
+// Signing is the build command's work, after the package is in: osslsigncode through the wrapper
+// the help shows, which signs into a new file and puts it in the installer's place. The signature
+// holds, and the package is still read from the signed file.
+TEST_F(CliTest, AnInstallerSignedByItsBuildCommandKeepsItsPackage) {
+    std::u16string openssl = OnPath("openssl"), osslsigncode = OnPath("osslsigncode");
+    if (openssl.empty() || osslsigncode.empty()) {
+        GTEST_SKIP() << "openssl and osslsigncode are needed to sign";
+    }
+    // A self-signed code-signing certificate, its key exported with a password.
+    std::u16string key = dir.File(u"key.pem"), cert = dir.File(u"cert.pem"), pfx = dir.File(u"cert.pfx");
+    ToolResult r =
+        RunProgram(openssl,
+                   {u"req", u"-x509", u"-newkey", u"rsa:2048", u"-nodes", u"-keyout", key, u"-out", cert, u"-days",
+                    u"30", u"-subj", u"/CN=Notes Test Publisher", u"-addext", u"extendedKeyUsage=codeSigning"},
+                   dir.File(u""));
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = RunProgram(openssl,
+                   {u"pkcs12", u"-export", u"-inkey", key, u"-in", cert, u"-out", pfx, u"-passout", u"pass:s3cret"},
+                   dir.File(u""));
+    ASSERT_EQ(r.status, 0) << r.err;
+    WriteBytes(dir.File(u"cert.pass"), Bytes{'s', '3', 'c', 'r', 'e', 't'});
+
+    std::u16string script = dir.File(u"sign-installer.sh");
+    std::string text = "#!/bin/sh\n"
+                       "set -e\n"
+                       "keys=$(dirname \"$0\")\n"
+                       "out=\"$1.signing\"\n"
+                       "trap 'rm -f \"$out\"' EXIT\n"
+                       "osslsigncode sign -pkcs12 \"$keys/cert.pfx\" -readpass \"$keys/cert.pass\" -h sha256 \\\n"
+                       "    -n \"Notes\" -i https://notes.example/ -in \"$1\" -out \"$out\"\n"
+                       "mv -f \"$out\" \"$1\"\n";
+    WriteBytes(script, Bytes(text.begin(), text.end()));
+    std::filesystem::permissions(std::filesystem::path(script), std::filesystem::perms::owner_all);
+    ASSERT_EQ(Run({u"set", workspacePath, u"--build-command", u"'" + script + u"' <filename>"}).status, 0);
+
+    std::u16string exe = dir.File(u"Notes Setup.exe");
+    r = Run({u"installer", workspacePath, u"-o", exe, u"--template", Template(), u"-q", u"--run-build-command"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(Exists(exe + u".signing"));
+
+    r = RunProgram(osslsigncode, {u"verify", u"-CAfile", cert, u"-in", exe}, dir.File(u""));
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(Contains(Run({u"info", exe}).out, "Signed:         yes (Authenticode)\n"));
+    r = Run({u"verify", exe, u"--src", Source(u"")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Resource(exe, kPackageType, kPackageName), CorePackage(workspacePath, dir.File(u"core.dat")));
+
+    // The signed installer cannot serve as a template: the refusal points to signing afterwards.
+    r = Run({u"installer", workspacePath, u"-o", dir.File(u"Again.exe"), u"--template", exe});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "Signing comes last")) << r.err;
+}
+#endif
 
 TEST_F(CliTest, InfoShowsAllThreeKindsAndItsJsonCarriesTheFields) {
     std::u16string dat = dir.File(u"out.DAT");

@@ -16,6 +16,8 @@ class FakeHost : public setup::SetupHost {
 public:
     void ShowError(const std::string& text) override { shown.push_back(text); }
     void PrintError(const std::string& line) override { printed.push_back(line); }
+    void ShowInformation(const std::string& text) override { informed.push_back(text); }
+    void PrintOutput(const std::string& text) override { output.push_back(text); }
     std::u16string DefaultDestination() override { return defaultDestination; }
     int RunWizard(Package&, const setup::Options& options) override {
         wizardOptions.push_back(options);
@@ -23,7 +25,7 @@ public:
     }
 
     std::u16string defaultDestination;
-    std::vector<std::string> shown, printed;
+    std::vector<std::string> shown, printed, informed, output;
     std::vector<setup::Options> wizardOptions;
 };
 
@@ -106,6 +108,36 @@ TEST_F(TemplateFlowTest, SilentModeInstallsWithoutAWindowAndAnswersTheOutcome) {
         EXPECT_EQ(line.find('\n'), std::string::npos) << line;
     }
     EXPECT_TRUE(host.shown.empty());
+}
+
+// /? lists the options, one a line: in a window, or on standard output for a script that asked
+// for silence. It wins over any mistake on the line and needs no package.
+TEST_F(TemplateFlowTest, AskedForItsOptionsItListsThemAndSucceeds) {
+    for (const char* option : {"/S", "/D=FOLDER", "/CPU=ARM|MIPS|SHX|INTEL", "/?"}) {
+        EXPECT_NE(std::string(setup::kUsageText).find(std::string("\n") + option + "  "), std::string::npos) << option;
+    }
+    Package empty;
+    const struct {
+        std::vector<std::u16string> arguments;
+        bool silent;
+        bool withPackage;
+    } cases[] = {
+        {{u"/?"}, false, true},
+        {{u"/S", u"/?"}, true, true},
+        {{u"/D=C:\\Device", u"/?", u"/CPU=MIPS"}, false, true},
+        {{u"/s", u"/CPU=Z80", u"/?"}, true, true},
+        {{u"/?"}, false, false},
+        {{u"/?", u"/S"}, true, false},
+    };
+    for (const auto& c : cases) {
+        FakeHost fake;
+        EXPECT_EQ(setup::RunSetup(c.arguments, c.withPackage ? package : empty, c.withPackage, fake), 0);
+        const std::vector<std::string> usage{setup::kUsageText};
+        EXPECT_EQ(fake.output, c.silent ? usage : std::vector<std::string>{});
+        EXPECT_EQ(fake.informed, c.silent ? std::vector<std::string>{} : usage);
+        EXPECT_TRUE(fake.shown.empty() && fake.printed.empty() && fake.wizardOptions.empty());
+    }
+    EXPECT_FALSE(fs::exists(dir.Path() / "Tarvelo Device"));
 }
 
 TEST_F(TemplateFlowTest, WithoutSilenceTheWizardRunsWithThePresetChoices) {

@@ -3,6 +3,7 @@
 // it. Also the bare template, which holds no package.
 #include "package/pe_resources.h"
 #include "platform/text.h"
+#include "template/setup_flow.h"
 #include "tests/cli_support.h"
 #include "tests/template_support.h"
 
@@ -139,6 +140,12 @@ TEST_F(TemplateRoadTest, TheBareTemplateSaysItHoldsNoPackage) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "This installer holds no package.\n");
     EXPECT_FALSE(fs::exists(dir.Path() / "device"));
+
+    // Asked for its options in silence, it lists them on standard output and succeeds.
+    r = Run(TemplatePath(), {u"/S", u"/?"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, std::string(setup::kUsageText) + "\n");
+    EXPECT_EQ(r.err, "");
 }
 
 // The system would pick one of several packages by the user's languages: the installer installs

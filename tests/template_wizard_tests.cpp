@@ -67,6 +67,7 @@ public:
     std::u16string chosenFolder;
     int stepsShown = 0;
     bool pictureOfInstalling = false;
+    std::u16string installingIntro;
 
 protected:
     bool ChooseFolder(std::u16string& folder) override {
@@ -77,8 +78,13 @@ protected:
         return true;
     }
     void InstallStepShown() override {
-        if (stepsShown++ == 0 && pictureOfInstalling) {
-            SavePicture(Window(), "wizard-4-installing");
+        if (stepsShown++ == 0) {
+            wchar_t text[512] = {};
+            GetDlgItemTextW(Window(), IDC_INTRO, text, 512);
+            installingIntro.assign(text, text + wcslen(text));
+            if (pictureOfInstalling) {
+                SavePicture(Window(), "wizard-4-installing");
+            }
         }
     }
 };
@@ -90,8 +96,8 @@ protected:
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
         InitCommonControlsEx(&controls);
     }
-    void Open(const std::vector<AppFile>& files, const setup::Options& options = {}) {
-        bytes = WritePackage(dir.Path() / "src", files);
+    void Open(const std::vector<AppFile>& files, const setup::Options& options = {}, const PackageFields& fields = {}) {
+        bytes = WritePackage(dir.Path() / "src", files, fields);
         ASSERT_TRUE(package.OpenImage(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
         Start(options);
     }
@@ -191,6 +197,42 @@ TEST_F(TemplateWizardTest, PagesInOrderWithTheLicenceToBeAcceptedFirst) {
     Click(IDC_NEXT);
     EXPECT_TRUE(wizard->Ended());
     EXPECT_EQ(wizard->ExitCode(), 0);
+}
+
+// The texts name the program where the package does, and read as sentences where it does not.
+TEST_F(TemplateWizardTest, EveryPageNamesTheProgramOrSaysTheProgram) {
+    const struct {
+        std::u16string name, title, welcome, intro, licence, installing, finished;
+    } cases[] = {
+        {u"Notes", u"Notes Setup", u"Welcome to the setup of Notes", u"This wizard installs Notes for a Pocket PC.",
+         u"You must accept it to install Notes.", u"Please wait while Notes is installed.",
+         u"Notes has been installed: 3 files"},
+        {u"", u"Setup", u"Welcome to the setup of the program", u"This wizard installs the program for a Pocket PC.",
+         u"You must accept it to install the program.", u"Please wait while the program is installed.",
+         u"The program has been installed: 3 files"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(platform::ToUtf8(c.title));
+        setup::Options options;
+        options.destination = U16(dir.Path() / ("device " + platform::ToUtf8(c.title)));
+        Open(files, options, {c.name});
+        wchar_t title[256] = {};
+        GetWindowTextW(wizard->Window(), title, 256);
+        EXPECT_EQ(std::u16string(title, title + wcslen(title)), c.title);
+        EXPECT_EQ(TextOf(IDC_HEADING), c.welcome);
+        EXPECT_TRUE(TextOf(IDC_INTRO).starts_with(c.intro)) << platform::ToUtf8(TextOf(IDC_INTRO));
+        Click(IDC_NEXT);
+        EXPECT_TRUE(TextOf(IDC_INTRO).ends_with(c.licence)) << platform::ToUtf8(TextOf(IDC_INTRO));
+        SendMessageW(Item(IDC_ACCEPT), BM_CLICK, 0, 0);
+        Pump();
+        Click(IDC_NEXT);
+        Click(IDC_NEXT);
+        ASSERT_EQ(wizard->CurrentPage(), setup::Page::Finished);
+        EXPECT_EQ(wizard->installingIntro, c.installing);
+        EXPECT_TRUE(TextOf(IDC_INTRO).starts_with(c.finished)) << platform::ToUtf8(TextOf(IDC_INTRO));
+        wizard.reset();
+        Pump(10);
+    }
 }
 
 TEST_F(TemplateWizardTest, WithoutAnAgreementTheLicencePageIsLeftOutAndThePresetProcessorIsChosen) {
