@@ -5,6 +5,7 @@
 #pragma once
 
 #include "device/install_plan.h"
+#include "platform/error.h"
 #include "platform/file.h"
 
 #include <cstdint>
@@ -28,9 +29,9 @@ class MemberSource {
 public:
     virtual ~MemberSource() = default;
     // Makes member `index` the one Read reads, from its start; `size` is its size in the package.
-    virtual bool Open(std::int32_t index, std::uint32_t size, std::string& cause) = 0;
+    virtual bool Open(std::int32_t index, std::uint32_t size, Error& error) = 0;
     // Reads exactly `size` more bytes of it.
-    virtual bool Read(void* buffer, std::uint32_t size, std::string& cause) = 0;
+    virtual bool Read(void* buffer, std::uint32_t size, Error& error) = 0;
 };
 
 struct CabinetSettings {
@@ -47,18 +48,18 @@ struct CabinetSettings {
 inline constexpr std::size_t kThreeDigitFiles = 998;
 
 // A plan can be put in a cabinet: every text it names has an 8-bit form, and the numbers fit.
-// Fails with the cause.
-bool CheckCabinet(const InstallPlan& plan, const CabinetSettings& settings, std::string& cause);
+// Fails with the error.message.
+bool CheckCabinet(const InstallPlan& plan, const CabinetSettings& settings, Error& error);
 
-// Writes the cabinet of `plan` to `out`, an empty file open for writing. Fails with the cause,
+// Writes the cabinet of `plan` to `out`, an empty file open for writing. Fails with the error.message,
 // leaving `out` to be discarded.
 bool WriteCabinet(const InstallPlan& plan, const CabinetSettings& settings, MemberSource& members, platform::File& out,
-                  std::string& cause);
+                  Error& error);
 
 // Where the files' date comes from: SOURCE_DATE_EPOCH when it is set (the reproducible-builds
 // convention), the clock otherwise; a date outside 1980 to 2107, which a cabinet cannot hold,
-// becomes the nearest it can. Fails with the cause for a value that is not a number of seconds.
-bool CabinetTime(std::int64_t& time, std::string& cause);
+// becomes the nearest it can. Fails with the error.message for a value that is not a number of seconds.
+bool CabinetTime(std::int64_t& time, Error& error);
 
 // A cabinet read back.
 struct CabinetFile {
@@ -97,13 +98,13 @@ std::u16string MacroFolder(std::uint16_t macro);
 
 class CabinetReader {
 public:
-    // Reads the cabinet's framing and manifest. Refuses, with the cause, whatever is not a
+    // Reads the cabinet's framing and manifest. Refuses, with the error.message, whatever is not a
     // well-formed single-cabinet device installation file.
-    bool Open(std::u16string_view path, std::string& cause);
-    bool Open(std::vector<std::uint8_t> bytes, std::string& cause);
+    bool Open(std::u16string_view path, Error& error);
+    bool Open(std::vector<std::uint8_t> bytes, Error& error);
     const Cabinet& Contents() const { return cabinet_; }
     // The bytes of one of Contents().files, whole; checks every data block's checksum on the way.
-    bool ReadFile(std::size_t index, std::vector<std::uint8_t>& bytes, std::string& cause);
+    bool ReadFile(std::size_t index, std::vector<std::uint8_t>& bytes, Error& error);
 
 private:
     struct Folder {
@@ -116,11 +117,11 @@ private:
         std::uint32_t size = 0, offset = 0;
         std::uint16_t folder = 0, date = 0, time = 0;
     };
-    bool Parse(std::string& cause);
-    bool ParseManifest(const std::vector<std::uint8_t>& manifest, std::string& cause);
-    bool ReadRaw(std::size_t index, std::vector<std::uint8_t>& bytes, std::string& cause);
-    bool NextBlock(std::string& cause);
-    bool Inflate(const std::uint8_t* data, std::uint32_t packed, std::string& cause);
+    bool Parse(Error& error);
+    bool ParseManifest(const std::vector<std::uint8_t>& manifest, Error& error);
+    bool ReadRaw(std::size_t index, std::vector<std::uint8_t>& bytes, Error& error);
+    bool NextBlock(Error& error);
+    bool Inflate(const std::uint8_t* data, std::uint32_t packed, Error& error);
 
     std::vector<std::uint8_t> bytes_;
     std::vector<Folder> folders_;

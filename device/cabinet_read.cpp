@@ -94,15 +94,15 @@ std::u16string MacroFolder(std::uint16_t macro) {
     }
 }
 
-bool CabinetReader::Open(std::u16string_view path, std::string& cause) {
+bool CabinetReader::Open(std::u16string_view path, Error& error) {
     platform::File file = platform::File::OpenRead(path, platform::Share::Read);
     std::uint64_t size = 0;
     if (!file.IsOpen() || !file.Size(size)) {
-        cause = "cannot be read";
+        error = SystemError(file.IsOpen() ? ErrorCode::CannotRead : ErrorCode::CannotOpen, {}, "cannot be read");
         return false;
     }
     if (size >= kLongestCabinet) {
-        cause = "is 4 GiB or longer, more than a cabinet can be";
+        error = Malformed("is 4 GiB or longer, more than a cabinet can be");
         return false;
     }
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
@@ -110,53 +110,53 @@ bool CabinetReader::Open(std::u16string_view path, std::string& cause) {
         std::uint32_t got = 0;
         std::uint32_t want = static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size() - done, 1 << 24));
         if (!file.Read(bytes.data() + done, want, got) || got == 0) {
-            cause = "cannot be read";
+            error = SystemError(ErrorCode::CannotRead, {}, "cannot be read");
             return false;
         }
         done += got;
     }
-    return Open(std::move(bytes), cause);
+    return Open(std::move(bytes), error);
 }
 
-bool CabinetReader::Open(std::vector<std::uint8_t> bytes, std::string& cause) {
+bool CabinetReader::Open(std::vector<std::uint8_t> bytes, Error& error) {
     bytes_ = std::move(bytes);
     folders_.clear();
     raw_.clear();
     cabinet_ = Cabinet{};
     unpackedFolder_ = -1;
-    if (!Parse(cause)) {
-        cause = "is not a device cabinet we can read: " + cause;
+    if (!Parse(error)) {
+        error = Malformed("is not a device cabinet we can read: " + error.message);
         return false;
     }
     return true;
 }
 
-bool CabinetReader::Parse(std::string& cause) {
+bool CabinetReader::Parse(Error& error) {
     Bytes b(bytes_.data(), bytes_.size());
     if (!b.Has(0, 36) || std::memcmp(b.At(0), "MSCF", 4) != 0) {
-        cause = "it does not start as a Microsoft cabinet (\"MSCF\")";
+        error = Malformed("it does not start as a Microsoft cabinet (\"MSCF\")");
         return false;
     }
     cabinet_.length = bytes_.size();
     if (b.U32(8) != bytes_.size()) {
-        cause = "its header gives a length of " + std::to_string(b.U32(8)) + " bytes, the file has " +
-                std::to_string(bytes_.size());
+        error = Malformed("its header gives a length of " + std::to_string(b.U32(8)) + " bytes, the file has " +
+                          std::to_string(bytes_.size()));
         return false;
     }
     if (b.At(25)[0] != 1) {
-        cause = "cabinet format version " + std::to_string(b.At(25)[0]) + "." + std::to_string(b.At(24)[0]);
+        error = Malformed("cabinet format version " + std::to_string(b.At(25)[0]) + "." + std::to_string(b.At(24)[0]));
         return false;
     }
     const std::uint16_t folderCount = b.U16(26), fileCount = b.U16(28), flags = b.U16(30);
     if (flags & 0x3) {
-        cause = "it is one of a set of cabinets; a device installs from one";
+        error = Malformed("it is one of a set of cabinets; a device installs from one");
         return false;
     }
     std::size_t at = 36;
     std::uint8_t folderReserve = 0, blockReserve = 0;
     if (flags & 0x4) {
         if (!b.Has(at, 4)) {
-            cause = "its header ends early";
+            error = Malformed("its header ends early");
             return false;
         }
         std::uint16_t headerReserve = b.U16(at);
@@ -165,22 +165,22 @@ bool CabinetReader::Parse(std::string& cause) {
         at += 4 + headerReserve;
     }
     if (folderCount == 0 || fileCount == 0) {
-        cause = "it holds no files";
+        error = Malformed("it holds no files");
         return false;
     }
     for (std::uint16_t i = 0; i < folderCount; ++i, at += 8 + folderReserve) {
         if (!b.Has(at, 8 + std::size_t{folderReserve})) {
-            cause = "its folder table ends early";
+            error = Malformed("its folder table ends early");
             return false;
         }
         Folder folder{b.U32(at), b.U16(at + 4), static_cast<std::uint16_t>(b.U16(at + 6) & 0xF)};
         if (folder.compression > 1) {
-            cause = "folder " + std::to_string(i) + " uses compression " + std::to_string(folder.compression) +
-                    "; device cabinets use none or MSZIP";
+            error = Malformed("folder " + std::to_string(i) + " uses compression " +
+                              std::to_string(folder.compression) + "; device cabinets use none or MSZIP");
             return false;
         }
         if (folder.blocks > 0 && !b.Has(folder.firstBlock, 8)) {
-            cause = "folder " + std::to_string(i) + "'s data lies beyond the end";
+            error = Malformed("folder " + std::to_string(i) + "'s data lies beyond the end");
             return false;
         }
         folders_.push_back(folder);
@@ -189,7 +189,7 @@ bool CabinetReader::Parse(std::string& cause) {
     at = b.U32(16);
     for (std::uint16_t i = 0; i < fileCount; ++i) {
         if (!b.Has(at, 16)) {
-            cause = "its file table ends early";
+            error = Malformed("its file table ends early");
             return false;
         }
         RawFile file;
@@ -202,17 +202,17 @@ bool CabinetReader::Parse(std::string& cause) {
         std::string name;
         std::size_t end = 0;
         if (!b.Text(at + 16, 256, name, end)) {
-            cause = "file " + std::to_string(i) + "'s name has no end";
+            error = Malformed("file " + std::to_string(i) + "'s name has no end");
             return false;
         }
         at = end;
         if (file.folder >= folders_.size()) {
-            cause = "file " + std::to_string(i) + " lies in folder " + std::to_string(file.folder) + ", of " +
-                    std::to_string(folders_.size());
+            error = Malformed("file " + std::to_string(i) + " lies in folder " + std::to_string(file.folder) + ", of " +
+                              std::to_string(folders_.size()));
             return false;
         }
         if (std::uint64_t{file.offset} + file.size > std::uint64_t{folders_[file.folder].blocks} * kBlock) {
-            cause = "file " + std::to_string(i) + " lies beyond its folder's data";
+            error = Malformed("file " + std::to_string(i) + " lies beyond its folder's data");
             return false;
         }
         std::u16string unicode;
@@ -235,8 +235,8 @@ bool CabinetReader::Parse(std::string& cause) {
             continue;
         }
         if (before && before->folder == file.folder && std::uint64_t{before->offset} + before->size > file.offset) {
-            cause = "files " + platform::ToUtf8(before->name) + " and " + platform::ToUtf8(file.name) +
-                    " overlap in their folder's data";
+            error = Malformed("files " + platform::ToUtf8(before->name) + " and " + platform::ToUtf8(file.name) +
+                              " overlap in their folder's data");
             return false;
         }
         before = &file;
@@ -247,23 +247,24 @@ bool CabinetReader::Parse(std::string& cause) {
     for (std::size_t i = 0; i < raw_.size(); ++i) {
         std::int32_t number = NumberOf(raw_[i].name);
         if (number >= 0 && !byNumber.emplace(number, i).second) {
-            cause = "two files are numbered " + std::to_string(number);
+            error = Malformed("two files are numbered " + std::to_string(number));
             return false;
         }
     }
     auto manifest = byNumber.find(0);
     if (manifest == byNumber.end()) {
-        cause = "it holds no manifest (a file numbered 000)";
+        error = Malformed("it holds no manifest (a file numbered 000)");
         return false;
     }
     std::vector<std::uint8_t> manifestBytes;
-    if (!ReadRaw(manifest->second, manifestBytes, cause) || !ParseManifest(manifestBytes, cause)) {
+    if (!ReadRaw(manifest->second, manifestBytes, error) || !ParseManifest(manifestBytes, error)) {
         return false;
     }
     for (CabinetFile& file : cabinet_.files) {
         auto found = byNumber.find(file.number);
         if (found == byNumber.end() || file.number == 0) {
-            cause = "the manifest names file " + std::to_string(file.number) + ", which the cabinet does not hold";
+            error = Malformed("the manifest names file " + std::to_string(file.number) +
+                              ", which the cabinet does not hold");
             return false;
         }
         const RawFile& raw = raw_[found->second];
@@ -277,15 +278,15 @@ bool CabinetReader::Parse(std::string& cause) {
     return true;
 }
 
-bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, std::string& cause) {
+bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, Error& error) {
     Bytes b(manifest.data(), manifest.size());
     if (!b.Has(0, 100) || std::memcmp(b.At(0), "MSCE", 4) != 0) {
-        cause = "its manifest does not start with \"MSCE\"";
+        error = Malformed("its manifest does not start with \"MSCE\"");
         return false;
     }
     if (b.U32(8) != manifest.size()) {
-        cause = "its manifest gives a length of " + std::to_string(b.U32(8)) + " bytes, it has " +
-                std::to_string(manifest.size());
+        error = Malformed("its manifest gives a length of " + std::to_string(b.U32(8)) + " bytes, it has " +
+                          std::to_string(manifest.size()));
         return false;
     }
     cabinet_.processorType = b.U32(20);
@@ -295,7 +296,7 @@ bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, std
     auto text = [&](std::size_t offsetAt, std::u16string& out, const char* what) {
         std::uint16_t offset = b.U16(offsetAt), length = b.U16(offsetAt + 2);
         if (length == 0 || !b.Has(offset, length) || b.At(offset)[length - 1] != 0) {
-            cause = std::string("its manifest's ") + what + " is not a terminated text within it";
+            error = Malformed(std::string("its manifest's ") + what + " is not a terminated text within it");
             return false;
         }
         out = FromCabinetText(std::string_view(reinterpret_cast<const char*>(b.At(offset)), length - 1));
@@ -307,7 +308,7 @@ bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, std
     if (b.U16(94) != 0) {
         std::uint16_t offset = b.U16(92), length = b.U16(94);
         if (!b.Has(offset, length) || b.At(offset)[length - 1] != 0) {
-            cause = "its manifest's list of unsupported platforms is not a terminated text within it";
+            error = Malformed("its manifest's list of unsupported platforms is not a terminated text within it");
             return false;
         }
         std::string all(reinterpret_cast<const char*>(b.At(offset)), length);
@@ -326,7 +327,7 @@ bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, std
     for (std::uint16_t i = 0; i < b.U16(48); ++i) {
         if (!b.Has(at, 4) || b.U16(at + 2) == 0 || !b.Has(at + 4, b.U16(at + 2)) ||
             b.At(at + 4)[b.U16(at + 2) - 1] != 0) {
-            cause = "its manifest's string " + std::to_string(i) + " is not a terminated text within it";
+            error = Malformed("its manifest's string " + std::to_string(i) + " is not a terminated text within it");
             return false;
         }
         strings[b.U16(at)] =
@@ -366,8 +367,8 @@ bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, std
     for (std::uint16_t i = 0; i < b.U16(50); ++i) {
         std::u16string folder;
         if (!b.Has(at, 4) || !path(at + 4, b.U16(at + 2), folder)) {
-            cause = "its manifest's folder " + std::to_string(i) +
-                    " is not a list of its strings making a path a device can hold";
+            error = Malformed("its manifest's folder " + std::to_string(i) +
+                              " is not a list of its strings making a path a device can hold");
             return false;
         }
         dirs[b.U16(at)] = folder;
@@ -380,13 +381,13 @@ bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, std
         std::string name;
         if (!b.Has(at, 12) || b.U16(at + 10) == 0 || !b.Has(at + 12, b.U16(at + 10)) ||
             b.At(at + 12)[b.U16(at + 10) - 1] != 0) {
-            cause = "its manifest's file " + std::to_string(i) + " ends early or has no terminated name";
+            error = Malformed("its manifest's file " + std::to_string(i) + " ends early or has no terminated name");
             return false;
         }
         auto dir = dirs.find(b.U16(at + 2));
         if (dir == dirs.end()) {
-            cause = "its manifest's file " + std::to_string(i) + " names folder " + std::to_string(b.U16(at + 2)) +
-                    ", which it does not list";
+            error = Malformed("its manifest's file " + std::to_string(i) + " names folder " +
+                              std::to_string(b.U16(at + 2)) + ", which it does not list");
             return false;
         }
         CabinetFile file;
@@ -396,12 +397,12 @@ bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, std
             FromCabinetText(std::string_view(reinterpret_cast<const char*>(b.At(at + 12)), b.U16(at + 10) - 1u));
         file.relative = JoinDevicePath(dir->second, own);
         if (file.relative.size() + 1 > kLongestDevicePath) {
-            cause = "its manifest's file " + std::to_string(i) + " has a path longer than a device's (" +
-                    std::to_string(kLongestDevicePath) + " characters)";
+            error = Malformed("its manifest's file " + std::to_string(i) + " has a path longer than a device's (" +
+                              std::to_string(kLongestDevicePath) + " characters)");
             return false;
         }
         if (!fileNames.emplace(file.number, file.relative).second) {
-            cause = "its manifest names file " + std::to_string(file.number) + " twice";
+            error = Malformed("its manifest names file " + std::to_string(file.number) + " twice");
             return false;
         }
         cabinet_.files.push_back(std::move(file));
@@ -411,8 +412,8 @@ bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, std
     for (std::uint16_t i = 0; i < b.U16(58); ++i) {
         CabinetLink link;
         if (!b.Has(at, 12) || !path(at + 12, b.U16(at + 10), link.relative)) {
-            cause = "its manifest's shortcut " + std::to_string(i) +
-                    " is not a list of its strings making a path a device can hold";
+            error = Malformed("its manifest's shortcut " + std::to_string(i) +
+                              " is not a list of its strings making a path a device can hold");
             return false;
         }
         link.relative = JoinDevicePath(MacroFolder(b.U16(at + 4)), link.relative);
@@ -422,8 +423,9 @@ bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, std
         if (target != (link.toFile ? fileNames.end() : dirs.end())) {
             link.targetPath = target->second;
         } else if (link.toFile || link.target != 0) {
-            cause = "its manifest's shortcut " + std::to_string(i) + " leads to " +
-                    (link.toFile ? "file " : "folder ") + std::to_string(link.target) + ", which it does not list";
+            error = Malformed("its manifest's shortcut " + std::to_string(i) + " leads to " +
+                              (link.toFile ? "file " : "folder ") + std::to_string(link.target) +
+                              ", which it does not list");
             return false;
         }
         cabinet_.links.push_back(std::move(link));
@@ -433,17 +435,17 @@ bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, std
     return true;
 }
 
-bool CabinetReader::ReadFile(std::size_t index, std::vector<std::uint8_t>& bytes, std::string& cause) {
+bool CabinetReader::ReadFile(std::size_t index, std::vector<std::uint8_t>& bytes, Error& error) {
     if (index >= cabinet_.files.size()) {
-        cause = "no such file";
+        error = Malformed("no such file");
         return false;
     }
-    return ReadRaw(cabinet_.files[index].raw, bytes, cause);
+    return ReadRaw(cabinet_.files[index].raw, bytes, error);
 }
 
 // The stored files' data, block by block from the start of their folder. Files are mostly read in
 // the order they are stored, so the blocks already passed are not read again.
-bool CabinetReader::ReadRaw(std::size_t index, std::vector<std::uint8_t>& bytes, std::string& cause) {
+bool CabinetReader::ReadRaw(std::size_t index, std::vector<std::uint8_t>& bytes, Error& error) {
     const RawFile& file = raw_[index];
     bytes.clear();
     bytes.reserve(std::min<std::size_t>(file.size, kFirstReserve));
@@ -459,11 +461,11 @@ bool CabinetReader::ReadRaw(std::size_t index, std::vector<std::uint8_t>& bytes,
     while (done < file.size) {
         std::uint64_t want = std::uint64_t{file.offset} + done;
         if (want >= blockStart_ + block_.size()) {
-            if (!NextBlock(cause)) {
+            if (!NextBlock(error)) {
                 // A block that failed half-way leaves nothing to continue from: the next read
                 // starts the folder again, and fails where this one did.
                 unpackedFolder_ = -1;
-                cause = "file " + platform::ToUtf8(file.name) + ": " + cause;
+                error = Malformed("file " + platform::ToUtf8(file.name) + ": " + error.message);
                 return false;
             }
             continue;
@@ -477,40 +479,40 @@ bool CabinetReader::ReadRaw(std::size_t index, std::vector<std::uint8_t>& bytes,
     return true;
 }
 
-bool CabinetReader::NextBlock(std::string& cause) {
+bool CabinetReader::NextBlock(Error& error) {
     const Folder& folder = folders_[unpackedFolder_];
     if (nextBlock_ >= folder.blocks) {
-        cause = "its data ends before the file does";
+        error = Malformed("its data ends before the file does");
         return false;
     }
     Bytes b(bytes_.data(), bytes_.size());
     std::size_t at = blockAt_;
     if (!b.Has(at, 8 + std::size_t{blockReserve_})) {
-        cause = "data block " + std::to_string(nextBlock_) + " lies beyond the end of the cabinet";
+        error = Malformed("data block " + std::to_string(nextBlock_) + " lies beyond the end of the cabinet");
         return false;
     }
     const std::uint32_t sum = b.U32(at);
     const std::uint16_t packed = b.U16(at + 4), size = b.U16(at + 6);
     const std::size_t data = at + 8 + blockReserve_;
     if (!b.Has(data, packed) || packed > kLongestBlock || size > kBlock || size == 0) {
-        cause = "data block " + std::to_string(nextBlock_) + " has impossible sizes";
+        error = Malformed("data block " + std::to_string(nextBlock_) + " has impossible sizes");
         return false;
     }
     if (sum != 0 && BlockChecksum(b.At(at + 4), 4, BlockChecksum(b.At(data), packed, 0)) != sum) {
-        cause = "data block " + std::to_string(nextBlock_) + " is damaged (its checksum does not match)";
+        error = Malformed("data block " + std::to_string(nextBlock_) + " is damaged (its checksum does not match)");
         return false;
     }
     blockStart_ += block_.size();
     block_.assign(size, 0);
     if (folder.compression == 0) {
         if (packed != size) {
-            cause = "stored data block " + std::to_string(nextBlock_) + " holds " + std::to_string(packed) +
-                    " bytes for " + std::to_string(size);
+            error = Malformed("stored data block " + std::to_string(nextBlock_) + " holds " + std::to_string(packed) +
+                              " bytes for " + std::to_string(size));
             return false;
         }
         std::memcpy(block_.data(), b.At(data), size);
-    } else if (!Inflate(b.At(data), packed, cause)) {
-        cause = "data block " + std::to_string(nextBlock_) + " " + cause;
+    } else if (!Inflate(b.At(data), packed, error)) {
+        error = Malformed("data block " + std::to_string(nextBlock_) + " " + error.message);
         return false;
     }
     // MSZIP carries the last 32 KiB of what came before into each block.
@@ -523,14 +525,14 @@ bool CabinetReader::NextBlock(std::string& cause) {
     return true;
 }
 
-bool CabinetReader::Inflate(const std::uint8_t* data, std::uint32_t packed, std::string& cause) {
+bool CabinetReader::Inflate(const std::uint8_t* data, std::uint32_t packed, Error& error) {
     if (packed < 2 || data[0] != 'C' || data[1] != 'K') {
-        cause = "does not start with MSZIP's \"CK\"";
+        error = Malformed("does not start with MSZIP's \"CK\"");
         return false;
     }
     z_stream z{};
     if (inflateInit2(&z, -15) != Z_OK) {
-        cause = "cannot be unpacked (out of memory)";
+        error = Refusal("cannot be unpacked (out of memory)");
         return false;
     }
     bool ok = history_.empty() || inflateSetDictionary(&z, history_.data(), static_cast<uInt>(history_.size())) == Z_OK;
@@ -541,7 +543,7 @@ bool CabinetReader::Inflate(const std::uint8_t* data, std::uint32_t packed, std:
     ok = ok && inflate(&z, Z_FINISH) == Z_STREAM_END && z.avail_out == 0;
     inflateEnd(&z);
     if (!ok) {
-        cause = "is damaged (its MSZIP data does not unpack to its size)";
+        error = Malformed("is damaged (its MSZIP data does not unpack to its size)");
     }
     return ok;
 }

@@ -125,7 +125,7 @@ std::u16string_view BelowTarget(const InstallPlan& plan, std::u16string_view rel
     return base.empty() ? relative : relative.substr(std::min(relative.size(), base.size() + 1));
 }
 
-bool MakeManifest(const InstallPlan& plan, const CabinetSettings& settings, std::string& out, std::string& cause) {
+bool MakeManifest(const InstallPlan& plan, const CabinetSettings& settings, std::string& out, Error& error) {
     const std::uint16_t macro = TargetFolderPlaceOf(plan.targetFolder).macro;
     Strings strings;
     std::vector<std::vector<std::uint16_t>> dirs;
@@ -137,7 +137,7 @@ bool MakeManifest(const InstallPlan& plan, const CabinetSettings& settings, std:
         if (added) {
             std::vector<std::uint16_t> ids;
             if (!FolderSpec(macro, folder, strings, ids)) {
-                cause = "the folder " + platform::ToUtf8(folder) + " cannot be named in a device cabinet";
+                error = Refusal("the folder " + platform::ToUtf8(folder) + " cannot be named in a device cabinet");
                 return false;
             }
             dirs.push_back(std::move(ids));
@@ -366,13 +366,13 @@ std::uint32_t BlockChecksum(const std::uint8_t* p, std::size_t n, std::uint32_t 
     return sum ^ last;
 }
 
-bool CheckCabinet(const InstallPlan& plan, const CabinetSettings& settings, std::string& cause) {
+bool CheckCabinet(const InstallPlan& plan, const CabinetSettings& settings, Error& error) {
     std::string text;
     auto check = [&](std::u16string_view what, const std::string& role) {
         if (!ToCabinetText(what, text)) {
-            cause =
+            error = Refusal(
                 role + " " + platform::ToUtf8(what) +
-                " has a character a device cabinet cannot hold (its names are Western Windows text, code page 1252)";
+                " has a character a device cabinet cannot hold (its names are Western Windows text, code page 1252)");
             return false;
         }
         return true;
@@ -392,23 +392,24 @@ bool CheckCabinet(const InstallPlan& plan, const CabinetSettings& settings, std:
     }
     // Numbers are 16 bits in the manifest; 999 is a setup DLL's.
     if (plan.files.size() + 2 > 0xFFFF) {
-        cause = "a device cabinet holds at most 65533 files, the plan has " + std::to_string(plan.files.size());
+        error =
+            Refusal("a device cabinet holds at most 65533 files, the plan has " + std::to_string(plan.files.size()));
         return false;
     }
     if ((plan.totalBytes + kBlock - 1) / kBlock + 1 > 0xFFFF) {
-        cause = "the files are too large for one device cabinet (at most 2 GiB)";
+        error = Refusal("the files are too large for one device cabinet (at most 2 GiB)");
         return false;
     }
     return true;
 }
 
 bool WriteCabinet(const InstallPlan& plan, const CabinetSettings& settings, MemberSource& members, platform::File& out,
-                  std::string& cause) {
-    if (!CheckCabinet(plan, settings, cause)) {
+                  Error& error) {
+    if (!CheckCabinet(plan, settings, error)) {
         return false;
     }
     std::string manifest;
-    if (!MakeManifest(plan, settings, manifest, cause)) {
+    if (!MakeManifest(plan, settings, manifest, error)) {
         return false;
     }
     std::uint16_t date = 0, time = 0;
@@ -432,7 +433,7 @@ bool WriteCabinet(const InstallPlan& plan, const CabinetSettings& settings, Memb
     }
     const std::uint32_t blocks = static_cast<std::uint32_t>((dataSize + kBlock - 1) / kBlock);
     if (blocks > 0xFFFF) {
-        cause = "the files are too large for one device cabinet (at most 2 GiB)";
+        error = Refusal("the files are too large for one device cabinet (at most 2 GiB)");
         return false;
     }
     constexpr std::uint32_t kHeader = 36, kFolder = 8;
@@ -467,47 +468,47 @@ bool WriteCabinet(const InstallPlan& plan, const CabinetSettings& settings, Memb
         offset += s.size;
     }
     if (!WriteAll(out, head)) {
-        cause = "cannot be written";
+        error = SystemError(ErrorCode::CannotWrite, {}, "cannot be written");
         return false;
     }
 
     BlockWriter writer(out, settings.compress);
     if (!writer.Add(manifest.data(), manifest.size())) {
-        cause = "cannot be written";
+        error = SystemError(ErrorCode::CannotWrite, {}, "cannot be written");
         return false;
     }
     for (std::size_t i = plan.files.size(); i-- > 0;) {
         const PlannedFile& file = plan.files[i];
-        if (!members.Open(file.index, file.size, cause)) {
+        if (!members.Open(file.index, file.size, error)) {
             return false;
         }
         for (std::uint32_t left = file.size; left > 0;) {
             std::uint32_t n = std::min(left, writer.Room());
-            if (!members.Read(writer.Space(), n, cause)) {
+            if (!members.Read(writer.Space(), n, error)) {
                 return false;
             }
             if (!writer.Added(n)) {
-                cause = "cannot be written";
+                error = SystemError(ErrorCode::CannotWrite, {}, "cannot be written");
                 return false;
             }
             left -= n;
         }
     }
     if (!writer.Finish()) {
-        cause = "cannot be written";
+        error = SystemError(ErrorCode::CannotWrite, {}, "cannot be written");
         return false;
     }
     std::uint64_t length = head.size() + writer.Written();
     std::string total;
     Put32(total, static_cast<std::uint32_t>(length));
     if (length > 0xFFFFFFFFu || !out.Seek(8) || !WriteAll(out, total)) {
-        cause = "cannot be written";
+        error = SystemError(ErrorCode::CannotWrite, {}, "cannot be written");
         return false;
     }
     return true;
 }
 
-bool CabinetTime(std::int64_t& time, std::string& cause) {
+bool CabinetTime(std::int64_t& time, Error& error) {
     constexpr std::int64_t kFirst = 315532800;      // 1980-01-01
     constexpr std::int64_t kAfterLast = 4354819200; // 2108-01-01
     const char* given = std::getenv("SOURCE_DATE_EPOCH");
@@ -516,7 +517,7 @@ bool CabinetTime(std::int64_t& time, std::string& cause) {
         errno = 0;
         long long value = std::strtoll(given, &end, 10);
         if (*end != '\0' || errno == ERANGE || value < 0) {
-            cause = "SOURCE_DATE_EPOCH is " + std::string(given) + ", not a number of seconds since 1970";
+            error = Refusal("SOURCE_DATE_EPOCH is " + std::string(given) + ", not a number of seconds since 1970");
             return false;
         }
         // Build systems that want no date at all give 0 or 1; a cabinet's dates begin in 1980, as

@@ -14,15 +14,14 @@ namespace {
 
 // The shortcut's file name: the one the package gives, which must be a plain name, or else the
 // member's own name with ".lnk" in place of its extension.
-bool ShortcutName(const PackageEntry& entry, std::u16string_view memberRelative, std::u16string& name,
-                  std::string& cause) {
+bool ShortcutName(const PackageEntry& entry, std::u16string_view memberRelative, std::u16string& name, Error& error) {
     std::u16string_view given = FieldText(entry.shortcutName);
     if (given.empty()) {
         std::u16string_view file = memberRelative.substr(memberRelative.find_last_of(u'\\') + 1);
         name = std::u16string(file.substr(0, file.find_last_of(u'.'))) + u".lnk";
         return true;
     }
-    return CheckShortcutName(given, name, cause);
+    return CheckShortcutName(given, name, error);
 }
 
 constexpr std::size_t kLongestDevicePath = 259;
@@ -40,18 +39,18 @@ std::vector<std::u16string> PlacesOf(const InstallPlan& plan) {
     return places;
 }
 
-bool FitsTheDevice(const std::u16string& relative, std::string& cause) {
+bool FitsTheDevice(const std::u16string& relative, Error& error) {
     if (relative.size() + 1 > kLongestDevicePath) {
-        cause = "its path on the device is longer than " + std::to_string(kLongestDevicePath) +
-                " characters: " + platform::ToUtf8(relative);
+        error = Refusal("its path on the device is longer than " + std::to_string(kLongestDevicePath) +
+                        " characters: " + platform::ToUtf8(relative));
         return false;
     }
     std::size_t start = 0;
     for (std::size_t at = 0; at <= relative.size(); ++at) {
         if (at == relative.size() || relative[at] == u'\\') {
             if (at - start > kLongestDeviceName) {
-                cause = "a name in its path is longer than " + std::to_string(kLongestDeviceName) +
-                        " characters: " + platform::ToUtf8(relative);
+                error = Refusal("a name in its path is longer than " + std::to_string(kLongestDeviceName) +
+                                " characters: " + platform::ToUtf8(relative));
                 return false;
             }
             start = at + 1;
@@ -62,30 +61,30 @@ bool FitsTheDevice(const std::u16string& relative, std::string& cause) {
 
 } // namespace
 
-bool CheckShortcutName(std::u16string_view given, std::u16string& name, std::string& cause) {
+bool CheckShortcutName(std::u16string_view given, std::u16string& name, Error& error) {
     std::u16string checked;
-    if (!RelativeMemberPath(u"", given, checked, cause) || checked.find(u'\\') != std::u16string::npos) {
-        cause = "the shortcut name " + platform::ToUtf8(given) + " is not a plain file name" +
-                (cause.empty() ? "" : " (" + cause + ")");
+    if (!RelativeMemberPath(u"", given, checked, error) || checked.find(u'\\') != std::u16string::npos) {
+        error = Refusal("the shortcut name " + platform::ToUtf8(given) + " is not a plain file name" +
+                        (error.message.empty() ? "" : " (" + error.message + ")"));
         return false;
     }
     name = checked;
     return true;
 }
 
-bool PlanInstall(const Package& package, std::uint32_t cpuFlag, InstallPlan& plan, std::string& cause) {
+bool PlanInstall(const Package& package, std::uint32_t cpuFlag, InstallPlan& plan, Error& error) {
     std::vector<PackageEntry> entries(package.GetCount());
     for (std::uint32_t i = 0; i < package.GetCount(); ++i) {
         package.GetEntry(i, &entries[i]);
     }
-    return PlanInstall(package.GetHeader(), entries, cpuFlag, plan, cause);
+    return PlanInstall(package.GetHeader(), entries, cpuFlag, plan, error);
 }
 
 bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& entries, std::uint32_t cpuFlag,
-                 InstallPlan& plan, std::string& cause) {
+                 InstallPlan& plan, Error& error) {
     std::vector<std::string> problems;
     if (!PlanInstall(header, entries, cpuFlag, plan, problems)) {
-        cause = problems.front();
+        error = Refusal(problems.front());
         return false;
     }
     return true;
@@ -97,10 +96,10 @@ bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& e
     problems.clear();
     const bool toDevice = cpuFlag != kEveryMember;
     plan.targetFolder = header.targetFolder;
-    std::string cause;
+    Error error;
     // Without a processor nothing goes to a device, and the files keep the places they had on the PC.
-    if (toDevice && !CheckInstallFolder(FieldText(header.installFolder), plan.installFolder, cause)) {
-        problems.push_back(cause);
+    if (toDevice && !CheckInstallFolder(FieldText(header.installFolder), plan.installFolder, error)) {
+        problems.push_back(error.message);
         plan = InstallPlan{};
         return false;
     }
@@ -117,10 +116,10 @@ bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& e
             continue;
         }
         PlannedFile file{static_cast<std::int32_t>(i), {}, {}, entry.size};
-        std::string why;
+        Error why;
         if (!RelativeMemberPath(sourceFolder, FieldText(entry.filename), file.below, why)) {
             problems.push_back("file " + std::to_string(i) + " (" + platform::ToUtf8(FieldText(entry.filename)) +
-                               ") refused: " + why);
+                               ") refused: " + why.message);
             continue;
         }
         file.relative = JoinDevicePath(plan.deviceFolder, file.below);
@@ -128,7 +127,7 @@ bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& e
         if (toDevice && (entry.flags & FLAG_SHORTCUT)) {
             PlannedShortcut shortcut;
             if (!ShortcutName(entry, file.below, shortcut.name, why)) {
-                problems.push_back("file " + std::to_string(i) + ": " + why);
+                problems.push_back("file " + std::to_string(i) + ": " + why.message);
                 continue;
             }
             shortcut.relative = JoinDevicePath(kStartMenuFolder, shortcut.name);
@@ -145,8 +144,8 @@ bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& e
     std::vector<std::u16string> places = PlacesOf(plan);
     // The device's paths, from its root, hold at most 259 characters and its names 255.
     for (const std::u16string& place : places) {
-        if (problems.empty() && toDevice && !FitsTheDevice(place, cause)) {
-            problems.push_back(cause);
+        if (problems.empty() && toDevice && !FitsTheDevice(place, error)) {
+            problems.push_back(error.message);
         }
     }
     // Names that differ on this PC may be one file on Windows and on the device, where the later

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "package/records.h"
+#include "platform/error.h"
 
 #include <cstdint>
 #include <string>
@@ -48,17 +49,17 @@ struct InstallPlan {
 };
 
 // A shortcut name as the package gives it, checked as the installer checks it: a plain file name
-// Windows accepts. Fails with the cause.
-bool CheckShortcutName(std::u16string_view given, std::u16string& name, std::string& cause);
+// Windows accepts. Fails with the error.message.
+bool CheckShortcutName(std::u16string_view given, std::u16string& name, Error& error);
 
 // Plans the members flagged for `cpuFlag` (or every member, for kEveryMember). Fails with a
-// one-line cause (and an empty plan) when a member's path or shortcut name is not a plain place
+// one-line error.message (and an empty plan) when a member's path or shortcut name is not a plain place
 // below the destination, when two places would be one file on Windows or the device, or when a
 // device path is too long for the device.
-bool PlanInstall(const Package& package, std::uint32_t cpuFlag, InstallPlan& plan, std::string& cause);
+bool PlanInstall(const Package& package, std::uint32_t cpuFlag, InstallPlan& plan, Error& error);
 // The same from a header and table as stored, for checking a package that is not opened.
 bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& entries, std::uint32_t cpuFlag,
-                 InstallPlan& plan, std::string& cause);
+                 InstallPlan& plan, Error& error);
 // The same with every refused member named, one problem a line.
 bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& entries, std::uint32_t cpuFlag,
                  InstallPlan& plan, std::vector<std::string>& problems);

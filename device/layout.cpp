@@ -52,21 +52,21 @@ std::u16string JoinDevicePath(std::u16string_view a, std::u16string_view b) {
     return path += b;
 }
 
-bool CheckInstallFolder(std::u16string_view installFolder, std::u16string& below, std::string& cause) {
+bool CheckInstallFolder(std::u16string_view installFolder, std::u16string& below, Error& error) {
     below.clear();
     // The install folder comes from the package and so from outside: it is checked exactly as a
     // member's path is, so that it cannot lead out of the destination either.
-    if (!installFolder.empty() && !RelativeMemberPath(u"", installFolder, below, cause)) {
-        cause = "the program's folder on the device (" + platform::ToUtf8(installFolder) + ") is refused: " + cause;
+    if (!installFolder.empty() && !RelativeMemberPath(u"", installFolder, below, error)) {
+        error = Refusal("the program's folder on the device (" + platform::ToUtf8(installFolder) +
+                        ") is refused: " + error.message);
         return false;
     }
     return true;
 }
 
-bool DeviceFolder(std::int32_t targetFolder, std::u16string_view installFolder, std::u16string& folder,
-                  std::string& cause) {
+bool DeviceFolder(std::int32_t targetFolder, std::u16string_view installFolder, std::u16string& folder, Error& error) {
     std::u16string below;
-    if (!CheckInstallFolder(installFolder, below, cause)) {
+    if (!CheckInstallFolder(installFolder, below, error)) {
         return false;
     }
     folder = JoinDevicePath(TargetFolderPlaceOf(targetFolder).folder, below);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "package/records.h"
+#include "platform/error.h"
 
 #include <cstdint>
 #include <span>
@@ -39,11 +40,10 @@ std::uint32_t CpuFlagByName(std::u16string_view name);
 
 // The device folder of a package: its shell folder (targetFolder) followed by its installFolder,
 // relative to the device's root, with backslashes ("Program Files\MyApp"; empty for the root
-// itself). Fails with the cause when installFolder is absolute, names a drive or climbs out.
+// itself). Fails with the error.message when installFolder is absolute, names a drive or climbs out.
 // The package's installFolder checked as a member's path is, with backslashes ("" for none).
-bool CheckInstallFolder(std::u16string_view installFolder, std::u16string& below, std::string& cause);
-bool DeviceFolder(std::int32_t targetFolder, std::u16string_view installFolder, std::u16string& folder,
-                  std::string& cause);
+bool CheckInstallFolder(std::u16string_view installFolder, std::u16string& below, Error& error);
+bool DeviceFolder(std::int32_t targetFolder, std::u16string_view installFolder, std::u16string& folder, Error& error);
 
 // `a` and `b` joined by one backslash; either may be empty.
 std::u16string JoinDevicePath(std::u16string_view a, std::u16string_view b);

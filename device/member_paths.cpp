@@ -55,9 +55,9 @@ std::vector<std::u16string_view> SplitComponents(std::u16string_view path) {
 } // namespace
 
 bool RelativeMemberPath(std::u16string_view sourceFolder, std::u16string_view filename, std::u16string& relative,
-                        std::string& cause) {
+                        Error& error) {
     if (!StartsWithFolder(filename, sourceFolder)) {
-        cause = "it does not lie under the source folder " + platform::ToUtf8(sourceFolder);
+        error = Refusal("it does not lie under the source folder " + platform::ToUtf8(sourceFolder));
         return false;
     }
     std::u16string_view rest = filename.substr(sourceFolder.size());
@@ -65,17 +65,17 @@ bool RelativeMemberPath(std::u16string_view sourceFolder, std::u16string_view fi
     // the member's name, or "C:\Apple\x" would count as lying under it.
     if (!sourceFolder.empty() && !IsSeparator(sourceFolder.back())) {
         if (rest.empty() || !IsSeparator(rest.front())) {
-            cause = "it does not lie under the source folder " + platform::ToUtf8(sourceFolder);
+            error = Refusal("it does not lie under the source folder " + platform::ToUtf8(sourceFolder));
             return false;
         }
         rest.remove_prefix(1);
     }
     if (rest.empty()) {
-        cause = "it has no name below the source folder";
+        error = Refusal("it has no name below the source folder");
         return false;
     }
     if (IsSeparator(rest.front()) || rest.find(u':') != std::u16string_view::npos) {
-        cause = "its path below the source folder is absolute or names a drive: " + platform::ToUtf8(rest);
+        error = Refusal("its path below the source folder is absolute or names a drive: " + platform::ToUtf8(rest));
         return false;
     }
     relative.clear();
@@ -84,32 +84,33 @@ bool RelativeMemberPath(std::u16string_view sourceFolder, std::u16string_view fi
             continue;
         }
         if (OnlyDotsAndBlanks(part)) {
-            cause = "its path climbs out of the folder: " + platform::ToUtf8(rest);
+            error = Refusal("its path climbs out of the folder: " + platform::ToUtf8(rest));
             return false;
         }
         // Checked on every host: the package installs on Windows, where "nul.txt" or "COM5 " opens
         // a device in any folder and a '?' or '*' makes no file at all.
         if (platform::NamesDevice(part)) {
-            cause = "its path names a device: " + platform::ToUtf8(rest);
+            error = Refusal("its path names a device: " + platform::ToUtf8(rest));
             return false;
         }
         if (std::any_of(part.begin(), part.end(), platform::ForbiddenInName)) {
-            cause = "its path holds a character Windows does not allow in names (< > \" | ? * or a control "
-                    "character): " +
-                    platform::ToUtf8(rest);
+            error = Refusal("its path holds a character Windows does not allow in names (< > \" | ? * or a control "
+                            "character): " +
+                            platform::ToUtf8(rest));
             return false;
         }
         // Windows drops a name's trailing dots and blanks where it makes a file or folder, but not
         // where it looks one up on the way to another: such a folder could be made and never used.
         if (part.back() == u'.' || part.back() == u' ') {
-            cause = "its path has a name ending in a dot or a blank, which Windows drops: " + platform::ToUtf8(rest);
+            error = Refusal("its path has a name ending in a dot or a blank, which Windows drops: " +
+                            platform::ToUtf8(rest));
             return false;
         }
         relative += relative.empty() ? u"" : u"\\";
         relative += part;
     }
     if (relative.empty()) {
-        cause = "it has no name below the source folder";
+        error = Refusal("it has no name below the source folder");
         return false;
     }
     return true;
@@ -178,7 +179,7 @@ namespace {
 // Opens the folders parts[kept .. parts.size() - 1) below the last of `chain` (or `root`), and
 // examines the file's name in the last: the work PrepareTarget does for one file.
 bool ExtendChain(const platform::FolderHandle& root, const std::vector<std::u16string_view>& parts,
-                 std::vector<platform::FolderHandle>& chain, std::u16string& name, std::string& cause,
+                 std::vector<platform::FolderHandle>& chain, std::u16string& name, Error& error,
                  platform::PathKind* found = nullptr, platform::FileId* id = nullptr) {
     // Each folder is opened below the one before it, never through a link, and held open while
     // the file is written: so it stays the folder that was examined, whatever is done by path.
@@ -190,17 +191,18 @@ bool ExtendChain(const platform::FolderHandle& root, const std::vector<std::u16s
             const std::string shown = platform::ToUtf8(folder->PathOf(parts[i]));
             switch (found) {
             case platform::PathKind::Link:
-                cause = shown + " is a link (a symbolic link or junction); nothing is written through links";
+                error = Refusal(shown + " is a link (a symbolic link or junction); nothing is written through links");
                 break;
             case platform::PathKind::File:
-                cause = shown + " is a file where a folder belongs";
+                error = Refusal(shown + " is a file where a folder belongs");
                 break;
             case platform::PathKind::Missing:
             case platform::PathKind::Folder:
-                cause = "cannot make the folder " + shown;
+                error = Refusal("cannot make the folder " + shown);
                 break;
             case platform::PathKind::Other:
-                cause = shown + " is not a regular file or folder (a device, a pipe, or it cannot be examined)";
+                error =
+                    Refusal(shown + " is not a regular file or folder (a device, a pipe, or it cannot be examined)");
                 break;
             }
             chain.clear();
@@ -219,13 +221,14 @@ bool ExtendChain(const platform::FolderHandle& root, const std::vector<std::u16s
     case platform::PathKind::File:
         return true;
     case platform::PathKind::Folder:
-        cause = "a folder of that name is in the way";
+        error = Refusal("a folder of that name is in the way");
         break;
     case platform::PathKind::Link:
-        cause = "a link of that name is in the way";
+        error = Refusal("a link of that name is in the way");
         break;
     case platform::PathKind::Other:
-        cause = "something that is not a regular file (a device, a pipe, or it cannot be examined) has that name";
+        error =
+            Refusal("something that is not a regular file (a device, a pipe, or it cannot be examined) has that name");
         break;
     }
     chain.clear();
@@ -235,22 +238,21 @@ bool ExtendChain(const platform::FolderHandle& root, const std::vector<std::u16s
 } // namespace
 
 bool PrepareTarget(const platform::FolderHandle& root, std::u16string_view relative,
-                   std::vector<platform::FolderHandle>& chain, std::u16string& name, std::string& cause) {
+                   std::vector<platform::FolderHandle>& chain, std::u16string& name, Error& error) {
     chain.clear();
     std::vector<std::u16string_view> parts = SplitComponents(relative);
     if (parts.empty()) {
-        cause = "it has no name below the destination folder";
+        error = Refusal("it has no name below the destination folder");
         return false;
     }
-    return ExtendChain(root, parts, chain, name, cause);
+    return ExtendChain(root, parts, chain, name, error);
 }
 
-const platform::FolderHandle* TargetFolders::Prepare(std::u16string_view relative, std::u16string& name,
-                                                     std::string& cause, platform::PathKind* found,
-                                                     platform::FileId* id) {
+const platform::FolderHandle* TargetFolders::Prepare(std::u16string_view relative, std::u16string& name, Error& error,
+                                                     platform::PathKind* found, platform::FileId* id) {
     std::vector<std::u16string_view> parts = SplitComponents(relative);
     if (parts.empty()) {
-        cause = "it has no name below the destination folder";
+        error = Refusal("it has no name below the destination folder");
         return nullptr;
     }
     // Keep the folders this file shares with the last one, compared as written: a name that differs
@@ -261,7 +263,7 @@ const platform::FolderHandle* TargetFolders::Prepare(std::u16string_view relativ
     }
     chain_.erase(chain_.begin() + static_cast<std::ptrdiff_t>(kept), chain_.end());
     names_.erase(names_.begin() + static_cast<std::ptrdiff_t>(kept), names_.end());
-    if (!ExtendChain(root_, parts, chain_, name, cause, found, id)) {
+    if (!ExtendChain(root_, parts, chain_, name, error, found, id)) {
         names_.clear();
         return nullptr;
     }

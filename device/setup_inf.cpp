@@ -54,11 +54,12 @@ std::vector<std::string> InfOpeningLines(std::string_view provider) {
             "[CEStrings]"};
 }
 
-bool MakeSetupInf(const InstallPlan& plan, const InfSettings& settings, std::string& text, std::string& cause) {
+bool MakeSetupInf(const InstallPlan& plan, const InfSettings& settings, std::string& text, Error& error) {
     auto convert = [&](std::u16string_view from, std::string& to, std::string_view what) {
         if (!ToCabinetText(from, to)) {
-            cause = std::string(what) + " " + platform::ToUtf8(from) +
-                    " has a character the CAB wizard cannot take (it reads Western Windows text, code page 1252)";
+            error =
+                Refusal(std::string(what) + " " + platform::ToUtf8(from) +
+                        " has a character the CAB wizard cannot take (it reads Western Windows text, code page 1252)");
             return false;
         }
         return true;
@@ -75,9 +76,9 @@ bool MakeSetupInf(const InstallPlan& plan, const InfSettings& settings, std::str
     for (std::size_t i = 0; i < plan.files.size(); ++i) {
         auto [at, added] = byName.emplace(platform::NameKey(NameOf(plan.files[i].below)), i);
         if (!added) {
-            cause =
+            error = Refusal(
                 "the CAB wizard cannot take two files of one name: " + platform::ToUtf8(plan.files[at->second].below) +
-                " and " + platform::ToUtf8(plan.files[i].below) + " (tarvelo-build cab can)";
+                " and " + platform::ToUtf8(plan.files[i].below) + " (tarvelo-build cab can)");
             return false;
         }
     }

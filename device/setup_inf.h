@@ -4,6 +4,7 @@
 #pragma once
 
 #include "device/install_plan.h"
+#include "platform/error.h"
 
 #include <string>
 #include <vector>
@@ -22,8 +23,8 @@ struct InfSettings {
 };
 
 // The whole INF of `plan`, lines ending in CR LF, in the Western Windows code page the wizard
-// reads. Fails with the cause for a text that code page lacks, and for two files of one name in
+// reads. Fails with the error.message for a text that code page lacks, and for two files of one name in
 // different folders, which the wizard's source list cannot tell apart.
-bool MakeSetupInf(const InstallPlan& plan, const InfSettings& settings, std::string& text, std::string& cause);
+bool MakeSetupInf(const InstallPlan& plan, const InfSettings& settings, std::string& text, Error& error);
 
 } // namespace device

@@ -33,8 +33,6 @@ inline void PutLe32(std::uint8_t* p, std::uint32_t v) {
 
 // What the editor finds wrong itself carries no system reason: a file that breaks the format, or
 // a change the format (or the executable as it stands) cannot take.
-inline Error Malformed(std::string message) { return {ErrorCode::Malformed, {}, std::move(message), {}}; }
-inline Error Refusal(std::string message) { return {ErrorCode::Refused, {}, std::move(message), {}}; }
 
 // Whether [offset, offset + length) lies inside [0, size), without overflowing.
 inline bool RangeInside(std::uint64_t offset, std::uint64_t length, std::uint64_t size) {

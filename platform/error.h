@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 enum class ErrorCode : std::uint8_t {
     None,
@@ -44,6 +45,11 @@ namespace platform {
 std::string SystemReason();
 
 } // namespace platform
+
+// Errors with no system call to blame: data that is not what it claims to be, and a request that
+// cannot be carried out.
+inline Error Malformed(std::string message) { return {ErrorCode::Malformed, {}, std::move(message), {}}; }
+inline Error Refusal(std::string message) { return {ErrorCode::Refused, {}, std::move(message), {}}; }
 
 // An error whose reason is the system's account of the call that just failed.
 Error SystemError(ErrorCode code, std::string subject, std::string message);
