@@ -129,9 +129,9 @@ std::string JsonReport(const std::u16string& path, const device::Cabinet& c) {
 
 int ShowCabinet(const std::u16string& path, bool json) {
     device::CabinetReader reader;
-    std::string cause;
-    if (!reader.Open(path, cause)) {
-        PrintError(U8(path), cause);
+    Error error;
+    if (!reader.Open(path, error)) {
+        PrintError(U8(path), error);
         return kExitFailure;
     }
     Print(json ? JsonReport(path, reader.Contents()) : TextReport(path, reader.Contents()));

@@ -77,20 +77,20 @@ const device::CpuChoice* FamilyOf(const Args& args, const device::Cabinet& cabin
     return nullptr;
 }
 
-bool ReadSource(const std::u16string& path, std::vector<std::uint8_t>& bytes, std::string& cause) {
+bool ReadSource(const std::u16string& path, std::vector<std::uint8_t>& bytes, Error& error) {
     platform::File file = platform::File::OpenRead(path, platform::Share::Read);
     std::uint64_t size = 0;
     if (!file.IsOpen() || !file.Size(size)) {
-        cause = device::CannotOpenCause(path);
+        error = Refusal(device::CannotOpenCause(path));
         return false;
     }
     if (size >= (std::uint64_t{1} << 32)) {
-        cause = "is 4 GiB or larger, more than a cabinet holds";
+        error = Refusal("is 4 GiB or larger, more than a cabinet holds");
         return false;
     }
     bytes.resize(static_cast<std::size_t>(size));
     if (size > 0 && !ReadFully(file, bytes.data(), static_cast<std::uint32_t>(size))) {
-        cause = "cannot be read";
+        error = Refusal("cannot be read");
         return false;
     }
     return true;
@@ -112,9 +112,9 @@ bool Plan(const Args& args, Expected& expected) {
     if (!LoadInputOrReport(from.path, from.input)) {
         return false;
     }
-    std::string cause;
-    if (!device::PlanInstall(from.input.header, from.input.entries, expected.family->flag, expected.plan, cause)) {
-        PrintError(U8(from.path), cause);
+    Error error;
+    if (!device::PlanInstall(from.input.header, from.input.entries, expected.family->flag, expected.plan, error)) {
+        PrintError(U8(from.path), error);
         return false;
     }
     expected.appName = from.AppName();
@@ -132,12 +132,12 @@ void CompareBytes(const device::CabinetFile& file, const std::vector<std::uint8_
                   const device::PlannedFile& planned, const std::u16string& sources, Findings& findings) {
     std::u16string source;
     std::vector<std::uint8_t> original;
-    std::string cause;
+    Error error;
     std::string what = U8(file.relative) + ": ";
-    if (!FindBelow(sources, planned.below, source, cause)) {
-        findings.Fail(what + "its source " + cause);
-    } else if (!ReadSource(source, original, cause)) {
-        findings.Fail(what + "its source " + U8(source) + " " + cause);
+    if (!FindBelow(sources, planned.below, source, error)) {
+        findings.Fail(what + "its source " + error.message);
+    } else if (!ReadSource(source, original, error)) {
+        findings.Fail(what + "its source " + U8(source) + " " + error.message);
     } else if (original.size() != bytes.size()) {
         findings.Fail(what + "the cabinet holds " + std::to_string(bytes.size()) + " bytes, its source " + U8(source) +
                       " has " + std::to_string(original.size()));
@@ -180,9 +180,9 @@ int VerifyCabinet(const Args& args) {
                                           "together: the folder and the workspace it was made from");
     }
     device::CabinetReader reader;
-    std::string cause;
-    if (!reader.Open(path, cause)) {
-        PrintError(U8(path), cause);
+    Error error;
+    if (!reader.Open(path, error)) {
+        PrintError(U8(path), error);
         return kExitFailure;
     }
     const device::Cabinet& cabinet = reader.Contents();
@@ -230,8 +230,8 @@ int VerifyCabinet(const Args& args) {
                 planned = &expected.plan.files[found->second];
             }
         }
-        if (!reader.ReadFile(i, bytes, cause)) {
-            findings.Fail(U8(file.relative) + ": " + cause);
+        if (!reader.ReadFile(i, bytes, error)) {
+            findings.Fail(U8(file.relative) + ": " + error.message);
         } else if (planned) {
             CompareBytes(file, bytes, *planned, expected.sources, findings);
         }

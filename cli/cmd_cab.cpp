@@ -75,9 +75,9 @@ int RunCab(const Args& args) {
     }
     for (const FamilyOutput& out : outputs) {
         settings.processorType = out.family->processorType;
-        std::string cause;
-        if (!device::CheckCabinet(out.plan, settings, cause)) {
-            PrintError(Utf8(in.path), cause);
+        Error error;
+        if (!device::CheckCabinet(out.plan, settings, error)) {
+            PrintError(Utf8(in.path), error);
             return kExitFailure;
         }
     }
@@ -87,10 +87,10 @@ int RunCab(const Args& args) {
     for (const FamilyOutput& out : outputs) {
         settings.processorType = out.family->processorType;
         platform::Replacement file(out.path);
-        std::string cause = "cannot be written";
+        Error error = Refusal("cannot be written");
         std::unique_ptr<device::MemberSource> members = in.Members();
-        if (!file.Open() || !device::WriteCabinet(out.plan, settings, *members, file.Out(), cause) || !file.Commit()) {
-            PrintError(Utf8(out.path), cause);
+        if (!file.Open() || !device::WriteCabinet(out.plan, settings, *members, file.Out(), error) || !file.Commit()) {
+            PrintError(Utf8(out.path), error);
             return kExitFailure;
         }
         if (!args.Quiet()) {

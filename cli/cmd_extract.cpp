@@ -95,13 +95,13 @@ bool ParseCpu(const Args& args, std::uint32_t& cpu) {
     return cpu != 0 || !args.Has("--cpu");
 }
 
-bool WriteShortcut(platform::Replacement& out, const std::string& text, std::string& cause) {
+bool WriteShortcut(platform::Replacement& out, const std::string& text, Error& error) {
     std::uint32_t written = 0;
     if (out.Open() && out.Out().Write(text.data(), static_cast<std::uint32_t>(text.size()), written) &&
         written == text.size() && out.Commit()) {
         return true;
     }
-    cause = "cannot be written";
+    error = Refusal("cannot be written");
     return false;
 }
 
@@ -139,28 +139,29 @@ int RunExtract(const Args& args) {
     for (const Placed& p : plan) {
         std::u16string target = device::JoinHostPath(device::FromFsPath(root), p.relative);
         std::u16string name;
-        std::string cause;
+        Error error;
         platform::FileId targetId;
         platform::PathKind found = platform::PathKind::Other;
-        const platform::FolderHandle* placed = folders.Prepare(p.relative, name, cause, &found, &targetId);
+        const platform::FolderHandle* placed = folders.Prepare(p.relative, name, error, &found, &targetId);
         const platform::FolderHandle& folder = placed != nullptr ? *placed : destination;
         if (placed != nullptr && identified && found == platform::PathKind::File && targetId == inputId) {
-            cause = "is the file being extracted";
+            error = Refusal("is the file being extracted");
         }
         platform::Replacement out(folder, name);
         if (placed != nullptr) {
             out.TakeExamined(found);
         }
-        if (cause.empty() && p.index < 0) {
-            if (!WriteShortcut(out, p.text, cause)) {
-                PrintError(platform::ToUtf8(target), cause);
+        if (error.message.empty() && p.index < 0) {
+            if (!WriteShortcut(out, p.text, error)) {
+                PrintError(platform::ToUtf8(target), error);
                 return kExitFailure;
             }
             continue;
         }
-        if (!cause.empty() || !package.ExtractToFile(p.index, out)) {
-            PrintError(platform::ToUtf8(target),
-                       cause.empty() ? "cannot be extracted: " + platform::ToUtf8(package.LastError()) : cause);
+        if (!error.message.empty() || !package.ExtractToFile(p.index, out)) {
+            PrintError(platform::ToUtf8(target), error.message.empty()
+                                                     ? "cannot be extracted: " + platform::ToUtf8(package.LastError())
+                                                     : error.message);
             return kExitFailure;
         }
     }

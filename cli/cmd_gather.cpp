@@ -39,7 +39,10 @@ struct Reporter : workspace::GatherSink {
     // with a name Windows refuses is reported once and not for each of its files.
     bool NameAllowed(std::u16string_view name, std::string& cause) override {
         std::u16string checked;
-        return device::RelativeMemberPath(u"", name, checked, cause);
+        Error error;
+        bool allowed = device::RelativeMemberPath(u"", name, checked, error);
+        cause = error.message;
+        return allowed;
     }
     void Report(std::u16string_view path, std::string_view cause) {
         PrintError(platform::Printable(Utf8(path)), platform::Printable(cause));
@@ -58,9 +61,9 @@ void CheckPlaces(const Package& package, Reporter& reporter) {
     for (const PackageEntry& entry : package.Entries()) {
         std::u16string_view filename = FieldText(entry.filename);
         std::u16string relative;
-        std::string cause;
-        if (!device::RelativeMemberPath(source, filename, relative, cause)) {
-            reporter.Report(platform::NativePath(filename), cause);
+        Error error;
+        if (!device::RelativeMemberPath(source, filename, relative, error)) {
+            reporter.Report(platform::NativePath(filename), error.message);
             continue;
         }
         shown.push_back(platform::NativePath(filename));

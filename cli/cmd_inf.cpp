@@ -92,10 +92,10 @@ int RunInf(const Args& args) {
     }
     for (const FamilyOutput& out : outputs) {
         settings.processorType = out.family->processorType;
-        std::string cause;
+        Error error;
         texts.emplace_back();
-        if (!device::MakeSetupInf(out.plan, settings, texts.back(), cause)) {
-            PrintError(Utf8(in.path), cause);
+        if (!device::MakeSetupInf(out.plan, settings, texts.back(), error)) {
+            PrintError(Utf8(in.path), error);
             return kExitFailure;
         }
     }

@@ -76,13 +76,13 @@ bool LocateSidebar(const Package& package, std::u16string_view sourceFolder, std
     std::u16string_view image = FieldText(package.GetHeader().imageFile);
     sidebar = image;
     std::u16string relative, found;
-    std::string cause;
+    Error error;
     if (image.size() < building::kShortestSidebarPath || sourceFolder.empty() ||
-        !device::RelativeMemberPath(FieldText(package.GetHeader().sourceFolder), image, relative, cause)) {
+        !device::RelativeMemberPath(FieldText(package.GetHeader().sourceFolder), image, relative, error)) {
         return true;
     }
-    if (!FindBelow(sourceFolder, relative, found, cause)) {
-        PrintError(platform::ToUtf8(image), "cannot find the sidebar picture: " + cause);
+    if (!FindBelow(sourceFolder, relative, found, error)) {
+        PrintError(platform::ToUtf8(image), "cannot find the sidebar picture: " + error.message);
         return false;
     }
     sidebar = found;

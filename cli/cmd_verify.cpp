@@ -120,9 +120,9 @@ void CheckData(const PackageInput& in, std::uint64_t sizes, Findings& f) {
 void CompareMember(PackageInput& in, std::size_t i, std::u16string_view folder, Findings& f) {
     const PackageEntry& e = in.entries[i];
     std::u16string sourcePath;
-    std::string cause;
-    if (!FindMember(folder, FieldText(in.header.sourceFolder), FieldText(e.filename), sourcePath, cause)) {
-        f.Fail(Entry(i) + platform::ToUtf8(FieldText(e.filename)) + ": " + cause);
+    Error error;
+    if (!FindMember(folder, FieldText(in.header.sourceFolder), FieldText(e.filename), sourcePath, error)) {
+        f.Fail(Entry(i) + platform::ToUtf8(FieldText(e.filename)) + ": " + error.message);
         return;
     }
     platform::File source = platform::File::OpenRead(sourcePath, platform::Share::Read);
@@ -159,10 +159,10 @@ void CompareMember(PackageInput& in, std::size_t i, std::u16string_view folder, 
 void FindSources(const PackageInput& in, std::u16string_view folder, Findings& f) {
     for (std::size_t i = 0; i < in.entries.size(); ++i) {
         std::u16string sourcePath;
-        std::string cause;
+        Error error;
         if (!FindMember(folder, FieldText(in.header.sourceFolder), FieldText(in.entries[i].filename), sourcePath,
-                        cause)) {
-            f.Fail(Entry(i) + platform::ToUtf8(FieldText(in.entries[i].filename)) + ": " + cause);
+                        error)) {
+            f.Fail(Entry(i) + platform::ToUtf8(FieldText(in.entries[i].filename)) + ": " + error.message);
         } else if (!platform::File::OpenRead(sourcePath, platform::Share::Read).IsOpen()) {
             f.Fail(Entry(i) + platform::ToUtf8(sourcePath) + " " + device::CannotOpenCause(sourcePath));
         }

@@ -26,6 +26,8 @@ void PrintError(std::string_view subject, std::string_view cause) {
     platform::WriteStandard(true, line);
 }
 
+void PrintError(std::string_view subject, const Error& error) { PrintError(subject, error.Text()); }
+
 void PrintErrorLine(std::string_view line) { platform::WriteStandard(true, std::string(line) + "\n"); }
 
 std::string Json(std::string_view text) {

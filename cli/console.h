@@ -4,6 +4,7 @@
 #pragma once
 
 #include "package/package.h"
+#include "platform/error.h"
 
 #include <cstdint>
 #include <string>
@@ -17,6 +18,8 @@ inline constexpr std::string_view kProgramName = "tarvelo-build";
 void Print(std::string_view text);
 // "tarvelo-build: SUBJECT: CAUSE" on standard error; the subject is usually the file concerned.
 void PrintError(std::string_view subject, std::string_view cause);
+// The error's text (with the system's reason, where it has one) about `subject`.
+void PrintError(std::string_view subject, const Error& error);
 // A line on standard error as it is given.
 void PrintErrorLine(std::string_view line);
 

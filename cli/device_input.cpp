@@ -20,24 +20,24 @@ namespace {
 class SourceFiles : public device::MemberSource {
 public:
     explicit SourceFiles(const Package& workspace) : workspace_(workspace) {}
-    bool Open(std::int32_t index, std::uint32_t size, std::string& cause) override {
+    bool Open(std::int32_t index, std::uint32_t size, Error& error) override {
         std::u16string path(workspace_.MemberSource(static_cast<std::uint32_t>(index)));
         file_ = platform::File::OpenRead(path, platform::Share::Read);
         std::uint64_t now = 0;
         if (!file_.IsOpen() || !file_.Size(now)) {
-            cause = platform::ToUtf8(path) + " " + device::CannotOpenCause(path);
+            error = Refusal(platform::ToUtf8(path) + " " + device::CannotOpenCause(path));
             return false;
         }
         if (now != size) {
-            cause = platform::ToUtf8(path) + " changed while the cabinet was made";
+            error = Refusal(platform::ToUtf8(path) + " changed while the cabinet was made");
             return false;
         }
         path_ = path;
         return true;
     }
-    bool Read(void* buffer, std::uint32_t size, std::string& cause) override {
+    bool Read(void* buffer, std::uint32_t size, Error& error) override {
         if (!ReadFully(file_, buffer, size)) {
-            cause = platform::ToUtf8(path_) + " cannot be read, or changed while the cabinet was made";
+            error = Refusal(platform::ToUtf8(path_) + " cannot be read, or changed while the cabinet was made");
             return false;
         }
         return true;
@@ -53,17 +53,17 @@ private:
 class PackageMembers : public device::MemberSource {
 public:
     explicit PackageMembers(PackageInput& input) : input_(input) {}
-    bool Open(std::int32_t index, std::uint32_t size, std::string& cause) override {
+    bool Open(std::int32_t index, std::uint32_t size, Error& error) override {
         position_ = input_.TableEnd() + input_.entries[index].offset;
         if (position_ + size > input_.length) {
-            cause = "file " + std::to_string(index) + "'s data lies beyond the end of the package";
+            error = Refusal("file " + std::to_string(index) + "'s data lies beyond the end of the package");
             return false;
         }
         return true;
     }
-    bool Read(void* buffer, std::uint32_t size, std::string& cause) override {
+    bool Read(void* buffer, std::uint32_t size, Error& error) override {
         if (!input_.ReadAt(position_, buffer, size)) {
-            cause = "the package cannot be read";
+            error = Refusal("the package cannot be read");
             return false;
         }
         position_ += size;
@@ -135,8 +135,9 @@ bool DeviceInput::Load(std::u16string_view given, std::u16string_view sourceFold
     if (!ReportInstallProblems(package, path)) {
         return false;
     }
-    if (!device::CabinetTime(time, cause)) {
-        PrintError("SOURCE_DATE_EPOCH", cause);
+    Error error;
+    if (!device::CabinetTime(time, error)) {
+        PrintError("SOURCE_DATE_EPOCH", error);
         return false;
     }
     return true;
@@ -207,9 +208,9 @@ bool PlanFamilies(const Args& args, const DeviceInput& in, const std::vector<con
                   std::string_view kind, std::u16string_view extension, std::vector<FamilyOutput>& outputs) {
     for (const device::CpuChoice* family : families) {
         FamilyOutput out{family, {}, {}};
-        std::string cause;
-        if (!device::PlanInstall(in.input.header, in.input.entries, family->flag, out.plan, cause)) {
-            PrintError(Utf8(in.path), cause);
+        Error error;
+        if (!device::PlanInstall(in.input.header, in.input.entries, family->flag, out.plan, error)) {
+            PrintError(Utf8(in.path), error);
             return false;
         }
         std::string name = Utf8(family->name);

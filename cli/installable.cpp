@@ -17,8 +17,8 @@ std::vector<std::string> InstallProblems(const PackageHeader& header, const std:
     // one by one only to tell which fail.
     {
         device::InstallPlan plan;
-        std::string cause;
-        if (device::PlanInstall(header, entries, FLAG_ALL_PLATFORMS, plan, cause)) {
+        Error error;
+        if (device::PlanInstall(header, entries, FLAG_ALL_PLATFORMS, plan, error)) {
             return {};
         }
     }
@@ -26,20 +26,20 @@ std::vector<std::string> InstallProblems(const PackageHeader& header, const std:
     std::vector<std::pair<std::string, std::string>> causes; // cause, families
     for (const device::CpuChoice& cpu : device::kCpuChoices) {
         device::InstallPlan plan;
-        std::string cause;
-        if (device::PlanInstall(header, entries, cpu.flag, plan, cause)) {
+        Error error;
+        if (device::PlanInstall(header, entries, cpu.flag, plan, error)) {
             continue;
         }
         std::string name = platform::ToUtf8(cpu.name);
         bool known = false;
         for (auto& [text, families] : causes) {
-            if (text == cause) {
+            if (text == error.message) {
                 families += ", " + name;
                 known = true;
             }
         }
         if (!known) {
-            causes.emplace_back(cause, name);
+            causes.emplace_back(error.message, name);
         }
     }
     std::vector<std::string> lines;

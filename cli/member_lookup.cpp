@@ -28,7 +28,7 @@ bool SameButForCase(std::u16string_view a, std::u16string_view b) {
 
 } // namespace
 
-bool FindBelow(std::u16string_view folder, std::u16string_view relative, std::u16string& found, std::string& cause) {
+bool FindBelow(std::u16string_view folder, std::u16string_view relative, std::u16string& found, Error& error) {
     std::u16string here(folder);
     std::size_t start = 0;
     while (start < relative.size()) {
@@ -58,12 +58,12 @@ bool FindBelow(std::u16string_view folder, std::u16string_view relative, std::u1
             }
         }
         if (matches.empty()) {
-            cause = "no such file: " + Utf8(exact) + " (nor one whose name differs only in case)";
+            error = Refusal("no such file: " + Utf8(exact) + " (nor one whose name differs only in case)");
             return false;
         }
         if (matches.size() > 1) {
-            cause = Utf8(matches[0]) + " and " + Utf8(matches[1]) +
-                    " differ only in case, and either could be the file the workspace names";
+            error = Refusal(Utf8(matches[0]) + " and " + Utf8(matches[1]) +
+                            " differ only in case, and either could be the file the workspace names");
             return false;
         }
         here = matches[0];
@@ -73,10 +73,10 @@ bool FindBelow(std::u16string_view folder, std::u16string_view relative, std::u1
 }
 
 bool FindMember(std::u16string_view folder, std::u16string_view sourceFolder, std::u16string_view filename,
-                std::u16string& found, std::string& cause) {
+                std::u16string& found, Error& error) {
     std::u16string relative;
-    return device::RelativeMemberPath(sourceFolder, filename, relative, cause) &&
-           FindBelow(folder, relative, found, cause);
+    return device::RelativeMemberPath(sourceFolder, filename, relative, error) &&
+           FindBelow(folder, relative, found, error);
 }
 
 bool LocateMembers(Package& package, std::u16string_view folder, std::u16string_view workspace) {
@@ -91,9 +91,9 @@ bool LocateMembers(Package& package, std::u16string_view folder, std::u16string_
     PackageEntry entry;
     for (std::uint32_t i = 0; package.GetEntry(i, &entry); ++i) {
         std::u16string found;
-        std::string cause;
-        if (!FindMember(folder, sourceFolder, FieldText(entry.filename), found, cause)) {
-            PrintError(Utf8(workspace), "file " + Utf8(FieldText(entry.filename)) + ": " + cause);
+        Error error;
+        if (!FindMember(folder, sourceFolder, FieldText(entry.filename), found, error)) {
+            PrintError(Utf8(workspace), "file " + Utf8(FieldText(entry.filename)) + ": " + error.message);
             return false;
         }
         package.SetMemberSource(i, found);

@@ -16,12 +16,12 @@ namespace cli {
 // its folder that differs from it only in case is taken, as Windows, where the workspace was
 // made, would have opened it. Fails with the cause, naming the path tried, when nothing matches
 // and when two names match (both named). Whether the file can be read is left to its reader.
-bool FindBelow(std::u16string_view folder, std::u16string_view relative, std::u16string& found, std::string& cause);
+bool FindBelow(std::u16string_view folder, std::u16string_view relative, std::u16string& found, Error& error);
 
 // The same for a member named by its stored path, relative to the header's source folder; a
 // member outside that folder, or whose path climbs out of it or names a drive, is refused.
 bool FindMember(std::u16string_view folder, std::u16string_view sourceFolder, std::u16string_view filename,
-                std::u16string& found, std::string& cause);
+                std::u16string& found, Error& error);
 
 // Makes the package read every member from its file below `folder` (the stored paths stay as they
 // are, so the package written is the one a build on the workspace's own computer writes). Nothing

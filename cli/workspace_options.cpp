@@ -182,9 +182,9 @@ bool ApplyPerFile(const Args& args, Package& package) {
         // install: it is refused here, where it is typed.
         std::u16string name = workspace::ShortcutFileName<char16_t>(label.substr(0, kFieldLength));
         std::u16string checked;
-        std::string cause;
-        if (!device::CheckShortcutName(name, checked, cause)) {
-            PrintErrorLine("tarvelo-build: --shortcut " + Utf8(pair) + ": " + cause);
+        Error error;
+        if (!device::CheckShortcutName(name, checked, error)) {
+            PrintErrorLine("tarvelo-build: --shortcut " + Utf8(pair) + ": " + error.message);
             return false;
         }
         package.SetEntryFlags(*index, entry.flags | FLAG_SHORTCUT);
@@ -232,10 +232,10 @@ bool ApplyWorkspaceOptions(const Args& args, Package& package, std::u16string& i
     }
     // The program's folder as the installer will take it, with the target folder it lies in.
     std::u16string folder;
-    std::string cause;
+    Error error;
     if (args.Has("--path") && !device::DeviceFolder(package.GetHeader().targetFolder,
-                                                    FieldText(package.GetHeader().installFolder), folder, cause)) {
-        PrintErrorLine("tarvelo-build: --path " + Utf8(args.Value("--path")) + ": " + cause);
+                                                    FieldText(package.GetHeader().installFolder), folder, error)) {
+        PrintErrorLine("tarvelo-build: --path " + Utf8(args.Value("--path")) + ": " + error.message);
         return false;
     }
     return true;

@@ -50,9 +50,9 @@ InstallOutcome RunInstall(Package& package, const device::InstallPlan& plan, con
         }
         std::vector<platform::FolderHandle> chain;
         std::u16string name;
-        std::string why;
+        Error why;
         if (!device::PrepareTarget(rootFolder, file.relative, chain, name, why)) {
-            outcome.error = {ErrorCode::CannotCreate, platform::ToUtf8(file.relative), why, {}};
+            outcome.error = {ErrorCode::CannotCreate, platform::ToUtf8(file.relative), why.message, why.reason};
             return outcome;
         }
         platform::Replacement out(chain.empty() ? rootFolder : chain.back(), name);
@@ -70,13 +70,13 @@ InstallOutcome RunInstall(Package& package, const device::InstallPlan& plan, con
         }
         std::vector<platform::FolderHandle> chain;
         std::u16string name;
-        std::string why;
+        Error why;
         bool placed = device::PrepareTarget(rootFolder, shortcut.relative, chain, name, why);
         platform::Replacement out(chain.empty() ? rootFolder : chain.back(), name);
         if (!placed || !WriteText(out, shortcut.text)) {
             outcome.error = {ErrorCode::CannotWrite,
                              platform::ToUtf8(shortcut.relative),
-                             why.empty() ? "cannot be written" : why,
+                             why.message.empty() ? "cannot be written" : why.message,
                              {}};
             return outcome;
         }

@@ -38,9 +38,9 @@ bool AsksForUsage(const std::vector<std::u16string>& arguments) {
 int InstallSilently(Package& package, const Options& options, SetupHost& host) {
     std::u16string destination = options.destination.empty() ? host.DefaultDestination() : options.destination;
     device::InstallPlan plan;
-    std::string cause;
-    if (!device::PlanInstall(package, options.cpuFlag, plan, cause)) {
-        host.PrintError("Nothing was installed: " + cause);
+    Error error;
+    if (!device::PlanInstall(package, options.cpuFlag, plan, error)) {
+        host.PrintError("Nothing was installed: " + error.message);
         return kFailure;
     }
     InstallOutcome outcome = RunInstall(package, plan, destination, nullptr);

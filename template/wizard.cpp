@@ -337,11 +337,11 @@ void CWizard::Install() {
     std::uint32_t cpu = device::kCpuChoices[row].flag;
 
     device::InstallPlan plan;
-    std::string cause;
-    if (!device::PlanInstall(package_, cpu, plan, cause)) {
+    Error error;
+    if (!device::PlanInstall(package_, cpu, plan, error)) {
         outcome_ = InstallOutcome{};
-        outcome_.error = {ErrorCode::Refused, {}, cause, {}};
-        Finish(u"Nothing was installed: " + platform::ToUtf16(cause));
+        outcome_.error = error;
+        Finish(u"Nothing was installed: " + platform::ToUtf16(error.message));
         return;
     }
     if (plan.files.empty()) {

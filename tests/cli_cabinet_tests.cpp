@@ -646,8 +646,8 @@ TEST_F(CabinetTest, TheManifestSaysWhereEachFileGoesForWhichProcessorAndOurReade
 
             // The project's own reader sees the same.
             device::CabinetReader reader;
-            std::string cause;
-            ASSERT_TRUE(reader.Open(CabOf(out, family), cause)) << cause;
+            Error error;
+            ASSERT_TRUE(reader.Open(CabOf(out, family), error)) << error.message;
             const device::Cabinet& c = reader.Contents();
             EXPECT_EQ(c.appName, u"Field Notes");
             EXPECT_EQ(c.provider, u"Acme Tools");
@@ -659,7 +659,7 @@ TEST_F(CabinetTest, TheManifestSaysWhereEachFileGoesForWhichProcessorAndOurReade
                 EXPECT_EQ(c.files[i].number, m.files[i].number);
                 EXPECT_EQ(c.files[i].flags, m.files[i].flags);
                 Bytes bytes;
-                EXPECT_TRUE(reader.ReadFile(i, bytes, cause)) << cause;
+                EXPECT_TRUE(reader.ReadFile(i, bytes, error)) << error.message;
                 read[Slashed(platform::ToUtf8(c.files[i].relative))] = bytes;
             }
             ASSERT_EQ(c.links.size(), m.links.size());
@@ -709,8 +709,8 @@ TEST_F(CabinetTest, EveryTargetFolderPutsTheFilesWhereExtractDoes) {
 // are numbered in three digits, and further ones go on in four, passing over 999.
 TEST_F(CabinetTest, FilesAreNumberedInThreeDigitsUpTo998AndNeverAs999) {
     class Empty : public device::MemberSource {
-        bool Open(std::int32_t, std::uint32_t, std::string&) override { return true; }
-        bool Read(void*, std::uint32_t, std::string&) override { return true; }
+        bool Open(std::int32_t, std::uint32_t, Error&) override { return true; }
+        bool Read(void*, std::uint32_t, Error&) override { return true; }
     } empty;
     device::InstallPlan plan;
     plan.targetFolder = kTargetProgramFiles;
@@ -722,11 +722,11 @@ TEST_F(CabinetTest, FilesAreNumberedInThreeDigitsUpTo998AndNeverAs999) {
         plan.files.push_back({i, name, plan.deviceFolder + u"\\" + name, 0});
     }
     const device::CabinetSettings settings{u"Notes", u"Notes"};
-    std::string cause;
+    Error error;
     std::u16string path = dir.File(u"many.CAB");
     {
         platform::File file = platform::File::CreateNew(path);
-        ASSERT_TRUE(device::WriteCabinet(plan, settings, empty, file, cause)) << cause;
+        ASSERT_TRUE(device::WriteCabinet(plan, settings, empty, file, error)) << error.message;
     }
     Decoded d = Decode(path);
     ASSERT_EQ(d.members.size(), 1001u);

@@ -36,13 +36,13 @@ struct OpenedPackage {
 setup::InstallOutcome Install(Package& package, std::uint32_t cpu, const fs::path& destination,
                               std::string* planCause = nullptr) {
     device::InstallPlan plan;
-    std::string cause;
-    if (!device::PlanInstall(package, cpu, plan, cause)) {
+    Error error;
+    if (!device::PlanInstall(package, cpu, plan, error)) {
         if (planCause) {
-            *planCause = cause;
+            *planCause = error.message;
         }
         setup::InstallOutcome refused;
-        refused.error = {ErrorCode::Refused, {}, cause, {}};
+        refused.error = error;
         return refused;
     }
     return setup::RunInstall(package, plan, U16(destination), nullptr);
@@ -280,36 +280,36 @@ TEST(TargetFoldersTest, SharedFoldersAreOpenedOnceAndNeverThroughALinkPlantedLat
     ASSERT_TRUE(root.IsOpen());
     device::TargetFolders folders(root);
     std::u16string name;
-    std::string cause;
-    const platform::FolderHandle* first = folders.Prepare(u"a\\b\\x.txt", name, cause);
-    ASSERT_NE(first, nullptr) << cause;
+    Error error;
+    const platform::FolderHandle* first = folders.Prepare(u"a\\b\\x.txt", name, error);
+    ASSERT_NE(first, nullptr) << error.message;
     EXPECT_EQ(name, u"x.txt");
-    EXPECT_EQ(folders.Prepare(u"a\\b\\y.txt", name, cause), first);
+    EXPECT_EQ(folders.Prepare(u"a\\b\\y.txt", name, error), first);
     EXPECT_EQ(name, u"y.txt");
-    const platform::FolderHandle* other = folders.Prepare(u"a\\c\\z.txt", name, cause);
-    ASSERT_NE(other, nullptr) << cause;
+    const platform::FolderHandle* other = folders.Prepare(u"a\\c\\z.txt", name, error);
+    ASSERT_NE(other, nullptr) << error.message;
     EXPECT_EQ(std::filesystem::path(other->PathOf(u"z.txt")), dir.Path() / "a" / "c" / "z.txt");
-    EXPECT_EQ(folders.Prepare(u"top.txt", name, cause), &root);
-    EXPECT_EQ(folders.Prepare(u"", name, cause), nullptr);
-    EXPECT_EQ(cause, "it has no name below the destination folder");
+    EXPECT_EQ(folders.Prepare(u"top.txt", name, error), &root);
+    EXPECT_EQ(folders.Prepare(u"", name, error), nullptr);
+    EXPECT_EQ(error.message, "it has no name below the destination folder");
 #ifndef _WIN32
     // a/c held open, then moved away and replaced by a link to a folder elsewhere.
     std::filesystem::path base = dir.Path();
     std::filesystem::create_directories(base / "elsewhere");
-    ASSERT_NE(folders.Prepare(u"a\\c\\one.txt", name, cause), nullptr);
+    ASSERT_NE(folders.Prepare(u"a\\c\\one.txt", name, error), nullptr);
     std::filesystem::rename(base / "a" / "c", base / "a" / "moved");
     std::filesystem::create_directory_symlink(base / "elsewhere", base / "a" / "c");
-    const platform::FolderHandle* held = folders.Prepare(u"a\\c\\two.txt", name, cause);
-    ASSERT_NE(held, nullptr) << cause;
+    const platform::FolderHandle* held = folders.Prepare(u"a\\c\\two.txt", name, error);
+    ASSERT_NE(held, nullptr) << error.message;
     platform::Replacement out(*held, name);
     ASSERT_TRUE(out.Open() && out.Commit());
     EXPECT_TRUE(std::filesystem::exists(base / "a" / "moved" / "two.txt"));
     EXPECT_TRUE(std::filesystem::is_empty(base / "elsewhere"));
     // Opened afresh after another folder, the link is seen and refused, and so it stays.
-    ASSERT_NE(folders.Prepare(u"a\\b\\three.txt", name, cause), nullptr);
+    ASSERT_NE(folders.Prepare(u"a\\b\\three.txt", name, error), nullptr);
     for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(folders.Prepare(u"a\\c\\four.txt", name, cause), nullptr);
-        EXPECT_NE(cause.find("is a link"), std::string::npos) << cause;
+        EXPECT_EQ(folders.Prepare(u"a\\c\\four.txt", name, error), nullptr);
+        EXPECT_NE(error.message.find("is a link"), std::string::npos) << error.message;
     }
     EXPECT_TRUE(std::filesystem::is_empty(base / "elsewhere"));
 #endif

@@ -19,12 +19,12 @@ struct Outcome {
 
 Outcome ReadOne(device::CabinetReader& reader, std::size_t index) {
     Outcome outcome;
-    std::string cause;
-    outcome.read = reader.ReadFile(index, outcome.bytes, cause);
+    Error error;
+    outcome.read = reader.ReadFile(index, outcome.bytes, error);
     if (outcome.read) {
         Require(outcome.bytes.size() == reader.Contents().files[index].size);
     } else {
-        Require(!cause.empty());
+        Require(!error.message.empty());
     }
     return outcome;
 }
@@ -36,9 +36,9 @@ int FuzzCabinetReader(const std::uint8_t* data, std::size_t size) {
         return 0;
     }
     device::CabinetReader reader;
-    std::string cause;
-    if (!reader.Open(std::vector<std::uint8_t>(data, data + size), cause)) {
-        Require(!cause.empty());
+    Error error;
+    if (!reader.Open(std::vector<std::uint8_t>(data, data + size), error)) {
+        Require(!error.message.empty());
         return 0;
     }
     const device::Cabinet& cabinet = reader.Contents();
@@ -69,6 +69,6 @@ int FuzzCabinetReader(const std::uint8_t* data, std::size_t size) {
         Require(again.bytes == first[i].bytes);
     }
     std::vector<std::uint8_t> none;
-    Require(!reader.ReadFile(cabinet.files.size(), none, cause));
+    Require(!reader.ReadFile(cabinet.files.size(), none, error));
     return 0;
 }
