@@ -38,6 +38,10 @@ Package::Package() {
 
 Package::~Package() { Clear(); }
 
+namespace {
+constexpr std::size_t kFirstTableRoom = 8192;
+} // namespace
+
 bool Package::AddFile(const char16_t* path, std::uint32_t flags) { return AddListedFile(path, flags, -1); }
 
 bool Package::AddListedFile(const char16_t* path, std::uint32_t flags, std::int64_t readableLength) {
@@ -68,6 +72,12 @@ bool Package::AddListedFile(const char16_t* path, std::uint32_t flags, std::int6
     entry.size = static_cast<std::uint32_t>(length);
     entry.offset = 0;
     entry.flags = flags;
+    // A table of a kilobyte per file outgrows its room again and again while a folder is gathered,
+    // and each move touches fresh pages for all it held. Room reserved is only address space until
+    // it is written, so the first reservation is made for thousands of files at once.
+    if (entries.size() == entries.capacity()) {
+        entries.reserve(std::max<std::size_t>(entries.capacity() * 2, kFirstTableRoom));
+    }
     // Gathering adds thousands of files one by one: when the offsets already run on, the new one
     // is all that needs placing. A table read from a workspace file may not, and is laid out anew.
     if (offsetsRunOn) {

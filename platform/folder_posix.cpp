@@ -30,6 +30,14 @@ bool ListsBefore(const FolderItem& a, const FolderItem& b) {
     return a.name < b.name; // names differing only in case: a fixed order all the same
 }
 
+// Whether the file is this process's own and its owner may read it. For the owner the kernel
+// looks at the owner's bits alone (access control lists do not narrow them), so the answer is
+// access()'s without the call; a file of someone else's is left to access() itself.
+bool OwnReadable(const struct stat& st) {
+    static const uid_t self = ::getuid(); // access() asks for the real user, as this does
+    return st.st_uid == self && (st.st_mode & S_IRUSR) != 0;
+}
+
 } // namespace
 
 bool ListFolder(std::u16string_view folder, std::vector<FolderItem>& items) {
@@ -57,7 +65,7 @@ bool ListFolder(std::u16string_view folder, std::vector<FolderItem>& items) {
             struct stat st;
             if (::fstatat(::dirfd(dir), d->d_name, &st, 0) == 0) {
                 item.isFolder = S_ISDIR(st.st_mode);
-                if (S_ISREG(st.st_mode) && ::faccessat(::dirfd(dir), d->d_name, R_OK, 0) == 0) {
+                if (S_ISREG(st.st_mode) && (OwnReadable(st) || ::faccessat(::dirfd(dir), d->d_name, R_OK, 0) == 0)) {
                     item.readableLength = static_cast<std::int64_t>(st.st_size);
                 }
             }
