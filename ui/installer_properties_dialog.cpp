@@ -109,27 +109,35 @@ LRESULT CInstallerPropertiesDialog::OnCancel(UINT, WPARAM, LPARAM) {
     return 0;
 }
 
-LRESULT CInstallerPropertiesDialog::OnChooseImage(UINT, WPARAM, LPARAM) {
+std::string CInstallerPropertiesDialog::ChooseFile(const char* filter, bool save) {
     char chosen[kChooserBuffer] = {};
     OPENFILENAMEA request{};
     request.lStructSize = sizeof request;
     request.hwndOwner = Window();
-    request.lpstrFilter = "BMP Image Files(*.bmp)\0*.bmp\0";
+    request.lpstrFilter = filter;
     request.nFilterIndex = 1;
     request.lpstrFile = chosen;
     request.nMaxFile = kChooserBuffer;
     request.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-    if (!RunFileChooser(request, false)) {
-        return 0;
+    if (!RunFileChooser(request, save)) {
+        return {};
     }
     chosen[kChooserBuffer - 1] = '\0';
-    UniqueBitmap bitmap = LoadBitmapFile(chosen);
+    return chosen;
+}
+
+LRESULT CInstallerPropertiesDialog::OnChooseImage(UINT, WPARAM, LPARAM) {
+    std::string chosen = ChooseFile("BMP Image Files(*.bmp)\0*.bmp\0", false);
+    if (chosen.empty()) {
+        return 0;
+    }
+    UniqueBitmap bitmap = LoadBitmapFile(chosen.c_str());
     if (!bitmap || !HasSidebarSize(bitmap.get())) {
         RunMessageBox(kWrongBitmapSizeMessage, "Error", MB_OK);
         return 0;
     }
     // The setting itself changes only on OK.
-    SetWindowTextA(imagePathEdit, chosen);
+    SetWindowTextA(imagePathEdit, chosen.c_str());
     ShowPreview(std::move(bitmap));
     return 0;
 }
@@ -144,18 +152,9 @@ LRESULT CInstallerPropertiesDialog::OnFieldFocus(UINT, WPARAM wParam, LPARAM) {
 // The icon field is hidden, so this runs only when its command arrives from elsewhere. The file
 // is taken as named; nothing reads it.
 LRESULT CInstallerPropertiesDialog::OnChooseIcon(UINT, WPARAM, LPARAM) {
-    char chosen[kChooserBuffer] = {};
-    OPENFILENAMEA request{};
-    request.lStructSize = sizeof request;
-    request.hwndOwner = Window();
-    request.lpstrFilter = "ICO Icon files (*.ico)\0*.ico\0All Files (*.*)\0*.*\0";
-    request.nFilterIndex = 1;
-    request.lpstrFile = chosen;
-    request.nMaxFile = kChooserBuffer;
-    request.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-    if (RunFileChooser(request, true)) {
-        chosen[kChooserBuffer - 1] = '\0';
-        SetWindowTextA(iconPathEdit, chosen);
+    std::string chosen = ChooseFile("ICO Icon files (*.ico)\0*.ico\0All Files (*.*)\0*.*\0", true);
+    if (!chosen.empty()) {
+        SetWindowTextA(iconPathEdit, chosen.c_str());
     }
     return 0;
 }

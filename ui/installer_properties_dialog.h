@@ -65,6 +65,8 @@ protected:
     bool ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
 private:
+    // The file picked through RunFileChooser for `filter`; empty when the user cancelled.
+    std::string ChooseFile(const char* filter, bool save);
     void ShowPreview(UniqueBitmap bitmap);
     void FitPreviewToPicture();
 
