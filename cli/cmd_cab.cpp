@@ -5,10 +5,9 @@
 #include "cli/device_input.h"
 #include "cli/workspace_build.h"
 
-#include "device/cabinet.h"
+#include "device/cabinet_file.h"
 #include "device/install_plan.h"
 #include "device/member_paths.h"
-#include "platform/replacement.h"
 #include "platform/text.h"
 
 #include <array>
@@ -62,21 +61,25 @@ int RunCab(const Args& args) {
     if (!in.Load(args.Positional()[0], args.Value("--source-folder"))) {
         return kExitFailure;
     }
-    device::CabinetSettings settings;
-    settings.appName = in.AppName();
-    settings.provider = args.Has("--provider") ? args.Value("--provider") : settings.appName;
-    settings.compress = args.Has("--compress");
-    settings.time = in.time;
+    const std::u16string appName = in.AppName();
 
     // Every cabinet is planned and checked before the first is written.
     std::vector<FamilyOutput> outputs;
     if (!PlanFamilies(args, in, families, "cabinet", u".CAB", outputs)) {
         return kExitFailure;
     }
+    // The installer's own cabinet is the default one: the program name as provider, stored.
+    auto settingsOf = [&](const FamilyOutput& out) {
+        device::CabinetSettings settings = device::DefaultCabinetSettings(appName, *out.family, in.time);
+        if (args.Has("--provider")) {
+            settings.provider = args.Value("--provider");
+        }
+        settings.compress = args.Has("--compress");
+        return settings;
+    };
     for (const FamilyOutput& out : outputs) {
-        settings.processorType = out.family->processorType;
         Error error;
-        if (!device::CheckCabinet(out.plan, settings, error)) {
+        if (!device::CheckCabinet(out.plan, settingsOf(out), error)) {
             PrintError(Utf8(in.path), error);
             return kExitFailure;
         }
@@ -85,11 +88,9 @@ int RunCab(const Args& args) {
         return kExitFailure;
     }
     for (const FamilyOutput& out : outputs) {
-        settings.processorType = out.family->processorType;
-        platform::Replacement file(out.path);
-        Error error = Refusal("cannot be written");
+        Error error;
         std::unique_ptr<device::MemberSource> members = in.Members();
-        if (!file.Open() || !device::WriteCabinet(out.plan, settings, *members, file.Out(), error) || !file.Commit()) {
+        if (!device::WriteCabinetFile(out.plan, settingsOf(out), *members, out.path, error)) {
             PrintError(Utf8(out.path), error);
             return kExitFailure;
         }

@@ -4,9 +4,9 @@
 #include "cli/console.h"
 #include "cli/installable.h"
 #include "cli/workspace_build.h"
+#include "device/cabinet_file.h"
 #include "device/member_paths.h"
 #include "platform/file.h"
-#include "platform/names.h"
 #include "platform/text.h"
 
 #include <filesystem>
@@ -150,31 +150,7 @@ std::unique_ptr<device::MemberSource> DeviceInput::Members() {
     return std::make_unique<PackageMembers>(input);
 }
 
-std::u16string DeviceInput::AppName() const {
-    std::u16string name(FieldText(input.header.programName));
-    if (!name.empty()) {
-        return name;
-    }
-    std::u16string file = device::FromFsPath(device::FsPath(path).stem());
-    return file.empty() ? u"Setup" : file;
-}
-
-std::u16string DeviceInput::OutputStem() const {
-    std::u16string stem;
-    for (char16_t c : AppName()) {
-        stem += platform::ForbiddenInName(c) ? u'_' : c;
-    }
-    while (!stem.empty() && (stem.back() == u'.' || stem.back() == u' ')) {
-        stem.pop_back();
-    }
-    if (stem.empty()) {
-        stem = u"Setup";
-    }
-    if (platform::NamesDevice(stem)) {
-        stem += u'_';
-    }
-    return stem;
-}
+std::u16string DeviceInput::AppName() const { return device::OutputAppName(input.header, path); }
 
 bool ParseCpuList(const Args& args, std::vector<const device::CpuChoice*>& families, std::string& problem) {
     families.clear();
@@ -226,8 +202,7 @@ bool PlanFamilies(const Args& args, const DeviceInput& in, const std::vector<con
             }
             continue;
         }
-        out.path = device::JoinHostPath(args.Value("-d"), in.OutputStem() + u"." + std::u16string(family->name) +
-                                                              std::u16string(extension));
+        out.path = device::JoinHostPath(args.Value("-d"), device::FamilyOutputName(in.AppName(), *family, extension));
         outputs.push_back(std::move(out));
     }
     return true;

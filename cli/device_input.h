@@ -28,8 +28,6 @@ struct DeviceInput {
     std::unique_ptr<device::MemberSource> Members();
     // The program name, or the input's own name when it has none.
     std::u16string AppName() const;
-    // The program name made a file name that Windows takes, for the outputs.
-    std::u16string OutputStem() const;
 };
 
 // The families --cpu names (a comma-separated list), or every family when it is not given.

@@ -123,6 +123,9 @@ public:
     // workspace as it was.
     void TakeContents(Package& other);
     bool ReadMember(std::int32_t index, void* buffer, std::int32_t maximum);
+    // Exactly `size` bytes of a member from `offset` within it, for a reader that takes a member
+    // in pieces (a cabinet's data blocks) rather than whole.
+    bool ReadMemberAt(std::int32_t index, std::uint32_t offset, void* buffer, std::uint32_t size);
     bool ExtractToFile(std::int32_t index, const char16_t* destination);
     // The same into a new file that replaces the destination when complete.
     bool ExtractToFile(std::int32_t index, platform::Replacement& destination);

@@ -326,6 +326,33 @@ bool Package::ReadMember(std::int32_t index, void* buffer, std::int32_t maximum)
     return packageFile.Seek(position) && ReadFully(packageFile, buffer, n);
 }
 
+bool Package::ReadMemberAt(std::int32_t index, std::uint32_t offset, void* buffer, std::uint32_t size) {
+    if (!CheckMember(index)) {
+        return false;
+    }
+    const PackageEntry& entry = entries[static_cast<std::uint32_t>(index)];
+    if (std::uint64_t{offset} + size > entry.size || (size > 0 && !buffer)) {
+        SetLastError(kOutOfBounds);
+        return false;
+    }
+    std::uint64_t position = MemberPosition(entry) + offset;
+    if (image) {
+        if (position + size > imageSize) {
+            SetLastError(kShortData);
+            return false;
+        }
+        if (size > 0) {
+            std::memcpy(buffer, image + position, size);
+        }
+        return true;
+    }
+    if (!packageFile.Seek(position) || !ReadFully(packageFile, buffer, size)) {
+        SetLastError(kEndsEarly);
+        return false;
+    }
+    return true;
+}
+
 bool Package::ExtractToFile(std::int32_t index, const char16_t* destination) {
     if (!destination) {
         SetLastError(kBadDestination);

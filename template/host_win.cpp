@@ -74,10 +74,20 @@ std::u16string WindowsHost::DefaultDestination() {
     return std::u16string(path.begin(), path.end());
 }
 
+std::u16string WindowsHost::InstallerFile() {
+    // Long enough for any path Windows gives a running program.
+    std::wstring path(32768, L'\0');
+    DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0 || length >= path.size()) {
+        return {};
+    }
+    return std::u16string(path.begin(), path.begin() + length);
+}
+
 int WindowsHost::RunWizard(Package& package, const Options& options) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
-    CWizard wizard(package, options, DefaultDestination());
+    CWizard wizard(package, options, DefaultDestination(), InstallerFile());
     return wizard.Run(nullptr);
 }
 

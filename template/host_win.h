@@ -13,6 +13,7 @@ public:
     void ShowInformation(const std::string& text) override;
     void PrintOutput(const std::string& text) override;
     std::u16string DefaultDestination() override;
+    std::u16string InstallerFile() override;
     int RunWizard(Package& package, const Options& options) override;
 };
 

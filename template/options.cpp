@@ -1,9 +1,9 @@
 // Parsing the installer's command line.
 #include "template/options.h"
 
+#include "device/layout.h"
 #include "package/records.h"
 #include "platform/text.h"
-#include "device/layout.h"
 
 namespace setup {
 namespace {
@@ -25,15 +25,15 @@ bool StartsWithOption(std::u16string_view argument, std::u16string_view option) 
 
 bool ParseOptions(const std::vector<std::u16string>& arguments, Options& options, std::string& cause) {
     options = Options{};
-    bool inFolder = false;
+    std::u16string* inFolder = nullptr;
     for (const std::u16string& argument : arguments) {
         // Installers take the folder unquoted, blanks and all ("/D=C:\My Device"): what follows
-        // /D= up to the next option is the folder.
+        // /D= or /CAB= up to the next option is the folder.
         if (inFolder && !argument.starts_with(u"/")) {
-            options.destination += u" " + argument;
+            inFolder->append(u" ").append(argument);
             continue;
         }
-        inFolder = false;
+        inFolder = nullptr;
         if (argument.size() == 2 && StartsWithOption(argument, u"/S")) {
             options.silent = true;
         } else if (StartsWithOption(argument, u"/D=")) {
@@ -42,7 +42,14 @@ bool ParseOptions(const std::vector<std::u16string>& arguments, Options& options
                 cause = "/D= names no folder";
                 return false;
             }
-            inFolder = true;
+            inFolder = &options.destination;
+        } else if (StartsWithOption(argument, u"/CAB=")) {
+            options.cabinetFolder = argument.substr(5);
+            if (options.cabinetFolder.empty()) {
+                cause = "/CAB= names no folder";
+                return false;
+            }
+            inFolder = &options.cabinetFolder;
         } else if (StartsWithOption(argument, u"/CPU=")) {
             options.cpuFlag = device::CpuFlagByName(std::u16string_view(argument).substr(5));
             if (options.cpuFlag == 0) {
@@ -50,9 +57,15 @@ bool ParseOptions(const std::vector<std::u16string>& arguments, Options& options
                 return false;
             }
         } else {
-            cause = "unknown option " + platform::ToUtf8(argument) + " (use /S /D=FOLDER /CPU=ARM|MIPS|SHX|INTEL)";
+            cause = "unknown option " + platform::ToUtf8(argument) +
+                    " (use /S /CAB=FOLDER or /D=FOLDER, /CPU=ARM|MIPS|SHX|INTEL)";
             return false;
         }
+    }
+    // One installation, one way: the cabinet for the device or the files in a folder.
+    if (!options.destination.empty() && !options.cabinetFolder.empty()) {
+        cause = "/CAB= and /D= cannot be used together: choose the installation file or the folder";
+        return false;
     }
     if (options.cpuFlag == 0) {
         options.cpuFlag = FLAG_ARM;

@@ -1,7 +1,9 @@
-// The installer's command line: /S installs without any window, /D=FOLDER names the folder that
+// The installer's command line: /S installs without any window, /CAB=FOLDER makes the installation
+// file (cabinet) for the device in FOLDER, /D=FOLDER instead copies the files below a folder that
 // stands for the device's root, /CPU=ARM|MIPS|SHX|INTEL the processor family, /? lists them (the
-// setup flow answers it before the others are parsed). Without /S, /D= and /CPU= only preset the
-// wizard's choices. As with other installers, the folder may follow /D= unquoted, blanks and all.
+// setup flow answers it before the others are parsed). Without /S, /CAB=, /D= and /CPU= only
+// preset the wizard's choices. As with other installers, a folder may follow /CAB= or /D=
+// unquoted, blanks and all.
 #pragma once
 
 #include <cstdint>
@@ -12,12 +14,13 @@ namespace setup {
 
 struct Options {
     bool silent = false;
-    std::u16string destination; // empty: the default folder
-    std::uint32_t cpuFlag = 0;  // 0: ARM
+    std::u16string destination;   // empty: the default folder
+    std::u16string cabinetFolder; // where /CAB= puts the cabinet; empty: no cabinet asked for
+    std::uint32_t cpuFlag = 0;    // 0: ARM
 };
 
 // Options are matched without regard to case, as Windows programs do. Fails with the cause for an
-// unknown option, an empty /D= and an unknown processor family.
+// unknown option, an empty /D= or /CAB=, both of them at once and an unknown processor family.
 bool ParseOptions(const std::vector<std::u16string>& arguments, Options& options, std::string& cause);
 
 } // namespace setup

@@ -4,6 +4,7 @@
 #include "device/install_plan.h"
 #include "package/package.h"
 #include "platform/text.h"
+#include "template/cabinet_run.h"
 #include "template/install_run.h"
 
 namespace setup {
@@ -36,6 +37,17 @@ bool AsksForUsage(const std::vector<std::u16string>& arguments) {
 // Whoever asks for silence accepts the agreement for the user, as with other installers' silent
 // modes: there is no one to show it to.
 int InstallSilently(Package& package, const Options& options, SetupHost& host) {
+    if (!options.cabinetFolder.empty()) {
+        // The file for the device is written whole or not at all, so there is no count to report.
+        CabinetJob job;
+        Error error;
+        if (!PlanCabinet(package, host.InstallerFile(), options.cpuFlag, options.cabinetFolder, job, error) ||
+            !WriteCabinetJob(package, job, error)) {
+            host.PrintError("No installation file was written: " + error.Line());
+            return kFailure;
+        }
+        return kSuccess;
+    }
     std::u16string destination = options.destination.empty() ? host.DefaultDestination() : options.destination;
     device::InstallPlan plan;
     Error error;

@@ -16,12 +16,13 @@ inline constexpr char kNoPackageMessage[] = "This installer holds no package.";
 // What /? shows: one option a line, short enough that a message box need not wrap them.
 inline constexpr char kUsageText[] = "Setup options:\n"
                                      "/S  install without any window\n"
-                                     "/D=FOLDER  the folder that stands for the device\n"
+                                     "/CAB=FOLDER  write the installation file for the device there\n"
+                                     "/D=FOLDER  copy the files into a folder that stands for the device\n"
                                      "/CPU=ARM|MIPS|SHX|INTEL  the processor\n"
                                      "/?  show these options\n"
                                      "\n"
                                      "With /S the licence counts as accepted; exit status 1 means a failure.\n"
-                                     "Without /S, /D= and /CPU= preset the wizard's choices.";
+                                     "Without /S, /CAB=, /D= and /CPU= preset the wizard's choices.";
 
 class SetupHost {
 public:
@@ -37,6 +38,9 @@ public:
     // The folder standing for the device's root when none is given: "Tarvelo Device" in the
     // user's documents.
     virtual std::u16string DefaultDestination() = 0;
+    // The installer's own file, whose name stands for the program where the package names none;
+    // empty where it cannot be told.
+    virtual std::u16string InstallerFile() { return {}; }
     // Runs the wizard to its end and answers the exit status.
     virtual int RunWizard(Package& package, const Options& options) = 0;
 };

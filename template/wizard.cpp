@@ -3,10 +3,13 @@
 
 #include "device/install_plan.h"
 #include "device/layout.h"
+#include "device/member_paths.h"
 #include "frame/app_module.h"
 #include "package/package.h"
+#include "platform/file.h"
 #include "platform/module.h"
 #include "platform/text.h"
+#include "template/cabinet_run.h"
 #include "template/resource.h"
 
 #include <commctrl.h>
@@ -24,12 +27,14 @@ std::u16string Narrow(std::wstring_view text) { return std::u16string(text.begin
 // The controls each page shows besides the heading and the introduction, which every page has.
 struct PageControls {
     Page page;
-    std::array<int, 6> ids; // 0 ends the list
+    std::array<int, 8> ids; // 0 ends the list
 };
 constexpr std::array<PageControls, 5> kPages{{
     {Page::Welcome, {}},
     {Page::Licence, {IDC_LICENCE_TEXT, IDC_ACCEPT}},
-    {Page::Destination, {IDC_DEST_LABEL, IDC_DEST_EDIT, IDC_BROWSE, IDC_CPU_LABEL, IDC_CPU_LIST, IDC_DEST_ERROR}},
+    {Page::Destination,
+     {IDC_WAY_CABINET, IDC_WAY_FOLDER, IDC_DEST_LABEL, IDC_DEST_EDIT, IDC_BROWSE, IDC_CPU_LABEL, IDC_CPU_LIST,
+      IDC_DEST_ERROR}},
     {Page::Installing, {IDC_STATUS, IDC_PROGRESS}},
     {Page::Finished, {}},
 }};
@@ -50,6 +55,8 @@ constexpr ui::MessageMapRow<CWizard> kMap[] = {
     {WM_COMMAND, IDCANCEL, ui::kAnyCode, &CWizard::OnCancel},
     {WM_COMMAND, IDC_ACCEPT, BN_CLICKED, &CWizard::OnAcceptClicked},
     {WM_COMMAND, IDC_BROWSE, BN_CLICKED, &CWizard::OnBrowse},
+    {WM_COMMAND, IDC_WAY_CABINET, BN_CLICKED, &CWizard::OnWayClicked},
+    {WM_COMMAND, IDC_WAY_FOLDER, BN_CLICKED, &CWizard::OnWayClicked},
 };
 
 // Text from a text file written on any system, made fit for a multi-line edit control, which
@@ -68,9 +75,10 @@ std::wstring WithWindowsLineEnds(const std::wstring& text) {
 
 } // namespace
 
-CWizard::CWizard(Package& package, const Options& options, std::u16string defaultDestination)
-    : CDialogBase(IDD_WIZARD), package_(package), options_(options),
-      defaultDestination_(std::move(defaultDestination)) {}
+CWizard::CWizard(Package& package, const Options& options, std::u16string defaultDestination,
+                 std::u16string installerFile)
+    : CDialogBase(IDD_WIZARD), package_(package), options_(options), defaultDestination_(std::move(defaultDestination)),
+      installerFile_(std::move(installerFile)) {}
 
 int CWizard::Run(HWND owner) {
     modal_ = true;
@@ -118,7 +126,16 @@ LRESULT CWizard::OnInitDialog(UINT, WPARAM, LPARAM) {
     headingFont_.reset(CreateFontIndirectW(&font));
     SendDlgItemMessageW(window, IDC_HEADING, WM_SETFONT, reinterpret_cast<WPARAM>(headingFont_.get()), FALSE);
 
-    SetText(IDC_DEST_EDIT, options_.destination.empty() ? defaultDestination_ : options_.destination);
+    // A folder given with /D= presets copying; otherwise the installation file comes first. Its
+    // folder defaults to the one the device's folder would be made in: the user's documents.
+    cabinetWay_ = options_.destination.empty();
+    deviceFolder_ = options_.destination.empty() ? defaultDestination_ : options_.destination;
+    cabinetFolder_ = options_.cabinetFolder;
+    if (cabinetFolder_.empty()) {
+        cabinetFolder_ = device::FromFsPath(device::FsPath(defaultDestination_).parent_path());
+    }
+    CheckRadioButton(window, IDC_WAY_CABINET, IDC_WAY_FOLDER, cabinetWay_ ? IDC_WAY_CABINET : IDC_WAY_FOLDER);
+    ShowWay();
     HWND cpuList = GetDlgItem(window, IDC_CPU_LIST);
     for (const device::CpuChoice& choice : device::kCpuChoices) {
         auto row = SendMessageW(cpuList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(choice.name).c_str()));
@@ -223,8 +240,9 @@ void CWizard::ShowPageTexts(Page page) {
     case Page::Welcome:
         SetText(IDC_HEADING, u"Welcome to the setup of " + program);
         SetText(IDC_INTRO, u"This wizard installs " + program +
-                               u" for a Pocket PC.\r\n\r\nThe files are written below a folder on this PC that "
-                               u"stands for the device's root, laid out as they belong on the device.\r\n\r\n"
+                               u" for a Pocket PC.\r\n\r\nIt makes the installation file that the device "
+                               u"opens, or copies the files into a folder on this PC that stands for the device's "
+                               u"root, laid out as they belong on the device.\r\n\r\n"
                                u"Click Next to continue, or Cancel to leave the setup.");
         break;
     case Page::Licence:
@@ -233,7 +251,7 @@ void CWizard::ShowPageTexts(Page page) {
         break;
     case Page::Destination:
         SetText(IDC_HEADING, u"Destination");
-        SetText(IDC_INTRO, u"Choose where the device's files go on this PC and the processor of the device. "
+        SetText(IDC_INTRO, u"Choose how to install, where on this PC, and the processor of the device. "
                            u"Click Install to start.");
         break;
     case Page::Installing:
@@ -294,6 +312,25 @@ LRESULT CWizard::OnAcceptClicked(UINT, WPARAM, LPARAM) {
     return 0;
 }
 
+void CWizard::ShowWay() {
+    SetText(IDC_DEST_LABEL, cabinetWay_ ? u"&Folder to write the installation file in:"
+                                        : u"&Folder standing for the device's root on this PC:");
+    SetText(IDC_DEST_EDIT, cabinetWay_ ? cabinetFolder_ : deviceFolder_);
+    SetText(IDC_DEST_ERROR, u"");
+}
+
+void CWizard::KeepFolderOfWay() { (cabinetWay_ ? cabinetFolder_ : deviceFolder_) = Text(IDC_DEST_EDIT); }
+
+LRESULT CWizard::OnWayClicked(UINT, WPARAM, LPARAM) {
+    bool cabinet = IsDlgButtonChecked(Window(), IDC_WAY_CABINET) == BST_CHECKED;
+    if (cabinet != cabinetWay_) {
+        KeepFolderOfWay();
+        cabinetWay_ = cabinet;
+        ShowWay();
+    }
+    return 0;
+}
+
 LRESULT CWizard::OnBrowse(UINT, WPARAM, LPARAM) {
     std::u16string folder = Text(IDC_DEST_EDIT);
     if (ChooseFolder(folder)) {
@@ -305,7 +342,8 @@ LRESULT CWizard::OnBrowse(UINT, WPARAM, LPARAM) {
 bool CWizard::ChooseFolder(std::u16string& folder) {
     BROWSEINFOW info{};
     info.hwndOwner = Window();
-    info.lpszTitle = L"Choose the folder that stands for the device's root:";
+    info.lpszTitle = cabinetWay_ ? L"Choose the folder to write the installation file in:"
+                                 : L"Choose the folder that stands for the device's root:";
     info.ulFlags = BIF_RETURNONLYFSDIRS;
     PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
     if (!chosen) {
@@ -335,6 +373,11 @@ void CWizard::Install() {
         row = 0;
     }
     std::uint32_t cpu = device::kCpuChoices[row].flag;
+    KeepFolderOfWay();
+    if (cabinetWay_) {
+        MakeCabinet(destination, cpu);
+        return;
+    }
 
     device::InstallPlan plan;
     Error error;
@@ -364,6 +407,43 @@ void CWizard::Install() {
                platform::ToUtf16(std::to_string(outcome_.filesPlanned)) + u" files:\r\n" +
                platform::ToUtf16(outcome_.error.Line()));
     }
+}
+
+void CWizard::MakeCabinet(const std::u16string& folder, std::uint32_t cpu) {
+    CabinetJob job;
+    Error error;
+    cabinetWritten_.clear();
+    if (!PlanCabinet(package_, installerFile_, cpu, folder, job, error)) {
+        outcome_ = InstallOutcome{};
+        outcome_.error = error;
+        Finish(u"No installation file was written: " + platform::ToUtf16(error.Line()) + u".");
+        return;
+    }
+    // Replacing the file is the user's call; No leaves the page as it is, to choose again.
+    if (platform::Examine(job.path) != platform::PathKind::Missing && !AskToReplace(job.path)) {
+        return;
+    }
+    ShowPage(Page::Installing);
+    FileStarting(device::FromFsPath(device::FsPath(job.path).filename()), 0, 1);
+    outcome_ = InstallOutcome{};
+    outcome_.filesPlanned = 1;
+    if (!WriteCabinetJob(package_, job, outcome_.error)) {
+        SendDlgItemMessageW(Window(), IDC_PROGRESS, PBM_SETPOS, kProgressSteps, 0);
+        Finish(u"No installation file was written:\r\n" + platform::ToUtf16(outcome_.error.Line()));
+        return;
+    }
+    outcome_.filesWritten = 1;
+    cabinetWritten_ = job.path;
+    SendDlgItemMessageW(Window(), IDC_PROGRESS, PBM_SETPOS, kProgressSteps, 0);
+    Finish(u"The installation file for the device has been written:\r\n" + job.path + u"\r\n\r\nTo install " +
+           ProgramName() +
+           u", copy this file onto the device (unless that folder is on the device already), then tap it in "
+           u"File Explorer on the device.\r\n\r\nClick Finish to close the setup.");
+}
+
+bool CWizard::AskToReplace(const std::u16string& path) {
+    std::u16string text = path + u"\r\nis there already. Do you want to replace it?";
+    return MessageBoxW(Window(), Wide(text).c_str(), L"Setup", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
 void CWizard::FileStarting(const std::u16string& relative, std::uint64_t bytesDone, std::uint64_t bytesTotal) {

@@ -1,6 +1,7 @@
 // The installer's wizard: one dialog whose pages are groups of its controls, shown one at a time
 // beside the sidebar picture. Welcome, the licence (only when the package has one), the
-// destination and processor, installing with a progress bar, finished.
+// destination (the installation file for the device, or the files copied into a folder on this
+// PC) and processor, installing with a progress bar, finished.
 #pragma once
 
 #include "frame/handles.h"
@@ -20,7 +21,9 @@ enum class Page { Welcome, Licence, Destination, Installing, Finished };
 
 class CWizard : public ui::CDialogBase, private InstallObserver {
 public:
-    CWizard(Package& package, const Options& options, std::u16string defaultDestination);
+    // `installerFile` names the program where the package gives no name, as in the silent mode.
+    CWizard(Package& package, const Options& options, std::u16string defaultDestination,
+            std::u16string installerFile = {});
 
     // Shows the wizard as a modal dialog and answers the exit status: 0 once everything was
     // installed, 1 when it failed or the user cancelled.
@@ -31,6 +34,10 @@ public:
     int ExitCode() const { return exitCode_; }
     bool HasLicence() const { return hasLicence_; }
     const InstallOutcome& Outcome() const { return outcome_; }
+    // Whether the Destination page is set to make the installation file rather than copy files.
+    bool MakesCabinet() const { return cabinetWay_; }
+    // The installation file written, once it is.
+    const std::u16string& CabinetWritten() const { return cabinetWritten_; }
 
     LRESULT OnInitDialog(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT OnNext(UINT message, WPARAM wParam, LPARAM lParam);
@@ -38,11 +45,14 @@ public:
     LRESULT OnCancel(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT OnAcceptClicked(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT OnBrowse(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnWayClicked(UINT message, WPARAM wParam, LPARAM lParam);
 
 protected:
     bool ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
     // The folder browser; tests answer it themselves. False when the user cancelled.
     virtual bool ChooseFolder(std::u16string& folder);
+    // Asked when the installation file is there already: true to replace it.
+    virtual bool AskToReplace(const std::u16string& path);
     // Called while installing, after the window shows the file being written.
     virtual void InstallStepShown() {}
 
@@ -52,7 +62,10 @@ private:
     void ShowPage(Page page);
     void ShowPageTexts(Page page);
     void ShowLicence();
+    void ShowWay();
+    void KeepFolderOfWay();
     void Install();
+    void MakeCabinet(const std::u16string& folder, std::uint32_t cpu);
     void Finish(const std::u16string& text);
     void End(int code);
     void SetText(int id, const std::u16string& text);
@@ -65,6 +78,11 @@ private:
     Package& package_;
     Options options_;
     std::u16string defaultDestination_;
+    std::u16string installerFile_;
+    bool cabinetWay_ = true;
+    // The folder of each way, kept while the other is shown.
+    std::u16string cabinetFolder_, deviceFolder_;
+    std::u16string cabinetWritten_;
     Page page_ = Page::Welcome;
     bool hasLicence_ = false;
     bool modal_ = false;

@@ -457,20 +457,6 @@ public:
     int RunWizard(Package&, const setup::Options&) override { return -1; }
 };
 
-void SetDateEpoch(const char* value) {
-#ifdef _WIN32
-    // Programs started from here inherit this environment.
-    std::wstring wide = value ? std::wstring(value, value + std::strlen(value)) : std::wstring();
-    SetEnvironmentVariableW(L"SOURCE_DATE_EPOCH", value ? wide.c_str() : nullptr);
-#else
-    if (value) {
-        setenv("SOURCE_DATE_EPOCH", value, 1);
-    } else {
-        unsetenv("SOURCE_DATE_EPOCH");
-    }
-#endif
-}
-
 // The members below app/ saved as a workspace, the target folder Program Files, the program's
 // folder two deep; the file dates fixed by SOURCE_DATE_EPOCH (2023-11-14 22:13:20).
 class CabinetTest : public CliTest {
@@ -797,12 +783,26 @@ protected:
                 cabinets.push_back({CabOf(out, family), &family});
             }
         }
+        // The installer's own installation file for each family, from the same package, read
+        // by the same readers.
+        std::u16string dat = dir.File(u"Notes.DAT");
+        ASSERT_EQ(Run({u"dat", ws, u"-o", dat}).status, 0);
+        image = ReadBytes(dat);
+        ASSERT_TRUE(package.OpenImage(image.data(), static_cast<std::uint32_t>(image.size())));
+        for (const device::CpuChoice& family : device::kCpuChoices) {
+            SilentHost host;
+            std::u16string out = dir.File(u"installer");
+            ASSERT_EQ(setup::RunSetup({u"/S", u"/CAB=" + out, u"/CPU=" + Family(family)}, package, true, host), 0);
+            cabinets.push_back({CabOf(out, family), &family});
+        }
     }
     struct Made {
         std::u16string path;
         const device::CpuChoice* family;
     };
-    std::vector<Made> cabinets;
+    std::vector<Made> cabinets; // stored, MSZIP, the installer's
+    Bytes image;
+    Package package; // the workspace's package, as an installer carries it
 };
 
 #ifndef _WIN32
@@ -859,16 +859,17 @@ TEST_F(CabinetReadersTest, WinesCabinetDllExtractsTheSameFiles) {
 }
 #endif
 
-// The installer's silent folder install, extract --cpu and the cabinet put one tree on the device.
+// The installer's silent folder install, extract --cpu and the cabinet put one tree on the device;
+// the installer's installation file is the stored cabinet of tarvelo-build, byte for byte.
 TEST_F(CabinetReadersTest, InstallerExtractAndCabinetAgreeOnTheDeviceTree) {
     for (const Made& cab : cabinets) {
         EXPECT_EQ(Decode(cab.path).tree, Expected(cab.family->flag)) << platform::ToUtf8(cab.path);
     }
+    for (const device::CpuChoice& family : device::kCpuChoices) {
+        EXPECT_EQ(ReadBytes(CabOf(dir.File(u"installer"), family)), ReadBytes(CabOf(dir.File(u"stored"), family)))
+            << platform::ToUtf8(Family(family));
+    }
     std::u16string dat = dir.File(u"Notes.DAT");
-    ASSERT_EQ(Run({u"dat", dir.File(u"ws.orb"), u"-o", dat}).status, 0);
-    Bytes image = ReadBytes(dat);
-    Package package;
-    ASSERT_TRUE(package.OpenImage(image.data(), static_cast<std::uint32_t>(image.size())));
     for (const device::CpuChoice& family : device::kCpuChoices) {
         const std::u16string name = Family(family);
         SCOPED_TRACE(platform::ToUtf8(name));

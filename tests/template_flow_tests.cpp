@@ -1,6 +1,11 @@
 // The installer from its command line to its exit status, with a fake host in place of message
 // boxes, standard error and the wizard: what a script and a user see in each case.
+#include "device/cabinet.h"
+#include "device/install_plan.h"
+#include "device/layout.h"
 #include "package/package.h"
+#include "platform/file.h"
+#include "platform/text.h"
 #include "template/options.h"
 #include "template/setup_flow.h"
 #include "tests/template_support.h"
@@ -51,8 +56,22 @@ TEST(TemplateOptionsTest, SilentModeFolderAndProcessor) {
     EXPECT_FALSE(options.silent);
     EXPECT_EQ(options.cpuFlag, FLAG_ARM);
 
-    for (const std::vector<std::u16string>& bad : std::vector<std::vector<std::u16string>>{
-             {u"/S", u"/CPU=Z80"}, {u"/S", u"/CPU="}, {u"/S", u"/D="}, {u"/Q"}, {u"/SILENT"}, {u"C:\\x"}}) {
+    // The installation file's folder, unquoted too; the processor ARM unless given.
+    ASSERT_TRUE(setup::ParseOptions({u"/cab=C:\\My", u"Cabinets", u"/S"}, options, cause));
+    EXPECT_EQ(options.cabinetFolder, u"C:\\My Cabinets");
+    EXPECT_TRUE(options.destination.empty());
+    EXPECT_EQ(options.cpuFlag, FLAG_ARM);
+
+    for (const std::vector<std::u16string>& bad :
+         std::vector<std::vector<std::u16string>>{{u"/S", u"/CPU=Z80"},
+                                                  {u"/S", u"/CPU="},
+                                                  {u"/S", u"/D="},
+                                                  {u"/S", u"/CAB="},
+                                                  {u"/S", u"/CAB=C:\\x", u"/D=C:\\y"},
+                                                  {u"/D=C:\\y", u"/CAB=C:\\x"},
+                                                  {u"/Q"},
+                                                  {u"/SILENT"},
+                                                  {u"C:\\x"}}) {
         cause.clear();
         EXPECT_FALSE(setup::ParseOptions(bad, options, cause));
         EXPECT_FALSE(cause.empty());
@@ -60,15 +79,40 @@ TEST(TemplateOptionsTest, SilentModeFolderAndProcessor) {
     }
 }
 
+// The members' bytes straight from the files the package was made of, not through the package.
+class BytesMembers : public device::MemberSource {
+public:
+    explicit BytesMembers(const std::vector<AppFile>& files) : files_(files) {}
+    bool Open(std::int32_t index, std::uint32_t size, Error&) override {
+        current_ = &files_.at(static_cast<std::size_t>(index)).bytes;
+        at_ = 0;
+        return current_->size() == size;
+    }
+    bool Read(void* buffer, std::uint32_t size, Error&) override {
+        if (at_ + size > current_->size()) {
+            return false;
+        }
+        std::copy_n(current_->begin() + static_cast<std::ptrdiff_t>(at_), size, static_cast<std::uint8_t*>(buffer));
+        at_ += size;
+        return true;
+    }
+
+private:
+    const std::vector<AppFile>& files_;
+    const Bytes* current_ = nullptr;
+    std::size_t at_ = 0;
+};
+
 class TemplateFlowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        bytes = WritePackage(dir.Path() / "src",
-                             {{u"app.exe", Pattern(100), FLAG_ARM}, {u"mips.dll", Pattern(50), FLAG_MIPS}});
+        bytes = WritePackage(dir.Path() / "src", files);
         ASSERT_TRUE(package.OpenImage(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
         host.defaultDestination = U16(dir.Path() / "Tarvelo Device");
     }
     TempDir dir;
+    std::vector<AppFile> files{{u"app.exe", Pattern(100), FLAG_ARM | FLAG_SHORTCUT, u"Notes.lnk"},
+                               {u"lib/mips.dll", Pattern(50), FLAG_MIPS}};
     Bytes bytes;
     Package package;
     FakeHost host;
@@ -110,10 +154,80 @@ TEST_F(TemplateFlowTest, SilentModeInstallsWithoutAWindowAndAnswersTheOutcome) {
     EXPECT_TRUE(host.shown.empty());
 }
 
+// The installation file for the device: named after the program and the processor, the cabinet
+// of the plan for that processor with the program as provider, stored, dated SOURCE_DATE_EPOCH.
+TEST_F(TemplateFlowTest, SilentModeWritesTheInstallationFileOfTheProcessorOrSaysWhyNot) {
+    SetDateEpoch("1700000000");
+    const struct {
+        std::vector<std::u16string> arguments;
+        std::uint32_t cpu;
+        const char16_t* name;
+    } cases[] = {
+        {{u"/S", u"/CPU=MIPS"}, FLAG_MIPS, u"Notes.MIPS.CAB"},
+        {{u"/S"}, FLAG_ARM, u"Notes.ARM.CAB"},
+        {{u"/S", u"/CPU=arm"}, FLAG_ARM, u"Notes.ARM.CAB"}, // replaces the one before, without a word
+    };
+    const fs::path folder = dir.Path() / "new" / "cabs";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(platform::ToUtf8(c.name));
+        std::vector<std::u16string> arguments = c.arguments;
+        arguments.push_back(u"/CAB=" + U16(folder));
+        EXPECT_EQ(setup::RunSetup(arguments, package, true, host), 0);
+        EXPECT_TRUE(host.printed.empty()) << host.printed[0];
+
+        device::InstallPlan plan;
+        Error error;
+        ASSERT_TRUE(device::PlanInstall(package, c.cpu, plan, error));
+        const device::CpuChoice& family = *device::CpuChoiceOf(c.cpu);
+        BytesMembers members(files);
+        std::u16string expected = U16(dir.Path() / "expected.cab");
+        platform::RemoveFile(expected);
+        platform::File out = platform::File::CreateNew(expected);
+        ASSERT_TRUE(device::WriteCabinet(plan, {u"Notes", u"Notes", family.processorType, false, 1700000000}, members,
+                                         out, error))
+            << error.message;
+        out.Close();
+        EXPECT_EQ(ReadBytes(U16(folder / c.name)), ReadBytes(expected));
+    }
+    EXPECT_EQ(FolderContents(folder).size(), 2u);
+
+    // Nothing for the processor, a folder that cannot be made, a name taken by a folder, and a
+    // plan refused: one line each, and nothing written.
+    fs::create_directories(dir.Path() / "taken" / "Notes.ARM.CAB");
+    WriteBytes(U16(dir.Path() / "blocked"), Pattern(1));
+    const struct {
+        std::vector<std::u16string> arguments;
+        const char* says;
+    } failures[] = {
+        {{u"/S", u"/CPU=INTEL", u"/CAB=" + U16(dir.Path() / "intel")}, "no file for devices with the INTEL processor"},
+        {{u"/S", u"/CAB=" + U16(dir.Path() / "blocked" / "cabs")}, "cannot make the folder"},
+        {{u"/S", u"/CAB=" + U16(dir.Path() / "taken")}, "Notes.ARM.CAB: is a folder"},
+    };
+    host.printed.clear();
+    for (const auto& f : failures) {
+        EXPECT_EQ(setup::RunSetup(f.arguments, package, true, host), 1);
+        ASSERT_FALSE(host.printed.empty());
+        EXPECT_NE(host.printed.back().find(f.says), std::string::npos) << host.printed.back();
+        EXPECT_TRUE(host.printed.back().starts_with("No installation file was written: ")) << host.printed.back();
+        EXPECT_EQ(host.printed.back().find('\n'), std::string::npos);
+    }
+    EXPECT_FALSE(fs::exists(dir.Path() / "intel"));
+    EXPECT_TRUE(fs::is_directory(dir.Path() / "taken" / "Notes.ARM.CAB"));
+    EXPECT_TRUE(FolderContents(dir.Path() / "taken").empty());
+
+    Bytes refused = CraftPackage(u"C:\\App\\", {{u"C:\\App\\..\\evil.txt", BytesOf("x"), FLAG_ARM}});
+    Package bad;
+    ASSERT_TRUE(bad.OpenImage(refused.data(), static_cast<std::uint32_t>(refused.size())));
+    EXPECT_EQ(setup::RunSetup({u"/S", u"/CAB=" + U16(dir.Path() / "refused")}, bad, true, host), 1);
+    EXPECT_FALSE(fs::exists(dir.Path() / "refused"));
+    EXPECT_TRUE(host.shown.empty());
+    SetDateEpoch(nullptr);
+}
+
 // /? lists the options, one a line: in a window, or on standard output for a script that asked
 // for silence. It wins over any mistake on the line and needs no package.
 TEST_F(TemplateFlowTest, AskedForItsOptionsItListsThemAndSucceeds) {
-    for (const char* option : {"/S", "/D=FOLDER", "/CPU=ARM|MIPS|SHX|INTEL", "/?"}) {
+    for (const char* option : {"/S", "/CAB=FOLDER", "/D=FOLDER", "/CPU=ARM|MIPS|SHX|INTEL", "/?"}) {
         EXPECT_NE(std::string(setup::kUsageText).find(std::string("\n") + option + "  "), std::string::npos) << option;
     }
     Package empty;

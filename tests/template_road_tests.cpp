@@ -11,6 +11,8 @@
 
 #include <windows.h>
 
+#include <set>
+
 using namespace testing_support;
 namespace fs = std::filesystem;
 
@@ -116,6 +118,61 @@ TEST_F(TemplateRoadTest, AnInstallerMadeFromAFolderInstallsEveryFileForTheProces
     std::string line = r.err.substr(0, r.err.find_last_not_of('\n') + 1);
     EXPECT_FALSE(line.empty());
     EXPECT_EQ(line.find('\n'), std::string::npos) << r.err;
+}
+
+// The installation file the installer writes for each processor is the cabinet tarvelo-build
+// makes of the same workspace, byte for byte; it and Wine's own cabinet reader agree on it.
+TEST_F(TemplateRoadTest, TheInstallationFileIsTheCabinetTheCommandLineMakes) {
+    std::u16string workspace = dir.File(u"notes.orb"), installer = dir.File(u"Setup.exe");
+    ASSERT_EQ(RunTool({u"gather", U16(Src()), u"-o", workspace, u"--name", u"Notes", u"--platforms",
+                       u"data\\deep\\er\\still\\arm.dll=arm", u"--platforms", u"data\\deep\\er\\still\\mips.dll=mips"},
+                      dir.File(u""))
+                  .status,
+              0);
+    ASSERT_EQ(RunTool({u"installer", workspace, u"-o", installer, u"--template", TemplatePath()}, dir.File(u"")).status,
+              0);
+    SetDateEpoch("1700000000");
+    for (const char16_t* cpu : {u"ARM", u"MIPS"}) {
+        SCOPED_TRACE(platform::ToUtf8(cpu));
+        std::u16string name = u"Notes." + std::u16string(cpu) + u".CAB";
+        ToolResult r = RunTool({u"cab", installer, u"-d", dir.File(u"cli"), u"--cpu", cpu}, dir.File(u""));
+        ASSERT_EQ(r.status, 0) << r.err;
+        // Twice: the second replaces the first without a word.
+        for (int run = 0; run < 2; ++run) {
+            r = Run(installer, {u"/S", u"/CPU=" + std::u16string(cpu), u"/CAB=" + dir.File(u"new folder")});
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(r.err, "");
+        }
+        Bytes written = ReadBytes(dir.File(u"new folder\\" + name));
+        EXPECT_EQ(written, ReadBytes(dir.File(u"cli\\" + name)));
+
+        wchar_t system[MAX_PATH];
+        ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+        std::u16string out = dir.File(u"extrac32-" + std::u16string(cpu));
+        r = RunProgram(U16(fs::path(system) / "extrac32.exe"),
+                       {u"/Y", u"/L", out, u"/E", dir.File(u"new folder\\" + name)}, dir.File(u""));
+        EXPECT_EQ(r.status, 0) << r.err;
+        // Eight files for either processor, each under its number, and the manifest.
+        std::multiset<Bytes> extracted;
+        for (const auto& [file, bytes] : FolderContents(fs::path(out))) {
+            extracted.insert(bytes);
+        }
+        EXPECT_EQ(extracted.size(), 9u);
+        for (const auto& [relative, bytes] : sources) {
+            bool forCpu = !relative.ends_with(cpu == std::u16string(u"ARM") ? u"mips.dll" : u"arm.dll");
+            EXPECT_EQ(extracted.count(bytes) > 0, forCpu) << platform::ToUtf8(relative);
+        }
+    }
+    SetDateEpoch(nullptr);
+    EXPECT_EQ(FolderContents(dir.Path() / "new folder").size(), 2u);
+
+    // A name taken by a folder: exit status 1, one line, and the folder is left as it was.
+    fs::create_directories(dir.Path() / "taken" / "Notes.ARM.CAB");
+    ToolResult r = Run(installer, {u"/S", u"/CAB=" + dir.File(u"taken")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.starts_with("No installation file was written: ")) << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    EXPECT_TRUE(fs::is_directory(dir.Path() / "taken" / "Notes.ARM.CAB"));
 }
 
 TEST_F(TemplateRoadTest, TheSidebarTheUserChoseTakesThePlaceOfTheTemplatesOwn) {

@@ -6,6 +6,7 @@
 #include "platform/text.h"
 #include "template/resource.h"
 #include "template/wizard.h"
+#include "tests/cli_support.h"
 #include "tests/template_support.h"
 
 #include <gtest/gtest.h>
@@ -65,6 +66,8 @@ class TestWizard : public setup::CWizard {
 public:
     using CWizard::CWizard;
     std::u16string chosenFolder;
+    std::vector<bool> replaceAnswers; // what the user answers each time, in order
+    std::vector<std::u16string> askedToReplace;
     int stepsShown = 0;
     bool pictureOfInstalling = false;
     std::u16string installingIntro;
@@ -76,6 +79,10 @@ protected:
         }
         folder = chosenFolder;
         return true;
+    }
+    bool AskToReplace(const std::u16string& path) override {
+        askedToReplace.push_back(path);
+        return askedToReplace.size() <= replaceAnswers.size() && replaceAnswers[askedToReplace.size() - 1];
     }
     void InstallStepShown() override {
         if (stepsShown++ == 0) {
@@ -122,6 +129,17 @@ protected:
         return std::u16string(text, text + wcslen(text));
     }
     bool Visible(int id) const { return IsWindowVisible(Item(id)) != FALSE; }
+    bool Checked(int id) const { return IsDlgButtonChecked(wizard->Window(), id) == BST_CHECKED; }
+    // As the user picks a way: the radio button clicked.
+    void ChooseWay(int id) {
+        SendMessageW(Item(id), BM_CLICK, 0, 0);
+        Pump();
+    }
+    void ChooseProcessor(const char16_t* name) {
+        SendMessageW(Item(IDC_CPU_LIST), CB_SELECTSTRING, static_cast<WPARAM>(-1),
+                     reinterpret_cast<LPARAM>(Wide(name).c_str()));
+    }
+    static std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 
     TempDir dir;
     Bytes bytes;
@@ -168,17 +186,35 @@ TEST_F(TemplateWizardTest, PagesInOrderWithTheLicenceToBeAcceptedFirst) {
     Click(IDC_NEXT);
     ASSERT_EQ(wizard->CurrentPage(), setup::Page::Destination);
     EXPECT_FALSE(Visible(IDC_LICENCE_TEXT));
-    EXPECT_EQ(TextOf(IDC_DEST_EDIT), U16(dir.Path() / "Tarvelo Device"));
+    // The installation file for the device comes first, in the folder the device's folder would
+    // be made in.
+    EXPECT_TRUE(Visible(IDC_WAY_CABINET) && Visible(IDC_WAY_FOLDER));
+    EXPECT_TRUE(Checked(IDC_WAY_CABINET));
+    EXPECT_FALSE(Checked(IDC_WAY_FOLDER));
+    EXPECT_TRUE(wizard->MakesCabinet());
+    EXPECT_EQ(TextOf(IDC_DEST_LABEL), u"&Folder to write the installation file in:");
+    EXPECT_EQ(TextOf(IDC_DEST_EDIT), U16(dir.Path()));
     EXPECT_EQ(TextOf(IDC_CPU_LIST), u"ARM");
-    // Back keeps the acceptance; forward again.
+    SavePicture(wizard->Window(), "wizard-3-destination");
+    // Each way keeps its own folder.
+    SetWindowTextW(Item(IDC_DEST_EDIT), Wide(U16(dir.Path() / "cabs")).c_str());
+    ChooseWay(IDC_WAY_FOLDER);
+    EXPECT_FALSE(wizard->MakesCabinet());
+    EXPECT_EQ(TextOf(IDC_DEST_LABEL), u"&Folder standing for the device's root on this PC:");
+    EXPECT_EQ(TextOf(IDC_DEST_EDIT), U16(dir.Path() / "Tarvelo Device"));
+    ChooseWay(IDC_WAY_CABINET);
+    EXPECT_EQ(TextOf(IDC_DEST_EDIT), U16(dir.Path() / "cabs"));
+    ChooseWay(IDC_WAY_FOLDER);
+    // Back keeps the acceptance and the way; forward again.
     Click(IDC_BACK);
     EXPECT_EQ(wizard->CurrentPage(), setup::Page::Licence);
     EXPECT_TRUE(IsWindowEnabled(Item(IDC_NEXT)));
     Click(IDC_NEXT);
+    EXPECT_TRUE(Checked(IDC_WAY_FOLDER));
     wizard->chosenFolder = U16(dir.Path() / "chosen");
     Click(IDC_BROWSE);
     EXPECT_EQ(TextOf(IDC_DEST_EDIT), wizard->chosenFolder);
-    SavePicture(wizard->Window(), "wizard-3-destination");
+    SavePicture(wizard->Window(), "wizard-3-destination-folder");
 
     wizard->pictureOfInstalling = true;
     Click(IDC_NEXT);
@@ -302,21 +338,95 @@ TEST_F(TemplateWizardTest, CancelEndsWithoutWritingAnything) {
     EXPECT_FALSE(fs::exists(dir.Path() / "Tarvelo Device"));
 }
 
+// Whichever the way, a refused plan writes nothing and says so.
 TEST_F(TemplateWizardTest, APackageThatWouldWriteOutsideTheFolderEndsOnTheFinishedPageWithNothingWritten) {
     bytes = CraftPackage(u"C:\\App\\", {{u"C:\\App\\ok.txt", BytesOf("fine"), FLAG_ARM},
                                         {u"C:\\App\\..\\evil.txt", BytesOf("x"), FLAG_ARM}});
     ASSERT_TRUE(package.OpenImage(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
-    Start({});
-    Click(IDC_NEXT);
+    for (const auto& [way, says] : {std::pair{IDC_WAY_CABINET, u"No installation file was written"},
+                                    std::pair{IDC_WAY_FOLDER, u"Nothing was installed"}}) {
+        SCOPED_TRACE(way);
+        Start({});
+        Click(IDC_NEXT);
+        ChooseWay(way);
+        Click(IDC_NEXT);
+        ASSERT_EQ(wizard->CurrentPage(), setup::Page::Finished);
+        EXPECT_EQ(wizard->stepsShown, 0);
+        EXPECT_NE(TextOf(IDC_INTRO).find(says), std::u16string::npos);
+        EXPECT_EQ(TextOf(IDC_HEADING), u"Setup failed");
+        EXPECT_TRUE(FolderContents(dir.Path()).empty());
+        Click(IDC_NEXT);
+        EXPECT_TRUE(wizard->Ended());
+        EXPECT_EQ(wizard->ExitCode(), 1);
+        wizard.reset();
+        Pump(10);
+    }
+}
+
+// The installation file is tarvelo-build's cabinet of the same package for the chosen processor;
+// one already there is replaced only when the user says so, and a processor without files gets
+// none.
+TEST_F(TemplateWizardTest, TheInstallationFileIsTheCommandLinesCabinetAndReplacedOnlyWhenTheUserSaysSo) {
+    SetDateEpoch("1700000000");
+    files[0].flags = FLAG_ARM | FLAG_INTEL | FLAG_SHORTCUT; // nothing for MIPS
+    bytes = WritePackage(dir.Path() / "src", files);
+    ASSERT_TRUE(package.OpenImage(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+    WriteBytes(dir.File(u"Notes.DAT"), bytes);
+    ToolResult r =
+        RunTool({u"cab", dir.File(u"Notes.DAT"), u"-d", dir.File(u"cli"), u"--cpu", u"arm,intel"}, dir.File(u""));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::u16string cabs = dir.File(u"cabs"), arm = dir.File(u"cabs\\Notes.ARM.CAB");
+    auto toDestination = [&](const char16_t* cpu) {
+        Start({});
+        Click(IDC_NEXT);
+        SendMessageW(Item(IDC_ACCEPT), BM_CLICK, 0, 0);
+        Pump();
+        Click(IDC_NEXT);
+        ASSERT_EQ(wizard->CurrentPage(), setup::Page::Destination);
+        ChooseProcessor(cpu);
+        wizard->chosenFolder = cabs;
+        Click(IDC_BROWSE);
+    };
+
+    toDestination(u"INTEL");
     Click(IDC_NEXT);
     ASSERT_EQ(wizard->CurrentPage(), setup::Page::Finished);
-    EXPECT_EQ(wizard->stepsShown, 0);
-    EXPECT_NE(TextOf(IDC_INTRO).find(u"Nothing was installed"), std::u16string::npos);
-    EXPECT_EQ(TextOf(IDC_HEADING), u"Setup failed");
-    EXPECT_FALSE(fs::exists(dir.Path() / "Tarvelo Device"));
+    EXPECT_TRUE(wizard->Outcome().Complete()) << wizard->Outcome().error.Line();
+    EXPECT_EQ(TextOf(IDC_HEADING), u"Setup is complete");
+    EXPECT_EQ(wizard->CabinetWritten(), dir.File(u"cabs\\Notes.INTEL.CAB"));
+    std::u16string intro = TextOf(IDC_INTRO);
+    EXPECT_NE(intro.find(wizard->CabinetWritten()), std::u16string::npos);
+    EXPECT_NE(intro.find(u"copy this file onto the device"), std::u16string::npos);
+    EXPECT_NE(intro.find(u"tap it in File Explorer"), std::u16string::npos);
+    EXPECT_TRUE(wizard->askedToReplace.empty());
+    SavePicture(wizard->Window(), "wizard-5-finished-cabinet");
+    EXPECT_EQ(ReadBytes(wizard->CabinetWritten()), ReadBytes(dir.File(u"cli\\Notes.INTEL.CAB")));
     Click(IDC_NEXT);
     EXPECT_TRUE(wizard->Ended());
+    EXPECT_EQ(wizard->ExitCode(), 0);
+
+    // No keeps the file and the page; Yes replaces it.
+    WriteBytes(arm, BytesOf("mine"));
+    toDestination(u"ARM");
+    wizard->replaceAnswers = {false, true};
+    Click(IDC_NEXT);
+    EXPECT_EQ(wizard->CurrentPage(), setup::Page::Destination);
+    EXPECT_EQ(wizard->askedToReplace, std::vector<std::u16string>{arm});
+    EXPECT_EQ(ReadBytes(arm), BytesOf("mine"));
+    Click(IDC_NEXT);
+    ASSERT_EQ(wizard->CurrentPage(), setup::Page::Finished);
+    EXPECT_EQ(wizard->askedToReplace.size(), 2u);
+    EXPECT_EQ(ReadBytes(arm), ReadBytes(dir.File(u"cli\\Notes.ARM.CAB")));
+
+    toDestination(u"MIPS");
+    Click(IDC_NEXT);
+    ASSERT_EQ(wizard->CurrentPage(), setup::Page::Finished);
+    EXPECT_EQ(TextOf(IDC_HEADING), u"Setup failed");
+    EXPECT_NE(TextOf(IDC_INTRO).find(u"no file for devices with the MIPS processor"), std::u16string::npos);
+    Click(IDC_NEXT);
     EXPECT_EQ(wizard->ExitCode(), 1);
+    EXPECT_EQ(FolderContents(fs::path(cabs)).size(), 2u);
+    SetDateEpoch(nullptr);
 }
 
 } // namespace

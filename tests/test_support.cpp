@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <system_error>
 
@@ -375,4 +377,20 @@ std::u16string SourceFile(std::u16string_view relative) {
 #endif
     return path;
 }
+void SetDateEpoch(const char* value) {
+#ifdef _WIN32
+    // The process's environment, which programs started from here inherit, and the C runtime's
+    // copy of it, which getenv reads in this one.
+    std::wstring wide = value ? std::wstring(value, value + std::strlen(value)) : std::wstring();
+    SetEnvironmentVariableW(L"SOURCE_DATE_EPOCH", value ? wide.c_str() : nullptr);
+    _putenv_s("SOURCE_DATE_EPOCH", value ? value : "");
+#else
+    if (value) {
+        setenv("SOURCE_DATE_EPOCH", value, 1);
+    } else {
+        unsetenv("SOURCE_DATE_EPOCH");
+    }
+#endif
+}
+
 } // namespace testing_support

@@ -52,6 +52,9 @@ Bytes MakeIconFile(const std::vector<IconSpec>& images);
 enum class LinkKind { ToFolder, ToFile, Hard };
 bool PlantLink(const std::filesystem::path& target, const std::filesystem::path& link, LinkKind kind);
 
+// Sets SOURCE_DATE_EPOCH for this program and the programs it starts; nullptr removes it.
+void SetDateEpoch(const char* value);
+
 // A file of the given length that takes no disk space where the host supports sparse files.
 void MakeSparseFile(const std::u16string& path, std::uint64_t size);
 

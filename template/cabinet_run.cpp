@@ -1,0 +1,64 @@
+// Planning and writing the installer's cabinet.
+#include "template/cabinet_run.h"
+
+#include "device/cabinet_file.h"
+#include "device/layout.h"
+#include "device/member_paths.h"
+#include "package/package.h"
+#include "platform/file.h"
+#include "platform/text.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace setup {
+
+bool PlanCabinet(const Package& package, std::u16string_view installerPath, std::uint32_t cpuFlag,
+                 std::u16string_view folder, CabinetJob& job, Error& error) {
+    job = CabinetJob{};
+    const device::CpuChoice* family = device::CpuChoiceOf(cpuFlag);
+    if (!family || folder.empty()) {
+        error = Refusal("no processor or no folder was given");
+        return false;
+    }
+    if (!device::PlanInstall(package, cpuFlag, job.plan, error)) {
+        return false;
+    }
+    if (job.plan.files.empty()) {
+        std::string message = "this package holds no file for devices with the ";
+        message.append(platform::ToUtf8(family->name)).append(" processor");
+        error = Refusal(message);
+        return false;
+    }
+    std::int64_t time = 0;
+    if (!device::CabinetTime(time, error)) {
+        error.subject = "SOURCE_DATE_EPOCH";
+        return false;
+    }
+    std::u16string appName = device::OutputAppName(package.GetHeader(), installerPath);
+    job.settings = device::DefaultCabinetSettings(appName, *family, time);
+    if (!device::CheckCabinet(job.plan, job.settings, error)) {
+        return false;
+    }
+    job.folder = folder;
+    job.path = device::JoinHostPath(folder, device::FamilyOutputName(appName, *family, device::kCabinetExtension));
+    return true;
+}
+
+bool WriteCabinetJob(Package& package, const CabinetJob& job, Error& error) {
+    std::error_code ec;
+    std::filesystem::create_directories(device::FsPath(job.folder), ec);
+    if (ec || platform::Examine(job.folder) != platform::PathKind::Folder) {
+        error = {ErrorCode::CannotCreate, platform::ToUtf8(job.folder), "cannot make the folder",
+                 ec ? ec.message() : std::string()};
+        return false;
+    }
+    device::PackageMemberSource members(package);
+    if (!device::WriteCabinetFile(job.plan, job.settings, members, job.path, error)) {
+        error.subject = platform::ToUtf8(job.path);
+        return false;
+    }
+    return true;
+}
+
+} // namespace setup
