@@ -1,6 +1,11 @@
+// Expanding the build command: the installer's path in place of its "<filename>" tag.
 #include "building/build_command.h"
 
 namespace building {
+
+bool IsBlankCommand(std::string_view command) {
+    return command.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
 
 namespace {
 

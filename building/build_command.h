@@ -10,6 +10,10 @@ namespace building {
 
 inline constexpr std::string_view kDefaultBuildCommand = "Cexe.exe <filename>";
 
+// Whether a build command holds nothing but blanks (spaces, tabs, line breaks): such a command
+// names no program, and runs nothing.
+bool IsBlankCommand(std::string_view command);
+
 // Only the first '<' counts. When the first tag is exactly "filename" it is replaced by the quoted
 // path and the rest of the command kept; in every other case the command line is just the quoted
 // path, so that the new installer itself is started. The path goes in unescaped.

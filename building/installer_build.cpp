@@ -1,7 +1,9 @@
 // The steps of the Create package and Create installer commands.
 #include "building/installer_build.h"
 
+#include "building/build_checks.h"
 #include "building/build_command.h"
+#include "package/installer_write.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "workspace/bitmap.h"
@@ -49,6 +51,12 @@ Error CheckSidebar(const std::u16string& path, InstallerRoad& road) {
 }
 
 bool RunBuildCommand(InstallerRoad& road) {
+    // Without a command there is nothing to run; expanded, it would be the installer's path alone,
+    // and start the new installer on the developer's own computer.
+    if (IsBlankCommand(road.BuildCommand())) {
+        road.NothingToRun();
+        return true;
+    }
     std::string commandLine = road.BuildCommandLine();
     // Cut to fit, the line would start a different command, or the right one on a wrong file.
     if (commandLine.size() > road.LongestCommandLine()) {
@@ -72,13 +80,24 @@ bool RunBuildCommand(InstallerRoad& road) {
     return true;
 }
 
-// The window's road: a package file beside the template, a copy of the template, the package and
-// then the picture stored into it one after the other, each failure shown as it comes.
-class PackageFileRoad final : public InstallerRoad {
+// What the window says when the checks before writing find problems: one message for all of
+// them, each naming its file. A missing template alone keeps the message users know.
+std::string ProblemsText(const std::vector<std::string>& lines) {
+    std::string text = "The installer was not made; nothing was written.\n";
+    for (const std::string& line : lines) {
+        text.append("\n").append(line);
+    }
+    return text;
+}
+
+// The window's road: the checks, then the installer in one pass from the template in the program
+// folder, each failure shown as it comes.
+class WindowRoad final : public InstallerRoad {
 public:
-    PackageFileRoad(Package& package, const InstallerBuild& build, InstallerBuildHost& host,
-                    const ProgressCallback& progress)
-        : package_(package), build_(build), host_(host), progress_(progress) {}
+    WindowRoad(Package& package, const InstallerBuild& build, InstallerBuildHost& host, const ProgressCallback& progress)
+        : package_(package), build_(build), host_(host), progress_(progress),
+          templatePath_(platform::FromAnsi(build.programFolder + "\\" + std::string(kTemplateName))),
+          target_(platform::FromAnsi(build.target)) {}
 
     bool GoesOnAfterFailure() const override { return true; }
 
@@ -90,37 +109,38 @@ public:
     }
 
     bool MakeInstaller(const std::u16string& sidebar) override {
-        std::string temporary = build_.programFolder;
-        temporary.append("\\").append(kTemporaryPackageName);
-        const std::u16string temporaryWide = platform::FromAnsi(temporary);
-        // A package left behind by an earlier run must not go into this installer when this run
-        // writes none.
-        platform::RemoveFile(temporaryWide);
-        if (Error error = WritePackageFile(package_, temporary, progress_); !error.message.empty()) {
-            host_.ShowError(error.message);
+        sidebar_ = sidebar;
+        if (!Checked()) {
+            return false;
         }
-        const std::u16string target = platform::FromAnsi(build_.target);
-        bool made = package_.MakeInstaller(platform::FromAnsi(kTemplateName).c_str(), temporaryWide.c_str(),
-                                           target.c_str(), host_.Patcher());
-        if (!made) {
-            host_.ShowError(kCannotMakeInstallerText);
+        Error error = Write(sidebar);
+        // The picture loaded as a bitmap of the right size but cannot be stored: the installer
+        // is still good with the template's own picture, as a failed store always left it.
+        if (error.code == ErrorCode::Malformed && !sidebar.empty()) {
+            sidebar_.clear();
+            error = Write(sidebar_);
         }
-        // The store's own result is not looked at: the installer still works with the template's
-        // picture.
-        if (!sidebar.empty()) {
-            package_.StoreBitmap(target.c_str(), sidebar.c_str(), pe::ResourceKey::Id(kSidebarResource),
-                                 host_.Patcher());
+        if (!error) {
+            return true;
         }
-        platform::RemoveFile(temporaryWide);
-        return made;
+        // A member that cannot be read keeps the package's own message; the others say what
+        // happened to the target.
+        std::string cause = error.code == ErrorCode::PackageFailed ? platform::ToAnsi(package_.LastError())
+                                                                   : platform::ToAnsi(platform::ToUtf16(error.Text()));
+        if (!cause.empty()) {
+            host_.ShowError("The installer could not be written to \"" + build_.target + "\".\n" + cause);
+        }
+        host_.ShowError(kCannotMakeInstallerText);
+        return false;
     }
 
+    std::string BuildCommand() override { return build_.buildCommand; }
     std::string BuildCommandLine() override { return ExpandBuildCommand(build_.buildCommand, build_.target); }
     std::size_t LongestCommandLine() const override { return kLongestCommandLine; }
 
     platform::RunResult RunBuildCommand(const std::string& commandLine, int& status) override {
         // The window does not learn how the command went; a start that fails is not reported.
-        host_.RunAndWait(commandLine);
+        host_.RunAndWait(commandLine, build_.programFolder);
         status = 0;
         return platform::RunResult::Finished;
     }
@@ -131,10 +151,65 @@ public:
     }
 
 private:
+    // The package's members, the target looked at once more before it is replaced: it may have
+    // become something else while the package was written.
+    class Members final : public PackageMembersHost {
+    public:
+        Members(Package& package, const ProgressCallback& progress, WindowRoad& road)
+            : PackageMembersHost(package, progress), road_(road) {}
+        bool MayReplaceOutput() override { return !road_.OutputProblem(); }
+
+    private:
+        WindowRoad& road_;
+    };
+
+    Error OutputProblem() {
+        return CheckOutput(target_, true, {{templatePath_, "the installer template"}, {sidebar_, "the sidebar picture"}},
+                           &package_);
+    }
+
+    // Everything that would make the build fail or the installer never install, found before a
+    // byte is written and told in one message.
+    bool Checked() {
+        std::vector<std::string> lines;
+        Error templateProblem = CheckTemplate(templatePath_);
+        if (templateProblem.code == ErrorCode::CannotOpen) {
+            lines.emplace_back(kCannotMakeInstallerText);
+        } else if (templateProblem) {
+            lines.push_back(Ansi(templateProblem.subject + ": " + templateProblem.message));
+        }
+        if (Error output = OutputProblem()) {
+            lines.push_back(Ansi(output.subject + ": " + output.message));
+        }
+        // An empty list has nothing to install; the write says so with the message users know.
+        for (const InstallProblem& problem :
+             package_.GetCount() > 0 ? InstallProblems(package_) : std::vector<InstallProblem>{}) {
+            lines.push_back(Ansi(problem.families.empty() ? problem.cause
+                                                          : "For " + problem.families + ": " + problem.cause));
+        }
+        if (lines.empty()) {
+            return true;
+        }
+        host_.ShowError(lines.size() == 1 && templateProblem.code == ErrorCode::CannotOpen ? lines.front()
+                                                                                            : ProblemsText(lines));
+        return false;
+    }
+
+    Error Write(const std::u16string& sidebar) {
+        package_.TakeLastError();
+        Members members(package_, progress_, *this);
+        return WriteInstaller({templatePath_, sidebar}, target_, members);
+    }
+
+    static std::string Ansi(const std::string& utf8) { return platform::ToAnsi(platform::ToUtf16(utf8)); }
+
     Package& package_;
     const InstallerBuild& build_;
     InstallerBuildHost& host_;
     const ProgressCallback& progress_;
+    const std::u16string templatePath_;
+    const std::u16string target_;
+    std::u16string sidebar_;
 };
 
 } // namespace
@@ -190,7 +265,7 @@ void MakeInstallerFile(Package& package, const InstallerBuild& build, InstallerB
         folderToEnter += '\\';
     }
     host.SetCurrentFolder(folderToEnter);
-    PackageFileRoad road(package, build, host, progress);
+    WindowRoad road(package, build, host, progress);
     BuildInstaller({platform::FromAnsi(build.sidebarPath), true}, road);
     host.SetCurrentFolder(savedFolder);
 }

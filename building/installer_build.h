@@ -2,11 +2,11 @@
 // installer, a copy of the template carrying the package and the sidebar bitmap, followed by the
 // build command. BuildInstaller is the one sequence both front ends follow; what differs (where
 // the package goes on its way into the installer, how messages are shown, how the command is
-// started) is asked of an InstallerRoad. The window's road (MakeInstallerFile) writes a package
-// file beside the template and stores it; the command line's writes the installer in one pass.
+// started) is asked of an InstallerRoad. Both write the installer in one pass (WriteInstaller):
+// the template read where it lies, the package and the picture written into the new file, which
+// takes the target's name only when complete.
 #pragma once
 
-#include "package/installer.h"
 #include "package/package.h"
 #include "platform/error.h"
 #include "platform/process.h"
@@ -19,7 +19,6 @@
 namespace building {
 
 inline constexpr std::string_view kTemplateName = "Template.exe";
-inline constexpr std::string_view kTemporaryPackageName = "temp.dat";
 inline constexpr std::string_view kDataFileExtension = ".DAT";
 inline constexpr std::string_view kInstallerExtension = ".exe";
 // The longest command line the build command may expand to; the platform's start takes it from a
@@ -53,10 +52,14 @@ public:
     // Makes the installer carrying the package, and the picture when `sidebar` is not empty;
     // reports its own failures. False when the installer was not made.
     virtual bool MakeInstaller(const std::u16string& sidebar) = 0;
-    // The build command with the installer's path in place of <filename>, in the host's encoding.
+    // The build command as the workspace holds it, and with the installer's path in place of
+    // <filename>, in the host's encoding. A blank command runs nothing.
+    virtual std::string BuildCommand() = 0;
     virtual std::string BuildCommandLine() = 0;
     virtual std::size_t LongestCommandLine() const { return std::string::npos; }
     virtual platform::RunResult RunBuildCommand(const std::string& commandLine, int& status) = 0;
+    // Told when the build command is blank and nothing was run.
+    virtual void NothingToRun() {}
     virtual void Report(const Error& error) = 0;
 };
 
@@ -77,10 +80,9 @@ public:
     virtual bool SetCurrentFolder(const std::string& folder) = 0;
     // The size of the bitmap file as the platform loads it; false when it does not load as one.
     virtual bool BitmapSize(const std::string& path, std::int32_t& width, std::int32_t& height) = 0;
-    virtual InstallerPatcher& Patcher() = 0;
-    // Starts the command line with the program folder current and waits for it without a time
-    // limit; a start that fails is not reported.
-    virtual void RunAndWait(const std::string& commandLine) = 0;
+    // Starts the command line in `folder` and waits for it without a time limit; a start that
+    // fails is not reported.
+    virtual void RunAndWait(const std::string& commandLine, const std::string& folder) = 0;
     // A message box with the caption "Error" and an OK button, owned by the main window.
     virtual void ShowError(const std::string& text) = 0;
 };
@@ -93,9 +95,10 @@ struct InstallerBuild {
 };
 
 // The window's build, from making the program folder current to restoring the folder that was
-// current before: the package goes into a package file beside the template, which the template's
-// copy then stores. A failed step is reported and the later steps still run, the build command
-// included.
+// current before. Before anything is written the template, the target and the install plan are
+// checked, and every problem is shown in one message; then the installer is written in one pass
+// from the template in the program folder. A failed step is reported and the later steps still
+// run, the build command included; nothing is ever written into the program folder.
 void MakeInstallerFile(Package& package, const InstallerBuild& build, InstallerBuildHost& host,
                        const ProgressCallback& progress);
 

@@ -10,6 +10,7 @@
 #include "cli/workspace_build.h"
 #include "device/member_paths.h"
 
+#include "building/build_checks.h"
 #include "building/build_command.h"
 #include "building/installer_build.h"
 #include "package/installer.h"
@@ -99,25 +100,14 @@ bool FindTemplate(const Args& args, std::u16string& path) {
         }
         path = folder + u"Template.exe";
     }
-    std::vector<pe::ResourceInfo> resources;
-    Error error;
-    if (!platform::File::OpenRead(path, platform::Share::Read).IsOpen()) {
-        PrintError(platform::ToUtf8(path),
-                   "cannot open the installer template (" + device::CannotOpenCause(path) + ")");
-        return false;
-    }
     // Checked before the build, so that a wrong template leaves nothing behind.
-    bool isSigned = false;
-    if (!pe::ListResources(path, resources, error) || !pe::IsSigned(path, isSigned, error)) {
-        PrintError(platform::ToUtf8(path), "not a usable installer template: " + error.Text());
-        return false;
+    Error error = building::CheckTemplate(path);
+    if (error.code == ErrorCode::Refused) {
+        error.message += " Signing comes last: sign the installer after building it, with the build command (see "
+                         "\"Signing the installer\" in the help)";
     }
-    // Whoever signed the template meant to sign the installers; that has to happen after the build.
-    if (isSigned) {
-        std::string text = std::string("cannot make the installer: ").append(pe::kSignedExecutableRefusal);
-        text.append(" Signing comes last: sign the installer after building it, with the build command (see "
-                    "\"Signing the installer\" in the help)");
-        PrintError(platform::ToUtf8(path), text);
+    if (error) {
+        PrintError(error.subject, error.message);
         return false;
     }
     return true;
@@ -175,6 +165,16 @@ public:
                   (sidebar.empty() ? "" : " and a sidebar picture") + "\n");
         }
         return !error;
+    }
+
+    std::string BuildCommand() override {
+        return platform::ToUtf8(FieldText(package_.GetHeader().buildCommand));
+    }
+
+    void NothingToRun() override {
+        if (!args_.Quiet()) {
+            Print("build command: the workspace has none; nothing was run\n");
+        }
     }
 
     // On POSIX hosts the line goes to a shell, so the installer's path is quoted for it, so that

@@ -1,50 +1,17 @@
-// The install plan tried for each processor family.
+// The install plan tried for each processor family, as error lines.
 #include "cli/installable.h"
 
+#include "building/build_checks.h"
 #include "cli/console.h"
-#include "device/install_plan.h"
-#include "device/layout.h"
 #include "platform/text.h"
-
-#include <utility>
 
 namespace cli {
 
 std::vector<std::string> InstallProblems(const PackageHeader& header, const std::vector<PackageEntry>& entries) {
-    // What one family installs is a part of what all of them do, and every check of a plan (names,
-    // lengths, clashes) that holds for the whole holds for each part: one plan
-    // (the members of every family, to the device) answers the usual case; the families are tried
-    // one by one only to tell which fail.
-    {
-        device::InstallPlan plan;
-        Error error;
-        if (device::PlanInstall(header, entries, FLAG_ALL_PLATFORMS, plan, error)) {
-            return {};
-        }
-    }
-    // The same cause usually holds for every family (a refused install folder); it is told once.
-    std::vector<std::pair<std::string, std::string>> causes; // cause, families
-    for (const device::CpuChoice& cpu : device::kCpuChoices) {
-        device::InstallPlan plan;
-        Error error;
-        if (device::PlanInstall(header, entries, cpu.flag, plan, error)) {
-            continue;
-        }
-        std::string name = platform::ToUtf8(cpu.name);
-        bool known = false;
-        for (auto& [text, families] : causes) {
-            if (text == error.message) {
-                families += ", " + name;
-                known = true;
-            }
-        }
-        if (!known) {
-            causes.emplace_back(error.message, name);
-        }
-    }
     std::vector<std::string> lines;
-    for (const auto& [text, families] : causes) {
-        lines.push_back("would not install (" + families + "): " + text);
+    for (const building::InstallProblem& problem : building::InstallProblems(header, entries)) {
+        lines.push_back(problem.families.empty() ? "would not install: " + problem.cause
+                                                 : "would not install (" + problem.families + "): " + problem.cause);
     }
     return lines;
 }

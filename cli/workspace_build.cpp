@@ -9,6 +9,8 @@
 #include "cli/package_input.h"
 #include "device/member_paths.h"
 
+#include "building/build_checks.h"
+
 #include "platform/file.h"
 #include "workspace/workspace_file.h"
 
@@ -59,37 +61,8 @@ bool WritePackage(Package& package, std::u16string_view workspace, std::u16strin
 
 bool CheckOutput(std::u16string_view output, bool replace, std::initializer_list<BuildInput> inputs,
                  const Package* package) {
-    switch (platform::Examine(output)) {
-    case platform::PathKind::Missing:
-        return true;
-    case platform::PathKind::File:
-        break;
-    case platform::PathKind::Folder:
-        PrintError(Utf8(output), "is a folder; give the name of the file to write");
-        return false;
-    case platform::PathKind::Link:
-        PrintError(Utf8(output), "is a link; give the path of a regular file, which is replaced, or a new name");
-        return false;
-    case platform::PathKind::Other:
-        PrintError(Utf8(output), "is not a regular file (a device, a pipe or a socket); it is never replaced");
-        return false;
-    }
-    platform::FileId existing;
-    if (platform::IdentifyFile(output, existing)) {
-        for (const BuildInput& input : inputs) {
-            platform::FileId id;
-            if (!input.path.empty() && platform::IdentifyFile(input.path, id) && id == existing) {
-                PrintError(Utf8(output), "is " + std::string(input.what) + " this build reads; choose another output");
-                return false;
-            }
-        }
-        if (package && workspace::IsMemberFile(*package, output)) {
-            PrintError(Utf8(output), "is one of the workspace's files; choose another output");
-            return false;
-        }
-    }
-    if (!replace) {
-        PrintError(Utf8(output), "already exists; use --force to replace it");
+    if (Error error = building::CheckOutput(output, replace, inputs, package)) {
+        PrintError(error.subject, error.message);
         return false;
     }
     return true;

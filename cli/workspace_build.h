@@ -2,6 +2,7 @@
 // writing the package with a progress bar.
 #pragma once
 
+#include "building/build_checks.h"
 #include "package/package.h"
 
 #include <initializer_list>
@@ -20,16 +21,9 @@ bool OpenWorkspace(std::u16string_view path, Package& package, std::u16string_vi
 bool WritePackage(Package& package, std::u16string_view workspace, std::u16string_view destination,
                   std::u16string_view output, bool quiet);
 
-// A file the build reads, named for the messages: "the workspace", "the template".
-struct BuildInput {
-    std::u16string_view path;
-    std::string_view what;
-};
+using building::BuildInput;
 
-// Refuses, with one error line naming the output, an output that may not be written: one that
-// exists and is not a regular file (a folder, a link, a device, a pipe), one that exists when
-// `replace` is false, and one that is the same file as an input or as a file of `package`, which
-// the build would destroy while reading it.
+// building::CheckOutput, its refusal printed as one error line naming the output.
 bool CheckOutput(std::u16string_view output, bool replace, std::initializer_list<BuildInput> inputs,
                  const Package* package);
 

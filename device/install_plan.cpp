@@ -144,15 +144,14 @@ bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& e
     std::vector<std::u16string> places = PlacesOf(plan);
     // The device's paths, from its root, hold at most 259 characters and its names 255.
     for (const std::u16string& place : places) {
-        if (problems.empty() && toDevice && !FitsTheDevice(place, error)) {
+        if (toDevice && !FitsTheDevice(place, error)) {
             problems.push_back(error.message);
         }
     }
     // Names that differ on this PC may be one file on Windows and on the device, where the later
     // would silently replace the earlier: "a.txt" and "A.TXT", "x" and "x.", a shortcut and a member.
-    std::vector<platform::NameClash> clashes = platform::NameClashes(places);
-    if (problems.empty() && !clashes.empty()) {
-        const platform::NameClash& c = clashes.front();
+    // Every pair is told, so that one look at the list is enough to put them all right.
+    for (const platform::NameClash& c : platform::NameClashes(places)) {
         if (toDevice) {
             problems.push_back("two files would be one on the device: " + platform::ToUtf8(places[c.file]) +
                                (c.otherIsBelow ? " and the folder of " : " and ") + platform::ToUtf8(places[c.other]));

@@ -32,7 +32,6 @@ using EntryFilter = std::function<std::uint8_t(const PackageEntry& entry)>;
 inline constexpr std::u16string_view kEmptyPackageMessage = u"ORB contains no file";
 
 class ByteSink;
-class InstallerPatcher;
 namespace platform {
 class Replacement;
 }
@@ -130,20 +129,8 @@ public:
     // The same into a new file that replaces the destination when complete.
     bool ExtractToFile(std::int32_t index, platform::Replacement& destination);
     bool ExtractToHandle(std::int32_t index, platform::File& destination);
-    // Puts the first agreement member's text (flags exactly FLAG_EULA) into a window. Win32 only.
-    bool ShowEulaText(void* window);
     void Close() { packageFile.Close(); }
     std::uint32_t SourceFolderLength() const { return sourceFolderLength; }
-
-    // Copies the installer template to the destination and stores the package file in the copy
-    // as its "ORBDATA" resource of type name "RT_RCDATA", language 1033.
-    bool MakeInstaller(const char16_t* templatePath, const char16_t* packagePath, const char16_t* destination);
-    bool MakeInstaller(const char16_t* templatePath, const char16_t* packagePath, const char16_t* destination,
-                       InstallerPatcher& patcher);
-    // Stores a .bmp file, without its 14-byte file header, as a bitmap resource of the destination.
-    bool StoreBitmap(const char16_t* destination, const char16_t* bitmapPath, const pe::ResourceKey& name);
-    bool StoreBitmap(const char16_t* destination, const char16_t* bitmapPath, const pe::ResourceKey& name,
-                     InstallerPatcher& patcher);
 
     // -1 when the file cannot be opened or is 2 GiB or longer.
     static std::int32_t GetFileLength(const char16_t* path);
@@ -173,9 +160,6 @@ private:
     bool AcceptResourceStep(platform::ResourceStep step);
     bool CheckMember(std::int32_t index);
     std::uint64_t MemberPosition(const PackageEntry& entry) const;
-    bool StoreFileAsResource(InstallerPatcher& patcher, const char16_t* destination, const char16_t* source,
-                             const pe::ResourceKey& type, const pe::ResourceKey& name, std::uint32_t skip,
-                             std::uint32_t length);
 
     platform::File packageFile;
     std::uint64_t packageStart = 0; // where the package begins in packageFile

@@ -433,24 +433,3 @@ bool Package::ExtractToHandle(std::int32_t index, platform::File& destination) {
     }
     return true;
 }
-
-bool Package::ShowEulaText(void* window) {
-    if (!window || entries.empty()) {
-        return false;
-    }
-    auto eula =
-        std::find_if(entries.begin(), entries.end(), [](const PackageEntry& e) { return e.flags == FLAG_EULA; });
-    if (eula == entries.end()) {
-        return false;
-    }
-    std::uint32_t size = eula->size;
-    std::unique_ptr<char[]> text(new (std::nothrow) char[std::size_t{size} + 1]());
-    if (!text) {
-        return false;
-    }
-    auto index = static_cast<std::int32_t>(eula - entries.begin());
-    if (size > 0 && !ReadMember(index, text.get(), static_cast<std::int32_t>(size + 1))) {
-        return false;
-    }
-    return platform::SetWindowTextAnsi(window, text.get());
-}

@@ -37,7 +37,4 @@ private:
     [[maybe_unused]] void* module_ = nullptr; // unused where there is no loader
 };
 
-// Sets a window's text from 8-bit text in the system's ANSI code page. False without windows.
-bool SetWindowTextAnsi(void* window, const char* text);
-
 } // namespace platform

@@ -21,6 +21,4 @@ ResourceStep LoadedModule::Find(std::u16string_view, std::u16string_view, const 
 
 bool LoadedModule::Release() { return true; }
 
-bool SetWindowTextAnsi(void*, const char*) { return false; }
-
 } // namespace platform

@@ -79,8 +79,4 @@ bool LoadedModule::Release() {
     return ok;
 }
 
-bool SetWindowTextAnsi(void* window, const char* text) {
-    return window && SetWindowTextA(static_cast<HWND>(window), text) != 0;
-}
-
 } // namespace platform

@@ -192,7 +192,7 @@ void CWizard::ShowLicence() {
         std::string text(std::size_t{entry.size} + 1, '\0');
         hasLicence_ =
             (entry.size == 0 || package_.ReadMember(licence, text.data(), static_cast<std::int32_t>(entry.size + 1))) &&
-            platform::SetWindowTextAnsi(edit, text.c_str());
+            SetWindowTextA(edit, text.c_str()) != 0;
     }
     if (hasLicence_) {
         std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');

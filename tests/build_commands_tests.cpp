@@ -1,6 +1,7 @@
-// The build commands' own steps, run against a recording host on every host: the installer made in
-// a scratch program folder, the package data file, the failures each reported while the build goes
-// on, and the build command's line.
+// The build commands' own steps, run against a recording host on every host: the installer made
+// from the template in a scratch program folder, the checks before anything is written, the
+// package data file, the failures each reported while the build goes on, and the build command's
+// line.
 #include "building/build_command.h"
 #include "building/installer_build.h"
 #include "platform/text.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 using namespace testing_support;
 
@@ -50,19 +52,17 @@ public:
     bool BitmapSize(const std::string& path, std::int32_t& width, std::int32_t& height) override {
         return workspace::ReadBitmapSize(platform::FromAnsi(path).c_str(), width, height);
     }
-    InstallerPatcher& Patcher() override { return patcher; }
-    void RunAndWait(const std::string& commandLine) override {
+    void RunAndWait(const std::string& commandLine, const std::string& folder) override {
         commands.push_back(commandLine);
-        commandFolder = CurrentFolder();
-        temporaryDuringCommand = fs::exists(fs::current_path() / "temp.dat");
+        commandFolder = folder;
+        currentDuringCommand = CurrentFolder();
     }
     void ShowError(const std::string& text) override { messages.push_back(text); }
 
-    PortablePatcher patcher{true};
     std::vector<std::string> commands;
     std::vector<std::string> messages;
     std::string commandFolder;
-    bool temporaryDuringCommand = true;
+    std::string currentDuringCommand;
 };
 
 class InstallerBuildTest : public ::testing::Test {
@@ -75,6 +75,9 @@ protected:
             ASSERT_TRUE(package.AddFile(path.c_str(), 30));
         }
         package.SetProgramName(u"Notes");
+        package.SetInstallFolder(u"Notes");
+        // As a drop of the folder leaves it: the files' places on the device are below it.
+        package.SetSourceFolder((StoredForm(workDir.Path().u16string()) + u"\\").c_str());
         request.programFolder = Ansi(programDir.Path().u16string());
         request.target = Ansi(workDir.File(u"My Setup.exe"));
         request.buildCommand = std::string(building::kDefaultBuildCommand);
@@ -90,10 +93,19 @@ protected:
             return std::uint8_t{0};
         });
         EXPECT_EQ(fs::current_path(), workDir.Path()) << "the caller's folder is current again";
-        EXPECT_FALSE(Exists(programDir.File(u"temp.dat")));
-        EXPECT_FALSE(host.temporaryDuringCommand) << "the package is removed before the command runs";
+        for (const std::string& name : ProgramFolderFiles()) {
+            EXPECT_EQ(name, "Template.exe") << "nothing is written beside the program";
+        }
         ASSERT_EQ(host.commands.size(), 1u) << "the build command runs whatever failed before";
         EXPECT_EQ(host.commandFolder, request.programFolder);
+        EXPECT_EQ(host.currentDuringCommand, request.programFolder);
+    }
+    std::vector<std::string> ProgramFolderFiles() const {
+        std::vector<std::string> names;
+        for (const auto& item : fs::directory_iterator(programDir.Path())) {
+            names.push_back(item.path().filename().string());
+        }
+        return names;
     }
     std::u16string Target() const { return platform::FromAnsi(request.target); }
 
@@ -125,27 +137,97 @@ TEST_F(InstallerBuildTest, AnInstallerCarriesThePackageFileAndTheSidebarThenTheC
     EXPECT_EQ(host.commands[0], "Cexe.exe \"" + request.target + "\"");
 }
 
-TEST_F(InstallerBuildTest, APackageThatCannotBeWrittenIsNamedAndNoOlderPackageTakesItsPlace) {
-    // A package left by an earlier run whose clean-up failed.
-    WriteBytes(programDir.File(u"temp.dat"), Pattern(5000));
-    const Bytes templateBytes = ReadBytes(programDir.File(u"Template.exe"));
-
+// A failed write leaves no installer, never a bare copy of the template that looks like one, and
+// an older installer of the same name as it was.
+TEST_F(InstallerBuildTest, APackageThatCannotBeWrittenIsNamedAndLeavesNoInstaller) {
     Package empty;
+    fs::current_path(workDir.Path());
     building::MakeInstallerFile(empty, request, host, nullptr);
     EXPECT_EQ(host.messages, std::vector<std::string>{building::kCannotMakeInstallerText})
         << "an empty list says no more";
-    EXPECT_EQ(ReadBytes(Target()), templateBytes) << "a bare copy of the template";
+    EXPECT_FALSE(Exists(Target()));
+    ASSERT_EQ(host.commands.size(), 1u);
 
-    fs::remove(Target());
     host = RecordingHost();
+    WriteBytes(Target(), Pattern(77));
     std::u16string member = workDir.File(u"app.exe");
     fs::remove(fs::path(member));
     Build();
     ASSERT_EQ(host.messages.size(), 2u);
-    EXPECT_NE(host.messages[0].find(request.programFolder + "\\temp.dat"), std::string::npos) << host.messages[0];
+    EXPECT_NE(host.messages[0].find(request.target), std::string::npos) << host.messages[0];
     EXPECT_NE(host.messages[0].find(Ansi(StoredForm(member))), std::string::npos) << host.messages[0];
     EXPECT_EQ(host.messages[1], building::kCannotMakeInstallerText);
-    EXPECT_EQ(ReadBytes(Target()), templateBytes);
+    EXPECT_EQ(ReadBytes(Target()), Pattern(77));
+}
+
+// What the command line refuses before writing, the window refuses too: in one message naming
+// each file, with nothing written; the build command still runs, as after any failed step.
+TEST_F(InstallerBuildTest, ProblemsFoundBeforeWritingAreToldTogetherAndNothingIsWritten) {
+    const std::u16string templateFile = programDir.File(u"Template.exe");
+    const Bytes templateBytes = ReadBytes(templateFile);
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        std::vector<std::string> said; // in the one message, besides its first line
+    };
+    // A missing template alone keeps the message users know.
+    fs::remove(fs::path(templateFile));
+    Build();
+    EXPECT_EQ(host.messages, std::vector<std::string>{building::kCannotMakeInstallerText});
+    EXPECT_FALSE(Exists(Target()));
+    WriteBytes(templateFile, templateBytes);
+
+    std::u16string twin = workDir.File(u"sub");
+    const Case cases[] = {
+        {"a template that is no executable",
+         [&] { WriteBytes(templateFile, Pattern(300)); },
+         {"Template.exe: not a usable installer template"}},
+        {"a target that is one of the files", [&] { request.target = Ansi(StoredForm(workDir.File(u"app.exe"))); },
+         {"is one of the workspace's files"}},
+        {"two names that are one file on the device",
+         [&] {
+             fs::create_directories(fs::path(twin));
+             WriteBytes(twin + u"/README.TXT", Pattern(5));
+             WriteBytes(twin + u"/readme.txt", Pattern(6));
+             package.AddFile((twin + u"/README.TXT").c_str(), 30);
+             package.AddFile((twin + u"/readme.txt").c_str(), 30);
+         },
+         {"README.TXT", "readme.txt", "ARM, MIPS, SHX, INTEL"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        host = RecordingHost();
+        c.arrange();
+        const Bytes member = ReadBytes(workDir.File(u"app.exe"));
+        Build();
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_EQ(host.messages[0].rfind("The installer was not made; nothing was written.\n", 0), 0u) << host.messages[0];
+        for (const std::string& text : c.said) {
+            EXPECT_NE(host.messages[0].find(text), std::string::npos) << text << " in " << host.messages[0];
+        }
+        EXPECT_TRUE(ReadBytes(workDir.File(u"app.exe")) == member);
+        EXPECT_FALSE(Exists(workDir.File(u"My Setup.exe")));
+        WriteBytes(templateFile, templateBytes);
+        request.target = Ansi(workDir.File(u"My Setup.exe"));
+    }
+
+}
+
+// An empty or blank build command names no program: nothing runs, where the expanded line would
+// have started the new installer on the developer's computer.
+TEST_F(InstallerBuildTest, ABlankBuildCommandRunsNothing) {
+    for (const char* command : {"", "   ", "\t \r\n"}) {
+        host = RecordingHost();
+        request.buildCommand = command;
+        fs::current_path(workDir.Path());
+        building::MakeInstallerFile(package, request, host, nullptr);
+        EXPECT_TRUE(host.commands.empty()) << "\"" << command << "\"";
+        EXPECT_TRUE(host.messages.empty());
+        EXPECT_TRUE(Exists(Target()));
+    }
+    request.buildCommand = "run.bat";
+    Build();
+    EXPECT_EQ(host.commands[0], "\"" + request.target + "\"") << "a command without the tag keeps its meaning";
 }
 
 TEST_F(InstallerBuildTest, ACommandLineThatWouldBeCutIsNotStarted) {
@@ -166,7 +248,6 @@ TEST_F(InstallerBuildTest, ACommandLineThatWouldBeCutIsNotStarted) {
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_NE(host.messages[0].find("260"), std::string::npos) << host.messages[0];
     EXPECT_EQ(fs::current_path(), workDir.Path());
-    EXPECT_FALSE(Exists(programDir.File(u"temp.dat")));
 }
 
 TEST(PackageFile, FailuresNameTheFileAndTheCauseExceptForAnEmptyList) {

@@ -110,6 +110,8 @@ protected:
             WriteBytes(path, Pattern(static_cast<std::size_t>(size), 3));
             ASSERT_TRUE(main.package.AddFile(path.c_str(), 30));
         }
+        // As a drop of the folder leaves it.
+        main.package.SetSourceFolder(platform::FromAnsi(Ansi(workDir.Path().u16string()) + "\\").c_str());
         main.settings.buildCommand = "record_command.exe <filename>";
         main.settings.imagePath.clear();
     }
@@ -130,7 +132,11 @@ protected:
         main.answer = Ansi(workDir.File(name));
         ui::CreateInstallerIn(main, programFolder);
         EXPECT_EQ(CurrentFolder(), startFolder);
-        EXPECT_FALSE(Exists(programDir.File(u"temp.dat")));
+        for (const auto& item : fs::directory_iterator(programDir.Path())) {
+            std::string name = item.path().filename().string();
+            EXPECT_TRUE(name == "Template.exe" || name == "record_command.exe" || name == "record.txt")
+                << name << " written beside the program";
+        }
         EXPECT_EQ(ui::progressDialog.Window(), nullptr);
         // The stand-in pauses before it writes: a record here means the command was waited for.
         std::ifstream record(programDir.Path() / "record.txt");
@@ -188,7 +194,6 @@ TEST_F(BuildCommandsTest, FailedStepsAreReportedOverTheProgressWindowAndTheComma
     const Bytes templateBytes = ReadBytes(programDir.File(u"Template.exe"));
     const std::string cannotMake = building::kCannotMakeInstallerText;
     const std::string wrongSize = building::kWrongSidebarText;
-    // Each build names a new installer: the platform's copy would ask before replacing one.
     auto expectOneMessage = [&](const std::string& text) {
         ASSERT_EQ(main.messages.size(), 1u);
         EXPECT_EQ(main.messages[0].text, text);
@@ -231,10 +236,23 @@ TEST_F(BuildCommandsTest, FailedStepsAreReportedOverTheProgressWindowAndTheComma
     EXPECT_TRUE(main.messages.empty());
     main.settings.imagePath.clear();
 
+    // Two names that are one file on the device: refused before anything is written, in one
+    // message that names both.
+    WriteBytes(workDir.File(u"DATA.BIN"), Pattern(10));
+    ASSERT_TRUE(main.package.AddFile(workDir.File(u"DATA.BIN").c_str(), 30));
+    EXPECT_EQ(BuildInstaller(u"Twins.exe").size(), 2u);
+    ASSERT_EQ(main.messages.size(), 1u);
+    EXPECT_EQ(main.messages[0].text.rfind("The installer was not made; nothing was written.", 0), 0u);
+    EXPECT_NE(main.messages[0].text.find("data.bin"), std::string::npos) << main.messages[0].text;
+    EXPECT_NE(main.messages[0].text.find("DATA.BIN"), std::string::npos) << main.messages[0].text;
+    EXPECT_EQ(main.messages[0].caption, "Error");
+    main.messages.clear();
+    EXPECT_FALSE(Exists(workDir.File(u"Twins.exe")));
+
     main.package.Clear();
     EXPECT_EQ(BuildInstaller(u"Empty.exe").size(), 2u);
     expectOneMessage(cannotMake);
-    EXPECT_EQ(ReadBytes(workDir.File(u"Empty.exe")), templateBytes);
+    EXPECT_FALSE(Exists(workDir.File(u"Empty.exe"))) << "no bare template that looks like an installer";
 }
 
 TEST_F(BuildCommandsTest, CancellingTheSaveDialogLeavesNoTraceAndAnEmptyListWritesNoDataFile) {

@@ -1,6 +1,7 @@
 // tarvelo-build as scripts use it: the files it makes are the package core's own, byte for byte;
 // info, verify and extract read back all three kinds of file; the command line's own conventions.
 #include "package/installer.h"
+#include "package/installer_write.h"
 #include "package/pe_icons.h"
 #include "package/pe_version.h"
 #include "platform/text.h"
@@ -51,11 +52,12 @@ TEST_F(CliTest, DatAndInstallerAreTheCoresOwnBytesAndVerifyAcceptsThem) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(Resource(exe, kPackageType, kPackageName), expected);
-    // The same as the core's MakeInstaller with its own editor.
+    // The same as the core's installer writer makes of the workspace.
     Package core;
-    PortablePatcher patcher(false);
+    ASSERT_TRUE(core.Open(workspacePath.c_str(), 0));
+    PackageMembersHost host(core, nullptr);
     std::u16string coreExe = dir.File(u"core.exe");
-    ASSERT_TRUE(core.MakeInstaller(Template().c_str(), dir.File(u"core.dat").c_str(), coreExe.c_str(), patcher));
+    ASSERT_FALSE(WriteInstaller({Template(), {}}, coreExe, host));
     EXPECT_EQ(ReadBytes(exe), ReadBytes(coreExe));
     // No temporary files are left beside the output.
     EXPECT_FALSE(Exists(exe + u".tarvelo-dat"));

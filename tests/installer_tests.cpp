@@ -1,6 +1,6 @@
-// Making installers: the template copied, the package and the sidebar bitmap stored as resources,
-// and the package read back from the installer, with both the platform's functions (under Wine)
-// and the project's own editor.
+// Making installers in one pass, the package and the sidebar bitmap stored as resources of a copy
+// of the template, and the package read back from the installer, by the project's own reader and
+// (under Wine) by the platform's loader.
 #include "package/installer.h"
 #include "package/installer_write.h"
 #include "package/package.h"
@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -84,12 +85,17 @@ protected:
         EXPECT_FALSE(inPlace.OpenPackageAt(installer.c_str(), location.fileOffset, kHeaderSize + 10));
     }
 
+    // The installer of `writer`'s package made from `from`, with the sidebar picture when one is given.
+    Error Make(const std::u16string& from, const std::u16string& installer, const std::u16string& sidebar = {}) {
+        PackageMembersHost host(writer, nullptr);
+        return WriteInstaller({from, sidebar}, installer, host);
+    }
+
     TempDir dir;
     std::vector<std::u16string> sources;
     Package writer;
     std::u16string packagePath;
     std::u16string templatePath;
-    PortablePatcher portable{false};
 };
 
 TEST_F(InstallerTest, ThePackageGoesInByteForByteAndEveryOtherResourceStays) {
@@ -98,8 +104,7 @@ TEST_F(InstallerTest, ThePackageGoesInByteForByteAndEveryOtherResourceStays) {
     ASSERT_TRUE(pe::ListResources(templatePath, before, error));
 
     std::u16string installer = dir.File(u"Setup.exe");
-    Package package;
-    ASSERT_TRUE(package.MakeInstaller(templatePath.c_str(), packagePath.c_str(), installer.c_str(), portable));
+    ASSERT_FALSE(Make(templatePath, installer));
     ExpectMembersBack(installer);
 
     ASSERT_TRUE(pe::ListResources(installer, after, error));
@@ -123,8 +128,7 @@ TEST_F(InstallerTest, ThePackageGoesInByteForByteAndEveryOtherResourceStays) {
 
 TEST_F(InstallerTest, AnEntryFilterStopsTheTableWhereItSays) {
     std::u16string installer = dir.File(u"Setup.exe");
-    Package package;
-    ASSERT_TRUE(package.MakeInstaller(templatePath.c_str(), packagePath.c_str(), installer.c_str(), portable));
+    ASSERT_FALSE(Make(templatePath, installer));
     int seen = 0;
     EntryFilter stopAtThird = [&](const PackageEntry&) -> std::uint8_t { return ++seen == 3 ? 1 : 0; };
     Package reader;
@@ -138,29 +142,8 @@ TEST_F(InstallerTest, AnEntryFilterStopsTheTableWhereItSays) {
     EXPECT_EQ(reader.LastError(), u"FindResource failed");
 }
 
-TEST_F(InstallerTest, FailuresBeforeAndAfterTheCopy) {
-    Package package;
-    std::u16string installer = dir.File(u"Setup.exe");
-    EXPECT_FALSE(
-        package.MakeInstaller(dir.File(u"missing.exe").c_str(), packagePath.c_str(), installer.c_str(), portable));
-    EXPECT_EQ(package.LastError(), u"");
-    EXPECT_FALSE(Exists(installer));
-    EXPECT_FALSE(package.MakeInstaller(nullptr, packagePath.c_str(), installer.c_str(), portable));
-
-    // An empty package: the copy stays a plain template.
-    std::u16string empty = File(u"empty.dat", 0);
-    EXPECT_FALSE(package.MakeInstaller(templatePath.c_str(), empty.c_str(), installer.c_str(), portable));
-    EXPECT_EQ(package.LastError(), u"");
-    EXPECT_EQ(ReadBytes(installer), ReadBytes(templatePath));
-
-    std::u16string other = dir.File(u"Other.exe");
-    EXPECT_FALSE(package.MakeInstaller(templatePath.c_str(), dir.File(u"gone.dat").c_str(), other.c_str(), portable));
-    EXPECT_EQ(std::u16string(package.TakeLastError()), u"Could not allocate memory for dat file");
-}
-
-// A package the template already carries in other languages would stay beside the new one, and
-// the system running the installer may prefer it; a store that reports success without reaching
-// the file would give a plain template. Both must fail or be put right, never pass.
+// A package or a picture the template already carries in other languages would stay beside the
+// new ones, and the system running the installer may prefer them: only the new ones may remain.
 TEST_F(InstallerTest, TheInstallerHoldsTheNewPackageAndNoOther) {
     std::u16string stale = dir.File(u"Stale.exe");
     WriteBytes(stale, ReadBytes(templatePath));
@@ -175,114 +158,49 @@ TEST_F(InstallerTest, TheInstallerHoldsTheNewPackageAndNoOther) {
     std::u16string bmp = File(u"side.bmp", 0);
     WriteBytes(bmp, MakeBitmap(128, 280, 2));
 
-    std::vector<InstallerPatcher*> patchers{&portable};
-#ifdef _WIN32
-    PlatformPatcher platformPatcher;
-    patchers.push_back(&platformPatcher);
-#endif
-    for (InstallerPatcher* patcher : patchers) {
-        std::u16string installer = dir.File(u"Setup.exe");
-        std::filesystem::remove(std::filesystem::path(installer));
-        Package package;
-        ASSERT_TRUE(package.MakeInstaller(stale.c_str(), packagePath.c_str(), installer.c_str(), *patcher))
-            << platform::ToUtf8(package.LastError());
-        ASSERT_TRUE(package.StoreBitmap(installer.c_str(), bmp.c_str(), kSidebar, *patcher));
-        std::vector<pe::ResourceInfo> listed;
-        ASSERT_TRUE(pe::ListResources(installer, listed, error));
-        int packages = 0, sidebars = 0;
-        for (const pe::ResourceInfo& r : listed) {
-            packages += IsPackageResource(r);
-            sidebars += r.type == kBitmapType && r.name == kSidebar;
-        }
-        EXPECT_EQ(packages, 1);
-        EXPECT_EQ(sidebars, 1);
-        ExpectMembersBack(installer);
+    std::u16string installer = dir.File(u"Setup.exe");
+    ASSERT_FALSE(Make(stale, installer, bmp));
+    std::vector<pe::ResourceInfo> listed;
+    ASSERT_TRUE(pe::ListResources(installer, listed, error));
+    int packages = 0, sidebars = 0;
+    for (const pe::ResourceInfo& r : listed) {
+        packages += IsPackageResource(r);
+        sidebars += r.type == kBitmapType && r.name == kSidebar;
     }
-
-    // An update that claims success but never reaches the file.
-    struct Claiming : PortablePatcher {
-        Claiming() : PortablePatcher(false) {}
-        StoreOutcome Store(std::u16string_view, const pe::ResourceKey&, const pe::ResourceKey&, std::u16string_view,
-                           std::uint32_t, std::uint32_t) override {
-            return StoreOutcome::Stored;
-        }
-    } claiming;
-    Package package;
-    std::u16string plain = dir.File(u"Plain.exe");
-    EXPECT_FALSE(package.MakeInstaller(templatePath.c_str(), packagePath.c_str(), plain.c_str(), claiming));
-    EXPECT_EQ(package.LastError(), u"The installer does not hold the package after it was stored.");
-}
-
-TEST_F(InstallerTest, AnExistingInstallerIsReplacedOnlyWhenAllowed) {
-    std::u16string installer = File(u"Setup.exe", 77);
-    Package package;
-    EXPECT_FALSE(package.MakeInstaller(templatePath.c_str(), packagePath.c_str(), installer.c_str(), portable));
-    EXPECT_EQ(ReadBytes(installer), Pattern(77));
-
-    PortablePatcher replacing(true);
-    ASSERT_TRUE(package.MakeInstaller(templatePath.c_str(), packagePath.c_str(), installer.c_str(), replacing));
+    EXPECT_EQ(packages, 1);
+    EXPECT_EQ(sidebars, 1);
     ExpectMembersBack(installer);
 }
 
-TEST_F(InstallerTest, ASignedTemplateIsRefusedAndStaysAPlainCopy) {
-    std::u16string signedTemplate = SourceFile(u"tests/data/pe/signed32.exe");
-    std::u16string installer = dir.File(u"Setup.exe");
-    Package package;
-    EXPECT_FALSE(package.MakeInstaller(signedTemplate.c_str(), packagePath.c_str(), installer.c_str(), portable));
-    EXPECT_EQ(package.LastError(), u"Could not open the resource fork of the destination exe file.");
-    EXPECT_FALSE(portable.Detail().message.empty());
-    EXPECT_EQ(ReadBytes(installer), ReadBytes(signedTemplate));
-}
-
+// An installer made from an installer (a template someone built on): its package and picture are
+// replaced, never kept beside the new ones.
 TEST_F(InstallerTest, TheSidebarBitmapIsStoredWithoutItsFileHeaderAndReplacedTheSecondTime) {
-    std::u16string installer = dir.File(u"Setup.exe");
-    Package package;
-    ASSERT_TRUE(package.MakeInstaller(templatePath.c_str(), packagePath.c_str(), installer.c_str(), portable));
-
     Bytes first = MakeBitmap(128, 280, 1);
     ASSERT_EQ(first.size(), 107574u);
     std::u16string bmp = dir.File(u"side.bmp");
     WriteBytes(bmp, first);
-    ASSERT_TRUE(package.StoreBitmap(installer.c_str(), bmp.c_str(), kSidebar, portable));
+    std::u16string installer = dir.File(u"Setup.exe");
+    ASSERT_FALSE(Make(templatePath, installer, bmp));
     Bytes stored = Resource(installer, kBitmapType, kSidebar);
     ASSERT_EQ(stored.size(), 107560u);
     EXPECT_EQ(Bytes(stored.begin(), stored.begin() + 40), Bytes(first.begin() + 14, first.begin() + 54));
 
     Bytes second = MakeBitmap(128, 280, 9);
     WriteBytes(bmp, second);
-    ASSERT_TRUE(package.StoreBitmap(installer.c_str(), bmp.c_str(), kSidebar, portable));
-    EXPECT_EQ(Resource(installer, kBitmapType, kSidebar), Bytes(second.begin() + 14, second.end()));
+    std::u16string again = dir.File(u"Again.exe");
+    ASSERT_FALSE(Make(installer, again, bmp));
+    EXPECT_EQ(Resource(again, kBitmapType, kSidebar), Bytes(second.begin() + 14, second.end()));
     std::vector<pe::ResourceInfo> all;
     Error error;
-    ASSERT_TRUE(pe::ListResources(installer, all, error));
-    int sidebars = 0;
+    ASSERT_TRUE(pe::ListResources(again, all, error));
+    int sidebars = 0, packages = 0;
     for (const auto& r : all) {
         sidebars += r.type == kBitmapType && r.name == kSidebar;
+        packages += IsPackageResource(r);
     }
     EXPECT_EQ(sidebars, 1);
-    ExpectMembersBack(installer); // the package is untouched by the bitmap
-}
-
-TEST_F(InstallerTest, BitmapFilesThatCannotBeSidebarsAreRefused) {
-    std::u16string installer = dir.File(u"Setup.exe");
-    Package package;
-    ASSERT_TRUE(package.MakeInstaller(templatePath.c_str(), packagePath.c_str(), installer.c_str(), portable));
-    Bytes before = ReadBytes(installer);
-
-    std::u16string header = dir.File(u"header.bmp");
-    WriteBytes(header, Bytes{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-    EXPECT_FALSE(package.StoreBitmap(installer.c_str(), header.c_str(), kSidebar, portable));
-    EXPECT_EQ(std::u16string(package.TakeLastError()), u"The bitmap file holds nothing after its file header");
-
-    std::u16string png = dir.File(u"side.png");
-    WriteBytes(png, Pattern(500));
-    EXPECT_FALSE(package.StoreBitmap(installer.c_str(), png.c_str(), kSidebar, portable));
-    EXPECT_EQ(std::u16string(package.TakeLastError()), u"The file is not a bitmap (it does not start with \"BM\")");
-
-    EXPECT_FALSE(package.StoreBitmap(installer.c_str(), dir.File(u"none.bmp").c_str(), kSidebar, portable));
-    EXPECT_EQ(std::u16string(package.TakeLastError()), u"Could not allocate memory for dat file");
-    EXPECT_FALSE(package.StoreBitmap(installer.c_str(), nullptr, kSidebar, portable));
-    EXPECT_EQ(ReadBytes(installer), before);
+    EXPECT_EQ(packages, 1);
+    ExpectMembersBack(again);
 }
 
 TEST_F(InstallerTest, APackageOfTensOfMegabytesComesBackEqual) {
@@ -292,23 +210,19 @@ TEST_F(InstallerTest, APackageOfTensOfMegabytesComesBackEqual) {
     ASSERT_TRUE(package.AddFile(sources[2].c_str(), FLAG_EULA));
     std::u16string bigPackage = dir.File(u"big.dat");
     ASSERT_TRUE(package.Write(bigPackage.c_str(), nullptr));
+    // The member crosses many of the writer's buffers.
     std::u16string installer = dir.File(u"Setup.exe");
-    ASSERT_TRUE(package.MakeInstaller(templatePath.c_str(), bigPackage.c_str(), installer.c_str(), portable));
-    EXPECT_EQ(Resource(installer, kPackageType, kPackageName), ReadBytes(bigPackage));
-
-    // In one pass, the member crossing many of the writer's buffers: the same file.
-    std::u16string direct = dir.File(u"Direct.exe");
     PackageMembersHost host(package, nullptr);
-    Error error = WriteInstaller({templatePath, {}}, direct, host);
+    Error error = WriteInstaller({templatePath, {}}, installer, host);
     ASSERT_FALSE(error) << error.Text();
-    EXPECT_TRUE(ReadBytes(direct) == ReadBytes(installer));
+    EXPECT_TRUE(Resource(installer, kPackageType, kPackageName) == ReadBytes(bigPackage));
 }
 
-// The one-pass road and the older one (package file, template copy, one update after another)
-// give the same file, byte for byte, whatever the template's layout: resources last, before the
-// relocations, before another section, none at all, with an overlay of odd length; and a
-// template carrying a package and a picture of its own in other languages.
-TEST_F(InstallerTest, OnePassGivesTheBytesOfPackageFileCopyAndUpdates) {
+// Whatever the template's layout (resources last, before the relocations, before another section,
+// none at all, an overlay of odd length; a package and a picture of its own in other languages),
+// the installer holds the package and the picture, and every other resource of the template as it
+// was.
+TEST_F(InstallerTest, EveryTemplateLayoutKeepsItsResourcesAndGainsThePackage) {
     std::u16string stale = dir.File(u"Stale.exe");
     WriteBytes(stale, ReadBytes(templatePath));
     std::vector<pe::ResourceUpdate> smuggled{
@@ -317,13 +231,16 @@ TEST_F(InstallerTest, OnePassGivesTheBytesOfPackageFileCopyAndUpdates) {
     Error error;
     ASSERT_TRUE(pe::UpdateResources(stale, smuggled, error)) << error.message;
     std::u16string bmp = dir.File(u"side.bmp");
-    WriteBytes(bmp, MakeBitmap(128, 280, 3));
+    const Bytes picture = MakeBitmap(128, 280, 3);
+    WriteBytes(bmp, picture);
     // Members of odd sizes, so that the checksum sees words split across reads.
-    Package package;
+    writer.Clear();
     for (std::u16string name : {u"a.exe", u"b.txt", u"c.dll"}) {
-        ASSERT_TRUE(package.AddFile(File(name, 4093 + 2 * name[0], static_cast<std::uint8_t>(name[0])).c_str(), 30));
+        ASSERT_TRUE(writer.AddFile(File(name, 4093 + 2 * name[0], static_cast<std::uint8_t>(name[0])).c_str(), 30));
     }
-    ASSERT_TRUE(package.AddFile(sources[1].c_str(), 30)); // empty
+    ASSERT_TRUE(writer.AddFile(sources[1].c_str(), 30)); // empty
+    ASSERT_TRUE(writer.Write(packagePath.c_str(), nullptr));
+    const Bytes package = ReadBytes(packagePath);
 
     const std::u16string samples[] = {u"rsrc-reloc32.exe", u"rsrc-last64.exe", u"after32.exe",
                                       u"nores64.exe",      u"overlay32.exe",   u"inside64.exe"};
@@ -334,21 +251,29 @@ TEST_F(InstallerTest, OnePassGivesTheBytesOfPackageFileCopyAndUpdates) {
     for (const std::u16string& from : templates) {
         for (bool withSidebar : {false, true}) {
             SCOPED_TRACE(platform::ToUtf8(from) + (withSidebar ? " with a sidebar" : ""));
-            std::u16string oldRoad = dir.File(u"Old.exe"), oneRoad = dir.File(u"One.exe"), dat = dir.File(u"p.dat");
-            PortablePatcher replacing(true);
-            ASSERT_TRUE(package.Write(dat.c_str(), nullptr));
-            ASSERT_TRUE(package.MakeInstaller(from.c_str(), dat.c_str(), oldRoad.c_str(), replacing))
-                << replacing.Detail().Text();
-            ASSERT_TRUE(!withSidebar || package.StoreBitmap(oldRoad.c_str(), bmp.c_str(), kSidebar, replacing));
-
-            PackageMembersHost host(package, nullptr);
-            Error error = WriteInstaller({from, withSidebar ? bmp : u""}, oneRoad, host);
+            std::u16string installer = dir.File(u"One.exe");
+            error = Make(from, installer, withSidebar ? bmp : u"");
             ASSERT_FALSE(error) << error.Text();
-            EXPECT_TRUE(ReadBytes(oneRoad) == ReadBytes(oldRoad));
+            EXPECT_TRUE(Resource(installer, kPackageType, kPackageName) == package);
+            std::vector<pe::ResourceInfo> before, after;
+            ASSERT_TRUE(pe::ListResources(from, before, error));
+            ASSERT_TRUE(pe::ListResources(installer, after, error));
+            for (const pe::ResourceInfo& r : before) {
+                bool ours = IsPackageResource(r) || (withSidebar && r.type == kBitmapType && r.name == kSidebar);
+                bool kept = std::any_of(after.begin(), after.end(), [&](const pe::ResourceInfo& a) {
+                    return a.type == r.type && a.name == r.name && a.language == r.language;
+                });
+                EXPECT_EQ(kept, !ours || r.language == pe::kLanguageEnglishUS);
+                Bytes was, is;
+                if (!ours && pe::ReadResource(from, r.type, r.name, r.language, was, error)) {
+                    EXPECT_TRUE(pe::ReadResource(installer, r.type, r.name, r.language, is, error) && is == was);
+                }
+            }
+            if (withSidebar) {
+                EXPECT_TRUE(Resource(installer, kBitmapType, kSidebar) == Bytes(picture.begin() + 14, picture.end()));
+            }
         }
     }
-    std::u16string one = dir.File(u"One.exe");
-    EXPECT_EQ(Resource(one, kPackageType, kPackageName), ReadBytes(dir.File(u"p.dat")));
 }
 
 // Whatever stops the one-pass road leaves the output as it was and nothing beside it.
@@ -377,7 +302,7 @@ TEST_F(InstallerTest, OnePassFailuresLeaveTheOutputAsItWas) {
         InstallerParts parts;
         ErrorCode code;
         std::string message;
-        int host; // 0 plain, 1 refusing at the end, 2 losing a member
+        int host; // 0 plain, 1 refusing at the end, 2 losing a member, 3 an empty package
     };
     const Case cases[] = {
         {"signed template",
@@ -402,20 +327,23 @@ TEST_F(InstallerTest, OnePassFailuresLeaveTheOutputAsItWas) {
          ErrorCode::PackageFailed,
          "The new executable could not be written (a disk full, or a resource file that changed?).",
          2},
+        {"no files", {templatePath, {}}, ErrorCode::PackageFailed, "", 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         PackageMembersHost plain(writer, nullptr);
         Refusing refusing(writer, nullptr);
         Vanishing vanishing(writer, last);
-        InstallerWriteHost* hosts[] = {&plain, &refusing, &vanishing};
+        Package none;
+        PackageMembersHost nothing(none, nullptr);
+        InstallerWriteHost* hosts[] = {&plain, &refusing, &vanishing, &nothing};
         Error error = WriteInstaller(c.parts, installer, *hosts[c.host]);
         EXPECT_EQ(error.code, c.code);
         EXPECT_EQ(error.message, c.message);
         EXPECT_EQ(ReadBytes(installer), Pattern(77));
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(std::filesystem::path(dir.File(u""))),
                                 std::filesystem::directory_iterator()),
-                  static_cast<std::ptrdiff_t>(sources.size() + 5 - (c.host == 2 ? 1 : 0)));
+                  static_cast<std::ptrdiff_t>(sources.size() + 5 - (c.host >= 2 ? 1 : 0)));
     }
     EXPECT_TRUE(writer.LastError().starts_with(u"Cannot open file:") && writer.LastError().ends_with(u"data.bin"));
 }
@@ -615,32 +543,24 @@ Bytes LoaderResource(const std::u16string& exe, const pe::ResourceKey& type, con
     return bytes;
 }
 
-TEST_F(InstallerTest, ThePlatformAndTheOwnEditorGiveTheSameResources) {
+// The platform's loader finds every resource of an installer where the project's own reader
+// lists it, with the same bytes.
+TEST_F(InstallerTest, TheLoaderFindsEveryResourceAsTheEditorWroteIt) {
     std::u16string bmp = dir.File(u"side.bmp");
     WriteBytes(bmp, MakeBitmap(128, 280, 4));
-    std::u16string byPlatform = dir.File(u"platform.exe");
-    std::u16string byEditor = dir.File(u"editor.exe");
-    PlatformPatcher platformPatcher;
-    Package package;
-    ASSERT_TRUE(package.MakeInstaller(templatePath.c_str(), packagePath.c_str(), byPlatform.c_str(), platformPatcher));
-    ASSERT_TRUE(package.StoreBitmap(byPlatform.c_str(), bmp.c_str(), kSidebar, platformPatcher));
-    ASSERT_TRUE(package.MakeInstaller(templatePath.c_str(), packagePath.c_str(), byEditor.c_str(), portable));
-    ASSERT_TRUE(package.StoreBitmap(byEditor.c_str(), bmp.c_str(), kSidebar, portable));
+    std::u16string installer = dir.File(u"Setup.exe");
+    ASSERT_FALSE(Make(templatePath, installer, bmp));
 
-    std::vector<pe::ResourceInfo> platformList, editorList;
+    std::vector<pe::ResourceInfo> listed;
     Error error;
-    ASSERT_TRUE(pe::ListResources(byPlatform, platformList, error)) << error.message;
-    ASSERT_TRUE(pe::ListResources(byEditor, editorList, error));
-    ASSERT_EQ(platformList.size(), editorList.size());
-    for (std::size_t i = 0; i < editorList.size(); ++i) {
-        const pe::ResourceInfo& r = editorList[i];
-        EXPECT_TRUE(platformList[i].type == r.type && platformList[i].name == r.name &&
-                    platformList[i].language == r.language);
-        Bytes fromPlatform = LoaderResource(byPlatform, r.type, r.name, r.language);
-        EXPECT_EQ(LoaderResource(byEditor, r.type, r.name, r.language), fromPlatform);
-        EXPECT_EQ(fromPlatform.size(), r.size);
+    ASSERT_TRUE(pe::ListResources(installer, listed, error)) << error.message;
+    for (const pe::ResourceInfo& r : listed) {
+        Bytes ours;
+        ASSERT_TRUE(pe::ReadResource(installer, r.type, r.name, r.language, ours, error));
+        EXPECT_TRUE(LoaderResource(installer, r.type, r.name, r.language) == ours);
+        EXPECT_EQ(ours.size(), r.size);
     }
-    EXPECT_EQ(LoaderResource(byEditor, kPackageType, kPackageName, 1033), ReadBytes(packagePath));
+    EXPECT_EQ(LoaderResource(installer, kPackageType, kPackageName, 1033), ReadBytes(packagePath));
 }
 
 // The installer's own side: a copy of this test program carrying a package reads it from its own
@@ -650,9 +570,8 @@ TEST_F(InstallerTest, AnInstallerReadsItsOwnPackage) {
     ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
     std::u16string selfPath(self, self + std::wcslen(self));
     std::u16string installer = dir.File(u"SelfSetup.exe");
-    PlatformPatcher platformPatcher;
-    Package package;
-    ASSERT_TRUE(package.MakeInstaller(selfPath.c_str(), packagePath.c_str(), installer.c_str(), platformPatcher));
+    Error error = Make(selfPath, installer);
+    ASSERT_FALSE(error) << error.Text();
 
     std::u16string out = dir.File(u"out");
     std::filesystem::create_directories(std::filesystem::path(out));

@@ -307,13 +307,10 @@ TEST_F(PackageReadTest, APackageThatShrinksWhileOpenEndsTheExtractionInsteadOfLo
     EXPECT_FALSE(package.ReadMember(0, buffer.data(), 5000));
 }
 
-TEST_F(PackageReadTest, ProgramResourcesAndWindowsAreWin32Only) {
+TEST_F(PackageReadTest, ProgramResourcesAreWin32Only) {
     EXPECT_FALSE(package.OpenResource(u"ORBDATA"));
     EXPECT_EQ(package.LastError(), u"FindResource failed");
     EXPECT_FALSE(package.Open(u"ORBDATA", 1));
-    int notAWindow = 0;
-    ASSERT_TRUE(package.OpenPackageFile(packagePath.c_str()));
-    EXPECT_FALSE(package.ShowEulaText(&notAWindow));
 }
 #endif
 

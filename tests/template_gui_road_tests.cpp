@@ -2,8 +2,7 @@
 // the files' options and the workspace fields set through its controls, a sidebar picture chosen
 // in Installer Properties, the workspace saved and "Create Install File" run with the shipped
 // Template.exe beside the program. The installer it makes, run silently, must install exactly the
-// files meant for the processor; one made by tarvelo-build from the saved workspace must install
-// the same.
+// files meant for the processor; tarvelo-build must make the same bytes of the saved workspace.
 #include "package/pe_resources.h"
 #include "platform/text.h"
 #include "tests/cli_support.h"
@@ -190,6 +189,8 @@ TEST_F(TemplateGuiRoadTest, AFolderDroppedOnTheMainWindowBecomesAnInstallerThatI
                  U16(fs::path(TARVELO_TEMPLATE_PATH))},
                 dir.File(u""));
     ASSERT_EQ(r.status, 0) << r.err;
+    // One road for both: the window's installer is the command line's, byte for byte.
+    EXPECT_TRUE(ReadBytes(dir.File(u"Built.exe")) == ReadBytes(installer));
     r = Run(dir.File(u"Built.exe"), {u"/S", u"/D=" + dir.File(u"from the tool"), u"/CPU=ARM"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(FolderContents(dir.Path() / "from the tool"), expected);

@@ -2,6 +2,7 @@
 // two ways out, OK that stores and Cancel that does not.
 #include "ui/installer_properties_dialog.h"
 
+#include "frame/file_chooser.h"
 #include "ui/resource.h"
 #include "workspace/bitmap.h"
 
@@ -11,7 +12,6 @@ namespace {
 
 // A field holds at most 259 characters when it is stored, as the package's text fields do.
 constexpr int kFieldBuffer = 260;
-constexpr int kChooserBuffer = 260;
 
 std::string FieldText(HWND field) {
     char buffer[kFieldBuffer] = {};
@@ -110,20 +110,8 @@ LRESULT CInstallerPropertiesDialog::OnCancel(UINT, WPARAM, LPARAM) {
 }
 
 std::string CInstallerPropertiesDialog::ChooseFile(const char* filter, bool save) {
-    char chosen[kChooserBuffer] = {};
-    OPENFILENAMEA request{};
-    request.lStructSize = sizeof request;
-    request.hwndOwner = Window();
-    request.lpstrFilter = filter;
-    request.nFilterIndex = 1;
-    request.lpstrFile = chosen;
-    request.nMaxFile = kChooserBuffer;
-    request.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-    if (!RunFileChooser(request, save)) {
-        return {};
-    }
-    chosen[kChooserBuffer - 1] = '\0';
-    return chosen;
+    return ui::ChooseFile([this](OPENFILENAMEA& request, bool asSave) { return RunFileChooser(request, asSave); },
+                          Window(), filter, OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST, save);
 }
 
 LRESULT CInstallerPropertiesDialog::OnChooseImage(UINT, WPARAM, LPARAM) {
@@ -196,7 +184,7 @@ void CInstallerPropertiesDialog::FitPreviewToPicture() {
 }
 
 BOOL CInstallerPropertiesDialog::RunFileChooser(OPENFILENAMEA& request, bool save) {
-    return save ? GetSaveFileNameA(&request) : GetOpenFileNameA(&request);
+    return ShowFileChooser(request, save);
 }
 
 int CInstallerPropertiesDialog::RunMessageBox(const char* text, const char* caption, UINT type) {

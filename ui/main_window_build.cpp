@@ -5,12 +5,12 @@
 
 #include "building/installer_build.h"
 #include "building/setup_inf.h"
+#include "frame/file_chooser.h"
+#include "platform/process.h"
+#include "platform/text.h"
 #include "ui/installer_settings.h"
 #include "ui/progress_dialog.h"
 #include "workspace/paths.h"
-
-#include <memory>
-#include <type_traits>
 
 namespace ui {
 
@@ -26,27 +26,10 @@ constexpr char kInstallerFilter[] = "Tarvelo Installer Files (*.exe)\0*.exe\0All
 constexpr DWORD kSaveFlags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
 constexpr DWORD kModulePathBuffer = 500;
 
-struct KernelHandleCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using UniqueKernelHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, KernelHandleCloser>;
-
 // The file the user names in the save dialog; empty when the dialog was cancelled.
 std::string ChooseTarget(CMainWindow& window, const char* filter) {
-    char path[MAX_PATH] = "";
-    OPENFILENAMEA request{};
-    request.lStructSize = sizeof request;
-    request.hwndOwner = GetActiveWindow();
-    request.lpstrFilter = filter;
-    request.nFilterIndex = 1;
-    request.lpstrFile = path;
-    request.nMaxFile = MAX_PATH;
-    request.Flags = kSaveFlags;
-    if (window.RunFileChooser(request, true) != TRUE) {
-        return {};
-    }
-    path[MAX_PATH - 1] = '\0';
-    return path;
+    return ChooseFile([&](OPENFILENAMEA& request, bool save) { return window.RunFileChooser(request, save); },
+                      GetActiveWindow(), filter, kSaveFlags, true);
 }
 
 std::string RunningProgramFolder() {
@@ -82,25 +65,9 @@ public:
         return true;
     }
 
-    InstallerPatcher& Patcher() override { return DefaultPatcher(); }
-
-    void RunAndWait(const std::string& commandLine) override {
-        // CreateProcessA may write into its command line, so it gets a buffer of its own.
-        char line[building::kLongestCommandLine + 1] = "";
-        commandLine.copy(line, building::kLongestCommandLine);
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = SW_SHOW;
-        PROCESS_INFORMATION started{};
-        if (!CreateProcessA(nullptr, line, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup,
-                            &started)) {
-            return;
-        }
-        // Declared in this order so that the process handle is closed first.
-        UniqueKernelHandle thread(started.hThread);
-        UniqueKernelHandle process(started.hProcess);
-        WaitForSingleObject(process.get(), INFINITE);
+    void RunAndWait(const std::string& commandLine, const std::string& folder) override {
+        int status = 0;
+        platform::RunAndWait(platform::FromAnsi(commandLine), platform::FromAnsi(folder), status);
     }
 
     void ShowError(const std::string& text) override {

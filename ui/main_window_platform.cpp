@@ -2,13 +2,15 @@
 // folder browser and modal dialogs.
 #include "ui/main_window.h"
 
+#include "frame/file_chooser.h"
+
 // (after windows.h)
 #include <shlobj.h>
 
 namespace ui {
 
 BOOL CMainWindow::RunFileChooser(OPENFILENAMEA& request, bool save) {
-    return save ? GetSaveFileNameA(&request) : GetOpenFileNameA(&request);
+    return ShowFileChooser(request, save);
 }
 
 int CMainWindow::RunMessageBox(const char* text, const char* caption, UINT type) {

@@ -4,6 +4,7 @@
 // called here a second time.
 #include "ui/main_window.h"
 
+#include "frame/file_chooser.h"
 #include "platform/text.h"
 #include "ui/resource.h"
 
@@ -203,20 +204,9 @@ std::u16string CMainWindow::ChooseFolder(const std::string& title, unsigned flag
 }
 
 bool CMainWindow::ChooseFile(const workspace::FileChooserRequest& request, std::string& path) {
-    char file[MAX_PATH] = {};
-    OPENFILENAMEA chooser{};
-    chooser.lStructSize = sizeof chooser;
-    chooser.hwndOwner = GetActiveWindow();
-    chooser.lpstrFilter = request.filter.c_str();
-    chooser.nFilterIndex = 1;
-    chooser.lpstrFile = file;
-    chooser.nMaxFile = MAX_PATH;
-    chooser.Flags = request.flags;
-    if (RunFileChooser(chooser, request.save) != 1) {
-        return false;
-    }
-    path = file;
-    return true;
+    path = ui::ChooseFile([this](OPENFILENAMEA& chooser, bool save) { return RunFileChooser(chooser, save); },
+                          GetActiveWindow(), request.filter.c_str(), request.flags, request.save);
+    return !path.empty();
 }
 
 void CMainWindow::ShowMessage(const std::string& text, const std::string& caption) {
