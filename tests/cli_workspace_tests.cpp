@@ -341,6 +341,12 @@ TEST_F(CliTest, TheBuildCommandRunsOnTheNewInstallerOnlyWhenAsked) {
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Contains(r.err, "exited with status 7")) << r.err;
     EXPECT_TRUE(Exists(exe)); // the installer itself was made
+
+    // A blank command names no program: expanded, it would start the new installer itself.
+    ASSERT_EQ(Run({u"set", workspacePath, u"--build-command", u" "}).status, 0);
+    r = Run({u"installer", workspacePath, u"-o", exe, u"--template", Template(), u"--force", u"--run-build-command"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "nothing was run")) << r.out;
 }
 
 } // namespace
