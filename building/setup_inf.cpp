@@ -1,3 +1,4 @@
+// The setup INF lines the hidden "Create Cabwiz ini File" command composes.
 #include "building/setup_inf.h"
 
 #include "device/setup_inf.h"

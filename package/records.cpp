@@ -1,3 +1,4 @@
+// The records' text fields: read up to their terminator, written cut to fit and padded with NULs.
 #include "package/records.h"
 
 #include <algorithm>

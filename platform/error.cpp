@@ -1,3 +1,5 @@
+// Error's texts for messages (the message with the system's reason, one line of a report) and the
+// error made from the call that just failed.
 #include "platform/error.h"
 
 #include <utility>

@@ -1,3 +1,4 @@
+// The system's reason for a failed call on POSIX hosts: strerror_r of errno.
 #include "platform/error.h"
 
 #include <cerrno>

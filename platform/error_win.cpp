@@ -1,3 +1,4 @@
+// The system's reason for a failed call on Windows: FormatMessageW of GetLastError.
 #include "platform/error.h"
 
 #include "platform/text.h"

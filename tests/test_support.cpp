@@ -1,3 +1,4 @@
+// The helpers the test programs share: private temporary folders, file helpers and the byte writer.
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// A bitmap file's size read from its headers, without the platform's loader, and whether it fits
+// the installer's sidebar.
 #include "workspace/bitmap.h"
 
 #include "platform/file.h"

@@ -1,3 +1,5 @@
+// The workspace file: saving the header and the entry table, telling a member's file, and a row's
+// text for an opened entry.
 #include "workspace/workspace_file.h"
 
 #include "platform/file.h"
