@@ -90,6 +90,10 @@ int RunGather(const Args& args) {
     if (args.Value("-o").empty()) {
         return UsageError(kGatherCommand, "missing -o WORKSPACE.orb");
     }
+    std::string problem;
+    if (!CheckWorkspaceOptions(args, problem)) {
+        return UsageError(kGatherCommand, problem);
+    }
     // A drop names files by full paths; so does the workspace, whatever folder it is built from.
     std::vector<std::u16string> items;
     for (const std::u16string& path : args.Positional()) {

@@ -37,6 +37,10 @@ int RunSet(const Args& args) {
     if (args.Has("-o")) {
         return UsageError(kSetCommand, "set changes the workspace in place; -o is not used");
     }
+    std::string problem;
+    if (!CheckWorkspaceOptions(args, problem)) {
+        return UsageError(kSetCommand, problem);
+    }
     const std::u16string& path = args.Positional()[0];
     Package package;
     if (!OpenWorkspace(path, package) || !RefuseFileData(path, args.Has("--strip-data"))) {
