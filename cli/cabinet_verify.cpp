@@ -179,6 +179,12 @@ int VerifyCabinet(const Args& args) {
         return UsageError(kVerifyCommand, "a cabinet is compared with its sources through --src and --workspace "
                                           "together: the folder and the workspace it was made from");
     }
+    // A family that does not exist is a command line to correct, whatever the cabinet holds.
+    if (args.Has("--cpu") && device::CpuFlagByName(args.Value("--cpu")) == 0) {
+        std::string problem;
+        FamilyOf(args, {}, path, problem);
+        return UsageError(kVerifyCommand, problem);
+    }
     device::CabinetReader reader;
     Error error;
     if (!reader.Open(path, error)) {
