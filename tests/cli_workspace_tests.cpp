@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <list>
+#include <map>
 
 using namespace testing_support;
 
@@ -513,6 +514,90 @@ TEST_F(TravelTest, AWorkspaceSavedOnWindowsBuildsBelowItsSourceFolder) {
     r = Run({u"installer", windowsPath, u"-o", exe, u"--template", Template(), u"--source-folder", copy, u"-f"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Contains(r.err, "cannot find the sidebar picture: no such file: ")) << r.err;
+}
+
+// Whether `text` occurs in the bytes as 8-bit text or as UTF-16LE.
+bool HoldsText(const Bytes& bytes, const std::string& text) {
+    std::string wide;
+    for (char c : text) {
+        wide += c;
+        wide += '\0';
+    }
+    std::string all(bytes.begin(), bytes.end());
+    return all.find(text) != std::string::npos || all.find(wide) != std::string::npos;
+}
+
+// --source-prefix: a build here stores what the main window on Windows stores for the same files
+// in the prefix's folder; the same tree gathered in two folders builds the same bytes, and
+// nothing of this computer's folders ships.
+TEST_F(TravelTest, ASourcePrefixStoresThePathsOfAWindowsFolderWhereverTheTreeLies) {
+    std::u16string dat = dir.File(u"prefixed.DAT");
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", dat, u"--source-prefix", u"C:\\Work\\App", u"-q"}).status, 0);
+    EXPECT_EQ(ReadBytes(dat), WindowsPackage());
+    // With --source-folder as well, from a workspace saved on Windows.
+    std::u16string copy = CopyOfSources(u"arrived");
+    ASSERT_EQ(Run({u"dat", windowsPath, u"-o", dat, u"--source-folder", copy, u"--source-prefix", u"C:/Work/App/", u"-q"})
+                  .status,
+              0);
+    EXPECT_EQ(ReadBytes(dat), WindowsPackage()) << "slashes are stored as backslashes";
+
+    // One tree, made in the same order in two folders, with its sidebar picture among its files.
+    SetDateEpoch("1700000000");
+    std::map<std::string, Bytes> outputs;
+    const std::vector<std::u16string> prefix = {u"--source-prefix", u"\\\\builds\\share\\Notes", u"-q"};
+    for (const char* machine : {"build-machine-one", "build-machine-two"}) {
+        fs::path tree = dir.Path() / machine / "tree";
+        for (const std::u16string& relative : relatives) {
+            fs::create_directories((tree / fs::path(relative)).parent_path());
+            fs::copy_file(fs::path(Source(relative)), tree / fs::path(relative));
+        }
+        WriteBytes(U16(tree / "side.bmp"), MakeBitmap(128, 280, 5));
+        std::u16string orb = U16(dir.Path() / machine / "app.orb");
+        ToolResult r = Run({u"gather", U16(tree), u"-o", orb, u"--name", u"Notes", u"--image", U16(tree / "side.bmp")});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::u16string out = U16(dir.Path() / machine);
+        std::vector<std::vector<std::u16string>> builds = {
+            {u"dat", orb, u"-o", out + u"/app.DAT"},
+            {u"installer", orb, u"-o", out + u"/Setup.exe", u"--template", Template()},
+            {u"cab", orb, u"-d", out + u"/cab", u"--cpu", u"ARM"},
+        };
+        for (std::vector<std::u16string> build : builds) {
+            build.insert(build.end(), prefix.begin(), prefix.end());
+            r = Run(build);
+            ASSERT_EQ(r.status, 0) << r.err;
+        }
+        for (const char* name : {"app.DAT", "Setup.exe", "cab/Notes.ARM.CAB"}) {
+            Bytes bytes = ReadBytes(U16(dir.Path() / machine / name));
+            for (const std::string& folder : {std::string("build-machine"), dir.Path().filename().string()}) {
+                EXPECT_FALSE(HoldsText(bytes, folder)) << name << " holds " << folder;
+            }
+            auto [at, first] = outputs.emplace(name, bytes);
+            EXPECT_TRUE(first || at->second == bytes) << name << " differs between the two folders";
+        }
+        r = Run({u"verify", out + u"/Setup.exe", u"--src", U16(tree)});
+        EXPECT_EQ(r.status, 0) << r.err;
+    }
+    SetDateEpoch(nullptr);
+    Package built;
+    ASSERT_TRUE(built.Open(dir.File(u"build-machine-one/app.DAT").c_str(), 0));
+    EXPECT_EQ(std::u16string(FieldText(built.GetHeader().sourceFolder)), u"\\\\builds\\share\\Notes\\");
+    EXPECT_EQ(std::u16string(FieldText(built.GetHeader().imageFile)), u"\\\\builds\\share\\Notes\\side.bmp");
+
+    // A picture kept elsewhere is stored by its name alone; a member outside the source folder has
+    // no place below the prefix.
+    WriteBytes(dir.File(u"elsewhere.bmp"), MakeBitmap(128, 280, 6));
+    ASSERT_EQ(Run({u"set", workspacePath, u"--image", dir.File(u"elsewhere.bmp")}).status, 0);
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", dat, u"--source-prefix", u"D:\\", u"-q"}).status, 0);
+    ASSERT_TRUE(built.Open(dat.c_str(), 0));
+    EXPECT_EQ(std::u16string(FieldText(built.GetHeader().imageFile)), u"elsewhere.bmp");
+    EXPECT_EQ(std::u16string(FieldText(built.GetHeader().sourceFolder)), u"D:\\");
+    EXPECT_EQ(std::u16string(FieldText(built.Entries()[1].filename)), u"D:\\sub\\readme.txt");
+    SaveOnWindows(windowsPath, u"D:\\Other\\data.bin");
+    ToolResult r = Run({u"dat", windowsPath, u"-o", dir.File(u"out.DAT"), u"--source-folder", copy, u"--source-prefix",
+                        u"E:\\Build"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "file D:\\Other\\data.bin: it does not lie under the source folder")) << r.err;
+    EXPECT_FALSE(Exists(dir.File(u"out.DAT")));
 }
 
 // Each failure names the workspace's member and where it was looked for, in every command that
