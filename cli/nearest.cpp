@@ -16,7 +16,11 @@ std::u16string_view WithoutDashes(std::u16string_view text) {
 
 } // namespace
 
-std::size_t EditDistance(std::u16string_view a, std::u16string_view b) {
+std::size_t EditDistance(std::u16string_view a, std::u16string_view b, std::size_t limit) {
+    // Every edit changes the length by one at most.
+    if ((a.size() > b.size() ? a.size() - b.size() : b.size() - a.size()) > limit) {
+        return limit + 1;
+    }
     // Three rows of the table: two before the current one, for the swap of neighbours.
     std::vector<std::size_t> before(b.size() + 1), last(b.size() + 1), row(b.size() + 1);
     for (std::size_t j = 0; j <= b.size(); ++j) {
@@ -24,6 +28,7 @@ std::size_t EditDistance(std::u16string_view a, std::u16string_view b) {
     }
     for (std::size_t i = 1; i <= a.size(); ++i) {
         row[0] = i;
+        std::size_t least = row[0];
         char16_t x = platform::UpperCaseUnit(a[i - 1]);
         for (std::size_t j = 1; j <= b.size(); ++j) {
             char16_t y = platform::UpperCaseUnit(b[j - 1]);
@@ -32,11 +37,16 @@ std::size_t EditDistance(std::u16string_view a, std::u16string_view b) {
                 platform::UpperCaseUnit(a[i - 2]) == y) {
                 row[j] = std::min(row[j], before[j - 2] + 1);
             }
+            least = std::min(least, row[j]);
+        }
+        // No later row is smaller than the smallest of this one.
+        if (least > limit) {
+            return limit + 1;
         }
         std::swap(before, last);
         std::swap(last, row);
     }
-    return last[b.size()];
+    return std::min(last[b.size()], limit + 1);
 }
 
 std::optional<std::size_t> Nearest(std::u16string_view typed, std::span<const std::u16string> candidates) {
@@ -46,7 +56,7 @@ std::optional<std::size_t> Nearest(std::u16string_view typed, std::span<const st
     std::optional<std::size_t> best;
     std::size_t bestDistance = allowed + 1;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
-        std::size_t distance = EditDistance(core, WithoutDashes(candidates[i]));
+        std::size_t distance = EditDistance(core, WithoutDashes(candidates[i]), allowed);
         if (distance < bestDistance) {
             best = i;
             bestDistance = distance;

@@ -3,6 +3,7 @@
 // the usual slip of one or two letters, and says nothing when nothing is that close.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -11,8 +12,10 @@
 namespace cli {
 
 // The distance between two texts in edits of one unit (insert, delete, replace, or swap two
-// neighbours), letters compared as Windows compares names, whatever their case.
-std::size_t EditDistance(std::u16string_view a, std::u16string_view b);
+// neighbours), letters compared as Windows compares names, whatever their case. Counting stops
+// past `limit`, which then stands for any greater distance: a workspace of many long paths is
+// searched in a moment.
+std::size_t EditDistance(std::u16string_view a, std::u16string_view b, std::size_t limit = SIZE_MAX - 1);
 
 // The candidate nearest to `typed`, the first of several equally near; none when even that one
 // is further than a slip: one edit for short names, one more for every six units, at most three.

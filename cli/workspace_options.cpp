@@ -175,9 +175,14 @@ bool ApplyFields(const Args& args, Package& package, std::u16string& imageFile, 
         std::u16string path = workspace::StoredPath(args.Value("--path").substr(0, kFieldLength));
         package.SetInstallFolder(workspace::LastPathComponent<char16_t>(path).c_str());
     }
-    std::string unused; // CheckWorkspaceOptions has refused every value these could refuse
+    std::string problem;
     if (args.Has("--target")) {
-        package.SetTargetFolder(TargetByOption(args.Value("--target"), unused)->code);
+        const TargetFolder* target = TargetByOption(args.Value("--target"), problem);
+        if (!target) { // CheckWorkspaceOptions refuses it first
+            PrintErrorLine("tarvelo-build: " + problem);
+            return false;
+        }
+        package.SetTargetFolder(target->code);
     }
     if (args.Has("--image") && args.Value("--image").empty()) {
         imageFile.clear();
