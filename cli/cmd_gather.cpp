@@ -25,7 +25,7 @@ std::string HelpText() {
            "options and writes the workspace file. Writes nothing when a file is left out, a name\n"
            "is one Windows refuses, or two files would be one file on Windows.\n\n"
            "  -o, --output WORKSPACE.orb  the workspace file to write (replaced when it exists)\n" +
-           std::string(kWorkspaceOptionsHelp);
+           std::string(kWorkspaceOptionsHelp) + std::string(kWorkspaceOptionsNotes);
 }
 
 const std::string kHelp = HelpText();

@@ -15,7 +15,8 @@ const std::string kHelp = "Usage: tarvelo-build set WORKSPACE.orb [options] [--s
                           "is refused, as saving it as a workspace would drop the files' data.\n\n" +
                           std::string(kWorkspaceOptionsHelp) +
                           "  --strip-data                accept a package data file and save it as a workspace\n"
-                          "                              (header and table only)\n";
+                          "                              (header and table only)\n" +
+                          std::string(kWorkspaceOptionsNotes);
 
 // A package data file opens as a workspace too, but saving it again as one would drop every
 // member's bytes: only when asked.

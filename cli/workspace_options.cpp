@@ -267,8 +267,10 @@ const std::string_view kWorkspaceOptionsHelp =
     "  --eula FILE                 FILE is the licence text the installer shows (not installed)\n"
     "  --shortcut FILE=LABEL       a start-menu shortcut to FILE named LABEL(.lnk), a plain file\n"
     "                              name Windows accepts\n"
-    "  --platforms FILE=LIST       the processor families FILE is installed for: arm,mips,shx,intel\n"
-    "FILE is a path relative to the workspace's source folder, as `info` lists it, either slash;\n"
+    "  --platforms FILE=LIST       the processor families FILE is installed for: arm,mips,shx,intel\n";
+
+const std::string_view kWorkspaceOptionsNotes =
+    "\nFILE is a path relative to the workspace's source folder, as `info` lists it, either slash;\n"
     "it is compared as Windows compares names, whatever the case: a path spelt exactly as the\n"
     "workspace spells it is taken first, and several files that differ only in case are refused\n"
     "with every one named. Processor names may be in any case. Options may be given more than\n"

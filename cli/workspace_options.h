@@ -13,6 +13,8 @@ namespace cli {
 
 extern const std::span<const OptionSpec> kWorkspaceOptions;
 extern const std::string_view kWorkspaceOptionsHelp;
+// What FILE is, and which refusals are usage errors and which failures: after the options.
+extern const std::string_view kWorkspaceOptionsNotes;
 
 // Checks the values of the workspace options that no workspace could take, before anything is
 // read; fails with the problem, for a usage error.
