@@ -65,7 +65,7 @@ int RunCab(const Args& args) {
     std::vector<const device::CpuChoice*> families;
     std::string problem;
     std::u16string prefix;
-    if (!ParseCpuList(args, families, problem) ||
+    if (!ParseCpuList(args, families, problem) || !CheckProvider(args, problem) ||
         (args.Has("--source-prefix") && !ParseSourcePrefix(args.Value("--source-prefix"), prefix, problem))) {
         return UsageError(kCabCommand, problem);
     }

@@ -79,9 +79,15 @@ int RunInf(const Args& args) {
         return UsageError(kInfCommand, "-d needs a folder");
     }
     std::u16string prefix;
-    if (!ParseCpuList(args, families, problem) ||
+    if (!ParseCpuList(args, families, problem) || !CheckProvider(args, problem) ||
         (args.Has("--source-prefix") && !ParseSourcePrefix(args.Value("--source-prefix"), prefix, problem))) {
         return UsageError(kInfCommand, problem);
+    }
+    std::string text;
+    if (!device::ToCabinetText(prefix, text)) {
+        return UsageError(kInfCommand, "--source-prefix \"" + Utf8(prefix) +
+                                           "\" has a character the CAB wizard cannot take (it reads Western Windows "
+                                           "text, code page 1252)");
     }
     DeviceInput in;
     if (!in.Load(args.Positional()[0], args.Value("--source-folder"))) {

@@ -182,6 +182,17 @@ bool ParseCpuList(const Args& args, std::vector<const device::CpuChoice*>& famil
     return true;
 }
 
+bool CheckProvider(const Args& args, std::string& problem) {
+    std::string text;
+    if (args.Has("--provider") && !device::ToCabinetText(args.Value("--provider"), text)) {
+        problem = "--provider \"" + Utf8(args.Value("--provider")) +
+                  "\" has a character that cabinets and INF files cannot hold (they take Western Windows text, "
+                  "code page 1252)";
+        return false;
+    }
+    return true;
+}
+
 bool PlanFamilies(const Args& args, const DeviceInput& in, const std::vector<const device::CpuChoice*>& families,
                   std::string_view kind, std::u16string_view extension, std::vector<FamilyOutput>& outputs) {
     for (const device::CpuChoice* family : families) {

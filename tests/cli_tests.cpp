@@ -359,6 +359,10 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
         {{u"dat", none, u"-o", x, u"--source-prefix", u"C:\\App\\con"}, "holds \"con\""},
         {{u"dat", none, u"-o", x, u"--source-prefix", u"C:\\App\\\\x"}, "has an empty name"},
         {{u"dat", none, u"-o", x, u"--source-prefix", u"C:\\" + std::u16string(300, u'a')}, "longer than a package"},
+        {{u"cab", none, u"-d", x, u"--provider", u"Acme \u65e5\u672c"},
+         "cab: --provider \"Acme \xe6\x97\xa5\xe6\x9c\xac\" has a character that cabinets and INF files cannot hold"},
+        {{u"inf", none, u"-d", x, u"--provider", u"\u0394"}, "--provider \"\xce\x94\" has a character"},
+        {{u"inf", none, u"-d", x, u"--source-prefix", u"C:\\\u0394"}, "has a character the CAB wizard cannot take"},
         {{u"verify"}, "missing FILE"},
         {{u"verify", workspacePath, u"--cpu", u"arm"}, "are for a device cabinet"},
     };
