@@ -40,7 +40,8 @@ const device::CpuChoice* FamilyOf(const Args& args, const device::Cabinet& cabin
     if (args.Has("--cpu")) {
         const device::CpuChoice* named = device::CpuChoiceOf(device::CpuFlagByName(args.Value("--cpu")));
         if (!named) {
-            problem = "--cpu: unknown processor family \"" + U8(args.Value("--cpu")) + "\" (one of arm, mips, shx, intel)";
+            problem =
+                "--cpu: unknown processor family \"" + U8(args.Value("--cpu")) + "\" (one of arm, mips, shx, intel)";
         }
         return named;
     }

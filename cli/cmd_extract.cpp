@@ -114,7 +114,8 @@ int RunExtract(const Args& args) {
         return UsageError(kExtractCommand, "missing -d DIR");
     }
     if (!ParseCpu(args, cpu)) {
-        return UsageError(kExtractCommand, "--cpu: unknown processor family \"" + platform::ToUtf8(args.Value("--cpu")) +
+        return UsageError(kExtractCommand, "--cpu: unknown processor family \"" +
+                                               platform::ToUtf8(args.Value("--cpu")) +
                                                "\" (one of arm, mips, shx, intel)");
     }
     const std::u16string& path = args.Positional()[0];

@@ -53,7 +53,8 @@ constexpr std::string_view kHelp =
 int PrintOpeningLines(const Args& args) {
     if (args.Has("--cpu") || args.Has("--provider") || args.Has("--force") || args.Has("--source-folder") ||
         args.Has("--source-prefix")) {
-        return UsageError(kInfCommand, "--cpu, --provider, --force, --source-folder and --source-prefix go with -d DIR");
+        return UsageError(kInfCommand,
+                          "--cpu, --provider, --force, --source-folder and --source-prefix go with -d DIR");
     }
     Package package;
     if (!OpenWorkspace(args.Positional()[0], package)) {

@@ -16,9 +16,9 @@
 #include "package/installer.h"
 #include "package/installer_write.h"
 #include "package/pe_resources.h"
-#include "platform/standard_io.h"
 #include "platform/process.h"
 #include "platform/replacement.h"
+#include "platform/standard_io.h"
 #include "platform/text.h"
 #include "workspace/bitmap.h"
 

@@ -167,8 +167,8 @@ bool ParseCpuList(const Args& args, std::vector<const device::CpuChoice*>& famil
         std::u16string_view name = std::u16string_view(list).substr(start, comma - start);
         std::uint32_t flag = device::CpuFlagByName(name);
         if (flag == 0) {
-            problem = "--cpu: unknown processor family \"" + Utf8(name) +
-                      "\" (arm, mips, shx, intel, separated by commas)";
+            problem =
+                "--cpu: unknown processor family \"" + Utf8(name) + "\" (arm, mips, shx, intel, separated by commas)";
             return false;
         }
         chosen |= flag;

@@ -5,8 +5,8 @@
 #include "cli/console.h"
 #include "cli/nearest.h"
 
-#include "platform/standard_io.h"
 #include "platform/file.h"
+#include "platform/standard_io.h"
 #include "platform/text.h"
 
 #include <array>

@@ -33,8 +33,7 @@ std::size_t EditDistance(std::u16string_view a, std::u16string_view b, std::size
         for (std::size_t j = 1; j <= b.size(); ++j) {
             char16_t y = platform::UpperCaseUnit(b[j - 1]);
             row[j] = std::min({last[j] + 1, row[j - 1] + 1, last[j - 1] + (x == y ? 0 : 1)});
-            if (i > 1 && j > 1 && x == platform::UpperCaseUnit(b[j - 2]) &&
-                platform::UpperCaseUnit(a[i - 2]) == y) {
+            if (i > 1 && j > 1 && x == platform::UpperCaseUnit(b[j - 2]) && platform::UpperCaseUnit(a[i - 2]) == y) {
                 row[j] = std::min(row[j], before[j - 2] + 1);
             }
             least = std::min(least, row[j]);

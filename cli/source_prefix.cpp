@@ -67,8 +67,8 @@ bool ParseSourcePrefix(std::u16string_view given, std::u16string& folder, std::s
         std::size_t share = server == std::u16string::npos ? server : path.find(u'\\', server + 1);
         std::u16string checked;
         if (server == std::u16string::npos || server + 1 == path.size() || path[server + 1] == u'\\' ||
-            !CheckNames(std::u16string_view(path).substr(2, share == std::u16string::npos ? share : share - 2),
-                        checked, cause)) {
+            !CheckNames(std::u16string_view(path).substr(2, share == std::u16string::npos ? share : share - 2), checked,
+                        cause)) {
             return refuse(cause.empty() ? kAbsolute : cause);
         }
         folder = u"\\\\" + checked;

@@ -290,8 +290,8 @@ bool CheckWorkspaceOptions(const Args& args, std::string& problem) {
     std::u16string folder;
     Error error;
     std::u16string path = workspace::StoredPath(args.Value("--path").substr(0, kFieldLength));
-    if (args.Has("--path") &&
-        !device::DeviceFolder(target ? target->code : kTargetRoot, workspace::LastPathComponent<char16_t>(path), folder, error)) {
+    if (args.Has("--path") && !device::DeviceFolder(target ? target->code : kTargetRoot,
+                                                    workspace::LastPathComponent<char16_t>(path), folder, error)) {
         problem = "--path " + Utf8(args.Value("--path")) + ": " + error.message;
         return false;
     }

@@ -246,15 +246,22 @@ TEST_F(CliTest, SetRefusesWhatItCannotStoreAndLeavesTheWorkspaceAlone) {
     };
     const Case cases[] = {
         {{u"--eula", u"missing.txt"}, 1, "missing.txt: is not a file of this workspace\n"},
-        {{u"--eula", u"sub/eula.text"}, 1, "sub/eula.text: is not a file of this workspace; did you mean sub\\eula.txt?"},
+        {{u"--eula", u"sub/eula.text"},
+         1,
+         "sub/eula.text: is not a file of this workspace; did you mean sub\\eula.txt?"},
         {{u"--name", u"X", u"--shortcut", u"nope.exe=Nope"}, 1, "is not a file of this workspace"},
-        {{u"--eula", u"APP.EXE"}, 1,
+        {{u"--eula", u"APP.EXE"},
+         1,
          "APP.EXE: names more than one file of this workspace, which differ only in case (app.exe, App.exe)"},
         {{u"--platforms", u"app.EXE=arm"}, 1, "app.EXE: names more than one file"},
-        {{u"--target", u"desktop"}, 2, "set: --target: unknown target \"desktop\" (personal, program-files, programs, root); "
-                                       "see \"tarvelo-build set --help\""},
-        {{u"--target", u"program_files"}, 2, "unknown target \"program_files\" (personal, program-files, programs, root); "
-                                             "did you mean \"program-files\"?\n"},
+        {{u"--target", u"desktop"},
+         2,
+         "set: --target: unknown target \"desktop\" (personal, program-files, programs, root); "
+         "see \"tarvelo-build set --help\""},
+        {{u"--target", u"program_files"},
+         2,
+         "unknown target \"program_files\" (personal, program-files, programs, root); "
+         "did you mean \"program-files\"?\n"},
         {{u"--platforms", u"app.exe=arm,z80"}, 2, "--platforms: unknown processor family \"z80\""},
         {{u"--platforms", u"nope.exe=arm,z80"}, 2, "unknown processor family"}, // the value before the file
         {{u"--platforms", u"app.exe"}, 2, "--platforms takes FILE=VALUE, not \"app.exe\""},
@@ -536,9 +543,10 @@ TEST_F(TravelTest, ASourcePrefixStoresThePathsOfAWindowsFolderWhereverTheTreeLie
     EXPECT_EQ(ReadBytes(dat), WindowsPackage());
     // With --source-folder as well, from a workspace saved on Windows.
     std::u16string copy = CopyOfSources(u"arrived");
-    ASSERT_EQ(Run({u"dat", windowsPath, u"-o", dat, u"--source-folder", copy, u"--source-prefix", u"C:/Work/App/", u"-q"})
-                  .status,
-              0);
+    ASSERT_EQ(
+        Run({u"dat", windowsPath, u"-o", dat, u"--source-folder", copy, u"--source-prefix", u"C:/Work/App/", u"-q"})
+            .status,
+        0);
     EXPECT_EQ(ReadBytes(dat), WindowsPackage()) << "slashes are stored as backslashes";
 
     // One tree, made in the same order in two folders, with its sidebar picture among its files.
@@ -593,8 +601,8 @@ TEST_F(TravelTest, ASourcePrefixStoresThePathsOfAWindowsFolderWhereverTheTreeLie
     EXPECT_EQ(std::u16string(FieldText(built.GetHeader().sourceFolder)), u"D:\\");
     EXPECT_EQ(std::u16string(FieldText(built.Entries()[1].filename)), u"D:\\sub\\readme.txt");
     SaveOnWindows(windowsPath, u"D:\\Other\\data.bin");
-    ToolResult r = Run({u"dat", windowsPath, u"-o", dir.File(u"out.DAT"), u"--source-folder", copy, u"--source-prefix",
-                        u"E:\\Build"});
+    ToolResult r = Run(
+        {u"dat", windowsPath, u"-o", dir.File(u"out.DAT"), u"--source-folder", copy, u"--source-prefix", u"E:\\Build"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Contains(r.err, "file D:\\Other\\data.bin: it does not lie under the source folder")) << r.err;
     EXPECT_FALSE(Exists(dir.File(u"out.DAT")));
