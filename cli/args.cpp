@@ -1,9 +1,12 @@
 // Splitting a subcommand's arguments into options and positional arguments.
 #include "cli/args.h"
 
+#include "cli/nearest.h"
 #include "platform/text.h"
 
 #include <array>
+#include <optional>
+#include <vector>
 
 namespace cli {
 namespace {
@@ -22,6 +25,25 @@ const OptionSpec* Find(std::string_view name, std::span<const OptionSpec> option
         }
     }
     return nullptr;
+}
+
+// "unknown option --forse; did you mean --force?": every spelling of the command's options is a
+// candidate, the common ones included.
+std::string UnknownOption(std::string_view name, std::span<const OptionSpec> options) {
+    std::vector<std::string_view> spellings;
+    for (std::span<const OptionSpec> list : {std::span<const OptionSpec>(kCommonOptions), options}) {
+        for (const OptionSpec& o : list) {
+            spellings.push_back(o.name);
+            if (!o.alias.empty()) {
+                spellings.push_back(o.alias);
+            }
+        }
+    }
+    std::string problem = "unknown option " + std::string(name);
+    if (std::optional<std::string> meant = NearestName(name, spellings)) {
+        problem += "; did you mean " + *meant + "?";
+    }
+    return problem;
 }
 
 bool IsAscii(std::u16string_view text) {
@@ -64,7 +86,7 @@ bool Args::Parse(const std::vector<std::u16string>& arguments, std::span<const O
         std::u16string_view name = argument.substr(0, argument.find(u'='));
         const OptionSpec* spec = IsAscii(name) ? Find(Utf8(name), options) : nullptr;
         if (!spec) {
-            problem = "unknown option " + Utf8(name);
+            problem = IsAscii(name) ? UnknownOption(Utf8(name), options) : "unknown option " + Utf8(name);
             return false;
         }
         std::u16string value;

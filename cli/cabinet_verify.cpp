@@ -40,7 +40,8 @@ const device::CpuChoice* FamilyOf(const Args& args, const device::Cabinet& cabin
     if (args.Has("--cpu")) {
         const device::CpuChoice* named = device::CpuChoiceOf(device::CpuFlagByName(args.Value("--cpu")));
         if (!named) {
-            problem = "--cpu takes one of arm, mips, shx and intel";
+            problem =
+                "--cpu: unknown processor family \"" + U8(args.Value("--cpu")) + "\" (one of arm, mips, shx, intel)";
         }
         return named;
     }
@@ -178,6 +179,12 @@ int VerifyCabinet(const Args& args) {
     if (args.Has("--src") != args.Has("--workspace")) {
         return UsageError(kVerifyCommand, "a cabinet is compared with its sources through --src and --workspace "
                                           "together: the folder and the workspace it was made from");
+    }
+    // A family that does not exist is a command line to correct, whatever the cabinet holds.
+    if (args.Has("--cpu") && device::CpuFlagByName(args.Value("--cpu")) == 0) {
+        std::string problem;
+        FamilyOf(args, {}, path, problem);
+        return UsageError(kVerifyCommand, problem);
     }
     device::CabinetReader reader;
     Error error;

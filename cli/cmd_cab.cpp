@@ -3,6 +3,7 @@
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/device_input.h"
+#include "cli/source_prefix.h"
 #include "cli/workspace_build.h"
 
 #include "device/cabinet_file.h"
@@ -15,16 +16,18 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 6> kOptions{{{"-d", "--directory", true},
+constexpr std::array<OptionSpec, 7> kOptions{{{"-d", "--directory", true},
                                               {"--cpu", "", true},
                                               {"--provider", "", true},
                                               {"--compress", "", false},
                                               {"--force", "-f", false},
-                                              {"--source-folder", "", true}}};
+                                              {"--source-folder", "", true},
+                                              {"--source-prefix", "", true}}};
 
 constexpr std::string_view kHelp =
     "Usage: tarvelo-build cab INPUT -d DIR [--cpu arm,mips,shx,intel] [--provider TEXT]\n"
-    "                         [--compress] [--force] [--source-folder DIR] [--quiet]\n\n"
+    "                         [--compress] [--force] [--source-folder DIR]\n"
+    "                         [--source-prefix WINPATH] [--quiet]\n\n"
     "Makes the Windows CE installation cabinets (.CAB) of a workspace, package data file or\n"
     "installer: one for each processor family that has files, named \"PROGRAM.ARM.CAB\" (MIPS,\n"
     "SHX, INTEL) after the program name. Copied to the device and opened there, a cabinet\n"
@@ -36,14 +39,21 @@ constexpr std::string_view kHelp =
     "none for SHX and INTEL, whose devices report different processors (SH3 or SH4; 386 to 586).\n"
     "File dates are SOURCE_DATE_EPOCH when set, so that a build can be repeated byte for byte.\n\n"
     "  -d, --directory DIR   the folder to write the cabinets in (made when missing)\n"
-    "  --cpu LIST            only these families; each must have files\n"
+    "  --cpu LIST            only these families, named in any case; each must have files\n"
     "  --provider TEXT       the publisher the device shows (default: the program name)\n"
     "  --compress            MSZIP compression (default: none, as most device cabinets)\n"
     "  -f, --force           replace existing cabinets\n"
     "  --source-folder DIR   (a workspace) read its files below DIR, each at its path relative to\n"
     "                        the workspace's source folder (for a workspace saved on another\n"
     "                        computer)\n"
-    "  --quiet               print nothing but errors\n";
+    "  --source-prefix WINPATH\n"
+    "                        checked as dat and installer check it (an absolute Windows path),\n"
+    "                        and otherwise without effect: a cabinet stores no path of this\n"
+    "                        computer, only the files' places on the device, so a build script\n"
+    "                        may pass the same options to every command\n"
+    "  --quiet               print nothing but errors\n"
+    "A value the command cannot take (an unknown family, a WINPATH that is not one) is a usage\n"
+    "error, exit status 2.\n";
 
 int RunCab(const Args& args) {
     if (args.Positional().size() != 1) {
@@ -54,7 +64,9 @@ int RunCab(const Args& args) {
     }
     std::vector<const device::CpuChoice*> families;
     std::string problem;
-    if (!ParseCpuList(args, families, problem)) {
+    std::u16string prefix;
+    if (!ParseCpuList(args, families, problem) || !CheckProvider(args, problem) ||
+        (args.Has("--source-prefix") && !ParseSourcePrefix(args.Value("--source-prefix"), prefix, problem))) {
         return UsageError(kCabCommand, problem);
     }
     DeviceInput in;

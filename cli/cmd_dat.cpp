@@ -2,6 +2,7 @@
 // File command writes and an installer carries.
 #include "cli/command.h"
 #include "cli/console.h"
+#include "cli/source_prefix.h"
 #include "cli/workspace_build.h"
 
 #include "platform/text.h"
@@ -11,10 +12,12 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 2> kOptions{{{"-o", "--output", true}, {"--source-folder", "", true}}};
+constexpr std::array<OptionSpec, 3> kOptions{
+    {{"-o", "--output", true}, {"--source-folder", "", true}, {"--source-prefix", "", true}}};
 
 constexpr std::string_view kHelp =
-    "Usage: tarvelo-build dat WORKSPACE.orb -o OUT.DAT [--source-folder DIR] [--quiet]\n\n"
+    "Usage: tarvelo-build dat WORKSPACE.orb -o OUT.DAT [--source-folder DIR]\n"
+    "                         [--source-prefix WINPATH] [--quiet]\n\n"
     "Writes the package data file of the workspace: header, table of files and every\n"
     "file's bytes. An existing OUT.DAT is replaced; an output that is a folder, a link, a\n"
     "device or a pipe, or that is the workspace or one of its files, is refused.\n\n"
@@ -22,6 +25,16 @@ constexpr std::string_view kHelp =
     "  --source-folder DIR    read the files below DIR, each at its path relative to the\n"
     "                         workspace's source folder (for a workspace saved on another\n"
     "                         computer); the package still names them as the workspace does\n"
+    "  --source-prefix WINPATH\n"
+    "                         store the files' paths as if the workspace had been gathered\n"
+    "                         below WINPATH, an absolute Windows path (C:\\Build\\App,\n"
+    "                         \\\\server\\share\\App): each file at its path below the source\n"
+    "                         folder, the source folder itself, and the sidebar picture's path\n"
+    "                         (below WINPATH when it lies in the source folder, else its file\n"
+    "                         name alone). The same tree built in any folder then gives the same\n"
+    "                         bytes, and no folder of this computer is stored. The files are\n"
+    "                         still read where they lie (or below --source-folder); the build\n"
+    "                         command is stored as the workspace has it\n"
     "  --quiet                no progress bar and no summary\n";
 
 int RunDat(const Args& args) {
@@ -31,10 +44,16 @@ int RunDat(const Args& args) {
     if (args.Value("-o").empty()) {
         return UsageError(kDatCommand, "missing -o OUT.DAT");
     }
+    std::u16string prefix;
+    std::string problem;
+    if (args.Has("--source-prefix") && !ParseSourcePrefix(args.Value("--source-prefix"), prefix, problem)) {
+        return UsageError(kDatCommand, problem);
+    }
     const std::u16string& workspace = args.Positional()[0];
     const std::u16string output = args.Value("-o");
     Package package;
     if (!OpenWorkspace(workspace, package, args.Value("--source-folder")) ||
+        (!prefix.empty() && !StoreBelowPrefix(package, prefix, workspace)) ||
         !CheckOutput(output, true, {{workspace, "the workspace"}}, &package)) {
         return kExitFailure;
     }

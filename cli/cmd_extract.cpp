@@ -114,7 +114,9 @@ int RunExtract(const Args& args) {
         return UsageError(kExtractCommand, "missing -d DIR");
     }
     if (!ParseCpu(args, cpu)) {
-        return UsageError(kExtractCommand, "--cpu takes arm, mips, shx or intel");
+        return UsageError(kExtractCommand, "--cpu: unknown processor family \"" +
+                                               platform::ToUtf8(args.Value("--cpu")) +
+                                               "\" (one of arm, mips, shx, intel)");
     }
     const std::u16string& path = args.Positional()[0];
     const std::u16string dir = args.Value("-d");

@@ -25,7 +25,7 @@ std::string HelpText() {
            "options and writes the workspace file. Writes nothing when a file is left out, a name\n"
            "is one Windows refuses, or two files would be one file on Windows.\n\n"
            "  -o, --output WORKSPACE.orb  the workspace file to write (replaced when it exists)\n" +
-           std::string(kWorkspaceOptionsHelp);
+           std::string(kWorkspaceOptionsHelp) + std::string(kWorkspaceOptionsNotes);
 }
 
 const std::string kHelp = HelpText();
@@ -89,6 +89,10 @@ int RunGather(const Args& args) {
     }
     if (args.Value("-o").empty()) {
         return UsageError(kGatherCommand, "missing -o WORKSPACE.orb");
+    }
+    std::string problem;
+    if (!CheckWorkspaceOptions(args, problem)) {
+        return UsageError(kGatherCommand, problem);
     }
     // A drop names files by full paths; so does the workspace, whatever folder it is built from.
     std::vector<std::u16string> items;

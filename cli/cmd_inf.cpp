@@ -4,6 +4,7 @@
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/device_input.h"
+#include "cli/source_prefix.h"
 #include "cli/workspace_build.h"
 
 #include "building/setup_inf.h"
@@ -17,15 +18,16 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 5> kOptions{{{"-d", "--directory", true},
+constexpr std::array<OptionSpec, 6> kOptions{{{"-d", "--directory", true},
                                               {"--cpu", "", true},
                                               {"--provider", "", true},
                                               {"--force", "-f", false},
-                                              {"--source-folder", "", true}}};
+                                              {"--source-folder", "", true},
+                                              {"--source-prefix", "", true}}};
 
 constexpr std::string_view kHelp =
     "Usage: tarvelo-build inf INPUT -d DIR [--cpu arm,mips,shx,intel] [--provider TEXT] [--force]\n"
-    "                                      [--source-folder DIR]\n"
+    "                                      [--source-folder DIR] [--source-prefix WINPATH]\n"
     "       tarvelo-build inf WORKSPACE.orb\n\n"
     "With -d, writes a complete setup information file for the CAB wizard of the Pocket PC SDK\n"
     "(cabwiz) for each processor family that has files, named \"PROGRAM.ARM.inf\" (MIPS, SHX,\n"
@@ -34,17 +36,25 @@ constexpr std::string_view kHelp =
     "installer; the wizard reads the files from the package's source folder. Without -d, prints\n"
     "the opening lines the main window composes for the workspace's target folder.\n\n"
     "  -d, --directory DIR   the folder to write the INF files in (made when missing)\n"
-    "  --cpu LIST            only these families; each must have files\n"
+    "  --cpu LIST            only these families, named in any case; each must have files\n"
     "  --provider TEXT       the publisher the device shows (default: the program name)\n"
     "  -f, --force           replace existing INF files\n"
     "  --source-folder DIR   (a workspace) find its files below DIR, each at its path relative to\n"
     "                        the workspace's source folder; the INF still names the source folder\n"
     "                        the workspace stores, where the wizard runs\n"
-    "  --quiet               print nothing but errors\n";
+    "  --source-prefix WINPATH\n"
+    "                        name WINPATH, an absolute Windows path (C:\\Build\\App), as the\n"
+    "                        source folder instead: where the files lie on the computer that\n"
+    "                        runs the wizard\n"
+    "  --quiet               print nothing but errors\n"
+    "A value the command cannot take (an unknown family, a WINPATH that is not one) is a usage\n"
+    "error, exit status 2.\n";
 
 int PrintOpeningLines(const Args& args) {
-    if (args.Has("--cpu") || args.Has("--provider") || args.Has("--force") || args.Has("--source-folder")) {
-        return UsageError(kInfCommand, "--cpu, --provider, --force and --source-folder go with -d DIR");
+    if (args.Has("--cpu") || args.Has("--provider") || args.Has("--force") || args.Has("--source-folder") ||
+        args.Has("--source-prefix")) {
+        return UsageError(kInfCommand,
+                          "--cpu, --provider, --force, --source-folder and --source-prefix go with -d DIR");
     }
     Package package;
     if (!OpenWorkspace(args.Positional()[0], package)) {
@@ -69,8 +79,16 @@ int RunInf(const Args& args) {
     if (args.Value("-d").empty()) {
         return UsageError(kInfCommand, "-d needs a folder");
     }
-    if (!ParseCpuList(args, families, problem)) {
+    std::u16string prefix;
+    if (!ParseCpuList(args, families, problem) || !CheckProvider(args, problem) ||
+        (args.Has("--source-prefix") && !ParseSourcePrefix(args.Value("--source-prefix"), prefix, problem))) {
         return UsageError(kInfCommand, problem);
+    }
+    std::string text;
+    if (!device::ToCabinetText(prefix, text)) {
+        return UsageError(kInfCommand, "--source-prefix \"" + Utf8(prefix) +
+                                           "\" has a character the CAB wizard cannot take (it reads Western Windows "
+                                           "text, code page 1252)");
     }
     DeviceInput in;
     if (!in.Load(args.Positional()[0], args.Value("--source-folder"))) {
@@ -83,7 +101,7 @@ int RunInf(const Args& args) {
     while (!source.empty() && (source.back() == u'\\' || source.back() == u'/')) {
         source.pop_back();
     }
-    settings.sourceFolder = source;
+    settings.sourceFolder = args.Has("--source-prefix") ? prefix : source;
 
     std::vector<FamilyOutput> outputs;
     std::vector<std::string> texts;

@@ -7,6 +7,7 @@
 #include "cli/installable.h"
 #include "cli/installer_resources.h"
 #include "cli/member_lookup.h"
+#include "cli/source_prefix.h"
 #include "cli/workspace_build.h"
 #include "device/member_paths.h"
 
@@ -16,9 +17,9 @@
 #include "package/installer.h"
 #include "package/installer_write.h"
 #include "package/pe_resources.h"
-#include "platform/console.h"
 #include "platform/process.h"
 #include "platform/replacement.h"
+#include "platform/standard_io.h"
 #include "platform/text.h"
 #include "workspace/bitmap.h"
 
@@ -29,17 +30,19 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 7> kOptions{{{"-o", "--output", true},
+constexpr std::array<OptionSpec, 8> kOptions{{{"-o", "--output", true},
                                               {"--template", "", true},
                                               {"--force", "-f", false},
                                               {"--run-build-command", "", false},
                                               {"--source-folder", "", true},
+                                              {"--source-prefix", "", true},
                                               {"--icon", "", true},
                                               {"--version-info", "", true}}};
 
 constexpr std::string_view kHelp =
     "Usage: tarvelo-build installer WORKSPACE.orb -o OUT.exe [--template PATH] [--force]\n"
-    "                                [--run-build-command] [--source-folder DIR] [--icon FILE.ico]\n"
+    "                                [--run-build-command] [--source-folder DIR]\n"
+    "                                [--source-prefix WINPATH] [--icon FILE.ico]\n"
     "                                [--version-info KEY=VALUE]... [--quiet]\n\n"
     "Makes an installer: a copy of the installer template with the workspace's package stored as\n"
     "its ORBDATA resource and, when the workspace names a sidebar picture (a 128 x 280 bitmap),\n"
@@ -56,6 +59,16 @@ constexpr std::string_view kHelp =
     "  --source-folder DIR    read the files below DIR, each at its path relative to the\n"
     "                         workspace's source folder (for a workspace saved on another\n"
     "                         computer), and the sidebar picture too when it lies in that folder\n"
+    "  --source-prefix WINPATH\n"
+    "                         store the files' paths as if the workspace had been gathered\n"
+    "                         below WINPATH, an absolute Windows path (C:\\Build\\App,\n"
+    "                         \\\\server\\share\\App): each file at its path below the source\n"
+    "                         folder, the source folder itself, and the sidebar picture's path\n"
+    "                         (below WINPATH when it lies in the source folder, else its file\n"
+    "                         name alone). The same tree built in any folder then gives the same\n"
+    "                         bytes, and no folder of this computer is stored. The files are\n"
+    "                         still read where they lie (or below --source-folder); the build\n"
+    "                         command is stored as the workspace has it\n"
     "  --icon FILE.ico        the installer's icon: every image of FILE.ico (256 x 256 PNG images\n"
     "                         too) replaces the images of the template's first icon group\n"
     "  --version-info KEY=VALUE\n"
@@ -244,13 +257,19 @@ int RunInstaller(const Args& args) {
     if (!ParseVersionSettings(args.Values("--version-info"), version, problem)) {
         return UsageError(kInstallerCommand, problem);
     }
+    std::u16string prefix;
+    if (args.Has("--source-prefix") && !ParseSourcePrefix(args.Value("--source-prefix"), prefix, problem)) {
+        return UsageError(kInstallerCommand, problem);
+    }
     const std::u16string& workspace = args.Positional()[0];
     const std::u16string output = args.Value("-o");
     Package package;
     std::u16string templatePath, sidebar;
     const std::u16string sourceFolder = args.Value("--source-folder");
     if (!OpenWorkspace(workspace, package, sourceFolder) || !FindTemplate(args, templatePath) ||
-        !LocateSidebar(package, sourceFolder, sidebar) || !ReportInstallProblems(package, workspace)) {
+        !LocateSidebar(package, sourceFolder, sidebar) ||
+        (!prefix.empty() && !StoreBelowPrefix(package, prefix, workspace)) ||
+        !ReportInstallProblems(package, workspace)) {
         return kExitFailure;
     }
     InstallerResources resources;

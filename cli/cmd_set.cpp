@@ -15,7 +15,8 @@ const std::string kHelp = "Usage: tarvelo-build set WORKSPACE.orb [options] [--s
                           "is refused, as saving it as a workspace would drop the files' data.\n\n" +
                           std::string(kWorkspaceOptionsHelp) +
                           "  --strip-data                accept a package data file and save it as a workspace\n"
-                          "                              (header and table only)\n";
+                          "                              (header and table only)\n" +
+                          std::string(kWorkspaceOptionsNotes);
 
 // A package data file opens as a workspace too, but saving it again as one would drop every
 // member's bytes: only when asked.
@@ -36,6 +37,10 @@ int RunSet(const Args& args) {
     }
     if (args.Has("-o")) {
         return UsageError(kSetCommand, "set changes the workspace in place; -o is not used");
+    }
+    std::string problem;
+    if (!CheckWorkspaceOptions(args, problem)) {
+        return UsageError(kSetCommand, problem);
     }
     const std::u16string& path = args.Positional()[0];
     Package package;

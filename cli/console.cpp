@@ -3,7 +3,7 @@
 
 #include "platform/text.h"
 
-#include "platform/console.h"
+#include "platform/standard_io.h"
 
 namespace cli {
 namespace {

@@ -164,9 +164,11 @@ bool ParseCpuList(const Args& args, std::vector<const device::CpuChoice*>& famil
     std::uint32_t chosen = 0;
     for (std::size_t start = 0; start <= list.size();) {
         std::size_t comma = std::min(list.find(u',', start), list.size());
-        std::uint32_t flag = device::CpuFlagByName(std::u16string_view(list).substr(start, comma - start));
+        std::u16string_view name = std::u16string_view(list).substr(start, comma - start);
+        std::uint32_t flag = device::CpuFlagByName(name);
         if (flag == 0) {
-            problem = "--cpu takes arm, mips, shx and intel, separated by commas";
+            problem =
+                "--cpu: unknown processor family \"" + Utf8(name) + "\" (arm, mips, shx, intel, separated by commas)";
             return false;
         }
         chosen |= flag;
@@ -176,6 +178,17 @@ bool ParseCpuList(const Args& args, std::vector<const device::CpuChoice*>& famil
         if (chosen & choice.flag) {
             families.push_back(&choice);
         }
+    }
+    return true;
+}
+
+bool CheckProvider(const Args& args, std::string& problem) {
+    std::string text;
+    if (args.Has("--provider") && !device::ToCabinetText(args.Value("--provider"), text)) {
+        problem = "--provider \"" + Utf8(args.Value("--provider")) +
+                  "\" has a character that cabinets and INF files cannot hold (they take Western Windows text, "
+                  "code page 1252)";
+        return false;
     }
     return true;
 }

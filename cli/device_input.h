@@ -34,6 +34,10 @@ struct DeviceInput {
 // Fails with the problem for an unknown name.
 bool ParseCpuList(const Args& args, std::vector<const device::CpuChoice*>& families, std::string& problem);
 
+// --provider's text, which cabinets and INF files hold as Western Windows text (code page 1252);
+// fails with the problem for a character they cannot hold.
+bool CheckProvider(const Args& args, std::string& problem);
+
 // One output of a family: its plan and the file it goes to.
 struct FamilyOutput {
     const device::CpuChoice* family = nullptr;

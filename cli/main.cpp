@@ -3,12 +3,14 @@
 // rest to the subcommand named first.
 #include "cli/command.h"
 #include "cli/console.h"
+#include "cli/nearest.h"
 
-#include "platform/console.h"
 #include "platform/file.h"
+#include "platform/standard_io.h"
 #include "platform/text.h"
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,13 +77,24 @@ int Main(int argc, char** argv) {
             return RunCommand(*command, std::vector<std::u16string>(arguments.begin() + 1, arguments.end()));
         }
     }
-    PrintError("", "unknown command \"" + Utf8(first) + "\"; see \"tarvelo-build --help\"");
+    std::vector<std::string_view> names;
+    for (const Command* command : kCommands) {
+        names.push_back(command->name);
+    }
+    std::string problem = "unknown command \"" + Utf8(first) + "\"; ";
+    std::optional<std::string> meant = NearestName(Utf8(first), names);
+    PrintError("", problem + (meant ? "did you mean \"" + *meant + "\"?" : "see \"tarvelo-build --help\""));
     return kExitUsage;
 }
 
 } // namespace
 
 int UsageError(const Command& command, std::string_view problem) {
+    // A problem that ends in a suggestion ("did you mean --force?") is pointer enough.
+    if (problem.ends_with('?')) {
+        PrintError(command.name, problem);
+        return kExitUsage;
+    }
     PrintError(command.name, std::string(problem) + "; see \"tarvelo-build " + std::string(command.name) + " --help\"");
     return kExitUsage;
 }

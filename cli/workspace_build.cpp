@@ -1,7 +1,7 @@
 // Opening a workspace, checking an output and writing the package, shared by the building subcommands.
 #include "cli/workspace_build.h"
 
-#include "platform/console.h"
+#include "platform/standard_io.h"
 
 #include "cli/args.h"
 #include "cli/console.h"

@@ -3,11 +3,13 @@
 
 #include "cli/console.h"
 #include "cli/installable.h"
+#include "cli/nearest.h"
 #include "cli/workspace_build.h"
 #include "device/install_plan.h"
 #include "device/layout.h"
 #include "device/member_paths.h"
 #include "platform/file.h"
+#include "platform/names.h"
 #include "platform/text.h"
 #include "workspace/bitmap.h"
 #include "workspace/gather.h"
@@ -18,6 +20,7 @@
 #include <array>
 #include <filesystem>
 #include <optional>
+#include <vector>
 
 namespace cli {
 namespace {
@@ -37,29 +40,58 @@ constexpr std::array<OptionSpec, 9> kOptions{{
 // The main window keeps at most 254 characters of a field.
 constexpr std::size_t kFieldLength = 254;
 
-// The entry whose path relative to the source folder is `relative` (either separator).
+// A member's path below the source folder as the workspace spells it, backslashes between names.
+std::u16string RowOf(const PackageEntry& entry, std::u16string_view folder) {
+    std::u16string row = workspace::RowForEntry(entry, folder);
+    if (!row.empty() && row[0] == u'\\') {
+        row.erase(0, 1); // a folder stored without its trailing backslash
+    }
+    return row;
+}
+
+// The entry FILE names: its path relative to the source folder (either separator), compared as
+// Windows compares names (whatever the case, trailing dots and blanks dropped), since the
+// workspace's files are Windows files. A path spelt exactly as the workspace spells it wins; of
+// several that differ only in case, none is guessed.
 std::optional<std::uint32_t> FindEntry(const Package& package, std::u16string_view relative) {
     std::u16string wanted = workspace::StoredPath(relative);
+    std::u16string key = platform::NameKey(wanted);
     std::u16string_view folder = FieldText(package.GetHeader().sourceFolder);
-    PackageEntry entry;
-    for (std::uint32_t i = 0; package.GetEntry(i, &entry); ++i) {
-        std::u16string row = workspace::RowForEntry(entry, folder);
-        if (!row.empty() && row[0] == u'\\') {
-            row.erase(0, 1); // a folder stored without its trailing backslash
+    std::vector<std::u16string> rows;
+    std::vector<std::uint32_t> matches;
+    for (const PackageEntry& entry : package.Entries()) {
+        rows.push_back(RowOf(entry, folder));
+        if (rows.back() == wanted) {
+            return static_cast<std::uint32_t>(rows.size() - 1);
         }
-        if (row == wanted) {
-            return i;
+        if (!key.empty() && platform::NameKey(rows.back()) == key) {
+            matches.push_back(static_cast<std::uint32_t>(rows.size() - 1));
         }
     }
-    PrintError(Utf8(relative), "is not a file of this workspace");
+    if (matches.size() == 1) {
+        return matches.front();
+    }
+    if (matches.size() > 1) {
+        std::string names;
+        for (std::uint32_t i : matches) {
+            names += (names.empty() ? "" : ", ") + Utf8(rows[i]);
+        }
+        PrintError(Utf8(relative), "names more than one file of this workspace, which differ only in case (" + names +
+                                       "); give one exactly as it is spelt");
+        return std::nullopt;
+    }
+    std::optional<std::size_t> meant = Nearest(wanted, rows);
+    PrintError(Utf8(relative), "is not a file of this workspace" +
+                                   (meant ? "; did you mean " + Utf8(rows[*meant]) + "?" : std::string()));
     return std::nullopt;
 }
 
-// "FILE=VALUE" split at its last '='.
-bool SplitPair(const std::u16string& text, std::u16string& file, std::u16string& value, std::string_view option) {
+// "FILE=VALUE" split at its last '='; fails with the problem.
+bool SplitPair(const std::u16string& text, std::u16string& file, std::u16string& value, std::string_view option,
+               std::string& problem) {
     std::size_t at = text.rfind(u'=');
     if (at == std::u16string::npos || at == 0) {
-        PrintErrorLine("tarvelo-build: " + std::string(option) + " takes FILE=VALUE, not " + Utf8(text));
+        problem = std::string(option) + " takes FILE=VALUE, not \"" + Utf8(text) + "\"";
         return false;
     }
     file = text.substr(0, at);
@@ -67,26 +99,53 @@ bool SplitPair(const std::u16string& text, std::u16string& file, std::u16string&
     return true;
 }
 
-bool ParsePlatforms(std::u16string_view list, std::uint32_t& bits) {
+// The processor families of a comma-separated list, named in any case ("ARM,Mips"); an empty
+// list is no family at all. Fails with the problem for an unknown name.
+bool ParsePlatforms(std::u16string_view list, std::uint32_t& bits, std::string& problem) {
     bits = 0;
-    std::string text = Utf8(list);
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find(',', start);
-        std::string name = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        std::uint32_t flag = 0;
-        for (const ProcessorFamily& family : kProcessorFamilies) {
-            flag = family.option == name ? family.flag : flag;
-        }
-        bits |= flag;
+    for (std::size_t start = 0; start <= list.size();) {
+        std::size_t end = std::min(list.find(u',', start), list.size());
+        std::u16string_view name = list.substr(start, end - start);
+        std::uint32_t flag = device::CpuFlagByName(name);
         if (flag == 0 && !name.empty()) {
-            PrintErrorLine("tarvelo-build: unknown processor family '" + name + "' (arm, mips, shx, intel)");
+            problem = "--platforms: unknown processor family \"" + Utf8(name) + "\" (arm, mips, shx, intel)";
             return false;
         }
-        if (end == std::string::npos) {
-            break;
-        }
+        bits |= flag;
         start = end + 1;
+    }
+    return true;
+}
+
+const TargetFolder* TargetByOption(std::u16string_view given, std::string& problem) {
+    std::string target = Utf8(given);
+    std::vector<std::string_view> options;
+    for (const workspace::TargetFolderChoice& choice : workspace::kTargetFolderChoices) {
+        if (choice.option == target) {
+            return &choice;
+        }
+        options.push_back(choice.option);
+    }
+    problem = "--target: unknown target \"" + target + "\" (personal, program-files, programs, root)";
+    if (std::optional<std::string> meant = NearestName(target, options)) {
+        problem += "; did you mean \"" + *meant + "\"?";
+    }
+    return nullptr;
+}
+
+// The shortcut file name stored for a label; fails with the problem for one the installer would
+// refuse, so that no build could ever install.
+bool ShortcutFile(const std::u16string& pair, std::u16string& file, std::u16string& name, std::string& problem) {
+    std::u16string label;
+    if (!SplitPair(pair, file, label, "--shortcut", problem)) {
+        return false;
+    }
+    name = workspace::ShortcutFileName<char16_t>(label.substr(0, kFieldLength));
+    std::u16string checked;
+    Error error;
+    if (!device::CheckShortcutName(name, checked, error)) {
+        problem = "--shortcut " + Utf8(pair) + ": " + error.message;
+        return false;
     }
     return true;
 }
@@ -116,19 +175,14 @@ bool ApplyFields(const Args& args, Package& package, std::u16string& imageFile, 
         std::u16string path = workspace::StoredPath(args.Value("--path").substr(0, kFieldLength));
         package.SetInstallFolder(workspace::LastPathComponent<char16_t>(path).c_str());
     }
+    std::string problem;
     if (args.Has("--target")) {
-        std::string target = Utf8(args.Value("--target"));
-        bool known = false;
-        for (const workspace::TargetFolderChoice& choice : workspace::kTargetFolderChoices) {
-            if (choice.option == target) {
-                package.SetTargetFolder(choice.code);
-                known = true;
-            }
-        }
-        if (!known) {
-            PrintErrorLine("tarvelo-build: unknown target '" + target + "' (personal, program-files, programs, root)");
+        const TargetFolder* target = TargetByOption(args.Value("--target"), problem);
+        if (!target) { // CheckWorkspaceOptions refuses it first
+            PrintErrorLine("tarvelo-build: " + problem);
             return false;
         }
+        package.SetTargetFolder(target->code);
     }
     if (args.Has("--image") && args.Value("--image").empty()) {
         imageFile.clear();
@@ -154,16 +208,18 @@ bool ApplyFields(const Args& args, Package& package, std::u16string& imageFile, 
         imageFile = absolute;
     }
     if (args.Has("--build-command")) {
-        buildCommand = args.Value("--build-command").substr(0, kMaxTextLength);
+        buildCommand = args.Value("--build-command");
     }
     return true;
 }
 
+// Per-file options whose values CheckWorkspaceOptions has accepted; what is left to refuse is a
+// FILE that names no one file of the workspace.
 bool ApplyPerFile(const Args& args, Package& package) {
+    std::string unused;
     for (const std::u16string& file : args.Values("--eula")) {
         std::optional<std::uint32_t> index = FindEntry(package, file);
-        PackageEntry entry;
-        if (!index || !package.GetEntry(*index, &entry)) {
+        if (!index) {
             return false;
         }
         // The installer shows the first member whose flags are the agreement bit alone; with a
@@ -171,35 +227,25 @@ bool ApplyPerFile(const Args& args, Package& package) {
         package.SetEntryFlags(*index, FLAG_EULA);
     }
     for (const std::u16string& pair : args.Values("--shortcut")) {
-        std::u16string file, label;
-        std::optional<std::uint32_t> index;
-        PackageEntry entry;
-        if (!SplitPair(pair, file, label, "--shortcut") || !(index = FindEntry(package, file)) ||
-            !package.GetEntry(*index, &entry)) {
+        std::u16string file, name;
+        ShortcutFile(pair, file, name, unused);
+        std::optional<std::uint32_t> index = FindEntry(package, file);
+        if (!index) {
             return false;
         }
-        // The installer refuses a shortcut name that is no plain file name, so no build could ever
-        // install: it is refused here, where it is typed.
-        std::u16string name = workspace::ShortcutFileName<char16_t>(label.substr(0, kFieldLength));
-        std::u16string checked;
-        Error error;
-        if (!device::CheckShortcutName(name, checked, error)) {
-            PrintErrorLine("tarvelo-build: --shortcut " + Utf8(pair) + ": " + error.message);
-            return false;
-        }
-        package.SetEntryFlags(*index, entry.flags | FLAG_SHORTCUT);
+        package.SetEntryFlags(*index, package.Entries()[*index].flags | FLAG_SHORTCUT);
         package.SetShortcutName(*index, name.c_str());
     }
     for (const std::u16string& pair : args.Values("--platforms")) {
         std::u16string file, list;
-        std::optional<std::uint32_t> index;
-        PackageEntry entry;
         std::uint32_t bits = 0;
-        if (!SplitPair(pair, file, list, "--platforms") || !ParsePlatforms(list, bits) ||
-            !(index = FindEntry(package, file)) || !package.GetEntry(*index, &entry)) {
+        SplitPair(pair, file, list, "--platforms", unused);
+        ParsePlatforms(list, bits, unused);
+        std::optional<std::uint32_t> index = FindEntry(package, file);
+        if (!index) {
             return false;
         }
-        package.SetEntryFlags(*index, (entry.flags & ~FLAG_ALL_PLATFORMS) | bits);
+        package.SetEntryFlags(*index, (package.Entries()[*index].flags & ~FLAG_ALL_PLATFORMS) | bits);
     }
     return true;
 }
@@ -221,9 +267,53 @@ const std::string_view kWorkspaceOptionsHelp =
     "  --eula FILE                 FILE is the licence text the installer shows (not installed)\n"
     "  --shortcut FILE=LABEL       a start-menu shortcut to FILE named LABEL(.lnk), a plain file\n"
     "                              name Windows accepts\n"
-    "  --platforms FILE=LIST       the processor families FILE is installed for: arm,mips,shx,intel\n"
-    "FILE is a path relative to the workspace's source folder, as `info` lists it. Options may be\n"
-    "given more than once.\n";
+    "  --platforms FILE=LIST       the processor families FILE is installed for: arm,mips,shx,intel\n";
+
+const std::string_view kWorkspaceOptionsNotes =
+    "\nFILE is a path relative to the workspace's source folder, as `info` lists it, either slash;\n"
+    "it is compared as Windows compares names, whatever the case: a path spelt exactly as the\n"
+    "workspace spells it is taken first, and several files that differ only in case are refused\n"
+    "with every one named. Processor names may be in any case. Options may be given more than\n"
+    "once.\n"
+    "A value no workspace could take (an unknown target or processor, FILE=VALUE without its\n"
+    "'=', a folder or shortcut name the installer would refuse) is a usage error (exit status 2)\n"
+    "and nothing is read; a FILE that names no one file of the workspace, or a picture that\n"
+    "cannot be used, is a failure (exit status 1). Either way the workspace file is not written.\n";
+
+bool CheckWorkspaceOptions(const Args& args, std::string& problem) {
+    const TargetFolder* target = nullptr;
+    if (args.Has("--target") && !(target = TargetByOption(args.Value("--target"), problem))) {
+        return false;
+    }
+    // The folder's names as the installer takes them; without --target, its length with the
+    // target folder is checked once the workspace's target is known.
+    std::u16string folder;
+    Error error;
+    std::u16string path = workspace::StoredPath(args.Value("--path").substr(0, kFieldLength));
+    if (args.Has("--path") && !device::DeviceFolder(target ? target->code : kTargetRoot,
+                                                    workspace::LastPathComponent<char16_t>(path), folder, error)) {
+        problem = "--path " + Utf8(args.Value("--path")) + ": " + error.message;
+        return false;
+    }
+    if (args.Value("--build-command").size() > kMaxTextLength) {
+        problem = "--build-command is longer than the " + std::to_string(kMaxTextLength) +
+                  " characters a workspace can store";
+        return false;
+    }
+    std::u16string file, value;
+    for (const std::u16string& pair : args.Values("--shortcut")) {
+        if (!ShortcutFile(pair, file, value, problem)) {
+            return false;
+        }
+    }
+    for (const std::u16string& pair : args.Values("--platforms")) {
+        std::uint32_t bits = 0;
+        if (!SplitPair(pair, file, value, "--platforms", problem) || !ParsePlatforms(value, bits, problem)) {
+            return false;
+        }
+    }
+    return true;
+}
 
 bool ApplyWorkspaceOptions(const Args& args, Package& package, std::u16string& imageFile,
                            std::u16string& buildCommand) {

@@ -13,9 +13,16 @@ namespace cli {
 
 extern const std::span<const OptionSpec> kWorkspaceOptions;
 extern const std::string_view kWorkspaceOptionsHelp;
+// What FILE is, and which refusals are usage errors and which failures: after the options.
+extern const std::string_view kWorkspaceOptionsNotes;
 
-// Applies every workspace option given; on a bad value or a file not in the workspace it prints
-// one error line and answers false, leaving the workspace file on disk untouched.
+// Checks the values of the workspace options that no workspace could take, before anything is
+// read; fails with the problem, for a usage error.
+bool CheckWorkspaceOptions(const Args& args, std::string& problem);
+
+// Applies every workspace option given, once CheckWorkspaceOptions has accepted them; for a FILE
+// that names no one file of the workspace or a picture that cannot be used it prints one error
+// line and answers false, leaving the workspace file on disk untouched.
 bool ApplyWorkspaceOptions(const Args& args, Package& package, std::u16string& imageFile, std::u16string& buildCommand);
 
 // Writes the workspace file, reporting a failure; a workspace the installer would refuse to install

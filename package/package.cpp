@@ -128,6 +128,18 @@ bool Package::SetMemberSource(std::uint32_t index, std::u16string_view path) {
     return true;
 }
 
+bool Package::SetStoredPath(std::uint32_t index, std::u16string_view path) {
+    if (index >= GetCount() || path.size() > kMaxTextLength) {
+        return false;
+    }
+    sources.resize(entries.size());
+    if (sources[index].empty()) {
+        sources[index] = FieldText(entries[index].filename);
+    }
+    SetFieldText(entries[index].filename, path);
+    return true;
+}
+
 std::u16string_view Package::MemberSource(std::uint32_t index) const {
     if (index < sources.size() && !sources[index].empty()) {
         return sources[index];

@@ -67,6 +67,10 @@ public:
     bool SetMemberSource(std::uint32_t index, std::u16string_view path);
     // The file a member is read from: the source set for it, else its stored path.
     std::u16string_view MemberSource(std::uint32_t index) const;
+    // Changes the path the package stores for a member, which keeps being read from where it was
+    // (a build that names its members below another computer's folder than the one they lie in).
+    // Refuses a path longer than a record holds.
+    bool SetStoredPath(std::uint32_t index, std::u16string_view path);
     // Empties the list and zeroes the whole header, magic included; construction defaults are not
     // applied again.
     void Clear();

@@ -2,7 +2,7 @@
 // stored in it and installs it, through the wizard or, with /S, without any window.
 #include "frame/app_module.h"
 #include "package/package.h"
-#include "platform/console.h"
+#include "platform/standard_io.h"
 #include "template/host_win.h"
 
 #include <windows.h>

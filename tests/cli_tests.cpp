@@ -327,21 +327,57 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
         EXPECT_EQ(help.status, 0);
         EXPECT_TRUE(Contains(help.out, std::string("Usage: tarvelo-build ") + command)) << help.out;
     }
-    // Wrong usage answers 2 with one line naming the problem.
-    const std::vector<std::vector<std::u16string>> wrong = {
-        {},
-        {u"bake"},
-        {u"dat", workspacePath},
-        {u"dat", workspacePath, u"-o"},
-        {u"info", workspacePath, u"--colour"},
-        {u"extract", workspacePath, u"-d", dir.File(u"x"), u"--cpu", u"sparc"},
-        {u"verify"},
-        {u"verify", workspacePath, u"--cpu", u"arm"}, // for a device cabinet only
+    // Wrong usage answers 2 with one line naming the problem: a wrong command or option, with the
+    // nearest one when it is a slip away, and a value the option cannot take, named with what it
+    // takes. Nothing is read first: the workspace named is not even there.
+    std::u16string none = dir.File(u"none.orb");
+    std::u16string x = dir.File(u"x");
+    std::u16string cab = dir.File(u"broken.CAB"); // a cabinet by its first bytes, and no more
+    WriteBytes(cab, Bytes{'M', 'S', 'C', 'F', 0});
+    const std::pair<std::vector<std::u16string>, std::string> wrong[] = {
+        {{}, "Usage: tarvelo-build COMMAND"},
+        {{u"bake"}, "tarvelo-build: unknown command \"bake\"; see \"tarvelo-build --help\"\n"},
+        {{u"instaler", none}, "tarvelo-build: unknown command \"instaler\"; did you mean \"installer\"?\n"},
+        {{u"Info", none}, "unknown command \"Info\"; did you mean \"info\"?\n"},
+        {{u"dat", workspacePath}, "missing -o OUT.DAT"},
+        {{u"dat", workspacePath, u"-o"}, "option -o needs a value"},
+        {{u"info", workspacePath, u"--colour"}, "info: unknown option --colour; see \"tarvelo-build info --help\"\n"},
+        {{u"dat", none, u"-o", x, u"--sourcefolder", x},
+         "dat: unknown option --sourcefolder; did you mean --source-folder?\n"},
+        {{u"installer", none, u"-o", x, u"--froce"}, "unknown option --froce; did you mean --force?\n"},
+        {{u"cab", none, u"-d", x, u"-F"}, "unknown option -F; did you mean -f?\n"},
+        {{u"extract", none, u"-d", x, u"--cpu", u"sparc"},
+         "extract: --cpu: unknown processor family \"sparc\" (one of arm, mips, shx, intel); see"},
+        {{u"cab", none, u"-d", x, u"--cpu", u"ARM,z80"}, "cab: --cpu: unknown processor family \"z80\""},
+        {{u"inf", none, u"-d", x, u"--cpu", u"arm,"}, "inf: --cpu: unknown processor family \"\""},
+        {{u"verify", cab, u"--cpu", u"x86"}, "verify: --cpu: unknown processor family \"x86\""},
+        {{u"installer", none, u"-o", x, u"--version-info", u"FileVersion=1.2"},
+         "FileVersion \"1.2\" is not four numbers"},
+        {{u"set", none, u"--target", u"program_files"}, "did you mean \"program-files\"?"},
+        {{u"gather", x, u"-o", none, u"--platforms", u"a=arm,sparc"}, "unknown processor family \"sparc\""},
+        {{u"dat", none, u"-o", x, u"--source-prefix", u"Build\\App"},
+         "--source-prefix \"Build\\App\" is not an absolute"},
+        {{u"installer", none, u"-o", x, u"--source-prefix", u"C:Build"}, "is not an absolute Windows path"},
+        {{u"cab", none, u"-d", x, u"--source-prefix", u"/srv/build"}, "is not an absolute Windows path"},
+        {{u"inf", none, u"-d", x, u"--source-prefix", u"\\\\server"}, "is not an absolute Windows path"},
+        {{u"dat", none, u"-o", x, u"--source-prefix", u"C:\\App\\..\\Other"}, "holds \"..\""},
+        {{u"dat", none, u"-o", x, u"--source-prefix", u"C:\\App\\con"}, "holds \"con\""},
+        {{u"dat", none, u"-o", x, u"--source-prefix", u"C:\\App\\\\x"}, "has an empty name"},
+        {{u"dat", none, u"-o", x, u"--source-prefix", u"C:\\" + std::u16string(300, u'a')}, "longer than a package"},
+        {{u"cab", none, u"-d", x, u"--provider", u"Acme \u65e5\u672c"},
+         "cab: --provider \"Acme \xe6\x97\xa5\xe6\x9c\xac\" has a character that cabinets and INF files cannot hold"},
+        {{u"inf", none, u"-d", x, u"--provider", u"\u0394"}, "--provider \"\xce\x94\" has a character"},
+        {{u"inf", none, u"-d", x, u"--source-prefix", u"C:\\\u0394"}, "has a character the CAB wizard cannot take"},
+        {{u"verify"}, "missing FILE"},
+        {{u"verify", workspacePath, u"--cpu", u"arm"}, "are for a device cabinet"},
     };
-    for (const auto& arguments : wrong) {
+    for (const auto& [arguments, message] : wrong) {
         r = Run(arguments);
-        EXPECT_EQ(r.status, 2) << r.err;
-        EXPECT_TRUE(Contains(r.err, "tarvelo-build")) << r.err;
+        EXPECT_EQ(r.status, 2) << message << r.err;
+        EXPECT_TRUE(Contains(r.err, message)) << r.err;
+        if (!arguments.empty()) {
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        }
     }
     EXPECT_TRUE(Contains(Run({u"dat", workspacePath}).err, "missing -o OUT.DAT"));
 }

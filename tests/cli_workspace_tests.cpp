@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <list>
+#include <map>
 
 using namespace testing_support;
 
@@ -167,9 +168,11 @@ TEST_F(CliTest, GatherRefusesOddTreesByNameAndWritesNothing) {
 }
 
 TEST_F(CliTest, SetStoresWhatTheMainWindowStores) {
+    // FILE as Windows finds a file (any case, either slash, trailing dots dropped), processors in
+    // any case.
     ToolResult r = Run({u"set", workspacePath, u"--name", u"Pocket Notes", u"--path", u"Acme\\Notes", u"--target",
-                        u"programs", u"--eula", u"sub/eula.txt", u"--shortcut", u"app.exe=My App", u"--platforms",
-                        u"data.bin=arm,intel", u"--build-command", u"sign <filename>"});
+                        u"programs", u"--eula", u"SUB\\Eula.txt", u"--shortcut", u"App.exe.=My App", u"--platforms",
+                        u"data.BIN=ARM,intel", u"--build-command", u"sign <filename>"});
     ASSERT_EQ(r.status, 0) << r.err;
     Package p;
     ASSERT_TRUE(p.Open(workspacePath.c_str(), 0));
@@ -222,49 +225,93 @@ TEST_F(CliTest, TheCabWizardsInfNamesEveryFileFolderAndShortcutOfItsFamily) {
     EXPECT_FALSE(Exists(dir.File(u"inf2")));
 }
 
+// A value no workspace could take is a command line to correct (status 2, read before anything
+// else); a FILE that names no one file of this workspace, or a picture that cannot be used, is a
+// failure (status 1). Neither writes the workspace.
 TEST_F(CliTest, SetRefusesWhatItCannotStoreAndLeavesTheWorkspaceAlone) {
+    // A second app.exe that differs only in case, installed for no processor so that the
+    // workspace still installs.
+    Package twin;
+    ASSERT_TRUE(twin.Open(workspacePath.c_str(), 0));
+    ASSERT_TRUE(twin.AddFile(Source(u"data.bin").c_str(), 0));
+    ASSERT_TRUE(twin.SetStoredPath(4, StoredForm(Source(u"App.exe"))));
+    SaveWorkspace(twin, workspacePath);
     Bytes before = ReadBytes(workspacePath);
     std::u16string small = dir.File(u"small.bmp");
     WriteBytes(small, MakeBitmap(127, 280, 1));
     struct Case {
         std::vector<std::u16string> options;
+        int status;
         const char* message;
     };
     const Case cases[] = {
-        {{u"--eula", u"missing.txt"}, "missing.txt: is not a file of this workspace"},
-        {{u"--name", u"X", u"--shortcut", u"nope.exe=Nope"}, "is not a file of this workspace"},
-        {{u"--target", u"desktop"}, "unknown target"},
-        {{u"--platforms", u"app.exe=arm,z80"}, "unknown processor family"},
-        {{u"--platforms", u"app.exe"}, "takes FILE=VALUE"},
-        {{u"--image", small}, "must be 128 x 280"},
-        {{u"--image", Source(u"app.exe")}, "not a readable bitmap"},
+        {{u"--eula", u"missing.txt"}, 1, "missing.txt: is not a file of this workspace\n"},
+        {{u"--eula", u"sub/eula.text"},
+         1,
+         "sub/eula.text: is not a file of this workspace; did you mean sub\\eula.txt?"},
+        {{u"--name", u"X", u"--shortcut", u"nope.exe=Nope"}, 1, "is not a file of this workspace"},
+        {{u"--eula", u"APP.EXE"},
+         1,
+         "APP.EXE: names more than one file of this workspace, which differ only in case (app.exe, App.exe)"},
+        {{u"--platforms", u"app.EXE=arm"}, 1, "app.EXE: names more than one file"},
+        {{u"--target", u"desktop"},
+         2,
+         "set: --target: unknown target \"desktop\" (personal, program-files, programs, root); "
+         "see \"tarvelo-build set --help\""},
+        {{u"--target", u"program_files"},
+         2,
+         "unknown target \"program_files\" (personal, program-files, programs, root); "
+         "did you mean \"program-files\"?\n"},
+        {{u"--platforms", u"app.exe=arm,z80"}, 2, "--platforms: unknown processor family \"z80\""},
+        {{u"--platforms", u"nope.exe=arm,z80"}, 2, "unknown processor family"}, // the value before the file
+        {{u"--platforms", u"app.exe"}, 2, "--platforms takes FILE=VALUE, not \"app.exe\""},
+        {{u"--shortcut", u"=Label"}, 2, "--shortcut takes FILE=VALUE"},
+        {{u"--image", small}, 1, "must be 128 x 280"},
+        {{u"--image", Source(u"app.exe")}, 1, "not a readable bitmap"},
+        {{u"--build-command", std::u16string(260, u'x')}, 2, "--build-command is longer than the 259 characters"},
         // Names the installer would refuse: no build of the workspace could ever install.
-        {{u"--path", u".."}, "--path ..: the program's folder on the device (..) is refused"},
-        {{u"--path", u"Tools\\C:"}, "names a drive"},
-        {{u"--path", u"NUL "}, "names a device"},
-        {{u"--path", u"aux.txt"}, "names a device"},
-        {{u"--path", u"a*b"}, "a character Windows does not allow"},
-        {{u"--shortcut", u"app.exe=..\\..\\Up"}, "is not a plain file name"},
-        {{u"--shortcut", u"app.exe=COM5 "}, "names a device"},
-        {{u"--shortcut", u"app.exe=Why?"}, "a character Windows does not allow"},
-        {{u"--shortcut", u"app.exe=Same", u"--shortcut", u"data.bin=SAME"}, "two files would be one on the device"},
-        {{u"--path", std::u16string(250, u'a')}, "longer than 259 characters"},
+        {{u"--path", u".."}, 2, "--path ..: the program's folder on the device (..) is refused"},
+        {{u"--path", u"Tools\\C:"}, 2, "names a drive"},
+        {{u"--path", u"NUL "}, 2, "names a device"},
+        {{u"--path", u"aux.txt"}, 2, "names a device"},
+        {{u"--path", u"a*b"}, 2, "a character Windows does not allow"},
+        {{u"--shortcut", u"app.exe=..\\..\\Up"}, 2, "is not a plain file name"},
+        {{u"--shortcut", u"nope.exe=COM5 "}, 2, "names a device"},
+        {{u"--shortcut", u"app.exe=Why?"}, 2, "a character Windows does not allow"},
+        {{u"--shortcut", u"app.exe=Same", u"--shortcut", u"data.bin=SAME"}, 1, "two files would be one on the device"},
+        // The files' paths on the device would be too long: that depends on the files.
+        {{u"--path", std::u16string(250, u'a')}, 1, "longer than 259 characters"},
     };
     for (const Case& c : cases) {
         std::vector<std::u16string> arguments{u"set", workspacePath};
         arguments.insert(arguments.end(), c.options.begin(), c.options.end());
         ToolResult r = Run(arguments);
-        EXPECT_EQ(r.status, 1) << c.message;
+        EXPECT_EQ(r.status, c.status) << c.message;
         EXPECT_TRUE(Contains(r.err, c.message)) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_EQ(ReadBytes(workspacePath), before) << c.message;
     }
     EXPECT_EQ(Run({u"set"}).status, 2);
 
-    // gather applies the same options before it writes anything.
+    // Spelt exactly, either of the two is found.
+    ASSERT_EQ(Run({u"set", workspacePath, u"--eula", u"App.exe"}).status, 0);
+    Package p;
+    ASSERT_TRUE(p.Open(workspacePath.c_str(), 0));
+    EXPECT_EQ(Entry(p, 4).flags, FLAG_EULA);
+    EXPECT_EQ(Entry(p, 0).flags, FLAG_ALL_PLATFORMS | FLAG_SHORTCUT);
+
+    // gather applies the same options before it writes anything, and refuses a wrong value before
+    // it reads a file.
     std::u16string gathered = dir.File(u"gathered.orb");
     ToolResult r = Run({u"gather", Source(u""), u"-o", gathered, u"--path", u"con"});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(Contains(r.err, "names a device")) << r.err;
+    r = Run({u"gather", dir.File(u"no-such-folder"), u"-o", gathered, u"--target", u"desk"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Contains(r.err, "unknown target")) << r.err;
+    r = Run({u"gather", Source(u""), u"-o", gathered, u"--eula", u"sub/EULA.TXT", u"--shortcut", u"missing=M"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "missing: is not a file of this workspace")) << r.err;
     EXPECT_FALSE(Exists(gathered));
 }
 
@@ -480,6 +527,91 @@ TEST_F(TravelTest, AWorkspaceSavedOnWindowsBuildsBelowItsSourceFolder) {
     r = Run({u"installer", windowsPath, u"-o", exe, u"--template", Template(), u"--source-folder", copy, u"-f"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Contains(r.err, "cannot find the sidebar picture: no such file: ")) << r.err;
+}
+
+// Whether `text` occurs in the bytes as 8-bit text or as UTF-16LE.
+bool HoldsText(const Bytes& bytes, const std::string& text) {
+    std::string wide;
+    for (char c : text) {
+        wide += c;
+        wide += '\0';
+    }
+    std::string all(bytes.begin(), bytes.end());
+    return all.find(text) != std::string::npos || all.find(wide) != std::string::npos;
+}
+
+// --source-prefix: a build here stores what the main window on Windows stores for the same files
+// in the prefix's folder; the same tree gathered in two folders builds the same bytes, and
+// nothing of this computer's folders ships.
+TEST_F(TravelTest, ASourcePrefixStoresThePathsOfAWindowsFolderWhereverTheTreeLies) {
+    std::u16string dat = dir.File(u"prefixed.DAT");
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", dat, u"--source-prefix", u"C:\\Work\\App", u"-q"}).status, 0);
+    EXPECT_EQ(ReadBytes(dat), WindowsPackage());
+    // With --source-folder as well, from a workspace saved on Windows.
+    std::u16string copy = CopyOfSources(u"arrived");
+    ASSERT_EQ(
+        Run({u"dat", windowsPath, u"-o", dat, u"--source-folder", copy, u"--source-prefix", u"C:/Work/App/", u"-q"})
+            .status,
+        0);
+    EXPECT_EQ(ReadBytes(dat), WindowsPackage()) << "slashes are stored as backslashes";
+
+    // One tree, made in the same order in two folders, with its sidebar picture among its files.
+    SetDateEpoch("1700000000");
+    std::map<std::string, Bytes> outputs;
+    const std::vector<std::u16string> prefix = {u"--source-prefix", u"\\\\builds\\share\\Notes", u"-q"};
+    for (const char* machine : {"build-machine-one", "build-machine-two"}) {
+        fs::path tree = dir.Path() / machine / "tree";
+        for (const std::u16string& relative : relatives) {
+            fs::create_directories((tree / fs::path(relative)).parent_path());
+            fs::copy_file(fs::path(Source(relative)), tree / fs::path(relative));
+        }
+        WriteBytes(U16(tree / "side.bmp"), MakeBitmap(128, 280, 5));
+        std::u16string orb = U16(dir.Path() / machine / "app.orb");
+        ToolResult r = Run({u"gather", U16(tree), u"-o", orb, u"--name", u"Notes", u"--image", U16(tree / "side.bmp")});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::u16string out = U16(dir.Path() / machine);
+        std::vector<std::vector<std::u16string>> builds = {
+            {u"dat", orb, u"-o", out + u"/app.DAT"},
+            {u"installer", orb, u"-o", out + u"/Setup.exe", u"--template", Template()},
+            {u"cab", orb, u"-d", out + u"/cab", u"--cpu", u"ARM"},
+        };
+        for (std::vector<std::u16string> build : builds) {
+            build.insert(build.end(), prefix.begin(), prefix.end());
+            r = Run(build);
+            ASSERT_EQ(r.status, 0) << r.err;
+        }
+        for (const char* name : {"app.DAT", "Setup.exe", "cab/Notes.ARM.CAB"}) {
+            Bytes bytes = ReadBytes(U16(dir.Path() / machine / name));
+            for (const std::string& folder : {std::string("build-machine"), dir.Path().filename().string()}) {
+                EXPECT_FALSE(HoldsText(bytes, folder)) << name << " holds " << folder;
+            }
+            auto [at, first] = outputs.emplace(name, bytes);
+            EXPECT_TRUE(first || at->second == bytes) << name << " differs between the two folders";
+        }
+        r = Run({u"verify", out + u"/Setup.exe", u"--src", U16(tree)});
+        EXPECT_EQ(r.status, 0) << r.err;
+    }
+    SetDateEpoch(nullptr);
+    Package built;
+    ASSERT_TRUE(built.Open(dir.File(u"build-machine-one/app.DAT").c_str(), 0));
+    EXPECT_EQ(std::u16string(FieldText(built.GetHeader().sourceFolder)), u"\\\\builds\\share\\Notes\\");
+    EXPECT_EQ(std::u16string(FieldText(built.GetHeader().imageFile)), u"\\\\builds\\share\\Notes\\side.bmp");
+
+    // A picture kept elsewhere is stored by its name alone; a member outside the source folder has
+    // no place below the prefix.
+    WriteBytes(dir.File(u"elsewhere.bmp"), MakeBitmap(128, 280, 6));
+    ASSERT_EQ(Run({u"set", workspacePath, u"--image", dir.File(u"elsewhere.bmp")}).status, 0);
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", dat, u"--source-prefix", u"D:\\", u"-q"}).status, 0);
+    ASSERT_TRUE(built.Open(dat.c_str(), 0));
+    EXPECT_EQ(std::u16string(FieldText(built.GetHeader().imageFile)), u"elsewhere.bmp");
+    EXPECT_EQ(std::u16string(FieldText(built.GetHeader().sourceFolder)), u"D:\\");
+    EXPECT_EQ(std::u16string(FieldText(built.Entries()[1].filename)), u"D:\\sub\\readme.txt");
+    SaveOnWindows(windowsPath, u"D:\\Other\\data.bin");
+    ToolResult r = Run(
+        {u"dat", windowsPath, u"-o", dir.File(u"out.DAT"), u"--source-folder", copy, u"--source-prefix", u"E:\\Build"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "file D:\\Other\\data.bin: it does not lie under the source folder")) << r.err;
+    EXPECT_FALSE(Exists(dir.File(u"out.DAT")));
 }
 
 // Each failure names the workspace's member and where it was looked for, in every command that

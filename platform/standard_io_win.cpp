@@ -1,5 +1,5 @@
 // Arguments, the program's path and the console on Windows.
-#include "platform/console.h"
+#include "platform/standard_io.h"
 
 #include "platform/text.h"
 

@@ -1,6 +1,7 @@
-// What a program gets from the system it runs in: its arguments, its own path, and standard
-// output and error. Windows gives arguments and console text as UTF-16, POSIX hosts as bytes
-// that are UTF-8 here.
+// Standard input and output of a program, in the wide sense: its arguments, its own folder, and
+// standard output and error (and whether a person watches the latter). Windows gives arguments
+// and console text as UTF-16, POSIX hosts as bytes that are UTF-8 here. Not to be confused with
+// the command-line builder's cli/console.h, which words its messages on top of this.
 #pragma once
 
 #include <string>

@@ -1,5 +1,5 @@
 // Arguments, the program's path and the terminal on POSIX hosts.
-#include "platform/console.h"
+#include "platform/standard_io.h"
 
 #include "platform/text.h"
 
