@@ -16,6 +16,7 @@
 #include "package/installer_write.h"
 #include "package/pe_resources.h"
 #include "platform/console.h"
+#include "platform/host_paths.h"
 #include "platform/process.h"
 #include "platform/replacement.h"
 #include "platform/text.h"
@@ -103,7 +104,7 @@ bool FindTemplate(const Args& args, std::u16string& path) {
     Error error;
     if (!platform::File::OpenRead(path, platform::Share::Read).IsOpen()) {
         PrintError(platform::ToUtf8(path),
-                   "cannot open the installer template (" + device::CannotOpenCause(path) + ")");
+                   "cannot open the installer template (" + platform::CannotOpenCause(path) + ")");
         return false;
     }
     // Checked before the build, so that a wrong template leaves nothing behind.
@@ -140,7 +141,7 @@ public:
         if (!platform::File::OpenRead(path, platform::Share::Read).IsOpen()) {
             return {ErrorCode::SidebarUnusable,
                     platform::ToUtf8(path),
-                    "cannot open the sidebar picture (" + device::CannotOpenCause(path) + ")",
+                    "cannot open the sidebar picture (" + platform::CannotOpenCause(path) + ")",
                     {}};
         }
         if (!workspace::ReadBitmapSize(path.c_str(), width, height)) {

@@ -6,8 +6,8 @@
 #include "cli/workspace_build.h"
 #include "device/install_plan.h"
 #include "device/layout.h"
-#include "device/member_paths.h"
 #include "platform/file.h"
+#include "platform/host_paths.h"
 #include "platform/text.h"
 #include "workspace/bitmap.h"
 #include "workspace/gather.h"
@@ -95,7 +95,7 @@ bool ParsePlatforms(std::u16string_view list, std::uint32_t& bits) {
 // ".." is kept: below a link it leads elsewhere than where dropping the component before it would.
 std::u16string AbsolutePath(const std::u16string& path) {
     std::error_code ec;
-    std::filesystem::path full = std::filesystem::absolute(device::FsPath(path), ec);
+    std::filesystem::path full = std::filesystem::absolute(platform::FsPath(path), ec);
     if (ec) {
         return {};
     }
@@ -105,7 +105,7 @@ std::u16string AbsolutePath(const std::u16string& path) {
             kept /= part;
         }
     }
-    return device::FromFsPath(kept);
+    return platform::FromFsPath(kept);
 }
 
 bool ApplyFields(const Args& args, Package& package, std::u16string& imageFile, std::u16string& buildCommand) {

@@ -1,3 +1,4 @@
+// The system's own words for a failed call, from errno.
 #include "platform/error.h"
 
 #include <cerrno>
@@ -21,5 +22,7 @@ std::string SystemReason() {
     errno = saved;
     return reason;
 }
+
+void ForgetSystemReason() { errno = 0; }
 
 } // namespace platform
