@@ -25,12 +25,13 @@ bool OpenDestination(std::u16string_view destination, platform::FolderHandle& ro
     }
     std::error_code ec;
     fs::create_directories(folder, ec);
-    const fs::path canonical = fs::canonical(folder, ec);
+    const fs::path canonical = ec ? fs::path() : fs::canonical(folder, ec);
     std::string reason = ec ? ec.message() : std::string();
     if (!ec && !fs::is_directory(canonical, ec)) {
         reason = ec ? ec.message() : "it is not a folder";
     }
     if (reason.empty()) {
+        platform::ForgetSystemReason();
         root = platform::FolderHandle::Open(platform::FromFsPath(canonical));
         reason = root.IsOpen() ? std::string() : platform::SystemReason();
     }
