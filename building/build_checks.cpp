@@ -3,9 +3,9 @@
 
 #include "device/install_plan.h"
 #include "device/layout.h"
-#include "device/member_paths.h"
 #include "package/pe_resources.h"
 #include "platform/file.h"
+#include "platform/host_paths.h"
 #include "platform/text.h"
 #include "workspace/workspace_file.h"
 
@@ -64,7 +64,7 @@ Error CheckTemplate(std::u16string_view path) {
     const std::string subject = platform::ToUtf8(path);
     if (!platform::File::OpenRead(std::u16string(path), platform::Share::Read).IsOpen()) {
         return {ErrorCode::CannotOpen, subject,
-                "cannot open the installer template (" + device::CannotOpenCause(path) + ")", {}};
+                "cannot open the installer template (" + platform::CannotOpenCause(path) + ")", {}};
     }
     std::vector<pe::ResourceInfo> resources;
     Error error;

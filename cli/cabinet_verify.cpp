@@ -10,7 +10,7 @@
 #include "device/cabinet.h"
 #include "device/install_plan.h"
 #include "device/layout.h"
-#include "device/member_paths.h"
+#include "platform/host_paths.h"
 #include "platform/names.h"
 #include "platform/text.h"
 
@@ -82,7 +82,7 @@ bool ReadSource(const std::u16string& path, std::vector<std::uint8_t>& bytes, Er
     platform::File file = platform::File::OpenRead(path, platform::Share::Read);
     std::uint64_t size = 0;
     if (!file.IsOpen() || !file.Size(size)) {
-        error = Refusal(device::CannotOpenCause(path));
+        error = Refusal(platform::CannotOpenCause(path));
         return false;
     }
     if (size >= (std::uint64_t{1} << 32)) {

@@ -5,22 +5,17 @@
 #include "cli/console.h"
 #include "cli/package_input.h"
 #include "device/install_plan.h"
+#include "device/install_write.h"
 #include "device/layout.h"
-#include "device/member_paths.h"
 
 #include "package/package.h"
 #include "platform/file.h"
-#include "platform/names.h"
-#include "platform/replacement.h"
 #include "platform/text.h"
 
 #include <array>
-#include <system_error>
 
 namespace cli {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr std::array<OptionSpec, 2> kOptions{{{"-d", "--directory", true}, {"--cpu", "", true}}};
 
@@ -40,18 +35,11 @@ constexpr std::string_view kHelp =
 
 // What is written, and where below DIR: without a processor every member at its place below the
 // source folder; with one, the device's own tree as the installer lays it out.
-struct Placed {
-    std::int32_t index = -1; // the member, or -1 for a shortcut file
-    std::u16string relative;
-    std::string text; // a shortcut file's content
-};
-
-bool Plan(const Package& package, std::uint32_t cpu, const std::string& subject, std::vector<Placed>& placed) {
+bool Plan(const Package& package, std::uint32_t cpu, const std::string& subject, device::InstallPlan& plan) {
     std::vector<PackageEntry> entries(package.GetCount());
     for (std::uint32_t i = 0; i < package.GetCount(); ++i) {
         package.GetEntry(i, &entries[i]);
     }
-    device::InstallPlan plan;
     std::vector<std::string> problems;
     if (!device::PlanInstall(package.GetHeader(), entries, cpu == 0 ? device::kEveryMember : cpu, plan, problems)) {
         for (const std::string& problem : problems) {
@@ -59,15 +47,19 @@ bool Plan(const Package& package, std::uint32_t cpu, const std::string& subject,
         }
         return false;
     }
-    for (const device::PlannedFile& file : plan.files) {
-        placed.push_back({file.index, cpu == 0 ? file.below : file.relative, {}});
-    }
-    for (const device::PlannedShortcut& shortcut : plan.shortcuts) {
-        if (cpu != 0) {
-            placed.push_back({-1, shortcut.relative, shortcut.text});
-        }
-    }
     return true;
+}
+
+// The line for the file or folder the extraction stopped at, in extract's own words.
+void ReportStop(const device::InstallOutcome& outcome, const device::InstallPlan& plan, std::u16string_view dir) {
+    const Error& error = outcome.error;
+    if (outcome.file.empty()) {
+        PrintError(platform::ToUtf8(dir), error.reason.empty() ? error.message : error.message + ": " + error.reason);
+    } else if (error.code == ErrorCode::Refused || outcome.filesWritten >= plan.files.size()) {
+        PrintError(platform::ToUtf8(outcome.file), error.Text());
+    } else {
+        PrintError(platform::ToUtf8(outcome.file), "cannot be extracted: " + error.Text());
+    }
 }
 
 bool OpenForMembers(const std::u16string& path, PackageInput& input, Package& package) {
@@ -95,16 +87,6 @@ bool ParseCpu(const Args& args, std::uint32_t& cpu) {
     return cpu != 0 || !args.Has("--cpu");
 }
 
-bool WriteShortcut(platform::Replacement& out, const std::string& text, Error& error) {
-    std::uint32_t written = 0;
-    if (out.Open() && out.Out().Write(text.data(), static_cast<std::uint32_t>(text.size()), written) &&
-        written == text.size() && out.Commit()) {
-        return true;
-    }
-    error = Refusal("cannot be written");
-    return false;
-}
-
 int RunExtract(const Args& args) {
     if (args.Positional().size() != 1) {
         return UsageError(kExtractCommand, args.Positional().empty() ? "missing FILE" : "more than one FILE");
@@ -122,53 +104,20 @@ int RunExtract(const Args& args) {
     const std::u16string dir = args.Value("-d");
     PackageInput input;
     Package package;
-    std::vector<Placed> plan;
+    device::InstallPlan plan;
     if (!OpenForMembers(path, input, package) || !Plan(package, cpu, platform::ToUtf8(path), plan)) {
         return kExitFailure;
     }
-    std::error_code ec;
-    fs::create_directories(device::FsPath(dir), ec);
-    fs::path root = fs::canonical(device::FsPath(dir), ec);
-    if (ec) {
-        PrintError(platform::ToUtf8(dir), "cannot make the destination folder: " + ec.message());
+    // The package is read from its file while members are written: none may take its place.
+    platform::FileId inputId;
+    const bool identified = platform::IdentifyFile(path, inputId);
+    device::InstallOutcome outcome = device::WriteInstall(package, plan, dir, nullptr, identified ? &inputId : nullptr);
+    if (!outcome.Complete()) {
+        ReportStop(outcome, plan, dir);
         return kExitFailure;
     }
-    platform::FolderHandle destination = platform::FolderHandle::Open(device::FromFsPath(root));
-    platform::FileId inputId;
-    bool identified = platform::IdentifyFile(path, inputId);
-    // Files of one folder follow one another in a package, so its folders are opened once.
-    device::TargetFolders folders(destination);
-    for (const Placed& p : plan) {
-        std::u16string target = device::JoinHostPath(device::FromFsPath(root), p.relative);
-        std::u16string name;
-        Error error;
-        platform::FileId targetId;
-        platform::PathKind found = platform::PathKind::Other;
-        const platform::FolderHandle* placed = folders.Prepare(p.relative, name, error, &found, &targetId);
-        const platform::FolderHandle& folder = placed != nullptr ? *placed : destination;
-        if (placed != nullptr && identified && found == platform::PathKind::File && targetId == inputId) {
-            error = Refusal("is the file being extracted");
-        }
-        platform::Replacement out(folder, name);
-        if (placed != nullptr) {
-            out.TakeExamined(found);
-        }
-        if (error.message.empty() && p.index < 0) {
-            if (!WriteShortcut(out, p.text, error)) {
-                PrintError(platform::ToUtf8(target), error);
-                return kExitFailure;
-            }
-            continue;
-        }
-        if (!error.message.empty() || !package.ExtractToFile(p.index, out)) {
-            PrintError(platform::ToUtf8(target), error.message.empty()
-                                                     ? "cannot be extracted: " + platform::ToUtf8(package.LastError())
-                                                     : error.message);
-            return kExitFailure;
-        }
-    }
     if (!args.Quiet()) {
-        Print("extracted " + std::to_string(plan.size()) + " files to " + platform::ToUtf8(dir) + "\n");
+        Print("extracted " + std::to_string(outcome.filesWritten) + " files to " + platform::ToUtf8(dir) + "\n");
     }
     return kExitSuccess;
 }

@@ -17,6 +17,7 @@
 #include "package/installer.h"
 #include "package/installer_write.h"
 #include "package/pe_resources.h"
+#include "platform/host_paths.h"
 #include "platform/process.h"
 #include "platform/replacement.h"
 #include "platform/standard_io.h"
@@ -143,7 +144,7 @@ public:
         if (!platform::File::OpenRead(path, platform::Share::Read).IsOpen()) {
             return {ErrorCode::SidebarUnusable,
                     platform::ToUtf8(path),
-                    "cannot open the sidebar picture (" + device::CannotOpenCause(path) + ")",
+                    "cannot open the sidebar picture (" + platform::CannotOpenCause(path) + ")",
                     {}};
         }
         if (!workspace::ReadBitmapSize(path.c_str(), width, height)) {

@@ -7,8 +7,8 @@
 #include "cli/installable.h"
 #include "cli/member_lookup.h"
 #include "cli/package_input.h"
-#include "device/member_paths.h"
 
+#include "platform/host_paths.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -128,7 +128,7 @@ void CompareMember(PackageInput& in, std::size_t i, std::u16string_view folder, 
     platform::File source = platform::File::OpenRead(sourcePath, platform::Share::Read);
     std::uint64_t size = 0;
     if (!source.IsOpen() || !source.Size(size)) {
-        f.Fail(Entry(i) + platform::ToUtf8(sourcePath) + " " + device::CannotOpenCause(sourcePath));
+        f.Fail(Entry(i) + platform::ToUtf8(sourcePath) + " " + platform::CannotOpenCause(sourcePath));
         return;
     }
     if (size != e.size) {
@@ -164,7 +164,7 @@ void FindSources(const PackageInput& in, std::u16string_view folder, Findings& f
                         error)) {
             f.Fail(Entry(i) + platform::ToUtf8(FieldText(in.entries[i].filename)) + ": " + error.message);
         } else if (!platform::File::OpenRead(sourcePath, platform::Share::Read).IsOpen()) {
-            f.Fail(Entry(i) + platform::ToUtf8(sourcePath) + " " + device::CannotOpenCause(sourcePath));
+            f.Fail(Entry(i) + platform::ToUtf8(sourcePath) + " " + platform::CannotOpenCause(sourcePath));
         }
     }
 }

@@ -5,8 +5,8 @@
 #include "cli/installable.h"
 #include "cli/workspace_build.h"
 #include "device/cabinet_file.h"
-#include "device/member_paths.h"
 #include "platform/file.h"
+#include "platform/host_paths.h"
 #include "platform/text.h"
 
 #include <filesystem>
@@ -25,7 +25,7 @@ public:
         file_ = platform::File::OpenRead(path, platform::Share::Read);
         std::uint64_t now = 0;
         if (!file_.IsOpen() || !file_.Size(now)) {
-            error = Refusal(platform::ToUtf8(path) + " " + device::CannotOpenCause(path));
+            error = Refusal(platform::ToUtf8(path) + " " + platform::CannotOpenCause(path));
             return false;
         }
         if (now != size) {
@@ -102,7 +102,7 @@ bool DeviceInput::Load(std::u16string_view given, std::u16string_view sourceFold
             std::u16string member(package.MemberSource(i));
             std::uint64_t size = 0;
             if (!platform::MeasureFile(member, size)) {
-                PrintError(Utf8(member), device::CannotOpenCause(member));
+                PrintError(Utf8(member), platform::CannotOpenCause(member));
                 return false;
             }
             if (size >= kFormatLimit) {
@@ -215,7 +215,7 @@ bool PlanFamilies(const Args& args, const DeviceInput& in, const std::vector<con
             }
             continue;
         }
-        out.path = device::JoinHostPath(args.Value("-d"), device::FamilyOutputName(in.AppName(), *family, extension));
+        out.path = platform::JoinHostPath(args.Value("-d"), device::FamilyOutputName(in.AppName(), *family, extension));
         outputs.push_back(std::move(out));
     }
     return true;
@@ -224,7 +224,7 @@ bool PlanFamilies(const Args& args, const DeviceInput& in, const std::vector<con
 bool PrepareOutputs(const Args& args, DeviceInput& in, const std::vector<FamilyOutput>& outputs) {
     const std::u16string folder = args.Value("-d");
     std::error_code ec;
-    std::filesystem::create_directories(device::FsPath(folder), ec);
+    std::filesystem::create_directories(platform::FsPath(folder), ec);
     if (ec || platform::Examine(folder) != platform::PathKind::Folder) {
         PrintError(Utf8(folder), "cannot make the output folder" + (ec ? ": " + ec.message() : std::string()));
         return false;

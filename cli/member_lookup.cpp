@@ -7,6 +7,7 @@
 
 #include "platform/file.h"
 #include "platform/folder.h"
+#include "platform/host_paths.h"
 #include "platform/text.h"
 
 #include <vector>
@@ -41,7 +42,7 @@ bool FindBelow(std::u16string_view folder, std::u16string_view relative, std::u1
         if (name.empty()) {
             continue;
         }
-        std::u16string exact = device::JoinHostPath(here, name);
+        std::u16string exact = platform::JoinHostPath(here, name);
         if (platform::Examine(exact) != platform::PathKind::Missing) {
             here = exact;
             continue;
@@ -53,7 +54,7 @@ bool FindBelow(std::u16string_view folder, std::u16string_view relative, std::u1
         if (platform::ListFolder(here, items)) {
             for (const platform::FolderItem& item : items) {
                 if (item.brokenName.empty() && SameButForCase(item.name, name)) {
-                    matches.push_back(device::JoinHostPath(here, item.name));
+                    matches.push_back(platform::JoinHostPath(here, item.name));
                 }
             }
         }

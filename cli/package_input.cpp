@@ -3,9 +3,9 @@
 
 #include "cli/console.h"
 
-#include "device/member_paths.h"
 #include "package/installer.h"
 #include "package/pe_resources.h"
+#include "platform/host_paths.h"
 #include "platform/text.h"
 
 #include <cstring>
@@ -52,7 +52,7 @@ bool LoadFromResource(std::u16string_view path, PackageInput& input, std::string
     input.length = location.size;
     input.file = platform::File::OpenRead(path, platform::Share::Read);
     if (!input.file.IsOpen()) {
-        cause = device::CannotOpenCause(path);
+        cause = platform::CannotOpenCause(path);
         return false;
     }
     if (input.length < kHeaderSize || !input.ReadAt(0, &input.header, kHeaderSize)) {
@@ -83,7 +83,7 @@ bool NamedAsWorkspace(std::u16string_view path) {
 bool LoadFromFile(std::u16string_view path, PackageInput& input, std::string& cause) {
     input.file = platform::File::OpenRead(path, platform::Share::Read);
     if (!input.file.IsOpen() || !input.file.Size(input.length)) {
-        cause = device::CannotOpenCause(path);
+        cause = platform::CannotOpenCause(path);
         return false;
     }
     if (input.length < kHeaderSize || !ReadFully(input.file, &input.header, kHeaderSize)) {
@@ -162,7 +162,7 @@ bool LooksLikeCabinet(std::u16string_view path) {
 
 bool LoadInput(std::u16string_view path, PackageInput& input, std::string& cause) {
     if (!platform::File::OpenRead(path, platform::Share::Read).IsOpen()) {
-        cause = device::CannotOpenCause(path);
+        cause = platform::CannotOpenCause(path);
         return false;
     }
     if (LooksLikeExecutable(path)) {

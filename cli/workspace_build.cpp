@@ -7,11 +7,11 @@
 #include "cli/console.h"
 #include "cli/member_lookup.h"
 #include "cli/package_input.h"
-#include "device/member_paths.h"
 
 #include "building/build_checks.h"
 
 #include "platform/file.h"
+#include "platform/host_paths.h"
 #include "workspace/workspace_file.h"
 
 namespace cli {
@@ -19,7 +19,7 @@ namespace cli {
 bool OpenWorkspace(std::u16string_view path, Package& package, std::u16string_view sourceFolder) {
     std::u16string text(path);
     if (!platform::File::OpenRead(text, platform::Share::Read).IsOpen()) {
-        PrintError(Utf8(path), device::CannotOpenCause(path));
+        PrintError(Utf8(path), platform::CannotOpenCause(path));
         return false;
     }
     // Package::Open would read an executable's first bytes as a header and refuse it for a reason

@@ -7,9 +7,9 @@
 #include "cli/workspace_build.h"
 #include "device/install_plan.h"
 #include "device/layout.h"
-#include "device/member_paths.h"
 #include "platform/file.h"
 #include "platform/names.h"
+#include "platform/host_paths.h"
 #include "platform/text.h"
 #include "workspace/bitmap.h"
 #include "workspace/gather.h"
@@ -154,7 +154,7 @@ bool ShortcutFile(const std::u16string& pair, std::u16string& file, std::u16stri
 // ".." is kept: below a link it leads elsewhere than where dropping the component before it would.
 std::u16string AbsolutePath(const std::u16string& path) {
     std::error_code ec;
-    std::filesystem::path full = std::filesystem::absolute(device::FsPath(path), ec);
+    std::filesystem::path full = std::filesystem::absolute(platform::FsPath(path), ec);
     if (ec) {
         return {};
     }
@@ -164,7 +164,7 @@ std::u16string AbsolutePath(const std::u16string& path) {
             kept /= part;
         }
     }
-    return device::FromFsPath(kept);
+    return platform::FromFsPath(kept);
 }
 
 bool ApplyFields(const Args& args, Package& package, std::u16string& imageFile, std::u16string& buildCommand) {

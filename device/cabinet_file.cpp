@@ -1,8 +1,8 @@
 // Naming, settings and writing of a device cabinet file.
 #include "device/cabinet_file.h"
 
-#include "device/member_paths.h"
 #include "package/package.h"
+#include "platform/host_paths.h"
 #include "platform/names.h"
 #include "platform/replacement.h"
 #include "platform/text.h"
@@ -14,7 +14,7 @@ std::u16string OutputAppName(const PackageHeader& header, std::u16string_view in
     if (!name.empty()) {
         return name;
     }
-    std::u16string file = FromFsPath(FsPath(inputPath).stem());
+    std::u16string file = platform::FromFsPath(platform::FsPath(inputPath).stem());
     return file.empty() ? u"Setup" : file;
 }
 

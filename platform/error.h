@@ -43,6 +43,10 @@ namespace platform {
 // The last failed system call of this thread, in the operating system's words (strerror, or
 // FormatMessage of GetLastError); empty when it recorded no failure.
 std::string SystemReason();
+// Clears the system's last error, before a step that may fail without a system call failing (a
+// package that ends early): SystemReason is then empty rather than a reason left by an earlier,
+// unrelated call (a name looked up and found missing, say).
+void ForgetSystemReason();
 
 } // namespace platform
 

@@ -1,4 +1,4 @@
-// The system's reason for a failed call on POSIX hosts: strerror_r of errno.
+// The system's own words for a failed call, from errno.
 #include "platform/error.h"
 
 #include <cerrno>
@@ -22,5 +22,7 @@ std::string SystemReason() {
     errno = saved;
     return reason;
 }
+
+void ForgetSystemReason() { errno = 0; }
 
 } // namespace platform

@@ -1,4 +1,4 @@
-// The system's reason for a failed call on Windows: FormatMessageW of GetLastError.
+// The system's own words for a failed call, from GetLastError.
 #include "platform/error.h"
 
 #include "platform/text.h"
@@ -26,5 +26,7 @@ std::string SystemReason() {
     }
     return ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(buffer), length));
 }
+
+void ForgetSystemReason() { SetLastError(ERROR_SUCCESS); }
 
 } // namespace platform

@@ -3,9 +3,9 @@
 
 #include "device/cabinet_file.h"
 #include "device/layout.h"
-#include "device/member_paths.h"
 #include "package/package.h"
 #include "platform/file.h"
+#include "platform/host_paths.h"
 #include "platform/text.h"
 
 #include <filesystem>
@@ -41,13 +41,13 @@ bool PlanCabinet(const Package& package, std::u16string_view installerPath, std:
         return false;
     }
     job.folder = folder;
-    job.path = device::JoinHostPath(folder, device::FamilyOutputName(appName, *family, device::kCabinetExtension));
+    job.path = platform::JoinHostPath(folder, device::FamilyOutputName(appName, *family, device::kCabinetExtension));
     return true;
 }
 
 bool WriteCabinetJob(Package& package, const CabinetJob& job, Error& error) {
     std::error_code ec;
-    std::filesystem::create_directories(device::FsPath(job.folder), ec);
+    std::filesystem::create_directories(platform::FsPath(job.folder), ec);
     if (ec || platform::Examine(job.folder) != platform::PathKind::Folder) {
         error = {ErrorCode::CannotCreate, platform::ToUtf8(job.folder), "cannot make the folder",
                  ec ? ec.message() : std::string()};

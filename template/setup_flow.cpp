@@ -2,10 +2,10 @@
 #include "template/setup_flow.h"
 
 #include "device/install_plan.h"
+#include "device/install_write.h"
 #include "package/package.h"
 #include "platform/text.h"
 #include "template/cabinet_run.h"
-#include "template/install_run.h"
 
 namespace setup {
 namespace {
@@ -55,7 +55,7 @@ int InstallSilently(Package& package, const Options& options, SetupHost& host) {
         host.PrintError("Nothing was installed: " + error.message);
         return kFailure;
     }
-    InstallOutcome outcome = RunInstall(package, plan, destination, nullptr);
+    device::InstallOutcome outcome = device::WriteInstall(package, plan, destination, nullptr);
     if (!outcome.Complete()) {
         host.PrintError("Installation failed after " + std::to_string(outcome.filesWritten) + " of " +
                         std::to_string(outcome.filesPlanned) + " files: " + outcome.error.Line());

@@ -3,10 +3,10 @@
 
 #include "device/install_plan.h"
 #include "device/layout.h"
-#include "device/member_paths.h"
 #include "frame/app_module.h"
 #include "package/package.h"
 #include "platform/file.h"
+#include "platform/host_paths.h"
 #include "platform/module.h"
 #include "platform/text.h"
 #include "template/cabinet_run.h"
@@ -44,6 +44,11 @@ constexpr int kSidebarHeight = 280;
 
 // The progress bar counts in thousandths, so that packages of any size move it smoothly.
 constexpr int kProgressSteps = 1000;
+
+// Painting the page costs more than writing a small file, so with thousands of files the page is
+// brought up to date every so many milliseconds rather than for every file: fast enough to look
+// alive, and nobody reads names that change faster.
+constexpr unsigned long long kRepaintInterval = 50;
 
 constexpr ui::MessageMapRow<CWizard> kMap[] = {
     {WM_INITDIALOG, 0, 0, &CWizard::OnInitDialog},
@@ -132,7 +137,7 @@ LRESULT CWizard::OnInitDialog(UINT, WPARAM, LPARAM) {
     deviceFolder_ = options_.destination.empty() ? defaultDestination_ : options_.destination;
     cabinetFolder_ = options_.cabinetFolder;
     if (cabinetFolder_.empty()) {
-        cabinetFolder_ = device::FromFsPath(device::FsPath(defaultDestination_).parent_path());
+        cabinetFolder_ = platform::FromFsPath(platform::FsPath(defaultDestination_).parent_path());
     }
     CheckRadioButton(window, IDC_WAY_CABINET, IDC_WAY_FOLDER, cabinetWay_ ? IDC_WAY_CABINET : IDC_WAY_FOLDER);
     ShowWay();
@@ -382,19 +387,20 @@ void CWizard::Install() {
     device::InstallPlan plan;
     Error error;
     if (!device::PlanInstall(package_, cpu, plan, error)) {
-        outcome_ = InstallOutcome{};
+        outcome_ = device::InstallOutcome{};
         outcome_.error = error;
         Finish(u"Nothing was installed: " + platform::ToUtf16(error.message));
         return;
     }
     if (plan.files.empty()) {
-        outcome_ = InstallOutcome{};
+        outcome_ = device::InstallOutcome{};
         Finish(u"This package holds no file for devices with the " + std::u16string(device::kCpuChoices[row].name) +
                u" processor; nothing was installed.");
         return;
     }
     ShowPage(Page::Installing);
-    outcome_ = RunInstall(package_, plan, destination, this);
+    shownAt_ = 0;
+    outcome_ = device::WriteInstall(package_, plan, destination, this);
     SendDlgItemMessageW(Window(), IDC_PROGRESS, PBM_SETPOS, kProgressSteps, 0);
     if (outcome_.Complete()) {
         std::u16string where = device::JoinDevicePath(destination, plan.deviceFolder);
@@ -414,7 +420,7 @@ void CWizard::MakeCabinet(const std::u16string& folder, std::uint32_t cpu) {
     Error error;
     cabinetWritten_.clear();
     if (!PlanCabinet(package_, installerFile_, cpu, folder, job, error)) {
-        outcome_ = InstallOutcome{};
+        outcome_ = device::InstallOutcome{};
         outcome_.error = error;
         Finish(u"No installation file was written: " + platform::ToUtf16(error.Line()) + u".");
         return;
@@ -424,8 +430,9 @@ void CWizard::MakeCabinet(const std::u16string& folder, std::uint32_t cpu) {
         return;
     }
     ShowPage(Page::Installing);
-    FileStarting(device::FromFsPath(device::FsPath(job.path).filename()), 0, 1);
-    outcome_ = InstallOutcome{};
+    shownAt_ = 0;
+    FileStarting(platform::FromFsPath(platform::FsPath(job.path).filename()), 0, 1);
+    outcome_ = device::InstallOutcome{};
     outcome_.filesPlanned = 1;
     if (!WriteCabinetJob(package_, job, outcome_.error)) {
         SendDlgItemMessageW(Window(), IDC_PROGRESS, PBM_SETPOS, kProgressSteps, 0);
@@ -447,6 +454,11 @@ bool CWizard::AskToReplace(const std::u16string& path) {
 }
 
 void CWizard::FileStarting(const std::u16string& relative, std::uint64_t bytesDone, std::uint64_t bytesTotal) {
+    const unsigned long long now = GetTickCount64();
+    if (shownAt_ != 0 && now - shownAt_ < kRepaintInterval) {
+        return;
+    }
+    shownAt_ = now;
     SetText(IDC_STATUS, u"Writing " + relative);
     auto position = bytesTotal == 0 ? 0 : static_cast<WPARAM>(bytesDone * kProgressSteps / bytesTotal);
     SendDlgItemMessageW(Window(), IDC_PROGRESS, PBM_SETPOS, position, 0);

@@ -4,10 +4,10 @@
 // PC) and processor, installing with a progress bar, finished.
 #pragma once
 
+#include "device/install_write.h"
 #include "frame/handles.h"
 #include "frame/message_map.h"
 #include "frame/window.h"
-#include "template/install_run.h"
 #include "template/options.h"
 
 #include <memory>
@@ -19,7 +19,7 @@ namespace setup {
 
 enum class Page { Welcome, Licence, Destination, Installing, Finished };
 
-class CWizard : public ui::CDialogBase, private InstallObserver {
+class CWizard : public ui::CDialogBase, private device::InstallObserver {
 public:
     // `installerFile` names the program where the package gives no name, as in the silent mode.
     CWizard(Package& package, const Options& options, std::u16string defaultDestination,
@@ -33,7 +33,7 @@ public:
     bool Ended() const { return ended_; }
     int ExitCode() const { return exitCode_; }
     bool HasLicence() const { return hasLicence_; }
-    const InstallOutcome& Outcome() const { return outcome_; }
+    const device::InstallOutcome& Outcome() const { return outcome_; }
     // Whether the Destination page is set to make the installation file rather than copy files.
     bool MakesCabinet() const { return cabinetWay_; }
     // The installation file written, once it is.
@@ -88,7 +88,9 @@ private:
     bool modal_ = false;
     bool ended_ = false;
     int exitCode_ = 1;
-    InstallOutcome outcome_;
+    device::InstallOutcome outcome_;
+    // When the Installing page was last brought up to date; 0 before the first file.
+    unsigned long long shownAt_ = 0;
     ui::UniqueBitmap sidebar_;
     std::unique_ptr<std::remove_pointer_t<HFONT>, ui::GdiObjectDeleter> headingFont_;
 };

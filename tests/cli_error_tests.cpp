@@ -4,6 +4,7 @@
 #include "platform/text.h"
 #include "tests/cli_support.h"
 
+#include <algorithm>
 #include <functional>
 
 #ifndef _WIN32
@@ -468,6 +469,44 @@ TEST_F(CliTest, NothingPlantedInTheDestinationCarriesAnExtractionElsewhere) {
     std::filesystem::create_directories(dest);
     ASSERT_EQ(mkfifo((dest / "app.exe").c_str(), 0600), 0);
     ExpectFailure(Run({u"extract", dat, u"-d", U16(dest)}), U16(dest / "app.exe"), "not a regular file");
+#endif
+}
+
+// Where an extraction stops: a destination that cannot be made, the package itself at a member's
+// place, a file the system will not let grow. Each names the file and the cause, with the system's
+// own words where a call failed; the package is left as it was and no half-written file remains.
+TEST_F(CliTest, AnExtractionStopsAtTheFirstFileItCannotWriteAndSaysWhy) {
+    std::u16string dat = dir.File(u"out.DAT");
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", dat}).status, 0);
+    std::u16string blocked = dir.File(u"blocked");
+    WriteBytes(blocked, Pattern(3));
+    ExpectFailure(Run({u"extract", dat, u"-d", blocked}), blocked, "cannot make the destination folder: ");
+
+    std::filesystem::path inside = dir.Path() / "inside";
+    std::filesystem::create_directories(inside);
+    std::u16string self = U16(inside / "app.exe");
+    WriteBytes(self, ReadBytes(dat));
+    ToolResult r = Run({u"extract", self, u"-d", U16(inside)});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "app.exe: is the file being extracted")) << r.err;
+    EXPECT_EQ(ReadBytes(self), ReadBytes(dat));
+#ifndef _WIN32
+    // No file may grow past 7 KiB, and the signal that would end the program is ignored: data.bin
+    // (9,000 bytes, the last member) cannot be written whole, the others can.
+    std::filesystem::path limited = dir.Path() / "limited";
+    r = RunProgram(
+        u"/bin/bash",
+        {u"-c", u"trap '' XFSZ; ulimit -f 7; exec \"$0\" \"$@\"", ToolPath(), u"extract", dat, u"-d", U16(limited)},
+        dir.File(u""));
+    ExpectFailure(r, U16(limited / "data.bin"),
+                  "cannot be extracted: Couldn't write destination file (File too large)");
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(limited)) {
+        left.push_back(entry.path().lexically_relative(limited).generic_string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"app.exe", "sub", "sub/eula.txt", "sub/readme.txt"}));
+    EXPECT_EQ(ReadBytes(U16(limited / "app.exe")), ReadBytes(Source(u"app.exe")));
 #endif
 }
 

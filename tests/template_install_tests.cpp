@@ -1,17 +1,18 @@
 // The installer's installation, on every host: which members go where below the destination,
 // the device's shortcut files, and the refusal of anything that would land outside it.
 #include "device/install_plan.h"
+#include "device/install_write.h"
 #include "device/layout.h"
-#include "device/member_paths.h"
 #include "package/package.h"
 #include "platform/folder.h"
 #include "platform/replacement.h"
+#include "platform/target_folders.h"
 #include "platform/text.h"
-#include "template/install_run.h"
 #include "tests/template_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #ifndef _WIN32
@@ -33,19 +34,19 @@ struct OpenedPackage {
     }
 };
 
-setup::InstallOutcome Install(Package& package, std::uint32_t cpu, const fs::path& destination,
-                              std::string* planCause = nullptr) {
+device::InstallOutcome Install(Package& package, std::uint32_t cpu, const fs::path& destination,
+                               std::string* planCause = nullptr) {
     device::InstallPlan plan;
     Error error;
     if (!device::PlanInstall(package, cpu, plan, error)) {
         if (planCause) {
             *planCause = error.message;
         }
-        setup::InstallOutcome refused;
+        device::InstallOutcome refused;
         refused.error = error;
         return refused;
     }
-    return setup::RunInstall(package, plan, U16(destination), nullptr);
+    return device::WriteInstall(package, plan, U16(destination), nullptr);
 }
 
 class TemplateInstallTest : public ::testing::Test {
@@ -69,7 +70,7 @@ protected:
 
 TEST_F(TemplateInstallTest, EachMemberForTheProcessorLandsBelowTheDeviceFolderWithItsBytesAndNothingElse) {
     OpenedPackage opened(WritePackage(Src(), files));
-    setup::InstallOutcome outcome = Install(opened.package, FLAG_ARM, Dest());
+    device::InstallOutcome outcome = Install(opened.package, FLAG_ARM, Dest());
     EXPECT_TRUE(outcome.Complete()) << outcome.error.Line();
     EXPECT_EQ(outcome.filesWritten, 5u);
 
@@ -96,6 +97,41 @@ TEST_F(TemplateInstallTest, EachMemberForTheProcessorLandsBelowTheDeviceFolderWi
     WriteBytes(U16(Dest() / "Program Files/Notes/app.exe"), Pattern(10, 9));
     EXPECT_TRUE(Install(opened.package, FLAG_ARM, Dest()).Complete());
     EXPECT_EQ(FolderContents(Dest()), expected);
+}
+
+// What the wizard's progress shows: each file once, before it is written, the members and then the
+// shortcuts, with the bytes of the members written before it out of the plan's total.
+TEST_F(TemplateInstallTest, TheObserverHearsOfEachFileBeforeItIsWrittenWithTheBytesSoFar) {
+    struct Heard {
+        std::u16string relative;
+        std::uint64_t done, total;
+        bool existed;
+        bool operator==(const Heard&) const = default;
+    };
+    struct Recorder : device::InstallObserver {
+        fs::path destination;
+        std::vector<Heard> heard;
+        void FileStarting(const std::u16string& relative, std::uint64_t done, std::uint64_t total) override {
+            std::u16string path = relative;
+            std::replace(path.begin(), path.end(), u'\\', u'/');
+            heard.push_back({relative, done, total, fs::exists(destination / fs::path(path))});
+        }
+    } recorder;
+    recorder.destination = Dest();
+    OpenedPackage opened(WritePackage(Src(), files));
+    device::InstallPlan plan;
+    Error error;
+    ASSERT_TRUE(device::PlanInstall(opened.package, FLAG_ARM, plan, error)) << error.message;
+    EXPECT_TRUE(device::WriteInstall(opened.package, plan, U16(Dest()), &recorder).Complete());
+    const std::uint64_t total = 5000 + 4097 + 0 + 4;
+    const std::vector<Heard> expected = {
+        {u"Program Files\\Notes\\app.exe", 0, total, false},
+        {u"Program Files\\Notes\\sub\\deeper\\arm.dll", 5000, total, false},
+        {u"Program Files\\Notes\\sub\\empty.txt", 9097, total, false},
+        {u"Program Files\\Notes\\.hidden", 9097, total, false},
+        {u"Windows\\Start Menu\\Programs\\Notes.lnk", total, total, false},
+    };
+    EXPECT_EQ(recorder.heard, expected);
 }
 
 TEST_F(TemplateInstallTest, TheTargetFolderChoosesTheDeviceFolder) {
@@ -169,7 +205,7 @@ TEST_F(TemplateInstallTest, MembersAndFoldersThatWouldLeaveTheDestinationAreRefu
         fs::path dest = dir.Path() / ("case" + std::to_string(n++)) / "dest";
         OpenedPackage opened(CraftPackage(source, members));
         std::string cause;
-        setup::InstallOutcome outcome = Install(opened.package, FLAG_ARM, dest, &cause);
+        device::InstallOutcome outcome = Install(opened.package, FLAG_ARM, dest, &cause);
         EXPECT_FALSE(outcome.Complete()) << n;
         EXPECT_FALSE(cause.empty()) << n;
         EXPECT_EQ(outcome.filesWritten, 0u);
@@ -229,7 +265,7 @@ TEST_F(TemplateInstallTest, NothingPlantedInTheDestinationCarriesAWriteElsewhere
             ADD_FAILURE() << "this host made no link";
             continue;
         }
-        setup::InstallOutcome outcome = Install(opened.package, FLAG_ARM, dest);
+        device::InstallOutcome outcome = Install(opened.package, FLAG_ARM, dest);
         EXPECT_EQ(outcome.Complete(), std::string(c.cause).empty()) << outcome.error.Line();
         EXPECT_NE(outcome.error.Line().find(c.cause), std::string::npos) << outcome.error.Line();
         EXPECT_EQ(FolderContents(elsewhere), (std::map<std::string, Bytes>{{"victim", Pattern(7)}}));
@@ -245,7 +281,7 @@ TEST_F(TemplateInstallTest, SomethingThatIsNoFileAtAFilesPlaceStopsTheInstallati
     OpenedPackage opened(WritePackage(Src(), files));
     fs::create_directories(Dest() / "Program Files" / "Notes");
     ASSERT_EQ(mkfifo((Dest() / "Program Files" / "Notes" / "app.exe").c_str(), 0600), 0);
-    setup::InstallOutcome outcome = Install(opened.package, FLAG_ARM, Dest());
+    device::InstallOutcome outcome = Install(opened.package, FLAG_ARM, Dest());
     EXPECT_FALSE(outcome.Complete());
     EXPECT_NE(outcome.error.Line().find("not a regular file"), std::string::npos) << outcome.error.Line();
 }
@@ -256,7 +292,7 @@ TEST_F(TemplateInstallTest, AFileThatCannotBeWrittenStopsTheInstallationAndSaysW
     // A file where the program's folder should be.
     fs::create_directories(Dest() / "Program Files");
     WriteBytes(U16(Dest() / "Program Files" / "Notes"), Pattern(3));
-    setup::InstallOutcome outcome = Install(opened.package, FLAG_ARM, Dest());
+    device::InstallOutcome outcome = Install(opened.package, FLAG_ARM, Dest());
     EXPECT_FALSE(outcome.Complete());
     EXPECT_EQ(outcome.filesWritten, 0u);
     EXPECT_EQ(outcome.filesPlanned, 5u);
@@ -278,7 +314,7 @@ TEST(TargetFoldersTest, SharedFoldersAreOpenedOnceAndNeverThroughALinkPlantedLat
     TempDir dir;
     platform::FolderHandle root = platform::FolderHandle::Open(dir.File(u""));
     ASSERT_TRUE(root.IsOpen());
-    device::TargetFolders folders(root);
+    platform::TargetFolders folders(root);
     std::u16string name;
     Error error;
     const platform::FolderHandle* first = folders.Prepare(u"a\\b\\x.txt", name, error);
