@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <system_error>
 
-namespace setup {
+namespace installer_template {
 
 bool PlanCabinet(const Package& package, std::u16string_view installerPath, std::uint32_t cpuFlag,
                  std::u16string_view folder, CabinetJob& job, Error& error) {
@@ -61,4 +61,4 @@ bool WriteCabinetJob(Package& package, const CabinetJob& job, Error& error) {
     return true;
 }
 
-} // namespace setup
+} // namespace installer_template

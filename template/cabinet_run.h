@@ -13,7 +13,7 @@
 
 class Package;
 
-namespace setup {
+namespace installer_template {
 
 struct CabinetJob {
     device::InstallPlan plan;
@@ -33,4 +33,4 @@ bool PlanCabinet(const Package& package, std::u16string_view installerPath, std:
 // the error, its subject the folder or the cabinet.
 bool WriteCabinetJob(Package& package, const CabinetJob& job, Error& error);
 
-} // namespace setup
+} // namespace installer_template

@@ -9,7 +9,7 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
-namespace setup {
+namespace installer_template {
 namespace {
 
 std::wstring Wide(const std::string& utf8) {
@@ -91,4 +91,4 @@ int WindowsHost::RunWizard(Package& package, const Options& options) {
     return wizard.Run(nullptr);
 }
 
-} // namespace setup
+} // namespace installer_template

@@ -4,7 +4,7 @@
 
 #include "template/setup_flow.h"
 
-namespace setup {
+namespace installer_template {
 
 class WindowsHost : public SetupHost {
 public:
@@ -17,4 +17,4 @@ public:
     int RunWizard(Package& package, const Options& options) override;
 };
 
-} // namespace setup
+} // namespace installer_template

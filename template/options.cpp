@@ -5,7 +5,7 @@
 #include "package/records.h"
 #include "platform/text.h"
 
-namespace setup {
+namespace installer_template {
 namespace {
 
 bool StartsWithOption(std::u16string_view argument, std::u16string_view option) {
@@ -73,4 +73,4 @@ bool ParseOptions(const std::vector<std::u16string>& arguments, Options& options
     return true;
 }
 
-} // namespace setup
+} // namespace installer_template

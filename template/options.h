@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace setup {
+namespace installer_template {
 
 struct Options {
     bool silent = false;
@@ -23,4 +23,4 @@ struct Options {
 // unknown option, an empty /D= or /CAB=, both of them at once and an unknown processor family.
 bool ParseOptions(const std::vector<std::u16string>& arguments, Options& options, std::string& cause);
 
-} // namespace setup
+} // namespace installer_template

@@ -7,7 +7,7 @@
 #include "platform/text.h"
 #include "template/cabinet_run.h"
 
-namespace setup {
+namespace installer_template {
 namespace {
 
 constexpr int kSuccess = 0;
@@ -89,4 +89,4 @@ int RunSetup(const std::vector<std::u16string>& arguments, Package& package, boo
     return silent ? InstallSilently(package, options, host) : host.RunWizard(package, options);
 }
 
-} // namespace setup
+} // namespace installer_template

@@ -10,7 +10,7 @@
 
 class Package;
 
-namespace setup {
+namespace installer_template {
 
 inline constexpr char kNoPackageMessage[] = "This installer holds no package.";
 // What /? shows: one option a line, short enough that a message box need not wrap them.
@@ -49,4 +49,4 @@ public:
 // the exit status: 0 when everything was installed, 1 otherwise.
 int RunSetup(const std::vector<std::u16string>& arguments, Package& package, bool packageOpened, SetupHost& host);
 
-} // namespace setup
+} // namespace installer_template

@@ -17,6 +17,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     platform::ProgramArguments(0, nullptr, arguments, unused);
     Package package;
     bool opened = package.OpenResource(u"ORBDATA");
-    setup::WindowsHost host;
-    return setup::RunSetup(arguments, package, opened, host);
+    installer_template::WindowsHost host;
+    return installer_template::RunSetup(arguments, package, opened, host);
 }

@@ -18,7 +18,7 @@
 #include <array>
 #include <span>
 
-namespace setup {
+namespace installer_template {
 namespace {
 
 std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
@@ -481,4 +481,4 @@ void CWizard::End(int code) {
     }
 }
 
-} // namespace setup
+} // namespace installer_template

@@ -15,7 +15,7 @@
 
 class Package;
 
-namespace setup {
+namespace installer_template {
 
 enum class Page { Welcome, Licence, Destination, Installing, Finished };
 
@@ -95,4 +95,4 @@ private:
     std::unique_ptr<std::remove_pointer_t<HFONT>, ui::GdiObjectDeleter> headingFont_;
 };
 
-} // namespace setup
+} // namespace installer_template

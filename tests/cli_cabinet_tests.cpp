@@ -447,14 +447,14 @@ Tree Expected(std::uint32_t family) {
 std::u16string Family(const device::CpuChoice& family) { return std::u16string(family.name); }
 
 // The installer's host in silent mode: whatever it would print fails the test.
-class SilentHost : public setup::SetupHost {
+class SilentHost : public installer_template::SetupHost {
 public:
     void ShowError(const std::string& text) override { ADD_FAILURE() << text; }
     void PrintError(const std::string& line) override { ADD_FAILURE() << line; }
     void ShowInformation(const std::string& text) override { ADD_FAILURE() << text; }
     void PrintOutput(const std::string& text) override { ADD_FAILURE() << text; }
     std::u16string DefaultDestination() override { return {}; }
-    int RunWizard(Package&, const setup::Options&) override { return -1; }
+    int RunWizard(Package&, const installer_template::Options&) override { return -1; }
 };
 
 // The members below app/ saved as a workspace, the target folder Program Files, the program's
@@ -792,7 +792,9 @@ protected:
         for (const device::CpuChoice& family : device::kCpuChoices) {
             SilentHost host;
             std::u16string out = dir.File(u"installer");
-            ASSERT_EQ(setup::RunSetup({u"/S", u"/CAB=" + out, u"/CPU=" + Family(family)}, package, true, host), 0);
+            ASSERT_EQ(
+                installer_template::RunSetup({u"/S", u"/CAB=" + out, u"/CPU=" + Family(family)}, package, true, host),
+                0);
             cabinets.push_back({CabOf(out, family), &family});
         }
     }
@@ -875,7 +877,7 @@ TEST_F(CabinetReadersTest, InstallerExtractAndCabinetAgreeOnTheDeviceTree) {
         SCOPED_TRACE(platform::ToUtf8(name));
         std::u16string installed = dir.File(u"setup-" + name), extracted = dir.File(u"extract-" + name);
         SilentHost host;
-        EXPECT_EQ(setup::RunSetup({u"/S", u"/D=" + installed, u"/CPU=" + name}, package, true, host), 0);
+        EXPECT_EQ(installer_template::RunSetup({u"/S", u"/D=" + installed, u"/CPU=" + name}, package, true, host), 0);
         EXPECT_EQ(FolderContents(fs::path(installed)), Expected(family.flag));
         ToolResult r = Run({u"extract", dat, u"-d", extracted, u"--cpu", name, u"-q"});
         EXPECT_EQ(r.status, 0) << r.err;

@@ -15,47 +15,47 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class FakeHost : public setup::SetupHost {
+class FakeHost : public installer_template::SetupHost {
 public:
     void ShowError(const std::string& text) override { shown.push_back(text); }
     void PrintError(const std::string& line) override { printed.push_back(line); }
     void ShowInformation(const std::string& text) override { informed.push_back(text); }
     void PrintOutput(const std::string& text) override { output.push_back(text); }
     std::u16string DefaultDestination() override { return defaultDestination; }
-    int RunWizard(Package&, const setup::Options& options) override {
+    int RunWizard(Package&, const installer_template::Options& options) override {
         wizardOptions.push_back(options);
         return 7;
     }
 
     std::u16string defaultDestination;
     std::vector<std::string> shown, printed, informed, output;
-    std::vector<setup::Options> wizardOptions;
+    std::vector<installer_template::Options> wizardOptions;
 };
 
 TEST(TemplateOptionsTest, SilentModeFolderAndProcessor) {
-    setup::Options options;
+    installer_template::Options options;
     std::string cause;
-    ASSERT_TRUE(setup::ParseOptions({u"/S", u"/D=C:\\My Device", u"/CPU=MIPS"}, options, cause));
+    ASSERT_TRUE(installer_template::ParseOptions({u"/S", u"/D=C:\\My Device", u"/CPU=MIPS"}, options, cause));
     EXPECT_TRUE(options.silent);
     EXPECT_EQ(options.destination, u"C:\\My Device");
     EXPECT_EQ(options.cpuFlag, FLAG_MIPS);
 
-    ASSERT_TRUE(setup::ParseOptions({u"/cpu=intel", u"/s"}, options, cause));
+    ASSERT_TRUE(installer_template::ParseOptions({u"/cpu=intel", u"/s"}, options, cause));
     EXPECT_TRUE(options.silent);
     EXPECT_EQ(options.cpuFlag, FLAG_INTEL);
     EXPECT_TRUE(options.destination.empty());
 
     // The folder as installers take it, unquoted.
-    ASSERT_TRUE(setup::ParseOptions({u"/S", u"/D=C:\\My", u"Pocket", u"PC", u"/CPU=SHX"}, options, cause));
+    ASSERT_TRUE(installer_template::ParseOptions({u"/S", u"/D=C:\\My", u"Pocket", u"PC", u"/CPU=SHX"}, options, cause));
     EXPECT_EQ(options.destination, u"C:\\My Pocket PC");
     EXPECT_EQ(options.cpuFlag, FLAG_SHX);
 
-    ASSERT_TRUE(setup::ParseOptions({}, options, cause));
+    ASSERT_TRUE(installer_template::ParseOptions({}, options, cause));
     EXPECT_FALSE(options.silent);
     EXPECT_EQ(options.cpuFlag, FLAG_ARM);
 
     // The installation file's folder, unquoted too; the processor ARM unless given.
-    ASSERT_TRUE(setup::ParseOptions({u"/cab=C:\\My", u"Cabinets", u"/S"}, options, cause));
+    ASSERT_TRUE(installer_template::ParseOptions({u"/cab=C:\\My", u"Cabinets", u"/S"}, options, cause));
     EXPECT_EQ(options.cabinetFolder, u"C:\\My Cabinets");
     EXPECT_TRUE(options.destination.empty());
     EXPECT_EQ(options.cpuFlag, FLAG_ARM);
@@ -71,7 +71,7 @@ TEST(TemplateOptionsTest, SilentModeFolderAndProcessor) {
                                                   {u"/SILENT"},
                                                   {u"C:\\x"}}) {
         cause.clear();
-        EXPECT_FALSE(setup::ParseOptions(bad, options, cause));
+        EXPECT_FALSE(installer_template::ParseOptions(bad, options, cause));
         EXPECT_FALSE(cause.empty());
         EXPECT_EQ(cause.find('\n'), std::string::npos);
     }
@@ -94,33 +94,33 @@ protected:
 
 TEST_F(TemplateFlowTest, WithoutAPackageItSaysSoWhereTheUserWillSeeItAndFails) {
     Package empty;
-    EXPECT_EQ(setup::RunSetup({}, empty, false, host), 1);
+    EXPECT_EQ(installer_template::RunSetup({}, empty, false, host), 1);
     EXPECT_EQ(host.shown, std::vector<std::string>{"This installer holds no package."});
     EXPECT_TRUE(host.printed.empty());
     EXPECT_TRUE(host.wizardOptions.empty());
 
     FakeHost silent;
-    EXPECT_EQ(setup::RunSetup({u"/S", u"/D=C:\\x"}, empty, false, silent), 1);
+    EXPECT_EQ(installer_template::RunSetup({u"/S", u"/D=C:\\x"}, empty, false, silent), 1);
     EXPECT_EQ(silent.printed, std::vector<std::string>{"This installer holds no package."});
     EXPECT_TRUE(silent.shown.empty());
 }
 
 TEST_F(TemplateFlowTest, SilentModeInstallsWithoutAWindowAndAnswersTheOutcome) {
     fs::path dest = dir.Path() / "dest";
-    EXPECT_EQ(setup::RunSetup({u"/S", u"/D=" + U16(dest), u"/CPU=MIPS"}, package, true, host), 0);
+    EXPECT_EQ(installer_template::RunSetup({u"/S", u"/D=" + U16(dest), u"/CPU=MIPS"}, package, true, host), 0);
     EXPECT_TRUE(host.shown.empty());
     EXPECT_TRUE(host.printed.empty());
     EXPECT_TRUE(host.wizardOptions.empty());
     EXPECT_EQ(FolderContents(dest).size(), 1u);
 
     // No folder given: the default one, and ARM.
-    EXPECT_EQ(setup::RunSetup({u"/S"}, package, true, host), 0);
+    EXPECT_EQ(installer_template::RunSetup({u"/S"}, package, true, host), 0);
     EXPECT_EQ(FolderContents(dir.Path() / "Tarvelo Device").count("Program Files/Notes/app.exe"), 1u);
 
     // A failure is one line on standard error, and never a window, even for a mistyped option.
     WriteBytes(U16(dir.Path() / "blocked"), Pattern(1));
-    EXPECT_EQ(setup::RunSetup({u"/S", u"/D=" + U16(dir.Path() / "blocked")}, package, true, host), 1);
-    EXPECT_EQ(setup::RunSetup({u"/S", u"/CPU=Z80"}, package, true, host), 1);
+    EXPECT_EQ(installer_template::RunSetup({u"/S", u"/D=" + U16(dir.Path() / "blocked")}, package, true, host), 1);
+    EXPECT_EQ(installer_template::RunSetup({u"/S", u"/CPU=Z80"}, package, true, host), 1);
     ASSERT_EQ(host.printed.size(), 2u);
     for (const std::string& line : host.printed) {
         EXPECT_EQ(line.find('\n'), std::string::npos) << line;
@@ -146,7 +146,7 @@ TEST_F(TemplateFlowTest, SilentModeWritesTheInstallationFileOfTheProcessorOrSays
         SCOPED_TRACE(platform::ToUtf8(c.name));
         std::vector<std::u16string> arguments = c.arguments;
         arguments.push_back(u"/CAB=" + U16(folder));
-        EXPECT_EQ(setup::RunSetup(arguments, package, true, host), 0);
+        EXPECT_EQ(installer_template::RunSetup(arguments, package, true, host), 0);
         EXPECT_TRUE(host.printed.empty()) << host.printed[0];
 
         // Byte for byte tarvelo-build cab's: the readers' tests in cli_cabinet_tests hold it to that.
@@ -176,7 +176,7 @@ TEST_F(TemplateFlowTest, SilentModeWritesTheInstallationFileOfTheProcessorOrSays
     };
     host.printed.clear();
     for (const auto& f : failures) {
-        EXPECT_EQ(setup::RunSetup(f.arguments, package, true, host), 1);
+        EXPECT_EQ(installer_template::RunSetup(f.arguments, package, true, host), 1);
         ASSERT_FALSE(host.printed.empty());
         EXPECT_NE(host.printed.back().find(f.says), std::string::npos) << host.printed.back();
         EXPECT_TRUE(host.printed.back().starts_with("No installation file was written: ")) << host.printed.back();
@@ -189,7 +189,7 @@ TEST_F(TemplateFlowTest, SilentModeWritesTheInstallationFileOfTheProcessorOrSays
     Bytes refused = CraftPackage(u"C:\\App\\", {{u"C:\\App\\..\\evil.txt", BytesOf("x"), FLAG_ARM}});
     Package bad;
     ASSERT_TRUE(bad.OpenImage(refused.data(), static_cast<std::uint32_t>(refused.size())));
-    EXPECT_EQ(setup::RunSetup({u"/S", u"/CAB=" + U16(dir.Path() / "refused")}, bad, true, host), 1);
+    EXPECT_EQ(installer_template::RunSetup({u"/S", u"/CAB=" + U16(dir.Path() / "refused")}, bad, true, host), 1);
     EXPECT_FALSE(fs::exists(dir.Path() / "refused"));
     EXPECT_TRUE(host.shown.empty());
     SetDateEpoch(nullptr);
@@ -199,7 +199,9 @@ TEST_F(TemplateFlowTest, SilentModeWritesTheInstallationFileOfTheProcessorOrSays
 // for silence. It wins over any mistake on the line and needs no package.
 TEST_F(TemplateFlowTest, AskedForItsOptionsItListsThemAndSucceeds) {
     for (const char* option : {"/S", "/CAB=FOLDER", "/D=FOLDER", "/CPU=ARM|MIPS|SHX|INTEL", "/?"}) {
-        EXPECT_NE(std::string(setup::kUsageText).find(std::string("\n") + option + "  "), std::string::npos) << option;
+        EXPECT_NE(std::string(installer_template::kUsageText).find(std::string("\n") + option + "  "),
+                  std::string::npos)
+            << option;
     }
     Package empty;
     const struct {
@@ -216,8 +218,8 @@ TEST_F(TemplateFlowTest, AskedForItsOptionsItListsThemAndSucceeds) {
     };
     for (const auto& c : cases) {
         FakeHost fake;
-        EXPECT_EQ(setup::RunSetup(c.arguments, c.withPackage ? package : empty, c.withPackage, fake), 0);
-        const std::vector<std::string> usage{setup::kUsageText};
+        EXPECT_EQ(installer_template::RunSetup(c.arguments, c.withPackage ? package : empty, c.withPackage, fake), 0);
+        const std::vector<std::string> usage{installer_template::kUsageText};
         EXPECT_EQ(fake.output, c.silent ? usage : std::vector<std::string>{});
         EXPECT_EQ(fake.informed, c.silent ? std::vector<std::string>{} : usage);
         EXPECT_TRUE(fake.shown.empty() && fake.printed.empty() && fake.wizardOptions.empty());
@@ -226,12 +228,12 @@ TEST_F(TemplateFlowTest, AskedForItsOptionsItListsThemAndSucceeds) {
 }
 
 TEST_F(TemplateFlowTest, WithoutSilenceTheWizardRunsWithThePresetChoices) {
-    EXPECT_EQ(setup::RunSetup({u"/D=C:\\Device", u"/CPU=SHX"}, package, true, host), 7);
+    EXPECT_EQ(installer_template::RunSetup({u"/D=C:\\Device", u"/CPU=SHX"}, package, true, host), 7);
     ASSERT_EQ(host.wizardOptions.size(), 1u);
     EXPECT_EQ(host.wizardOptions[0].destination, u"C:\\Device");
     EXPECT_EQ(host.wizardOptions[0].cpuFlag, FLAG_SHX);
 
-    EXPECT_EQ(setup::RunSetup({u"/bogus"}, package, true, host), 1);
+    EXPECT_EQ(installer_template::RunSetup({u"/bogus"}, package, true, host), 1);
     EXPECT_EQ(host.shown.size(), 1u);
     EXPECT_EQ(host.wizardOptions.size(), 1u);
 }

@@ -181,7 +181,7 @@ TEST_F(TemplateRoadTest, TheBareTemplateSaysItHoldsNoPackage) {
     // Asked for its options in silence, it lists them on standard output and succeeds.
     r = Run(TemplatePath(), {u"/S", u"/?"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, std::string(setup::kUsageText) + "\n");
+    EXPECT_EQ(r.out, std::string(installer_template::kUsageText) + "\n");
     EXPECT_EQ(r.err, "");
 }
 

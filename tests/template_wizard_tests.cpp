@@ -62,7 +62,7 @@ void SavePicture(HWND window, const std::string& name) {
     WriteBytes(U16(folder / (name + ".bmp")), file.Data());
 }
 
-class TestWizard : public setup::CWizard {
+class TestWizard : public installer_template::CWizard {
 public:
     using CWizard::CWizard;
     std::u16string chosenFolder;
@@ -103,12 +103,13 @@ protected:
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
         InitCommonControlsEx(&controls);
     }
-    void Open(const std::vector<AppFile>& files, const setup::Options& options = {}, const PackageFields& fields = {}) {
+    void Open(const std::vector<AppFile>& files, const installer_template::Options& options = {},
+              const PackageFields& fields = {}) {
         bytes = WritePackage(dir.Path() / "src", files, fields);
         ASSERT_TRUE(package.OpenImage(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
         Start(options);
     }
-    void Start(const setup::Options& options) {
+    void Start(const installer_template::Options& options) {
         wizard = std::make_unique<TestWizard>(package, options, U16(dir.Path() / "Tarvelo Device"));
         ASSERT_NE(wizard->Create(nullptr), nullptr);
         ShowWindow(wizard->Window(), SW_SHOWNORMAL);
@@ -156,7 +157,7 @@ protected:
 TEST_F(TemplateWizardTest, PagesInOrderWithTheLicenceToBeAcceptedFirst) {
     Open(files);
     EXPECT_TRUE(wizard->HasLicence());
-    EXPECT_EQ(wizard->CurrentPage(), setup::Page::Welcome);
+    EXPECT_EQ(wizard->CurrentPage(), installer_template::Page::Welcome);
     EXPECT_NE(TextOf(IDC_HEADING).find(u"Notes"), std::u16string::npos);
     EXPECT_FALSE(IsWindowEnabled(Item(IDC_BACK)));
     EXPECT_TRUE(Visible(IDC_SIDEBAR));
@@ -167,13 +168,13 @@ TEST_F(TemplateWizardTest, PagesInOrderWithTheLicenceToBeAcceptedFirst) {
     SavePicture(wizard->Window(), "wizard-1-welcome");
 
     Click(IDC_NEXT);
-    ASSERT_EQ(wizard->CurrentPage(), setup::Page::Licence);
+    ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Licence);
     EXPECT_EQ(TextOf(IDC_LICENCE_TEXT), u"Terms.\r\nMore terms.\r\n");
     EXPECT_TRUE(Visible(IDC_LICENCE_TEXT));
     EXPECT_FALSE(IsWindowEnabled(Item(IDC_NEXT)));
     SavePicture(wizard->Window(), "wizard-2-licence");
     Click(IDC_NEXT); // even a command that gets past the disabled button does not pass the gate
-    EXPECT_EQ(wizard->CurrentPage(), setup::Page::Licence);
+    EXPECT_EQ(wizard->CurrentPage(), installer_template::Page::Licence);
     SendMessageW(Item(IDC_ACCEPT), BM_CLICK, 0, 0);
     Pump();
     EXPECT_TRUE(IsWindowEnabled(Item(IDC_NEXT)));
@@ -184,7 +185,7 @@ TEST_F(TemplateWizardTest, PagesInOrderWithTheLicenceToBeAcceptedFirst) {
     Pump();
 
     Click(IDC_NEXT);
-    ASSERT_EQ(wizard->CurrentPage(), setup::Page::Destination);
+    ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Destination);
     EXPECT_FALSE(Visible(IDC_LICENCE_TEXT));
     // The installation file for the device comes first, in the folder the device's folder would
     // be made in.
@@ -207,7 +208,7 @@ TEST_F(TemplateWizardTest, PagesInOrderWithTheLicenceToBeAcceptedFirst) {
     ChooseWay(IDC_WAY_FOLDER);
     // Back keeps the acceptance and the way; forward again.
     Click(IDC_BACK);
-    EXPECT_EQ(wizard->CurrentPage(), setup::Page::Licence);
+    EXPECT_EQ(wizard->CurrentPage(), installer_template::Page::Licence);
     EXPECT_TRUE(IsWindowEnabled(Item(IDC_NEXT)));
     Click(IDC_NEXT);
     EXPECT_TRUE(Checked(IDC_WAY_FOLDER));
@@ -219,7 +220,7 @@ TEST_F(TemplateWizardTest, PagesInOrderWithTheLicenceToBeAcceptedFirst) {
     wizard->pictureOfInstalling = true;
     Click(IDC_NEXT);
     EXPECT_GT(wizard->stepsShown, 0);
-    ASSERT_EQ(wizard->CurrentPage(), setup::Page::Finished);
+    ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Finished);
     EXPECT_TRUE(wizard->Outcome().Complete()) << wizard->Outcome().error.Line();
     EXPECT_FALSE(Visible(IDCANCEL));
     SavePicture(wizard->Window(), "wizard-5-finished");
@@ -249,7 +250,7 @@ TEST_F(TemplateWizardTest, EveryPageNamesTheProgramOrSaysTheProgram) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(platform::ToUtf8(c.title));
-        setup::Options options;
+        installer_template::Options options;
         options.destination = U16(dir.Path() / ("device " + platform::ToUtf8(c.title)));
         Open(files, options, {c.name});
         wchar_t title[256] = {};
@@ -263,7 +264,7 @@ TEST_F(TemplateWizardTest, EveryPageNamesTheProgramOrSaysTheProgram) {
         Pump();
         Click(IDC_NEXT);
         Click(IDC_NEXT);
-        ASSERT_EQ(wizard->CurrentPage(), setup::Page::Finished);
+        ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Finished);
         EXPECT_EQ(wizard->installingIntro, c.installing);
         EXPECT_TRUE(TextOf(IDC_INTRO).starts_with(c.finished)) << platform::ToUtf8(TextOf(IDC_INTRO));
         wizard.reset();
@@ -273,28 +274,28 @@ TEST_F(TemplateWizardTest, EveryPageNamesTheProgramOrSaysTheProgram) {
 
 TEST_F(TemplateWizardTest, WithoutAnAgreementTheLicencePageIsLeftOutAndThePresetProcessorIsChosen) {
     files.pop_back();
-    setup::Options options;
+    installer_template::Options options;
     options.cpuFlag = FLAG_INTEL;
     options.destination = U16(dir.Path() / "preset");
     Open(files, options);
     EXPECT_FALSE(wizard->HasLicence());
     Click(IDC_NEXT);
-    ASSERT_EQ(wizard->CurrentPage(), setup::Page::Destination);
+    ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Destination);
     EXPECT_EQ(TextOf(IDC_CPU_LIST), u"INTEL");
     EXPECT_EQ(TextOf(IDC_DEST_EDIT), options.destination);
     Click(IDC_BACK);
-    EXPECT_EQ(wizard->CurrentPage(), setup::Page::Welcome);
+    EXPECT_EQ(wizard->CurrentPage(), installer_template::Page::Welcome);
     Click(IDC_NEXT);
 
     // An empty folder is not taken; the page says why.
     SetWindowTextW(Item(IDC_DEST_EDIT), L"  ");
     Click(IDC_NEXT);
-    EXPECT_EQ(wizard->CurrentPage(), setup::Page::Destination);
+    EXPECT_EQ(wizard->CurrentPage(), installer_template::Page::Destination);
     EXPECT_FALSE(TextOf(IDC_DEST_ERROR).empty());
 
     SetWindowTextW(Item(IDC_DEST_EDIT), reinterpret_cast<const wchar_t*>(options.destination.c_str()));
     Click(IDC_NEXT);
-    ASSERT_EQ(wizard->CurrentPage(), setup::Page::Finished);
+    ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Finished);
     std::map<std::string, Bytes> installed = FolderContents(dir.Path() / "preset");
     EXPECT_EQ(installed.size(), 3u);
     EXPECT_EQ(installed["Program Files/Notes/lib/intel.dll"], files[2].bytes);
@@ -308,19 +309,19 @@ TEST_F(TemplateWizardTest, TheFirstFileTickedAsTheLicenceIsShownAndInstalledOnly
     bytes = WritePackage(dir.Path() / "src", files);
     ASSERT_TRUE(package.OpenImage(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
     for (std::uint32_t cpu : {FLAG_ARM, FLAG_INTEL}) {
-        setup::Options options;
+        installer_template::Options options;
         options.cpuFlag = cpu;
         options.destination = U16(dir.Path() / (cpu == FLAG_ARM ? "arm" : "intel"));
         Start(options);
         ASSERT_TRUE(wizard->HasLicence());
         Click(IDC_NEXT);
-        ASSERT_EQ(wizard->CurrentPage(), setup::Page::Licence);
+        ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Licence);
         EXPECT_EQ(TextOf(IDC_LICENCE_TEXT), u"Terms.\r\nMore terms.\r\n");
         SendMessageW(Item(IDC_ACCEPT), BM_CLICK, 0, 0);
         Pump();
         Click(IDC_NEXT);
         Click(IDC_NEXT);
-        ASSERT_EQ(wizard->CurrentPage(), setup::Page::Finished);
+        ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Finished);
         std::map<std::string, Bytes> installed = FolderContents(fs::path(options.destination));
         EXPECT_EQ(installed.count("Program Files/Notes/licence.txt"), cpu == FLAG_ARM ? 1u : 0u);
         EXPECT_EQ(installed.count("Program Files/Notes/later.txt"), 0u);
@@ -350,7 +351,7 @@ TEST_F(TemplateWizardTest, APackageThatWouldWriteOutsideTheFolderEndsOnTheFinish
         Click(IDC_NEXT);
         ChooseWay(way);
         Click(IDC_NEXT);
-        ASSERT_EQ(wizard->CurrentPage(), setup::Page::Finished);
+        ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Finished);
         EXPECT_EQ(wizard->stepsShown, 0);
         EXPECT_NE(TextOf(IDC_INTRO).find(says), std::u16string::npos);
         EXPECT_EQ(TextOf(IDC_HEADING), u"Setup failed");
@@ -382,7 +383,7 @@ TEST_F(TemplateWizardTest, TheInstallationFileIsTheCommandLinesCabinetAndReplace
         SendMessageW(Item(IDC_ACCEPT), BM_CLICK, 0, 0);
         Pump();
         Click(IDC_NEXT);
-        ASSERT_EQ(wizard->CurrentPage(), setup::Page::Destination);
+        ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Destination);
         ChooseProcessor(cpu);
         wizard->chosenFolder = cabs;
         Click(IDC_BROWSE);
@@ -390,7 +391,7 @@ TEST_F(TemplateWizardTest, TheInstallationFileIsTheCommandLinesCabinetAndReplace
 
     toDestination(u"INTEL");
     Click(IDC_NEXT);
-    ASSERT_EQ(wizard->CurrentPage(), setup::Page::Finished);
+    ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Finished);
     EXPECT_TRUE(wizard->Outcome().Complete()) << wizard->Outcome().error.Line();
     EXPECT_EQ(TextOf(IDC_HEADING), u"Setup is complete");
     EXPECT_EQ(wizard->CabinetWritten(), dir.File(u"cabs\\Notes.INTEL.CAB"));
@@ -410,17 +411,17 @@ TEST_F(TemplateWizardTest, TheInstallationFileIsTheCommandLinesCabinetAndReplace
     toDestination(u"ARM");
     wizard->replaceAnswers = {false, true};
     Click(IDC_NEXT);
-    EXPECT_EQ(wizard->CurrentPage(), setup::Page::Destination);
+    EXPECT_EQ(wizard->CurrentPage(), installer_template::Page::Destination);
     EXPECT_EQ(wizard->askedToReplace, std::vector<std::u16string>{arm});
     EXPECT_EQ(ReadBytes(arm), BytesOf("mine"));
     Click(IDC_NEXT);
-    ASSERT_EQ(wizard->CurrentPage(), setup::Page::Finished);
+    ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Finished);
     EXPECT_EQ(wizard->askedToReplace.size(), 2u);
     EXPECT_EQ(ReadBytes(arm), ReadBytes(dir.File(u"cli\\Notes.ARM.CAB")));
 
     toDestination(u"MIPS");
     Click(IDC_NEXT);
-    ASSERT_EQ(wizard->CurrentPage(), setup::Page::Finished);
+    ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Finished);
     EXPECT_EQ(TextOf(IDC_HEADING), u"Setup failed");
     EXPECT_NE(TextOf(IDC_INTRO).find(u"no file for devices with the MIPS processor"), std::u16string::npos);
     Click(IDC_NEXT);
