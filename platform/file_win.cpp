@@ -1,5 +1,6 @@
 // Win32 files, with the share modes the package core asks for.
 #include "platform/file.h"
+#include "platform/handle_win.h"
 #include "platform/names.h"
 
 #include <windows.h>
@@ -36,17 +37,13 @@ File File::OpenRead(std::u16string_view path, Share share) {
         return File();
     }
     DWORD mode = share == Share::Read ? FILE_SHARE_READ : 0;
-    HANDLE h =
-        CreateFileW(Wide(path).c_str(), GENERIC_READ, mode, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        return File();
-    }
+    UniqueHandle h(
+        CreateFileW(Wide(path).c_str(), GENERIC_READ, mode, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     // A name such as "NUL" or "COM1" opens a device, and "\\.\pipe\x" a pipe: not files.
-    if (GetFileType(h) != FILE_TYPE_DISK) {
-        CloseHandle(h);
+    if (!h || GetFileType(h.Get()) != FILE_TYPE_DISK) {
         return File();
     }
-    return File(reinterpret_cast<std::intptr_t>(h));
+    return File(reinterpret_cast<std::intptr_t>(h.Release()));
 }
 
 File File::OpenRead(std::u16string_view path, Share share, FileStamp& stamp) {
@@ -66,20 +63,19 @@ File File::CreateNew(std::u16string_view path, bool* nameTaken) {
     }
     // CREATE_NEW refuses an existing name; with FILE_FLAG_OPEN_REPARSE_POINT a link of that name
     // counts as existing instead of being followed to create its target.
-    HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
+    UniqueHandle h(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!h) {
         DWORD error = GetLastError();
         if (nameTaken) {
             *nameTaken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
         }
         return File();
     }
-    if (GetFileType(h) != FILE_TYPE_DISK) {
-        CloseHandle(h);
+    if (GetFileType(h.Get()) != FILE_TYPE_DISK) {
         return File();
     }
-    return File(reinterpret_cast<std::intptr_t>(h));
+    return File(reinterpret_cast<std::intptr_t>(h.Release()));
 }
 
 bool File::Read(void* buffer, std::uint32_t want, std::uint32_t& got) {
@@ -151,14 +147,10 @@ bool IdentifyFile(std::u16string_view path, FileId& id) {
         return false;
     }
     // No access asked for: the file's identity can be read whoever else has it open.
-    HANDLE h = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        return false;
-    }
+    UniqueHandle h(CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
-    bool ok = GetFileInformationByHandle(h, &info) != 0;
-    CloseHandle(h);
+    bool ok = h && GetFileInformationByHandle(h.Get(), &info) != 0;
     if (ok) {
         id = StampOf(info).id;
     }

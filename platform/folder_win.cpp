@@ -1,5 +1,6 @@
 // Win32 folder listing with the platform's enumeration.
 #include "platform/folder.h"
+#include "platform/handle_win.h"
 
 #include <windows.h>
 
@@ -83,18 +84,17 @@ FolderHandle FolderHandle::Child(std::u16string_view name, bool make, PathKind& 
     }
     // Opened as itself: should a link have taken the folder's place since it was examined, the
     // handle shows it.
-    HANDLE h = OpenFolder(path, true);
+    UniqueHandle h(OpenFolder(path, true));
     BY_HANDLE_FILE_INFORMATION info;
-    if (h == INVALID_HANDLE_VALUE) {
+    if (!h) {
         return child;
     }
-    if (!GetFileInformationByHandle(h, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+    if (!GetFileInformationByHandle(h.Get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
         !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        CloseHandle(h);
         found = PathKind::Link;
         return child;
     }
-    child.handle_ = reinterpret_cast<std::intptr_t>(h);
+    child.handle_ = reinterpret_cast<std::intptr_t>(h.Release());
     child.path_ = std::move(path);
     return child;
 }

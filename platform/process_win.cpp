@@ -1,6 +1,8 @@
 // Win32 process start for the build command, with the start-up settings the main window uses.
 #include "platform/process.h"
 
+#include "platform/handle_win.h"
+
 #include <string>
 #include <windows.h>
 
@@ -20,11 +22,11 @@ RunResult RunAndWait(std::u16string_view commandLine, std::u16string_view folder
                         dir.empty() ? nullptr : dir.c_str(), &startup, &process)) {
         return RunResult::NotStarted;
     }
-    WaitForSingleObject(process.hProcess, INFINITE);
+    UniqueHandle thread(process.hThread);
+    UniqueHandle running(process.hProcess);
+    WaitForSingleObject(running.Get(), INFINITE);
     DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    GetExitCodeProcess(running.Get(), &code);
     exitCode = static_cast<int>(code);
     return RunResult::Finished;
 }
