@@ -99,17 +99,22 @@ LRESULT CProgressDialog::OnCloseCommand(UINT, WPARAM wParam, LPARAM) {
 LRESULT CProgressDialog::OnFrameTimer(UINT, WPARAM wParam, LPARAM) {
     if (wParam == kFrameTimer) {
         Flush();
+        StopFrameTimer();
     }
     return 0;
 }
 
 LRESULT CProgressDialog::OnDestroy(UINT, WPARAM, LPARAM) {
     Flush();
+    StopFrameTimer();
+    return 0;
+}
+
+void CProgressDialog::StopFrameTimer() {
     if (timerSet_) {
         KillTimer(Window(), kFrameTimer);
         timerSet_ = false;
     }
-    return 0;
 }
 
 void CProgressDialog::Show() {
@@ -165,10 +170,7 @@ void CProgressDialog::Paint() {
         UpdateWindow(fileNameLabel);
     }
     shown_ = wanted_;
-    if (timerSet_) {
-        KillTimer(Window(), kFrameTimer);
-        timerSet_ = false;
-    }
+    StopFrameTimer();
 }
 
 std::uint8_t reportBuildProgress(const PackageEntry& entry, std::int32_t filePercent, std::int32_t overallPercent) {

@@ -59,6 +59,7 @@ private:
         bool operator==(const Picture&) const = default;
     };
     void Paint();
+    void StopFrameTimer();
     std::uint64_t Now() const;
 
     Picture wanted_;
