@@ -5,10 +5,10 @@
 // since the epoch, the clock the benchmark's other steps read, so that intervals can be taken
 // across processes.
 //
-// Usage: window-probe until TEXT     the status bar reads TEXT and the window answers
-//        window-probe build          the progress window has come and the window answers again
-//        window-probe state          the status bar's text and the file list's number of rows
-// "until" and "build" print "ready" as soon as they watch, then "at SECONDS" when it happened.
+// Usage: window-probe rows N     the file list holds N rows and the window answers
+//        window-probe build      the progress window has come and the window answers again
+//        window-probe state      the status bar's text, the file list's rows, the Target Folder choice
+// "rows" and "build" print "ready" as soon as they watch, then "at SECONDS" when it happened.
 // Exit status: 0 when it happened, 1 on a timeout or without a main window, 2 for bad arguments.
 #include <windows.h>
 
@@ -24,6 +24,7 @@ constexpr const wchar_t* kMainTitle = L"Tarvelo Installer";
 constexpr const wchar_t* kProgressTitle = L"Tarvelo Installer Progress";
 constexpr int kStatusBarId = 59393;
 constexpr int kFileListId = 1001;
+constexpr int kTargetFolderId = 1036;
 // A command over 40,000 files may keep the window busy for minutes before our changes.
 constexpr DWORD kPatienceMs = 15 * 60 * 1000;
 
@@ -39,7 +40,11 @@ double Now() {
 
 HWND MainWindow() { return FindWindowW(kDialogClass, kMainTitle); }
 
-// The status bar's text, asked of the window itself: the answer waits until it takes messages.
+// Asked of the window itself, the answers wait until it takes messages.
+bool Ask(HWND control, UINT message, DWORD_PTR& answer) {
+    return SendMessageTimeoutW(control, message, 0, 0, SMTO_NORMAL, kPatienceMs, &answer) != 0;
+}
+
 bool StatusText(HWND statusBar, std::wstring& text) {
     wchar_t buffer[256] = {};
     DWORD_PTR copied = 0;
@@ -66,24 +71,24 @@ int Fail(const char* why) {
     return 1;
 }
 
-int Until(HWND statusBar, const std::wstring& wanted) {
+int Rows(HWND fileList, DWORD_PTR wanted) {
     Say("ready");
     DWORD start = GetTickCount();
-    std::wstring text;
     while (GetTickCount() - start < kPatienceMs) {
-        if (!StatusText(statusBar, text)) {
+        DWORD_PTR rows = 0;
+        if (!Ask(fileList, LB_GETCOUNT, rows)) {
             return Fail("the main window did not answer");
         }
-        if (text == wanted) {
+        if (rows == wanted) {
             SayTime(Now());
             return 0;
         }
         Sleep(2);
     }
-    return Fail("the status bar never showed the text");
+    return Fail("the file list never held that many rows");
 }
 
-int Build(HWND statusBar) {
+int Build(HWND main) {
     Say("ready");
     DWORD start = GetTickCount();
     while (!FindWindowW(kDialogClass, kProgressTitle)) {
@@ -92,8 +97,8 @@ int Build(HWND statusBar) {
         }
         Sleep(1);
     }
-    std::wstring text;
-    if (!StatusText(statusBar, text)) {
+    DWORD_PTR answer = 0;
+    if (!Ask(main, WM_NULL, answer)) {
         return Fail("the main window did not answer");
     }
     SayTime(Now());
@@ -106,8 +111,12 @@ int State(HWND main, HWND statusBar) {
         return Fail("the main window did not answer");
     }
     DWORD_PTR rows = 0;
-    SendMessageTimeoutW(GetDlgItem(main, kFileListId), LB_GETCOUNT, 0, 0, SMTO_NORMAL, kPatienceMs, &rows);
-    std::printf("status: %ls\nrows: %lu\n", text.c_str(), static_cast<unsigned long>(rows));
+    DWORD_PTR choice = 0;
+    Ask(GetDlgItem(main, kFileListId), LB_GETCOUNT, rows);
+    Ask(GetDlgItem(main, kTargetFolderId), CB_GETCURSEL, choice);
+    std::printf("status: %ls\nrows: %lu\ntarget: %ld\n", text.c_str(), static_cast<unsigned long>(rows),
+                static_cast<long>(choice));
+    std::fflush(stdout);
     return 0;
 }
 
@@ -115,7 +124,7 @@ int State(HWND main, HWND statusBar) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: window-probe until TEXT | build | state\n");
+        std::fprintf(stderr, "usage: window-probe rows N | build | state\n");
         return 2;
     }
     HWND main = MainWindow();
@@ -124,15 +133,15 @@ int wmain(int argc, wchar_t** argv) {
         return Fail("no main window with a status bar is running");
     }
     std::wstring command = argv[1];
-    if (command == L"until" && argc == 3) {
-        return Until(statusBar, argv[2]);
+    if (command == L"rows" && argc == 3) {
+        return Rows(GetDlgItem(main, kFileListId), static_cast<DWORD_PTR>(std::wcstoul(argv[2], nullptr, 10)));
     }
     if (command == L"build" && argc == 2) {
-        return Build(statusBar);
+        return Build(main);
     }
     if (command == L"state" && argc == 2) {
         return State(main, statusBar);
     }
-    std::fprintf(stderr, "usage: window-probe until TEXT | build | state\n");
+    std::fprintf(stderr, "usage: window-probe rows N | build | state\n");
     return 2;
 }
