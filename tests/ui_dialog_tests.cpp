@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -105,10 +106,19 @@ private:
 
 // ---- Progress ----
 
+// The window paints at most once per frame of its clock; here the test moves the clock.
+constexpr std::uint64_t kFrame = 16;
+
 class ProgressTest : public ::testing::Test {
 protected:
-    void SetUp() override { uitest::PrepareModule(); }
-    void TearDown() override { ui::progressDialog.DestroyWindow(); }
+    void SetUp() override {
+        uitest::PrepareModule();
+        ui::progressDialog.SetFrameClock([this] { return clock; });
+    }
+    void TearDown() override {
+        ui::progressDialog.DestroyWindow();
+        ui::progressDialog.SetFrameClock({});
+    }
 
     struct Shown {
         int overall;
@@ -137,6 +147,7 @@ protected:
         std::vector<Shown> seen;
         bool alwaysGoOn = true;
         auto callback = [&](const PackageEntry& entry, std::int32_t filePercent, std::int32_t overallPercent) {
+            clock += kFrame; // each chunk in a frame of its own, so that every report is painted
             std::uint8_t answer = ui::reportBuildProgress(entry, filePercent, overallPercent);
             alwaysGoOn = alwaysGoOn && answer == 0;
             seen.push_back(Read());
@@ -147,6 +158,7 @@ protected:
         return seen;
     }
 
+    std::uint64_t clock = 1000;
     TempDir temp;
     OwnerWindow owner;
 };
@@ -254,6 +266,104 @@ TEST_F(ProgressTest, ReportsOfOddValuesShowSensibly) {
     EXPECT_EQ(TextA(dialog.fileNameLabel), "grown.log");
     EXPECT_EQ(report(u"C:\\App\\grown.log", 100, 100), 0);
     EXPECT_EQ(SendMessageW(dialog.fileBar, PBM_GETPOS, 0, 0), 100);
+}
+
+// Watches a control: how often it is changed or painted, and the last position or text it was given.
+struct Watched {
+    WNDPROC procedure = nullptr;
+    int activity = 0;
+    int position = -1;
+    std::string text;
+};
+std::map<HWND, Watched> watched;
+
+LRESULT CALLBACK Watch(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
+    Watched& seen = watched[control];
+    if (message == WM_PAINT || message == PBM_SETPOS || message == WM_SETTEXT) {
+        ++seen.activity;
+    }
+    if (message == PBM_SETPOS) {
+        seen.position = static_cast<int>(wParam);
+    } else if (message == WM_SETTEXT) {
+        std::wstring text(reinterpret_cast<const wchar_t*>(lParam));
+        seen.text.assign(text.begin(), text.end()); // the tests' names are plain ASCII
+    }
+    return CallWindowProcW(seen.procedure, control, message, wParam, lParam);
+}
+
+TEST_F(ProgressTest, ReportsWithinOneFramePaintOnceAndTheLatestIsNeverLeftUnpainted) {
+    ui::CProgressDialog& dialog = ui::progressDialog;
+    PackageEntry entry{};
+    auto report = [&](std::u16string_view name, std::int32_t file, std::int32_t overall) {
+        std::fill(std::begin(entry.filename), std::end(entry.filename), u'\0');
+        name.copy(entry.filename, name.size());
+        ui::reportBuildProgress(entry, file, overall);
+    };
+    auto shows = [&](int overall, int file, const std::string& name) {
+        return SendMessageW(dialog.overallBar, PBM_GETPOS, 0, 0) == overall &&
+               SendMessageW(dialog.fileBar, PBM_GETPOS, 0, 0) == file && TextA(dialog.fileNameLabel) == name;
+    };
+    auto activity = [&] {
+        return std::vector<int>{watched[dialog.overallBar].activity, watched[dialog.fileBar].activity,
+                                watched[dialog.fileNameLabel].activity};
+    };
+    ASSERT_NE(dialog.Create(owner.Get()), nullptr);
+    dialog.Show();
+    watched.clear();
+    for (HWND control : {dialog.overallBar, dialog.fileBar, dialog.fileNameLabel}) {
+        watched[control].procedure = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Watch)));
+    }
+
+    // The first report is painted at once; fifty more within the same frame leave every control
+    // alone.
+    report(u"C:\\App\\a.bin", 10, 10);
+    EXPECT_TRUE(shows(10, 10, "a.bin"));
+    std::vector<int> before = activity();
+    for (int percent = 11; percent <= 60; ++percent) {
+        report(u"C:\\App\\b.bin", percent, 20);
+    }
+    EXPECT_TRUE(shows(10, 10, "a.bin"));
+    EXPECT_EQ(activity(), before);
+
+    // The next frame's report paints the latest picture.
+    clock += kFrame;
+    report(u"C:\\App\\b.bin", 61, 20);
+    EXPECT_TRUE(shows(20, 61, "b.bin"));
+    EXPECT_TRUE(std::ranges::equal(activity(), before, std::greater<>()));
+    // Only what changed is touched.
+    before = activity();
+    clock += kFrame;
+    report(u"C:\\App\\b.bin", 70, 20);
+    std::vector<int> after = activity();
+    EXPECT_EQ(after[0], before[0]);
+    EXPECT_GT(after[1], before[1]);
+    EXPECT_EQ(after[2], before[2]);
+
+    // A report left waiting within a frame is painted by Flush (before a message box of the build),
+    // by the first frame of any message loop (a message box's), and as the window goes.
+    report(u"C:\\App\\c.bin", 5, 30);
+    EXPECT_TRUE(shows(20, 70, "b.bin"));
+    dialog.Flush();
+    EXPECT_TRUE(shows(30, 5, "c.bin"));
+    report(u"C:\\App\\d.bin", 7, 40);
+    EXPECT_TRUE(uitest::PumpUntil([&] { return shows(40, 7, "d.bin"); }, 1000));
+    report(u"C:\\App\\e.bin", 9, 50);
+    HWND label = dialog.fileNameLabel;
+    HWND bars[] = {dialog.overallBar, dialog.fileBar};
+    dialog.DestroyWindow();
+    EXPECT_EQ(watched[label].text, "e.bin");
+    EXPECT_EQ(watched[bars[0]].position, 50);
+    EXPECT_EQ(watched[bars[1]].position, 9);
+
+    // The build's last chunk is painted at once, even within the frame: a build command may run
+    // for long after it.
+    ASSERT_NE(dialog.Create(owner.Get()), nullptr);
+    dialog.Show();
+    report(u"C:\\App\\y.bin", 50, 50);
+    report(u"C:\\App\\z.bin", 100, 100);
+    EXPECT_TRUE(shows(100, 100, "z.bin"));
+    watched.clear();
 }
 
 TEST_F(ProgressTest, EnterEscapeAndTheCloseBoxOnlyHideTheWindow) {

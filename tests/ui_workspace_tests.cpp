@@ -50,6 +50,23 @@ public:
     std::u16string folderAnswer;
     std::vector<std::pair<std::wstring, UINT>> browsers;
     std::vector<std::pair<std::string, std::string>> messages;
+    std::vector<bool> listDrawnAtMessages;
+
+    // Whether the list draws itself, as the last WM_SETREDRAW it was sent left it.
+    static inline WNDPROC nextListProcedure = nullptr;
+    static inline bool listDrawn = true;
+    static LRESULT CALLBACK WatchList(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_SETREDRAW) {
+            listDrawn = wParam != FALSE;
+        }
+        return CallWindowProcW(nextListProcedure, list, message, wParam, lParam);
+    }
+    void WatchListDrawing() {
+        listDrawn = true;
+        nextListProcedure = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(fileList, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WatchList)));
+    }
+    bool ListDrawn() const { return listDrawn; }
 
     BOOL RunFileChooser(OPENFILENAMEA& request, bool save) override {
         const char* end = request.lpstrFilter;
@@ -67,6 +84,7 @@ public:
     int RunMessageBox(const char* text, const char* caption, UINT type) override {
         EXPECT_EQ(type, static_cast<UINT>(MB_OK));
         messages.emplace_back(text, caption);
+        listDrawnAtMessages.push_back(ListDrawn());
         return IDOK;
     }
     std::u16string RunFolderBrowser(const wchar_t* title, UINT flags) override {
@@ -106,6 +124,7 @@ protected:
         uitest::PrepareModule();
         window = main.Create(nullptr);
         ASSERT_NE(window, nullptr);
+        main.WatchListDrawing();
         main.calls.clear();
     }
     void TearDown() override {
@@ -300,8 +319,10 @@ TEST_F(UiWorkspaceTest, AWorkspaceIsSavedAndOpenedAgainThroughTheFileChoosers) {
     EXPECT_EQ(Text(main.programNameEdit), "Acme");
     EXPECT_EQ(main.settings.imagePath, "side.bmp");
     EXPECT_EQ(main.settings.buildCommand, "sign.exe <filename>");
-    EXPECT_EQ(main.package.GetHeader().targetFolder, 5) << "the list's choice, not the stored one";
-    EXPECT_EQ(SendMessageA(main.targetFolderCombo, CB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(main.package.GetHeader().targetFolder, 2) << "the stored choice, shown again";
+    EXPECT_EQ(SendMessageA(main.targetFolderCombo, CB_GETCURSEL, 0, 0), 2);
+    EXPECT_EQ(Status(), " 2 files - 0 Kb");
+    EXPECT_TRUE(main.ListDrawn()) << "the list is drawn again after the rows came";
 
     // A cancelled chooser does nothing.
     main.fileAnswer.reset();
@@ -391,6 +412,8 @@ TEST_F(UiWorkspaceTest, AddFilesBrowsesForAFolderAndReportsFilesItCannotStore) {
     EXPECT_EQ(main.messages[0].first, "There was an Error Adding the files. \n Trying to add file \"" + full +
                                           "\" \nbecause it could not be found");
     EXPECT_EQ(main.messages[0].second, "Error");
+    EXPECT_EQ(main.listDrawnAtMessages, std::vector<bool>{true}) << "the message stands over the list as it is";
+    EXPECT_TRUE(main.ListDrawn());
     EXPECT_EQ(Text(main.workspacePathEdit), Ansi(dir.Path() / "App"));
     EXPECT_EQ(Status(), " 0 files - 0 Kb");
     DeleteFileW(longPath.c_str());

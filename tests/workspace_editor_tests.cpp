@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <tuple>
 
 using namespace testing_support;
 
@@ -43,6 +44,8 @@ public:
     std::optional<std::string> fileAnswer;
     std::vector<FileChooserRequest> fileRequests;
     std::vector<std::pair<std::string, std::string>> messages;
+    bool listHeld = false;                 // drawing suspended and not yet resumed
+    std::vector<bool> listHeldAtMessages;  // whether the list was held under each message
 
     std::string GetText(TextField field) override { return texts[field].substr(0, 254); }
     void SetText(TextField field, const std::string& text) override {
@@ -75,8 +78,21 @@ public:
         rows.erase(rows.begin() + row);
         selected = selected == row ? -1 : selected > row ? selected - 1 : selected;
     }
+    void RemoveAllRows() override {
+        rows.clear();
+        selected = -1;
+    }
     void SelectRow(int row) override { selected = row < RowCount() ? row : -1; }
+    void SuspendListDrawing() override {
+        EXPECT_FALSE(listHeld) << "suspended twice";
+        listHeld = true;
+    }
+    void ResumeListDrawing() override {
+        EXPECT_TRUE(listHeld) << "resumed without a suspend";
+        listHeld = false;
+    }
     int TargetFolderIndex() override { return target; }
+    void SelectTargetFolder(int index) override { target = index; }
     std::string TargetFolderText() override { return kTargetNames.at(static_cast<std::size_t>(target)); }
     void SetStatusText(const std::string& text) override {
         status = text;
@@ -95,6 +111,7 @@ public:
     }
     void ShowMessage(const std::string& text, const std::string& caption) override {
         messages.emplace_back(text, caption);
+        listHeldAtMessages.push_back(listHeld);
     }
 
     // The user's own actions: typing replaces a field's text; a click toggles a box first.
@@ -129,6 +146,7 @@ protected:
         editor.OnTargetFolderChange();
         window.calls.clear();
     }
+    void TearDown() override { EXPECT_FALSE(window.listHeld) << "every command leaves the list drawn"; }
 
     std::filesystem::path Make(const std::filesystem::path& relative, std::size_t size) {
         std::filesystem::path p = dir.Path() / relative;
@@ -298,6 +316,53 @@ TEST_F(EditorTest, ProgramPathAndTargetFolderRunNestedAndKeepTheLastComponent) {
     EXPECT_EQ(InstallFolder(), std::string(254, 'p'));
 }
 
+// A walk refreshes the fields after every name, setting only those whose text would change: after
+// any number of refreshes the fields and the header must be as the full refresh leaves them.
+TEST_F(EditorTest, TheWalksRefreshEndsAsTheFullRefreshDoes) {
+    struct Start {
+        std::string path, name, source;
+        int target;
+    };
+    const Start starts[] = {
+        {"Acme\\MyApp", "", "", 0},
+        {"MyApp", "Acme", "C:\\App\\", 2},
+        {"", "", "C:\\App", 1},
+        {std::string(300, 'p'), std::string(300, 'n'), "", 3},
+    };
+    for (const Start& start : starts) {
+        for (int refreshes = 1; refreshes <= 3; ++refreshes) {
+            SCOPED_TRACE(start.path.substr(0, 12) + " x" + std::to_string(refreshes));
+            auto run = [&](bool changedOnly) {
+                editor.OnNewWorkspace();
+                window.ChooseTarget(start.target);
+                window.Type(TextField::ProgramPath, start.path);
+                window.Type(TextField::ProgramName, start.name);
+                package.SetSourceFolder(platform::FromAnsi(start.source).c_str());
+                for (int i = 0; i < refreshes; ++i) {
+                    if (changedOnly) {
+                        editor.RefreshChangedFields();
+                    } else {
+                        editor.RefreshWorkspaceFields();
+                    }
+                }
+                const PackageHeader& header = package.GetHeader();
+                return std::make_tuple(window.texts, Header(header.installFolder), Header(header.programName),
+                                       Header(header.sourceFolder), header.targetFolder);
+            };
+            EXPECT_EQ(run(true), run(false));
+        }
+    }
+    // A typed path settles in two refreshes (its last component, then the label showing it alone);
+    // from then on the walk's refresh sets nothing, and no handler runs.
+    editor.OnNewWorkspace();
+    window.Type(TextField::ProgramPath, "Acme\\MyApp");
+    EXPECT_TRUE(editor.RefreshChangedFields());
+    EXPECT_TRUE(editor.RefreshChangedFields());
+    window.calls.clear();
+    EXPECT_FALSE(editor.RefreshChangedFields());
+    EXPECT_TRUE(window.calls.empty());
+}
+
 TEST_F(EditorTest, ProgramNameStoresEachTextAndTheSameTextAgainStoresNothing) {
     window.Type(TextField::ProgramName, "M");
     window.Type(TextField::ProgramName, "My");
@@ -417,6 +482,7 @@ TEST_F(EditorTest, AddFilesAppendsAfterTheHintRowIsGone) {
     EXPECT_EQ(SourceFolder(), Stored(dir.Path() / "App"));
     EXPECT_EQ(window.texts[TextField::WorkspacePath], Stored(dir.Path() / "App"));
     EXPECT_EQ(InstallFolder(), "MyApp") << "the refresh keeps the last component";
+    EXPECT_EQ(window.texts[TextField::FolderOnDevice], "MyApp") << "refreshed during the walk and after it";
     EXPECT_EQ(window.status, " 0 files - 0 Kb") << "Add Files leaves the totals line alone";
     EXPECT_EQ(window.selected, -1);
 
@@ -439,6 +505,7 @@ TEST_F(EditorTest, AFoundFileThatCannotBeStoredIsReportedAndSkipped) {
     EXPECT_EQ(window.messages[0].first, "There was an Error Adding the files. \n Trying to add file \"" + full +
                                             "\" \nbecause it could not be found");
     EXPECT_EQ(window.messages[0].second, "Error");
+    EXPECT_EQ(window.listHeldAtMessages, std::vector<bool>{false}) << "the message stands over the list as it is";
     EXPECT_EQ(window.rows, std::vector<std::string>{"ok.txt"});
     EXPECT_EQ(package.GetCount(), 1u);
 }
@@ -457,9 +524,9 @@ TEST_F(EditorTest, ALinkBackToAnOuterFolderEndsTheWalkAndAddsEachFileOnce) {
     EXPECT_EQ(package.GetCount(), 2u);
     EXPECT_TRUE(window.messages.empty());
     EXPECT_EQ(editor.gatherSubfolder, "");
-    // The fields are refreshed after every name listed, "." and ".." and the link too (". .. a.txt sub"
-    // and ". .. b.txt up"), then twice more as the drop ends.
-    EXPECT_EQ(std::count(window.calls.begin(), window.calls.end(), "ProgramPath"), 8 + 2);
+    // The walk refreshes a field only when what it shows would change; the program path shows ""
+    // throughout, so its handler runs only in the two refreshes that end the drop.
+    EXPECT_EQ(std::count(window.calls.begin(), window.calls.end(), "ProgramPath"), 2);
 }
 
 // Files are added by the names their folders hold, a dropped or a chosen folder's own included, letters
@@ -556,7 +623,7 @@ TEST_F(WorkspaceFileTest, AFailedSaveSaysSoAndKeepsThePreviousFile) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 4) << "no temporary file left";
 }
 
-TEST_F(WorkspaceFileTest, OpeningRebuildsRowsAndSettingsButNotTheTargetFolder) {
+TEST_F(WorkspaceFileTest, OpeningRebuildsRowsSettingsTheTargetFolderAndTheTotals) {
     std::filesystem::path app = DropApp();
     window.Select(1);
     window.Click(FlagBox::Shortcut);
@@ -585,18 +652,35 @@ TEST_F(WorkspaceFileTest, OpeningRebuildsRowsAndSettingsButNotTheTargetFolder) {
     EXPECT_EQ(Entry(1).flags, 31u);
     EXPECT_EQ(window.texts[TextField::ProgramName], "Acme");
     EXPECT_EQ(InstallFolder(), "Tool");
-    EXPECT_EQ(window.texts[TextField::FolderOnDevice], "CSIDL_PERSONAL\\Tool");
-    EXPECT_EQ(package.GetHeader().targetFolder, 5) << "the list's choice wins over the stored code";
+    EXPECT_EQ(window.texts[TextField::FolderOnDevice], "CSIDL_PROGRAMS\\Tool");
+    EXPECT_EQ(window.target, 2) << "the stored choice is shown again";
+    EXPECT_EQ(package.GetHeader().targetFolder, 2) << "and so survives the open";
     EXPECT_EQ(imagePath, "side.bmp");
     EXPECT_EQ(buildCommand, "sign <filename>");
     EXPECT_EQ(window.selected, -1);
     EXPECT_EQ(window.texts[TextField::SelectedFile], "kept");
-    EXPECT_EQ(window.status, "old totals");
+    EXPECT_EQ(window.status, " 2 files - 2 Kb");
 
     // The name without extension finds the .orb file.
     editor.OnNewWorkspace();
     Open(dir.Path() / "app");
     EXPECT_EQ(package.GetCount(), 2u);
+
+    // A code the list has no entry for leaves the choice as it is, stores the choice's code as
+    // before, and the status bar says so instead of the totals.
+    Bytes bytes = ReadBytes(saved.u16string());
+    PackageHeader header;
+    std::memcpy(&header, bytes.data(), sizeof header);
+    header.targetFolder = 17;
+    std::memcpy(bytes.data(), &header, sizeof header);
+    WriteBytes((dir.Path() / "odd.orb").u16string(), bytes);
+    window.ChooseTarget(1);
+    Open(dir.Path() / "odd.orb");
+    EXPECT_EQ(window.target, 1);
+    EXPECT_EQ(package.GetHeader().targetFolder, 38);
+    EXPECT_EQ(window.texts[TextField::FolderOnDevice], "CSIDL_PROGRAM_FILES\\Tool");
+    EXPECT_EQ(window.status, " The workspace's target folder (code 17) is unknown; CSIDL_PROGRAM_FILES is kept");
+    EXPECT_EQ(window.rows, (std::vector<std::string>{"a.txt", "sub\\b.txt"}));
 }
 
 TEST_F(WorkspaceFileTest, RowsOfOpenedWorkspacesAreCutByTheSourceFolderLength) {
@@ -641,8 +725,10 @@ TEST_F(WorkspaceFileTest, AFileOfNoEntriesOpensAsItsHeader) {
     EXPECT_EQ(window.texts[TextField::ProgramName], "Empty");
     EXPECT_EQ(imagePath, "e.bmp");
     EXPECT_EQ(buildCommand, "e <filename>");
-    EXPECT_EQ(package.GetHeader().targetFolder, 38) << "the list's choice is stored, as after any open";
-    EXPECT_EQ(window.texts[TextField::FolderOnDevice], "CSIDL_PROGRAM_FILES\\Tool");
+    EXPECT_EQ(package.GetHeader().targetFolder, 5) << "the stored choice, shown again";
+    EXPECT_EQ(window.target, 0);
+    EXPECT_EQ(window.texts[TextField::FolderOnDevice], "CSIDL_PERSONAL\\Tool");
+    EXPECT_EQ(window.status, " 0 files - 0 Kb");
     EXPECT_TRUE(window.messages.empty());
 }
 

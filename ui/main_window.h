@@ -106,9 +106,13 @@ public:
     void AddRow(const std::string& text) override;
     int RowCount() override;
     void RemoveRow(int row) override;
+    void RemoveAllRows() override;
     void SelectRow(int row) override;
+    void SuspendListDrawing() override;
+    void ResumeListDrawing() override;
     int TargetFolderIndex() override;
     std::string TargetFolderText() override;
+    void SelectTargetFolder(int index) override;
     void SetStatusText(const std::string& text) override;
     std::u16string ChooseFolder(const std::string& title, unsigned flags) override;
     bool ChooseFile(const workspace::FileChooserRequest& request, std::string& path) override;

@@ -1,6 +1,7 @@
 // Where the main window reaches the user outside itself: the common choosers, message boxes, the
 // folder browser and modal dialogs.
 #include "ui/main_window.h"
+#include "ui/progress_dialog.h"
 
 #include "frame/file_chooser.h"
 
@@ -14,6 +15,8 @@ BOOL CMainWindow::RunFileChooser(OPENFILENAMEA& request, bool save) {
 }
 
 int CMainWindow::RunMessageBox(const char* text, const char* caption, UINT type) {
+    // A build's message must not stand over an older picture of its progress.
+    progressDialog.Flush();
     return MessageBoxA(Window(), text, caption, type);
 }
 

@@ -179,7 +179,17 @@ int CMainWindow::RowCount() {
 
 void CMainWindow::RemoveRow(int row) { SendMessageA(fileList, LB_DELETESTRING, static_cast<WPARAM>(row), 0); }
 
+void CMainWindow::RemoveAllRows() { SendMessageA(fileList, LB_RESETCONTENT, 0, 0); }
+
 void CMainWindow::SelectRow(int row) { SendMessageA(fileList, LB_SETCURSEL, static_cast<WPARAM>(row), 0); }
+
+// Without this the list updates its scroll bar, and under Wine paints it, for every row added.
+void CMainWindow::SuspendListDrawing() { SendMessageA(fileList, WM_SETREDRAW, FALSE, 0); }
+
+void CMainWindow::ResumeListDrawing() {
+    SendMessageA(fileList, WM_SETREDRAW, TRUE, 0);
+    RedrawWindow(fileList, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE);
+}
 
 int CMainWindow::TargetFolderIndex() {
     auto index = SendMessageA(targetFolderCombo, CB_GETCURSEL, 0, 0);
@@ -192,6 +202,11 @@ std::string CMainWindow::TargetFolderText() {
         return {};
     }
     return ItemText(targetFolderCombo, CB_GETLBTEXTLEN, CB_GETLBTEXT, index);
+}
+
+// CB_SETCURSEL sends no selection-change notification, so no handler runs from here.
+void CMainWindow::SelectTargetFolder(int index) {
+    SendMessageA(targetFolderCombo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
 void CMainWindow::SetStatusText(const std::string& text) {

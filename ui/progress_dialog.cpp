@@ -1,4 +1,10 @@
 // The progress window of the build commands and the callback that drives it.
+//
+// The writer reports every 4096-byte chunk, tens of thousands of times for an ordinary application,
+// and each paint is a round trip to the display (under Wine, to the X server). So the dialog keeps
+// the picture it is asked for and paints at most once per screen refresh, changing only the
+// controls whose value changed; what it was last asked for is never left unpainted for longer than
+// the build goes without reporting, and not at all once the build shows a message or ends.
 #include "ui/progress_dialog.h"
 
 #include "platform/text.h"
@@ -8,6 +14,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -16,6 +23,9 @@ namespace ui {
 namespace {
 
 constexpr const char* kNoFileText = "[None]";
+// One refresh of a 60 Hz screen.
+constexpr std::uint64_t kFrameMs = 16;
+constexpr UINT_PTR kFrameTimer = 1;
 
 // A file that grew after it was added can report more than 100 per cent; the bar shows it full.
 int ClampPercent(std::int32_t percent) { return std::clamp<std::int32_t>(percent, 0, 100); }
@@ -36,14 +46,21 @@ void ShowPosition(HWND bar, int position) {
     UpdateWindow(bar);
 }
 
+std::uint64_t SteadyMilliseconds() {
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
 } // namespace
 
 CProgressDialog progressDialog;
 
-const std::array<MessageMapRow<CProgressDialog>, 3> CProgressDialog::messageMap = {{
+const std::array<MessageMapRow<CProgressDialog>, 5> CProgressDialog::messageMap = {{
     {WM_INITDIALOG, 0, 0, &CProgressDialog::OnInitDialog},
     {WM_COMMAND, IDOK, kAnyCode, &CProgressDialog::OnCloseCommand},
     {WM_COMMAND, IDCANCEL, kAnyCode, &CProgressDialog::OnCloseCommand},
+    {WM_TIMER, 0, 0, &CProgressDialog::OnFrameTimer},
+    {WM_DESTROY, 0, 0, &CProgressDialog::OnDestroy},
 }};
 
 CProgressDialog::CProgressDialog() : CDialogBase(IDD_PROGRESS) {}
@@ -62,9 +79,11 @@ LRESULT CProgressDialog::OnInitDialog(UINT, WPARAM, LPARAM) {
         SendMessageW(bar, PBM_SETPOS, 0, 0);
     }
     SetWindowTextA(fileNameLabel, kNoFileText);
-    shownOverall_ = 0;
-    shownFile_ = 0;
-    shownName_ = kNoFileText;
+    shown_ = Picture{0, 0, kNoFileText};
+    wanted_ = shown_;
+    wantedPath_.reset();
+    lastFrame_.reset();
+    timerSet_ = false;
     return TRUE;
 }
 
@@ -75,36 +94,83 @@ LRESULT CProgressDialog::OnCloseCommand(UINT, WPARAM wParam, LPARAM) {
     return 0;
 }
 
+// Only a message loop runs the timer: one of the build's message boxes, which must not sit over
+// an old picture.
+LRESULT CProgressDialog::OnFrameTimer(UINT, WPARAM wParam, LPARAM) {
+    if (wParam == kFrameTimer) {
+        Flush();
+        StopFrameTimer();
+    }
+    return 0;
+}
+
+LRESULT CProgressDialog::OnDestroy(UINT, WPARAM, LPARAM) {
+    Flush();
+    StopFrameTimer();
+    return 0;
+}
+
+void CProgressDialog::StopFrameTimer() {
+    if (timerSet_) {
+        KillTimer(Window(), kFrameTimer);
+        timerSet_ = false;
+    }
+}
+
 void CProgressDialog::Show() {
     ShowWindow(Window(), SW_SHOWNORMAL);
     UpdateWindow(Window());
 }
 
+void CProgressDialog::SetFrameClock(FrameClock clock) { clock_ = std::move(clock); }
+
+std::uint64_t CProgressDialog::Now() const { return clock_ ? clock_() : SteadyMilliseconds(); }
+
 void CProgressDialog::Update(const PackageEntry& entry, std::int32_t filePercent, std::int32_t overallPercent) {
     if (!Window()) {
         return;
     }
-    const int overall = ClampPercent(overallPercent);
-    const int file = ClampPercent(filePercent);
-    std::string name = workspace::LastPathComponent(std::string_view(platform::ToAnsi(FieldText(entry.filename))));
-    // The writer calls after every chunk; a package of many small chunks would spend its time
-    // painting the same picture again.
-    if (overall == shownOverall_ && file == shownFile_ && name == shownName_) {
+    wanted_.overall = ClampPercent(overallPercent);
+    wanted_.file = ClampPercent(filePercent);
+    std::u16string_view path = FieldText(entry.filename);
+    if (!wantedPath_ || *wantedPath_ != path) {
+        wantedPath_.emplace(path);
+        wanted_.name = workspace::LastPathComponent(std::string_view(platform::ToAnsi(path)));
+    }
+    if (wanted_ == shown_) {
         return;
     }
-    if (overall != shownOverall_) {
-        ShowPosition(overallBar, overall);
+    // The last chunk of the last file: nothing may come after it for a while (the build command).
+    const bool last = wanted_.overall == 100 && wanted_.file == 100;
+    const std::uint64_t now = Now();
+    if (last || !lastFrame_ || now - *lastFrame_ >= kFrameMs) {
+        Paint();
+        lastFrame_ = now;
+    } else if (!timerSet_) {
+        timerSet_ = SetTimer(Window(), kFrameTimer, static_cast<UINT>(kFrameMs), nullptr) != 0;
     }
-    if (file != shownFile_) {
-        ShowPosition(fileBar, file);
+}
+
+void CProgressDialog::Flush() {
+    if (Window() && !(wanted_ == shown_)) {
+        Paint();
+        lastFrame_ = Now();
     }
-    if (name != shownName_) {
-        SetWindowTextA(fileNameLabel, name.c_str());
+}
+
+void CProgressDialog::Paint() {
+    if (wanted_.overall != shown_.overall) {
+        ShowPosition(overallBar, wanted_.overall);
+    }
+    if (wanted_.file != shown_.file) {
+        ShowPosition(fileBar, wanted_.file);
+    }
+    if (wanted_.name != shown_.name) {
+        SetWindowTextA(fileNameLabel, wanted_.name.c_str());
         UpdateWindow(fileNameLabel);
     }
-    shownOverall_ = overall;
-    shownFile_ = file;
-    shownName_ = std::move(name);
+    shown_ = wanted_;
+    StopFrameTimer();
 }
 
 std::uint8_t reportBuildProgress(const PackageEntry& entry, std::int32_t filePercent, std::int32_t overallPercent) {

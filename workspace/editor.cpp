@@ -71,20 +71,32 @@ public:
 
     void FileAdded(std::u16string_view row) override { window_.AddRow(Ansi(row)); }
     void FileRefused(std::u16string_view row, std::u16string_view, std::string_view) override {
+        // The message stands over the window as the walk has left it so far, rows included.
+        window_.ResumeListDrawing();
         // Whatever the cause (a path longer than an entry holds, too), the message is the one users know.
         window_.ShowMessage("There was an Error Adding the files. \n Trying to add file \"" + editor_.gatherRoot +
                                 Ansi(row) + "\" \nbecause it could not be found",
                             kErrorCaption);
+        window_.SuspendListDrawing();
+        settled_ = false;
     }
     void FolderRefused(std::u16string_view, std::string_view) override {}
     // Only dropped items that never reach the walk come here, and the window adds those itself.
     void Refused(std::u16string_view, std::string_view) override {}
     void InFolder(std::u16string_view subfolder) override { editor_.gatherSubfolder = Ansi(subfolder); }
-    void ItemDone() override { editor_.RefreshWorkspaceFields(); }
+    // While the walk runs, only its own refreshes change the fields: the window takes no messages
+    // (and is disabled under a message box). So once a refresh finds every field as it should be,
+    // so would every later one until the walk ends.
+    void ItemDone() override {
+        if (!settled_) {
+            settled_ = !editor_.RefreshChangedFields();
+        }
+    }
 
 private:
     WorkspaceEditor& editor_;
     WorkspaceWindow& window_;
+    bool settled_ = false;
 };
 
 struct FlagBit {
@@ -111,6 +123,35 @@ void WorkspaceEditor::RefreshWorkspaceFields() {
     window_.SetText(TextField::ProgramPath, LastComponent(installFolder));
     package_.ComputeTotalSize();
     window_.SetText(TextField::ProgramName, Ansi(FieldText(package_.GetHeader().programName)));
+}
+
+bool WorkspaceEditor::RefreshChangedFields() {
+    // A field read back at its full length may hold more than was read, so only a shorter text
+    // tells for sure that the field shows `text`.
+    auto shows = [&](TextField field, const std::string& text) {
+        std::string shown = window_.GetText(field);
+        return shown.size() < kFieldTextLimit && shown == text;
+    };
+    bool changed = false;
+    auto show = [&](TextField field, const std::string& text) {
+        if (!shows(field, text)) {
+            window_.SetText(field, text);
+            changed = true;
+        }
+    };
+    const PackageHeader& header = package_.GetHeader();
+    show(TextField::WorkspacePath, Ansi(FieldText(header.sourceFolder)));
+    std::string installFolder = Ansi(FieldText(header.installFolder));
+    show(TextField::FolderOnDevice, installFolder);
+    // Setting the program path runs its handler whatever the text; the handler changes something
+    // only when the field's text is not the stored folder.
+    std::string path = LastComponent(installFolder);
+    if (!shows(TextField::ProgramPath, path) || path != installFolder) {
+        window_.SetText(TextField::ProgramPath, path);
+        changed = true;
+    }
+    show(TextField::ProgramName, Ansi(FieldText(package_.GetHeader().programName)));
+    return changed;
 }
 
 void WorkspaceEditor::ShowFileProperties(const std::string& name, std::uint32_t flags,
@@ -200,7 +241,7 @@ void WorkspaceEditor::OnTargetFolderChange() {
 
 void WorkspaceEditor::OnNewWorkspace() {
     package_.Clear();
-    RemoveAllRows();
+    window_.RemoveAllRows();
     RefreshWorkspaceFields();
     OnTargetFolderChange();
 }
@@ -214,15 +255,10 @@ void WorkspaceEditor::UpdateTotalsLine() {
     window_.SetStatusText(line);
 }
 
-void WorkspaceEditor::RemoveAllRows() {
-    for (int row = window_.RowCount() - 1; row >= 0; --row) {
-        window_.RemoveRow(row);
-    }
-}
-
 void WorkspaceEditor::OnDropFiles(const std::vector<std::string>& droppedPaths) {
     package_.Clear();
-    RemoveAllRows();
+    window_.SuspendListDrawing();
+    window_.RemoveAllRows();
     for (const std::string& dropped : droppedPaths) {
         std::string path = WithBackslashes(dropped);
         // As with the platform's attribute test, a path that cannot be examined counts as a folder;
@@ -241,6 +277,7 @@ void WorkspaceEditor::OnDropFiles(const std::vector<std::string>& droppedPaths) 
         }
         UpdateTotalsLine();
     }
+    window_.ResumeListDrawing();
     window_.SelectRow(0);
     std::string name = LastComponent(window_.RowCount() > 0 ? window_.RowText(0) : std::string());
     PackageEntry entry;
@@ -261,12 +298,14 @@ void WorkspaceEditor::OnAddFiles() {
     if (folder.empty()) {
         return;
     }
+    window_.SuspendListDrawing();
     // The start-up hint row belongs to no entry; it goes, so that row i stays entry i.
     while (window_.RowCount() > static_cast<int>(package_.GetCount())) {
         window_.RemoveRow(0);
     }
     gatherRoot = folder + '\\';
     GatherBelow(StoredPath(chosen) + u'\\');
+    window_.ResumeListDrawing();
     // The folder exactly as the browser gave it, without the detour through the code page.
     package_.SetSourceFolder(StoredPath(chosen).c_str());
     RefreshWorkspaceFields();
@@ -305,22 +344,41 @@ void WorkspaceEditor::OnOpenWorkspace() {
     }
     package_.TakeContents(read);
     RefreshWorkspaceFields();
-    RemoveAllRows();
+    window_.SuspendListDrawing();
+    window_.RemoveAllRows();
+    const std::size_t cut = Ansi(FieldText(package_.GetHeader().sourceFolder)).size();
     for (std::uint32_t i = 0; i < package_.GetCount(); ++i) {
         PackageEntry entry;
         if (package_.GetEntry(i, &entry)) {
-            AddRowForEntry(entry);
+            AddRowForEntry(entry, cut);
         }
     }
+    window_.ResumeListDrawing();
     const PackageHeader& header = package_.GetHeader();
     imagePath_ = Ansi(FieldText(header.imageFile));
     buildCommand_ = Ansi(FieldText(header.buildCommand));
+    // The stored choice is shown again, so that it survives the change handler below and the next
+    // build installs where the workspace says.
+    const std::int32_t code = header.targetFolder;
+    const int choice = TargetFolderIndex(code);
+    if (choice >= 0) {
+        window_.SelectTargetFolder(choice);
+    }
     OnTargetFolderChange();
+    if (choice >= 0) {
+        UpdateTotalsLine();
+    } else {
+        window_.SetStatusText(" The workspace's target folder (code " + std::to_string(code) +
+                              ") is unknown; " + window_.TargetFolderText() + " is kept");
+    }
 }
 
 void WorkspaceEditor::AddRowForEntry(const PackageEntry& entry) {
+    AddRowForEntry(entry, Ansi(FieldText(package_.GetHeader().sourceFolder)).size());
+}
+
+void WorkspaceEditor::AddRowForEntry(const PackageEntry& entry, std::size_t cut) {
     std::string name = Ansi(FieldText(entry.filename));
-    std::size_t cut = Ansi(FieldText(package_.GetHeader().sourceFolder)).size();
     // The row drops as many characters as the source folder has; an entry shorter than that (one
     // gathered from another folder) shows its whole path.
     window_.AddRow(name.size() < cut ? name : name.substr(cut));

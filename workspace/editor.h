@@ -31,6 +31,11 @@ public:
 
     // Editing.
     void RefreshWorkspaceFields();
+    // The refresh a walk makes after every name: the same fields end the same way, but a field is
+    // set only when what it shows changes (or when setting it runs a handler that changes
+    // something), and the package's total size is left to the refresh after the walk. Answers
+    // whether it set any field.
+    bool RefreshChangedFields();
     void ShowFileProperties(const std::string& name, std::uint32_t flags, const std::string& shortcutName);
     void OnFileListSelChange();
     void OnFileFlagClicked();
@@ -57,7 +62,8 @@ public:
     std::string gatherSubfolder;
 
 private:
-    void RemoveAllRows();
+    // `cut` is the length of the source folder in the code page, the same for every row.
+    void AddRowForEntry(const PackageEntry& entry, std::size_t cut);
     // Adds every file below `root`: gatherRoot in UTF-16, as exactly as the command was given it.
     void GatherBelow(std::u16string_view root);
 

@@ -3,6 +3,7 @@
 // controls; tests implement it with a fake. All texts are in the ANSI code page.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace workspace {
@@ -18,6 +19,9 @@ enum class TextField {
 
 // The six File Properties check boxes, with the flag bit each one stands for.
 enum class FlagBox { Shortcut, Eula, Arm, Mips, Shx, Intel };
+
+// The most characters of a field's text that count when it is read.
+inline constexpr std::size_t kFieldTextLimit = 254;
 
 // One file chooser as the platform's open/save dialog takes it.
 struct FileChooserRequest {
@@ -47,11 +51,18 @@ public:
     virtual void AddRow(const std::string& text) = 0;
     virtual int RowCount() = 0;
     virtual void RemoveRow(int row) = 0;
+    virtual void RemoveAllRows() = 0;
     virtual void SelectRow(int row) = 0;
+    // While thousands of rows come and go, the list is not drawn after each; drawing again shows
+    // the rows it holds then. The rows themselves are there at once either way.
+    virtual void SuspendListDrawing() = 0;
+    virtual void ResumeListDrawing() = 0;
 
     // The Target Folder list's selected index and that entry's text (-1 and empty without one).
+    // Selecting an entry from here runs no change handler.
     virtual int TargetFolderIndex() = 0;
     virtual std::string TargetFolderText() = 0;
+    virtual void SelectTargetFolder(int index) = 0;
 
     virtual void SetStatusText(const std::string& text) = 0;
 
