@@ -103,7 +103,12 @@ bool Args::Parse(const std::vector<std::u16string>& arguments, std::span<const O
             }
             value = arguments[++i];
         }
-        values_[std::string(spec->name)].push_back(value);
+        std::vector<std::u16string>& given = values_[std::string(spec->name)];
+        if (spec->takesValue && !spec->repeatable && !given.empty()) {
+            problem = "option " + std::string(spec->name) + " is given twice; give it once";
+            return false;
+        }
+        given.push_back(value);
     }
     return true;
 }

@@ -15,6 +15,10 @@ struct OptionSpec {
     std::string_view name;  // "--force", "-o"
     std::string_view alias; // a second spelling ("--output"), or empty
     bool takesValue = false;
+    // May be given more than once, each value counting (--shortcut, --version-info). Any other
+    // option with a value is refused the second time: which of two outputs, processors or
+    // folders was meant cannot be told, and keeping the last would hide the slip.
+    bool repeatable = false;
 };
 
 class Args {

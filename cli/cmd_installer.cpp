@@ -38,7 +38,7 @@ constexpr std::array<OptionSpec, 8> kOptions{{{"-o", "--output", true},
                                               {"--source-folder", "", true},
                                               {"--source-prefix", "", true},
                                               {"--icon", "", true},
-                                              {"--version-info", "", true}}};
+                                              {"--version-info", "", true, true}}};
 
 constexpr std::string_view kHelp =
     "Usage: tarvelo-build installer WORKSPACE.orb -o OUT.exe [--template PATH] [--force]\n"
@@ -181,9 +181,7 @@ public:
         return !error;
     }
 
-    std::string BuildCommand() override {
-        return platform::ToUtf8(FieldText(package_.GetHeader().buildCommand));
-    }
+    std::string BuildCommand() override { return platform::ToUtf8(FieldText(package_.GetHeader().buildCommand)); }
 
     void NothingToRun() override {
         if (!args_.Quiet()) {

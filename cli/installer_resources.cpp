@@ -39,6 +39,7 @@ bool Has(const std::vector<pe::VersionString>& strings, std::u16string_view key)
 
 bool ParseVersionSettings(const std::vector<std::u16string>& settings, pe::VersionChanges& changes,
                           std::string& problem) {
+    std::vector<std::u16string_view> seen;
     for (const std::u16string& setting : settings) {
         std::size_t equals = setting.find(u'=');
         if (equals == std::u16string::npos) {
@@ -55,6 +56,12 @@ bool ParseVersionSettings(const std::vector<std::u16string>& settings, pe::Versi
                       "or OriginalFilename)";
             return false;
         }
+        // Keys are matched without case, so "productname" and "ProductName" are one key given twice.
+        if (std::find(seen.begin(), seen.end(), *key) != seen.end()) {
+            problem = "--version-info: " + Utf8(*key) + " is given twice; give it once";
+            return false;
+        }
+        seen.push_back(*key);
         if (*key == u"ProductVersion" || *key == u"FileVersion") {
             pe::VersionNumber number{};
             if (!pe::ParseVersionNumber(value, number)) {

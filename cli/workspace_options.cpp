@@ -8,8 +8,8 @@
 #include "device/install_plan.h"
 #include "device/layout.h"
 #include "platform/file.h"
-#include "platform/names.h"
 #include "platform/host_paths.h"
+#include "platform/names.h"
 #include "platform/text.h"
 #include "workspace/bitmap.h"
 #include "workspace/gather.h"
@@ -31,9 +31,9 @@ constexpr std::array<OptionSpec, 9> kOptions{{
     {"--target", "", true},
     {"--image", "", true},
     {"--build-command", "", true},
-    {"--eula", "", true},
-    {"--shortcut", "", true},
-    {"--platforms", "", true},
+    {"--eula", "", true, true},
+    {"--shortcut", "", true, true},
+    {"--platforms", "", true, true},
     {"-o", "--output", true},
 }};
 

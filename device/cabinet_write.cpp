@@ -8,7 +8,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -513,13 +512,15 @@ bool CabinetTime(std::int64_t& time, Error& error) {
     constexpr std::int64_t kAfterLast = 4354819200; // 2108-01-01
     const char* given = std::getenv("SOURCE_DATE_EPOCH");
     if (given && *given) {
-        char* end = nullptr;
-        errno = 0;
-        long long value = std::strtoll(given, &end, 10);
-        if (*end != '\0' || errno == ERANGE || value < 0) {
-            error = Refusal("SOURCE_DATE_EPOCH is " + std::string(given) + ", not a number of seconds since 1970");
+        // Digits and nothing else, as the reproducible-builds convention defines it: no blanks on
+        // either side, no sign. The caller names the variable.
+        std::string_view text(given);
+        if (text.find_first_not_of("0123456789") != std::string_view::npos) {
+            error = Refusal("\"" + std::string(given) + "\" is not a number of seconds since 1970 (digits only)");
             return false;
         }
+        // More digits than that are long past the last date a cabinet holds, and past what stoll takes.
+        std::int64_t value = text.size() > 18 ? kAfterLast : std::stoll(std::string(text));
         // Build systems that want no date at all give 0 or 1; a cabinet's dates begin in 1980, as
         // a zip file's do, and end in 2107.
         time = std::clamp<std::int64_t>(value, kFirst, kAfterLast - 1);

@@ -4,6 +4,7 @@
 
 #include "package/pe_source.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,6 +15,18 @@ inline constexpr std::uint32_t kDirectoryResources = 2;
 inline constexpr std::uint32_t kDirectoryCertificates = 4;
 inline constexpr std::uint32_t kDirectoryRelocations = 5;
 inline constexpr std::uint32_t kSectionHeaderSize = 40;
+
+// Bounds the readers keep to, so that a hostile file cannot make them loop or allocate without
+// end. The writers keep to the same ones: an executable we write must read back with our own
+// `info` and `verify`.
+inline constexpr std::uint32_t kMaxSections = 96;
+inline constexpr std::uint32_t kMaxEntriesPerDirectory = 4096;
+// Directories may share bytes and leaves may share data entries, so a small section could
+// otherwise describe millions of resources; no real executable comes near this.
+inline constexpr std::uint32_t kMaxEntriesInTree = 65536;
+// A version resource's blocks, counted from its root, and how deep they may nest.
+inline constexpr std::size_t kMaxVersionBlocks = 4096;
+inline constexpr int kMaxVersionDepth = 8;
 inline constexpr std::uint32_t kScnInitializedData = 0x00000040;
 inline constexpr std::uint32_t kScnMemRead = 0x40000000;
 

@@ -13,10 +13,6 @@ namespace pe {
 namespace {
 
 constexpr std::uint32_t kHighBit = 0x80000000u;
-constexpr std::uint32_t kMaxEntriesPerDirectory = 4096;
-// Directories may share bytes and leaves may share data entries, so a small section could
-// otherwise describe millions of resources; no real executable comes near this.
-constexpr std::uint32_t kMaxEntriesInTree = 65536;
 
 struct RawEntry {
     ResourceKey key;
@@ -203,6 +199,43 @@ template <typename Node> const Node* FindKey(const std::vector<Node>& nodes, con
 
 bool ReadResourceTree(ByteSource& source, const Image& image, ResourceTree& tree, Error& error) {
     return TreeReader(source, image, error).Read(tree);
+}
+
+bool CheckTreeLimits(const ResourceTree& tree, Error& error) {
+    std::uint64_t total = 0;
+    auto directory = [&](std::size_t entries, const ResourceKey* type) {
+        total += entries;
+        if (entries > kMaxEntriesPerDirectory) {
+            std::string what = type == nullptr  ? std::string("resource types")
+                               : type->IsName() ? "resources of type \"" + platform::ToUtf8(type->name) + "\""
+                               : type->id == 3  ? std::string("icon images")
+                                                : "resources of type " + std::to_string(type->id);
+            error = Refusal("The executable would list " + std::to_string(entries) + " " + what +
+                            "; one resource directory holds at most " + std::to_string(kMaxEntriesPerDirectory) +
+                            " entries.");
+            return false;
+        }
+        return true;
+    };
+    if (!directory(tree.types.size(), nullptr)) {
+        return false;
+    }
+    for (const TypeNode& t : tree.types) {
+        if (!directory(t.names.size(), &t.key)) {
+            return false;
+        }
+        for (const NameNode& n : t.names) {
+            if (!directory(n.languages.size(), &t.key)) {
+                return false;
+            }
+        }
+    }
+    if (total > kMaxEntriesInTree) {
+        error = Refusal("The executable would hold " + std::to_string(total) + " resource entries; at most " +
+                        std::to_string(kMaxEntriesInTree) + " can be read back.");
+        return false;
+    }
+    return true;
 }
 
 bool KeyLess(const ResourceKey& a, const ResourceKey& b) {

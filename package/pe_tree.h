@@ -44,6 +44,11 @@ struct ResourceTree {
 // Reads the tree that data directory 2 points to; an executable without one gives an empty tree.
 bool ReadResourceTree(ByteSource& source, const Image& image, ResourceTree& tree, Error& error);
 
+// Whether the reader above would take the tree back: at most kMaxEntriesPerDirectory entries in
+// any one directory and kMaxEntriesInTree in all, counted as the reader counts them. Writers ask
+// before writing, so that what they write reads back.
+bool CheckTreeLimits(const ResourceTree& tree, Error& error);
+
 // The loader's order: text keys first, compared by UTF-16 code unit with a shorter prefix first,
 // then numbers ascending.
 bool KeyLess(const ResourceKey& a, const ResourceKey& b);

@@ -8,6 +8,7 @@
 // the terminator included, as the platform's resource compiler does.
 #include "package/pe_version.h"
 
+#include "package/pe_image.h"
 #include "package/pe_source.h"
 
 #include <algorithm>
@@ -18,10 +19,6 @@ namespace {
 constexpr std::size_t kHeaderSize = 6;
 constexpr std::size_t kFixedSize = 52;
 constexpr std::uint32_t kFixedSignature = 0xFEEF04BD;
-// Deeper or larger than any version resource a compiler makes: the root, StringFileInfo, a
-// table, a string.
-constexpr int kMaxDepth = 8;
-constexpr std::size_t kMaxBlocks = 4096;
 constexpr std::uint16_t kCodePageUnicode = 1200;
 
 struct Block {
@@ -34,6 +31,14 @@ struct Block {
 };
 
 std::size_t Align4(std::size_t n) { return (n + 3) & ~std::size_t{3}; }
+
+std::size_t CountBlocks(const Block& block) {
+    std::size_t count = 1;
+    for (const Block& child : block.children) {
+        count += CountBlocks(child);
+    }
+    return count;
+}
 
 bool SameKey(std::u16string_view a, std::u16string_view b) {
     auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; };
@@ -52,7 +57,7 @@ public:
     BlockReader(std::span<const std::uint8_t> data, Error& error) : data_(data), error_(error) {}
 
     bool Read(std::size_t offset, std::size_t limit, int depth, Block& block, std::size_t& end) {
-        if (depth > kMaxDepth || ++blocks_ > kMaxBlocks) {
+        if (depth > kMaxVersionDepth || ++blocks_ > kMaxVersionBlocks) {
             return Fail("The version resource nests too deeply or holds too many blocks.");
         }
         if (offset + kHeaderSize > limit) {
@@ -288,6 +293,12 @@ bool Rewrite(Block& root, const VersionChanges& changes, std::vector<std::uint8_
         SetStrings(root, strings);
     }
     rewritten.clear();
+    // What the reader would refuse is not written: the installer must read back.
+    if (CountBlocks(root) > kMaxVersionBlocks) {
+        error = Refusal("The version information would hold more than " + std::to_string(kMaxVersionBlocks) +
+                        " blocks; set fewer texts.");
+        return false;
+    }
     WriteBlock(root, rewritten);
     // Every block's length is a 16-bit field, the root's included.
     if (rewritten.size() > 0xFFFF) {

@@ -103,6 +103,11 @@ bool Place(const Image& image, const std::vector<std::uint8_t>& headers, std::ui
         va = rsrc.virtualAddress;
         raw = rsrc.pointerToRawData;
     } else {
+        if (image.sections.size() >= kMaxSections) {
+            error = Refusal("The executable already has " + std::to_string(image.sections.size()) +
+                            " sections; a resource section would make more than " + std::to_string(kMaxSections) + ".");
+            return false;
+        }
         if (!HeaderRoomForSection(image, headers)) {
             error = Refusal("The executable's headers have no room for a new resource section.");
             return false;
@@ -378,6 +383,9 @@ bool WriteAll(Output& out, FileSource& source, const Image& image, const Placeme
 
 bool WriteWithResources(FileSource& source, const Image& image, const ResourceTree& tree, platform::File& target,
                         Error& error) {
+    if (!CheckTreeLimits(tree, error)) {
+        return false;
+    }
     std::uint64_t size = PlanSection(tree, 0).size;
     if (size >= kMaxSection) {
         error = Refusal("The resources would need a section of 2 GB or more.");

@@ -37,6 +37,10 @@ bool ParseOptions(const std::vector<std::u16string>& arguments, Options& options
         if (argument.size() == 2 && StartsWithOption(argument, u"/S")) {
             options.silent = true;
         } else if (StartsWithOption(argument, u"/D=")) {
+            if (!options.destination.empty()) {
+                cause = "/D= is given twice; give one folder";
+                return false;
+            }
             options.destination = argument.substr(3);
             if (options.destination.empty()) {
                 cause = "/D= names no folder";
@@ -44,6 +48,10 @@ bool ParseOptions(const std::vector<std::u16string>& arguments, Options& options
             }
             inFolder = &options.destination;
         } else if (StartsWithOption(argument, u"/CAB=")) {
+            if (!options.cabinetFolder.empty()) {
+                cause = "/CAB= is given twice; give one folder";
+                return false;
+            }
             options.cabinetFolder = argument.substr(5);
             if (options.cabinetFolder.empty()) {
                 cause = "/CAB= names no folder";
@@ -51,6 +59,11 @@ bool ParseOptions(const std::vector<std::u16string>& arguments, Options& options
             }
             inFolder = &options.cabinetFolder;
         } else if (StartsWithOption(argument, u"/CPU=")) {
+            // One installation is for one processor; a second would silently win.
+            if (options.cpuFlag != 0) {
+                cause = "/CPU= is given twice; give one processor family (ARM, MIPS, SHX or INTEL)";
+                return false;
+            }
             options.cpuFlag = device::CpuFlagByName(std::u16string_view(argument).substr(5));
             if (options.cpuFlag == 0) {
                 cause = "unknown processor family in " + platform::ToUtf8(argument) + " (ARM, MIPS, SHX or INTEL)";

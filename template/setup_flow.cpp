@@ -2,6 +2,7 @@
 #include "template/setup_flow.h"
 
 #include "device/install_plan.h"
+#include "device/layout.h"
 #include "device/install_write.h"
 #include "package/package.h"
 #include "platform/text.h"
@@ -53,6 +54,14 @@ int InstallSilently(Package& package, const Options& options, SetupHost& host) {
     Error error;
     if (!device::PlanInstall(package, options.cpuFlag, plan, error)) {
         host.PrintError("Nothing was installed: " + error.message);
+        return kFailure;
+    }
+    // As for the installation file and the wizard: an install that would write nothing is a
+    // mistake of the processor chosen, not a success, and leaves no empty folder behind.
+    if (plan.files.empty()) {
+        const device::CpuChoice* family = device::CpuChoiceOf(options.cpuFlag);
+        host.PrintError("Nothing was installed: this package holds no file for devices with the " +
+                        platform::ToUtf8(family ? family->name : u"chosen") + " processor");
         return kFailure;
     }
     device::InstallOutcome outcome = device::WriteInstall(package, plan, destination, nullptr);

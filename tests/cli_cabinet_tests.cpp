@@ -546,16 +546,31 @@ TEST_F(CabinetTest, OneCabinetPerFamilyWithFilesAndNoneReplacedUnlessForced) {
     EXPECT_EQ(FolderContents(fs::path(out)), first);
 
     // The date build systems give for "no date" is the first a cabinet holds; what is no number
-    // of seconds is refused before anything is written.
-    const std::pair<const char*, std::uint16_t> epochs[] = {
-        {"1", 0x21}, {"0", 0x21}, {"99999999999", (127 << 9) | (12 << 5) | 31}, {"soon", 0}, {"-5", 0}};
+    // of seconds, blanks and signs included, is refused before anything is written, naming the
+    // variable once.
+    const std::uint16_t last = (127 << 9) | (12 << 5) | 31;
+    const std::pair<const char*, std::uint16_t> epochs[] = {{"1", 0x21},
+                                                            {"0", 0x21},
+                                                            {"99999999999", last},
+                                                            {"123456789012345678901234", last},
+                                                            {"soon", 0},
+                                                            {"-5", 0},
+                                                            {" 5", 0},
+                                                            {"5 ", 0},
+                                                            {"+5", 0},
+                                                            {"0x10", 0},
+                                                            {"1e9", 0}};
     for (const auto& [epoch, date] : epochs) {
         SetDateEpoch(epoch);
         std::u16string dated = dir.File(u"dated-" + platform::ToUtf16(epoch));
         r = Cab(ws, dated, {u"--cpu", u"arm"});
         EXPECT_EQ(r.status, date == 0 ? 1 : 0) << epoch << r.err;
         if (date == 0) {
-            EXPECT_NE(r.err.find("SOURCE_DATE_EPOCH"), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find("SOURCE_DATE_EPOCH: \"" + std::string(epoch) +
+                                 "\" is not a number of seconds since 1970 (digits only)\n"),
+                      std::string::npos)
+                << r.err;
+            EXPECT_EQ(r.err.find("SOURCE_DATE_EPOCH"), r.err.rfind("SOURCE_DATE_EPOCH")) << r.err;
             EXPECT_FALSE(Exists(dated));
             continue;
         }

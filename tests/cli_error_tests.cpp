@@ -128,6 +128,11 @@ TEST_F(CliTest, InstallerFailuresLeaveNoOutput) {
     };
     ExpectFailure(with(u"--icon", ico), ico, "not a usable icon file: The file is not an icon file");
     ExpectFailure(with(u"--icon", none), none, "not a usable icon file: The icon file could not be opened");
+    // More images than our own info and verify would read back.
+    std::u16string crowded = dir.File(u"crowded.ico");
+    WriteBytes(crowded, MakeIconFile(std::vector<IconSpec>(4097, IconSpec{16})));
+    ExpectFailure(with(u"--icon", crowded), exe,
+                  "The executable would list 4097 icon images; one resource directory holds at most 4096 entries.");
     const std::pair<std::u16string, std::string> badSettings[] = {
         {u"Comments=x", "unknown key \"Comments\""},
         {u"ProductName", "--version-info ProductName is not KEY=VALUE"},

@@ -368,6 +368,13 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
          "cab: --provider \"Acme \xe6\x97\xa5\xe6\x9c\xac\" has a character that cabinets and INF files cannot hold"},
         {{u"inf", none, u"-d", x, u"--provider", u"\u0394"}, "--provider \"\xce\x94\" has a character"},
         {{u"inf", none, u"-d", x, u"--source-prefix", u"C:\\\u0394"}, "has a character the CAB wizard cannot take"},
+        {{u"dat", none, u"-o", x, u"--output", x}, "dat: option -o is given twice; give it once"},
+        {{u"cab", none, u"-d", x, u"--cpu", u"arm", u"--cpu=mips"}, "option --cpu is given twice"},
+        {{u"installer", none, u"-o", x, u"--version-info", u"ProductName=A", u"--version-info", u"productname=B"},
+         "--version-info: ProductName is given twice; give it once"},
+        {{u"installer", none, u"-o", x, u"--version-info", u"FileVersion=1.2.3.4", u"--version-info",
+          u"FileVersion=1.2.3.4"},
+         "--version-info: FileVersion is given twice"},
         {{u"verify"}, "missing FILE"},
         {{u"verify", workspacePath, u"--cpu", u"arm"}, "are for a device cabinet"},
     };

@@ -252,8 +252,9 @@ TEST(PeMalformed, RandomDamage) {
     }
 }
 
-// A section of 2 GB or more cannot be described: refused before anything is written.
-TEST(PeMalformed, ResourceTooLarge) {
+// What our own reader would refuse is never written: a section of 2 GB or more, which cannot be
+// described, and directories longer than the reader takes. Refused before anything is written.
+TEST(PeMalformed, WhatTheReaderWouldRefuseIsNotWritten) {
     TempDir dir;
     std::u16string path = CopySample(dir, "rsrc-last32.exe");
     std::u16string big = dir.File(u"big.bin");
@@ -272,6 +273,34 @@ TEST(PeMalformed, ResourceTooLarge) {
     EXPECT_FALSE(pe::UpdateResources(path, {u, second}, error));
     EXPECT_NE(error.message.find("2 GB"), std::string::npos);
     EXPECT_EQ(ReadBytes(path), before);
+
+    auto many = [](std::size_t types, std::size_t names) {
+        std::vector<pe::ResourceUpdate> updates;
+        for (std::size_t t = 0; t < types; ++t) {
+            for (std::size_t n = 1; n <= names; ++n) {
+                updates.push_back({ResourceKey::Id(static_cast<std::uint16_t>(100 + t)),
+                                   ResourceKey::Id(static_cast<std::uint16_t>(n)),
+                                   1033,
+                                   {}});
+                updates.back().data.bytes = {1};
+            }
+        }
+        return updates;
+    };
+    error = {};
+    EXPECT_FALSE(pe::UpdateResources(path, many(1, 4097), error));
+    EXPECT_EQ(error.message, "The executable would list 4097 resources of type 100; one resource directory holds at "
+                             "most 4096 entries.");
+    // Sixteen types of 2,048 each, their languages counted too: more than the whole tree may hold.
+    error = {};
+    EXPECT_FALSE(pe::UpdateResources(path, many(16, 2048), error));
+    EXPECT_NE(error.message.find("resource entries; at most 65536"), std::string::npos) << error.message;
+    EXPECT_EQ(ReadBytes(path), before);
+    // Up to the line, the tree is written and reads back.
+    ASSERT_TRUE(pe::UpdateResources(path, many(1, 4096), error)) << error.message;
+    std::vector<pe::ResourceInfo> infos;
+    ASSERT_TRUE(pe::ListResources(path, infos, error)) << error.message;
+    EXPECT_GE(infos.size(), 4096u);
 }
 
 } // namespace

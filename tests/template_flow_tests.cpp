@@ -67,6 +67,10 @@ TEST(TemplateOptionsTest, SilentModeFolderAndProcessor) {
                                                   {u"/S", u"/CAB="},
                                                   {u"/S", u"/CAB=C:\\x", u"/D=C:\\y"},
                                                   {u"/D=C:\\y", u"/CAB=C:\\x"},
+                                                  {u"/S", u"/CPU=ARM", u"/CPU=MIPS"},
+                                                  {u"/S", u"/CPU=ARM", u"/CPU=arm"},
+                                                  {u"/S", u"/D=C:\\x", u"/D=C:\\y"},
+                                                  {u"/S", u"/CAB=C:\\x", u"/cab=C:\\x"},
                                                   {u"/Q"},
                                                   {u"/SILENT"},
                                                   {u"C:\\x"}}) {
@@ -121,7 +125,13 @@ TEST_F(TemplateFlowTest, SilentModeInstallsWithoutAWindowAndAnswersTheOutcome) {
     WriteBytes(U16(dir.Path() / "blocked"), Pattern(1));
     EXPECT_EQ(installer_template::RunSetup({u"/S", u"/D=" + U16(dir.Path() / "blocked")}, package, true, host), 1);
     EXPECT_EQ(installer_template::RunSetup({u"/S", u"/CPU=Z80"}, package, true, host), 1);
-    ASSERT_EQ(host.printed.size(), 2u);
+    // No file for the processor: refused as the installation file is, and no folder made.
+    EXPECT_EQ(installer_template::RunSetup({u"/S", u"/CPU=SHX", u"/D=" + U16(dir.Path() / "shx")}, package, true, host),
+              1);
+    EXPECT_FALSE(fs::exists(dir.Path() / "shx"));
+    ASSERT_EQ(host.printed.size(), 3u);
+    EXPECT_EQ(host.printed.back(),
+              "Nothing was installed: this package holds no file for devices with the SHX processor");
     for (const std::string& line : host.printed) {
         EXPECT_EQ(line.find('\n'), std::string::npos) << line;
     }
