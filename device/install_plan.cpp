@@ -64,7 +64,7 @@ bool FitsTheDevice(const std::u16string& relative, Error& error) {
 bool CheckShortcutName(std::u16string_view given, std::u16string& name, Error& error) {
     std::u16string checked;
     if (!RelativeMemberPath(u"", given, checked, error) || checked.find(u'\\') != std::u16string::npos) {
-        error = Refusal("the shortcut name " + platform::ToUtf8(given) + " is not a plain file name" +
+        error = Refusal("the shortcut name " + platform::Printable(platform::ToUtf8(given)) + " is not a plain file name" +
                         (error.message.empty() ? "" : " (" + error.message + ")"));
         return false;
     }
@@ -100,6 +100,15 @@ bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& e
     // Without a processor nothing goes to a device, and the files keep the places they had on the PC.
     if (toDevice && !CheckInstallFolder(FieldText(header.installFolder), plan.installFolder, error)) {
         problems.push_back(error.message);
+        plan = InstallPlan{};
+        return false;
+    }
+    // The program name reaches the device's cabinet, the CAB wizard's INF and the installer's
+    // pages; a line break in it would start a line of its own in the INF.
+    std::u16string_view programName = FieldText(header.programName);
+    if (toDevice && platform::HasControlCharacter(programName)) {
+        problems.push_back("the program name " + platform::Printable(platform::ToUtf8(programName)) +
+                           " holds a control character (a line break, a tab), which no name may hold");
         plan = InstallPlan{};
         return false;
     }

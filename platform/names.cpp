@@ -64,6 +64,10 @@ bool ForbiddenInName(char16_t unit) {
     return unit < 0x80 && kForbidden[unit];
 }
 
+bool HasControlCharacter(std::u16string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); });
+}
+
 std::u16string NameKey(std::u16string_view path) {
     std::u16string key;
     key.reserve(path.size());

@@ -20,6 +20,12 @@ bool NamesDevice(std::u16string_view component);
 // Whether Windows refuses the unit anywhere in a name: control characters and < > : " / \ | ? *.
 bool ForbiddenInName(char16_t unit);
 
+// Whether the text holds a control character: a unit below 0x20 (a line break, a tab), DEL, or one
+// of the C1 controls U+0080-U+009F (U+0085 is a line break to some readers). None belongs in a
+// name a person gives, and a line break in one would end the line of a text file that another
+// program reads line by line (the CAB wizard's INF).
+bool HasControlCharacter(std::u16string_view text);
+
 // The key under which Windows finds a relative path (either separator): every component trimmed
 // and upper-cased as NTFS compares names, joined by backslashes. Two paths with one key are one
 // file there.

@@ -368,6 +368,14 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
          "cab: --provider \"Acme \xe6\x97\xa5\xe6\x9c\xac\" has a character that cabinets and INF files cannot hold"},
         {{u"inf", none, u"-d", x, u"--provider", u"\u0394"}, "--provider \"\xce\x94\" has a character"},
         {{u"inf", none, u"-d", x, u"--source-prefix", u"C:\\\u0394"}, "has a character the CAB wizard cannot take"},
+        // A line break in a name would start a line of its own in the INF; the line that tells
+        // shows every control character escaped.
+        {{u"cab", none, u"-d", x, u"--provider", u"Acme\r\n[Strings]"},
+         "cab: --provider \"Acme\\x0D\\x0A[Strings]\" holds a control character"},
+        {{u"inf", none, u"-d", x, u"--provider", u"Acme\u0085"}, "--provider \"Acme\\xC2\\x85\" holds a control"},
+        {{u"gather", x, u"-o", none, u"--name", u"a\tb"}, "gather: --name \"a\\x09b\" holds a control character"},
+        {{u"set", none, u"--shortcut", u"a=Go\u007F"}, "the shortcut name Go\\x7F.lnk is not a plain file name"},
+        {{u"inf", none, u"-d", x, u"--source-prefix", u"C:\\A\nB"}, "holds \"A\\x0AB\""},
         {{u"verify"}, "missing FILE"},
         {{u"verify", workspacePath, u"--cpu", u"arm"}, "are for a device cabinet"},
     };
