@@ -161,6 +161,19 @@ bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& e
     // would silently replace the earlier: "a.txt" and "A.TXT", "x" and "x.", a shortcut and a member.
     // Every pair is told, so that one look at the list is enough to put them all right.
     for (const platform::NameClash& c : platform::NameClashes(places)) {
+        if (!c.shortName.empty()) {
+            // Not one name but, where the volume makes short names, perhaps one file: the folder
+            // install on the PC writes one over the other, and the device's cards are FAT.
+            std::string why = " (" + platform::ToUtf8(c.shortName) + " may be the short name Windows gives " +
+                              platform::ToUtf8(c.longName) + ")";
+            problems.push_back(toDevice ? "two files may be one on the device: " + platform::ToUtf8(places[c.file]) +
+                                              " and " + platform::ToUtf8(places[c.other]) + why
+                                        : "files " + std::to_string(plan.files[c.other].index) + " and " +
+                                              std::to_string(plan.files[c.file].index) + " (" +
+                                              platform::ToUtf8(places[c.other]) + ", " +
+                                              platform::ToUtf8(places[c.file]) + ") may be one file on Windows" + why);
+            continue;
+        }
         if (toDevice) {
             problems.push_back("two files would be one on the device: " + platform::ToUtf8(places[c.file]) +
                                (c.otherIsBelow ? " and the folder of " : " and ") + platform::ToUtf8(places[c.other]));

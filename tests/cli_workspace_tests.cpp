@@ -124,6 +124,14 @@ TEST_F(CliTest, GatherRefusesOddTreesByNameAndWritesNothing) {
         {"a name of dots", Needs::PosixNames, {".../f.txt"}, {}, {"...: its path climbs out of the folder"}},
         {"a character Windows refuses", Needs::PosixNames, {"what?.txt"}, {}, {"what?.txt" + refusedCharacter}},
         {"a line break", Needs::PosixNames, {"two\nlines"}, {}, {"two\\x0Alines" + refusedCharacter}},
+        {"a short name beside its long one",
+         Needs::Nothing,
+         {"longfilename.txt", "LONGFI~1.TXT"},
+         {},
+         {"LONGFI~1.TXT: may be the same file on Windows as "}},
+        {"a folder's short name", Needs::Nothing, {"Long Folder/a.txt", "LONGFO~1/b.txt", "LONGFO~1/c.txt"}, {}, {
+             "b.txt: may be the same file on Windows as ",
+         }},
     };
     std::u16string orb = dir.File(u"odd.orb");
     int n = 0;
