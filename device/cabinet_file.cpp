@@ -15,6 +15,13 @@ std::u16string OutputAppName(const PackageHeader& header, std::u16string_view in
         return name;
     }
     std::u16string file = platform::FromFsPath(platform::FsPath(inputPath).stem());
+    // A file's name on this host may hold what no name on the device should: the cabinet's manifest
+    // and the INF would carry it.
+    for (char16_t& c : file) {
+        if (platform::HasControlCharacter(std::u16string_view(&c, 1))) {
+            c = u'_';
+        }
+    }
     return file.empty() ? u"Setup" : file;
 }
 
