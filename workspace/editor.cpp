@@ -55,22 +55,6 @@ std::string OpenFailureText(const std::string& path, std::u16string_view widePat
 
 std::string LastComponent(const std::string& text) { return LastPathComponent<char>(text); }
 
-// A name typed or pasted with a control character in it is refused where it is committed, with a
-// word, and the field shows what it held before. `kept` is what the field is set back to; setting
-// it runs the handler again, which then finds it no new text and stores as it always does.
-bool RefusedControlCharacter(WorkspaceWindow& window, TextField field, const std::string& text,
-                             const std::string& kept, const std::string& what) {
-    if (text == kept.substr(0, kFieldTextLimit) || !platform::HasControlCharacter(Wide(text))) {
-        return false;
-    }
-    window.SetText(field, kept);
-    window.ShowMessage("The " + what +
-                           " cannot hold a control character (a line break or a tab, for example): the CAB "
-                           "wizard and the device read it from text files, line by line.\nThe previous text is kept.",
-                       kErrorCaption);
-    return true;
-}
-
 // The label a stored shortcut file name is shown as: less its three-letter extension.
 std::string ShownLabel(std::string name) {
     if (HasThreeLetterExtension<char>(name)) {
@@ -179,6 +163,27 @@ bool WorkspaceEditor::RefreshChangedFields() {
     return changed;
 }
 
+// A name typed or pasted with a control character in it is refused where it is committed, with a
+// word, and the field shows what it held before. Setting it back runs the handler again, which
+// finds the kept text no new text and stores as it always does.
+bool WorkspaceEditor::RefusedControlCharacter(TextField field, const std::string& text, const std::string& kept,
+                                              const std::string& what) {
+    if (text == kept.substr(0, kFieldTextLimit) || !platform::HasControlCharacter(Wide(text))) {
+        return false;
+    }
+    if (settingBack_) {
+        return true;
+    }
+    settingBack_ = true;
+    window_.SetText(field, kept);
+    settingBack_ = false;
+    window_.ShowMessage("The " + what +
+                            " cannot hold a control character (a line break or a tab, for example): the CAB "
+                            "wizard and the device read it from text files, line by line.\nThe previous text is kept.",
+                        kErrorCaption);
+    return true;
+}
+
 void WorkspaceEditor::ShowFileProperties(const std::string& name, std::uint32_t flags,
                                          const std::string& shortcutName) {
     window_.SetText(TextField::SelectedFile, name);
@@ -227,7 +232,7 @@ void WorkspaceEditor::OnShortcutLabelChange() {
     PackageEntry entry;
     std::string stored =
         package_.GetEntry(static_cast<std::uint32_t>(row), &entry) ? Ansi(FieldText(entry.shortcutName)) : "";
-    if (RefusedControlCharacter(window_, TextField::ShortcutLabel, label, ShownLabel(stored), "shortcut's label")) {
+    if (RefusedControlCharacter(TextField::ShortcutLabel, label, ShownLabel(stored), "shortcut's label")) {
         return;
     }
     std::u16string name = Wide(ShortcutFileName<char>(label));
@@ -240,7 +245,7 @@ void WorkspaceEditor::OnProgramNameChange() {
     package_.GetProgramName(stored);
     // An opened file may fill the field without a terminator; the name ends with the field.
     std::u16string_view name(stored, static_cast<std::size_t>(std::find(stored, stored + kTextUnits, u'\0') - stored));
-    if (RefusedControlCharacter(window_, TextField::ProgramName, text, Ansi(name), "program name")) {
+    if (RefusedControlCharacter(TextField::ProgramName, text, Ansi(name), "program name")) {
         return;
     }
     if (text != Ansi(name)) {
@@ -252,7 +257,7 @@ void WorkspaceEditor::OnProgramPathChange() {
     std::string current = Ansi(FieldText(package_.GetHeader().installFolder));
     std::string base = window_.TargetFolderText();
     std::string text = window_.GetText(TextField::ProgramPath);
-    if (RefusedControlCharacter(window_, TextField::ProgramPath, text, LastComponent(current), "program's folder")) {
+    if (RefusedControlCharacter(TextField::ProgramPath, text, LastComponent(current), "program's folder")) {
         return;
     }
     if (text != current) {
