@@ -6,8 +6,8 @@
 #include "cli/workspace_build.h"
 #include "device/cabinet_file.h"
 #include "platform/file.h"
-#include "platform/names.h"
 #include "platform/host_paths.h"
+#include "platform/names.h"
 #include "platform/text.h"
 
 #include <filesystem>

@@ -64,8 +64,8 @@ bool FitsTheDevice(const std::u16string& relative, Error& error) {
 bool CheckShortcutName(std::u16string_view given, std::u16string& name, Error& error) {
     std::u16string checked;
     if (!RelativeMemberPath(u"", given, checked, error) || checked.find(u'\\') != std::u16string::npos) {
-        error = Refusal("the shortcut name " + platform::Printable(platform::ToUtf8(given)) + " is not a plain file name" +
-                        (error.message.empty() ? "" : " (" + error.message + ")"));
+        error = Refusal("the shortcut name " + platform::Printable(platform::ToUtf8(given)) +
+                        " is not a plain file name" + (error.message.empty() ? "" : " (" + error.message + ")"));
         return false;
     }
     name = checked;

@@ -62,9 +62,8 @@ NameParts SplitAtLastDot(std::u16string_view name) {
 bool IsShortName(std::u16string_view name) {
     NameParts parts = SplitAtLastDot(name);
     auto valid = [](std::u16string_view text, std::size_t most) {
-        return !text.empty() && text.size() <= most && std::all_of(text.begin(), text.end(), [](char16_t c) {
-            return c < 0x80 && ShortNameUnit(c);
-        });
+        return !text.empty() && text.size() <= most &&
+               std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80 && ShortNameUnit(c); });
     };
     return valid(parts.base, 8) && (!parts.dotted || valid(parts.extension, 3));
 }

@@ -129,9 +129,11 @@ TEST_F(CliTest, GatherRefusesOddTreesByNameAndWritesNothing) {
          {"longfilename.txt", "LONGFI~1.TXT"},
          {},
          {"LONGFI~1.TXT: may be the same file on Windows as "}},
-        {"a folder's short name", Needs::Nothing, {"Long Folder/a.txt", "LONGFO~1/b.txt", "LONGFO~1/c.txt"}, {}, {
-             "b.txt: may be the same file on Windows as ",
-         }},
+        {"a folder's short name",
+         Needs::Nothing,
+         {"Long Folder/a.txt", "LONGFO~1/b.txt", "LONGFO~1/c.txt"},
+         {},
+         {"b.txt: may be the same file on Windows as "}},
     };
     std::u16string orb = dir.File(u"odd.orb");
     int n = 0;

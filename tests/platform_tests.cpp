@@ -29,10 +29,14 @@ TEST(WindowsNames, DevicesAndKeysAsWindowsOpensThem) {
     }
     // An output named after the program never opens a device: the mark goes before the first dot.
     const std::pair<std::u16string_view, std::u16string_view> outputs[] = {
-        {u"NUL.x", u"NUL_.x.ARM.CAB"},        {u"CON.Tools", u"CON_.Tools.ARM.CAB"},
-        {u"aux . Player", u"aux_ . Player.ARM.CAB"}, {u"COM\u00B9.a.b", u"COM\u00B9_.a.b.ARM.CAB"},
-        {u"Lpt9", u"Lpt9_.ARM.CAB"},          {u"prn...", u"prn_.ARM.CAB"},
-        {u"a:b?", u"a_b_.ARM.CAB"},           {u"Notes.NUL", u"Notes.NUL.ARM.CAB"},
+        {u"NUL.x", u"NUL_.x.ARM.CAB"},
+        {u"CON.Tools", u"CON_.Tools.ARM.CAB"},
+        {u"aux . Player", u"aux_ . Player.ARM.CAB"},
+        {u"COM\u00B9.a.b", u"COM\u00B9_.a.b.ARM.CAB"},
+        {u"Lpt9", u"Lpt9_.ARM.CAB"},
+        {u"prn...", u"prn_.ARM.CAB"},
+        {u"a:b?", u"a_b_.ARM.CAB"},
+        {u"Notes.NUL", u"Notes.NUL.ARM.CAB"},
     };
     for (auto [name, file] : outputs) {
         std::u16string made = device::FamilyOutputName(name, device::kCpuChoices[0], u".CAB");

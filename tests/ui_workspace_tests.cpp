@@ -261,7 +261,8 @@ TEST_F(UiWorkspaceTest, EditControlsRunTheirHandlersOnceAndNested) {
     // A line break, whatever a single-line control makes of it, never stores one.
     SetWindowTextA(main.programNameEdit, "Two\r\nlines");
     main.package.GetProgramName(name);
-    EXPECT_TRUE(std::u16string(name) == std::u16string(254, u'n') || std::u16string(name) == u"Two") << Text(main.programNameEdit);
+    EXPECT_TRUE(std::u16string(name) == std::u16string(254, u'n') || std::u16string(name) == u"Two")
+        << Text(main.programNameEdit);
 }
 
 TEST_F(UiWorkspaceTest, FileOptionsAndShortcutLabelsAreStoredFromTheControls) {
