@@ -257,6 +257,13 @@ TEST_F(CliTest, InfoShowsAllThreeKindsAndItsJsonCarriesTheFields) {
     EXPECT_TRUE(Contains(text.out, "Program name:   Notes \"Pro\"")) << text.out;
     EXPECT_TRUE(Contains(text.out, "shortcut,arm,mips,shx,intel"));
     EXPECT_TRUE(Contains(text.out, "[Notes.lnk]"));
+
+    // What a file holds reaches the terminal as text, never as a line break or an escape.
+    workspace.SetProgramName(u"Evil\u001B[2J\r\nFiles: 0");
+    std::u16string evil = dir.File(u"evil.orb");
+    SaveWorkspace(workspace, evil);
+    text = Run({u"info", evil});
+    EXPECT_TRUE(Contains(text.out, "Program name:   Evil\\x1B[2J\\x0D\\x0AFiles: 0\n")) << text.out;
 }
 
 TEST_F(CliTest, ExtractRestoresTheTreeAndCanPickOneProcessor) {
