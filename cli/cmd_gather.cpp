@@ -72,7 +72,10 @@ void CheckPlaces(const Package& package, Reporter& reporter) {
     for (const platform::NameClash& clash : platform::NameClashes(relatives)) {
         const std::u16string& file = shown[clash.file];
         const std::u16string& other = shown[clash.other];
-        if (clash.otherIsBelow) {
+        if (!clash.shortName.empty()) {
+            reporter.Report(file, "may be the same file on Windows as " + Utf8(other) + " (" + Utf8(clash.shortName) +
+                                      " may be the short name Windows gives " + Utf8(clash.longName) + ")");
+        } else if (clash.otherIsBelow) {
             reporter.Report(file, "on Windows has the name of the folder holding " + Utf8(other));
         } else if (file == other) {
             reporter.Report(file, "is gathered twice");

@@ -77,7 +77,11 @@ std::string_view TargetName(std::int32_t target) {
     }
 }
 
-std::string Text(const TextField& field) { return platform::ToUtf8(FieldText(field)); }
+std::string Raw(const TextField& field) { return platform::ToUtf8(FieldText(field)); }
+
+// A field as the readable layout shows it: one line whatever the file holds, a terminal's escape
+// included (the JSON escapes its own way).
+std::string Text(const TextField& field) { return platform::Printable(Raw(field)); }
 
 // What an installer says of itself as an executable: the version information Explorer's
 // Properties show, and whether it was signed after it was made.
@@ -133,9 +137,9 @@ std::string TextIdentity(const ExecutableIdentity& id) {
                platform::ToUtf8(pe::VersionText(v.productVersion)) + "\n";
     }
     for (const pe::VersionString& s : v.strings) {
-        std::string key = platform::ToUtf8(s.key);
+        std::string key = platform::Printable(platform::ToUtf8(s.key));
         key.resize(std::max<std::size_t>(key.size(), 16), ' ');
-        out += "  " + key + " " + platform::ToUtf8(s.value) + "\n";
+        out += "  " + key + " " + platform::Printable(platform::ToUtf8(s.value)) + "\n";
     }
     return out;
 }
@@ -145,9 +149,9 @@ std::string JsonReport(const std::u16string& path, const PackageInput& in, const
     std::string out =
         "{\"file\": " + Json(platform::ToUtf8(path)) + ", \"kind\": " + Json(KindName(in.kind)) +
         ", \"length\": " + std::to_string(in.length) + ", \"magic\": " + std::to_string(h.magic) +
-        ", \"sourceFolder\": " + Json(Text(h.sourceFolder)) + ", \"installFolder\": " + Json(Text(h.installFolder)) +
-        ", \"programName\": " + Json(Text(h.programName)) + ", \"imageFile\": " + Json(Text(h.imageFile)) +
-        ", \"buildCommand\": " + Json(Text(h.buildCommand)) + ", \"targetFolder\": " + std::to_string(h.targetFolder) +
+        ", \"sourceFolder\": " + Json(Raw(h.sourceFolder)) + ", \"installFolder\": " + Json(Raw(h.installFolder)) +
+        ", \"programName\": " + Json(Raw(h.programName)) + ", \"imageFile\": " + Json(Raw(h.imageFile)) +
+        ", \"buildCommand\": " + Json(Raw(h.buildCommand)) + ", \"targetFolder\": " + std::to_string(h.targetFolder) +
         ", \"count\": " + std::to_string(h.count) + ", \"dataOffset\": " + std::to_string(h.dataOffset) +
         ", \"totalSize\": " + std::to_string(h.totalSize) + (identity ? JsonIdentity(*identity) : "") +
         ", \"entries\": [";
@@ -158,7 +162,7 @@ std::string JsonReport(const std::u16string& path, const PackageInput& in, const
             names += (names.empty() ? "" : ", ") + Json(n);
         }
         out += (i ? ", " : "") + std::string("{\"index\": ") + std::to_string(i) +
-               ", \"filename\": " + Json(Text(e.filename)) + ", \"shortcutName\": " + Json(Text(e.shortcutName)) +
+               ", \"filename\": " + Json(Raw(e.filename)) + ", \"shortcutName\": " + Json(Raw(e.shortcutName)) +
                ", \"size\": " + std::to_string(e.size) + ", \"offset\": " + std::to_string(e.offset) +
                ", \"flags\": " + std::to_string(e.flags) + ", \"flagNames\": [" + names + "]}";
     }

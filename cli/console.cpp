@@ -17,11 +17,12 @@ void Print(std::string_view text) { platform::WriteStandard(false, text); }
 void PrintError(std::string_view subject, std::string_view cause) {
     std::string line(kProgramName);
     line += ": ";
+    // One line whatever it names: a name may hold a line break or a terminal's escape.
     if (!subject.empty()) {
-        line += subject;
+        line += platform::Printable(subject);
         line += ": ";
     }
-    line += cause;
+    line += platform::Printable(cause);
     line += '\n';
     platform::WriteStandard(true, line);
 }

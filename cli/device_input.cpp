@@ -7,6 +7,7 @@
 #include "device/cabinet_file.h"
 #include "platform/file.h"
 #include "platform/host_paths.h"
+#include "platform/names.h"
 #include "platform/text.h"
 
 #include <filesystem>
@@ -184,6 +185,11 @@ bool ParseCpuList(const Args& args, std::vector<const device::CpuChoice*>& famil
 
 bool CheckProvider(const Args& args, std::string& problem) {
     std::string text;
+    if (platform::HasControlCharacter(args.Value("--provider"))) {
+        problem = "--provider \"" + Utf8(args.Value("--provider")) +
+                  "\" holds a control character (a line break, a tab), which no name may hold";
+        return false;
+    }
     if (args.Has("--provider") && !device::ToCabinetText(args.Value("--provider"), text)) {
         problem = "--provider \"" + Utf8(args.Value("--provider")) +
                   "\" has a character that cabinets and INF files cannot hold (they take Western Windows text, "

@@ -281,6 +281,11 @@ const std::string_view kWorkspaceOptionsNotes =
     "cannot be used, is a failure (exit status 1). Either way the workspace file is not written.\n";
 
 bool CheckWorkspaceOptions(const Args& args, std::string& problem) {
+    if (platform::HasControlCharacter(args.Value("--name"))) {
+        problem = "--name \"" + Utf8(args.Value("--name")) +
+                  "\" holds a control character (a line break, a tab), which no name may hold";
+        return false;
+    }
     const TargetFolder* target = nullptr;
     if (args.Has("--target") && !(target = TargetByOption(args.Value("--target"), problem))) {
         return false;

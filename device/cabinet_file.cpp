@@ -15,6 +15,13 @@ std::u16string OutputAppName(const PackageHeader& header, std::u16string_view in
         return name;
     }
     std::u16string file = platform::FromFsPath(platform::FsPath(inputPath).stem());
+    // A file's name on this host may hold what no name on the device should: the cabinet's manifest
+    // and the INF would carry it.
+    for (char16_t& c : file) {
+        if (platform::HasControlCharacter(std::u16string_view(&c, 1))) {
+            c = u'_';
+        }
+    }
     return file.empty() ? u"Setup" : file;
 }
 
@@ -29,8 +36,13 @@ std::u16string OutputStem(std::u16string_view appName) {
     if (stem.empty()) {
         stem = u"Setup";
     }
+    // Windows takes the name for a device by what comes before its first dot, without the blanks
+    // and dots that end it ("NUL.x", "con .txt"): the mark goes there, since one at the end of the
+    // stem would leave "NUL.x_.ARM.CAB" still the device NUL.
     if (platform::NamesDevice(stem)) {
-        stem += u'_';
+        std::size_t dot = stem.find(u'.');
+        std::u16string_view base = std::u16string_view(stem).substr(0, dot);
+        stem.insert(platform::TrimmedComponent(base).size(), 1, u'_');
     }
     return stem;
 }

@@ -17,11 +17,13 @@ namespace device {
 inline constexpr std::u16string_view kCabinetExtension = u".CAB";
 
 // The application's name in its outputs: the program name, or where the package has none the name
-// of the file it came in without its extension ("Setup" when that is empty too).
+// of the file it came in without its extension, control characters as '_' ("Setup" when that is
+// empty too).
 std::u16string OutputAppName(const PackageHeader& header, std::u16string_view inputPath);
 
 // The application's name made a file name that Windows takes: characters it refuses become '_',
-// trailing dots and blanks go, and a device name ("CON") gets a '_' after it.
+// trailing dots and blanks go, and a device name gets a '_' where Windows looks for one ("CON_",
+// "NUL_.x"), so that no output named after it opens a device.
 std::u16string OutputStem(std::u16string_view appName);
 
 // "STEM.FAMILY<extension>", as "Notes.ARM.CAB".

@@ -64,8 +64,8 @@ bool FitsTheDevice(const std::u16string& relative, Error& error) {
 bool CheckShortcutName(std::u16string_view given, std::u16string& name, Error& error) {
     std::u16string checked;
     if (!RelativeMemberPath(u"", given, checked, error) || checked.find(u'\\') != std::u16string::npos) {
-        error = Refusal("the shortcut name " + platform::ToUtf8(given) + " is not a plain file name" +
-                        (error.message.empty() ? "" : " (" + error.message + ")"));
+        error = Refusal("the shortcut name " + platform::Printable(platform::ToUtf8(given)) +
+                        " is not a plain file name" + (error.message.empty() ? "" : " (" + error.message + ")"));
         return false;
     }
     name = checked;
@@ -100,6 +100,15 @@ bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& e
     // Without a processor nothing goes to a device, and the files keep the places they had on the PC.
     if (toDevice && !CheckInstallFolder(FieldText(header.installFolder), plan.installFolder, error)) {
         problems.push_back(error.message);
+        plan = InstallPlan{};
+        return false;
+    }
+    // The program name reaches the device's cabinet, the CAB wizard's INF and the installer's
+    // pages; a line break in it would start a line of its own in the INF.
+    std::u16string_view programName = FieldText(header.programName);
+    if (toDevice && platform::HasControlCharacter(programName)) {
+        problems.push_back("the program name " + platform::Printable(platform::ToUtf8(programName)) +
+                           " holds a control character (a line break, a tab), which no name may hold");
         plan = InstallPlan{};
         return false;
     }
@@ -152,6 +161,19 @@ bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& e
     // would silently replace the earlier: "a.txt" and "A.TXT", "x" and "x.", a shortcut and a member.
     // Every pair is told, so that one look at the list is enough to put them all right.
     for (const platform::NameClash& c : platform::NameClashes(places)) {
+        if (!c.shortName.empty()) {
+            // Not one name but, where the volume makes short names, perhaps one file: the folder
+            // install on the PC writes one over the other, and the device's cards are FAT.
+            std::string why = " (" + platform::ToUtf8(c.shortName) + " may be the short name Windows gives " +
+                              platform::ToUtf8(c.longName) + ")";
+            problems.push_back(toDevice ? "two files may be one on the device: " + platform::ToUtf8(places[c.file]) +
+                                              " and " + platform::ToUtf8(places[c.other]) + why
+                                        : "files " + std::to_string(plan.files[c.other].index) + " and " +
+                                              std::to_string(plan.files[c.file].index) + " (" +
+                                              platform::ToUtf8(places[c.other]) + ", " +
+                                              platform::ToUtf8(places[c.file]) + ") may be one file on Windows" + why);
+            continue;
+        }
         if (toDevice) {
             problems.push_back("two files would be one on the device: " + platform::ToUtf8(places[c.file]) +
                                (c.otherIsBelow ? " and the folder of " : " and ") + platform::ToUtf8(places[c.other]));

@@ -57,7 +57,7 @@ bool CheckInstallFolder(std::u16string_view installFolder, std::u16string& below
     // The install folder comes from the package and so from outside: it is checked exactly as a
     // member's path is, so that it cannot lead out of the destination either.
     if (!installFolder.empty() && !RelativeMemberPath(u"", installFolder, below, error)) {
-        error = Refusal("the program's folder on the device (" + platform::ToUtf8(installFolder) +
+        error = Refusal("the program's folder on the device (" + platform::Printable(platform::ToUtf8(installFolder)) +
                         ") is refused: " + error.message);
         return false;
     }

@@ -90,10 +90,11 @@ bool RelativeMemberPath(std::u16string_view sourceFolder, std::u16string_view fi
             error = Refusal("its path names a device: " + platform::ToUtf8(rest));
             return false;
         }
-        if (std::any_of(part.begin(), part.end(), platform::ForbiddenInName)) {
+        // DEL and the C1 controls are allowed by Windows, but no more a part of a name than the others.
+        if (std::any_of(part.begin(), part.end(), platform::ForbiddenInName) || platform::HasControlCharacter(part)) {
             error = Refusal("its path holds a character Windows does not allow in names (< > \" | ? * or a control "
                             "character): " +
-                            platform::ToUtf8(rest));
+                            platform::Printable(platform::ToUtf8(rest)));
             return false;
         }
         // Windows drops a name's trailing dots and blanks where it makes a file or folder, but not

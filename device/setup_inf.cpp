@@ -13,28 +13,29 @@ namespace {
 
 constexpr std::string_view kAlwaysOverwrite = "0x40000000";
 
-// A text inside an INF's double quotes: quotes are doubled and '%', which opens a string
-// substitution, is written twice.
-std::string Quoted(const std::string& text) {
-    std::string out = "\"";
+// A text as it stands inside an INF's double quotes: quotes are doubled and '%', which opens a
+// string substitution, is written twice. Inside the quotes a ',' or ';' is part of the text, not
+// the end of a field or the start of a comment.
+std::string Escaped(std::string_view text) {
+    std::string out;
     for (char c : text) {
         out += c;
         if (c == '"' || c == '%') {
             out += c;
         }
     }
-    return out + "\"";
+    return out;
 }
 
-// The folder's place for [DestinationDirs]: below the wizard's %CEn% macro, or below the root.
+std::string Quoted(std::string_view text) { return "\"" + Escaped(text) + "\""; }
+
+// The folder's place for InstallDir and [DestinationDirs], quoted whole: below the wizard's %CEn%
+// macro, which the wizard still replaces inside the quotes, or below the root.
 std::string DestinationOf(const InstallPlan& plan, const std::string& folderBelowTarget) {
     std::uint16_t macro = TargetFolderPlaceOf(plan.targetFolder).macro;
     std::string base = macro == 0 ? "" : "%CE" + std::to_string(macro) + "%";
-    std::string below;
-    for (char c : folderBelowTarget) {
-        below += c == '%' ? "%%" : std::string(1, c);
-    }
-    return below.empty() ? (base.empty() ? "\\" : base) : base + "\\" + below;
+    std::string below = Escaped(folderBelowTarget);
+    return "\"" + (below.empty() ? (base.empty() ? "\\" : base) : base + "\\" + below) + "\"";
 }
 
 } // namespace
@@ -48,7 +49,7 @@ std::vector<std::string> InfOpeningLines(std::string_view provider) {
             "[Version]",
             "",
             "Signature = \"$Windows NT$\"",
-            "Provider = \"" + std::string(provider) + "\"",
+            "Provider = " + Quoted(provider),
             "CESignature = \"$Windows CE$\"",
             "",
             "[CEStrings]"};
@@ -56,6 +57,12 @@ std::vector<std::string> InfOpeningLines(std::string_view provider) {
 
 bool MakeSetupInf(const InstallPlan& plan, const InfSettings& settings, std::string& text, Error& error) {
     auto convert = [&](std::u16string_view from, std::string& to, std::string_view what) {
+        // Quoting keeps every other character inside its field; a line break would still end the line.
+        if (platform::HasControlCharacter(from)) {
+            error = Refusal(std::string(what) + " " + platform::Printable(platform::ToUtf8(from)) +
+                            " holds a control character (a line break, a tab), which an INF file cannot hold");
+            return false;
+        }
         if (!ToCabinetText(from, to)) {
             error =
                 Refusal(std::string(what) + " " + platform::ToUtf8(from) +

@@ -12,7 +12,7 @@
 namespace device {
 
 // The opening lines every INF we compose starts with, up to and including "[CEStrings]", with
-// `provider` in the Provider line. No line ends.
+// `provider` quoted in the Provider line. No line ends.
 std::vector<std::string> InfOpeningLines(std::string_view provider);
 
 struct InfSettings {
@@ -23,8 +23,10 @@ struct InfSettings {
 };
 
 // The whole INF of `plan`, lines ending in CR LF, in the Western Windows code page the wizard
-// reads. Fails with the error.message for a text that code page lacks, and for two files of one name in
-// different folders, which the wizard's source list cannot tell apart.
+// reads. Every field that carries a name is quoted ('"' doubled, '%' written "%%"), so that a ',',
+// ';' or '%' in a name stays in its field. Fails with the error.message for a text that code page
+// lacks or that holds a control character, and for two files of one name in different folders,
+// which the wizard's source list cannot tell apart.
 bool MakeSetupInf(const InstallPlan& plan, const InfSettings& settings, std::string& text, Error& error);
 
 } // namespace device

@@ -184,6 +184,15 @@ TEST_F(CliTest, BuildsThatCouldNeverInstallAreRefused) {
              p.AddFile(Source(u"CASE.TXT").c_str(), FLAG_ARM | FLAG_MIPS);
          },
          "would not install (ARM): two files would be one on the device"},
+        {"a short name beside the long name it may stand for",
+         [&](Package& p) {
+             WriteBytes(Source(u"longfilename.txt"), Pattern(3));
+             p.AddFile(Source(u"longfilename.txt").c_str(), FLAG_MIPS);
+             WriteBytes(Source(u"LONGFI~1.TXT"), Pattern(4));
+             p.AddFile(Source(u"LONGFI~1.TXT").c_str(), FLAG_MIPS);
+         },
+         "would not install (MIPS): two files may be one on the device: Program Files\\Notes\\LONGFI~1.TXT and "
+         "Program Files\\Notes\\longfilename.txt (LONGFI~1.TXT may be the short name Windows gives longfilename.txt)"},
     };
     std::u16string exe = dir.File(u"Setup.exe");
     for (const Case& c : cases) {

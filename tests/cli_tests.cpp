@@ -257,6 +257,13 @@ TEST_F(CliTest, InfoShowsAllThreeKindsAndItsJsonCarriesTheFields) {
     EXPECT_TRUE(Contains(text.out, "Program name:   Notes \"Pro\"")) << text.out;
     EXPECT_TRUE(Contains(text.out, "shortcut,arm,mips,shx,intel"));
     EXPECT_TRUE(Contains(text.out, "[Notes.lnk]"));
+
+    // What a file holds reaches the terminal as text, never as a line break or an escape.
+    workspace.SetProgramName(u"Evil\u001B[2J\r\nFiles: 0");
+    std::u16string evil = dir.File(u"evil.orb");
+    SaveWorkspace(workspace, evil);
+    text = Run({u"info", evil});
+    EXPECT_TRUE(Contains(text.out, "Program name:   Evil\\x1B[2J\\x0D\\x0AFiles: 0\n")) << text.out;
 }
 
 TEST_F(CliTest, ExtractRestoresTheTreeAndCanPickOneProcessor) {
@@ -375,6 +382,14 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
         {{u"installer", none, u"-o", x, u"--version-info", u"FileVersion=1.2.3.4", u"--version-info",
           u"FileVersion=1.2.3.4"},
          "--version-info: FileVersion is given twice"},
+        // A line break in a name would start a line of its own in the INF; the line that tells
+        // shows every control character escaped.
+        {{u"cab", none, u"-d", x, u"--provider", u"Acme\r\n[Strings]"},
+         "cab: --provider \"Acme\\x0D\\x0A[Strings]\" holds a control character"},
+        {{u"inf", none, u"-d", x, u"--provider", u"Acme\u0085"}, "--provider \"Acme\\xC2\\x85\" holds a control"},
+        {{u"gather", x, u"-o", none, u"--name", u"a\tb"}, "gather: --name \"a\\x09b\" holds a control character"},
+        {{u"set", none, u"--shortcut", u"a=Go\u007F"}, "the shortcut name Go\\x7F.lnk is not a plain file name"},
+        {{u"inf", none, u"-d", x, u"--source-prefix", u"C:\\A\nB"}, "holds \"A\\x0AB\""},
         {{u"verify"}, "missing FILE"},
         {{u"verify", workspacePath, u"--cpu", u"arm"}, "are for a device cabinet"},
     };

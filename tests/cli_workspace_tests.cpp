@@ -124,6 +124,16 @@ TEST_F(CliTest, GatherRefusesOddTreesByNameAndWritesNothing) {
         {"a name of dots", Needs::PosixNames, {".../f.txt"}, {}, {"...: its path climbs out of the folder"}},
         {"a character Windows refuses", Needs::PosixNames, {"what?.txt"}, {}, {"what?.txt" + refusedCharacter}},
         {"a line break", Needs::PosixNames, {"two\nlines"}, {}, {"two\\x0Alines" + refusedCharacter}},
+        {"a short name beside its long one",
+         Needs::Nothing,
+         {"longfilename.txt", "LONGFI~1.TXT"},
+         {},
+         {"LONGFI~1.TXT: may be the same file on Windows as "}},
+        {"a folder's short name",
+         Needs::Nothing,
+         {"Long Folder/a.txt", "LONGFO~1/b.txt", "LONGFO~1/c.txt"},
+         {},
+         {"b.txt: may be the same file on Windows as "}},
     };
     std::u16string orb = dir.File(u"odd.orb");
     int n = 0;
@@ -191,6 +201,40 @@ TEST_F(CliTest, SetStoresWhatTheMainWindowStores) {
     EXPECT_TRUE(Contains(r.out, "[CEStrings]\nInstallDir = %CE11%\\%AppName%\n")) << r.out;
 }
 
+// The values of an INF line as the CAB wizard reads them: the text after the first '=' split at
+// the commas outside quotes, ended by a ';' outside quotes; quotes removed ("" inside them is one),
+// and %% one %. The '%' of a macro the wizard replaces (%CE1%) reads as '$', so that a name's own
+// '%' cannot pass for one.
+std::vector<std::string> InfValues(const std::string& text, const std::string& key) {
+    std::size_t at = text.find("\r\n" + key + " = ");
+    if (at == std::string::npos) {
+        return {};
+    }
+    std::vector<std::string> values(1);
+    bool quoted = false;
+    for (std::size_t i = at + key.size() + 5; i < text.size() && text[i] != '\r'; ++i) {
+        char c = text[i];
+        if (c == '"' && quoted && i + 1 < text.size() && text[i + 1] == '"') {
+            values.back() += '"';
+            ++i;
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (c == '%' && i + 1 < text.size() && text[i + 1] == '%') {
+            values.back() += '%';
+            ++i;
+        } else if (c == '%') {
+            values.back() += '$';
+        } else if (!quoted && c == ',') {
+            values.emplace_back();
+        } else if (!quoted && c == ';') {
+            break;
+        } else {
+            values.back() += c;
+        }
+    }
+    return values;
+}
+
 // The whole INF for the CAB wizard: what each family's cabinet holds, in the wizard's own terms.
 TEST_F(CliTest, TheCabWizardsInfNamesEveryFileFolderAndShortcutOfItsFamily) {
     auto TextOf = [](const std::u16string& path) {
@@ -203,10 +247,10 @@ TEST_F(CliTest, TheCabWizardsInfNamesEveryFileFolderAndShortcutOfItsFamily) {
     const std::string arm = TextOf(out + u"/Notes _Pro_.ARM.inf");
     for (const char* line :
          {";==================================================\r\n; Etarvelo generated .inf\r\n",
-          "Provider = \"Acme 100%\"\r\n", "[CEStrings]\r\nAppName = \"Notes \"\"Pro\"\"\"\r\n",
-          "InstallDir = %CE1%\\Notes\r\n", "[CEDevice]\r\nProcessorType = 2577\r\n",
+          "Provider = \"Acme 100%%\"\r\n", "[CEStrings]\r\nAppName = \"Notes \"\"Pro\"\"\"\r\n",
+          "InstallDir = \"%CE1%\\Notes\"\r\n", "[CEDevice]\r\nProcessorType = 2577\r\n",
           "CopyFiles = Files.1,Files.2\r\nCEShortcuts = Shortcuts\r\n", "\"data.bin\" = 1\r\n",
-          "\"readme.txt\" = 2\r\n", "Files.2 = 0,%CE1%\\Notes\\sub\r\n", "Shortcuts = 0,%CE11%\r\n",
+          "\"readme.txt\" = 2\r\n", "Files.2 = 0,\"%CE1%\\Notes\\sub\"\r\n", "Shortcuts = 0,%CE11%\r\n",
           "\"app.exe\",\"app.exe\",,0x40000000\r\n", "[Shortcuts]\r\n\"Notes.lnk\",0,\"app.exe\"\r\n"}) {
         EXPECT_TRUE(Contains(arm, line)) << line << "\n" << arm;
     }
@@ -214,6 +258,21 @@ TEST_F(CliTest, TheCabWizardsInfNamesEveryFileFolderAndShortcutOfItsFamily) {
     const std::string shx = TextOf(out + u"/Notes _Pro_.SHX.inf");
     EXPECT_TRUE(Contains(shx, "[CEDevice]\r\n\r\n")) << shx; // no one processor number for SHX devices
     EXPECT_FALSE(Contains(shx, "data.bin")) << shx;
+
+    // Names with the INF's own punctuation stay whole, each in its field, and read back as given.
+    ASSERT_EQ(Run({u"set", workspacePath, u"--path", u"My;App,x 50%", u"--name", u"a\"b;c,d %AppName%"}).status, 0);
+    std::u16string punctuated = dir.File(u"inf-punctuated");
+    r = Run({u"inf", workspacePath, u"-d", punctuated, u"--cpu", u"arm", u"--provider", u"P;\"q\",%CE2%"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string text = TextOf(punctuated + u"/a_b;c,d %AppName%.ARM.inf");
+    using Values = std::vector<std::string>;
+    EXPECT_EQ(InfValues(text, "Provider"), Values{"P;\"q\",%CE2%"}) << text;
+    EXPECT_EQ(InfValues(text, "AppName"), Values{"a\"b;c,d %AppName%"}) << text;
+    EXPECT_EQ(InfValues(text, "InstallDir"), Values{"$CE1$\\My;App,x 50%"}) << text;
+    EXPECT_EQ(InfValues(text, "Files.1"), (Values{"0", "$CE1$\\My;App,x 50%"})) << text;
+    EXPECT_EQ(InfValues(text, "Files.2"), (Values{"0", "$CE1$\\My;App,x 50%\\sub"})) << text;
+    EXPECT_EQ(InfValues(text, "Shortcuts"), (Values{"0", "$CE11$"})) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), std::count(arm.begin(), arm.end(), '\n')) << text;
 
     // The wizard finds a source file by its name alone.
     WriteBytes(Source(u"sub/APP.EXE"), Pattern(3, 9));
@@ -279,6 +338,10 @@ TEST_F(CliTest, SetRefusesWhatItCannotStoreAndLeavesTheWorkspaceAlone) {
         {{u"--shortcut", u"app.exe=..\\..\\Up"}, 2, "is not a plain file name"},
         {{u"--shortcut", u"nope.exe=COM5 "}, 2, "names a device"},
         {{u"--shortcut", u"app.exe=Why?"}, 2, "a character Windows does not allow"},
+        // Control characters, a line break first, in every name the workspace stores.
+        {{u"--name", u"Notes\n[Strings]"}, 2, "--name \"Notes\\x0A[Strings]\" holds a control character"},
+        {{u"--path", u"My\rApp"}, 2, "(My\\x0DApp) is refused: its path holds a character Windows does not allow"},
+        {{u"--shortcut", u"app.exe=Tab\tbed"}, 2, "the shortcut name Tab\\x09bed.lnk is not a plain file name"},
         {{u"--shortcut", u"app.exe=Same", u"--shortcut", u"data.bin=SAME"}, 1, "two files would be one on the device"},
         // The files' paths on the device would be too long: that depends on the files.
         {{u"--path", std::u16string(250, u'a')}, 1, "longer than 259 characters", 3},
@@ -314,6 +377,27 @@ TEST_F(CliTest, SetRefusesWhatItCannotStoreAndLeavesTheWorkspaceAlone) {
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Contains(r.err, "missing: is not a file of this workspace")) << r.err;
     EXPECT_FALSE(Exists(gathered));
+
+    // A workspace file that holds a control character in a name still opens, so that set can put it
+    // right; nothing is built or saved from it until then, and every refusal names the field.
+    std::u16string broken = dir.File(u"broken.orb");
+    workspace.SetProgramName(u"Notes\r\n[Strings]");
+    SaveWorkspace(workspace, broken);
+    const std::vector<std::u16string> uses[] = {
+        {u"inf", broken, u"-d", dir.File(u"inf-broken")},
+        {u"cab", broken, u"-d", dir.File(u"cab-broken")},
+        {u"installer", broken, u"-o", dir.File(u"broken.exe"), u"--template", Template()},
+        {u"verify", broken},
+        {u"set", broken, u"--path", u"Other"},
+    };
+    for (const std::vector<std::u16string>& use : uses) {
+        r = Run(use);
+        EXPECT_EQ(r.status, 1) << platform::ToUtf8(use[0]);
+        EXPECT_TRUE(Contains(r.err, "the program name Notes\\x0D\\x0A[Strings] holds a control character")) << r.err;
+    }
+    EXPECT_FALSE(Exists(dir.File(u"inf-broken")) || Exists(dir.File(u"cab-broken")) || Exists(dir.File(u"broken.exe")));
+    EXPECT_EQ(Run({u"set", broken, u"--name", u"Notes"}).status, 0);
+    EXPECT_EQ(Run({u"verify", broken}).status, 0);
 }
 
 TEST_F(CliTest, FromAFolderToAVerifiedInstallerInThreeCommands) {

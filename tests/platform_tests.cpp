@@ -1,4 +1,5 @@
 // The OS layer: text conversions and the file share modes the package core relies on.
+#include "device/cabinet_file.h"
 #include "package/package.h"
 #include "platform/file.h"
 #include "platform/folder.h"
@@ -25,6 +26,22 @@ TEST(WindowsNames, DevicesAndKeysAsWindowsOpensThem) {
     }
     for (std::u16string_view name : {u"CONS", u"COM10", u"xnul", u"LPT", u"com", u".nul", u"a.con", u"COM\u2074"}) {
         EXPECT_FALSE(platform::NamesDevice(name)) << platform::ToUtf8(name);
+    }
+    // An output named after the program never opens a device: the mark goes before the first dot.
+    const std::pair<std::u16string_view, std::u16string_view> outputs[] = {
+        {u"NUL.x", u"NUL_.x.ARM.CAB"},
+        {u"CON.Tools", u"CON_.Tools.ARM.CAB"},
+        {u"aux . Player", u"aux_ . Player.ARM.CAB"},
+        {u"COM\u00B9.a.b", u"COM\u00B9_.a.b.ARM.CAB"},
+        {u"Lpt9", u"Lpt9_.ARM.CAB"},
+        {u"prn...", u"prn_.ARM.CAB"},
+        {u"a:b?", u"a_b_.ARM.CAB"},
+        {u"Notes.NUL", u"Notes.NUL.ARM.CAB"},
+    };
+    for (auto [name, file] : outputs) {
+        std::u16string made = device::FamilyOutputName(name, device::kCpuChoices[0], u".CAB");
+        EXPECT_EQ(made, file) << platform::ToUtf8(name);
+        EXPECT_FALSE(platform::NamesDevice(made)) << platform::ToUtf8(made);
     }
     EXPECT_EQ(platform::NameKey(u"a\\Sub. \\File.TXT. "), u"A\\SUB\\FILE.TXT");
     EXPECT_EQ(platform::NameKey(u"\u00e9t\u00e9/x"), platform::NameKey(u"\u00c9T\u00c9\\X"));

@@ -245,6 +245,24 @@ TEST_F(UiWorkspaceTest, EditControlsRunTheirHandlersOnceAndNested) {
     char16_t name[kTextUnits];
     main.package.GetProgramName(name);
     EXPECT_EQ(std::u16string(name), std::u16string(254, u'n')) << "a field counts its first 254 characters";
+
+    // A control character is refused with a word from the main window; the field is set back,
+    // which runs its handler once more inside the first, and nothing changes.
+    main.calls.clear();
+    SetWindowTextA(main.programNameEdit, "Notes\tPro");
+    EXPECT_EQ(main.calls, (std::vector<std::string>{"OnProgramNameChange", "OnProgramNameChange"}));
+    ASSERT_EQ(main.messages.size(), 1u);
+    EXPECT_EQ(main.messages[0].first.rfind("The program name cannot hold a control character", 0), 0u);
+    EXPECT_EQ(main.messages[0].second, "Error");
+    EXPECT_EQ(Text(main.programNameEdit), std::string(254, 'n'));
+    main.package.GetProgramName(name);
+    EXPECT_EQ(std::u16string(name), std::u16string(254, u'n'));
+
+    // A line break, whatever a single-line control makes of it, never stores one.
+    SetWindowTextA(main.programNameEdit, "Two\r\nlines");
+    main.package.GetProgramName(name);
+    EXPECT_TRUE(std::u16string(name) == std::u16string(254, u'n') || std::u16string(name) == u"Two")
+        << Text(main.programNameEdit);
 }
 
 TEST_F(UiWorkspaceTest, FileOptionsAndShortcutLabelsAreStoredFromTheControls) {

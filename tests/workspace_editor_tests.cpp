@@ -418,6 +418,38 @@ TEST_F(EditorTest, ShortcutLabelsAreStoredWithLnkAndShownWithoutTheirExtension) 
     EXPECT_EQ(Entry(0).flags, 30u);
 }
 
+// A name with a control character in it, typed or pasted, is refused with a word from the main
+// window, and the field shows what it held before; what the workspace stores is unchanged.
+TEST_F(EditorTest, NamesWithAControlCharacterAreRefusedAndTheFieldsKeepTheirText) {
+    DropApp();
+    window.Click(FlagBox::Shortcut);
+    window.Type(TextField::ProgramName, "Notes");
+    window.Type(TextField::ProgramPath, "MyApp");
+    window.Type(TextField::ShortcutLabel, "Go");
+    struct Case {
+        TextField field;
+        std::string typed, kept, named;
+    };
+    const Case cases[] = {
+        {TextField::ProgramName, "Notes\r\n[Strings]", "Notes", "The program name"},
+        {TextField::ProgramPath, "My\tApp", "MyApp", "The program's folder"},
+        {TextField::ShortcutLabel, "Go\x7F", "Go", "The shortcut's label"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.named);
+        window.messages.clear();
+        window.Type(c.field, c.typed);
+        ASSERT_EQ(window.messages.size(), 1u);
+        EXPECT_EQ(window.messages[0].first.rfind(c.named + " cannot hold a control character", 0), 0u)
+            << window.messages[0].first;
+        EXPECT_EQ(window.messages[0].second, "Error");
+        EXPECT_EQ(window.texts[c.field], c.kept);
+    }
+    EXPECT_EQ(Header(package.GetHeader().programName), "Notes");
+    EXPECT_EQ(InstallFolder(), "MyApp");
+    EXPECT_EQ(Shortcut(0), "Go.lnk");
+}
+
 TEST_F(EditorTest, CheckBoxesStoreOnlyForARowThatHasAnEntry) {
     // No row selected: only the box changes.
     window.labelEnabled = false;

@@ -210,6 +210,38 @@ TEST(NameClashes, EveryMemberWindowsTakesForAnotherNamesTheFirst) {
         }
         EXPECT_EQ(found, c.clashes) << platform::ToUtf8(c.relatives[0]) << " " << platform::ToUtf8(c.relatives[1]);
     }
+
+    // A name of the short form beside a long name Windows may shorten to it: the first up-to-6
+    // units of the name, less blanks and dots, "+,;=[]" as '_', then ~N; 2 units and 4 hexadecimal
+    // digits once those run out; the extension's first 3 units. Each told once, with the names.
+    using Short = std::vector<std::tuple<std::size_t, std::size_t, std::u16string, std::u16string>>;
+    const std::pair<std::vector<std::u16string>, Short> shortCases[] = {
+        {{u"longfilename.txt", u"LONGFI~1.TXT"}, {{1, 0, u"LONGFI~1.TXT", u"longfilename.txt"}}},
+        {{u"Sub\\longfi~1.txt ", u"sub\\Long File Name.TXT"}, {{0, 1, u"longfi~1.txt", u"Long File Name.TXT"}}},
+        {{u"Program Files\\a.exe", u"PROGRA~1\\b.exe", u"PROGRA~1\\c.exe"}, {{1, 0, u"PROGRA~1", u"Program Files"}}},
+        {{u"document archive.zip", u"DO1F3A~1.ZIP"}, {{1, 0, u"DO1F3A~1.ZIP", u"document archive.zip"}}},
+        {{u"ab.c.txt", u"ABC~1.TXT"}, {{1, 0, u"ABC~1.TXT", u"ab.c.txt"}}},
+        {{u"LONGF~12.TXT", u"longfilename.txt"}, {{0, 1, u"LONGF~12.TXT", u"longfilename.txt"}}},
+        {{u"page.html", u"PAGE~1.HTM"}, {{1, 0, u"PAGE~1.HTM", u"page.html"}}},
+        {{u"a+b=c.txt", u"A_B_C~1.TXT"}, {{1, 0, u"A_B_C~1.TXT", u"a+b=c.txt"}}},
+        {{u".profile", u"PROFIL~1"}, {{1, 0, u"PROFIL~1", u".profile"}}},
+        {{u"\u00c4rger im B\u00fcro.doc", u"_RGERI~1.DOC"}, {{1, 0, u"_RGERI~1.DOC", u"\u00c4rger im B\u00fcro.doc"}}},
+        {{u"\u00c4RGERL~1.DOC", u"\u00e4rgerlich.doc"}, {{0, 1, u"\u00c4RGERL~1.DOC", u"\u00e4rgerlich.doc"}}},
+        // Short names that no name beside them gives.
+        {{u"LONGFI~1.TXT", u"LONGFI~2.TXT"}, {}},
+        {{u"longfilename.txt", u"LONGFI~1.DOC"}, {}},
+        {{u"a\\longfilename.txt", u"b\\LONGFI~1.TXT"}, {}},
+        {{u"apple pie.txt", u"A~1.TXT"}, {}},
+        {{u"ReadMe.txt", u"README~1.TXT"}, {}},
+        {{u"\u00c4RGERI~1.DOC"}, {}},
+    };
+    for (const auto& [relatives, expected] : shortCases) {
+        Short found;
+        for (const platform::NameClash& clash : platform::NameClashes(relatives)) {
+            found.emplace_back(clash.file, clash.other, clash.shortName, clash.longName);
+        }
+        EXPECT_EQ(found, expected) << platform::ToUtf8(relatives[0]) << " " << platform::ToUtf8(relatives.back());
+    }
 }
 
 TEST(TextRules, BuildCommandExpansion) {

@@ -3,6 +3,7 @@
 
 #include "platform/file.h"
 #include "platform/folder.h"
+#include "platform/names.h"
 #include "platform/text.h"
 #include "workspace/gather.h"
 #include "workspace/paths.h"
@@ -53,6 +54,14 @@ std::string OpenFailureText(const std::string& path, std::u16string_view widePat
 }
 
 std::string LastComponent(const std::string& text) { return LastPathComponent<char>(text); }
+
+// The label a stored shortcut file name is shown as: less its three-letter extension.
+std::string ShownLabel(std::string name) {
+    if (HasThreeLetterExtension<char>(name)) {
+        name.resize(name.size() - 4);
+    }
+    return name;
+}
 
 // Paths come from the platform with backslashes on Windows; on other hosts the same rules (row
 // texts, parent folders) then hold for paths that came in with slashes.
@@ -154,6 +163,27 @@ bool WorkspaceEditor::RefreshChangedFields() {
     return changed;
 }
 
+// A name typed or pasted with a control character in it is refused where it is committed, with a
+// word, and the field shows what it held before. Setting it back runs the handler again, which
+// finds the kept text no new text and stores as it always does.
+bool WorkspaceEditor::RefusedControlCharacter(TextField field, const std::string& text, const std::string& kept,
+                                              const std::string& what) {
+    if (text == kept.substr(0, kFieldTextLimit) || !platform::HasControlCharacter(Wide(text))) {
+        return false;
+    }
+    if (settingBack_) {
+        return true;
+    }
+    settingBack_ = true;
+    window_.SetText(field, kept);
+    settingBack_ = false;
+    window_.ShowMessage("The " + what +
+                            " cannot hold a control character (a line break or a tab, for example): the CAB "
+                            "wizard and the device read it from text files, line by line.\nThe previous text is kept.",
+                        kErrorCaption);
+    return true;
+}
+
 void WorkspaceEditor::ShowFileProperties(const std::string& name, std::uint32_t flags,
                                          const std::string& shortcutName) {
     window_.SetText(TextField::SelectedFile, name);
@@ -162,11 +192,7 @@ void WorkspaceEditor::ShowFileProperties(const std::string& name, std::uint32_t 
     }
     if (flags & FLAG_SHORTCUT) {
         window_.EnableShortcutLabel(true);
-        std::string label = shortcutName;
-        if (HasThreeLetterExtension<char>(label)) {
-            label.resize(label.size() - 4);
-        }
-        window_.SetText(TextField::ShortcutLabel, label);
+        window_.SetText(TextField::ShortcutLabel, ShownLabel(shortcutName));
     } else {
         window_.SetText(TextField::ShortcutLabel, "");
         window_.EnableShortcutLabel(false);
@@ -202,7 +228,14 @@ void WorkspaceEditor::OnShortcutLabelChange() {
     if (row < 0) {
         return;
     }
-    std::u16string name = Wide(ShortcutFileName<char>(window_.GetText(TextField::ShortcutLabel)));
+    std::string label = window_.GetText(TextField::ShortcutLabel);
+    PackageEntry entry;
+    std::string stored =
+        package_.GetEntry(static_cast<std::uint32_t>(row), &entry) ? Ansi(FieldText(entry.shortcutName)) : "";
+    if (RefusedControlCharacter(TextField::ShortcutLabel, label, ShownLabel(stored), "shortcut's label")) {
+        return;
+    }
+    std::u16string name = Wide(ShortcutFileName<char>(label));
     package_.SetShortcutName(static_cast<std::uint32_t>(row), name.c_str());
 }
 
@@ -212,6 +245,9 @@ void WorkspaceEditor::OnProgramNameChange() {
     package_.GetProgramName(stored);
     // An opened file may fill the field without a terminator; the name ends with the field.
     std::u16string_view name(stored, static_cast<std::size_t>(std::find(stored, stored + kTextUnits, u'\0') - stored));
+    if (RefusedControlCharacter(TextField::ProgramName, text, Ansi(name), "program name")) {
+        return;
+    }
     if (text != Ansi(name)) {
         package_.SetProgramName(Wide(text).c_str());
     }
@@ -221,6 +257,9 @@ void WorkspaceEditor::OnProgramPathChange() {
     std::string current = Ansi(FieldText(package_.GetHeader().installFolder));
     std::string base = window_.TargetFolderText();
     std::string text = window_.GetText(TextField::ProgramPath);
+    if (RefusedControlCharacter(TextField::ProgramPath, text, LastComponent(current), "program's folder")) {
+        return;
+    }
     if (text != current) {
         package_.SetInstallFolder(Wide(text).c_str());
         window_.SetText(TextField::FolderOnDevice, base + '\\' + text);

@@ -66,11 +66,17 @@ private:
     void AddRowForEntry(const PackageEntry& entry, std::size_t cut);
     // Adds every file below `root`: gatherRoot in UTF-16, as exactly as the command was given it.
     void GatherBelow(std::u16string_view root);
+    // Whether the field's text holds a control character and is refused: the field is set back to
+    // `kept` and the window says why. Setting it back runs the field's handler again inside this
+    // one; should the control hold the kept text otherwise than given, that call refuses quietly.
+    bool RefusedControlCharacter(TextField field, const std::string& text, const std::string& kept,
+                                 const std::string& what);
 
     Package& package_;
     WorkspaceWindow& window_;
     std::string& imagePath_;
     std::string& buildCommand_;
+    bool settingBack_ = false;
 };
 
 } // namespace workspace
