@@ -125,9 +125,10 @@ int RunInf(const Args& args) {
         const std::string& text = texts[i];
         platform::Replacement file(out.path);
         std::uint32_t written = 0;
+        platform::ForgetSystemReason();
         if (!file.Open() || !file.Out().Write(text.data(), static_cast<std::uint32_t>(text.size()), written) ||
             written != text.size() || !file.Commit()) {
-            PrintError(Utf8(out.path), "cannot be written");
+            PrintError(Utf8(out.path), SystemError(ErrorCode::CannotWrite, {}, "cannot be written"));
             return kExitFailure;
         }
         if (!args.Quiet()) {

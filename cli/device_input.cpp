@@ -37,7 +37,10 @@ public:
     }
     bool Read(void* buffer, std::uint32_t size, Error& error) override {
         if (!ReadFully(file_, buffer, size)) {
-            error = Refusal(platform::ToUtf8(path_) + " cannot be read, or changed while the cabinet was made");
+            std::string reason = platform::SystemReason();
+            error = reason.empty()
+                        ? Refusal(platform::ToUtf8(path_) + " cannot be read, or changed while the cabinet was made")
+                        : Error{ErrorCode::CannotRead, {}, platform::ToUtf8(path_) + " cannot be read", reason};
             return false;
         }
         return true;
@@ -63,7 +66,7 @@ public:
     }
     bool Read(void* buffer, std::uint32_t size, Error& error) override {
         if (!input_.ReadAt(position_, buffer, size)) {
-            error = Refusal("the package cannot be read");
+            error = Error{ErrorCode::CannotRead, {}, "the package cannot be read", platform::SystemReason()};
             return false;
         }
         position_ += size;

@@ -338,8 +338,10 @@ bool SaveWorkspaceFile(Package& package, const std::u16string& path, std::u16str
         !CheckOutput(path, true, {{imageFile, "the sidebar picture"}}, &package)) {
         return false;
     }
+    // Whatever call fails (a full disk, a lost share) is the one whose reason is told.
+    platform::ForgetSystemReason();
     if (!workspace::SaveWorkspace(package, path.c_str(), imageFile, buildCommand)) {
-        PrintError(Utf8(path), "cannot be written");
+        PrintError(Utf8(path), SystemError(ErrorCode::CannotWrite, {}, "cannot be written"));
         return false;
     }
     return true;

@@ -396,8 +396,10 @@ bool WriteWithResources(FileSource& source, const Image& image, const ResourceTr
     SectionPlan plan = PlanSection(tree, placement.sectionRva);
     Output out(target);
     if (!WriteAll(out, source, image, placement, plan, headers)) {
-        error = SystemError(ErrorCode::CannotWrite, {},
-                            "The new executable could not be written (a disk full, or a resource file that changed?).");
+        error = source.ReadFailure() ? source.ReadFailure()
+                                     : SystemError(ErrorCode::CannotWrite, {},
+                                                   "The new executable could not be written (a disk full, or a "
+                                                   "resource file that changed?).");
         return false;
     }
     return true;
