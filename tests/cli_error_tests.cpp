@@ -552,3 +552,85 @@ TEST_F(CliTest, CraftedMemberNamesAreRefused) {
 }
 
 } // namespace
+
+#ifdef TARVELO_FAULT_SHIM
+// A disk that fails under one file (EIO) or is full (ENOSPC), made real for tarvelo-build by
+// tests/fault_shim.c: the line names the file the system failed on and carries the system's
+// reason, instead of a changed source, a short package or a source to blame for a full disk; and
+// an output that existed before stays as it was.
+TEST_F(CliTest, FailingAndFullDisksAreToldWithTheFileAndTheSystemsReason) {
+    std::u16string dat = dir.File(u"out.DAT");
+    std::u16string exe = dir.File(u"Setup.exe");
+    std::u16string cabs = dir.File(u"cabs");
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", dat}).status, 0);
+    ASSERT_EQ(Run({u"installer", workspacePath, u"-o", exe, u"--template", Template()}).status, 0);
+    ASSERT_EQ(Run({u"cab", workspacePath, u"-d", cabs}).status, 0);
+    std::u16string cab;
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(cabs))) {
+        if (entry.path().string().ends_with(".ARM.CAB")) {
+            cab = U16(entry.path());
+        }
+    }
+    // Earlier outputs, which a failed build must leave as they are.
+    std::u16string fullDat = dir.File(u"full.DAT"), fullExe = dir.File(u"full.exe");
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", fullDat}).status, 0);
+    ASSERT_EQ(Run({u"installer", workspacePath, u"-o", fullExe, u"--template", Template()}).status, 0);
+    const Bytes earlierDat = ReadBytes(fullDat), earlierExe = ReadBytes(fullExe), workspaceBytes = ReadBytes(workspacePath);
+
+    const std::string eio = "(Input/output error)", enospc = "(No space left on device)";
+    struct Case {
+        const char* file; // the part of a file's name whose reads or writes fail
+        bool write;
+        std::uint32_t after; // bytes that pass first
+        std::vector<std::u16string> arguments;
+        std::string cause;
+    };
+    const Case cases[] = {
+        {"data.bin", false, 0, {u"dat", workspacePath, u"-o", dir.File(u"new.DAT")}, "Cannot read file:"},
+        {"data.bin", false, 0, {u"installer", workspacePath, u"-o", dir.File(u"new.exe"), u"--template", Template()},
+         "Cannot read file:"},
+        {"data.bin", false, 100, {u"verify", dat, u"--src", Source(u"")}, "data.bin cannot be read " + eio},
+        {"data.bin", false, 0, {u"cab", workspacePath, u"-d", dir.File(u"cabs2")}, "data.bin cannot be read " + eio},
+        {"data.bin", false, 0, {u"verify", cab, u"--src", Source(u""), u"--workspace", workspacePath},
+         "data.bin cannot be read " + eio},
+        {"out.DAT", false, 8000, {u"extract", dat, u"-d", dir.File(u"x")},
+         "Couldn't read the package:" + platform::ToUtf8(dat) + " " + eio},
+        {"out.DAT", false, 0, {u"info", dat}, "cannot be read " + eio},
+        {"Setup.exe", false, 0, {u"verify", exe}, "cannot be read " + eio},
+        {"Template.exe", false, 0, {u"installer", workspacePath, u"-o", dir.File(u"new.exe"), u"--template", Template()},
+         "The executable could not be read. " + eio},
+        {"full", true, 6000, {u"dat", workspacePath, u"-o", fullDat},
+         "Read != Write file:" + platform::ToUtf8(fullDat) + " " + enospc},
+        {"full", true, 0, {u"installer", workspacePath, u"-o", fullExe, u"--template", Template(), u"--force"},
+         enospc},
+        {".ARM.", true, 0, {u"cab", workspacePath, u"-d", dir.File(u"cabs3")}, "cannot be written " + enospc},
+        {".ARM.", true, 0, {u"inf", workspacePath, u"-d", dir.File(u"infs")}, "cannot be written " + enospc},
+        {"ws.", true, 0, {u"set", workspacePath, u"--name", u"Other"}, "cannot be written " + enospc},
+        {"data", true, 0, {u"extract", dat, u"-d", dir.File(u"y")}, "Couldn't write destination file " + enospc},
+    };
+    std::string sanitizer = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
+    for (const Case& c : cases) {
+        // The shim comes before the sanitizer's runtime, which would otherwise insist on being first.
+        setenv("LD_PRELOAD", TARVELO_FAULT_SHIM, 1);
+        setenv("ASAN_OPTIONS", (sanitizer + ":verify_asan_link_order=0").c_str(), 1);
+        setenv("TARVELO_FAULT_PATH", c.file, 1);
+        setenv("TARVELO_FAULT_OP", c.write ? "write" : "read", 1);
+        setenv("TARVELO_FAULT_ERRNO", std::to_string(c.write ? ENOSPC : EIO).c_str(), 1);
+        setenv("TARVELO_FAULT_AFTER", std::to_string(c.after).c_str(), 1);
+        ToolResult r = Run(c.arguments);
+        for (const char* name : {"LD_PRELOAD", "TARVELO_FAULT_PATH", "TARVELO_FAULT_OP", "TARVELO_FAULT_ERRNO",
+                                 "TARVELO_FAULT_AFTER"}) {
+            unsetenv(name);
+        }
+        setenv("ASAN_OPTIONS", sanitizer.c_str(), 1);
+        EXPECT_EQ(r.status, 1) << platform::ToUtf8(c.arguments[0]) << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_TRUE(Contains(r.err, c.cause)) << platform::ToUtf8(c.arguments[0]) << " " << c.file << ": " << r.err;
+    }
+    EXPECT_EQ(ReadBytes(fullDat), earlierDat);
+    EXPECT_EQ(ReadBytes(fullExe), earlierExe);
+    EXPECT_EQ(ReadBytes(workspacePath), workspaceBytes);
+    EXPECT_FALSE(Exists(dir.File(u"new.DAT")));
+    EXPECT_FALSE(Exists(dir.File(u"new.exe")));
+}
+#endif
