@@ -117,7 +117,8 @@ int RunInf(const Args& args) {
             return kExitFailure;
         }
     }
-    if (!PrepareOutputs(args, in, outputs)) {
+    platform::Destination made;
+    if (!PrepareOutputs(args, in, outputs, made)) {
         return kExitFailure;
     }
     for (std::size_t i = 0; i < outputs.size(); ++i) {
@@ -135,6 +136,7 @@ int RunInf(const Args& args) {
             Print(Utf8(out.path) + "\n");
         }
     }
+    made.Keep();
     return kExitSuccess;
 }
 

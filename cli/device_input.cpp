@@ -224,12 +224,15 @@ bool PlanFamilies(const Args& args, const DeviceInput& in, const std::vector<con
     return true;
 }
 
-bool PrepareOutputs(const Args& args, DeviceInput& in, const std::vector<FamilyOutput>& outputs) {
+bool PrepareOutputs(const Args& args, DeviceInput& in, const std::vector<FamilyOutput>& outputs,
+                    platform::Destination& made) {
     const std::u16string folder = args.Value("-d");
-    std::error_code ec;
-    std::filesystem::create_directories(platform::FsPath(folder), ec);
-    if (ec || platform::Examine(folder) != platform::PathKind::Folder) {
-        PrintError(Utf8(folder), "cannot make the output folder" + (ec ? ": " + ec.message() : std::string()));
+    Error error;
+    if (!made.Make(folder, error)) {
+        if (error.code != ErrorCode::Refused) {
+            error.message = "cannot make the output folder";
+        }
+        PrintError(Utf8(folder), error);
         return false;
     }
     for (const FamilyOutput& out : outputs) {

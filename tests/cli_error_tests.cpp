@@ -632,5 +632,38 @@ TEST_F(CliTest, FailingAndFullDisksAreToldWithTheFileAndTheSystemsReason) {
     EXPECT_EQ(ReadBytes(workspacePath), workspaceBytes);
     EXPECT_FALSE(Exists(dir.File(u"new.DAT")));
     EXPECT_FALSE(Exists(dir.File(u"new.exe")));
+    // The output folders these runs made are gone again: nothing was written into them.
+    for (const char* made : {"cabs2", "cabs3", "infs", "x"}) {
+        EXPECT_FALSE(std::filesystem::exists(dir.Path() / made)) << made;
+    }
 }
 #endif
+
+// The output folder, and those above it, may be links, junctions or mounted volumes: every
+// command takes it as it is reached. A name Windows would trim is refused before anything is made.
+TEST_F(CliTest, OutputFoldersMayBeReachedThroughLinks) {
+    namespace fs = std::filesystem;
+    std::u16string dat = dir.File(u"out.DAT");
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", dat}).status, 0);
+    fs::create_directories(dir.Path() / "real");
+    ASSERT_TRUE(PlantLink(dir.Path() / "real", dir.Path() / "linked", LinkKind::ToFolder));
+    const fs::path linked = dir.Path() / "linked";
+    for (const std::vector<std::u16string>& arguments :
+         {std::vector<std::u16string>{u"cab", workspacePath, u"-d", U16(linked)},
+          {u"inf", workspacePath, u"-d", U16(linked / "inf")},
+          {u"extract", dat, u"-d", U16(linked / "x")}}) {
+        ToolResult r = Run(arguments);
+        EXPECT_EQ(r.status, 0) << platform::ToUtf8(arguments[0]) << ": " << r.err;
+    }
+    EXPECT_TRUE(fs::is_regular_file(dir.Path() / "real" / "x" / "app.exe"));
+    EXPECT_FALSE(fs::is_empty(dir.Path() / "real" / "inf"));
+#ifdef _WIN32
+    for (const char* command : {"cab", "inf", "extract"}) {
+        std::u16string trimmed = dir.File(u"tdots...");
+        std::u16string input = std::string_view(command) == "extract" ? dat : workspacePath;
+        ExpectFailure(Run({platform::ToUtf16(command), input, u"-d", trimmed}), trimmed,
+                      "the folder name \"tdots...\" ends in a dot or a blank, which Windows drops from names");
+        EXPECT_FALSE(fs::exists(dir.Path() / "tdots"));
+    }
+#endif
+}
