@@ -55,6 +55,7 @@ bool LoadFromResource(std::u16string_view path, PackageInput& input, std::string
         cause = platform::CannotOpenCause(path);
         return false;
     }
+    platform::ForgetSystemReason();
     if (input.length < kHeaderSize || !input.ReadAt(0, &input.header, kHeaderSize)) {
         cause = ReadStopCause("its package is shorter than a package header (" + std::to_string(input.length) +
                               " bytes)");
@@ -87,6 +88,7 @@ bool LoadFromFile(std::u16string_view path, PackageInput& input, std::string& ca
         cause = platform::CannotOpenCause(path);
         return false;
     }
+    platform::ForgetSystemReason();
     if (input.length < kHeaderSize || !ReadFully(input.file, &input.header, kHeaderSize)) {
         cause = ReadStopCause("shorter than a package header (" + std::to_string(input.length) + " bytes)");
         return false;

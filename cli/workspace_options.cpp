@@ -338,10 +338,9 @@ bool SaveWorkspaceFile(Package& package, const std::u16string& path, std::u16str
         !CheckOutput(path, true, {{imageFile, "the sidebar picture"}}, &package)) {
         return false;
     }
-    // Whatever call fails (a full disk, a lost share) is the one whose reason is told.
-    platform::ForgetSystemReason();
-    if (!workspace::SaveWorkspace(package, path.c_str(), imageFile, buildCommand)) {
-        PrintError(Utf8(path), SystemError(ErrorCode::CannotWrite, {}, "cannot be written"));
+    std::string reason;
+    if (!workspace::SaveWorkspace(package, path.c_str(), imageFile, buildCommand, &reason)) {
+        PrintError(Utf8(path), Error{ErrorCode::CannotWrite, {}, "cannot be written", reason});
         return false;
     }
     return true;

@@ -196,6 +196,8 @@ bool Package::LoadFromFile(const char16_t* path, bool keepOpen, std::uint64_t of
     // The package ends where the file does, or sooner when it is part of a larger file.
     length = std::min(length, fileLength - offset);
     Clear();
+    // A reason left by an earlier call must not make a short file read as a failing disk.
+    platform::ForgetSystemReason();
     if (length < kHeaderSize || !ReadFully(file, &header, kHeaderSize)) {
         RefuseRead(kShortHeader, path);
         return false;

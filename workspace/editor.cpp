@@ -322,8 +322,9 @@ void WorkspaceEditor::OnSaveWorkspace() {
         return;
     }
     path = WithExtension<char>(path, ".orb");
-    if (!SaveWorkspace(package_, Wide(path).c_str(), Wide(imagePath_), Wide(buildCommand_))) {
-        window_.ShowMessage(kSaveFailed, "");
+    std::string reason;
+    if (!SaveWorkspace(package_, Wide(path).c_str(), Wide(imagePath_), Wide(buildCommand_), &reason)) {
+        window_.ShowMessage(reason.empty() ? kSaveFailed : std::string(kSaveFailed) + " (" + reason + ")", "");
     }
 }
 
