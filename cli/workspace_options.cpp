@@ -189,8 +189,10 @@ bool ApplyFields(const Args& args, Package& package, std::u16string& imageFile, 
     } else if (args.Has("--image")) {
         std::u16string image = args.Value("--image");
         std::int32_t width = 0, height = 0;
+        platform::ForgetSystemReason();
         if (!workspace::ReadBitmapSize(image.c_str(), width, height)) {
-            PrintError(Utf8(image), "is not a readable bitmap (.bmp) file");
+            PrintError(Utf8(image), Error{ErrorCode::CannotRead, {}, "is not a readable bitmap (.bmp) file",
+                                          platform::SystemReason()});
             return false;
         }
         if (width != workspace::kSidebarWidth || height != workspace::kSidebarHeight) {

@@ -12,8 +12,8 @@ namespace platform {
 std::string TrimmedFolderProblem(std::u16string_view path) {
     std::u16string component;
     auto check = [&]() -> std::string {
-        bool dotsOnly = component.find_first_not_of(u'.') == std::u16string::npos;
-        if (!component.empty() && !dotsOnly && (component.back() == u'.' || component.back() == u' ')) {
+        bool relative = component == u"." || component == u"..";
+        if (!component.empty() && !relative && (component.back() == u'.' || component.back() == u' ')) {
             return "the folder name \"" + ToUtf8(component) +
                    "\" ends in a dot or a blank, which Windows drops from names; choose a name without";
         }

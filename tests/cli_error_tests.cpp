@@ -559,6 +559,10 @@ TEST_F(CliTest, CraftedMemberNamesAreRefused) {
 // reason, instead of a changed source, a short package or a source to blame for a full disk; and
 // an output that existed before stays as it was.
 TEST_F(CliTest, FailingAndFullDisksAreToldWithTheFileAndTheSystemsReason) {
+    std::u16string bmp = dir.File(u"side.bmp");
+    WriteBytes(bmp, MakeBitmap(128, 280, 1));
+    SetFieldText(workspace.GetHeader().imageFile, bmp);
+    SaveWorkspace(workspace, workspacePath);
     std::u16string dat = dir.File(u"out.DAT");
     std::u16string exe = dir.File(u"Setup.exe");
     std::u16string cabs = dir.File(u"cabs");
@@ -599,6 +603,12 @@ TEST_F(CliTest, FailingAndFullDisksAreToldWithTheFileAndTheSystemsReason) {
         {"Setup.exe", false, 0, {u"verify", exe}, "cannot be read " + eio},
         {"Template.exe", false, 0, {u"installer", workspacePath, u"-o", dir.File(u"new.exe"), u"--template", Template()},
          "The executable could not be read. " + eio},
+        {"side.bmp", false, 0, {u"installer", workspacePath, u"-o", dir.File(u"new.exe"), u"--template", Template()},
+         "cannot read the sidebar picture " + eio},
+        // Past what is read to check the picture: its bytes on their way into the installer.
+        {"side.bmp", false, 26, {u"installer", workspacePath, u"-o", dir.File(u"new.exe"), u"--template", Template()},
+         "The resource file could not be read: " + platform::ToUtf8(bmp) + " " + eio},
+        {"side.bmp", false, 0, {u"set", workspacePath, u"--image", bmp}, "is not a readable bitmap (.bmp) file " + eio},
         {"full", true, 6000, {u"dat", workspacePath, u"-o", fullDat},
          "Read != Write file:" + platform::ToUtf8(fullDat) + " " + enospc},
         {"full", true, 0, {u"installer", workspacePath, u"-o", fullExe, u"--template", Template(), u"--force"},
