@@ -185,9 +185,7 @@ public:
         return !error;
     }
 
-    std::string BuildCommand() override {
-        return platform::ToUtf8(FieldText(package_.GetHeader().buildCommand));
-    }
+    std::string BuildCommand() override { return platform::ToUtf8(FieldText(package_.GetHeader().buildCommand)); }
 
     void NothingToRun() override {
         if (!args_.Quiet()) {

@@ -57,8 +57,8 @@ bool LoadFromResource(std::u16string_view path, PackageInput& input, std::string
     }
     platform::ForgetSystemReason();
     if (input.length < kHeaderSize || !input.ReadAt(0, &input.header, kHeaderSize)) {
-        cause = ReadStopCause("its package is shorter than a package header (" + std::to_string(input.length) +
-                              " bytes)");
+        cause =
+            ReadStopCause("its package is shorter than a package header (" + std::to_string(input.length) + " bytes)");
         return false;
     }
     if (input.TableEnd() > input.length) {

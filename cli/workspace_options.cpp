@@ -8,8 +8,8 @@
 #include "device/install_plan.h"
 #include "device/layout.h"
 #include "platform/file.h"
-#include "platform/names.h"
 #include "platform/host_paths.h"
+#include "platform/names.h"
 #include "platform/text.h"
 #include "workspace/bitmap.h"
 #include "workspace/gather.h"
@@ -191,8 +191,9 @@ bool ApplyFields(const Args& args, Package& package, std::u16string& imageFile, 
         std::int32_t width = 0, height = 0;
         platform::ForgetSystemReason();
         if (!workspace::ReadBitmapSize(image.c_str(), width, height)) {
-            PrintError(Utf8(image), Error{ErrorCode::CannotRead, {}, "is not a readable bitmap (.bmp) file",
-                                          platform::SystemReason()});
+            PrintError(
+                Utf8(image),
+                Error{ErrorCode::CannotRead, {}, "is not a readable bitmap (.bmp) file", platform::SystemReason()});
             return false;
         }
         if (width != workspace::kSidebarWidth || height != workspace::kSidebarHeight) {

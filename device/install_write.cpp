@@ -26,7 +26,8 @@ bool OpenDestination(std::u16string_view destination, platform::Destination& mad
     }
     Error why;
     std::error_code ec;
-    const fs::path canonical = made.Make(destination, why) ? fs::canonical(platform::FsPath(destination), ec) : fs::path();
+    const fs::path canonical =
+        made.Make(destination, why) ? fs::canonical(platform::FsPath(destination), ec) : fs::path();
     if (!why && !ec) {
         platform::ForgetSystemReason();
         root = platform::FolderHandle::Open(platform::FromFsPath(canonical));

@@ -51,8 +51,9 @@ bool SidebarUpdate(const InstallerParts& parts, pe::ResourceUpdate& update, Erro
     }
     char signature[2] = {};
     if (!platform::ReadExactly(file, signature, 2)) {
-        detail = SystemError(ErrorCode::CannotRead, {},
-                             std::string("The sidebar picture could not be read: ").append(platform::ToUtf8(parts.sidebarPath)));
+        detail = SystemError(
+            ErrorCode::CannotRead, {},
+            std::string("The sidebar picture could not be read: ").append(platform::ToUtf8(parts.sidebarPath)));
         return false;
     }
     if (signature[0] != 'B' || signature[1] != 'M') {

@@ -134,7 +134,7 @@ bool Package::Write(const char16_t* path, const ProgressCallback& callback) {
 }
 
 Package::CopyResult Package::CopyMember(ByteSink& out, std::uint32_t index, const ProgressCallback& callback,
-                                       std::u16string_view outputName) {
+                                        std::u16string_view outputName) {
     const std::uint32_t n = GetCount();
     const std::int32_t overall = static_cast<std::int32_t>((std::uint64_t{index} + 1) * 100 / n);
     const PackageEntry& entry = entries[index];

@@ -28,8 +28,7 @@ bool OpenImage(std::u16string_view path, FileSource& source, Image& image, Resou
         error = SystemError(ErrorCode::CannotOpen, {}, "The executable could not be opened.");
         return false;
     }
-    return ReadCleanly(source, ParseImage(source, image, error) && ReadResourceTree(source, image, tree, error),
-                       error);
+    return ReadCleanly(source, ParseImage(source, image, error) && ReadResourceTree(source, image, tree, error), error);
 }
 
 // A key exactly as listed comes first, so that every listed resource can be found again even

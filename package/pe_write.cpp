@@ -412,7 +412,7 @@ bool WriteWithResources(FileSource& source, const Image& image, const ResourceTr
                 : out.ReadFailure()  ? out.ReadFailure()
                                      : SystemError(ErrorCode::CannotWrite, {},
                                                    "The new executable could not be written (a disk full, or a "
-                                                   "resource file that changed?).");
+                                                    "resource file that changed?).");
         return false;
     }
     return true;

@@ -579,9 +579,11 @@ TEST_F(CliTest, FailingAndFullDisksAreToldWithTheFileAndTheSystemsReason) {
     std::u16string fullDat = dir.File(u"full.DAT"), fullExe = dir.File(u"full.exe");
     ASSERT_EQ(Run({u"dat", workspacePath, u"-o", fullDat}).status, 0);
     ASSERT_EQ(Run({u"installer", workspacePath, u"-o", fullExe, u"--template", Template()}).status, 0);
-    const Bytes earlierDat = ReadBytes(fullDat), earlierExe = ReadBytes(fullExe), workspaceBytes = ReadBytes(workspacePath);
+    const Bytes earlierDat = ReadBytes(fullDat), earlierExe = ReadBytes(fullExe),
+                workspaceBytes = ReadBytes(workspacePath);
 
     const std::string eio = "(Input/output error)", enospc = "(No space left on device)";
+    auto U8 = [](const std::u16string& path) { return platform::ToUtf8(path); };
     struct Case {
         const char* file; // the part of a file's name whose reads or writes fail
         bool write;
@@ -589,30 +591,36 @@ TEST_F(CliTest, FailingAndFullDisksAreToldWithTheFileAndTheSystemsReason) {
         std::vector<std::u16string> arguments;
         std::string cause;
     };
+    const std::vector<std::u16string> newInstaller = {u"installer",         workspacePath, u"-o",
+                                                      dir.File(u"new.exe"), u"--template", Template()};
     const Case cases[] = {
         {"data.bin", false, 0, {u"dat", workspacePath, u"-o", dir.File(u"new.DAT")}, "Cannot read file:"},
-        {"data.bin", false, 0, {u"installer", workspacePath, u"-o", dir.File(u"new.exe"), u"--template", Template()},
-         "Cannot read file:"},
+        {"data.bin", false, 0, newInstaller, "Cannot read file:"},
         {"data.bin", false, 100, {u"verify", dat, u"--src", Source(u"")}, "data.bin cannot be read " + eio},
         {"data.bin", false, 0, {u"cab", workspacePath, u"-d", dir.File(u"cabs2")}, "data.bin cannot be read " + eio},
-        {"data.bin", false, 0, {u"verify", cab, u"--src", Source(u""), u"--workspace", workspacePath},
-         "data.bin cannot be read " + eio},
-        {"out.DAT", false, 8000, {u"extract", dat, u"-d", dir.File(u"x")},
-         "Couldn't read the package:" + platform::ToUtf8(dat) + " " + eio},
+        {"data.bin",
+         false,
+         0,
+         {u"verify", cab, u"--src", Source(u""), u"--workspace", workspacePath},
+         "cannot be read " + eio},
+        {"out.DAT",
+         false,
+         8000,
+         {u"extract", dat, u"-d", dir.File(u"x")},
+         "Couldn't read the package:" + U8(dat) + " " + eio},
         {"out.DAT", false, 0, {u"info", dat}, "cannot be read " + eio},
         {"Setup.exe", false, 0, {u"verify", exe}, "cannot be read " + eio},
-        {"Template.exe", false, 0, {u"installer", workspacePath, u"-o", dir.File(u"new.exe"), u"--template", Template()},
-         "The executable could not be read. " + eio},
-        {"side.bmp", false, 0, {u"installer", workspacePath, u"-o", dir.File(u"new.exe"), u"--template", Template()},
-         "cannot read the sidebar picture " + eio},
+        {"Template.exe", false, 0, newInstaller, "The executable could not be read. " + eio},
+        {"side.bmp", false, 0, newInstaller, "cannot read the sidebar picture " + eio},
         // Past what is read to check the picture: its bytes on their way into the installer.
-        {"side.bmp", false, 26, {u"installer", workspacePath, u"-o", dir.File(u"new.exe"), u"--template", Template()},
-         "The resource file could not be read: " + platform::ToUtf8(bmp) + " " + eio},
+        {"side.bmp", false, 26, newInstaller, "The resource file could not be read: " + U8(bmp) + " " + eio},
         {"side.bmp", false, 0, {u"set", workspacePath, u"--image", bmp}, "is not a readable bitmap (.bmp) file " + eio},
-        {"full", true, 6000, {u"dat", workspacePath, u"-o", fullDat},
-         "Read != Write file:" + platform::ToUtf8(fullDat) + " " + enospc},
-        {"full", true, 0, {u"installer", workspacePath, u"-o", fullExe, u"--template", Template(), u"--force"},
-         enospc},
+        {"full",
+         true,
+         6000,
+         {u"dat", workspacePath, u"-o", fullDat},
+         "Read != Write file:" + U8(fullDat) + " " + enospc},
+        {"full", true, 0, {u"installer", workspacePath, u"-o", fullExe, u"--template", Template(), u"--force"}, enospc},
         {".ARM.", true, 0, {u"cab", workspacePath, u"-d", dir.File(u"cabs3")}, "cannot be written " + enospc},
         {".ARM.", true, 0, {u"inf", workspacePath, u"-d", dir.File(u"infs")}, "cannot be written " + enospc},
         {"ws.", true, 0, {u"set", workspacePath, u"--name", u"Other"}, "cannot be written " + enospc},
@@ -628,8 +636,8 @@ TEST_F(CliTest, FailingAndFullDisksAreToldWithTheFileAndTheSystemsReason) {
         setenv("TARVELO_FAULT_ERRNO", std::to_string(c.write ? ENOSPC : EIO).c_str(), 1);
         setenv("TARVELO_FAULT_AFTER", std::to_string(c.after).c_str(), 1);
         ToolResult r = Run(c.arguments);
-        for (const char* name : {"LD_PRELOAD", "TARVELO_FAULT_PATH", "TARVELO_FAULT_OP", "TARVELO_FAULT_ERRNO",
-                                 "TARVELO_FAULT_AFTER"}) {
+        for (const char* name :
+             {"LD_PRELOAD", "TARVELO_FAULT_PATH", "TARVELO_FAULT_OP", "TARVELO_FAULT_ERRNO", "TARVELO_FAULT_AFTER"}) {
             unsetenv(name);
         }
         setenv("ASAN_OPTIONS", sanitizer.c_str(), 1);

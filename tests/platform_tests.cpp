@@ -231,7 +231,8 @@ TEST(PlatformFile, AFullDiskReadsAsOne) {
     for (DWORD code : {ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL}) {
         SetLastError(code);
         std::string reason = platform::SystemReason();
-        std::transform(reason.begin(), reason.end(), reason.begin(), [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+        std::transform(reason.begin(), reason.end(), reason.begin(),
+                       [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
         EXPECT_NE(reason.find("disk"), std::string::npos) << code << ": " << reason;
         EXPECT_NE(reason.find("full"), std::string::npos) << code << ": " << reason;
     }

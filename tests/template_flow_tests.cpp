@@ -186,8 +186,8 @@ TEST_F(TemplateFlowTest, SilentModeWritesTheInstallationFileOfTheProcessorOrSays
     // A folder name Windows would trim: refused before anything is made, for /D= as for /CAB=.
     for (const std::u16string way : {u"/CAB=", u"/D="}) {
         for (const char* name : {"tdots...", "blank "}) {
-            EXPECT_EQ(installer_template::RunSetup({u"/S", way + U16(dir.Path() / name / "below")}, package, true, host),
-                      1);
+            EXPECT_EQ(
+                installer_template::RunSetup({u"/S", way + U16(dir.Path() / name / "below")}, package, true, host), 1);
             ASSERT_FALSE(host.printed.empty());
             EXPECT_NE(host.printed.back().find("ends in a dot or a blank, which Windows drops from names"),
                       std::string::npos)

@@ -44,8 +44,8 @@ public:
     std::optional<std::string> fileAnswer;
     std::vector<FileChooserRequest> fileRequests;
     std::vector<std::pair<std::string, std::string>> messages;
-    bool listHeld = false;                 // drawing suspended and not yet resumed
-    std::vector<bool> listHeldAtMessages;  // whether the list was held under each message
+    bool listHeld = false;                // drawing suspended and not yet resumed
+    std::vector<bool> listHeldAtMessages; // whether the list was held under each message
 
     std::string GetText(TextField field) override { return texts[field].substr(0, 254); }
     void SetText(TextField field, const std::string& text) override {

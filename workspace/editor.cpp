@@ -369,8 +369,8 @@ void WorkspaceEditor::OnOpenWorkspace() {
     if (choice >= 0) {
         UpdateTotalsLine();
     } else {
-        window_.SetStatusText(" The workspace's target folder (code " + std::to_string(code) +
-                              ") is unknown; " + window_.TargetFolderText() + " is kept");
+        window_.SetStatusText(" The workspace's target folder (code " + std::to_string(code) + ") is unknown; " +
+                              window_.TargetFolderText() + " is kept");
     }
 }
 
