@@ -55,7 +55,7 @@ private:
 // A package data file's or installer's members are read from it.
 class PackageMembers : public device::MemberSource {
 public:
-    explicit PackageMembers(PackageInput& input) : input_(input) {}
+    PackageMembers(PackageInput& input, std::u16string_view path) : input_(input), path_(path) {}
     bool Open(std::int32_t index, std::uint32_t size, Error& error) override {
         position_ = input_.TableEnd() + input_.entries[index].offset;
         if (position_ + size > input_.length) {
@@ -66,7 +66,10 @@ public:
     }
     bool Read(void* buffer, std::uint32_t size, Error& error) override {
         if (!input_.ReadAt(position_, buffer, size)) {
-            error = Error{ErrorCode::CannotRead, {}, "the package cannot be read", platform::SystemReason()};
+            error = Error{ErrorCode::CannotRead,
+                          {},
+                          "the package " + platform::ToUtf8(path_) + " cannot be read",
+                          platform::SystemReason()};
             return false;
         }
         position_ += size;
@@ -75,6 +78,7 @@ public:
 
 private:
     PackageInput& input_;
+    std::u16string path_;
     std::uint64_t position_ = 0;
 };
 
@@ -150,7 +154,7 @@ std::unique_ptr<device::MemberSource> DeviceInput::Members() {
     if (input.kind == InputKind::Workspace) {
         return std::make_unique<SourceFiles>(package);
     }
-    return std::make_unique<PackageMembers>(input);
+    return std::make_unique<PackageMembers>(input, path);
 }
 
 std::u16string DeviceInput::AppName() const { return device::OutputAppName(input.header, path); }

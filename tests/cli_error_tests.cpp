@@ -609,6 +609,11 @@ TEST_F(CliTest, FailingAndFullDisksAreToldWithTheFileAndTheSystemsReason) {
          {u"extract", dat, u"-d", dir.File(u"x")},
          "Couldn't read the package:" + U8(dat) + " " + eio},
         {"out.DAT", false, 0, {u"info", dat}, "cannot be read " + eio},
+        {"out.DAT",
+         false,
+         8000,
+         {u"cab", dat, u"-d", dir.File(u"cabs4")},
+         "the package " + U8(dat) + " cannot be read " + eio},
         {"Setup.exe", false, 0, {u"verify", exe}, "cannot be read " + eio},
         {"Template.exe", false, 0, newInstaller, "The executable could not be read. " + eio},
         {"side.bmp", false, 0, newInstaller, "cannot read the sidebar picture " + eio},
@@ -651,7 +656,7 @@ TEST_F(CliTest, FailingAndFullDisksAreToldWithTheFileAndTheSystemsReason) {
     EXPECT_FALSE(Exists(dir.File(u"new.DAT")));
     EXPECT_FALSE(Exists(dir.File(u"new.exe")));
     // The output folders these runs made are gone again: nothing was written into them.
-    for (const char* made : {"cabs2", "cabs3", "infs", "x"}) {
+    for (const char* made : {"cabs2", "cabs3", "cabs4", "infs", "x"}) {
         EXPECT_FALSE(std::filesystem::exists(dir.Path() / made)) << made;
     }
 }
