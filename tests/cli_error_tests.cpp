@@ -37,6 +37,9 @@ TEST_F(CliTest, MissingAndWrongInputs) {
     ExpectFailure(Run({u"installer", missing, u"-o", dir.File(u"S.exe"), u"--template", Template()}), missing,
                   "no such file");
     ExpectFailure(Run({u"verify", dir.File(u"src")}), dir.File(u"src"), "is a folder");
+    // An output in a folder that is not there: the system's reason follows.
+    std::u16string lost = dir.File(u"none/out.DAT");
+    ExpectFailure(Run({u"dat", workspacePath, u"-o", lost}), lost, "cannot create the file (");
 
     std::u16string text = dir.File(u"notes.txt");
     WriteBytes(text, Pattern(3000));
