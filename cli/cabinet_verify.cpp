@@ -91,7 +91,7 @@ bool ReadSource(const std::u16string& path, std::vector<std::uint8_t>& bytes, Er
     }
     bytes.resize(static_cast<std::size_t>(size));
     if (size > 0 && !ReadFully(file, bytes.data(), static_cast<std::uint32_t>(size))) {
-        error = Refusal("cannot be read");
+        error = Error{ErrorCode::CannotRead, {}, "cannot be read", platform::SystemReason()};
         return false;
     }
     return true;
@@ -138,7 +138,7 @@ void CompareBytes(const device::CabinetFile& file, const std::vector<std::uint8_
     if (!FindBelow(sources, planned.below, source, error)) {
         findings.Fail(what + "its source " + error.message);
     } else if (!ReadSource(source, original, error)) {
-        findings.Fail(what + "its source " + U8(source) + " " + error.message);
+        findings.Fail(what + "its source " + U8(source) + " " + error.Text());
     } else if (original.size() != bytes.size()) {
         findings.Fail(what + "the cabinet holds " + std::to_string(bytes.size()) + " bytes, its source " + U8(source) +
                       " has " + std::to_string(original.size()));

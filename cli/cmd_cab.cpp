@@ -96,7 +96,8 @@ int RunCab(const Args& args) {
             return kExitFailure;
         }
     }
-    if (!PrepareOutputs(args, in, outputs)) {
+    platform::Destination made;
+    if (!PrepareOutputs(args, in, outputs, made)) {
         return kExitFailure;
     }
     for (const FamilyOutput& out : outputs) {
@@ -115,6 +116,7 @@ int RunCab(const Args& args) {
             }
         }
     }
+    made.Keep();
     return kExitSuccess;
 }
 

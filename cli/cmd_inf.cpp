@@ -117,7 +117,8 @@ int RunInf(const Args& args) {
             return kExitFailure;
         }
     }
-    if (!PrepareOutputs(args, in, outputs)) {
+    platform::Destination made;
+    if (!PrepareOutputs(args, in, outputs, made)) {
         return kExitFailure;
     }
     for (std::size_t i = 0; i < outputs.size(); ++i) {
@@ -125,15 +126,17 @@ int RunInf(const Args& args) {
         const std::string& text = texts[i];
         platform::Replacement file(out.path);
         std::uint32_t written = 0;
+        platform::ForgetSystemReason();
         if (!file.Open() || !file.Out().Write(text.data(), static_cast<std::uint32_t>(text.size()), written) ||
             written != text.size() || !file.Commit()) {
-            PrintError(Utf8(out.path), "cannot be written");
+            PrintError(Utf8(out.path), SystemError(ErrorCode::CannotWrite, {}, "cannot be written"));
             return kExitFailure;
         }
         if (!args.Quiet()) {
             Print(Utf8(out.path) + "\n");
         }
     }
+    made.Keep();
     return kExitSuccess;
 }
 

@@ -147,9 +147,13 @@ public:
                     "cannot open the sidebar picture (" + platform::CannotOpenCause(path) + ")",
                     {}};
         }
+        // A failing disk is not a file of the wrong kind.
+        platform::ForgetSystemReason();
         if (!workspace::ReadBitmapSize(path.c_str(), width, height)) {
-            return {
-                ErrorCode::SidebarUnusable, platform::ToUtf8(path), "sidebar picture is not a bitmap (.bmp) file", {}};
+            std::string reason = platform::SystemReason();
+            return {ErrorCode::SidebarUnusable, platform::ToUtf8(path),
+                    reason.empty() ? "sidebar picture is not a bitmap (.bmp) file" : "cannot read the sidebar picture",
+                    reason};
         }
         return {};
     }

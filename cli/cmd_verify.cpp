@@ -141,11 +141,17 @@ void CompareMember(PackageInput& in, std::size_t i, std::u16string_view folder, 
     for (std::uint32_t done = 0; done < e.size;) {
         std::uint32_t n = std::min(kChunk, e.size - done);
         if (!in.ReadAt(position + done, stored.data(), n)) {
-            f.Fail(Entry(i) + "its data lies beyond the end of the package");
+            f.Fail(Entry(i) + ReadStopCause("its data lies beyond the end of the package"));
             return;
         }
-        if (!ReadFully(source, original.data(), n) ||
-            !std::equal(stored.begin(), stored.begin() + n, original.begin())) {
+        if (!ReadFully(source, original.data(), n)) {
+            std::string reason = platform::SystemReason();
+            if (!reason.empty()) {
+                f.Fail(Entry(i) + platform::ToUtf8(sourcePath) + " cannot be read (" + reason + ")");
+                return;
+            }
+        }
+        if (!std::equal(stored.begin(), stored.begin() + n, original.begin())) {
             f.Fail(Entry(i) + "differs from " + platform::ToUtf8(sourcePath) + " within bytes " + std::to_string(done) +
                    " to " + std::to_string(done + n - 1));
             return;

@@ -38,7 +38,10 @@ public:
     }
     bool Read(void* buffer, std::uint32_t size, Error& error) override {
         if (!ReadFully(file_, buffer, size)) {
-            error = Refusal(platform::ToUtf8(path_) + " cannot be read, or changed while the cabinet was made");
+            std::string reason = platform::SystemReason();
+            error = reason.empty()
+                        ? Refusal(platform::ToUtf8(path_) + " cannot be read, or changed while the cabinet was made")
+                        : Error{ErrorCode::CannotRead, {}, platform::ToUtf8(path_) + " cannot be read", reason};
             return false;
         }
         return true;
@@ -53,7 +56,7 @@ private:
 // A package data file's or installer's members are read from it.
 class PackageMembers : public device::MemberSource {
 public:
-    explicit PackageMembers(PackageInput& input) : input_(input) {}
+    PackageMembers(PackageInput& input, std::u16string_view path) : input_(input), path_(path) {}
     bool Open(std::int32_t index, std::uint32_t size, Error& error) override {
         position_ = input_.TableEnd() + input_.entries[index].offset;
         if (position_ + size > input_.length) {
@@ -64,7 +67,10 @@ public:
     }
     bool Read(void* buffer, std::uint32_t size, Error& error) override {
         if (!input_.ReadAt(position_, buffer, size)) {
-            error = Refusal("the package cannot be read");
+            error = Error{ErrorCode::CannotRead,
+                          {},
+                          "the package " + platform::ToUtf8(path_) + " cannot be read",
+                          platform::SystemReason()};
             return false;
         }
         position_ += size;
@@ -73,6 +79,7 @@ public:
 
 private:
     PackageInput& input_;
+    std::u16string path_;
     std::uint64_t position_ = 0;
 };
 
@@ -148,7 +155,7 @@ std::unique_ptr<device::MemberSource> DeviceInput::Members() {
     if (input.kind == InputKind::Workspace) {
         return std::make_unique<SourceFiles>(package);
     }
-    return std::make_unique<PackageMembers>(input);
+    return std::make_unique<PackageMembers>(input, path);
 }
 
 std::u16string DeviceInput::AppName() const { return device::OutputAppName(input.header, path); }
@@ -227,12 +234,15 @@ bool PlanFamilies(const Args& args, const DeviceInput& in, const std::vector<con
     return true;
 }
 
-bool PrepareOutputs(const Args& args, DeviceInput& in, const std::vector<FamilyOutput>& outputs) {
+bool PrepareOutputs(const Args& args, DeviceInput& in, const std::vector<FamilyOutput>& outputs,
+                    platform::Destination& made) {
     const std::u16string folder = args.Value("-d");
-    std::error_code ec;
-    std::filesystem::create_directories(platform::FsPath(folder), ec);
-    if (ec || platform::Examine(folder) != platform::PathKind::Folder) {
-        PrintError(Utf8(folder), "cannot make the output folder" + (ec ? ": " + ec.message() : std::string()));
+    Error error;
+    if (!made.Make(folder, error)) {
+        if (error.code != ErrorCode::Refused) {
+            error.message = "cannot make the output folder";
+        }
+        PrintError(Utf8(folder), error);
         return false;
     }
     for (const FamilyOutput& out : outputs) {

@@ -8,6 +8,7 @@
 #include "device/cabinet.h"
 #include "device/layout.h"
 #include "package/package.h"
+#include "platform/destination.h"
 
 #include <memory>
 #include <string>
@@ -51,8 +52,10 @@ struct FamilyOutput {
 bool PlanFamilies(const Args& args, const DeviceInput& in, const std::vector<const device::CpuChoice*>& families,
                   std::string_view kind, std::u16string_view extension, std::vector<FamilyOutput>& outputs);
 
-// Makes the folder of -d when missing and checks that every output may be written (--force for
-// an existing one); prints the error when not.
-bool PrepareOutputs(const Args& args, DeviceInput& in, const std::vector<FamilyOutput>& outputs);
+// Makes the folder of -d when missing (reached through links or not) and checks that every output
+// may be written (--force for an existing one); prints the error when not. `made` removes the
+// folders it made unless the caller keeps them once the outputs are written.
+bool PrepareOutputs(const Args& args, DeviceInput& in, const std::vector<FamilyOutput>& outputs,
+                    platform::Destination& made);
 
 } // namespace cli

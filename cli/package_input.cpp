@@ -55,8 +55,10 @@ bool LoadFromResource(std::u16string_view path, PackageInput& input, std::string
         cause = platform::CannotOpenCause(path);
         return false;
     }
+    platform::ForgetSystemReason();
     if (input.length < kHeaderSize || !input.ReadAt(0, &input.header, kHeaderSize)) {
-        cause = "its package is shorter than a package header (" + std::to_string(input.length) + " bytes)";
+        cause =
+            ReadStopCause("its package is shorter than a package header (" + std::to_string(input.length) + " bytes)");
         return false;
     }
     if (input.TableEnd() > input.length) {
@@ -65,7 +67,7 @@ bool LoadFromResource(std::u16string_view path, PackageInput& input, std::string
     }
     input.entries.resize(input.header.count);
     if (!input.entries.empty() && !input.ReadAt(kHeaderSize, input.entries.data(), input.header.count * kEntrySize)) {
-        cause = "cannot be read in full";
+        cause = ReadStopCause("cannot be read in full");
         return false;
     }
     return true;
@@ -86,8 +88,9 @@ bool LoadFromFile(std::u16string_view path, PackageInput& input, std::string& ca
         cause = platform::CannotOpenCause(path);
         return false;
     }
+    platform::ForgetSystemReason();
     if (input.length < kHeaderSize || !ReadFully(input.file, &input.header, kHeaderSize)) {
-        cause = "shorter than a package header (" + std::to_string(input.length) + " bytes)";
+        cause = ReadStopCause("shorter than a package header (" + std::to_string(input.length) + " bytes)");
         return false;
     }
     if (input.TableEnd() > input.length) {
@@ -96,7 +99,7 @@ bool LoadFromFile(std::u16string_view path, PackageInput& input, std::string& ca
     }
     input.entries.resize(input.header.count);
     if (!ReadFully(input.file, input.entries.data(), input.header.count * kEntrySize)) {
-        cause = "cannot be read in full";
+        cause = ReadStopCause("cannot be read in full");
         return false;
     }
     // A workspace file is a header and table with nothing behind them. A package whose members are
@@ -118,15 +121,12 @@ bool LoadFromFile(std::u16string_view path, PackageInput& input, std::string& ca
 } // namespace
 
 bool ReadFully(platform::File& file, void* buffer, std::uint32_t size) {
-    auto* bytes = static_cast<std::uint8_t*>(buffer);
-    for (std::uint32_t done = 0; done < size;) {
-        std::uint32_t got = 0;
-        if (!file.Read(bytes + done, size - done, got) || got == 0) {
-            return false;
-        }
-        done += got;
-    }
-    return true;
+    return platform::ReadExactly(file, buffer, size);
+}
+
+std::string ReadStopCause(std::string shortCause) {
+    std::string reason = platform::SystemReason();
+    return reason.empty() ? shortCause : "cannot be read (" + reason + ")";
 }
 
 std::string_view KindName(InputKind kind) {
@@ -143,6 +143,7 @@ std::string_view KindName(InputKind kind) {
 
 bool PackageInput::ReadAt(std::uint64_t position, void* buffer, std::uint32_t size) {
     if (position + size > length) {
+        platform::ForgetSystemReason();
         return false;
     }
     return file.Seek(start + position) && ReadFully(file, buffer, size);

@@ -38,8 +38,12 @@ bool LoadInput(std::u16string_view path, PackageInput& input, std::string& cause
 // LoadInput for a subcommand's FILE: a failure is reported as the one error line.
 bool LoadInputOrReport(std::u16string_view path, PackageInput& input);
 
-// Reads until `size` bytes are in; false when the file ends or fails first.
+// Reads until `size` bytes are in; false when the file ends or fails first (platform::ReadExactly).
 bool ReadFully(platform::File& file, void* buffer, std::uint32_t size);
+
+// The cause of a read that stopped early: the system's reason where a read failed (a failing
+// disk is no short file), otherwise `shortCause`.
+std::string ReadStopCause(std::string shortCause);
 
 // Whether the file starts as a Windows executable does ("MZ").
 bool LooksLikeExecutable(std::u16string_view path);

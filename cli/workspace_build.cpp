@@ -44,7 +44,10 @@ bool WritePackage(Package& package, std::u16string_view workspace, std::u16strin
                   std::u16string_view output, bool quiet) {
     std::u16string target(destination);
     ProgressBar bar(!quiet && platform::StandardErrorIsTerminal());
+    platform::ForgetSystemReason();
     bool written = package.Write(target.c_str(), bar.WriteCallback(package));
+    // Taken before the bar's last drawing can overwrite it.
+    std::string reason = platform::SystemReason();
     bar.Finish();
     if (written) {
         return true;
@@ -54,7 +57,7 @@ bool WritePackage(Package& package, std::u16string_view workspace, std::u16strin
     if (!package.LastError().empty()) {
         PrintError(Utf8(workspace), "cannot write the package: " + Utf8(package.LastError()));
     } else {
-        PrintError(Utf8(output), "cannot create the file");
+        PrintError(Utf8(output), Error{ErrorCode::CannotCreate, {}, "cannot create the file", reason});
     }
     return false;
 }

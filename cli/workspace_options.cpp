@@ -189,8 +189,11 @@ bool ApplyFields(const Args& args, Package& package, std::u16string& imageFile, 
     } else if (args.Has("--image")) {
         std::u16string image = args.Value("--image");
         std::int32_t width = 0, height = 0;
+        platform::ForgetSystemReason();
         if (!workspace::ReadBitmapSize(image.c_str(), width, height)) {
-            PrintError(Utf8(image), "is not a readable bitmap (.bmp) file");
+            PrintError(
+                Utf8(image),
+                Error{ErrorCode::CannotRead, {}, "is not a readable bitmap (.bmp) file", platform::SystemReason()});
             return false;
         }
         if (width != workspace::kSidebarWidth || height != workspace::kSidebarHeight) {
@@ -343,8 +346,9 @@ bool SaveWorkspaceFile(Package& package, const std::u16string& path, std::u16str
         !CheckOutput(path, true, {{imageFile, "the sidebar picture"}}, &package)) {
         return false;
     }
-    if (!workspace::SaveWorkspace(package, path.c_str(), imageFile, buildCommand)) {
-        PrintError(Utf8(path), "cannot be written");
+    std::string reason;
+    if (!workspace::SaveWorkspace(package, path.c_str(), imageFile, buildCommand, &reason)) {
+        PrintError(Utf8(path), Error{ErrorCode::CannotWrite, {}, "cannot be written", reason});
         return false;
     }
     return true;

@@ -77,11 +77,14 @@ bool PackageMemberSource::Open(std::int32_t index, std::uint32_t size, Error& er
 }
 
 bool PackageMemberSource::Read(void* buffer, std::uint32_t size, Error& error) {
+    // The package names the file it reads; the system's reason, where a read failed, follows.
+    platform::ForgetSystemReason();
     if (!package_.ReadMemberAt(index_, offset_, buffer, size)) {
         error = {ErrorCode::CannotRead,
                  {},
-                 "file " + std::to_string(index_) + " of the package cannot be read",
-                 platform::ToUtf8(package_.LastError())};
+                 "file " + std::to_string(index_) +
+                     " of the package cannot be read: " + platform::ToUtf8(package_.LastError()),
+                 platform::SystemReason()};
         return false;
     }
     offset_ += size;

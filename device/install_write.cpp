@@ -2,6 +2,7 @@
 #include "device/install_write.h"
 
 #include "package/package.h"
+#include "platform/destination.h"
 #include "platform/folder.h"
 #include "platform/host_paths.h"
 #include "platform/replacement.h"
@@ -16,27 +17,28 @@ namespace {
 
 // The destination made where missing and opened, links followed: where the user installs is
 // theirs to say. Below it, nothing is.
-bool OpenDestination(std::u16string_view destination, platform::FolderHandle& root, Error& error) {
+bool OpenDestination(std::u16string_view destination, platform::Destination& made, platform::FolderHandle& root,
+                     Error& error) {
     namespace fs = std::filesystem;
-    const fs::path folder = platform::FsPath(destination);
-    if (destination.empty() || folder.empty()) {
+    if (destination.empty()) {
         error = Refusal("no destination folder was given");
         return false;
     }
+    Error why;
     std::error_code ec;
-    fs::create_directories(folder, ec);
-    const fs::path canonical = ec ? fs::path() : fs::canonical(folder, ec);
-    std::string reason = ec ? ec.message() : std::string();
-    if (!ec && !fs::is_directory(canonical, ec)) {
-        reason = ec ? ec.message() : "it is not a folder";
-    }
-    if (reason.empty()) {
+    const fs::path canonical =
+        made.Make(destination, why) ? fs::canonical(platform::FsPath(destination), ec) : fs::path();
+    if (!why && !ec) {
         platform::ForgetSystemReason();
         root = platform::FolderHandle::Open(platform::FromFsPath(canonical));
-        reason = root.IsOpen() ? std::string() : platform::SystemReason();
+        why.reason = root.IsOpen() ? std::string() : platform::SystemReason();
+    } else if (ec) {
+        why.reason = ec.message();
     }
     if (!root.IsOpen()) {
-        error = {ErrorCode::CannotCreate, platform::ToUtf8(destination), "cannot make the destination folder", reason};
+        bool refused = why.code == ErrorCode::Refused;
+        error = {refused ? ErrorCode::Refused : ErrorCode::CannotCreate, platform::ToUtf8(destination),
+                 refused ? why.message : "cannot make the destination folder", why.reason};
         return false;
     }
     return true;
@@ -65,9 +67,20 @@ InstallOutcome WriteInstall(Package& package, const InstallPlan& plan, std::u16s
     InstallOutcome outcome;
     outcome.filesPlanned = plan.files.size() + plan.shortcuts.size();
     platform::FolderHandle root;
-    if (!OpenDestination(destination, root, outcome.error)) {
+    platform::Destination made;
+    if (!OpenDestination(destination, made, root, outcome.error)) {
         return outcome;
     }
+    // A run that fails before its first file leaves no folder it made behind.
+    struct KeepWhenWritten {
+        platform::Destination& made;
+        const InstallOutcome& outcome;
+        ~KeepWhenWritten() {
+            if (outcome.filesWritten > 0) {
+                made.Keep();
+            }
+        }
+    } keepWhenWritten{made, outcome};
     // Files of one folder follow one another in a plan, so each folder on the way is made, opened
     // and examined once, not once for every file in it.
     platform::TargetFolders folders(root);

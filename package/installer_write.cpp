@@ -20,15 +20,16 @@ constexpr std::uint32_t kBitmapFileHeader = 14;
 // the failure was the package's own.
 class PackageProducer final : public pe::ResourceProducer {
 public:
-    explicit PackageProducer(InstallerWriteHost& host) : host_(host) {}
+    PackageProducer(InstallerWriteHost& host, std::u16string_view output) : host_(host), output_(output) {}
     bool Produce(ByteSink& out) override {
-        failed_ = !host_.WritePackage(out);
+        failed_ = !host_.WritePackage(out, output_);
         return !failed_;
     }
     bool Failed() const { return failed_; }
 
 private:
     InstallerWriteHost& host_;
+    std::u16string_view output_;
     bool failed_ = false;
 };
 
@@ -49,8 +50,13 @@ bool SidebarUpdate(const InstallerParts& parts, pe::ResourceUpdate& update, Erro
         return false;
     }
     char signature[2] = {};
-    std::uint32_t got = 0;
-    if (!file.Read(signature, 2, got) || got != 2 || signature[0] != 'B' || signature[1] != 'M') {
+    if (!platform::ReadExactly(file, signature, 2)) {
+        detail = SystemError(
+            ErrorCode::CannotRead, {},
+            std::string("The sidebar picture could not be read: ").append(platform::ToUtf8(parts.sidebarPath)));
+        return false;
+    }
+    if (signature[0] != 'B' || signature[1] != 'M') {
         detail = {ErrorCode::Malformed, {}, "The file is not a bitmap (it does not start with \"BM\")", {}};
         return false;
     }
@@ -124,7 +130,9 @@ bool PackageMembersHost::MeasurePackage(std::uint64_t& length) {
     return true;
 }
 
-bool PackageMembersHost::WritePackage(ByteSink& out) { return package_.Stream(out, progress_, u"the installer"); }
+bool PackageMembersHost::WritePackage(ByteSink& out, std::u16string_view output) {
+    return package_.Stream(out, progress_, output);
+}
 
 Error WriteInstaller(const InstallerParts& parts, std::u16string_view output, InstallerWriteHost& host) {
     const std::string subject = platform::ToUtf8(output);
@@ -138,7 +146,7 @@ Error WriteInstaller(const InstallerParts& parts, std::u16string_view output, In
     if (!host.MeasurePackage(length)) {
         return failure(ErrorCode::PackageFailed, {});
     }
-    PackageProducer producer(host);
+    PackageProducer producer(host, output);
     std::vector<pe::ResourceUpdate> updates;
     Error detail;
     if (!PlanUpdates(parts, length, producer, updates, detail)) {

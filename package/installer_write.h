@@ -26,9 +26,9 @@ public:
     // The package's exact length, before anything is written. False when there is no package to
     // write; the host keeps its own message.
     virtual bool MeasurePackage(std::uint64_t& length) = 0;
-    // Writes exactly the measured bytes. False when they cannot all be written; the host keeps its
-    // own message.
-    virtual bool WritePackage(ByteSink& out) = 0;
+    // Writes exactly the measured bytes into the installer `output`. False when they cannot all be
+    // written; the host keeps its own message (naming `output` when it is the writing that failed).
+    virtual bool WritePackage(ByteSink& out, std::u16string_view output) = 0;
     // Asked once the installer is complete, just before it takes the output's name: false leaves
     // the output as it was (the caller found it changed into something it may not replace).
     virtual bool MayReplaceOutput() { return true; }
@@ -41,7 +41,7 @@ public:
     PackageMembersHost(Package& package, ProgressCallback progress)
         : package_(package), progress_(std::move(progress)) {}
     bool MeasurePackage(std::uint64_t& length) override;
-    bool WritePackage(ByteSink& out) override;
+    bool WritePackage(ByteSink& out, std::u16string_view output) override;
 
 private:
     Package& package_;

@@ -1,6 +1,9 @@
 // Building the package: the member list, the header fields and the package writer.
 #include "package/package.h"
 
+#include "platform/error.h"
+#include "platform/text.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -225,6 +228,15 @@ const char16_t* Package::TakeLastError() {
     taken[n] = u'\0';
     lastError.clear();
     return taken;
+}
+
+void Package::SetSystemError(std::u16string_view message, std::u16string_view subject) {
+    std::string reason = platform::SystemReason();
+    std::u16string text(subject);
+    if (!reason.empty()) {
+        text.append(u" (").append(platform::ToUtf16(reason)).append(u")");
+    }
+    SetLastError(message, text);
 }
 
 void Package::SetLastError(std::u16string_view message, std::u16string_view subject) {

@@ -154,12 +154,20 @@ private:
     enum class CopyResult { Copied, Failed, Stopped };
 
     bool MeasureMembers();
-    CopyResult CopyMember(ByteSink& out, std::uint32_t index, const ProgressCallback& callback);
+    CopyResult CopyMember(ByteSink& out, std::uint32_t index, const ProgressCallback& callback,
+                          std::u16string_view outputName);
     void SetLastError(std::u16string_view message, std::u16string_view subject = {});
+    // SetLastError with the system's reason for the call that just failed after it, in brackets.
+    void SetSystemError(std::u16string_view message, std::u16string_view subject);
     bool LoadFromFile(const char16_t* path, bool keepOpen, std::uint64_t offset = 0,
                       std::uint64_t length = ~std::uint64_t{0});
     bool LoadFromImage(const std::uint8_t* bytes, std::uint32_t size, const EntryFilter* filter);
     void Refuse(std::u16string_view message);
+    // Refuse for a read that stopped early: `shortMessage` where the file ended, the system's
+    // reason and the file's name where a read failed.
+    void RefuseRead(std::u16string_view shortMessage, std::u16string_view path);
+    // The same for a member's data, the package staying open.
+    void SetReadError(std::u16string_view shortMessage);
     bool AcceptHeader(std::uint64_t inputLength);
     bool AcceptResourceStep(platform::ResourceStep step);
     bool CheckMember(std::int32_t index);
@@ -167,6 +175,7 @@ private:
 
     platform::File packageFile;
     std::uint64_t packageStart = 0; // where the package begins in packageFile
+    std::u16string packagePath;     // the file packageFile was opened from
     std::vector<std::uint8_t> copyBuffer;
     const std::uint8_t* image = nullptr;
     std::uint32_t imageSize = 0;

@@ -7,6 +7,7 @@
 #include "package/package.h"
 #include "platform/module.h"
 #include "platform/replacement.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <array>
@@ -39,6 +40,9 @@ constexpr std::u16string_view kTooLarge = u"The package is 2 GB or more, beyond 
 constexpr std::u16string_view kShortData = u"The package is too short for its files' data";
 constexpr std::u16string_view kEndsEarly = u"The package ends inside a file's data";
 constexpr std::u16string_view kWriteFailed = u"Couldn't write destination file";
+// A read the system failed, told apart from a package that ends early: the disk, not the file, is
+// at fault, and the person must learn which file it is.
+constexpr std::u16string_view kReadFailed = u"Couldn't read the package:";
 
 bool Terminated(const TextField& field) { return FieldText(field).size() < kTextUnits; }
 
@@ -79,16 +83,7 @@ std::u16string_view CheckTable(const std::vector<PackageEntry>& entries, std::ui
 
 // Reads until `length` bytes are in or the file ends.
 bool ReadFully(platform::File& file, void* buffer, std::uint32_t length) {
-    auto* bytes = static_cast<std::uint8_t*>(buffer);
-    std::uint32_t done = 0;
-    while (done < length) {
-        std::uint32_t got = 0;
-        if (!file.Read(bytes + done, length - done, got) || got == 0) {
-            return false;
-        }
-        done += got;
-    }
-    return true;
+    return platform::ReadExactly(file, buffer, length);
 }
 
 } // namespace
@@ -99,6 +94,23 @@ void Package::Refuse(std::u16string_view message) {
     imageSize = 0;
     packageFile.Close();
     SetLastError(message);
+}
+
+void Package::RefuseRead(std::u16string_view shortMessage, std::u16string_view path) {
+    std::string reason = platform::SystemReason();
+    Refuse(shortMessage);
+    if (!reason.empty()) {
+        SetLastError(kReadFailed, std::u16string(path) + u" (" + platform::ToUtf16(reason) + u")");
+    }
+}
+
+void Package::SetReadError(std::u16string_view shortMessage) {
+    // The caller adds the system's reason, as for a destination that cannot be written.
+    if (platform::SystemReason().empty()) {
+        SetLastError(shortMessage);
+    } else {
+        SetLastError(kReadFailed, packagePath);
+    }
 }
 
 bool Package::Open(const char16_t* path, std::uint8_t fromResource) {
@@ -184,8 +196,10 @@ bool Package::LoadFromFile(const char16_t* path, bool keepOpen, std::uint64_t of
     // The package ends where the file does, or sooner when it is part of a larger file.
     length = std::min(length, fileLength - offset);
     Clear();
+    // A reason left by an earlier call must not make a short file read as a failing disk.
+    platform::ForgetSystemReason();
     if (length < kHeaderSize || !ReadFully(file, &header, kHeaderSize)) {
-        Refuse(kShortHeader);
+        RefuseRead(kShortHeader, path);
         return false;
     }
     if (!AcceptHeader(length)) {
@@ -193,7 +207,7 @@ bool Package::LoadFromFile(const char16_t* path, bool keepOpen, std::uint64_t of
     }
     std::vector<PackageEntry> table(header.count);
     if (!ReadFully(file, table.data(), static_cast<std::uint32_t>(TableEnd(header.count) - kHeaderSize))) {
-        Refuse(kShortTable);
+        RefuseRead(kShortTable, path);
         return false;
     }
     // A workspace file is a header and table with no data area; only a package file kept open
@@ -208,6 +222,7 @@ bool Package::LoadFromFile(const char16_t* path, bool keepOpen, std::uint64_t of
     if (keepOpen) {
         packageFile = std::move(file);
         packageStart = offset;
+        packagePath = path;
     }
     return true;
 }
@@ -347,7 +362,7 @@ bool Package::ReadMemberAt(std::int32_t index, std::uint32_t offset, void* buffe
         return true;
     }
     if (!packageFile.Seek(position) || !ReadFully(packageFile, buffer, size)) {
-        SetLastError(kEndsEarly);
+        SetReadError(kEndsEarly);
         return false;
     }
     return true;
@@ -412,7 +427,7 @@ bool Package::ExtractToHandle(std::int32_t index, platform::File& destination) {
         return true;
     }
     if (!packageFile.Seek(position)) {
-        SetLastError(kEndsEarly);
+        SetReadError(kEndsEarly);
         return false;
     }
     // Large pieces keep the calls few; the buffer is the package's, so extracting many small
@@ -421,8 +436,12 @@ bool Package::ExtractToHandle(std::int32_t index, platform::File& destination) {
     std::span<std::uint8_t> buffer(copyBuffer);
     for (std::uint32_t left = entry.size; left > 0;) {
         std::uint32_t got = 0;
-        if (!packageFile.Read(buffer.data(), std::min(kCopyBlock, left), got) || got == 0) {
-            SetLastError(kEndsEarly);
+        bool read = packageFile.Read(buffer.data(), std::min(kCopyBlock, left), got);
+        if (!read || got == 0) {
+            if (read) {
+                platform::ForgetSystemReason();
+            }
+            SetReadError(kEndsEarly);
             return false;
         }
         if (!destination.Write(buffer.data(), got, written) || written != got) {

@@ -5,7 +5,9 @@
 // wrong files without noticing. So the members are measured again just before the table is
 // written, every member must deliver exactly its measured bytes and still be as measured once
 // they are copied, and whatever goes wrong (a file gone, shrunk, grown or rewritten, a short
-// write, the callback asking to stop) answers false and leaves no package behind. The package is
+// write, the callback asking to stop) answers false and leaves no package behind. A read or write
+// the system failed names the file it failed on and carries the system's reason: a failing disk
+// under a source is not a changed file, and a full disk is the output's, not the source's. The package is
 // written beside its path and takes the name only when complete, so an older package of that name
 // survives a failed build, and a package never replaces one of its own members.
 #include "package/byte_sink.h"
@@ -25,6 +27,7 @@ constexpr std::u16string_view kTooLarge = u"File too large for a package:";
 constexpr std::u16string_view kPackageTooLarge =
     u"The package (header, table of files and the files) would be 2 GB or more, too much for one package";
 constexpr std::u16string_view kChanged = u"File changed while the package was written:";
+constexpr std::u16string_view kCannotRead = u"Cannot read file:";
 constexpr std::u16string_view kShortWrite = u"Read != Write file:";
 constexpr std::u16string_view kNotAFile = u"The package's name is taken by something that is not a regular file:";
 constexpr std::u16string_view kOwnMember = u"The package would replace one of its own files:";
@@ -82,11 +85,11 @@ std::uint64_t Package::StreamSize() const {
 bool Package::Stream(ByteSink& out, const ProgressCallback& callback, std::u16string_view outputName) {
     // The records lie one after another in the list, exactly as the table lays them out.
     if (!out.Put(&header, kHeaderSize) || !out.Put(entries.data(), GetCount() * kEntrySize)) {
-        SetLastError(kShortWrite, outputName);
+        SetSystemError(kShortWrite, outputName);
         return false;
     }
     for (std::uint32_t i = 0; i < GetCount(); ++i) {
-        if (CopyMember(out, i, callback) != CopyResult::Copied) {
+        if (CopyMember(out, i, callback, outputName) != CopyResult::Copied) {
             return false;
         }
     }
@@ -120,7 +123,7 @@ bool Package::Write(const char16_t* path, const ProgressCallback& callback) {
         return false;
     }
     if (!sink.Flush()) {
-        SetLastError(kShortWrite, path);
+        SetSystemError(kShortWrite, path);
         return false;
     }
     if (!out.Commit()) {
@@ -130,7 +133,8 @@ bool Package::Write(const char16_t* path, const ProgressCallback& callback) {
     return true;
 }
 
-Package::CopyResult Package::CopyMember(ByteSink& out, std::uint32_t index, const ProgressCallback& callback) {
+Package::CopyResult Package::CopyMember(ByteSink& out, std::uint32_t index, const ProgressCallback& callback,
+                                        std::u16string_view outputName) {
     const std::uint32_t n = GetCount();
     const std::int32_t overall = static_cast<std::int32_t>((std::uint64_t{index} + 1) * 100 / n);
     const PackageEntry& entry = entries[index];
@@ -155,16 +159,20 @@ Package::CopyResult Package::CopyMember(ByteSink& out, std::uint32_t index, cons
         // Read straight into the writer's buffer: the bytes are not copied again on their way out.
         std::span<std::uint8_t> room = out.Reserve(std::min(kBlockSize, entry.size - done));
         if (room.empty()) {
-            SetLastError(kShortWrite, name);
+            SetSystemError(kShortWrite, outputName);
             return CopyResult::Failed;
         }
         std::uint32_t got = 0;
-        if (!source.Read(room.data(), static_cast<std::uint32_t>(room.size()), got) || got == 0) {
+        if (!source.Read(room.data(), static_cast<std::uint32_t>(room.size()), got)) {
+            SetSystemError(kCannotRead, name);
+            return CopyResult::Failed;
+        }
+        if (got == 0) {
             SetLastError(kChanged, name);
             return CopyResult::Failed;
         }
         if (!out.Commit(got)) {
-            SetLastError(kShortWrite, name);
+            SetSystemError(kShortWrite, outputName);
             return CopyResult::Failed;
         }
         done += got;

@@ -15,12 +15,20 @@ namespace {
 
 constexpr std::uint64_t kMaxResource = 0x7FFFFFFFull;
 
+// A step that failed because the system could not read the file is told as that.
+bool ReadCleanly(const FileSource& source, bool succeeded, Error& error) {
+    if (!succeeded && source.ReadFailure()) {
+        error = source.ReadFailure();
+    }
+    return succeeded;
+}
+
 bool OpenImage(std::u16string_view path, FileSource& source, Image& image, ResourceTree& tree, Error& error) {
     if (!source.Open(path)) {
         error = SystemError(ErrorCode::CannotOpen, {}, "The executable could not be opened.");
         return false;
     }
-    return ParseImage(source, image, error) && ReadResourceTree(source, image, tree, error);
+    return ReadCleanly(source, ParseImage(source, image, error) && ReadResourceTree(source, image, tree, error), error);
 }
 
 // A key exactly as listed comes first, so that every listed resource can be found again even
@@ -136,7 +144,7 @@ bool IsSigned(std::u16string_view exePath, bool& isSigned, Error& error) {
         error = SystemError(ErrorCode::CannotOpen, {}, "The executable could not be opened.");
         return false;
     }
-    if (!ParseImage(source, image, error)) {
+    if (!ReadCleanly(source, ParseImage(source, image, error), error)) {
         return false;
     }
     DataDirectory certificates = image.Directory(kDirectoryCertificates);
@@ -149,7 +157,8 @@ bool ReadResource(std::u16string_view exePath, const ResourceKey& type, const Re
     FileSource source;
     Image image;
     ResourceTree tree;
-    return OpenImage(exePath, source, image, tree, error) && ReadFound(source, tree, type, name, language, data, error);
+    return OpenImage(exePath, source, image, tree, error) &&
+           ReadCleanly(source, ReadFound(source, tree, type, name, language, data, error), error);
 }
 
 bool LocateResource(std::u16string_view exePath, const ResourceKey& type, const ResourceKey& name,

@@ -47,7 +47,13 @@ bool FileSource::ReadDirect(std::uint64_t offset, std::uint8_t* buffer, std::siz
     while (length > 0) {
         auto want = static_cast<std::uint32_t>(std::min<std::size_t>(length, 1u << 30));
         std::uint32_t got = 0;
-        if (!file_.Read(buffer, want, got) || got == 0) {
+        if (!file_.Read(buffer, want, got)) {
+            if (!readFailure_) {
+                readFailure_ = SystemError(ErrorCode::CannotRead, {}, "The executable could not be read.");
+            }
+            return false;
+        }
+        if (got == 0) {
             return false;
         }
         buffer += got;

@@ -69,6 +69,9 @@ public:
     void Close() { file_.Close(); }
     std::uint64_t Size() const override { return size_; }
     bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override;
+    // The first read the system failed, with its reason; empty while none has. An executable that
+    // could not be read would otherwise be reported as one that breaks the format.
+    const Error& ReadFailure() const { return readFailure_; }
 
 private:
     bool ReadDirect(std::uint64_t offset, std::uint8_t* buffer, std::size_t length);
@@ -78,6 +81,7 @@ private:
     std::uint64_t size_ = 0;
     std::vector<std::uint8_t> window_;
     std::uint64_t windowStart_ = 0;
+    Error readFailure_;
 };
 
 } // namespace pe

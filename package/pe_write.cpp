@@ -10,6 +10,7 @@
 #include "package/byte_sink.h"
 #include "package/pe_layout.h"
 #include "platform/file.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -150,6 +151,9 @@ public:
     bool Patch(std::uint64_t offset, std::uint32_t value);
     // The standard image checksum: 16-bit words summed with end-around carry, plus the length.
     std::uint32_t CheckSum() const;
+    // A resource file (an icon, a picture) the system failed to read, with its reason; empty while
+    // none has.
+    const Error& ReadFailure() const { return readFailure_; }
 
 private:
     void Committed(const std::uint8_t* bytes, std::uint32_t length) override {
@@ -160,6 +164,7 @@ private:
 
     std::uint64_t position_ = 0;
     std::uint64_t sum_ = 0;
+    Error readFailure_;
 };
 
 // Adds bytes that start at position_ to the sum, a 32-bit little-endian word at a time. As
@@ -249,8 +254,15 @@ bool Output::CopyUpdate(const ResourceData& data, std::uint32_t length) {
     while (length > 0) {
         std::span<std::uint8_t> room = Reserve(std::min(length, kCopyChunk));
         std::uint32_t got = 0;
-        if (room.empty() || !in.Read(room.data(), static_cast<std::uint32_t>(room.size()), got) || got == 0 ||
-            !Commit(got)) {
+        if (room.empty()) {
+            return false;
+        }
+        if (!in.Read(room.data(), static_cast<std::uint32_t>(room.size()), got)) {
+            readFailure_ = SystemError(ErrorCode::CannotRead, {},
+                                       "The resource file could not be read: " + platform::ToUtf8(data.path));
+            return false;
+        }
+        if (got == 0 || !Commit(got)) {
             return false;
         }
         length -= got;
@@ -404,8 +416,11 @@ bool WriteWithResources(FileSource& source, const Image& image, const ResourceTr
     SectionPlan plan = PlanSection(tree, placement.sectionRva);
     Output out(target);
     if (!WriteAll(out, source, image, placement, plan, headers)) {
-        error = SystemError(ErrorCode::CannotWrite, {},
-                            "The new executable could not be written (a disk full, or a resource file that changed?).");
+        error = source.ReadFailure() ? source.ReadFailure()
+                : out.ReadFailure()  ? out.ReadFailure()
+                                     : SystemError(ErrorCode::CannotWrite, {},
+                                                   "The new executable could not be written (a disk full, or a "
+                                                    "resource file that changed?).");
         return false;
     }
     return true;

@@ -48,6 +48,19 @@ std::string SystemReason();
 // unrelated call (a name looked up and found missing, say).
 void ForgetSystemReason();
 
+// Keeps the system's last error across cleaning up after a failure (closing, removing a temporary
+// file), so that the reason told is the failure's, not the cleanup's.
+class KeepSystemReason {
+public:
+    KeepSystemReason();
+    ~KeepSystemReason();
+    KeepSystemReason(const KeepSystemReason&) = delete;
+    KeepSystemReason& operator=(const KeepSystemReason&) = delete;
+
+private:
+    unsigned long saved_;
+};
+
 } // namespace platform
 
 // Errors with no system call to blame: data that is not what it claims to be, and a request that

@@ -25,4 +25,7 @@ std::string SystemReason() {
 
 void ForgetSystemReason() { errno = 0; }
 
+KeepSystemReason::KeepSystemReason() : saved_(static_cast<unsigned long>(errno)) {}
+KeepSystemReason::~KeepSystemReason() { errno = static_cast<int>(saved_); }
+
 } // namespace platform

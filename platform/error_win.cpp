@@ -29,4 +29,7 @@ std::string SystemReason() {
 
 void ForgetSystemReason() { SetLastError(ERROR_SUCCESS); }
 
+KeepSystemReason::KeepSystemReason() : saved_(GetLastError()) {}
+KeepSystemReason::~KeepSystemReason() { SetLastError(static_cast<DWORD>(saved_)); }
+
 } // namespace platform

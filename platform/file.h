@@ -84,6 +84,11 @@ private:
     std::intptr_t handle_ = kNone;
 };
 
+// Reads exactly `length` bytes from where the file stands. False when the file ends first, with
+// SystemReason then empty, or when a read fails, with the system's reason kept: a caller tells a
+// short file from a failing disk by the reason.
+bool ReadExactly(File& file, void* buffer, std::uint32_t length);
+
 // Takes a regular file's stamp (links followed) without reading it; false for anything else or
 // a file this process may not read.
 bool MeasureFile(std::u16string_view path, FileStamp& stamp);

@@ -96,6 +96,10 @@ bool File::Write(const void* buffer, std::uint32_t length, std::uint32_t& writte
         if (n < 0 && errno == EINTR) {
             continue;
         }
+        if (n == 0) {
+            // Nothing taken and no failure told: no room is the only cause a file has.
+            errno = ENOSPC;
+        }
         if (n <= 0) {
             return false;
         }

@@ -90,12 +90,25 @@ bool File::Read(void* buffer, std::uint32_t want, std::uint32_t& got) {
 
 bool File::Write(const void* buffer, std::uint32_t length, std::uint32_t& written) {
     written = 0;
-    DWORD n = 0;
-    if (!IsOpen() || !WriteFile(AsHandle(handle_), buffer, length, &n, nullptr)) {
+    if (!IsOpen()) {
         return false;
     }
-    written = n;
-    return n == length;
+    // A disk that fills up takes part of a write and succeeds (Wine does so for a Unix write cut
+    // short); the next write is the one that fails and says why.
+    const char* p = static_cast<const char*>(buffer);
+    while (written < length) {
+        DWORD n = 0;
+        if (!WriteFile(AsHandle(handle_), p + written, length - written, &n, nullptr)) {
+            return false;
+        }
+        if (n == 0) {
+            // Nothing taken and no failure told: no room is the only cause a disk file has.
+            SetLastError(ERROR_DISK_FULL);
+            return false;
+        }
+        written += n;
+    }
+    return true;
 }
 
 bool File::Size(std::uint64_t& size) const {

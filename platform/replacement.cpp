@@ -1,6 +1,7 @@
 // Writing files beside their targets and moving them into place.
 #include "platform/replacement.h"
 
+#include "platform/error.h"
 #include "platform/names.h"
 
 #include <utility>
@@ -124,6 +125,7 @@ bool Replacement::Commit() {
 }
 
 void Replacement::Discard() {
+    KeepSystemReason keep;
     out_.Close();
     if (!temporary_.empty()) {
         folder_->Remove(temporary_);

@@ -4,12 +4,9 @@
 #include "device/cabinet_file.h"
 #include "device/layout.h"
 #include "package/package.h"
-#include "platform/file.h"
+#include "platform/destination.h"
 #include "platform/host_paths.h"
 #include "platform/text.h"
-
-#include <filesystem>
-#include <system_error>
 
 namespace installer_template {
 
@@ -46,11 +43,11 @@ bool PlanCabinet(const Package& package, std::u16string_view installerPath, std:
 }
 
 bool WriteCabinetJob(Package& package, const CabinetJob& job, Error& error) {
-    std::error_code ec;
-    std::filesystem::create_directories(platform::FsPath(job.folder), ec);
-    if (ec || platform::Examine(job.folder) != platform::PathKind::Folder) {
-        error = {ErrorCode::CannotCreate, platform::ToUtf8(job.folder), "cannot make the folder",
-                 ec ? ec.message() : std::string()};
+    // The folder may be reached through links or be a mounted volume, as the folder install's may;
+    // a failed write leaves no folder it made.
+    platform::Destination made;
+    if (!made.Make(job.folder, error)) {
+        error.subject = platform::ToUtf8(job.folder);
         return false;
     }
     device::PackageMemberSource members(package);
@@ -58,6 +55,7 @@ bool WriteCabinetJob(Package& package, const CabinetJob& job, Error& error) {
         error.subject = platform::ToUtf8(job.path);
         return false;
     }
+    made.Keep();
     return true;
 }
 

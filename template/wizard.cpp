@@ -222,7 +222,9 @@ void CWizard::ShowPage(Page page) {
     SetWindowPos(GetDlgItem(window, IDC_INTRO), nullptr, intro.left, intro.top, intro.right - intro.left,
                  intro.bottom - intro.top, SWP_NOZORDER | SWP_NOACTIVATE);
     bool acceptance = page != Page::Licence || IsDlgButtonChecked(window, IDC_ACCEPT) == BST_CHECKED;
-    EnableWindow(GetDlgItem(window, IDC_BACK), page == Page::Licence || page == Page::Destination);
+    // After a failure the user may go back and choose another folder or way.
+    EnableWindow(GetDlgItem(window, IDC_BACK), page == Page::Licence || page == Page::Destination ||
+                                                   (page == Page::Finished && !outcome_.Complete()));
     EnableWindow(GetDlgItem(window, IDC_NEXT), page != Page::Installing && acceptance);
     EnableWindow(GetDlgItem(window, IDCANCEL), page != Page::Installing);
     ShowWindow(GetDlgItem(window, IDCANCEL), page == Page::Finished ? SW_HIDE : SW_SHOW);
@@ -296,6 +298,8 @@ LRESULT CWizard::OnBack(UINT, WPARAM, LPARAM) {
         ShowPage(Page::Welcome);
     } else if (page_ == Page::Destination) {
         ShowPage(hasLicence_ ? Page::Licence : Page::Welcome);
+    } else if (page_ == Page::Finished && !outcome_.Complete()) {
+        ShowPage(Page::Destination);
     }
     return 0;
 }

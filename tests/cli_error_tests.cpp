@@ -37,6 +37,9 @@ TEST_F(CliTest, MissingAndWrongInputs) {
     ExpectFailure(Run({u"installer", missing, u"-o", dir.File(u"S.exe"), u"--template", Template()}), missing,
                   "no such file");
     ExpectFailure(Run({u"verify", dir.File(u"src")}), dir.File(u"src"), "is a folder");
+    // An output in a folder that is not there: the system's reason follows.
+    std::u16string lost = dir.File(u"none/out.DAT");
+    ExpectFailure(Run({u"dat", workspacePath, u"-o", lost}), lost, "cannot create the file (");
 
     std::u16string text = dir.File(u"notes.txt");
     WriteBytes(text, Pattern(3000));
@@ -566,3 +569,141 @@ TEST_F(CliTest, CraftedMemberNamesAreRefused) {
 }
 
 } // namespace
+
+#ifdef TARVELO_FAULT_SHIM
+// A disk that fails under one file (EIO) or is full (ENOSPC), made real for tarvelo-build by
+// tests/fault_shim.c: the line names the file the system failed on and carries the system's
+// reason, instead of a changed source, a short package or a source to blame for a full disk; and
+// an output that existed before stays as it was.
+TEST_F(CliTest, FailingAndFullDisksAreToldWithTheFileAndTheSystemsReason) {
+    std::u16string bmp = dir.File(u"side.bmp");
+    WriteBytes(bmp, MakeBitmap(128, 280, 1));
+    SetFieldText(workspace.GetHeader().imageFile, bmp);
+    SaveWorkspace(workspace, workspacePath);
+    std::u16string dat = dir.File(u"out.DAT");
+    std::u16string exe = dir.File(u"Setup.exe");
+    std::u16string cabs = dir.File(u"cabs");
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", dat}).status, 0);
+    ASSERT_EQ(Run({u"installer", workspacePath, u"-o", exe, u"--template", Template()}).status, 0);
+    ASSERT_EQ(Run({u"cab", workspacePath, u"-d", cabs}).status, 0);
+    std::u16string cab;
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(cabs))) {
+        if (entry.path().string().ends_with(".ARM.CAB")) {
+            cab = U16(entry.path());
+        }
+    }
+    // Earlier outputs, which a failed build must leave as they are.
+    std::u16string fullDat = dir.File(u"full.DAT"), fullExe = dir.File(u"full.exe");
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", fullDat}).status, 0);
+    ASSERT_EQ(Run({u"installer", workspacePath, u"-o", fullExe, u"--template", Template()}).status, 0);
+    const Bytes earlierDat = ReadBytes(fullDat), earlierExe = ReadBytes(fullExe),
+                workspaceBytes = ReadBytes(workspacePath);
+
+    const std::string eio = "(Input/output error)", enospc = "(No space left on device)";
+    auto U8 = [](const std::u16string& path) { return platform::ToUtf8(path); };
+    struct Case {
+        const char* file; // the part of a file's name whose reads or writes fail
+        bool write;
+        std::uint32_t after; // bytes that pass first
+        std::vector<std::u16string> arguments;
+        std::string cause;
+    };
+    const std::vector<std::u16string> newInstaller = {u"installer",         workspacePath, u"-o",
+                                                      dir.File(u"new.exe"), u"--template", Template()};
+    const Case cases[] = {
+        {"data.bin", false, 0, {u"dat", workspacePath, u"-o", dir.File(u"new.DAT")}, "Cannot read file:"},
+        {"data.bin", false, 0, newInstaller, "Cannot read file:"},
+        {"data.bin", false, 100, {u"verify", dat, u"--src", Source(u"")}, "data.bin cannot be read " + eio},
+        {"data.bin", false, 0, {u"cab", workspacePath, u"-d", dir.File(u"cabs2")}, "data.bin cannot be read " + eio},
+        {"data.bin",
+         false,
+         0,
+         {u"verify", cab, u"--src", Source(u""), u"--workspace", workspacePath},
+         "cannot be read " + eio},
+        {"out.DAT",
+         false,
+         8000,
+         {u"extract", dat, u"-d", dir.File(u"x")},
+         "Couldn't read the package:" + U8(dat) + " " + eio},
+        {"out.DAT", false, 0, {u"info", dat}, "cannot be read " + eio},
+        {"out.DAT",
+         false,
+         8000,
+         {u"cab", dat, u"-d", dir.File(u"cabs4")},
+         "the package " + U8(dat) + " cannot be read " + eio},
+        {"Setup.exe", false, 0, {u"verify", exe}, "cannot be read " + eio},
+        {"Template.exe", false, 0, newInstaller, "The executable could not be read. " + eio},
+        {"side.bmp", false, 0, newInstaller, "cannot read the sidebar picture " + eio},
+        // Past what is read to check the picture: its bytes on their way into the installer.
+        {"side.bmp", false, 26, newInstaller, "The resource file could not be read: " + U8(bmp) + " " + eio},
+        {"side.bmp", false, 0, {u"set", workspacePath, u"--image", bmp}, "is not a readable bitmap (.bmp) file " + eio},
+        {"full",
+         true,
+         6000,
+         {u"dat", workspacePath, u"-o", fullDat},
+         "Read != Write file:" + U8(fullDat) + " " + enospc},
+        {"full", true, 0, {u"installer", workspacePath, u"-o", fullExe, u"--template", Template(), u"--force"}, enospc},
+        {".ARM.", true, 0, {u"cab", workspacePath, u"-d", dir.File(u"cabs3")}, "cannot be written " + enospc},
+        {".ARM.", true, 0, {u"inf", workspacePath, u"-d", dir.File(u"infs")}, "cannot be written " + enospc},
+        {"ws.", true, 0, {u"set", workspacePath, u"--name", u"Other"}, "cannot be written " + enospc},
+        {"data", true, 0, {u"extract", dat, u"-d", dir.File(u"y")}, "Couldn't write destination file " + enospc},
+    };
+    std::string sanitizer = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
+    for (const Case& c : cases) {
+        // The shim comes before the sanitizer's runtime, which would otherwise insist on being first.
+        setenv("LD_PRELOAD", TARVELO_FAULT_SHIM, 1);
+        setenv("ASAN_OPTIONS", (sanitizer + ":verify_asan_link_order=0").c_str(), 1);
+        setenv("TARVELO_FAULT_PATH", c.file, 1);
+        setenv("TARVELO_FAULT_OP", c.write ? "write" : "read", 1);
+        setenv("TARVELO_FAULT_ERRNO", std::to_string(c.write ? ENOSPC : EIO).c_str(), 1);
+        setenv("TARVELO_FAULT_AFTER", std::to_string(c.after).c_str(), 1);
+        ToolResult r = Run(c.arguments);
+        for (const char* name :
+             {"LD_PRELOAD", "TARVELO_FAULT_PATH", "TARVELO_FAULT_OP", "TARVELO_FAULT_ERRNO", "TARVELO_FAULT_AFTER"}) {
+            unsetenv(name);
+        }
+        setenv("ASAN_OPTIONS", sanitizer.c_str(), 1);
+        EXPECT_EQ(r.status, 1) << platform::ToUtf8(c.arguments[0]) << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_TRUE(Contains(r.err, c.cause)) << platform::ToUtf8(c.arguments[0]) << " " << c.file << ": " << r.err;
+    }
+    EXPECT_EQ(ReadBytes(fullDat), earlierDat);
+    EXPECT_EQ(ReadBytes(fullExe), earlierExe);
+    EXPECT_EQ(ReadBytes(workspacePath), workspaceBytes);
+    EXPECT_FALSE(Exists(dir.File(u"new.DAT")));
+    EXPECT_FALSE(Exists(dir.File(u"new.exe")));
+    // The output folders these runs made are gone again: nothing was written into them.
+    for (const char* made : {"cabs2", "cabs3", "cabs4", "infs", "x"}) {
+        EXPECT_FALSE(std::filesystem::exists(dir.Path() / made)) << made;
+    }
+}
+#endif
+
+// The output folder, and those above it, may be links, junctions or mounted volumes: every
+// command takes it as it is reached. A name Windows would trim is refused before anything is made.
+TEST_F(CliTest, OutputFoldersMayBeReachedThroughLinks) {
+    namespace fs = std::filesystem;
+    std::u16string dat = dir.File(u"out.DAT");
+    ASSERT_EQ(Run({u"dat", workspacePath, u"-o", dat}).status, 0);
+    fs::create_directories(dir.Path() / "real");
+    ASSERT_TRUE(PlantLink(dir.Path() / "real", dir.Path() / "linked", LinkKind::ToFolder));
+    const fs::path linked = dir.Path() / "linked";
+    for (const std::vector<std::u16string>& arguments :
+         {std::vector<std::u16string>{u"cab", workspacePath, u"-d", U16(linked)},
+          {u"inf", workspacePath, u"-d", U16(linked / "inf")},
+          {u"extract", dat, u"-d", U16(linked / "x")}}) {
+        ToolResult r = Run(arguments);
+        EXPECT_EQ(r.status, 0) << platform::ToUtf8(arguments[0]) << ": " << r.err;
+    }
+    EXPECT_TRUE(fs::is_regular_file(dir.Path() / "real" / "x" / "app.exe"));
+    EXPECT_FALSE(fs::is_empty(dir.Path() / "real" / "inf"));
+#ifdef _WIN32
+    for (const char* command : {"cab", "inf", "extract"}) {
+        std::u16string trimmed = dir.File(u"tdots...");
+        std::u16string input = std::string_view(command) == "extract" ? dat : workspacePath;
+        ExpectFailure(Run({platform::ToUtf16(command), input, u"-d", trimmed}), trimmed,
+                      "the folder name \"tdots...\" ends in a dot or a blank, which Windows drops from names");
+        EXPECT_FALSE(fs::exists(dir.Path() / "tdots"));
+    }
+#endif
+}

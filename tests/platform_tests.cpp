@@ -1,6 +1,7 @@
 // The OS layer: text conversions and the file share modes the package core relies on.
 #include "device/cabinet_file.h"
 #include "package/package.h"
+#include "platform/error.h"
 #include "platform/file.h"
 #include "platform/folder.h"
 #include "platform/names.h"
@@ -10,7 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
@@ -218,7 +224,37 @@ TEST(PlatformFile, ReadsAndWritesWhatWasAsked) {
     EXPECT_FALSE(platform::RemoveFile(path));
 }
 
+// A file that ends early is no failing disk: the one has no system reason (not even one left by an
+// earlier call), the other keeps the system's.
+TEST(PlatformFile, AShortFileIsToldFromAReadThatFails) {
+    TempDir dir;
+    std::u16string path = dir.File(u"f.bin");
+    WriteBytes(path, Pattern(100));
+    platform::File in = platform::File::OpenRead(path, platform::Share::None);
+    Bytes buffer(200);
+    ASSERT_TRUE(platform::ReadExactly(in, buffer.data(), 60));
+    EXPECT_FALSE(platform::File::OpenRead(dir.File(u"missing"), platform::Share::None).IsOpen());
+    EXPECT_FALSE(platform::ReadExactly(in, buffer.data(), 60));
+    EXPECT_EQ(platform::SystemReason(), "");
+
+    platform::File writeOnly = platform::File::CreateNew(dir.File(u"w.bin"));
+    EXPECT_FALSE(platform::ReadExactly(writeOnly, buffer.data(), 1));
+    EXPECT_NE(platform::SystemReason(), "");
+}
+
 #ifdef _WIN32
+// Wine turns a full disk into these; the person must read that the disk is full.
+TEST(PlatformFile, AFullDiskReadsAsOne) {
+    for (DWORD code : {ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL}) {
+        SetLastError(code);
+        std::string reason = platform::SystemReason();
+        std::transform(reason.begin(), reason.end(), reason.begin(),
+                       [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+        EXPECT_NE(reason.find("disk"), std::string::npos) << code << ": " << reason;
+        EXPECT_NE(reason.find("full"), std::string::npos) << code << ": " << reason;
+    }
+}
+
 TEST(PlatformFile, ShareModesAreThoseTheCoreAsksFor) {
     TempDir dir;
     std::u16string path = dir.File(u"held.bin");

@@ -192,6 +192,35 @@ TEST_F(TemplateFlowTest, SilentModeWritesTheInstallationFileOfTheProcessorOrSays
         EXPECT_TRUE(host.printed.back().starts_with("No installation file was written: ")) << host.printed.back();
         EXPECT_EQ(host.printed.back().find('\n'), std::string::npos);
     }
+#ifdef _WIN32
+    // A folder name Windows would trim: refused before anything is made, for /D= as for /CAB=.
+    for (const std::u16string way : {u"/CAB=", u"/D="}) {
+        for (const char* name : {"tdots...", "blank "}) {
+            EXPECT_EQ(
+                installer_template::RunSetup({u"/S", way + U16(dir.Path() / name / "below")}, package, true, host), 1);
+            ASSERT_FALSE(host.printed.empty());
+            EXPECT_NE(host.printed.back().find("ends in a dot or a blank, which Windows drops from names"),
+                      std::string::npos)
+                << host.printed.back();
+            EXPECT_FALSE(fs::exists(dir.Path() / name));
+            EXPECT_FALSE(fs::exists(dir.Path() / "tdots") || fs::exists(dir.Path() / "blank"));
+        }
+    }
+#endif
+    // The folder chosen, and those above it, may be links, junctions or mounted volumes (Wine
+    // shows a Unix link to a folder as such a reparse point): /CAB= takes them as /D= does.
+    fs::create_directories(dir.Path() / "real");
+    ASSERT_TRUE(PlantLink(dir.Path() / "real", dir.Path() / "linked", LinkKind::ToFolder));
+    host.printed.clear();
+    for (const fs::path& chosen : {dir.Path() / "linked", dir.Path() / "linked" / "below"}) {
+        EXPECT_EQ(installer_template::RunSetup({u"/S", u"/CAB=" + U16(chosen)}, package, true, host), 0)
+            << (host.printed.empty() ? "" : host.printed.back());
+        EXPECT_TRUE(fs::is_regular_file(chosen / "Notes.ARM.CAB"));
+        EXPECT_EQ(installer_template::RunSetup({u"/S", u"/D=" + U16(chosen / "device")}, package, true, host), 0)
+            << (host.printed.empty() ? "" : host.printed.back());
+    }
+    EXPECT_TRUE(fs::is_regular_file(dir.Path() / "real" / "below" / "Notes.ARM.CAB"));
+    EXPECT_FALSE(FolderContents(dir.Path() / "real" / "device").empty());
     EXPECT_FALSE(fs::exists(dir.Path() / "intel"));
     EXPECT_TRUE(fs::is_directory(dir.Path() / "taken" / "Notes.ARM.CAB"));
     EXPECT_TRUE(FolderContents(dir.Path() / "taken").empty());

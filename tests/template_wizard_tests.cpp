@@ -356,6 +356,12 @@ TEST_F(TemplateWizardTest, APackageThatWouldWriteOutsideTheFolderEndsOnTheFinish
         EXPECT_NE(TextOf(IDC_INTRO).find(says), std::u16string::npos);
         EXPECT_EQ(TextOf(IDC_HEADING), u"Setup failed");
         EXPECT_TRUE(FolderContents(dir.Path()).empty());
+        // Back leads to the choices again, to try another way or folder.
+        ASSERT_TRUE(IsWindowEnabled(Item(IDC_BACK)));
+        Click(IDC_BACK);
+        EXPECT_EQ(wizard->CurrentPage(), installer_template::Page::Destination);
+        Click(IDC_NEXT);
+        ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Finished);
         Click(IDC_NEXT);
         EXPECT_TRUE(wizard->Ended());
         EXPECT_EQ(wizard->ExitCode(), 1);
@@ -377,6 +383,9 @@ TEST_F(TemplateWizardTest, TheInstallationFileIsTheCommandLinesCabinetAndReplace
         RunTool({u"cab", dir.File(u"Notes.DAT"), u"-d", dir.File(u"cli"), u"--cpu", u"arm,intel"}, dir.File(u""));
     ASSERT_EQ(r.status, 0) << r.err;
     const std::u16string cabs = dir.File(u"cabs"), arm = dir.File(u"cabs\\Notes.ARM.CAB");
+    // The folder chosen is a link, as Documents often is (a junction, or under Wine a Unix link).
+    fs::create_directories(dir.Path() / "real");
+    ASSERT_TRUE(PlantLink(dir.Path() / "real", fs::path(cabs), LinkKind::ToFolder));
     auto toDestination = [&](const char16_t* cpu) {
         Start({});
         Click(IDC_NEXT);
@@ -394,6 +403,7 @@ TEST_F(TemplateWizardTest, TheInstallationFileIsTheCommandLinesCabinetAndReplace
     ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Finished);
     EXPECT_TRUE(wizard->Outcome().Complete()) << wizard->Outcome().error.Line();
     EXPECT_EQ(TextOf(IDC_HEADING), u"Setup is complete");
+    EXPECT_FALSE(IsWindowEnabled(Item(IDC_BACK)));
     EXPECT_EQ(wizard->CabinetWritten(), dir.File(u"cabs\\Notes.INTEL.CAB"));
     std::u16string intro = TextOf(IDC_INTRO);
     EXPECT_NE(intro.find(wizard->CabinetWritten()), std::u16string::npos);

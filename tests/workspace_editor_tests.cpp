@@ -44,8 +44,8 @@ public:
     std::optional<std::string> fileAnswer;
     std::vector<FileChooserRequest> fileRequests;
     std::vector<std::pair<std::string, std::string>> messages;
-    bool listHeld = false;                 // drawing suspended and not yet resumed
-    std::vector<bool> listHeldAtMessages;  // whether the list was held under each message
+    bool listHeld = false;                // drawing suspended and not yet resumed
+    std::vector<bool> listHeldAtMessages; // whether the list was held under each message
 
     std::string GetText(TextField field) override { return texts[field].substr(0, 254); }
     void SetText(TextField field, const std::string& text) override {
@@ -649,7 +649,9 @@ TEST_F(WorkspaceFileTest, AFailedSaveSaysSoAndKeepsThePreviousFile) {
     editor.OnNewWorkspace();
     window.fileAnswer = Host(dir.Path() / "missing" / "x.orb");
     editor.OnSaveWorkspace();
-    EXPECT_EQ(window.messages.size(), 3u);
+    ASSERT_EQ(window.messages.size(), 3u);
+    // A call failed here: the system's words for it follow the message.
+    EXPECT_TRUE(window.messages[2].first.starts_with(failed + " (")) << window.messages[2].first;
     EXPECT_EQ(package.GetHeader().count, 0u) << "the header fields are set whatever happens";
     EXPECT_EQ(ReadBytes((dir.Path() / "keep.orb").u16string()), before);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 4) << "no temporary file left";

@@ -361,8 +361,9 @@ void WorkspaceEditor::OnSaveWorkspace() {
         return;
     }
     path = WithExtension<char>(path, ".orb");
-    if (!SaveWorkspace(package_, Wide(path).c_str(), Wide(imagePath_), Wide(buildCommand_))) {
-        window_.ShowMessage(kSaveFailed, "");
+    std::string reason;
+    if (!SaveWorkspace(package_, Wide(path).c_str(), Wide(imagePath_), Wide(buildCommand_), &reason)) {
+        window_.ShowMessage(reason.empty() ? kSaveFailed : std::string(kSaveFailed) + " (" + reason + ")", "");
     }
 }
 
@@ -407,8 +408,8 @@ void WorkspaceEditor::OnOpenWorkspace() {
     if (choice >= 0) {
         UpdateTotalsLine();
     } else {
-        window_.SetStatusText(" The workspace's target folder (code " + std::to_string(code) +
-                              ") is unknown; " + window_.TargetFolderText() + " is kept");
+        window_.SetStatusText(" The workspace's target folder (code " + std::to_string(code) + ") is unknown; " +
+                              window_.TargetFolderText() + " is kept");
     }
 }
 

@@ -2,6 +2,7 @@
 // text for an opened entry.
 #include "workspace/workspace_file.h"
 
+#include "platform/error.h"
 #include "platform/file.h"
 #include "platform/replacement.h"
 
@@ -10,7 +11,7 @@
 namespace workspace {
 
 bool SaveWorkspace(Package& package, const char16_t* path, std::u16string_view imageFile,
-                   std::u16string_view buildCommand) {
+                   std::u16string_view buildCommand, std::string* reason) {
     PackageHeader& header = package.GetHeader();
     header.count = package.GetCount();
     SetFieldText(header.imageFile, imageFile);
@@ -26,15 +27,20 @@ bool SaveWorkspace(Package& package, const char16_t* path, std::u16string_view i
         return false;
     }
     platform::Replacement out(path);
-    if (!out.Open()) {
-        return false;
-    }
     const std::vector<PackageEntry>& table = package.Entries();
     const auto tableSize = static_cast<std::uint32_t>(table.size() * kEntrySize);
     std::uint32_t written = 0;
-    bool ok = out.Out().Write(&header, kHeaderSize, written) && written == kHeaderSize &&
-              (table.empty() || (out.Out().Write(table.data(), tableSize, written) && written == tableSize));
-    return ok && out.Commit();
+    platform::ForgetSystemReason();
+    if (out.Open() && out.Out().Write(&header, kHeaderSize, written) && written == kHeaderSize &&
+        (table.empty() || (out.Out().Write(table.data(), tableSize, written) && written == tableSize)) &&
+        out.Commit()) {
+        return true;
+    }
+    // A target that is no file to replace failed no call: whatever reason is left is not this one's.
+    if (reason && out.Problem() != platform::ReplaceProblem::TargetNotRegular) {
+        *reason = platform::SystemReason();
+    }
+    return false;
 }
 
 bool IsMemberFile(const Package& package, std::u16string_view path) {

@@ -12,9 +12,10 @@ namespace workspace {
 // Sets the header's count, sidebar picture and build command (they stay set whatever happens
 // next), then writes header and table. False when the file cannot be created or written, or the
 // path is a folder, a link, a device or one of the workspace's own files; the previous file of
-// that name is then left as it was.
+// that name is then left as it was. `reason`, when given, receives the system's words for a call
+// that failed (a full disk, a missing folder), and stays empty where none did.
 bool SaveWorkspace(Package& package, const char16_t* path, std::u16string_view imageFile,
-                   std::u16string_view buildCommand);
+                   std::u16string_view buildCommand, std::string* reason = nullptr);
 
 // Whether the path leads to the file of one of the package's members.
 bool IsMemberFile(const Package& package, std::u16string_view path);
