@@ -397,7 +397,9 @@ void CWizard::Install() {
         return;
     }
     if (plan.files.empty()) {
+        // A failure, not an install of nothing: the heading says so and Back leads to the choices.
         outcome_ = device::InstallOutcome{};
+        outcome_.error = Refusal("this package holds no file for devices with the chosen processor");
         Finish(u"This package holds no file for devices with the " + std::u16string(device::kCpuChoices[row].name) +
                u" processor; nothing was installed.");
         return;

@@ -434,6 +434,18 @@ TEST_F(TemplateWizardTest, TheInstallationFileIsTheCommandLinesCabinetAndReplace
     ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Finished);
     EXPECT_EQ(TextOf(IDC_HEADING), u"Setup failed");
     EXPECT_NE(TextOf(IDC_INTRO).find(u"no file for devices with the MIPS processor"), std::u16string::npos);
+    // The folder way says the same, as a failure the user can go back from.
+    ASSERT_TRUE(IsWindowEnabled(Item(IDC_BACK)));
+    Click(IDC_BACK);
+    ChooseWay(IDC_WAY_FOLDER);
+    SetWindowTextW(Item(IDC_DEST_EDIT), Wide(dir.File(u"device")).c_str());
+    Click(IDC_NEXT);
+    ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Finished);
+    EXPECT_EQ(TextOf(IDC_HEADING), u"Setup failed");
+    EXPECT_NE(TextOf(IDC_INTRO).find(u"no file for devices with the MIPS processor; nothing was installed"),
+              std::u16string::npos);
+    EXPECT_TRUE(IsWindowEnabled(Item(IDC_BACK)));
+    EXPECT_FALSE(Exists(dir.File(u"device")));
     Click(IDC_NEXT);
     EXPECT_EQ(wizard->ExitCode(), 1);
     EXPECT_EQ(FolderContents(fs::path(cabs)).size(), 2u);
