@@ -17,8 +17,8 @@
 namespace device {
 namespace {
 
-constexpr std::uint32_t kBlock = 32768;                // uncompressed bytes of a data block
-constexpr std::uint32_t kLongestBlock = kBlock + 6144; // what a reader accepts of one compressed block
+constexpr std::uint32_t kBlock = kCabinetBlock;
+constexpr std::uint32_t kLongestBlock = kLongestPackedBlock;
 constexpr std::uint32_t kAlwaysOverwrite = 0x40000000;
 constexpr std::uint16_t kArchive = 0x20;
 constexpr std::uint16_t kReservedNumber = 999; // a setup DLL's, which we never ship
@@ -149,11 +149,35 @@ bool MakeManifest(const InstallPlan& plan, const CabinetSettings& settings, std:
         linkNames.push_back(strings.Id(TextOf(shortcut.name)));
     }
 
+    // Every count, offset and length the manifest keeps in 16 bits is checked before any is written:
+    // one that wrapped would name the wrong text, or make a cabinet that no reader, ours included, takes.
+    auto fits = [&](std::size_t value, const std::string& what) {
+        if (value <= 0xFFFF) {
+            return true;
+        }
+        error = Refusal(what + " (" + std::to_string(value) + "); a device cabinet's manifest holds at most 65535");
+        return false;
+    };
+    std::string appName = TextOf(settings.appName), provider = TextOf(settings.provider);
+    if (!fits(appName.size() + 1, "the program name is too long for a device cabinet: its length with its end") ||
+        !fits(provider.size() + 1, "the provider is too long for a device cabinet: its length with its end") ||
+        !fits(100 + appName.size() + 1,
+              "the program name is too long for a device cabinet: the provider would begin at byte") ||
+        !fits(strings.Order().size(), "the files' folders and shortcuts use too many different names") ||
+        !fits(dirs.size(), "the files lie in too many folders") ||
+        !fits(plan.shortcuts.size(), "the plan makes too many shortcuts")) {
+        return false;
+    }
+    for (const std::string& text : strings.Order()) {
+        if (!fits(text.size() + 1, "a folder's or shortcut's name is too long: its length with its end")) {
+            return false;
+        }
+    }
+
     out.assign(100, '\0');
     out.replace(0, 4, "MSCE");
     Set32(out, 16, 1);
     Set32(out, 20, settings.processorType);
-    std::string appName = TextOf(settings.appName), provider = TextOf(settings.provider);
     Set16(out, 84, static_cast<std::uint32_t>(out.size()));
     Set16(out, 86, static_cast<std::uint32_t>(appName.size() + 1));
     out += appName + '\0';
@@ -170,6 +194,9 @@ bool MakeManifest(const InstallPlan& plan, const CabinetSettings& settings, std:
     }
     Set32(out, 64, static_cast<std::uint32_t>(out.size()));
     for (std::size_t i = 0; i < dirs.size(); ++i) {
+        if (!fits(2 * (dirs[i].size() + 1), "a folder has too many names in its path: its length in bytes")) {
+            return false;
+        }
         Put16(out, static_cast<std::uint32_t>(i + 1));
         Put16(out, static_cast<std::uint32_t>(2 * (dirs[i].size() + 1)));
         for (std::uint16_t id : dirs[i]) {
@@ -180,6 +207,10 @@ bool MakeManifest(const InstallPlan& plan, const CabinetSettings& settings, std:
     Set32(out, 68, static_cast<std::uint32_t>(out.size()));
     for (std::size_t i = 0; i < plan.files.size(); ++i) {
         std::string name = TextOf(NameOf(plan.files[i].relative));
+        if (!fits(name.size() + 1, "the name of " + platform::ToUtf8(plan.files[i].relative) +
+                                       " is too long: its length with its end")) {
+            return false;
+        }
         Put16(out, FileNumber(i));
         Put16(out, fileDirs[i]);
         Put16(out, FileNumber(i));
@@ -205,6 +236,12 @@ bool MakeManifest(const InstallPlan& plan, const CabinetSettings& settings, std:
     Set16(out, 50, static_cast<std::uint32_t>(dirs.size()));
     Set16(out, 52, static_cast<std::uint32_t>(plan.files.size()));
     Set16(out, 58, static_cast<std::uint32_t>(plan.shortcuts.size()));
+    if (out.size() > kLongestManifest) {
+        error = Refusal("the manifest of " + std::to_string(plan.files.size()) + " files would take " +
+                        std::to_string(out.size()) + " bytes; a device cabinet's takes at most " +
+                        std::to_string(kLongestManifest) + " (use fewer files or shorter names)");
+        return false;
+    }
     Set32(out, 8, static_cast<std::uint32_t>(out.size()));
     return true;
 }
@@ -391,16 +428,18 @@ bool CheckCabinet(const InstallPlan& plan, const CabinetSettings& settings, Erro
         }
     }
     // Numbers are 16 bits in the manifest; 999 is a setup DLL's.
-    if (plan.files.size() + 2 > 0xFFFF) {
-        error =
-            Refusal("a device cabinet holds at most 65533 files, the plan has " + std::to_string(plan.files.size()));
+    if (plan.files.size() > kMostCabinetFiles) {
+        error = Refusal("a device cabinet holds at most " + std::to_string(kMostCabinetFiles) + " files, the plan has " +
+                        std::to_string(plan.files.size()));
         return false;
     }
     if ((plan.totalBytes + kBlock - 1) / kBlock + 1 > 0xFFFF) {
         error = Refusal("the files are too large for one device cabinet (at most 2 GiB)");
         return false;
     }
-    return true;
+    // The manifest's own limits, found by making it; it is made again when the cabinet is written.
+    std::string manifest;
+    return MakeManifest(plan, settings, manifest, error);
 }
 
 bool WriteCabinet(const InstallPlan& plan, const CabinetSettings& settings, MemberSource& members, platform::File& out,
