@@ -420,8 +420,8 @@ bool CabinetReader::MeasureFolders(std::uint64_t tablesEnd, Error& error) {
     Window w(source, kHeaderSpan);
     std::vector<std::uint32_t> order(folders_.size());
     std::iota(order.begin(), order.end(), 0u);
-    std::sort(order.begin(), order.end(),
-              [&](std::uint32_t a, std::uint32_t b) { return folders_[a].firstBlock < folders_[b].firstBlock; });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return folders_[a].firstBlock < folders_[b].firstBlock; });
     const std::uint64_t headerSize = 8 + std::uint64_t{blockReserve_};
     for (std::size_t k = 0; k < order.size(); ++k) {
         Folder& folder = folders_[order[k]];
