@@ -159,6 +159,47 @@ TEST_F(CabinetReadBackTest, VerifyAcceptsGoodCabinetsAndTellsTheirFamily) {
     EXPECT_EQ(Run({u"verify", renamed, u"--src", Source(u"")}).status, 2);
 }
 
+// A member of nearly 2 GiB, as large as a cabinet holds: info and verify read it in pieces, in the
+// 32-bit build too, and verify compares it with its source. The cabinet is cab's own of a small
+// member of zeros with its last block repeated: from the third block on, 32 KiB of zeros after
+// 32 KiB of zeros packs to the same bytes every time.
+TEST_F(CabinetReadBackTest, AMemberOfNearly2GiBVerifiesAgainstItsSource) {
+    const std::u16string folder = dir.File(u"big"), member = folder + u"/zeros.bin";
+    std::filesystem::create_directories(std::filesystem::path(folder));
+    auto cabinetOf = [&](std::size_t size) {
+        WriteBytes(member, Bytes(size));
+        EXPECT_EQ(Run({u"gather", folder, u"-o", dir.File(u"big.orb")}).status, 0);
+        return Cabinet(u"arm", true, dir.File(u"big.orb"));
+    };
+    const std::uint32_t manifest = U32(ReadBytes(cabinetOf(1)), U32(ReadBytes(cabinetOf(1)), 16));
+    const std::u16string cab = cabinetOf(4 * 32768 - manifest);
+    Bytes b = ReadBytes(cab);
+    std::size_t last = U32(b, 36);
+    for (int block = 0; block < 3; ++block) {
+        last += 8 + U16(b, last + 4);
+    }
+    ASSERT_EQ(U16(b, 40), 4);
+    ASSERT_EQ(last + 8 + U16(b, last + 4), b.size());
+    const Bytes repeated(b.begin() + static_cast<std::ptrdiff_t>(last), b.end());
+    const std::uint32_t blocks = 0xFFFF, size = blocks * 32768 - manifest;
+    for (std::uint32_t i = 4; i < blocks; ++i) {
+        b.insert(b.end(), repeated.begin(), repeated.end());
+    }
+    Put16(b, 40, blocks);
+    Put32(b, EntryOf(b, "zeros"), size);
+    Put32(b, 8, static_cast<std::uint32_t>(b.size()));
+    WriteBytes(cab, b);
+    MakeSparseFile(member, size);
+    ASSERT_EQ(Run({u"gather", folder, u"-o", dir.File(u"big.orb")}).status, 0);
+
+    ToolResult r = Run({u"verify", cab, u"--src", folder, u"--workspace", dir.File(u"big.orb")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "files and shortcuts match the workspace and its sources")) << r.out;
+    r = Run({u"info", cab});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, " " + std::to_string(size) + "  My Documents\\zeros.bin\n")) << r.out;
+}
+
 TEST_F(CabinetReadBackTest, VerifyNamesEachFault) {
     struct Fault {
         const char* what;
