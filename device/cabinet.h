@@ -58,9 +58,16 @@ inline constexpr std::uint32_t kLongestPackedBlock = kCabinetBlock + 6144;
 // Files besides the manifest: their numbers are 16 bits, 0 is the manifest's and 999 a setup DLL's.
 inline constexpr std::size_t kMostCabinetFiles = 0xFFFF - 2;
 // The manifest (file 000) is read whole. Real ones take a few KiB; 65,533 files with names of
-// about 50 characters would come to 4 MiB, and a reader that believed a larger claim would set
-// aside whatever a cabinet said.
-inline constexpr std::uint32_t kLongestManifest = 4u << 20;
+// about 18 characters come to 2 MiB, and a reader that believed a larger claim would set aside
+// whatever a cabinet said.
+inline constexpr std::uint32_t kLongestManifest = 2u << 20;
+// What the listing a manifest makes (its folders, files and shortcuts, with their paths on the
+// device) may take: an entry counts kListingEntry bytes and each character of its paths two.
+// Paths are built from texts the manifest names by number, so without this a manifest of a few
+// hundred KiB could list a hundred megabytes of paths.
+inline constexpr std::uint64_t kLongestListing = 8u << 20;
+inline constexpr std::uint64_t kListingEntry = 64;
+inline constexpr std::uint64_t ListingCost(std::size_t characters) { return kListingEntry + 2 * std::uint64_t{characters}; }
 // A block of deflate data unpacks to at most this many times its own bytes (258 bytes from a
 // match coded in two bits): a compressed block claiming more is damaged, which bounds the work of
 // unpacking a cabinet by its own length.

@@ -531,6 +531,17 @@ bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, Err
         }
     }
 
+    // What the listing takes, refused once past what a cabinet may list.
+    std::uint64_t listing = 0;
+    auto list = [&](std::size_t characters, const std::string& what) {
+        listing += ListingCost(characters);
+        if (listing > kLongestListing) {
+            error = Malformed("its manifest lists more than a device cabinet may (" + what + " takes the listing past " +
+                              std::to_string(kLongestListing) + " bytes)");
+            return false;
+        }
+        return true;
+    };
     // By id; the ids are 16 bits, so tables of every id cost less than maps of those a manifest uses.
     std::vector<std::u16string> strings(0x10000);
     std::vector<bool> named(0x10000);
@@ -582,6 +593,9 @@ bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, Err
                               " is not a list of its strings making a path a device can hold");
             return false;
         }
+        if (!list(folder.size(), "folder " + std::to_string(i))) {
+            return false;
+        }
         dirs[b.U16(at)] = static_cast<std::int32_t>(cabinet_.folders.size());
         cabinet_.folders.push_back(std::move(folder));
         at += 4 + b.U16(at + 2);
@@ -616,6 +630,9 @@ bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, Err
             error = Malformed("its manifest names file " + std::to_string(file.number) + " twice");
             return false;
         }
+        if (!list(file.relative.size(), "file " + std::to_string(i))) {
+            return false;
+        }
         fileNames[file.number] = static_cast<std::int32_t>(cabinet_.files.size());
         cabinet_.files.push_back(std::move(file));
         at += 12 + b.U16(at + 10);
@@ -638,6 +655,9 @@ bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, Err
             error = Malformed("its manifest's shortcut " + std::to_string(i) + " leads to " +
                               (link.toFile ? "file " : "folder ") + std::to_string(link.target) +
                               ", which it does not list");
+            return false;
+        }
+        if (!list(link.relative.size() + link.targetPath.size(), "shortcut " + std::to_string(i))) {
             return false;
         }
         cabinet_.links.push_back(std::move(link));

@@ -236,6 +236,25 @@ bool MakeManifest(const InstallPlan& plan, const CabinetSettings& settings, std:
     Set16(out, 50, static_cast<std::uint32_t>(dirs.size()));
     Set16(out, 52, static_cast<std::uint32_t>(plan.files.size()));
     Set16(out, 58, static_cast<std::uint32_t>(plan.shortcuts.size()));
+    // The listing the reader makes of it: every folder, file and shortcut with its device paths.
+    std::uint64_t listing = 0;
+    std::map<std::u16string_view, bool> folders;
+    for (const PlannedFile& file : plan.files) {
+        listing += ListingCost(file.relative.size());
+        if (folders.emplace(FolderOf(file.relative), true).second) {
+            listing += ListingCost(FolderOf(file.relative).size());
+        }
+    }
+    for (const PlannedShortcut& shortcut : plan.shortcuts) {
+        listing += ListingCost(shortcut.relative.size() + plan.files[shortcut.file].relative.size());
+    }
+    if (listing > kLongestListing) {
+        error = Refusal("the listing of " + std::to_string(plan.files.size()) + " files and " +
+                        std::to_string(plan.shortcuts.size()) + " shortcuts with their device paths would take " +
+                        std::to_string(listing) + " bytes; a device cabinet's takes at most " +
+                        std::to_string(kLongestListing) + " (use fewer files or shorter paths)");
+        return false;
+    }
     if (out.size() > kLongestManifest) {
         error = Refusal("the manifest of " + std::to_string(plan.files.size()) + " files would take " +
                         std::to_string(out.size()) + " bytes; a device cabinet's takes at most " +

@@ -273,7 +273,7 @@ TEST_F(CabinetReadBackTest, VerifyNamesEachFault) {
                  std::swap_ranges(b.begin() + data - 3, b.begin() + data, b.begin() + manifest - 3);
              });
          },
-         "its manifest (file 0000data.000) claims 5242880 bytes; a device cabinet's takes at most 4194304", true},
+         "its manifest (file 0000data.000) claims 5242880 bytes; a device cabinet's takes at most 2097152", true},
         {"2,000 folders naming one chain of blocks",
          [&] {
              Bytes b = ReadBytes(Cabinet(u"arm", true));

@@ -767,9 +767,9 @@ TEST_F(CabinetTest, WhatTheReaderWouldRefuseIsNeverWritten) {
         {"the most files", planOf(device::kMostCabinetFiles, 1, 8), {u"Notes", u"Notes"}, ""},
         {"a file more", planOf(device::kMostCabinetFiles + 1, 1, 8), {u"Notes", u"Notes"},
          "a device cabinet holds at most 65533 files, the plan has 65534"},
-        {"names filling more than a manifest", planOf(device::kMostCabinetFiles, 1, 60), {u"Notes", u"Notes"},
-         "the manifest of 65533 files would take 4784051 bytes; a device cabinet's takes at most 4194304 (use "
-         "fewer files or shorter names)"},
+        {"paths filling more than a listing", planOf(device::kMostCabinetFiles, 1, 60), {u"Notes", u"Notes"},
+         "the listing of 65533 files and 0 shortcuts with their device paths would take 14679494 bytes; a device "
+         "cabinet's takes at most 8388608 (use fewer files or shorter paths)"},
         {"more folder names than 16-bit ids", planOf(40000, 40000, 4), {u"Notes", u"Notes"},
          "the files' folders and shortcuts use too many different names (80002); a device cabinet's manifest holds "
          "at most 65535"},
