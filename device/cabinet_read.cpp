@@ -646,6 +646,11 @@ bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, Err
             return false;
         }
         link.relative = JoinDevicePath(MacroFolder(b.U16(at + 4)), link.relative);
+        if (link.relative.size() + 1 > kLongestDevicePath) {
+            error = Malformed("its manifest's shortcut " + std::to_string(i) + " has a path longer than a device's (" +
+                              std::to_string(kLongestDevicePath) + " characters)");
+            return false;
+        }
         link.target = b.U16(at + 6);
         link.toFile = b.U16(at + 8) == 1;
         const std::int32_t target = link.toFile ? fileNames[link.target] : dirs[link.target];
