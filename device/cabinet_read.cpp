@@ -30,10 +30,7 @@ protected:
 
 namespace {
 
-// A device's paths hold at most 259 characters with the leading backslash. Bounding the paths the
-// manifest builds also bounds their memory: one long text named 30000 times in a folder would
-// otherwise make a path of gigabytes from a small manifest.
-constexpr std::size_t kLongestDevicePath = 259;
+// The cabinet format's own limit on the names in its file table.
 constexpr std::size_t kLongestRawName = 256;
 constexpr std::uint64_t kLongestCabinet = std::uint64_t{1} << 32;
 // How much the tables are read ahead, and the data blocks' headers while their folders are measured
@@ -558,6 +555,8 @@ bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, Err
         at += 4 + b.U16(at + 2);
     }
     // A list of string ids ending in 0, joined with backslashes into a path from the device's root.
+    // Bounding it to a device's (kLongestDevicePath) also bounds its memory: one long text named
+    // 30000 times in a folder would otherwise make a path of gigabytes from a small manifest.
     auto path = [&](std::size_t start, std::uint16_t length, std::u16string& out) {
         if (length < 2 || length % 2 != 0 || !b.Has(start, length) || b.U16(start + length - 2) != 0) {
             return false;

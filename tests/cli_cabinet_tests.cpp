@@ -731,12 +731,13 @@ TEST_F(CabinetTest, WhatTheReaderWouldRefuseIsNeverWritten) {
         bool Open(std::int32_t, std::uint32_t, Error&) override { return true; }
         bool Read(void*, std::uint32_t, Error&) override { return true; }
     } empty;
-    // `files` empty files in `folders` folders (two names each), named `nameLength` characters.
+    // `files` empty files in `folders` folders (two names each), named `nameLength` characters,
+    // below Program Files or, with folders 0, in the device's root.
     auto planOf = [](std::size_t files, std::size_t folders, std::size_t nameLength) {
         device::InstallPlan plan;
-        plan.targetFolder = kTargetProgramFiles;
-        plan.installFolder = u"Notes";
-        plan.deviceFolder = u"Program Files\\Notes";
+        plan.targetFolder = folders == 0 ? kTargetRoot : kTargetProgramFiles;
+        plan.installFolder = folders == 0 ? u"" : u"Notes";
+        plan.deviceFolder = folders == 0 ? u"" : u"Program Files\\Notes";
         for (std::size_t i = 0; i < files; ++i) {
             std::u16string n = platform::ToUtf16(std::to_string(i));
             std::u16string folder = plan.deviceFolder;
@@ -745,7 +746,8 @@ TEST_F(CabinetTest, WhatTheReaderWouldRefuseIsNeverWritten) {
                 folder += u"\\d" + k + u"\\e" + k;
             }
             std::u16string name = n + std::u16string(nameLength > n.size() ? nameLength - n.size() : 0, u'x');
-            plan.files.push_back({static_cast<std::int32_t>(i), name, folder + u"\\" + name, 0});
+            plan.files.push_back(
+                {static_cast<std::int32_t>(i), name, folder.empty() ? name : folder + u"\\" + name, 0});
         }
         return plan;
     };
@@ -764,12 +766,12 @@ TEST_F(CabinetTest, WhatTheReaderWouldRefuseIsNeverWritten) {
         {"a program name that puts the provider past 64 KiB", planOf(1, 1, 4), {std::u16string(65500, u'n'), u"P"},
          "the program name is too long for a device cabinet: the provider would begin at byte (65601); a device "
          "cabinet's manifest holds at most 65535"},
-        {"the most files", planOf(device::kMostCabinetFiles, 1, 8), {u"Notes", u"Notes"}, ""},
-        {"a file more", planOf(device::kMostCabinetFiles + 1, 1, 8), {u"Notes", u"Notes"},
+        {"the most files", planOf(device::kMostCabinetFiles, 0, 8), {u"Notes", u"Notes"}, ""},
+        {"a file more", planOf(device::kMostCabinetFiles + 1, 0, 8), {u"Notes", u"Notes"},
          "a device cabinet holds at most 65533 files, the plan has 65534"},
         {"paths filling more than a listing", planOf(device::kMostCabinetFiles, 1, 60), {u"Notes", u"Notes"},
          "the listing of 65533 files and 0 shortcuts with their device paths would take 14679494 bytes; a device "
-         "cabinet's takes at most 8388608 (use fewer files or shorter paths)"},
+         "cabinet's takes at most 6291456 (use fewer files or shorter paths)"},
         {"more folder names than 16-bit ids", planOf(40000, 40000, 4), {u"Notes", u"Notes"},
          "the files' folders and shortcuts use too many different names (80002); a device cabinet's manifest holds "
          "at most 65535"},
