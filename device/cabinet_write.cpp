@@ -398,31 +398,9 @@ bool WriteAll(platform::File& out, const std::string& bytes) {
     return out.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()), done) && done == bytes.size();
 }
 
-} // namespace
-
-std::uint32_t BlockChecksum(const std::uint8_t* p, std::size_t n, std::uint32_t seed) {
-    std::uint32_t sum = seed;
-    for (std::size_t words = n / 4; words > 0; --words, p += 4) {
-        sum ^= std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
-    }
-    std::uint32_t last = 0;
-    switch (n % 4) {
-    case 3:
-        last |= std::uint32_t{*p++} << 16;
-        [[fallthrough]];
-    case 2:
-        last |= std::uint32_t{*p++} << 8;
-        [[fallthrough]];
-    case 1:
-        last |= *p;
-        break;
-    default:
-        break;
-    }
-    return sum ^ last;
-}
-
-bool CheckCabinet(const InstallPlan& plan, const CabinetSettings& settings, Error& error) {
+// What can be told of a plan before its manifest is made: every text has an 8-bit form, and the
+// files' count and bytes fit a cabinet.
+bool PlanFits(const InstallPlan& plan, const CabinetSettings& settings, Error& error) {
     std::string text;
     auto check = [&](std::u16string_view what, const std::string& role) {
         if (!ToCabinetText(what, text)) {
@@ -456,18 +434,43 @@ bool CheckCabinet(const InstallPlan& plan, const CabinetSettings& settings, Erro
         error = Refusal("the files are too large for one device cabinet (at most 2 GiB)");
         return false;
     }
-    // The manifest's own limits, found by making it; it is made again when the cabinet is written.
+    return true;
+}
+
+} // namespace
+
+std::uint32_t BlockChecksum(const std::uint8_t* p, std::size_t n, std::uint32_t seed) {
+    std::uint32_t sum = seed;
+    for (std::size_t words = n / 4; words > 0; --words, p += 4) {
+        sum ^= std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+    }
+    std::uint32_t last = 0;
+    switch (n % 4) {
+    case 3:
+        last |= std::uint32_t{*p++} << 16;
+        [[fallthrough]];
+    case 2:
+        last |= std::uint32_t{*p++} << 8;
+        [[fallthrough]];
+    case 1:
+        last |= *p;
+        break;
+    default:
+        break;
+    }
+    return sum ^ last;
+}
+
+bool CheckCabinet(const InstallPlan& plan, const CabinetSettings& settings, Error& error) {
+    // The manifest's own limits are found by making it.
     std::string manifest;
-    return MakeManifest(plan, settings, manifest, error);
+    return PlanFits(plan, settings, error) && MakeManifest(plan, settings, manifest, error);
 }
 
 bool WriteCabinet(const InstallPlan& plan, const CabinetSettings& settings, MemberSource& members, platform::File& out,
                   Error& error) {
-    if (!CheckCabinet(plan, settings, error)) {
-        return false;
-    }
     std::string manifest;
-    if (!MakeManifest(plan, settings, manifest, error)) {
+    if (!PlanFits(plan, settings, error) || !MakeManifest(plan, settings, manifest, error)) {
         return false;
     }
     std::uint16_t date = 0, time = 0;
