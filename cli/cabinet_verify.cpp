@@ -6,6 +6,7 @@
 #include "cli/console.h"
 #include "cli/device_input.h"
 #include "cli/member_lookup.h"
+#include "cli/package_input.h"
 
 #include "device/cabinet.h"
 #include "device/install_plan.h"
@@ -15,6 +16,7 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <numeric>
 
@@ -78,24 +80,52 @@ const device::CpuChoice* FamilyOf(const Args& args, const device::Cabinet& cabin
     return nullptr;
 }
 
-bool ReadSource(const std::u16string& path, std::vector<std::uint8_t>& bytes, Error& error) {
-    platform::File file = platform::File::OpenRead(path, platform::Share::Read);
-    std::uint64_t size = 0;
-    if (!file.IsOpen() || !file.Size(size)) {
-        error = Refusal(platform::CannotOpenCause(path));
-        return false;
+// A cabinet file's bytes as they arrive, compared with its source a block at a time: a member may
+// be 2 GiB, and neither it nor its source is held whole.
+class SourceComparison {
+public:
+    // Opens the source; false, with the problem, when it cannot be compared at all.
+    bool Open(const std::u16string& path, std::uint32_t cabinetSize, std::string& problem) {
+        file_ = platform::File::OpenRead(path, platform::Share::Read);
+        std::uint64_t size = 0;
+        if (!file_.IsOpen() || !file_.Size(size)) {
+            problem = "its source " + U8(path) + " " + platform::CannotOpenCause(path);
+            return false;
+        }
+        if (size != cabinetSize) {
+            problem = "the cabinet holds " + std::to_string(cabinetSize) + " bytes, its source " + U8(path) + " has " +
+                      std::to_string(size);
+            return false;
+        }
+        path_ = path;
+        return true;
     }
-    if (size >= (std::uint64_t{1} << 32)) {
-        error = Refusal("is 4 GiB or larger, more than a cabinet holds");
-        return false;
+    void Take(const std::uint8_t* bytes, std::size_t n) {
+        if (!problem_.empty()) {
+            return;
+        }
+        buffer_.resize(n);
+        platform::ForgetSystemReason();
+        if (!ReadFully(file_, buffer_.data(), static_cast<std::uint32_t>(n))) {
+            Error read = SystemError(ErrorCode::CannotRead, {}, "cannot be read");
+            problem_ = "its source " + U8(path_) + " " + read.Text();
+            return;
+        }
+        if (std::memcmp(bytes, buffer_.data(), n) != 0) {
+            std::size_t at = static_cast<std::size_t>(std::mismatch(bytes, bytes + n, buffer_.data()).first - bytes);
+            problem_ = "differs from its source " + U8(path_) + " from byte " + std::to_string(done_ + at);
+        }
+        done_ += n;
     }
-    bytes.resize(static_cast<std::size_t>(size));
-    if (size > 0 && !ReadFully(file, bytes.data(), static_cast<std::uint32_t>(size))) {
-        error = Error{ErrorCode::CannotRead, {}, "cannot be read", platform::SystemReason()};
-        return false;
-    }
-    return true;
-}
+    const std::string& Problem() const { return problem_; }
+
+private:
+    platform::File file_;
+    std::u16string path_;
+    std::vector<std::uint8_t> buffer_;
+    std::uint64_t done_ = 0;
+    std::string problem_;
+};
 
 // What the cabinet is compared with: the plan of one family, its files and shortcuts found by
 // the name the device finds them by.
@@ -129,22 +159,37 @@ bool Plan(const Args& args, Expected& expected) {
     return true;
 }
 
-void CompareBytes(const device::CabinetFile& file, const std::vector<std::uint8_t>& bytes,
-                  const device::PlannedFile& planned, const std::u16string& sources, Findings& findings) {
-    std::u16string source;
-    std::vector<std::uint8_t> original;
+// Reads the cabinet's file, comparing it with its source when one is planned for it. A fault of
+// the cabinet's data is told before a difference from the source, which it would explain.
+void CheckFile(device::CabinetReader& reader, std::size_t index, const device::PlannedFile* planned,
+               const std::u16string& sources, Findings& findings) {
+    const device::CabinetFile& file = reader.Contents().files[index];
+    const std::string what = U8(file.relative) + ": ";
+    SourceComparison comparison;
+    bool comparing = false;
+    std::string problem;
+    if (planned) {
+        std::u16string source;
+        Error error;
+        if (!FindBelow(sources, planned->below, source, error)) {
+            problem = "its source " + error.message;
+        } else {
+            comparing = comparison.Open(source, file.size, problem);
+        }
+    }
     Error error;
-    std::string what = U8(file.relative) + ": ";
-    if (!FindBelow(sources, planned.below, source, error)) {
-        findings.Fail(what + "its source " + error.message);
-    } else if (!ReadSource(source, original, error)) {
-        findings.Fail(what + "its source " + U8(source) + " " + error.Text());
-    } else if (original.size() != bytes.size()) {
-        findings.Fail(what + "the cabinet holds " + std::to_string(bytes.size()) + " bytes, its source " + U8(source) +
-                      " has " + std::to_string(original.size()));
-    } else if (bytes != original) {
-        auto at = std::mismatch(bytes.begin(), bytes.end(), original.begin()).first - bytes.begin();
-        findings.Fail(what + "differs from its source " + U8(source) + " from byte " + std::to_string(at));
+    const bool read = reader.ReadFile(
+        index,
+        [&](const std::uint8_t* bytes, std::size_t n) {
+            if (comparing) {
+                comparison.Take(bytes, n);
+            }
+        },
+        error);
+    if (!read) {
+        findings.Fail(what + error.Text());
+    } else if (!problem.empty() || !comparison.Problem().empty()) {
+        findings.Fail(what + (problem.empty() ? comparison.Problem() : problem));
     }
 }
 
@@ -223,7 +268,6 @@ int VerifyCabinet(const Args& args) {
         return x.folder != y.folder ? x.folder < y.folder : x.offset < y.offset;
     });
     std::vector<bool> seen(expected.plan.files.size());
-    std::vector<std::uint8_t> bytes;
     for (std::size_t i : order) {
         const device::CabinetFile& file = cabinet.files[i];
         const device::PlannedFile* planned = nullptr;
@@ -237,11 +281,7 @@ int VerifyCabinet(const Args& args) {
                 planned = &expected.plan.files[found->second];
             }
         }
-        if (!reader.ReadFile(i, bytes, error)) {
-            findings.Fail(U8(file.relative) + ": " + error.message);
-        } else if (planned) {
-            CompareBytes(file, bytes, *planned, expected.sources, findings);
-        }
+        CheckFile(reader, i, planned, expected.sources, findings);
     }
     if (comparing) {
         for (std::size_t i = 0; i < seen.size(); ++i) {

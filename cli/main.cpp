@@ -10,6 +10,8 @@
 #include "platform/text.h"
 
 #include <array>
+#include <exception>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -101,4 +103,19 @@ int UsageError(const Command& command, std::string_view problem) {
 
 } // namespace cli
 
-int main(int argc, char** argv) { return cli::Main(argc, argv); }
+// Every allocation a file's numbers decide is bounded before it is made; should one still fail, or
+// anything else be thrown, the command ends with one line and a failure, never with the runtime's
+// abort (which on Windows is exit status 3 and, from a console, a dialog).
+int main(int argc, char** argv) {
+    try {
+        return cli::Main(argc, argv);
+    } catch (const std::bad_alloc&) {
+        cli::PrintError("", "out of memory");
+    } catch (const std::exception& e) {
+        cli::PrintError("", e.what());
+    } catch (...) {
+        cli::PrintError("", "stopped by an unexpected fault");
+    }
+    // Unwinding has run the destructors by now, which removed any unfinished output.
+    return cli::kExitFailure;
+}

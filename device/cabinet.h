@@ -9,6 +9,8 @@
 #include "platform/file.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,31 @@ struct CabinetSettings {
 // cabinets the CAB wizard makes, 999 being a setup DLL's. Beyond this many files the numbers have
 // four digits, which not every device may read.
 inline constexpr std::size_t kThreeDigitFiles = 998;
+
+// Limits the writer keeps to and the reader holds every cabinet to, so that whatever cab writes
+// info and verify read back, and what they refuse cab never writes.
+//
+// Uncompressed bytes of one data block, and the most a compressed one may take.
+inline constexpr std::uint32_t kCabinetBlock = 32768;
+inline constexpr std::uint32_t kLongestPackedBlock = kCabinetBlock + 6144;
+// Files besides the manifest: their numbers are 16 bits, 0 is the manifest's and 999 a setup DLL's.
+inline constexpr std::size_t kMostCabinetFiles = 0xFFFF - 2;
+// The manifest (file 000) is read whole. Real ones take a few KiB; 65,533 files with names of
+// about 18 characters come to 2 MiB, and a reader that believed a larger claim would set aside
+// whatever a cabinet said.
+inline constexpr std::uint32_t kLongestManifest = 2u << 20;
+// What the listing a manifest makes (its folders, files and shortcuts, with their paths on the
+// device) may take: an entry counts kListingEntry bytes and each character of its paths two.
+// Paths are built from texts the manifest names by number, so without this a manifest of a few
+// hundred KiB could list a hundred megabytes of paths. 40,000 files with paths of 44 characters
+// take 5.8 MiB; 65,533 files fit with paths of up to 16.
+inline constexpr std::uint64_t kLongestListing = 6u << 20;
+inline constexpr std::uint64_t kListingEntry = 64;
+inline constexpr std::uint64_t ListingCost(std::size_t characters) { return kListingEntry + 2 * std::uint64_t{characters}; }
+// A block of deflate data unpacks to at most this many times its own bytes (258 bytes from a
+// match coded in two bits): a compressed block claiming more is damaged, which bounds the work of
+// unpacking a cabinet by its own length.
+inline constexpr std::uint32_t kMostDeflateRatio = 1032;
 
 // A plan can be put in a cabinet: every text it names has an 8-bit form, and the numbers fit.
 // Fails with the error.message.
@@ -98,32 +125,52 @@ std::u16string MacroFolder(std::uint16_t macro);
 
 class CabinetReader {
 public:
-    // Reads the cabinet's framing and manifest. Refuses, with the error.message, whatever is not a
-    // well-formed single-cabinet device installation file.
+    CabinetReader();
+    ~CabinetReader();
+    CabinetReader(const CabinetReader&) = delete;
+    CabinetReader& operator=(const CabinetReader&) = delete;
+
+    // Reads the cabinet's framing and manifest; the file stays open and is read in pieces, never
+    // whole, since a cabinet may be as long as 4 GiB. Refuses, with the error.message, whatever is
+    // not a well-formed single-cabinet device installation file, and keeps the system's reason
+    // when the file cannot be read.
     bool Open(std::u16string_view path, Error& error);
     bool Open(std::vector<std::uint8_t> bytes, Error& error);
     const Cabinet& Contents() const { return cabinet_; }
-    // The bytes of one of Contents().files, whole; checks every data block's checksum on the way.
+    // Hands the bytes of one of Contents().files to `take`, in order and a data block's worth at
+    // most at a time; checks every data block's checksum on the way. Fails part way with the
+    // error.message, after `take` has seen the bytes before the fault.
+    using Piece = std::function<void(const std::uint8_t* bytes, std::size_t size)>;
+    bool ReadFile(std::size_t index, const Piece& take, Error& error);
+    // The same, whole: for files whose size the caller has bounded.
     bool ReadFile(std::size_t index, std::vector<std::uint8_t>& bytes, Error& error);
+
+    class Source; // where the bytes come from: a file or memory
 
 private:
     struct Folder {
         std::uint32_t firstBlock = 0;
         std::uint16_t blocks = 0;
         std::uint16_t compression = 0;
+        std::uint64_t unpacked = 0; // the sum of its blocks' sizes
     };
     struct RawFile {
-        std::u16string name; // as the cabinet names it
         std::uint32_t size = 0, offset = 0;
         std::uint16_t folder = 0, date = 0, time = 0;
+        std::int32_t number = -1;  // from its name, -1 for none
+        std::uint32_t nameAt = 0;  // its name is read again only for a message
+        bool utf8 = false;
     };
+    bool Start(std::unique_ptr<Source> source, Error& error);
     bool Parse(Error& error);
+    bool MeasureFolders(std::uint64_t tablesEnd, Error& error);
     bool ParseManifest(const std::vector<std::uint8_t>& manifest, Error& error);
-    bool ReadRaw(std::size_t index, std::vector<std::uint8_t>& bytes, Error& error);
+    std::string RawName(std::size_t index);
+    bool ReadRaw(std::size_t index, const Piece& take, Error& error);
     bool NextBlock(Error& error);
     bool Inflate(const std::uint8_t* data, std::uint32_t packed, Error& error);
 
-    std::vector<std::uint8_t> bytes_;
+    std::unique_ptr<Source> source_;
     std::vector<Folder> folders_;
     std::vector<RawFile> raw_;
     std::uint8_t blockReserve_ = 0;
@@ -131,9 +178,9 @@ private:
     // Where unpacking a cabinet folder stands: its current block and what came before it.
     std::int32_t unpackedFolder_ = -1;
     std::uint32_t nextBlock_ = 0;
-    std::size_t blockAt_ = 0;
+    std::uint64_t blockAt_ = 0;
     std::uint64_t blockStart_ = 0;
-    std::vector<std::uint8_t> block_, history_;
+    std::vector<std::uint8_t> packed_, block_, history_;
 };
 
 } // namespace device

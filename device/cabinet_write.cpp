@@ -16,8 +16,8 @@
 namespace device {
 namespace {
 
-constexpr std::uint32_t kBlock = 32768;                // uncompressed bytes of a data block
-constexpr std::uint32_t kLongestBlock = kBlock + 6144; // what a reader accepts of one compressed block
+constexpr std::uint32_t kBlock = kCabinetBlock;
+constexpr std::uint32_t kLongestBlock = kLongestPackedBlock;
 constexpr std::uint32_t kAlwaysOverwrite = 0x40000000;
 constexpr std::uint16_t kArchive = 0x20;
 constexpr std::uint16_t kReservedNumber = 999; // a setup DLL's, which we never ship
@@ -148,11 +148,35 @@ bool MakeManifest(const InstallPlan& plan, const CabinetSettings& settings, std:
         linkNames.push_back(strings.Id(TextOf(shortcut.name)));
     }
 
+    // Every count, offset and length the manifest keeps in 16 bits is checked before any is written:
+    // one that wrapped would name the wrong text, or make a cabinet that no reader, ours included, takes.
+    auto fits = [&](std::size_t value, const std::string& what) {
+        if (value <= 0xFFFF) {
+            return true;
+        }
+        error = Refusal(what + " (" + std::to_string(value) + "); a device cabinet's manifest holds at most 65535");
+        return false;
+    };
+    std::string appName = TextOf(settings.appName), provider = TextOf(settings.provider);
+    if (!fits(appName.size() + 1, "the program name is too long for a device cabinet: its length with its end") ||
+        !fits(provider.size() + 1, "the provider is too long for a device cabinet: its length with its end") ||
+        !fits(100 + appName.size() + 1,
+              "the program name is too long for a device cabinet: the provider would begin at byte") ||
+        !fits(strings.Order().size(), "the files' folders and shortcuts use too many different names") ||
+        !fits(dirs.size(), "the files lie in too many folders") ||
+        !fits(plan.shortcuts.size(), "the plan makes too many shortcuts")) {
+        return false;
+    }
+    for (const std::string& text : strings.Order()) {
+        if (!fits(text.size() + 1, "a folder's or shortcut's name is too long: its length with its end")) {
+            return false;
+        }
+    }
+
     out.assign(100, '\0');
     out.replace(0, 4, "MSCE");
     Set32(out, 16, 1);
     Set32(out, 20, settings.processorType);
-    std::string appName = TextOf(settings.appName), provider = TextOf(settings.provider);
     Set16(out, 84, static_cast<std::uint32_t>(out.size()));
     Set16(out, 86, static_cast<std::uint32_t>(appName.size() + 1));
     out += appName + '\0';
@@ -169,6 +193,9 @@ bool MakeManifest(const InstallPlan& plan, const CabinetSettings& settings, std:
     }
     Set32(out, 64, static_cast<std::uint32_t>(out.size()));
     for (std::size_t i = 0; i < dirs.size(); ++i) {
+        if (!fits(2 * (dirs[i].size() + 1), "a folder has too many names in its path: its length in bytes")) {
+            return false;
+        }
         Put16(out, static_cast<std::uint32_t>(i + 1));
         Put16(out, static_cast<std::uint32_t>(2 * (dirs[i].size() + 1)));
         for (std::uint16_t id : dirs[i]) {
@@ -179,6 +206,10 @@ bool MakeManifest(const InstallPlan& plan, const CabinetSettings& settings, std:
     Set32(out, 68, static_cast<std::uint32_t>(out.size()));
     for (std::size_t i = 0; i < plan.files.size(); ++i) {
         std::string name = TextOf(NameOf(plan.files[i].relative));
+        if (!fits(name.size() + 1, "the name of " + platform::ToUtf8(plan.files[i].relative) +
+                                       " is too long: its length with its end")) {
+            return false;
+        }
         Put16(out, FileNumber(i));
         Put16(out, fileDirs[i]);
         Put16(out, FileNumber(i));
@@ -204,6 +235,31 @@ bool MakeManifest(const InstallPlan& plan, const CabinetSettings& settings, std:
     Set16(out, 50, static_cast<std::uint32_t>(dirs.size()));
     Set16(out, 52, static_cast<std::uint32_t>(plan.files.size()));
     Set16(out, 58, static_cast<std::uint32_t>(plan.shortcuts.size()));
+    // The listing the reader makes of it: every folder, file and shortcut with its device paths.
+    std::uint64_t listing = 0;
+    std::map<std::u16string_view, bool> folders;
+    for (const PlannedFile& file : plan.files) {
+        listing += ListingCost(file.relative.size());
+        if (folders.emplace(FolderOf(file.relative), true).second) {
+            listing += ListingCost(FolderOf(file.relative).size());
+        }
+    }
+    for (const PlannedShortcut& shortcut : plan.shortcuts) {
+        listing += ListingCost(shortcut.relative.size() + plan.files[shortcut.file].relative.size());
+    }
+    if (listing > kLongestListing) {
+        error = Refusal("the listing of " + std::to_string(plan.files.size()) + " files and " +
+                        std::to_string(plan.shortcuts.size()) + " shortcuts with their device paths would take " +
+                        std::to_string(listing) + " bytes; a device cabinet's takes at most " +
+                        std::to_string(kLongestListing) + " (use fewer files or shorter paths)");
+        return false;
+    }
+    if (out.size() > kLongestManifest) {
+        error = Refusal("the manifest of " + std::to_string(plan.files.size()) + " files would take " +
+                        std::to_string(out.size()) + " bytes; a device cabinet's takes at most " +
+                        std::to_string(kLongestManifest) + " (use fewer files or shorter names)");
+        return false;
+    }
     Set32(out, 8, static_cast<std::uint32_t>(out.size()));
     return true;
 }
@@ -341,6 +397,45 @@ bool WriteAll(platform::File& out, const std::string& bytes) {
     return out.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()), done) && done == bytes.size();
 }
 
+// What can be told of a plan before its manifest is made: every text has an 8-bit form, and the
+// files' count and bytes fit a cabinet.
+bool PlanFits(const InstallPlan& plan, const CabinetSettings& settings, Error& error) {
+    std::string text;
+    auto check = [&](std::u16string_view what, const std::string& role) {
+        if (!ToCabinetText(what, text)) {
+            error = Refusal(
+                role + " " + platform::ToUtf8(what) +
+                " has a character a device cabinet cannot hold (its names are Western Windows text, code page 1252)");
+            return false;
+        }
+        return true;
+    };
+    if (!check(settings.appName, "the program name") || !check(settings.provider, "the provider")) {
+        return false;
+    }
+    for (const PlannedFile& file : plan.files) {
+        if (!check(file.relative, "the path")) {
+            return false;
+        }
+    }
+    for (const PlannedShortcut& shortcut : plan.shortcuts) {
+        if (!check(shortcut.name, "the shortcut")) {
+            return false;
+        }
+    }
+    // Numbers are 16 bits in the manifest; 999 is a setup DLL's.
+    if (plan.files.size() > kMostCabinetFiles) {
+        error = Refusal("a device cabinet holds at most " + std::to_string(kMostCabinetFiles) + " files, the plan has " +
+                        std::to_string(plan.files.size()));
+        return false;
+    }
+    if ((plan.totalBytes + kBlock - 1) / kBlock + 1 > 0xFFFF) {
+        error = Refusal("the files are too large for one device cabinet (at most 2 GiB)");
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::uint32_t BlockChecksum(const std::uint8_t* p, std::size_t n, std::uint32_t seed) {
@@ -366,49 +461,15 @@ std::uint32_t BlockChecksum(const std::uint8_t* p, std::size_t n, std::uint32_t 
 }
 
 bool CheckCabinet(const InstallPlan& plan, const CabinetSettings& settings, Error& error) {
-    std::string text;
-    auto check = [&](std::u16string_view what, const std::string& role) {
-        if (!ToCabinetText(what, text)) {
-            error = Refusal(
-                role + " " + platform::ToUtf8(what) +
-                " has a character a device cabinet cannot hold (its names are Western Windows text, code page 1252)");
-            return false;
-        }
-        return true;
-    };
-    if (!check(settings.appName, "the program name") || !check(settings.provider, "the provider")) {
-        return false;
-    }
-    for (const PlannedFile& file : plan.files) {
-        if (!check(file.relative, "the path")) {
-            return false;
-        }
-    }
-    for (const PlannedShortcut& shortcut : plan.shortcuts) {
-        if (!check(shortcut.name, "the shortcut")) {
-            return false;
-        }
-    }
-    // Numbers are 16 bits in the manifest; 999 is a setup DLL's.
-    if (plan.files.size() + 2 > 0xFFFF) {
-        error =
-            Refusal("a device cabinet holds at most 65533 files, the plan has " + std::to_string(plan.files.size()));
-        return false;
-    }
-    if ((plan.totalBytes + kBlock - 1) / kBlock + 1 > 0xFFFF) {
-        error = Refusal("the files are too large for one device cabinet (at most 2 GiB)");
-        return false;
-    }
-    return true;
+    // The manifest's own limits are found by making it.
+    std::string manifest;
+    return PlanFits(plan, settings, error) && MakeManifest(plan, settings, manifest, error);
 }
 
 bool WriteCabinet(const InstallPlan& plan, const CabinetSettings& settings, MemberSource& members, platform::File& out,
                   Error& error) {
-    if (!CheckCabinet(plan, settings, error)) {
-        return false;
-    }
     std::string manifest;
-    if (!MakeManifest(plan, settings, manifest, error)) {
+    if (!PlanFits(plan, settings, error) || !MakeManifest(plan, settings, manifest, error)) {
         return false;
     }
     std::uint16_t date = 0, time = 0;

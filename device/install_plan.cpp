@@ -24,7 +24,6 @@ bool ShortcutName(const PackageEntry& entry, std::u16string_view memberRelative,
     return CheckShortcutName(given, name, error);
 }
 
-constexpr std::size_t kLongestDevicePath = 259;
 constexpr std::size_t kLongestDeviceName = 255;
 
 // Where every file of the plan goes: members, then shortcuts.

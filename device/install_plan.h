@@ -68,6 +68,10 @@ bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& e
 // flags; -1 for none.
 std::int32_t LicenceMember(const Package& package);
 
+// A device's paths hold at most 259 characters with the end of the text (MAX_PATH less the
+// leading backslash): the plan refuses a longer one, and the cabinet reader a cabinet naming one.
+inline constexpr std::size_t kLongestDevicePath = 259;
+
 // The folder part of a device path ("" for a name at the root).
 std::u16string_view FolderOf(std::u16string_view path);
 // The last name of a device path.

@@ -20,6 +20,56 @@ void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
         b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
     }
 }
+std::uint16_t U16(const Bytes& b, std::size_t at) { return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8); }
+void Put16(Bytes& b, std::size_t at, std::uint32_t v) {
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+// Where the file table entry of the cabinet's file whose name contains `part` starts.
+std::size_t EntryOf(const Bytes& b, const std::string& part) {
+    std::size_t at = U32(b, 16);
+    for (unsigned i = 0; i < U16(b, 28); ++i) {
+        std::size_t end = at + 16;
+        while (b[end] != 0) {
+            ++end;
+        }
+        if (std::string(b.begin() + at + 16, b.begin() + end).find(part) != std::string::npos) {
+            return at;
+        }
+        at = end + 1;
+    }
+    ADD_FAILURE() << "no file named *" << part << "*";
+    return 0;
+}
+// The name's end, after its entry's 16 bytes.
+std::size_t NameEnd(const Bytes& b, std::size_t entry) {
+    std::size_t end = entry + 16;
+    while (b[end] != 0) {
+        ++end;
+    }
+    return end;
+}
+
+// The cabinet of one folder made by cab, framed again with `folders` in place of its one: each
+// (where its first block lies in the data, how many blocks it claims).
+Bytes WithFolders(const Bytes& b, const std::vector<std::pair<std::uint32_t, std::uint16_t>>& folders) {
+    const std::size_t data = U32(b, 36), table = U32(b, 16);
+    const std::uint32_t moved = static_cast<std::uint32_t>(8 * (folders.size() - 1));
+    Bytes out(b.begin(), b.begin() + 36);
+    Put32(out, 8, static_cast<std::uint32_t>(b.size()) + moved);
+    Put32(out, 16, static_cast<std::uint32_t>(table) + moved);
+    Put16(out, 26, static_cast<std::uint32_t>(folders.size()));
+    for (const auto& [offset, blocks] : folders) {
+        std::size_t at = out.size();
+        out.resize(at + 8);
+        Put32(out, at, static_cast<std::uint32_t>(data) + moved + offset);
+        Put16(out, at + 4, blocks);
+        Put16(out, at + 6, U16(b, 42));
+    }
+    out.insert(out.end(), b.begin() + static_cast<std::ptrdiff_t>(table), b.end());
+    return out;
+}
 
 class CabinetReadBackTest : public CliTest {
 protected:
@@ -109,6 +159,47 @@ TEST_F(CabinetReadBackTest, VerifyAcceptsGoodCabinetsAndTellsTheirFamily) {
     EXPECT_EQ(Run({u"verify", renamed, u"--src", Source(u"")}).status, 2);
 }
 
+// A member of nearly 2 GiB, as large as a cabinet holds: info and verify read it in pieces, in the
+// 32-bit build too, and verify compares it with its source. The cabinet is cab's own of a small
+// member of zeros with its last block repeated: from the third block on, 32 KiB of zeros after
+// 32 KiB of zeros packs to the same bytes every time.
+TEST_F(CabinetReadBackTest, AMemberOfNearly2GiBVerifiesAgainstItsSource) {
+    const std::u16string folder = dir.File(u"big"), member = folder + u"/zeros.bin";
+    std::filesystem::create_directories(std::filesystem::path(folder));
+    auto cabinetOf = [&](std::size_t size) {
+        WriteBytes(member, Bytes(size));
+        EXPECT_EQ(Run({u"gather", folder, u"-o", dir.File(u"big.orb")}).status, 0);
+        return Cabinet(u"arm", true, dir.File(u"big.orb"));
+    };
+    const std::uint32_t manifest = U32(ReadBytes(cabinetOf(1)), U32(ReadBytes(cabinetOf(1)), 16));
+    const std::u16string cab = cabinetOf(4 * 32768 - manifest);
+    Bytes b = ReadBytes(cab);
+    std::size_t last = U32(b, 36);
+    for (int block = 0; block < 3; ++block) {
+        last += 8 + U16(b, last + 4);
+    }
+    ASSERT_EQ(U16(b, 40), 4);
+    ASSERT_EQ(last + 8 + U16(b, last + 4), b.size());
+    const Bytes repeated(b.begin() + static_cast<std::ptrdiff_t>(last), b.end());
+    const std::uint32_t blocks = 0xFFFF, size = blocks * 32768 - manifest;
+    for (std::uint32_t i = 4; i < blocks; ++i) {
+        b.insert(b.end(), repeated.begin(), repeated.end());
+    }
+    Put16(b, 40, blocks);
+    Put32(b, EntryOf(b, "zeros"), size);
+    Put32(b, 8, static_cast<std::uint32_t>(b.size()));
+    WriteBytes(cab, b);
+    MakeSparseFile(member, size);
+    ASSERT_EQ(Run({u"gather", folder, u"-o", dir.File(u"big.orb")}).status, 0);
+
+    ToolResult r = Run({u"verify", cab, u"--src", folder, u"--workspace", dir.File(u"big.orb")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "files and shortcuts match the workspace and its sources")) << r.out;
+    r = Run({u"info", cab});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, " " + std::to_string(size) + "  My Documents\\zeros.bin\n")) << r.out;
+}
+
 TEST_F(CabinetReadBackTest, VerifyNamesEachFault) {
     struct Fault {
         const char* what;
@@ -167,6 +258,41 @@ TEST_F(CabinetReadBackTest, VerifyNamesEachFault) {
              return cab;
          },
          "Program Files\\Notes\\data.bin: differs from its source", false},
+        // Shapes that would make a reader set aside or unpack far more than the cabinet holds.
+        {"a member that claims 2 GiB",
+         [&] {
+             return changed(Cabinet(u"arm", true), [](Bytes& b) { Put32(b, EntryOf(b, "data"), 0x7FFFFFFF); });
+         },
+         "file 0000data.003 claims 2147483647 bytes at ", true},
+        {"a manifest larger than any a device reads",
+         [&] {
+             WriteBytes(Source(u"data.bin"), Bytes(5 << 20));
+             return changed(Cabinet(u"arm", true), [](Bytes& b) {
+                 // The 5 MiB of zeros become file 000, and the manifest file 003.
+                 std::size_t data = NameEnd(b, EntryOf(b, "data")), manifest = NameEnd(b, EntryOf(b, ".000"));
+                 std::swap_ranges(b.begin() + data - 3, b.begin() + data, b.begin() + manifest - 3);
+             });
+         },
+         "its manifest (file 0000data.000) claims 5242880 bytes; a device cabinet's takes at most 2097152", true},
+        {"2,000 folders naming one chain of blocks",
+         [&] {
+             Bytes b = ReadBytes(Cabinet(u"arm", true));
+             std::u16string out = dir.File(u"shared.CAB");
+             WriteBytes(out, WithFolders(b, std::vector<std::pair<std::uint32_t, std::uint16_t>>(
+                                                2000, {0, U16(b, 40)})));
+             return out;
+         },
+         "folder 0's data overlaps folder 1's", true},
+        {"a folder beginning inside another's data",
+         [&] {
+             WriteBytes(Source(u"data.bin"), Pattern(70000, 3));
+             Bytes b = ReadBytes(Cabinet(u"arm"));
+             const std::uint32_t second = 8 + U16(b, U32(b, 36) + 4);
+             std::u16string out = dir.File(u"overlapping.CAB");
+             WriteBytes(out, WithFolders(b, {{0, U16(b, 40)}, {second, static_cast<std::uint16_t>(U16(b, 40) - 1)}}));
+             return out;
+         },
+         "folder 0's data overlaps folder 1's", true},
     };
     for (const Fault& fault : faults) {
         SCOPED_TRACE(fault.what);

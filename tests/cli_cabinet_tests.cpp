@@ -738,6 +738,80 @@ TEST_F(CabinetTest, FilesAreNumberedInThreeDigitsUpTo998AndNeverAs999) {
     EXPECT_EQ(d.tree.size(), 1000u);
 }
 
+// Every limit our reader holds a cabinet to, the writer keeps to before it writes a byte: a plan
+// at a limit makes a cabinet the reader takes whole, one past it is refused with the field named
+// and leaves the output empty. The 16-bit fields of the manifest would otherwise wrap.
+TEST_F(CabinetTest, WhatTheReaderWouldRefuseIsNeverWritten) {
+    class Empty : public device::MemberSource {
+        bool Open(std::int32_t, std::uint32_t, Error&) override { return true; }
+        bool Read(void*, std::uint32_t, Error&) override { return true; }
+    } empty;
+    // `files` empty files in `folders` folders (two names each), named `nameLength` characters,
+    // below Program Files or, with folders 0, in the device's root.
+    auto planOf = [](std::size_t files, std::size_t folders, std::size_t nameLength) {
+        device::InstallPlan plan;
+        plan.targetFolder = folders == 0 ? kTargetRoot : kTargetProgramFiles;
+        plan.installFolder = folders == 0 ? u"" : u"Notes";
+        plan.deviceFolder = folders == 0 ? u"" : u"Program Files\\Notes";
+        for (std::size_t i = 0; i < files; ++i) {
+            std::u16string n = platform::ToUtf16(std::to_string(i));
+            std::u16string folder = plan.deviceFolder;
+            if (folders > 1) {
+                std::u16string k = platform::ToUtf16(std::to_string(i % folders));
+                folder += u"\\d" + k + u"\\e" + k;
+            }
+            std::u16string name = n + std::u16string(nameLength > n.size() ? nameLength - n.size() : 0, u'x');
+            plan.files.push_back(
+                {static_cast<std::int32_t>(i), name, folder.empty() ? name : folder + u"\\" + name, 0});
+        }
+        return plan;
+    };
+    const std::u16string longest(65534, u'p');
+    struct Case {
+        const char* what;
+        device::InstallPlan plan;
+        device::CabinetSettings settings;
+        std::string refused; // "" for a cabinet that must read back
+    };
+    const Case cases[] = {
+        {"the longest provider", planOf(1, 1, 4), {u"Notes", longest}, ""},
+        {"a provider one longer", planOf(1, 1, 4), {u"Notes", longest + u"p"},
+         "the provider is too long for a device cabinet: its length with its end (65536); a device cabinet's "
+         "manifest holds at most 65535"},
+        {"a program name that puts the provider past 64 KiB", planOf(1, 1, 4), {std::u16string(65500, u'n'), u"P"},
+         "the program name is too long for a device cabinet: the provider would begin at byte (65601); a device "
+         "cabinet's manifest holds at most 65535"},
+        {"the most files", planOf(device::kMostCabinetFiles, 0, 8), {u"Notes", u"Notes"}, ""},
+        {"a file more", planOf(device::kMostCabinetFiles + 1, 0, 8), {u"Notes", u"Notes"},
+         "a device cabinet holds at most 65533 files, the plan has 65534"},
+        {"paths filling more than a listing", planOf(device::kMostCabinetFiles, 1, 60), {u"Notes", u"Notes"},
+         "the listing of 65533 files and 0 shortcuts with their device paths would take 14679494 bytes; a device "
+         "cabinet's takes at most 6291456 (use fewer files or shorter paths)"},
+        {"more folder names than 16-bit ids", planOf(40000, 40000, 4), {u"Notes", u"Notes"},
+         "the files' folders and shortcuts use too many different names (80002); a device cabinet's manifest holds "
+         "at most 65535"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Error error;
+        std::u16string path = dir.File(u"limits.CAB");
+        fs::remove(fs::path(path));
+        {
+            platform::File file = platform::File::CreateNew(path);
+            EXPECT_EQ(device::WriteCabinet(c.plan, c.settings, empty, file, error), c.refused.empty());
+        }
+        if (!c.refused.empty()) {
+            EXPECT_EQ(error.message, c.refused);
+            EXPECT_TRUE(ReadBytes(path).empty());
+            continue;
+        }
+        device::CabinetReader reader;
+        ASSERT_TRUE(reader.Open(path, error)) << error.message;
+        EXPECT_EQ(reader.Contents().provider, c.settings.provider);
+        EXPECT_EQ(reader.Contents().files.size(), c.plan.files.size());
+    }
+}
+
 // FNV-1a, 64 bits: enough to tell cabinets apart, and the same on every host.
 std::uint64_t Digest(const Bytes& bytes) {
     std::uint64_t h = 0xcbf29ce484222325u;
