@@ -50,11 +50,15 @@ std::string VersionLimits(const std::uint32_t (&v)[6]) {
 
 std::string U8(const std::u16string& text) { return platform::ToUtf8(text); }
 
+// A text of the cabinet for the readable layout: whatever it holds, no control character or
+// escape reaches the terminal (the JSON layout escapes its own way).
+std::string Shown(const std::u16string& text) { return platform::Printable(U8(text)); }
+
 std::string TextReport(const std::u16string& path, const device::Cabinet& c) {
     std::string family = FamilyName(c.processorType);
-    std::string out = "File:           " + U8(path) + " (device cabinet, " + std::to_string(c.length) + " bytes)\n";
-    out += "Application:    " + U8(c.appName) + "\n";
-    out += "Provider:       " + U8(c.provider) + "\n";
+    std::string out = "File:           " + Shown(path) + " (device cabinet, " + std::to_string(c.length) + " bytes)\n";
+    out += "Application:    " + Shown(c.appName) + "\n";
+    out += "Provider:       " + Shown(c.provider) + "\n";
     out += "Processor:      " + std::to_string(c.processorType) +
            (c.processorType == 0 ? " (any)"
             : family.empty()     ? ""
@@ -66,14 +70,14 @@ std::string TextReport(const std::u16string& path, const device::Cabinet& c) {
     if (!c.unsupported.empty()) {
         std::string list;
         for (const std::u16string& platform : c.unsupported) {
-            list += (list.empty() ? "" : ", ") + U8(platform);
+            list += (list.empty() ? "" : ", ") + Shown(platform);
         }
         out += "Unsupported:    " + list + "\n";
     }
     out += std::string("Compression:    ") + (c.compression == 1 ? "MSZIP" : "none") + "\n";
     out += "Folders:        " + std::to_string(c.folders.size()) + "\n";
     for (const std::u16string& folder : c.folders) {
-        out += "  " + U8(folder) + "\n";
+        out += "  " + Shown(folder) + "\n";
     }
     out += "Files:          " + std::to_string(c.files.size()) + "\n";
     out += "      #  flags             size  device path\n";
@@ -81,11 +85,11 @@ std::string TextReport(const std::u16string& path, const device::Cabinet& c) {
         char line[48];
         std::snprintf(line, sizeof line, "  %5u  %s %10u  ", unsigned{file.number}, Hex(file.flags).c_str(),
                       static_cast<unsigned>(file.size));
-        out += line + U8(file.relative) + "\n";
+        out += line + Shown(file.relative) + "\n";
     }
     out += "Shortcuts:      " + std::to_string(c.links.size()) + "\n";
     for (const device::CabinetLink& link : c.links) {
-        out += "  " + U8(link.relative) + " -> " + U8(link.targetPath) + (link.toFile ? "" : " (folder)") + "\n";
+        out += "  " + Shown(link.relative) + " -> " + Shown(link.targetPath) + (link.toFile ? "" : " (folder)") + "\n";
     }
     return out;
 }

@@ -260,6 +260,18 @@ int VerifyCabinet(const Args& args) {
         findings.Fail("its application name is \"" + U8(cabinet.appName) + "\", the workspace's is \"" +
                       U8(expected.appName) + "\"");
     }
+    // Files and shortcuts that the device would take for one file, by case or by a short name: the
+    // later would replace the earlier on install, whoever made the cabinet.
+    std::vector<std::u16string> places;
+    for (const device::CabinetFile& file : cabinet.files) {
+        places.push_back(file.relative);
+    }
+    for (const device::CabinetLink& link : cabinet.links) {
+        places.push_back(link.relative);
+    }
+    for (const platform::NameClash& clash : platform::NameClashes(places)) {
+        findings.Fail(device::DeviceClash(clash, places));
+    }
     // In the order the data is stored, so that each data block is unpacked once.
     std::vector<std::size_t> order(cabinet.files.size());
     std::iota(order.begin(), order.end(), std::size_t{0});

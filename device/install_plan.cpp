@@ -58,7 +58,23 @@ bool FitsTheDevice(const std::u16string& relative, Error& error) {
     return true;
 }
 
+// Not one name but, where the volume makes short names, perhaps one file: the folder install on
+// the PC writes one over the other, and the device's cards are FAT.
+std::string ShortNameWhy(const platform::NameClash& c) {
+    return " (" + platform::ToUtf8(c.shortName) + " may be the short name Windows gives " +
+           platform::ToUtf8(c.longName) + ")";
+}
+
 } // namespace
+
+std::string DeviceClash(const platform::NameClash& c, const std::vector<std::u16string>& places) {
+    if (!c.shortName.empty()) {
+        return "two files may be one on the device: " + platform::ToUtf8(places[c.file]) + " and " +
+               platform::ToUtf8(places[c.other]) + ShortNameWhy(c);
+    }
+    return "two files would be one on the device: " + platform::ToUtf8(places[c.file]) +
+           (c.otherIsBelow ? " and the folder of " : " and ") + platform::ToUtf8(places[c.other]);
+}
 
 bool CheckShortcutName(std::u16string_view given, std::u16string& name, Error& error) {
     std::u16string checked;
@@ -160,22 +176,13 @@ bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& e
     // would silently replace the earlier: "a.txt" and "A.TXT", "x" and "x.", a shortcut and a member.
     // Every pair is told, so that one look at the list is enough to put them all right.
     for (const platform::NameClash& c : platform::NameClashes(places)) {
-        if (!c.shortName.empty()) {
-            // Not one name but, where the volume makes short names, perhaps one file: the folder
-            // install on the PC writes one over the other, and the device's cards are FAT.
-            std::string why = " (" + platform::ToUtf8(c.shortName) + " may be the short name Windows gives " +
-                              platform::ToUtf8(c.longName) + ")";
-            problems.push_back(toDevice ? "two files may be one on the device: " + platform::ToUtf8(places[c.file]) +
-                                              " and " + platform::ToUtf8(places[c.other]) + why
-                                        : "files " + std::to_string(plan.files[c.other].index) + " and " +
-                                              std::to_string(plan.files[c.file].index) + " (" +
-                                              platform::ToUtf8(places[c.other]) + ", " +
-                                              platform::ToUtf8(places[c.file]) + ") may be one file on Windows" + why);
-            continue;
-        }
         if (toDevice) {
-            problems.push_back("two files would be one on the device: " + platform::ToUtf8(places[c.file]) +
-                               (c.otherIsBelow ? " and the folder of " : " and ") + platform::ToUtf8(places[c.other]));
+            problems.push_back(DeviceClash(c, places));
+        } else if (!c.shortName.empty()) {
+            problems.push_back("files " + std::to_string(plan.files[c.other].index) + " and " +
+                               std::to_string(plan.files[c.file].index) + " (" + platform::ToUtf8(places[c.other]) +
+                               ", " + platform::ToUtf8(places[c.file]) + ") may be one file on Windows" +
+                               ShortNameWhy(c));
         } else {
             problems.push_back("files " + std::to_string(plan.files[c.other].index) + " and " +
                                std::to_string(plan.files[c.file].index) + " (" + platform::ToUtf8(places[c.other]) +

@@ -7,6 +7,7 @@
 
 #include "package/records.h"
 #include "platform/error.h"
+#include "platform/names.h"
 
 #include <cstdint>
 #include <string>
@@ -57,6 +58,10 @@ bool CheckShortcutName(std::u16string_view given, std::u16string& name, Error& e
 // below the destination, when two places would be one file on Windows or the device, or when a
 // device path is too long for the device.
 bool PlanInstall(const Package& package, std::uint32_t cpuFlag, InstallPlan& plan, Error& error);
+
+// The problem a clash among the device's paths `places` (platform::NameClashes) makes, told as the
+// plan tells it: a cabinet's own files are held to the same rule.
+std::string DeviceClash(const platform::NameClash& c, const std::vector<std::u16string>& places);
 // The same from a header and table as stored, for checking a package that is not opened.
 bool PlanInstall(const PackageHeader& header, const std::vector<PackageEntry>& entries, std::uint32_t cpuFlag,
                  InstallPlan& plan, Error& error);

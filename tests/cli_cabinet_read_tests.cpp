@@ -3,6 +3,7 @@
 #include "platform/text.h"
 #include "tests/cli_support.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -108,6 +109,21 @@ TEST_F(CabinetReadBackTest, InfoShowsTheManifest) {
         EXPECT_TRUE(Contains(r.out, line)) << line << "\n" << r.out;
     }
     EXPECT_FALSE(Contains(r.out, "eula.txt")); // the licence is flagged for no family
+
+    // A cabinet from elsewhere may carry a terminal's escape in its names: shown escaped.
+    std::u16string cab = Cabinet(u"arm");
+    Bytes bytes = ReadBytes(cab);
+    const std::string name = "Notes \"Pro\"";
+    auto at = std::search(bytes.begin(), bytes.end(), name.begin(), name.end());
+    ASSERT_NE(at, bytes.end());
+    at[5] = 0x1B;
+    Put32(bytes, U32(bytes, 36), 0); // no checksum for the changed block
+    std::u16string escaped = dir.File(u"escaped.CAB");
+    WriteBytes(escaped, bytes);
+    r = Run({u"info", escaped});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "Application:    Notes\\x1B\"Pro\"\n")) << r.out;
+    EXPECT_FALSE(Contains(r.out, "\x1B")) << r.out;
 
     r = Run({u"info", Cabinet(u"shx", true), u"--json"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -237,6 +253,18 @@ TEST_F(CabinetReadBackTest, VerifyNamesEachFault) {
              });
          },
          "its manifest's string 0 is not a terminated text within it", true},
+        {"two files the device takes for one",
+         [&] {
+             return changed(Cabinet(u"arm"), [](Bytes& b) {
+                 const std::string from = "data.bin", to = "APP.EXE.";
+                 auto at = std::search(b.begin(), b.end(), from.begin(), from.end());
+                 ASSERT_NE(at, b.end());
+                 std::copy(to.begin(), to.end(), at);
+                 Put32(b, U32(b, 36), 0);
+             });
+         },
+         "two files would be one on the device: Program Files\\Notes\\APP.EXE. and Program Files\\Notes\\app.exe",
+         false},
         {"a file table outside the cabinet",
          [&] { return changed(Cabinet(u"arm"), [](Bytes& b) { Put32(b, 16, static_cast<std::uint32_t>(b.size())); }); },
          "its file table ends early", true},
