@@ -2,6 +2,7 @@
 #include "device/inf_text.h"
 
 #include "device/cabinet.h"
+#include "platform/text.h"
 
 #include <algorithm>
 
@@ -125,39 +126,8 @@ bool DecodeInf(std::span<const std::uint8_t> bytes, std::u16string& text) {
         return true;
     }
     if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-        std::string_view utf8(reinterpret_cast<const char*>(bytes.data()) + 3, bytes.size() - 3);
-        std::u16string decoded;
-        // Not every UTF-8 the platform takes: a byte that starts no character becomes U+FFFD.
-        for (std::size_t i = 0; i < utf8.size();) {
-            auto b = static_cast<unsigned char>(utf8[i]);
-            std::size_t length = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-            if (length == 0 || i + length > utf8.size()) {
-                decoded += u'\uFFFD';
-                ++i;
-                continue;
-            }
-            std::uint32_t code = length == 1 ? b : b & (0x7F >> length);
-            bool good = true;
-            for (std::size_t k = 1; k < length; ++k) {
-                auto next = static_cast<unsigned char>(utf8[i + k]);
-                good = good && (next >> 6) == 2;
-                code = code << 6 | (next & 0x3F);
-            }
-            if (!good || code > 0x10FFFF) {
-                decoded += u'\uFFFD';
-                ++i;
-                continue;
-            }
-            if (code >= 0x10000) {
-                code -= 0x10000;
-                decoded += static_cast<char16_t>(0xD800 + (code >> 10));
-                decoded += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
-            } else {
-                decoded += static_cast<char16_t>(code);
-            }
-            i += length;
-        }
-        text = std::move(decoded);
+        // A byte that starts no character becomes U+FFFD, as the platform's conversion gives it.
+        text = platform::ToUtf16(std::string_view(reinterpret_cast<const char*>(bytes.data()) + 3, bytes.size() - 3));
         return true;
     }
     text = FromCabinetText(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
