@@ -4,6 +4,7 @@
 // back for info and verify. The framing is our own, so that every host writes the same bytes.
 #pragma once
 
+#include "device/cabinet_design.h"
 #include "device/install_plan.h"
 #include "platform/error.h"
 #include "platform/file.h"
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,12 +76,18 @@ inline constexpr std::uint64_t ListingCost(std::size_t characters) { return kLis
 // unpacking a cabinet by its own length.
 inline constexpr std::uint32_t kMostDeflateRatio = 1032;
 
-// A plan can be put in a cabinet: every text it names has an 8-bit form, and the numbers fit.
+// A design can be put in a cabinet: every text it names has an 8-bit form, and the numbers fit.
 // Fails with the error.message.
-bool CheckCabinet(const InstallPlan& plan, const CabinetSettings& settings, Error& error);
+bool CheckCabinet(const CabinetDesign& design, Error& error);
 
-// Writes the cabinet of `plan` to `out`, an empty file open for writing. Fails with the error.message,
-// leaving `out` to be discarded.
+// Writes the cabinet of `design` to `out`, an empty file open for writing, the members' bytes
+// read from `members` by DesignFile::member; of `settings` only the compression and the date
+// count. Fails with the error.message, leaving `out` to be discarded.
+bool WriteCabinet(const CabinetDesign& design, const CabinetSettings& settings, MemberSource& members,
+                  platform::File& out, Error& error);
+
+// The same for a workspace's plan, through its design (DesignCabinet).
+bool CheckCabinet(const InstallPlan& plan, const CabinetSettings& settings, Error& error);
 bool WriteCabinet(const InstallPlan& plan, const CabinetSettings& settings, MemberSource& members, platform::File& out,
                   Error& error);
 
@@ -92,6 +100,7 @@ bool CabinetTime(std::int64_t& time, Error& error);
 struct CabinetFile {
     std::u16string relative; // on the device, from its root ("" for none: a file the manifest does not name)
     std::uint16_t number = 0;
+    std::uint16_t source = 0; // its source's place in the INF it was made from
     std::uint32_t flags = 0;
     std::uint32_t size = 0;
     std::uint32_t offset = 0; // in the uncompressed data of its cabinet folder
@@ -102,9 +111,15 @@ struct CabinetFile {
 
 struct CabinetLink {
     std::u16string relative; // the shortcut on the device, from its root
+    std::uint16_t base = 0;  // its folder macro, 0 for the install folder
     std::uint16_t target = 0;
     bool toFile = true;
     std::u16string targetPath; // from the device's root
+};
+
+struct CabinetRegistryValue {
+    RegistryValue value;
+    bool substitute = false; // the device expands the folder macros in its data
 };
 
 struct Cabinet {
@@ -113,15 +128,15 @@ struct Cabinet {
     std::uint32_t processorType = 0;
     std::uint32_t versions[6] = {}; // minimum and maximum CE version and build
     std::vector<std::u16string> unsupported;
+    std::u16string installDir;           // from the device's root; its macro as stored when unknown
     std::vector<std::u16string> folders; // the DIRS section, from the device's root
     std::vector<CabinetFile> files;      // the FILES section's files, in its order
+    std::vector<CabinetRegistryValue> registry;
     std::vector<CabinetLink> links;
+    std::optional<CabinetFile> setupDll; // file 999, which the manifest does not name
     std::uint16_t compression = 0; // of the first cabinet folder: 0 none, 1 MSZIP
     std::uint64_t length = 0;
 };
-
-// A device path from a cabinet's folder macro number and the path below it.
-std::u16string MacroFolder(std::uint16_t macro);
 
 class CabinetReader {
 public:
@@ -144,6 +159,8 @@ public:
     bool ReadFile(std::size_t index, const Piece& take, Error& error);
     // The same, whole: for files whose size the caller has bounded.
     bool ReadFile(std::size_t index, std::vector<std::uint8_t>& bytes, Error& error);
+    // The setup DLL's bytes, when Contents().setupDll says there is one.
+    bool ReadSetupDll(const Piece& take, Error& error);
 
     class Source; // where the bytes come from: a file or memory
 
@@ -165,6 +182,7 @@ private:
     bool Parse(Error& error);
     bool MeasureFolders(std::uint64_t tablesEnd, Error& error);
     bool ParseManifest(const std::vector<std::uint8_t>& manifest, Error& error);
+    class ManifestParser;
     std::string RawName(std::size_t index);
     bool ReadRaw(std::size_t index, const Piece& take, Error& error);
     bool NextBlock(Error& error);

@@ -77,13 +77,15 @@ struct DesignFile {
     bool operator==(const DesignFile&) const = default;
 };
 
+inline constexpr std::size_t kInstallFolderTarget = static_cast<std::size_t>(-1);
+
 // A shortcut: below its base folder (0 = the install folder, n = %CEn%), the names of its path,
 // the last being its file name with ".lnk"; it opens a file or a folder.
 struct DesignLink {
     std::uint16_t base = 0;
     std::vector<std::u16string> parts;
     bool toFile = true;
-    std::size_t target = 0; // into files or folders
+    std::size_t target = 0; // into files or folders; kInstallFolderTarget for the install folder
 
     bool operator==(const DesignLink&) const = default;
 };

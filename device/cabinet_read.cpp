@@ -4,6 +4,7 @@
 // at once is bounded by the format's own limits, never by a size the cabinet declares.
 #include "device/cabinet.h"
 
+#include "device/cabinet_format.h"
 #include "device/layout.h"
 #include "platform/text.h"
 
@@ -29,6 +30,8 @@ protected:
 };
 
 namespace {
+
+using namespace cabfmt;
 
 // The cabinet format's own limit on the names in its file table.
 constexpr std::size_t kLongestRawName = 256;
@@ -163,27 +166,6 @@ std::int32_t NumberOf(std::string_view name) {
 }
 
 } // namespace
-
-std::u16string MacroFolder(std::uint16_t macro) {
-    switch (macro) {
-    case 0:
-        return u"%InstallDir%";
-    case 1:
-        return u"Program Files";
-    case 2:
-        return u"Windows";
-    case 4:
-        return u"Windows\\StartUp";
-    case 5:
-        return u"My Documents";
-    case kStartMenuMacro:
-        return std::u16string(kStartMenuFolder);
-    case 17:
-        return u"Windows\\Start Menu";
-    default:
-        return u"%CE" + platform::ToUtf16(std::to_string(macro)) + u"%";
-    }
-}
 
 CabinetReader::CabinetReader() = default;
 CabinetReader::~CabinetReader() = default;
@@ -484,188 +466,354 @@ std::string CabinetReader::RawName(std::size_t index) {
     return platform::ToUtf8(file.utf8 && platform::Utf8ToUtf16(name, unicode) ? unicode : FromCabinetText(name));
 }
 
-bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, Error& error) {
-    Bytes b(manifest.data(), manifest.size());
-    if (!b.Has(0, 100) || std::memcmp(b.At(0), "MSCE", 4) != 0) {
-        error = Malformed("its manifest does not start with \"MSCE\"");
-        return false;
-    }
-    if (b.U32(8) != manifest.size()) {
-        error = Malformed("its manifest gives a length of " + std::to_string(b.U32(8)) + " bytes, it has " +
-                          std::to_string(manifest.size()));
-        return false;
-    }
-    cabinet_.processorType = b.U32(20);
-    for (int i = 0; i < 6; ++i) {
-        cabinet_.versions[i] = b.U32(24 + 4 * i);
-    }
-    auto text = [&](std::size_t offsetAt, std::u16string& out, const char* what) {
-        std::uint16_t offset = b.U16(offsetAt), length = b.U16(offsetAt + 2);
-        if (length == 0 || !b.Has(offset, length) || b.At(offset)[length - 1] != 0) {
-            error = Malformed(std::string("its manifest's ") + what + " is not a terminated text within it");
-            return false;
-        }
-        out = FromCabinetText(std::string_view(reinterpret_cast<const char*>(b.At(offset)), length - 1));
-        return true;
-    };
-    if (!text(84, cabinet_.appName, "application name") || !text(88, cabinet_.provider, "provider")) {
-        return false;
-    }
-    if (b.U16(94) != 0) {
-        std::uint16_t offset = b.U16(92), length = b.U16(94);
-        if (!b.Has(offset, length) || b.At(offset)[length - 1] != 0) {
-            error = Malformed("its manifest's list of unsupported platforms is not a terminated text within it");
-            return false;
-        }
-        std::string all(reinterpret_cast<const char*>(b.At(offset)), length);
-        for (std::size_t start = 0; start < all.size();) {
-            std::size_t end = all.find('\0', start);
-            if (end == start) {
-                break;
-            }
-            cabinet_.unsupported.push_back(FromCabinetText(std::string_view(all).substr(start, end - start)));
-            start = end + 1;
-        }
+// The manifest, section by section. Its ids are 16 bits, so tables of every id cost less than
+// maps of those a manifest uses; ids are looked up, never taken as places, since the wizard
+// writes some sections out of id order.
+class CabinetReader::ManifestParser {
+public:
+    ManifestParser(const std::vector<std::uint8_t>& manifest, Cabinet& cabinet, Error& error)
+        : b_(manifest.data(), manifest.size()), c_(cabinet), error_(error) {}
+
+    bool Parse() {
+        return Header() && Strings() && Dirs() && Files() && Hives() && Keys() && Links();
     }
 
-    // What the listing takes, refused once past what a cabinet may list.
-    std::uint64_t listing = 0;
-    auto list = [&](std::size_t characters, const std::string& what) {
-        listing += ListingCost(characters);
-        if (listing > kLongestListing) {
-            error = Malformed("its manifest lists more than a device cabinet may (" + what + " takes the listing past " +
-                              std::to_string(kLongestListing) + " bytes)");
+private:
+    bool Header() {
+        if (!b_.Has(0, kManHeaderSize) || b_.U32(kManSignature) != kManifestSignature) {
+            return Fail("its manifest does not start with \"MSCE\"");
+        }
+        if (b_.U32(kManLength) != b_.Size()) {
+            return Fail("its manifest gives a length of " + std::to_string(b_.U32(kManLength)) + " bytes, it has " +
+                        std::to_string(b_.Size()));
+        }
+        c_.processorType = b_.U32(kManProcessor);
+        for (int i = 0; i < 6; ++i) {
+            c_.versions[i] = b_.U32(kManVersionMin + 4 * i);
+        }
+        if (!Text(kManAppName, c_.appName, "application name") || !Text(kManProvider, c_.provider, "provider")) {
             return false;
+        }
+        if (b_.U16(kManUnsupported + 2) != 0) {
+            std::uint16_t offset = b_.U16(kManUnsupported), length = b_.U16(kManUnsupported + 2);
+            if (!b_.Has(offset, length) || b_.At(offset)[length - 1] != 0) {
+                return Fail("its manifest's list of unsupported platforms is not a terminated text within it");
+            }
+            std::string_view all(reinterpret_cast<const char*>(b_.At(offset)), length);
+            for (std::size_t start = 0; start < all.size();) {
+                std::size_t end = all.find('\0', start);
+                if (end == start) {
+                    break;
+                }
+                c_.unsupported.push_back(FromCabinetText(all.substr(start, end - start)));
+                start = end + 1;
+            }
         }
         return true;
-    };
-    // By id; the ids are 16 bits, so tables of every id cost less than maps of those a manifest uses.
-    std::vector<std::u16string> strings(0x10000);
-    std::vector<bool> named(0x10000);
-    std::size_t at = b.U32(60);
-    for (std::uint16_t i = 0; i < b.U16(48); ++i) {
-        if (!b.Has(at, 4) || b.U16(at + 2) == 0 || !b.Has(at + 4, b.U16(at + 2)) ||
-            b.At(at + 4)[b.U16(at + 2) - 1] != 0) {
-            error = Malformed("its manifest's string " + std::to_string(i) + " is not a terminated text within it");
+    }
+
+    // A text given by its offset and length; the length may count padding after the NUL.
+    bool Text(std::size_t field, std::u16string& out, const char* what) {
+        std::uint16_t offset = b_.U16(field), length = b_.U16(field + 2);
+        if (length == 0 || !b_.Has(offset, length) || b_.At(offset)[length - 1] != 0) {
+            return Fail(std::string("its manifest's ") + what + " is not a terminated text within it");
+        }
+        out = FromCabinetText(UpToNul(b_.At(offset), length));
+        return true;
+    }
+
+    static std::string_view UpToNul(const std::uint8_t* p, std::size_t n) {
+        const void* nul = std::memchr(p, 0, n);
+        return {reinterpret_cast<const char*>(p),
+                nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - p) : n};
+    }
+
+    bool Strings() {
+        std::size_t at = Start(kStrings);
+        for (std::uint16_t i = 0; i < b_.U16(CountAt(kStrings)); ++i) {
+            const std::uint16_t length = b_.Has(at, 4) ? b_.U16(at + kStringLength) : 0;
+            if (length == 0 || !b_.Has(at + kStringText, length) || b_.At(at + kStringText)[length - 1] != 0) {
+                return Fail("its manifest's string " + std::to_string(i) + " is not a terminated text within it");
+            }
+            named_[b_.U16(at + kStringId)] = true;
+            strings_[b_.U16(at + kStringId)] = FromCabinetText(UpToNul(b_.At(at + kStringText), length));
+            at += kStringText + length;
+        }
+        // String 1 is the install folder where folders start with it.
+        if (named_[kInstallDirString]) {
+            c_.installDir = ExpandDeviceMacro(strings_[kInstallDirString]);
+        }
+        return true;
+    }
+
+    // A list of string ids, joined with backslashes into a path from the device's root; `closed`
+    // lists end in 0, links' lists may or may not. Bounding it to a device's (kLongestDevicePath)
+    // also bounds its memory: one long text named 30000 times would otherwise make a path of
+    // gigabytes from a small manifest.
+    bool Path(std::size_t start, std::uint16_t length, bool closed, std::u16string& out) {
+        if (length % 2 != 0 || !b_.Has(start, length) || (closed && (length < 2 || b_.U16(start + length - 2) != 0))) {
             return false;
         }
-        named[b.U16(at)] = true;
-        strings[b.U16(at)] =
-            FromCabinetText(std::string_view(reinterpret_cast<const char*>(b.At(at + 4)), b.U16(at + 2) - 1u));
-        at += 4 + b.U16(at + 2);
-    }
-    // A list of string ids ending in 0, joined with backslashes into a path from the device's root.
-    // Bounding it to a device's (kLongestDevicePath) also bounds its memory: one long text named
-    // 30000 times in a folder would otherwise make a path of gigabytes from a small manifest.
-    auto path = [&](std::size_t start, std::uint16_t length, std::u16string& out) {
-        if (length < 2 || length % 2 != 0 || !b.Has(start, length) || b.U16(start + length - 2) != 0) {
-            return false;
+        std::size_t end = start + length;
+        if (length >= 2 && b_.U16(end - 2) == 0) {
+            end -= 2;
         }
         out.clear();
-        for (std::size_t p = start; p + 2 < start + length; p += 2) {
-            if (!named[b.U16(p)]) {
+        for (std::size_t p = start; p < end; p += 2) {
+            if (!named_[b_.U16(p)]) {
                 return false;
             }
-            std::u16string part = strings[b.U16(p)];
-            if (p == start && part.size() > 4 && part.rfind(u"%CE", 0) == 0 && part.back() == u'%') {
-                std::string digits = platform::ToUtf8(part.substr(3, part.size() - 4));
-                if (digits.find_first_not_of("0123456789") == std::string::npos && digits.size() <= 2) {
-                    part = MacroFolder(static_cast<std::uint16_t>(std::stoi(digits)));
-                }
-            }
-            if (p == start && !part.empty() && part.front() == u'\\') {
-                part.erase(0, 1); // the device's root
-            }
-            out = JoinDevicePath(out, part);
+            const std::u16string& part = strings_[b_.U16(p)];
+            out = p == start ? ExpandDeviceMacro(part) : JoinDevicePath(out, part);
             if (out.size() + 1 > kLongestDevicePath) {
                 return false;
             }
         }
         return true;
+    }
+
+    bool Dirs() {
+        std::size_t at = Start(kDirs);
+        for (std::uint16_t i = 0; i < b_.U16(CountAt(kDirs)); ++i) {
+            std::u16string folder;
+            if (!b_.Has(at, kDirSpec) || !Path(at + kDirSpec, b_.U16(at + kDirLength), true, folder)) {
+                return Fail("its manifest's folder " + std::to_string(i) +
+                            " is not a list of its strings making a path a device can hold");
+            }
+            if (!List(folder.size(), "folder " + std::to_string(i))) {
+                return false;
+            }
+            dirs_[b_.U16(at + kDirId)] = static_cast<std::int32_t>(c_.folders.size());
+            c_.folders.push_back(std::move(folder));
+            at += kDirSpec + b_.U16(at + kDirLength);
+        }
+        return true;
+    }
+
+    bool Files() {
+        std::size_t at = Start(kFiles);
+        for (std::uint16_t i = 0; i < b_.U16(CountAt(kFiles)); ++i) {
+            const std::uint16_t length = b_.Has(at, kFileEntryName) ? b_.U16(at + kFileNameLength) : 0;
+            if (length == 0 || !b_.Has(at + kFileEntryName, length) || b_.At(at + kFileEntryName)[length - 1] != 0) {
+                return Fail("its manifest's file " + std::to_string(i) + " ends early or has no terminated name");
+            }
+            const std::int32_t dir = dirs_[b_.U16(at + kFileDir)];
+            if (dir < 0) {
+                return Fail("its manifest's file " + std::to_string(i) + " names folder " +
+                            std::to_string(b_.U16(at + kFileDir)) + ", which it does not list");
+            }
+            CabinetFile file;
+            file.number = b_.U16(at + kFileNumber);
+            file.source = b_.U16(at + kFileSource);
+            file.flags = b_.U32(at + kFileFlags);
+            file.relative = JoinDevicePath(c_.folders[dir], FromCabinetText(UpToNul(b_.At(at + kFileEntryName), length)));
+            if (file.relative.size() + 1 > kLongestDevicePath) {
+                return Fail("its manifest's file " + std::to_string(i) + " has a path longer than a device's (" +
+                            std::to_string(kLongestDevicePath) + " characters)");
+            }
+            if (files_[file.number] >= 0) {
+                return Fail("its manifest names file " + std::to_string(file.number) + " twice");
+            }
+            if (!List(file.relative.size(), "file " + std::to_string(i))) {
+                return false;
+            }
+            files_[file.number] = static_cast<std::int32_t>(c_.files.size());
+            c_.files.push_back(std::move(file));
+            at += kFileEntryName + length;
+        }
+        return true;
+    }
+
+    bool Hives() {
+        std::size_t at = Start(kRegHives);
+        for (std::uint16_t i = 0; i < b_.U16(CountAt(kRegHives)); ++i) {
+            Hive hive;
+            const std::uint16_t root = b_.Has(at, kHiveSpec) ? b_.U16(at + kHiveRoot) : 0;
+            if (root < 1 || root > 4 || !Path(at + kHiveSpec, b_.U16(at + kHiveLength), true, hive.key)) {
+                return Fail("its manifest's registry key " + std::to_string(i) +
+                            " is not a root and a list of its strings");
+            }
+            hive.root = static_cast<RegistryRoot>(root);
+            hives_[b_.U16(at + kHiveId)] = static_cast<std::int32_t>(hiveList_.size());
+            hiveList_.push_back(std::move(hive));
+            at += kHiveSpec + b_.U16(at + kHiveLength);
+        }
+        return true;
+    }
+
+    bool Keys() {
+        std::size_t at = Start(kRegKeys);
+        for (std::uint16_t i = 0; i < b_.U16(CountAt(kRegKeys)); ++i) {
+            const std::string which = "its manifest's registry value " + std::to_string(i);
+            const std::uint16_t length = b_.Has(at, kKeyData) ? b_.U16(at + kKeyLength) : 0;
+            if (!b_.Has(at, kKeyData) || !b_.Has(at + kKeyData, length)) {
+                return Fail(which + " ends early");
+            }
+            const std::int32_t hive = hives_[b_.U16(at + kKeyHive)];
+            if (hive < 0) {
+                return Fail(which + " names key " + std::to_string(b_.U16(at + kKeyHive)) + ", which it does not list");
+            }
+            CabinetRegistryValue entry;
+            RegistryValue& value = entry.value;
+            value.root = hiveList_[hive].root;
+            value.key = hiveList_[hive].key;
+            value.type = b_.U32(at + kKeyType);
+            entry.substitute = b_.U16(at + kKeySubstitute) != 0;
+            if (!Data(b_.At(at + kKeyData), length, value)) {
+                return Fail(which + " does not hold a name and data of its type (0x" + Hex(value.type) + ")");
+            }
+            std::size_t shown = value.key.size() + value.name.size() + 3 * value.bytes.size();
+            for (const std::u16string& text : value.texts) {
+                shown += text.size() + 1;
+            }
+            if (!List(shown, "registry value " + std::to_string(i))) {
+                return false;
+            }
+            c_.registry.push_back(std::move(entry));
+            at += kKeyData + length;
+        }
+        return true;
+    }
+
+    // A registry value's name, NUL, and data of its type.
+    static bool Data(const std::uint8_t* p, std::size_t n, RegistryValue& value) {
+        const void* nul = std::memchr(p, 0, n);
+        if (!nul) {
+            return false;
+        }
+        std::size_t name = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - p);
+        value.name = FromCabinetText(std::string_view(reinterpret_cast<const char*>(p), name));
+        p += name + 1;
+        n -= name + 1;
+        std::string_view data(reinterpret_cast<const char*>(p), n);
+        switch (value.type & ~kRegNoClobber) {
+        case kRegString:
+            if (data.empty() || data.back() != '\0') {
+                return false;
+            }
+            value.texts.push_back(FromCabinetText(UpToNul(p, n)));
+            return true;
+        case kRegMultiString:
+            if (data.empty() || data.back() != '\0') {
+                return false;
+            }
+            data.remove_suffix(1);
+            while (!data.empty()) {
+                std::size_t end = data.find('\0');
+                if (end == std::string_view::npos) {
+                    return false;
+                }
+                value.texts.push_back(FromCabinetText(data.substr(0, end)));
+                data.remove_prefix(end + 1);
+            }
+            return true;
+        case kRegBinary:
+            value.bytes.assign(p, p + n);
+            return true;
+        case kRegDword:
+            if (n != 4) {
+                return false;
+            }
+            value.number = Bytes(p, n).U32(0);
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    bool Links() {
+        std::size_t at = Start(kLinks);
+        for (std::uint16_t i = 0; i < b_.U16(CountAt(kLinks)); ++i) {
+            const std::string which = "its manifest's shortcut " + std::to_string(i);
+            CabinetLink link;
+            if (!b_.Has(at, kLinkSpec) || !Path(at + kLinkSpec, b_.U16(at + kLinkLength), false, link.relative) ||
+                link.relative.empty()) {
+                return Fail(which + " is not a list of its strings making a path a device can hold");
+            }
+            link.base = b_.U16(at + kLinkBase);
+            std::u16string base;
+            if (link.base == 0) {
+                if (!named_[kInstallDirString]) {
+                    return Fail(which + " lies in the install folder, which the manifest does not name");
+                }
+                base = c_.installDir;
+            } else if (link.base <= kLastMacro) {
+                base = std::u16string(MacroFolderPath(link.base));
+            } else {
+                return Fail(which + " lies in folder macro " + std::to_string(link.base) +
+                            ", which devices do not have");
+            }
+            link.relative = JoinDevicePath(base, link.relative);
+            if (link.relative.size() + 1 > kLongestDevicePath) {
+                return Fail(which + " has a path longer than a device's (" + std::to_string(kLongestDevicePath) +
+                            " characters)");
+            }
+            link.target = b_.U16(at + kLinkTarget);
+            link.toFile = b_.U16(at + kLinkKind) == kLinkToFile;
+            const std::int32_t target = link.toFile ? files_[link.target] : dirs_[link.target];
+            if (target >= 0) {
+                link.targetPath = link.toFile ? c_.files[target].relative : c_.folders[target];
+            } else if (!link.toFile && link.target == 0 && named_[kInstallDirString]) {
+                link.targetPath = c_.installDir;
+            } else {
+                return Fail(which + " leads to " + (link.toFile ? "file " : "folder ") + std::to_string(link.target) +
+                            ", which it does not list");
+            }
+            if (!List(link.relative.size() + link.targetPath.size(), "shortcut " + std::to_string(i))) {
+                return false;
+            }
+            c_.links.push_back(std::move(link));
+            at += kLinkSpec + b_.U16(at + kLinkLength);
+        }
+        return true;
+    }
+
+    std::size_t Start(Section section) const { return b_.U32(OffsetAt(section)); }
+
+    // What the listing takes, refused once past what a cabinet may list.
+    bool List(std::size_t characters, const std::string& what) {
+        listing_ += ListingCost(characters);
+        if (listing_ > kLongestListing) {
+            return Fail("its manifest lists more than a device cabinet may (" + what + " takes the listing past " +
+                        std::to_string(kLongestListing) + " bytes)");
+        }
+        return true;
+    }
+
+    static std::string Hex(std::uint32_t v) {
+        static const char kDigits[] = "0123456789ABCDEF";
+        std::string out(8, '0');
+        for (int i = 7; i >= 0; --i, v >>= 4) {
+            out[i] = kDigits[v & 0xF];
+        }
+        return out;
+    }
+
+    bool Fail(const std::string& message) {
+        error_ = Malformed(message);
+        return false;
+    }
+
+    struct Hive {
+        RegistryRoot root = RegistryRoot::LocalMachine;
+        std::u16string key;
     };
-    std::vector<std::int32_t> dirs(0x10000, -1); // places in cabinet_.folders
-    at = b.U32(64);
-    for (std::uint16_t i = 0; i < b.U16(50); ++i) {
-        std::u16string folder;
-        if (!b.Has(at, 4) || !path(at + 4, b.U16(at + 2), folder)) {
-            error = Malformed("its manifest's folder " + std::to_string(i) +
-                              " is not a list of its strings making a path a device can hold");
-            return false;
-        }
-        if (!list(folder.size(), "folder " + std::to_string(i))) {
-            return false;
-        }
-        dirs[b.U16(at)] = static_cast<std::int32_t>(cabinet_.folders.size());
-        cabinet_.folders.push_back(std::move(folder));
-        at += 4 + b.U16(at + 2);
-    }
-    at = b.U32(68);
-    std::vector<std::int32_t> fileNames(0x10000, -1); // places in cabinet_.files
-    for (std::uint16_t i = 0; i < b.U16(52); ++i) {
-        std::string name;
-        if (!b.Has(at, 12) || b.U16(at + 10) == 0 || !b.Has(at + 12, b.U16(at + 10)) ||
-            b.At(at + 12)[b.U16(at + 10) - 1] != 0) {
-            error = Malformed("its manifest's file " + std::to_string(i) + " ends early or has no terminated name");
-            return false;
-        }
-        const std::int32_t dir = dirs[b.U16(at + 2)];
-        if (dir < 0) {
-            error = Malformed("its manifest's file " + std::to_string(i) + " names folder " +
-                              std::to_string(b.U16(at + 2)) + ", which it does not list");
-            return false;
-        }
-        CabinetFile file;
-        file.number = b.U16(at);
-        file.flags = b.U32(at + 6);
-        std::u16string own =
-            FromCabinetText(std::string_view(reinterpret_cast<const char*>(b.At(at + 12)), b.U16(at + 10) - 1u));
-        file.relative = JoinDevicePath(cabinet_.folders[dir], own);
-        if (file.relative.size() + 1 > kLongestDevicePath) {
-            error = Malformed("its manifest's file " + std::to_string(i) + " has a path longer than a device's (" +
-                              std::to_string(kLongestDevicePath) + " characters)");
-            return false;
-        }
-        if (fileNames[file.number] >= 0) {
-            error = Malformed("its manifest names file " + std::to_string(file.number) + " twice");
-            return false;
-        }
-        if (!list(file.relative.size(), "file " + std::to_string(i))) {
-            return false;
-        }
-        fileNames[file.number] = static_cast<std::int32_t>(cabinet_.files.size());
-        cabinet_.files.push_back(std::move(file));
-        at += 12 + b.U16(at + 10);
-    }
-    at = b.U32(80);
-    for (std::uint16_t i = 0; i < b.U16(58); ++i) {
-        CabinetLink link;
-        if (!b.Has(at, 12) || !path(at + 12, b.U16(at + 10), link.relative)) {
-            error = Malformed("its manifest's shortcut " + std::to_string(i) +
-                              " is not a list of its strings making a path a device can hold");
-            return false;
-        }
-        link.relative = JoinDevicePath(MacroFolder(b.U16(at + 4)), link.relative);
-        if (link.relative.size() + 1 > kLongestDevicePath) {
-            error = Malformed("its manifest's shortcut " + std::to_string(i) + " has a path longer than a device's (" +
-                              std::to_string(kLongestDevicePath) + " characters)");
-            return false;
-        }
-        link.target = b.U16(at + 6);
-        link.toFile = b.U16(at + 8) == 1;
-        const std::int32_t target = link.toFile ? fileNames[link.target] : dirs[link.target];
-        if (target >= 0) {
-            link.targetPath = link.toFile ? cabinet_.files[target].relative : cabinet_.folders[target];
-        } else if (link.toFile || link.target != 0) {
-            error = Malformed("its manifest's shortcut " + std::to_string(i) + " leads to " +
-                              (link.toFile ? "file " : "folder ") + std::to_string(link.target) +
-                              ", which it does not list");
-            return false;
-        }
-        if (!list(link.relative.size() + link.targetPath.size(), "shortcut " + std::to_string(i))) {
-            return false;
-        }
-        cabinet_.links.push_back(std::move(link));
-        at += 12 + b.U16(at + 10);
+
+    Bytes b_;
+    Cabinet& c_;
+    Error& error_;
+    std::uint64_t listing_ = 0;
+    std::vector<std::u16string> strings_ = std::vector<std::u16string>(0x10000);
+    std::vector<bool> named_ = std::vector<bool>(0x10000);
+    std::vector<std::int32_t> dirs_ = std::vector<std::int32_t>(0x10000, -1);  // places in folders
+    std::vector<std::int32_t> files_ = std::vector<std::int32_t>(0x10000, -1); // places in files
+    std::vector<std::int32_t> hives_ = std::vector<std::int32_t>(0x10000, -1); // places in hiveList_
+    std::vector<Hive> hiveList_;
+};
+
+bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, Error& error) {
+    if (!ManifestParser(manifest, cabinet_, error).Parse()) {
+        return false;
     }
     cabinet_.compression = folders_.empty() ? 0 : folders_.front().compression;
     return true;

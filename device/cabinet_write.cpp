@@ -2,7 +2,10 @@
 // the members, in one pass over the members' bytes.
 #include "device/cabinet.h"
 
+#include "device/cabinet_format.h"
+#include "device/cabinet_manifest.h"
 #include "device/layout.h"
+#include "platform/little_endian.h"
 #include "platform/text.h"
 
 #include <zlib.h>
@@ -16,35 +19,13 @@
 namespace device {
 namespace {
 
+using namespace cabfmt;
+using platform::AppendLe16;
+using platform::AppendLe32;
+
 constexpr std::uint32_t kBlock = kCabinetBlock;
 constexpr std::uint32_t kLongestBlock = kLongestPackedBlock;
-constexpr std::uint32_t kAlwaysOverwrite = 0x40000000;
-constexpr std::uint16_t kArchive = 0x20;
-constexpr std::uint16_t kReservedNumber = 999; // a setup DLL's, which we never ship
 constexpr std::size_t kOutputBuffer = 1 << 20;
-
-void Put16(std::string& out, std::uint32_t v) {
-    out += static_cast<char>(v & 0xFF);
-    out += static_cast<char>((v >> 8) & 0xFF);
-}
-void Put32(std::string& out, std::uint32_t v) {
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
-void Set16(std::string& out, std::size_t at, std::uint32_t v) {
-    out[at] = static_cast<char>(v & 0xFF);
-    out[at + 1] = static_cast<char>((v >> 8) & 0xFF);
-}
-void Set32(std::string& out, std::size_t at, std::uint32_t v) {
-    Set16(out, at, v & 0xFFFF);
-    Set16(out, at + 2, v >> 16);
-}
-
-// File numbers in the order of the plan's files: 1 up, passing over the setup DLL's.
-std::uint16_t FileNumber(std::size_t i) {
-    std::size_t n = i + 1;
-    return static_cast<std::uint16_t>(n >= kReservedNumber ? n + 1 : n);
-}
 
 // The cabinet's own name of a file: eight characters from its real name (letters and digits,
 // padded on the left with '0'), a dot and the file number in three digits (four beyond 998 files).
@@ -61,207 +42,6 @@ std::string StoredName(std::u16string_view realName, std::uint16_t number) {
     std::string digits = std::to_string(number);
     return std::string(8 - eight.size(), '0') + eight + "." +
            std::string(digits.size() < 3 ? 3 - digits.size() : 0, '0') + digits;
-}
-
-// The manifest's texts, each once.
-class Strings {
-public:
-    std::uint16_t Id(const std::string& text) {
-        auto [at, added] = ids_.try_emplace(text, static_cast<std::uint16_t>(order_.size() + 1));
-        if (added) {
-            order_.push_back(text);
-        }
-        return at->second;
-    }
-    const std::vector<std::string>& Order() const { return order_; }
-
-private:
-    std::map<std::string, std::uint16_t> ids_;
-    std::vector<std::string> order_;
-};
-
-std::vector<std::u16string_view> Components(std::u16string_view path) {
-    std::vector<std::u16string_view> parts;
-    while (!path.empty()) {
-        std::size_t slash = path.find(u'\\');
-        parts.push_back(path.substr(0, slash));
-        path = slash == std::u16string_view::npos ? std::u16string_view() : path.substr(slash + 1);
-    }
-    return parts;
-}
-
-// A folder below the target folder as the manifest's DIRS section gives it: the target folder's
-// macro, then one text per name. The device's root has no macro: its first name carries the
-// leading backslash, or the folder is the root itself.
-bool FolderSpec(std::uint16_t macro, std::u16string_view below, Strings& strings, std::vector<std::uint16_t>& ids) {
-    ids.clear();
-    std::vector<std::u16string_view> parts = Components(below);
-    if (macro != 0) {
-        ids.push_back(strings.Id("%CE" + std::to_string(macro) + "%"));
-    }
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        std::string text;
-        if (!ToCabinetText(parts[i], text)) {
-            return false;
-        }
-        ids.push_back(strings.Id(macro == 0 && i == 0 ? "\\" + text : text));
-    }
-    if (ids.empty()) {
-        ids.push_back(strings.Id("\\"));
-    }
-    return true;
-}
-
-std::string TextOf(std::u16string_view text) {
-    std::string out;
-    ToCabinetText(text, out);
-    return out;
-}
-
-// The part of a file's device path below the target folder.
-std::u16string_view BelowTarget(const InstallPlan& plan, std::u16string_view relative) {
-    std::u16string_view base = TargetFolderPlaceOf(plan.targetFolder).folder;
-    return base.empty() ? relative : relative.substr(std::min(relative.size(), base.size() + 1));
-}
-
-bool MakeManifest(const InstallPlan& plan, const CabinetSettings& settings, std::string& out, Error& error) {
-    const std::uint16_t macro = TargetFolderPlaceOf(plan.targetFolder).macro;
-    Strings strings;
-    std::vector<std::vector<std::uint16_t>> dirs;
-    std::map<std::u16string, std::uint16_t> dirIds;
-    std::vector<std::uint16_t> fileDirs;
-    for (const PlannedFile& file : plan.files) {
-        std::u16string folder(FolderOf(BelowTarget(plan, file.relative)));
-        auto [at, added] = dirIds.try_emplace(folder, static_cast<std::uint16_t>(dirs.size() + 1));
-        if (added) {
-            std::vector<std::uint16_t> ids;
-            if (!FolderSpec(macro, folder, strings, ids)) {
-                error = Refusal("the folder " + platform::ToUtf8(folder) + " cannot be named in a device cabinet");
-                return false;
-            }
-            dirs.push_back(std::move(ids));
-        }
-        fileDirs.push_back(at->second);
-    }
-    std::vector<std::uint16_t> linkNames;
-    for (const PlannedShortcut& shortcut : plan.shortcuts) {
-        linkNames.push_back(strings.Id(TextOf(shortcut.name)));
-    }
-
-    // Every count, offset and length the manifest keeps in 16 bits is checked before any is written:
-    // one that wrapped would name the wrong text, or make a cabinet that no reader, ours included, takes.
-    auto fits = [&](std::size_t value, const std::string& what) {
-        if (value <= 0xFFFF) {
-            return true;
-        }
-        error = Refusal(what + " (" + std::to_string(value) + "); a device cabinet's manifest holds at most 65535");
-        return false;
-    };
-    std::string appName = TextOf(settings.appName), provider = TextOf(settings.provider);
-    if (!fits(appName.size() + 1, "the program name is too long for a device cabinet: its length with its end") ||
-        !fits(provider.size() + 1, "the provider is too long for a device cabinet: its length with its end") ||
-        !fits(100 + appName.size() + 1,
-              "the program name is too long for a device cabinet: the provider would begin at byte") ||
-        !fits(strings.Order().size(), "the files' folders and shortcuts use too many different names") ||
-        !fits(dirs.size(), "the files lie in too many folders") ||
-        !fits(plan.shortcuts.size(), "the plan makes too many shortcuts")) {
-        return false;
-    }
-    for (const std::string& text : strings.Order()) {
-        if (!fits(text.size() + 1, "a folder's or shortcut's name is too long: its length with its end")) {
-            return false;
-        }
-    }
-
-    out.assign(100, '\0');
-    out.replace(0, 4, "MSCE");
-    Set32(out, 16, 1);
-    Set32(out, 20, settings.processorType);
-    Set16(out, 84, static_cast<std::uint32_t>(out.size()));
-    Set16(out, 86, static_cast<std::uint32_t>(appName.size() + 1));
-    out += appName + '\0';
-    Set16(out, 88, static_cast<std::uint32_t>(out.size()));
-    Set16(out, 90, static_cast<std::uint32_t>(provider.size() + 1));
-    out += provider + '\0';
-
-    Set32(out, 60, static_cast<std::uint32_t>(out.size()));
-    for (std::size_t i = 0; i < strings.Order().size(); ++i) {
-        const std::string& text = strings.Order()[i];
-        Put16(out, static_cast<std::uint32_t>(i + 1));
-        Put16(out, static_cast<std::uint32_t>(text.size() + 1));
-        out += text + '\0';
-    }
-    Set32(out, 64, static_cast<std::uint32_t>(out.size()));
-    for (std::size_t i = 0; i < dirs.size(); ++i) {
-        if (!fits(2 * (dirs[i].size() + 1), "a folder has too many names in its path: its length in bytes")) {
-            return false;
-        }
-        Put16(out, static_cast<std::uint32_t>(i + 1));
-        Put16(out, static_cast<std::uint32_t>(2 * (dirs[i].size() + 1)));
-        for (std::uint16_t id : dirs[i]) {
-            Put16(out, id);
-        }
-        Put16(out, 0);
-    }
-    Set32(out, 68, static_cast<std::uint32_t>(out.size()));
-    for (std::size_t i = 0; i < plan.files.size(); ++i) {
-        std::string name = TextOf(NameOf(plan.files[i].relative));
-        if (!fits(name.size() + 1, "the name of " + platform::ToUtf8(plan.files[i].relative) +
-                                       " is too long: its length with its end")) {
-            return false;
-        }
-        Put16(out, FileNumber(i));
-        Put16(out, fileDirs[i]);
-        Put16(out, FileNumber(i));
-        Put32(out, kAlwaysOverwrite);
-        Put16(out, static_cast<std::uint32_t>(name.size() + 1));
-        out += name + '\0';
-    }
-    // No registry hives or keys: both sections are empty, where the links begin.
-    Set32(out, 72, static_cast<std::uint32_t>(out.size()));
-    Set32(out, 76, static_cast<std::uint32_t>(out.size()));
-    Set32(out, 80, static_cast<std::uint32_t>(out.size()));
-    for (std::size_t i = 0; i < plan.shortcuts.size(); ++i) {
-        Put16(out, static_cast<std::uint32_t>(i + 1));
-        Put16(out, 0);
-        Put16(out, kStartMenuMacro);
-        Put16(out, FileNumber(plan.shortcuts[i].file));
-        Put16(out, 1); // to a file
-        Put16(out, 4);
-        Put16(out, linkNames[i]);
-        Put16(out, 0);
-    }
-    Set16(out, 48, static_cast<std::uint32_t>(strings.Order().size()));
-    Set16(out, 50, static_cast<std::uint32_t>(dirs.size()));
-    Set16(out, 52, static_cast<std::uint32_t>(plan.files.size()));
-    Set16(out, 58, static_cast<std::uint32_t>(plan.shortcuts.size()));
-    // The listing the reader makes of it: every folder, file and shortcut with its device paths.
-    std::uint64_t listing = 0;
-    std::map<std::u16string_view, bool> folders;
-    for (const PlannedFile& file : plan.files) {
-        listing += ListingCost(file.relative.size());
-        if (folders.emplace(FolderOf(file.relative), true).second) {
-            listing += ListingCost(FolderOf(file.relative).size());
-        }
-    }
-    for (const PlannedShortcut& shortcut : plan.shortcuts) {
-        listing += ListingCost(shortcut.relative.size() + plan.files[shortcut.file].relative.size());
-    }
-    if (listing > kLongestListing) {
-        error = Refusal("the listing of " + std::to_string(plan.files.size()) + " files and " +
-                        std::to_string(plan.shortcuts.size()) + " shortcuts with their device paths would take " +
-                        std::to_string(listing) + " bytes; a device cabinet's takes at most " +
-                        std::to_string(kLongestListing) + " (use fewer files or shorter paths)");
-        return false;
-    }
-    if (out.size() > kLongestManifest) {
-        error = Refusal("the manifest of " + std::to_string(plan.files.size()) + " files would take " +
-                        std::to_string(out.size()) + " bytes; a device cabinet's takes at most " +
-                        std::to_string(kLongestManifest) + " (use fewer files or shorter names)");
-        return false;
-    }
-    Set32(out, 8, static_cast<std::uint32_t>(out.size()));
-    return true;
 }
 
 // DOS date and time of a wall-clock time in seconds since 1970.
@@ -397,40 +177,40 @@ bool WriteAll(platform::File& out, const std::string& bytes) {
     return out.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()), done) && done == bytes.size();
 }
 
-// What can be told of a plan before its manifest is made: every text has an 8-bit form, and the
-// files' count and bytes fit a cabinet.
-bool PlanFits(const InstallPlan& plan, const CabinetSettings& settings, Error& error) {
-    std::string text;
-    auto check = [&](std::u16string_view what, const std::string& role) {
-        if (!ToCabinetText(what, text)) {
-            error = Refusal(
-                role + " " + platform::ToUtf8(what) +
-                " has a character a device cabinet cannot hold (its names are Western Windows text, code page 1252)");
-            return false;
-        }
-        return true;
-    };
-    if (!check(settings.appName, "the program name") || !check(settings.provider, "the provider")) {
-        return false;
-    }
-    for (const PlannedFile& file : plan.files) {
-        if (!check(file.relative, "the path")) {
-            return false;
-        }
-    }
-    for (const PlannedShortcut& shortcut : plan.shortcuts) {
-        if (!check(shortcut.name, "the shortcut")) {
-            return false;
-        }
-    }
-    // Numbers are 16 bits in the manifest; 999 is a setup DLL's.
-    if (plan.files.size() > kMostCabinetFiles) {
+// What can be told of a design before its manifest is made: the files' count and bytes fit a
+// cabinet.
+bool DesignFits(const CabinetDesign& design, Error& error) {
+    if (design.files.size() > kMostCabinetFiles) {
         error = Refusal("a device cabinet holds at most " + std::to_string(kMostCabinetFiles) + " files, the plan has " +
-                        std::to_string(plan.files.size()));
+                        std::to_string(design.files.size()));
         return false;
     }
-    if ((plan.totalBytes + kBlock - 1) / kBlock + 1 > 0xFFFF) {
+    std::uint64_t bytes = design.setupDll ? design.setupDll->size : 0;
+    for (const DesignFile& file : design.files) {
+        bytes += file.size;
+    }
+    if ((bytes + kBlock - 1) / kBlock + 1 > 0xFFFF) {
         error = Refusal("the files are too large for one device cabinet (at most 2 GiB)");
+        return false;
+    }
+    return true;
+}
+
+// The listing a reader makes of it fits what a reader takes, and so does its manifest.
+bool ReadersTake(const CabinetDesign& design, const std::string& manifest, Error& error) {
+    std::uint64_t listing = DesignListing(design);
+    if (listing > kLongestListing) {
+        error = Refusal("the listing of " + std::to_string(design.files.size()) + " files, " +
+                        std::to_string(design.registry.size()) + " registry values and " +
+                        std::to_string(design.links.size()) + " shortcuts with their device paths would take " +
+                        std::to_string(listing) + " bytes; a device cabinet's takes at most " +
+                        std::to_string(kLongestListing) + " (use fewer files or shorter paths)");
+        return false;
+    }
+    if (manifest.size() > kLongestManifest) {
+        error = Refusal("the manifest of " + std::to_string(design.files.size()) + " files would take " +
+                        std::to_string(manifest.size()) + " bytes; a device cabinet's takes at most " +
+                        std::to_string(kLongestManifest) + " (use fewer files or shorter names)");
         return false;
     }
     return true;
@@ -460,89 +240,74 @@ std::uint32_t BlockChecksum(const std::uint8_t* p, std::size_t n, std::uint32_t 
     return sum ^ last;
 }
 
-bool CheckCabinet(const InstallPlan& plan, const CabinetSettings& settings, Error& error) {
+bool CheckCabinet(const CabinetDesign& design, Error& error) {
     // The manifest's own limits are found by making it.
     std::string manifest;
-    return PlanFits(plan, settings, error) && MakeManifest(plan, settings, manifest, error);
+    return DesignFits(design, error) && MakeManifest(design, manifest, error) && ReadersTake(design, manifest, error);
 }
 
-bool WriteCabinet(const InstallPlan& plan, const CabinetSettings& settings, MemberSource& members, platform::File& out,
-                  Error& error) {
-    std::string manifest;
-    if (!PlanFits(plan, settings, error) || !MakeManifest(plan, settings, manifest, error)) {
-        return false;
-    }
+bool CheckCabinet(const InstallPlan& plan, const CabinetSettings& settings, Error& error) {
+    return CheckCabinet(DesignCabinet(plan, settings), error);
+}
+
+namespace {
+
+// The cabinet's own record of one stored file.
+struct Stored {
+    std::string name;
+    std::uint32_t size;
+    std::int32_t member; // -1 for the manifest
+};
+
+// The header, the one folder and the file table, up to where the data blocks begin.
+std::string CabinetTables(const std::vector<Stored>& stored, const CabinetSettings& settings, std::uint32_t blocks) {
     std::uint16_t date = 0, time = 0;
     DosDateTime(settings.time, date, time);
-
-    // The manifest first, then the files in descending file number: the last planned file first.
-    struct Stored {
-        std::string name;
-        std::uint32_t size;
-    };
-    std::vector<Stored> stored;
-    stored.push_back({StoredName(settings.appName, 0), static_cast<std::uint32_t>(manifest.size())});
-    for (std::size_t i = plan.files.size(); i-- > 0;) {
-        stored.push_back({StoredName(NameOf(plan.files[i].relative), FileNumber(i)), plan.files[i].size});
-    }
-    std::uint64_t dataSize = 0;
     std::uint32_t tableSize = 0;
     for (const Stored& s : stored) {
-        dataSize += s.size;
-        tableSize += static_cast<std::uint32_t>(16 + s.name.size() + 1);
+        tableSize += static_cast<std::uint32_t>(kFileName + s.name.size() + 1);
     }
-    const std::uint32_t blocks = static_cast<std::uint32_t>((dataSize + kBlock - 1) / kBlock);
-    if (blocks > 0xFFFF) {
-        error = Refusal("the files are too large for one device cabinet (at most 2 GiB)");
-        return false;
-    }
-    constexpr std::uint32_t kHeader = 36, kFolder = 8;
-    const std::uint32_t dataStart = kHeader + kFolder + tableSize;
-
+    const std::uint32_t filesAt = static_cast<std::uint32_t>(kHeaderSize + kFolderSize);
     std::string head;
-    head += "MSCF";
-    Put32(head, 0);
-    Put32(head, 0); // the cabinet's length, known once the blocks are written
-    Put32(head, 0);
-    Put32(head, kHeader + kFolder);
-    Put32(head, 0);
-    head += '\x03';
-    head += '\x01';
-    Put16(head, 1);
-    Put16(head, static_cast<std::uint32_t>(stored.size()));
-    Put16(head, 0); // no reserved fields, no previous or next cabinet
-    Put16(head, 0);
-    Put16(head, 0);
-    Put32(head, dataStart);
-    Put16(head, blocks);
-    Put16(head, settings.compress ? 1 : 0);
+    AppendLe32(head, kSignature);
+    AppendLe32(head, 0);
+    AppendLe32(head, 0); // the cabinet's length, known once the blocks are written
+    AppendLe32(head, 0);
+    AppendLe32(head, filesAt);
+    AppendLe32(head, 0);
+    head += static_cast<char>(kVersionMinor);
+    head += static_cast<char>(kVersionMajor);
+    AppendLe16(head, 1);
+    AppendLe16(head, static_cast<std::uint16_t>(stored.size()));
+    AppendLe16(head, 0); // no reserved fields, no previous or next cabinet
+    AppendLe16(head, 0);
+    AppendLe16(head, 0);
+    AppendLe32(head, filesAt + tableSize);
+    AppendLe16(head, static_cast<std::uint16_t>(blocks));
+    AppendLe16(head, settings.compress ? kMszip : kStored);
     std::uint32_t offset = 0;
     for (const Stored& s : stored) {
-        Put32(head, s.size);
-        Put32(head, offset);
-        Put16(head, 0);
-        Put16(head, date);
-        Put16(head, time);
-        Put16(head, kArchive);
+        AppendLe32(head, s.size);
+        AppendLe32(head, offset);
+        AppendLe16(head, 0);
+        AppendLe16(head, date);
+        AppendLe16(head, time);
+        AppendLe16(head, kAttributeArchive);
         head += s.name + '\0';
         offset += s.size;
     }
-    if (!WriteAll(out, head)) {
-        error = SystemError(ErrorCode::CannotWrite, {}, "cannot be written");
-        return false;
-    }
+    return head;
+}
 
-    BlockWriter writer(out, settings.compress);
-    if (!writer.Add(manifest.data(), manifest.size())) {
-        error = SystemError(ErrorCode::CannotWrite, {}, "cannot be written");
-        return false;
-    }
-    for (std::size_t i = plan.files.size(); i-- > 0;) {
-        const PlannedFile& file = plan.files[i];
-        if (!members.Open(file.index, file.size, error)) {
+bool WriteMembers(const std::vector<Stored>& stored, MemberSource& members, BlockWriter& writer, Error& error) {
+    for (const Stored& s : stored) {
+        if (s.member < 0) {
+            continue;
+        }
+        if (!members.Open(s.member, s.size, error)) {
             return false;
         }
-        for (std::uint32_t left = file.size; left > 0;) {
+        for (std::uint32_t left = s.size; left > 0;) {
             std::uint32_t n = std::min(left, writer.Room());
             if (!members.Read(writer.Space(), n, error)) {
                 return false;
@@ -554,18 +319,75 @@ bool WriteCabinet(const InstallPlan& plan, const CabinetSettings& settings, Memb
             left -= n;
         }
     }
+    return true;
+}
+
+} // namespace
+
+bool WriteCabinet(const CabinetDesign& design, const CabinetSettings& settings, MemberSource& members,
+                  platform::File& out, Error& error) {
+    std::string manifest;
+    if (!DesignFits(design, error) || !MakeManifest(design, manifest, error) || !ReadersTake(design, manifest, error)) {
+        return false;
+    }
+    // The manifest first, then the setup DLL and the files in descending file number, as the
+    // wizard stores them.
+    std::vector<Stored> stored;
+    stored.push_back({StoredName(design.appName, 0), static_cast<std::uint32_t>(manifest.size()), -1});
+    bool setupStored = !design.setupDll;
+    for (std::size_t i = design.files.size(); i-- > 0;) {
+        const DesignFile& file = design.files[i];
+        const std::uint16_t number = CabinetFileNumber(i);
+        if (!setupStored && number < kSetupDllNumber) {
+            stored.push_back({StoredName(design.setupDll->name, kSetupDllNumber), design.setupDll->size,
+                              design.setupDll->member});
+            setupStored = true;
+        }
+        stored.push_back({StoredName(file.name, number), file.size, file.member});
+    }
+    if (!setupStored) {
+        stored.push_back(
+            {StoredName(design.setupDll->name, kSetupDllNumber), design.setupDll->size, design.setupDll->member});
+    }
+    std::uint64_t dataSize = 0;
+    for (const Stored& s : stored) {
+        dataSize += s.size;
+    }
+    const std::uint32_t blocks = static_cast<std::uint32_t>((dataSize + kBlock - 1) / kBlock);
+    if (blocks > 0xFFFF) {
+        error = Refusal("the files are too large for one device cabinet (at most 2 GiB)");
+        return false;
+    }
+    const std::string head = CabinetTables(stored, settings, blocks);
+    if (!WriteAll(out, head)) {
+        error = SystemError(ErrorCode::CannotWrite, {}, "cannot be written");
+        return false;
+    }
+    BlockWriter writer(out, settings.compress);
+    if (!writer.Add(manifest.data(), manifest.size())) {
+        error = SystemError(ErrorCode::CannotWrite, {}, "cannot be written");
+        return false;
+    }
+    if (!WriteMembers(stored, members, writer, error)) {
+        return false;
+    }
     if (!writer.Finish()) {
         error = SystemError(ErrorCode::CannotWrite, {}, "cannot be written");
         return false;
     }
     std::uint64_t length = head.size() + writer.Written();
     std::string total;
-    Put32(total, static_cast<std::uint32_t>(length));
-    if (length > 0xFFFFFFFFu || !out.Seek(8) || !WriteAll(out, total)) {
+    AppendLe32(total, static_cast<std::uint32_t>(length));
+    if (length > 0xFFFFFFFFu || !out.Seek(kHeaderLength) || !WriteAll(out, total)) {
         error = SystemError(ErrorCode::CannotWrite, {}, "cannot be written");
         return false;
     }
     return true;
+}
+
+bool WriteCabinet(const InstallPlan& plan, const CabinetSettings& settings, MemberSource& members, platform::File& out,
+                  Error& error) {
+    return WriteCabinet(DesignCabinet(plan, settings), settings, members, out, error);
 }
 
 bool CabinetTime(std::int64_t& time, Error& error) {

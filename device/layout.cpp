@@ -27,6 +27,58 @@ TargetFolderPlace TargetFolderPlaceOf(std::int32_t targetFolder) {
     return {u"", 0};
 }
 
+std::u16string MacroText(std::uint16_t macro) { return u"%CE" + platform::ToUtf16(std::to_string(macro)) + u"%"; }
+
+std::uint16_t MacroNumber(std::u16string_view text) {
+    if (text.size() < 5 || text.size() > 6 || text.front() != u'%' || text.back() != u'%' ||
+        (text[1] != u'C' && text[1] != u'c') || (text[2] != u'E' && text[2] != u'e')) {
+        return 0;
+    }
+    std::uint16_t n = 0;
+    for (char16_t c : text.substr(3, text.size() - 4)) {
+        if (c < u'0' || c > u'9') {
+            return 0;
+        }
+        n = static_cast<std::uint16_t>(n * 10 + (c - u'0'));
+    }
+    return n >= 1 && n <= 17 ? n : 0;
+}
+
+std::u16string_view MacroFolderPath(std::uint16_t macro) {
+    // The folders of a Pocket PC, as the CAB wizard's documentation lists them.
+    static constexpr std::u16string_view kFolders[] = {u"",
+                                                       u"Program Files",
+                                                       u"Windows",
+                                                       u"Windows\\Desktop",
+                                                       u"Windows\\StartUp",
+                                                       u"My Documents",
+                                                       u"Program Files\\Accessories",
+                                                       u"Program Files\\Communication",
+                                                       u"Program Files\\Games",
+                                                       u"Program Files\\Pocket Outlook",
+                                                       u"Program Files\\Office",
+                                                       u"Windows\\Start Menu\\Programs",
+                                                       u"Windows\\Start Menu\\Programs\\Accessories",
+                                                       u"Windows\\Start Menu\\Programs\\Communications",
+                                                       u"Windows\\Start Menu\\Programs\\Games",
+                                                       u"Windows\\Fonts",
+                                                       u"Windows\\Recent",
+                                                       u"Windows\\Start Menu"};
+    return macro < std::size(kFolders) ? kFolders[macro] : std::u16string_view();
+}
+
+std::u16string ExpandDeviceMacro(std::u16string_view text) {
+    if (!text.empty() && text.front() == u'\\') {
+        return std::u16string(text.substr(1));
+    }
+    std::size_t end = text.find(u'\\');
+    std::uint16_t macro = MacroNumber(text.substr(0, end));
+    if (macro == 0) {
+        return std::u16string(text);
+    }
+    return JoinDevicePath(MacroFolderPath(macro), end == std::u16string_view::npos ? u"" : text.substr(end + 1));
+}
+
 std::uint32_t CpuFlagByName(std::u16string_view name) {
     for (const CpuChoice& choice : kCpuChoices) {
         if (name.size() != choice.name.size()) {

@@ -20,6 +20,16 @@ inline constexpr std::u16string_view kStartMenuFolder = u"Windows\\Start Menu\\P
 // The start menu's program folder as a device cabinet names it.
 inline constexpr std::uint16_t kStartMenuMacro = 11;
 
+// The device's folder macros %CE1% to %CE17%: the text, the number of a text that is exactly one
+// (any case; 0 for anything else), and the Pocket PC folder each stands for, from the device's
+// root (empty for a number that is none).
+std::u16string MacroText(std::uint16_t macro);
+std::uint16_t MacroNumber(std::u16string_view text);
+std::u16string_view MacroFolderPath(std::uint16_t macro);
+// A device path as a cabinet gives it, from the device's root: a leading %CEn% becomes its
+// folder and a leading backslash (the root) goes ("%CE1%\Notes" is "Program Files\Notes").
+std::u16string ExpandDeviceMacro(std::u16string_view text);
+
 // The four processor families in the order the wizard lists them, ARM first.
 using CpuChoice = ::ProcessorFamily;
 inline constexpr std::span<const CpuChoice, 4> kCpuChoices{kProcessorFamilies};

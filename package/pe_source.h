@@ -4,6 +4,7 @@
 
 #include "platform/error.h"
 #include "platform/file.h"
+#include "platform/little_endian.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -16,20 +17,10 @@
 namespace pe {
 
 // Little-endian fields out of a buffer the caller has already checked.
-inline std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-inline std::uint32_t Le32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline void PutLe16(std::uint8_t* p, std::uint16_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-inline void PutLe32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-    }
-}
+using platform::Le16;
+using platform::Le32;
+using platform::PutLe16;
+using platform::PutLe32;
 
 // What the editor finds wrong itself carries no system reason: a file that breaks the format, or
 // a change the format (or the executable as it stands) cannot take.

@@ -123,16 +123,11 @@ private:
     std::size_t blocks_ = 0;
 };
 
-void Put16(std::vector<std::uint8_t>& out, std::uint16_t value) {
-    out.push_back(static_cast<std::uint8_t>(value));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
 void PutText(std::vector<std::uint8_t>& out, std::u16string_view text) {
     for (char16_t c : text) {
-        Put16(out, c);
+        platform::AppendLe16(out, c);
     }
-    Put16(out, 0);
+    platform::AppendLe16(out, 0);
 }
 
 // Appends the block; the output is 32-bit aligned where it starts.

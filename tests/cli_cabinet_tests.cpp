@@ -185,22 +185,28 @@ struct Manifest {
     std::vector<ManifestLink> links;
 };
 
-// A text of `length` bytes with its NUL last and no other.
+// A text of `length` bytes: the text, its NUL, and NULs up to a multiple of four bytes, as the CAB
+// wizard pads every text of a manifest.
 bool TextAt(const Bytes& m, std::size_t at, std::size_t length, std::string& text) {
-    if (length == 0 || !Holds(m, at, length) || m[at + length - 1] != 0) {
+    if (length == 0 || length % 4 != 0 || !Holds(m, at, length) || m[at + length - 1] != 0) {
         return false;
     }
-    text.assign(m.begin() + static_cast<std::ptrdiff_t>(at), m.begin() + static_cast<std::ptrdiff_t>(at + length - 1));
-    return text.find('\0') == std::string::npos;
+    text.assign(m.begin() + static_cast<std::ptrdiff_t>(at), m.begin() + static_cast<std::ptrdiff_t>(at + length));
+    std::size_t nul = text.find('\0');
+    bool padded = text.find_first_not_of('\0', nul) == std::string::npos && length - nul <= 4;
+    text.resize(nul);
+    return padded;
 }
 
-// A list of string ids `length` bytes long, ending in its only 0, every id a known string.
+// A list of string ids `length` bytes long, every id a known string: folders' lists end in their
+// only 0, shortcuts' have none, as the wizard writes them.
 bool IdsAt(const Bytes& m, std::size_t at, std::size_t length, const Manifest& manifest,
-           std::vector<std::uint16_t>& ids) {
-    if (length < 4 || length % 2 != 0 || !Holds(m, at, length) || Le16(m, at + length - 2) != 0) {
+           std::vector<std::uint16_t>& ids, bool closed = true) {
+    if (length < (closed ? 4u : 2u) || length % 2 != 0 || !Holds(m, at, length) ||
+        (closed && Le16(m, at + length - 2) != 0)) {
         return false;
     }
-    for (std::size_t i = at; i + 2 < at + length; i += 2) {
+    for (std::size_t i = at; i < at + length - (closed ? 2 : 0); i += 2) {
         ids.push_back(Le16(m, i));
         if (!manifest.strings.contains(ids.back())) {
             return false;
@@ -223,7 +229,8 @@ std::string ReadManifest(const Bytes& m, Manifest& out) {
     if (!TextAt(m, Le16(m, 84), Le16(m, 86), out.appName) || !TextAt(m, Le16(m, 88), Le16(m, 90), out.provider)) {
         return "APPNAME or PROVIDER";
     }
-    if (Le16(m, 92) != 0 || Le16(m, 94) != 0) {
+    // No platform refused: an empty list where the strings begin.
+    if (Le16(m, 92) != Le32(m, 60) || Le16(m, 94) != 0) {
         return "unsupported platforms named";
     }
     if (Le16(m, 54) != 0 || Le16(m, 56) != 0) {
@@ -263,7 +270,8 @@ std::string ReadManifest(const Bytes& m, Manifest& out) {
     at = Le32(m, 80);
     for (std::size_t i = Le16(m, 58); i > 0; --i) {
         ManifestLink link;
-        if (!Holds(m, at, 12) || Le16(m, at + 2) != 0 || !IdsAt(m, at + 12, Le16(m, at + 10), out, link.spec)) {
+        if (!Holds(m, at, 12) || Le16(m, at + 2) != 0 ||
+            !IdsAt(m, at + 12, Le16(m, at + 10), out, link.spec, false)) {
             return "LINKS entry at " + std::to_string(at);
         }
         link.base = Le16(m, at + 4);
@@ -297,22 +305,33 @@ std::string MacroFolder(std::uint16_t n) {
     return found == kFolders.end() ? "?" : found->second;
 }
 
-// A DIRS path from the device's root, backslashed: "%CEn%\a\b", or "\a\b" and "\" below the root.
+// A DIRS path from the device's root, backslashed. Its first string may be the install folder
+// whole (string 1: "%CE1%\Notes", "\Notes", or "\" for the root), the others are one name each.
 std::string DirPath(const Manifest& m, std::uint16_t dir) {
     auto found = m.dirs.find(dir);
     if (found == m.dirs.end()) {
         return "?";
     }
     std::string path;
+    bool first = true;
     for (std::uint16_t id : found->second) {
-        path += (path.empty() ? "" : "\\") + FromWestern(m.strings.at(id));
+        std::string part = FromWestern(m.strings.at(id));
+        if (std::exchange(first, false)) {
+            unsigned macro = 0;
+            int used = 0;
+            if (std::sscanf(part.c_str(), "%%CE%u%%%n", &macro, &used) == 1 && used > 0) {
+                part = MacroFolder(static_cast<std::uint16_t>(macro)) + part.substr(static_cast<std::size_t>(used));
+            } else if (part.starts_with('\\')) {
+                part = part.substr(1);
+            } else {
+                return "?" + part;
+            }
+            path = part;
+            continue;
+        }
+        path += (path.empty() ? "" : "\\") + part;
     }
-    unsigned macro = 0;
-    int used = 0;
-    if (std::sscanf(path.c_str(), "%%CE%u%%%n", &macro, &used) == 1 && used > 0) {
-        return MacroFolder(static_cast<std::uint16_t>(macro)) + path.substr(static_cast<std::size_t>(used));
-    }
-    return path.starts_with('\\') ? path.substr(1) : "?" + path;
+    return path;
 }
 
 std::string Join(const std::string& folder, const std::string& name) {
@@ -766,7 +785,10 @@ TEST_F(CabinetTest, WhatTheReaderWouldRefuseIsNeverWritten) {
         }
         return plan;
     };
-    const std::u16string longest(65534, u'p');
+    // Texts are stored padded to four bytes, and the 16-bit offset of what follows the provider
+    // must reach past it: after the header and "Notes" (108 bytes), 65423 characters and their NUL
+    // take 65424 and end at byte 65532.
+    const std::u16string longest(65423, u'p');
     struct Case {
         const char* what;
         device::InstallPlan plan;
@@ -776,19 +798,20 @@ TEST_F(CabinetTest, WhatTheReaderWouldRefuseIsNeverWritten) {
     const Case cases[] = {
         {"the longest provider", planOf(1, 1, 4), {u"Notes", longest}, ""},
         {"a provider one longer", planOf(1, 1, 4), {u"Notes", longest + u"p"},
-         "the provider is too long for a device cabinet: its length with its end (65536); a device cabinet's "
-         "manifest holds at most 65535"},
+         "the program name and provider are too long for a device cabinet: the unsupported platforms would begin "
+         "at byte (65536); a device cabinet's manifest holds at most 65535"},
         {"a program name that puts the provider past 64 KiB", planOf(1, 1, 4), {std::u16string(65500, u'n'), u"P"},
-         "the program name is too long for a device cabinet: the provider would begin at byte (65601); a device "
+         "the program name is too long for a device cabinet: the provider would begin at byte (65604); a device "
          "cabinet's manifest holds at most 65535"},
         {"the most files", planOf(device::kMostCabinetFiles, 0, 8), {u"Notes", u"Notes"}, ""},
         {"a file more", planOf(device::kMostCabinetFiles + 1, 0, 8), {u"Notes", u"Notes"},
          "a device cabinet holds at most 65533 files, the plan has 65534"},
         {"paths filling more than a listing", planOf(device::kMostCabinetFiles, 1, 60), {u"Notes", u"Notes"},
-         "the listing of 65533 files and 0 shortcuts with their device paths would take 14679494 bytes; a device "
+         "the listing of 65533 files, 0 registry values and 0 shortcuts with their device paths would take 14679494 bytes; a device "
          "cabinet's takes at most 6291456 (use fewer files or shorter paths)"},
         {"more folder names than 16-bit ids", planOf(40000, 40000, 4), {u"Notes", u"Notes"},
-         "the files' folders and shortcuts use too many different names (80002); a device cabinet's manifest holds "
+         "the files' folders, registry keys and shortcuts use too many different names (80001); a device cabinet's "
+         "manifest holds "
          "at most 65535"},
     };
     for (const Case& c : cases) {
@@ -836,8 +859,8 @@ TEST_F(CabinetTest, EveryHostEveryRunAndEveryKindOfInputMakeTheSameBytes) {
     ASSERT_EQ(Run({u"installer", ws, u"-o", exe, u"--template", Template()}).status, 0);
     // ARM, MIPS, SHX, INTEL; stored, then MSZIP.
     const std::uint64_t digests[2][4] = {
-        {0x3fbc5262a0d31189, 0x125cf4c15f8fcb36, 0x0285c2637a076455, 0xb7349d6e11a275d6},
-        {0xfe188c5ceebc3fb7, 0xad8325c004072d97, 0xcbc45f8f16895689, 0x95f3e0275fe79046},
+        {0xb9d483ac18172f9f, 0xe76564f95d8eec9f, 0x56756901e613da7c, 0x07fecca6d74abc05},
+        {0xfc81674dd723b328, 0x70a260a2ae09a5f9, 0xc6e89f0c439d5741, 0x2678c62a1cc4ceb6},
     };
     for (bool compress : {false, true}) {
         // From the workspace, its package data file, its installer, and the workspace once more.

@@ -3,16 +3,14 @@
 #include "workspace/bitmap.h"
 
 #include "platform/file.h"
+#include "platform/little_endian.h"
 
 #include <cstring>
 
 namespace workspace {
 namespace {
 
-std::int32_t I32(const std::uint8_t* p) {
-    return static_cast<std::int32_t>(std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-                                     std::uint32_t{p[3]} << 24);
-}
+std::int32_t I32(const std::uint8_t* p) { return static_cast<std::int32_t>(platform::Le32(p)); }
 
 } // namespace
 
@@ -34,8 +32,8 @@ bool ReadBitmapSize(const char16_t* path, std::int32_t& width, std::int32_t& hei
     }
     std::int32_t infoSize = I32(head + 14);
     if (infoSize == 12) { // the old OS/2 header: 16-bit dimensions
-        width = head[18] | head[19] << 8;
-        height = head[20] | head[21] << 8;
+        width = platform::Le16(head + 18);
+        height = platform::Le16(head + 20);
         return true;
     }
     if (infoSize < 40) {
