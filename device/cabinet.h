@@ -135,6 +135,7 @@ struct Cabinet {
     std::vector<CabinetLink> links;
     std::optional<CabinetFile> setupDll; // file 999, which the manifest does not name
     std::uint16_t compression = 0; // of the first cabinet folder: 0 none, 1 MSZIP
+    std::uint16_t headerReserve = 0; // bytes the header sets aside, as for a signature
     std::uint64_t length = 0;
 };
 
@@ -180,6 +181,14 @@ private:
     };
     bool Start(std::unique_ptr<Source> source, Error& error);
     bool Parse(Error& error);
+    bool ReadHeader(std::uint64_t& at, std::uint16_t& folderCount, std::uint16_t& fileCount, std::uint32_t& filesAt,
+                    std::uint8_t& folderReserve, Error& error);
+    bool ReadFolders(std::uint64_t& at, std::uint16_t folderCount, std::uint8_t folderReserve, Error& error);
+    bool ReadFileTable(std::uint64_t at, std::uint16_t fileCount, std::uint64_t& tablesEnd, Error& error);
+    bool CheckFileData(Error& error);
+    bool NumberFiles(std::vector<std::int32_t>& byNumber, Error& error);
+    bool ReadManifest(const std::vector<std::int32_t>& byNumber, Error& error);
+    bool PlaceFiles(const std::vector<std::int32_t>& byNumber, Error& error);
     bool MeasureFolders(std::uint64_t tablesEnd, Error& error);
     bool ParseManifest(const std::vector<std::uint8_t>& manifest, Error& error);
     class ManifestParser;

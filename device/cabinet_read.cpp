@@ -209,89 +209,123 @@ bool CabinetReader::Start(std::unique_ptr<Source> source, Error& error) {
 }
 
 bool CabinetReader::Parse(Error& error) {
+    std::uint64_t at = 0, filesEnd = 0;
+    std::uint16_t folderCount = 0, fileCount = 0;
+    std::uint32_t filesAt = 0;
+    std::uint8_t folderReserve = 0;
+    if (!ReadHeader(at, folderCount, fileCount, filesAt, folderReserve, error) ||
+        !ReadFolders(at, folderCount, folderReserve, error) || !ReadFileTable(filesAt, fileCount, filesEnd, error) ||
+        !MeasureFolders(std::max(at, filesEnd), error) || !CheckFileData(error)) {
+        return false;
+    }
+    std::vector<std::int32_t> byNumber;
+    return NumberFiles(byNumber, error) && ReadManifest(byNumber, error) && PlaceFiles(byNumber, error);
+}
+
+// The cabinet's header (CFHEADER) and any reserve after it; `at` ends where the folder records begin.
+bool CabinetReader::ReadHeader(std::uint64_t& at, std::uint16_t& folderCount, std::uint16_t& fileCount,
+                               std::uint32_t& filesAt, std::uint8_t& folderReserve, Error& error) {
     Source& source = *source_;
     Window w(source, kTableSpan);
-    if (!source.Has(0, 36) || !w.Load(0, 36, error) || w.U32(0) != 0x4643534Du) { // "MSCF"
+    if (!source.Has(0, kHeaderSize) || !w.Load(0, kHeaderSize, error) || w.U32(kHeaderSignature) != kSignature) {
         if (error.code != ErrorCode::CannotRead) {
             error = Malformed("it does not start as a Microsoft cabinet (\"MSCF\")");
         }
         return false;
     }
     cabinet_.length = source.Size();
-    if (w.U32(8) != source.Size()) {
-        error = Malformed("its header gives a length of " + std::to_string(w.U32(8)) + " bytes, the file has " +
-                          std::to_string(source.Size()));
+    if (w.U32(kHeaderLength) != source.Size()) {
+        error = Malformed("its header gives a length of " + std::to_string(w.U32(kHeaderLength)) +
+                          " bytes, the file has " + std::to_string(source.Size()));
         return false;
     }
-    if (w.U8(25) != 1) {
-        error = Malformed("cabinet format version " + std::to_string(w.U8(25)) + "." + std::to_string(w.U8(24)));
+    if (w.U8(kHeaderMajor) != kVersionMajor) {
+        error = Malformed("cabinet format version " + std::to_string(w.U8(kHeaderMajor)) + "." +
+                          std::to_string(w.U8(kHeaderMinor)));
         return false;
     }
-    const std::uint16_t folderCount = w.U16(26), fileCount = w.U16(28), flags = w.U16(30);
-    const std::uint32_t filesAt = w.U32(16);
-    if (flags & 0x3) {
+    folderCount = w.U16(kHeaderFolders);
+    fileCount = w.U16(kHeaderFiles);
+    filesAt = w.U32(kHeaderFilesAt);
+    const std::uint16_t flags = w.U16(kHeaderFlags);
+    if (flags & (kFlagPrevious | kFlagNext)) {
         error = Malformed("it is one of a set of cabinets; a device installs from one");
         return false;
     }
-    std::uint64_t at = 36;
-    std::uint8_t folderReserve = 0;
-    if (flags & 0x4) {
-        if (!source.Has(at, 4) || !w.Load(at, 4, error)) {
+    at = kHeaderSize;
+    if (flags & kFlagReserve) {
+        if (!source.Has(at, kReserveSizes) || !w.Load(at, kReserveSizes, error)) {
             error = error.code == ErrorCode::CannotRead ? error : Malformed("its header ends early");
             return false;
         }
-        std::uint16_t headerReserve = w.U16(at);
-        folderReserve = w.U8(at + 2);
-        blockReserve_ = w.U8(at + 3);
-        at += 4 + headerReserve;
+        const std::uint16_t headerReserve = w.U16(at + kReserveHeader);
+        folderReserve = w.U8(at + kReserveFolder);
+        blockReserve_ = w.U8(at + kReserveBlock);
+        cabinet_.headerReserve = headerReserve;
+        at += kReserveSizes + headerReserve;
     }
     if (folderCount == 0 || fileCount == 0) {
         error = Malformed("it holds no files");
         return false;
     }
-    if (fileCount > kMostCabinetFiles + 1) {
+    if (fileCount > kMostCabinetFiles + 2) {
         error = Malformed("it holds " + std::to_string(fileCount) + " files; a device cabinet holds at most " +
-                          std::to_string(kMostCabinetFiles) + " and its manifest");
+                          std::to_string(kMostCabinetFiles) + ", its manifest and a setup DLL");
         return false;
     }
+    return true;
+}
+
+// The folder records (CFFOLDER).
+bool CabinetReader::ReadFolders(std::uint64_t& at, std::uint16_t folderCount, std::uint8_t folderReserve,
+                                Error& error) {
+    Source& source = *source_;
+    Window w(source, kTableSpan);
     folders_.reserve(folderCount);
-    for (std::uint16_t i = 0; i < folderCount; ++i, at += 8 + folderReserve) {
-        if (!source.Has(at, 8 + std::size_t{folderReserve})) {
+    for (std::uint16_t i = 0; i < folderCount; ++i, at += kFolderSize + folderReserve) {
+        if (!source.Has(at, kFolderSize + std::size_t{folderReserve})) {
             error = Malformed("its folder table ends early");
             return false;
         }
-        if (!w.Load(at, 8, error)) {
+        if (!w.Load(at, kFolderSize, error)) {
             return false;
         }
-        Folder folder{w.U32(at), w.U16(at + 4), static_cast<std::uint16_t>(w.U16(at + 6) & 0xF)};
-        if (folder.compression > 1) {
+        Folder folder{w.U32(at + kFolderFirstBlock), w.U16(at + kFolderBlocks),
+                      static_cast<std::uint16_t>(w.U16(at + kFolderCompression) & kCompressionMask)};
+        if (folder.compression > kMszip) {
             error = Malformed("folder " + std::to_string(i) + " uses compression " +
                               std::to_string(folder.compression) + "; device cabinets use none or MSZIP");
             return false;
         }
         folders_.push_back(folder);
     }
-    std::uint64_t tablesEnd = at;
-    at = filesAt;
+    return true;
+}
+
+// The file records (CFFILE); `tablesEnd` is where the last one ends.
+bool CabinetReader::ReadFileTable(std::uint64_t at, std::uint16_t fileCount, std::uint64_t& tablesEnd,
+                                  Error& error) {
+    Source& source = *source_;
+    Window w(source, kTableSpan);
     raw_.reserve(fileCount);
     for (std::uint16_t i = 0; i < fileCount; ++i) {
-        if (!source.Has(at, 16)) {
+        if (!source.Has(at, kFileName)) {
             error = Malformed("its file table ends early");
             return false;
         }
-        if (!w.Load(at, 16, error)) {
+        if (!w.Load(at, kFileName, error)) {
             return false;
         }
         RawFile file;
-        file.size = w.U32(at);
-        file.offset = w.U32(at + 4);
-        file.folder = w.U16(at + 8);
-        file.date = w.U16(at + 10);
-        file.time = w.U16(at + 12);
-        file.utf8 = (w.U16(at + 14) & 0x80) != 0;
-        file.nameAt = static_cast<std::uint32_t>(at + 16);
+        file.size = w.U32(at + kFileSize);
+        file.offset = w.U32(at + kFileOffset);
+        file.folder = w.U16(at + kFileFolder);
+        file.date = w.U16(at + kFileDate);
+        file.time = w.U16(at + kFileTime);
+        file.utf8 = (w.U16(at + kFileAttributes) & kAttributeUtf8Name) != 0;
+        file.nameAt = static_cast<std::uint32_t>(at + kFileName);
         std::string name;
-        if (!w.Text(at + 16, kLongestRawName, name, at, error)) {
+        if (!w.Text(at + kFileName, kLongestRawName, name, at, error)) {
             error = error.code == ErrorCode::CannotRead ? error
                                                         : Malformed("file " + std::to_string(i) + "'s name has no end");
             return false;
@@ -304,10 +338,14 @@ bool CabinetReader::Parse(Error& error) {
         }
         raw_.push_back(file);
     }
-    tablesEnd = std::max(tablesEnd, at);
-    if (!MeasureFolders(tablesEnd, error)) {
-        return false;
-    }
+    tablesEnd = at;
+    return true;
+}
+
+// Every file lies within its folder's data, and files lie one after another there. Overlapping
+// files would make reading them all unpack the same data once for each, and a small cabinet could
+// claim hours of work.
+bool CabinetReader::CheckFileData(Error& error) {
     for (std::size_t i = 0; i < raw_.size(); ++i) {
         const RawFile& file = raw_[i];
         if (std::uint64_t{file.offset} + file.size > folders_[file.folder].unpacked) {
@@ -317,8 +355,6 @@ bool CabinetReader::Parse(Error& error) {
             return false;
         }
     }
-    // Files lie one after another in their folder's data. Overlapping files would make reading
-    // them all unpack the same data once for each, and a small cabinet could claim hours of work.
     std::vector<std::uint32_t> stored(raw_.size());
     std::iota(stored.begin(), stored.end(), 0u);
     std::sort(stored.begin(), stored.end(), [&](std::uint32_t a, std::uint32_t b) {
@@ -338,9 +374,12 @@ bool CabinetReader::Parse(Error& error) {
         }
         before = i;
     }
+    return true;
+}
 
-    // The manifest: the one file numbered 000.
-    std::vector<std::int32_t> byNumber(0x10000, -1);
+// The stored files by the number their names end in, each number once.
+bool CabinetReader::NumberFiles(std::vector<std::int32_t>& byNumber, Error& error) {
+    byNumber.assign(0x10000, -1);
     for (std::size_t i = 0; i < raw_.size(); ++i) {
         std::int32_t number = raw_[i].number;
         if (number >= 0) {
@@ -351,6 +390,11 @@ bool CabinetReader::Parse(Error& error) {
             byNumber[number] = static_cast<std::int32_t>(i);
         }
     }
+    return true;
+}
+
+// The manifest: the one file numbered 000.
+bool CabinetReader::ReadManifest(const std::vector<std::int32_t>& byNumber, Error& error) {
     if (byNumber[0] < 0) {
         error = Malformed("it holds no manifest (a file numbered 000)");
         return false;
@@ -367,17 +411,12 @@ bool CabinetReader::Parse(Error& error) {
     const Piece append = [&](const std::uint8_t* p, std::size_t n) {
         manifestBytes.insert(manifestBytes.end(), p, p + n);
     };
-    if (!ReadRaw(static_cast<std::size_t>(byNumber[0]), append, error) ||
-        !ParseManifest(manifestBytes, error)) {
-        return false;
-    }
-    for (CabinetFile& file : cabinet_.files) {
-        std::int32_t found = byNumber[file.number];
-        if (found < 0 || file.number == 0) {
-            error = Malformed("the manifest names file " + std::to_string(file.number) +
-                              ", which the cabinet does not hold");
-            return false;
-        }
+    return ReadRaw(static_cast<std::size_t>(byNumber[0]), append, error) && ParseManifest(manifestBytes, error);
+}
+
+// The manifest's files found among the stored ones, and the setup DLL, which it does not name.
+bool CabinetReader::PlaceFiles(const std::vector<std::int32_t>& byNumber, Error& error) {
+    auto place = [&](CabinetFile& file, std::int32_t found) {
         const RawFile& raw = raw_[found];
         file.raw = static_cast<std::size_t>(found);
         file.size = raw.size;
@@ -385,6 +424,23 @@ bool CabinetReader::Parse(Error& error) {
         file.folder = raw.folder;
         file.date = raw.date;
         file.time = raw.time;
+    };
+    bool setupNamed = false;
+    for (CabinetFile& file : cabinet_.files) {
+        std::int32_t found = byNumber[file.number];
+        if (found < 0 || file.number == 0) {
+            error = Malformed("the manifest names file " + std::to_string(file.number) +
+                              ", which the cabinet does not hold");
+            return false;
+        }
+        setupNamed = setupNamed || file.number == kSetupDllNumber;
+        place(file, found);
+    }
+    if (!setupNamed && byNumber[kSetupDllNumber] >= 0) {
+        CabinetFile setup;
+        setup.number = kSetupDllNumber;
+        place(setup, byNumber[kSetupDllNumber]);
+        cabinet_.setupDll = setup;
     }
     return true;
 }
@@ -825,6 +881,14 @@ bool CabinetReader::ReadFile(std::size_t index, const Piece& take, Error& error)
         return false;
     }
     return ReadRaw(cabinet_.files[index].raw, take, error);
+}
+
+bool CabinetReader::ReadSetupDll(const Piece& take, Error& error) {
+    if (!cabinet_.setupDll) {
+        error = Malformed("no setup DLL");
+        return false;
+    }
+    return ReadRaw(cabinet_.setupDll->raw, take, error);
 }
 
 bool CabinetReader::ReadFile(std::size_t index, std::vector<std::uint8_t>& bytes, Error& error) {

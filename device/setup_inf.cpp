@@ -29,7 +29,7 @@ std::string Escaped(std::string_view text) {
 
 std::string Quoted(std::string_view text) { return "\"" + Escaped(text) + "\""; }
 
-// The folder's place for InstallDir and [DestinationDirs], quoted whole: below the wizard's %CEn%
+// The folder's place for InstallDir, quoted whole: below the wizard's %CEn%
 // macro, which the wizard still replaces inside the quotes, or below the root.
 std::string DestinationOf(const InstallPlan& plan, const std::string& folderBelowTarget) {
     std::uint16_t macro = TargetFolderPlaceOf(plan.targetFolder).macro;
@@ -149,9 +149,10 @@ bool MakeSetupInf(const InstallPlan& plan, const InfSettings& settings, std::str
     lines.push_back("");
     lines.push_back("[DestinationDirs]");
     for (std::size_t i = 0; i < folders.size(); ++i) {
-        std::string folder =
-            installFolder.empty() || below[i].empty() ? installFolder + below[i] : installFolder + "\\" + below[i];
-        lines.push_back("Files." + std::to_string(i + 1) + " = 0," + DestinationOf(plan, folder));
+        // Below %InstallDir%, so that the folders move with the install folder, as the device's
+        // installer lets the user choose it.
+        lines.push_back("Files." + std::to_string(i + 1) + " = 0,\"%InstallDir%" +
+                        (below[i].empty() ? "" : "\\" + Escaped(below[i])) + "\"");
     }
     if (!plan.shortcuts.empty()) {
         lines.push_back("Shortcuts = 0,%CE" + std::to_string(kStartMenuMacro) + "%");

@@ -250,7 +250,7 @@ TEST_F(CliTest, TheCabWizardsInfNamesEveryFileFolderAndShortcutOfItsFamily) {
           "Provider = \"Acme 100%%\"\r\n", "[CEStrings]\r\nAppName = \"Notes \"\"Pro\"\"\"\r\n",
           "InstallDir = \"%CE1%\\Notes\"\r\n", "[CEDevice]\r\nProcessorType = 2577\r\n",
           "CopyFiles = Files.1,Files.2\r\nCEShortcuts = Shortcuts\r\n", "\"data.bin\" = 1\r\n",
-          "\"readme.txt\" = 2\r\n", "Files.2 = 0,\"%CE1%\\Notes\\sub\"\r\n", "Shortcuts = 0,%CE11%\r\n",
+          "\"readme.txt\" = 2\r\n", "Files.2 = 0,\"%InstallDir%\\sub\"\r\n", "Shortcuts = 0,%CE11%\r\n",
           "\"app.exe\",\"app.exe\",,0x40000000\r\n", "[Shortcuts]\r\n\"Notes.lnk\",0,\"app.exe\"\r\n"}) {
         EXPECT_TRUE(Contains(arm, line)) << line << "\n" << arm;
     }
@@ -269,8 +269,9 @@ TEST_F(CliTest, TheCabWizardsInfNamesEveryFileFolderAndShortcutOfItsFamily) {
     EXPECT_EQ(InfValues(text, "Provider"), Values{"P;\"q\",%CE2%"}) << text;
     EXPECT_EQ(InfValues(text, "AppName"), Values{"a\"b;c,d %AppName%"}) << text;
     EXPECT_EQ(InfValues(text, "InstallDir"), Values{"$CE1$\\My;App,x 50%"}) << text;
-    EXPECT_EQ(InfValues(text, "Files.1"), (Values{"0", "$CE1$\\My;App,x 50%"})) << text;
-    EXPECT_EQ(InfValues(text, "Files.2"), (Values{"0", "$CE1$\\My;App,x 50%\\sub"})) << text;
+    // The lists' folders below %InstallDir%, so that they move with the install folder.
+    EXPECT_EQ(InfValues(text, "Files.1"), (Values{"0", "$InstallDir$"})) << text;
+    EXPECT_EQ(InfValues(text, "Files.2"), (Values{"0", "$InstallDir$\\sub"})) << text;
     EXPECT_EQ(InfValues(text, "Shortcuts"), (Values{"0", "$CE11$"})) << text;
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), std::count(arm.begin(), arm.end(), '\n')) << text;
 
