@@ -75,6 +75,12 @@ std::string TextReport(const std::u16string& path, const device::Cabinet& c) {
         out += "Unsupported:    " + list + "\n";
     }
     out += std::string("Compression:    ") + (c.compression == 1 ? "MSZIP" : "none") + "\n";
+    if (!c.installDir.empty()) {
+        out += "Install folder: " + Shown(c.installDir) + "\n";
+    }
+    if (c.setupDll) {
+        out += "Setup DLL:      yes (file 999, " + std::to_string(c.setupDll->size) + " bytes)\n";
+    }
     out += "Folders:        " + std::to_string(c.folders.size()) + "\n";
     for (const std::u16string& folder : c.folders) {
         out += "  " + Shown(folder) + "\n";
@@ -86,6 +92,10 @@ std::string TextReport(const std::u16string& path, const device::Cabinet& c) {
         std::snprintf(line, sizeof line, "  %5u  %s %10u  ", unsigned{file.number}, Hex(file.flags).c_str(),
                       static_cast<unsigned>(file.size));
         out += line + Shown(file.relative) + "\n";
+    }
+    out += "Registry:       " + std::to_string(c.registry.size()) + "\n";
+    for (const device::CabinetRegistryValue& value : c.registry) {
+        out += "  " + platform::Printable(device::RegistryLine(value.value)) + "\n";
     }
     out += "Shortcuts:      " + std::to_string(c.links.size()) + "\n";
     for (const device::CabinetLink& link : c.links) {
@@ -113,12 +123,37 @@ std::string JsonReport(const std::u16string& path, const device::Cabinet& c) {
     }
     out += "}, \"unsupported\": " + list(c.unsupported) +
            ", \"compression\": " + (c.compression == 1 ? "\"mszip\"" : "\"none\"") +
+           ", \"installFolder\": " + Json(U8(c.installDir)) + ", \"setupDll\": " +
+           (c.setupDll ? "{\"size\": " + std::to_string(c.setupDll->size) + "}" : std::string("null")) +
            ", \"folders\": " + list(c.folders) + ", \"files\": [";
     for (std::size_t i = 0; i < c.files.size(); ++i) {
         const device::CabinetFile& f = c.files[i];
         out += std::string(i ? ", " : "") + "{\"number\": " + std::to_string(f.number) +
                ", \"path\": " + Json(U8(f.relative)) + ", \"size\": " + std::to_string(f.size) +
-               ", \"flags\": " + std::to_string(f.flags) + "}";
+               ", \"flags\": " + std::to_string(f.flags) + ", \"source\": " + std::to_string(f.source) + "}";
+    }
+    out += "], \"registry\": [";
+    for (std::size_t i = 0; i < c.registry.size(); ++i) {
+        const device::RegistryValue& v = c.registry[i].value;
+        std::string data;
+        switch (v.type & ~device::kRegNoClobber) {
+        case device::kRegBinary:
+            for (std::uint8_t byte : v.bytes) {
+                data += (data.empty() ? "" : ", ") + std::to_string(byte);
+            }
+            data = "[" + data + "]";
+            break;
+        case device::kRegDword:
+            data = std::to_string(v.number);
+            break;
+        default:
+            data = list(v.texts);
+            break;
+        }
+        out += std::string(i ? ", " : "") + "{\"root\": " + Json(std::string(device::RootName(v.root))) +
+               ", \"key\": " + Json(U8(v.key)) + ", \"name\": " + Json(U8(v.name)) +
+               ", \"type\": " + std::to_string(v.type) + ", \"substitute\": " +
+               (c.registry[i].substitute ? "true" : "false") + ", \"data\": " + data + "}";
     }
     out += "], \"shortcuts\": [";
     for (std::size_t i = 0; i < c.links.size(); ++i) {

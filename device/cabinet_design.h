@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace device {
@@ -43,6 +44,13 @@ struct RegistryValue {
 
     bool operator==(const RegistryValue&) const = default;
 };
+
+// "HKLM" and the like.
+std::string_view RootName(RegistryRoot root);
+// A value as one line of text, for listings and messages: "HKLM\\Software\\Notes\\Size = dword:0x00000010",
+// "... = \"text\"", "... = multi:\"a\",\"b\"", "... = hex:01,ff", "@" for the default value's name,
+// " (kept if present)" for no-clobber. UTF-8.
+std::string RegistryLine(const RegistryValue& value);
 
 // Copy flags of a file, as the CAB wizard's copy lists give them.
 inline constexpr std::uint32_t kCopyWarnIfSkip = 0x00000001;
