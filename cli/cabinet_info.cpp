@@ -78,6 +78,11 @@ std::string TextReport(const std::u16string& path, const device::Cabinet& c) {
     if (!c.installDir.empty()) {
         out += "Install folder: " + Shown(c.installDir) + "\n";
     }
+    out += std::string("Signed:         ") +
+           (c.signatureSize ? "yes (Authenticode, " + std::to_string(c.signatureSize) + " bytes)"
+            : c.headerReserve ? "no (" + std::to_string(c.headerReserve) + " bytes reserved for a signature)"
+                              : "no") +
+           "\n";
     if (c.setupDll) {
         out += "Setup DLL:      yes (file 999, " + std::to_string(c.setupDll->size) + " bytes)\n";
     }
@@ -123,7 +128,7 @@ std::string JsonReport(const std::u16string& path, const device::Cabinet& c) {
     }
     out += "}, \"unsupported\": " + list(c.unsupported) +
            ", \"compression\": " + (c.compression == 1 ? "\"mszip\"" : "\"none\"") +
-           ", \"installFolder\": " + Json(U8(c.installDir)) + ", \"setupDll\": " +
+           ", \"signed\": " + (c.signatureSize ? "true" : "false") + ", \"installFolder\": " + Json(U8(c.installDir)) + ", \"setupDll\": " +
            (c.setupDll ? "{\"size\": " + std::to_string(c.setupDll->size) + "}" : std::string("null")) +
            ", \"folders\": " + list(c.folders) + ", \"files\": [";
     for (std::size_t i = 0; i < c.files.size(); ++i) {

@@ -16,10 +16,11 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 7> kOptions{{{"-d", "--directory", true},
+constexpr std::array<OptionSpec, 8> kOptions{{{"-d", "--directory", true},
                                               {"--cpu", "", true},
                                               {"--provider", "", true},
                                               {"--compress", "", false},
+                                              {"--reserve-signature", "", false},
                                               {"--force", "-f", false},
                                               {"--source-folder", "", true},
                                               {"--source-prefix", "", true}}};
@@ -87,6 +88,7 @@ int RunCab(const Args& args) {
             settings.provider = args.Value("--provider");
         }
         settings.compress = args.Has("--compress");
+        settings.reserveSignature = args.Has("--reserve-signature");
         return settings;
     };
     for (const FamilyOutput& out : outputs) {

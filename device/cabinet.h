@@ -43,6 +43,9 @@ struct CabinetSettings {
     std::u16string provider;
     std::uint32_t processorType = 0;
     bool compress = false; // MSZIP
+    // Leaves the header reserve a signing tool needs (signtool and osslsigncode write where the
+    // signature lies there, and the signature after the cabinet).
+    bool reserveSignature = false;
     std::int64_t time = 0; // the files' date, seconds since 1970 in UTC
 };
 
@@ -136,6 +139,7 @@ struct Cabinet {
     std::optional<CabinetFile> setupDll; // file 999, which the manifest does not name
     std::uint16_t compression = 0; // of the first cabinet folder: 0 none, 1 MSZIP
     std::uint16_t headerReserve = 0; // bytes the header sets aside, as for a signature
+    std::uint32_t signatureSize = 0; // of the signature after the cabinet; 0 for none
     std::uint64_t length = 0;
 };
 
@@ -183,6 +187,7 @@ private:
     bool Parse(Error& error);
     bool ReadHeader(std::uint64_t& at, std::uint16_t& folderCount, std::uint16_t& fileCount, std::uint32_t& filesAt,
                     std::uint8_t& folderReserve, Error& error);
+    bool ReadSignaturePlace(std::uint64_t at, std::uint16_t reserve, std::uint32_t length, Error& error);
     bool ReadFolders(std::uint64_t& at, std::uint16_t folderCount, std::uint8_t folderReserve, Error& error);
     bool ReadFileTable(std::uint64_t at, std::uint16_t fileCount, std::uint64_t& tablesEnd, Error& error);
     bool CheckFileData(Error& error);

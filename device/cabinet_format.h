@@ -36,6 +36,11 @@ inline constexpr std::size_t kReserveBlock = 3;
 // The header reserve a signing tool asks for: it writes its signature's place there and the
 // signature after the cabinet's data.
 inline constexpr std::uint16_t kSignatureReserve = 6144;
+// What the signing tools write at the start of the header reserve: a mark, then where the
+// signature lies and its size.
+inline constexpr std::size_t kSignatureMagic = 0, kSignatureOffset = 4, kSignatureSize = 8;
+inline constexpr std::size_t kSignaturePlaceSize = 20;
+inline constexpr std::uint32_t kSignaturePlaceMagic = 0x00100000;
 
 // A folder record (CFFOLDER): where its data blocks begin, how many, how packed.
 inline constexpr std::size_t kFolderFirstBlock = 0;

@@ -234,11 +234,6 @@ bool CabinetReader::ReadHeader(std::uint64_t& at, std::uint16_t& folderCount, st
         return false;
     }
     cabinet_.length = source.Size();
-    if (w.U32(kHeaderLength) != source.Size()) {
-        error = Malformed("its header gives a length of " + std::to_string(w.U32(kHeaderLength)) +
-                          " bytes, the file has " + std::to_string(source.Size()));
-        return false;
-    }
     if (w.U8(kHeaderMajor) != kVersionMajor) {
         error = Malformed("cabinet format version " + std::to_string(w.U8(kHeaderMajor)) + "." +
                           std::to_string(w.U8(kHeaderMinor)));
@@ -262,7 +257,19 @@ bool CabinetReader::ReadHeader(std::uint64_t& at, std::uint16_t& folderCount, st
         folderReserve = w.U8(at + kReserveFolder);
         blockReserve_ = w.U8(at + kReserveBlock);
         cabinet_.headerReserve = headerReserve;
-        at += kReserveSizes + headerReserve;
+        at += kReserveSizes;
+        if (!ReadSignaturePlace(at, headerReserve, w.U32(kHeaderLength), error)) {
+            return false;
+        }
+        at += headerReserve;
+    }
+    // A signature lies after the cabinet, which its header's length does not count.
+    const std::uint64_t length = source.Size() - cabinet_.signatureSize;
+    if (w.U32(kHeaderLength) != length) {
+        error = Malformed("its header gives a length of " + std::to_string(w.U32(kHeaderLength)) +
+                          " bytes, the file has " + std::to_string(length) +
+                          (cabinet_.signatureSize ? " before its signature" : ""));
+        return false;
     }
     if (folderCount == 0 || fileCount == 0) {
         error = Malformed("it holds no files");
@@ -273,6 +280,32 @@ bool CabinetReader::ReadHeader(std::uint64_t& at, std::uint16_t& folderCount, st
                           std::to_string(kMostCabinetFiles) + ", its manifest and a setup DLL");
         return false;
     }
+    return true;
+}
+
+// Where a signing tool put the signature, in the header's reserve at `at`: after the cabinet's
+// bytes, to the end of the file. A reserve that says nothing of one (a cabinet left ready to be
+// signed) is fine; one that places a signature anywhere else is not.
+bool CabinetReader::ReadSignaturePlace(std::uint64_t at, std::uint16_t reserve, std::uint32_t length,
+                                       Error& error) {
+    Source& source = *source_;
+    Window w(source, kSignaturePlaceSize);
+    if (reserve < kSignaturePlaceSize || !source.Has(at, kSignaturePlaceSize)) {
+        return true;
+    }
+    if (!w.Load(at, kSignaturePlaceSize, error)) {
+        return false;
+    }
+    if (w.U32(at + kSignatureMagic) != kSignaturePlaceMagic) {
+        return true;
+    }
+    const std::uint32_t offset = w.U32(at + kSignatureOffset), size = w.U32(at + kSignatureSize);
+    if (size == 0 || offset != length || std::uint64_t{offset} + size != source.Size()) {
+        error = Malformed("its header places a signature of " + std::to_string(size) + " bytes at " +
+                          std::to_string(offset) + ", not from the cabinet's end to the file's");
+        return false;
+    }
+    cabinet_.signatureSize = size;
     return true;
 }
 

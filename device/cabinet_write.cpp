@@ -267,7 +267,8 @@ std::string CabinetTables(const std::vector<Stored>& stored, const CabinetSettin
     for (const Stored& s : stored) {
         tableSize += static_cast<std::uint32_t>(kFileName + s.name.size() + 1);
     }
-    const std::uint32_t filesAt = static_cast<std::uint32_t>(kHeaderSize + kFolderSize);
+    const std::uint32_t reserve = settings.reserveSignature ? kReserveSizes + kSignatureReserve : 0;
+    const std::uint32_t filesAt = static_cast<std::uint32_t>(kHeaderSize + reserve + kFolderSize);
     std::string head;
     AppendLe32(head, kSignature);
     AppendLe32(head, 0);
@@ -279,9 +280,15 @@ std::string CabinetTables(const std::vector<Stored>& stored, const CabinetSettin
     head += static_cast<char>(kVersionMajor);
     AppendLe16(head, 1);
     AppendLe16(head, static_cast<std::uint16_t>(stored.size()));
-    AppendLe16(head, 0); // no reserved fields, no previous or next cabinet
+    AppendLe16(head, reserve ? kFlagReserve : 0); // no previous or next cabinet
     AppendLe16(head, 0);
     AppendLe16(head, 0);
+    if (reserve) {
+        AppendLe16(head, kSignatureReserve);
+        head += '\0'; // no reserve in the folder records or the data blocks
+        head += '\0';
+        head.append(kSignatureReserve, '\0');
+    }
     AppendLe32(head, filesAt + tableSize);
     AppendLe16(head, static_cast<std::uint16_t>(blocks));
     AppendLe16(head, settings.compress ? kMszip : kStored);
