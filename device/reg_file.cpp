@@ -268,15 +268,20 @@ void Reader::ReadKey(std::u16string_view line) {
                     "an empty name in the key (two backslashes together, or one at the end): " + Quote(inside));
             return;
         }
+        // Each name is a text of the manifest, its zero and padding to four bytes counted in its length.
+        if (end - begin + 4 > kLongestRegistryEntry) {
+            Problem(number_, "a name in the key is longer than a cabinet's manifest holds (" +
+                                 std::to_string(kLongestRegistryEntry) + " bytes with its end)");
+            return;
+        }
         ++names;
         if (end == path.size()) {
             break;
         }
     }
     // The key is listed as its names' numbers, 16 bits each, and a zero after them.
-    if (path.size() + 1 > kLongestRegistryEntry || 2 * (names + 1) > kLongestRegistryEntry) {
-        Problem(number_, "the key is longer than a cabinet's manifest holds (" + std::to_string(kLongestRegistryEntry) +
-                             " bytes)");
+    if (2 * (names + 1) > kLongestRegistryEntry) {
+        Problem(number_, "the key has more names than a cabinet's manifest holds (" + std::to_string(names) + ")");
         return;
     }
     keyUsable_ = true;

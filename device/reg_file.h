@@ -17,9 +17,10 @@
 
 namespace device {
 
-// A cabinet's manifest gives the length of each of its registry texts in 16 bits: a key's names
-// (and the list of them), a value's name and data together. Nothing longer can be written, so the
-// reader refuses it at its line, and keeps no more of one value than this while it reads.
+// A cabinet's manifest gives the length of each of its registry texts in 16 bits: each name of a
+// key (with its zero, padded to four bytes), the list of a key's names (two bytes each and a zero),
+// a value's name and data together. Nothing longer can be written, so the reader refuses it at its
+// line, and keeps no more of one value than twice this while it reads.
 inline constexpr std::size_t kLongestRegistryEntry = 0xFFFF;
 
 // Reads `bytes`, the whole of a .reg file, into `values` in the order the file gives them. Each

@@ -300,8 +300,17 @@ TEST(RegFile, LimitsOfACabinetsManifest) {
                                        "holds for one value (65535 bytes)"});
 
     std::u16string key = u"[HKLM\\" + std::u16string(60000, u'k') + u"]\r\n";
-    EXPECT_EQ(ReadBody(key.substr(0, 6) + std::u16string(65535, u'k') + u"]").problems,
-              std::vector<std::string>{"Notes.reg:3: the key is longer than a cabinet's manifest holds (65535 bytes)"});
+    EXPECT_TRUE(ReadBody(u"[HKLM\\" + std::u16string(65531, u'k') + u"]\r\n@=\"\"").ok);
+    EXPECT_EQ(ReadBody(u"[HKLM\\" + std::u16string(65532, u'k') + u"]").problems,
+              std::vector<std::string>{"Notes.reg:3: a name in the key is longer than a cabinet's manifest holds "
+                                       "(65535 bytes with its end)"});
+    std::u16string names = u"[HKLM";
+    for (int name = 0; name < 32766; ++name) {
+        names += u"\\k";
+    }
+    EXPECT_TRUE(ReadBody(names + u"]\r\n@=\"\"").ok);
+    EXPECT_EQ(ReadBody(names + u"\\k]").problems,
+              std::vector<std::string>{"Notes.reg:3: the key has more names than a cabinet's manifest holds (32767)"});
     std::u16string many = key;
     for (int value = 0; value < 1000; ++value) {
         many += u"\"a\"=\"b\"\r\n";
