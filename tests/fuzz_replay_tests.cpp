@@ -39,4 +39,8 @@ TEST(FuzzReplay, InputCorpusAndSamples) {
 
 TEST(FuzzReplay, CabinetCorpus) { EXPECT_GT(ReplayFolder(u"tests/fuzz/corpus/cabinet", FuzzCabinetReader), 0u); }
 
+TEST(FuzzReplay, RegCorpus) { EXPECT_GT(ReplayFolder(u"tests/fuzz/corpus/reg", FuzzRegFile), 0u); }
+
+TEST(FuzzReplay, InfCorpus) { EXPECT_GT(ReplayFolder(u"tests/fuzz/corpus/inf", FuzzInfText), 0u); }
+
 } // namespace

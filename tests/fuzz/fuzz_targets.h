@@ -18,3 +18,10 @@ int FuzzPackageInput(const std::uint8_t* data, std::size_t size);
 // Device cabinets: any bytes as a cabinet; every file of one that opens must read back the same way
 // whatever was read before it.
 int FuzzCabinetReader(const std::uint8_t* data, std::size_t size);
+
+// Registry editor exports: any bytes as a .reg file; what reads is what a cabinet carries, and
+// reads the same once written back as regedit writes it.
+int FuzzRegFile(const std::uint8_t* data, std::size_t size);
+
+// INF text: any bytes decoded and read into sections, lines and fields, with strings replaced.
+int FuzzInfText(const std::uint8_t* data, std::size_t size);
