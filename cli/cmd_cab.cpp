@@ -3,6 +3,7 @@
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/device_input.h"
+#include "cli/device_options_args.h"
 #include "cli/source_prefix.h"
 #include "cli/workspace_build.h"
 
@@ -16,14 +17,20 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 8> kOptions{{{"-d", "--directory", true},
+constexpr std::array<OptionSpec, 14> kOptions{{{"-d", "--directory", true},
                                               {"--cpu", "", true},
                                               {"--provider", "", true},
                                               {"--compress", "", false},
                                               {"--reserve-signature", "", false},
                                               {"--force", "-f", false},
                                               {"--source-folder", "", true},
-                                              {"--source-prefix", "", true}}};
+                                              {"--source-prefix", "", true},
+                                              kDeviceOptionSpecs[0],
+                                              kDeviceOptionSpecs[1],
+                                              kDeviceOptionSpecs[2],
+                                              kDeviceOptionSpecs[3],
+                                              kDeviceOptionSpecs[4],
+                                              kDeviceOptionSpecs[5]}};
 
 constexpr std::string_view kHelp =
     "Usage: tarvelo-build cab INPUT -d DIR [--cpu arm,mips,shx,intel] [--provider TEXT]\n"
@@ -70,8 +77,12 @@ int RunCab(const Args& args) {
         (args.Has("--source-prefix") && !ParseSourcePrefix(args.Value("--source-prefix"), prefix, problem))) {
         return UsageError(kCabCommand, problem);
     }
+    device::DeviceOptions options;
+    if (!ParseDeviceOptions(args, options, problem)) {
+        return UsageError(kCabCommand, problem);
+    }
     DeviceInput in;
-    if (!in.Load(args.Positional()[0], args.Value("--source-folder"))) {
+    if (!in.Load(args.Positional()[0], args.Value("--source-folder")) || !LoadDeviceOptionFiles(args, options)) {
         return kExitFailure;
     }
     const std::u16string appName = in.AppName();
@@ -82,30 +93,28 @@ int RunCab(const Args& args) {
         return kExitFailure;
     }
     // The installer's own cabinet is the default one: the program name as provider, stored.
-    auto settingsOf = [&](const FamilyOutput& out) {
-        device::CabinetSettings settings = device::DefaultCabinetSettings(appName, *out.family, in.time);
-        if (args.Has("--provider")) {
-            settings.provider = args.Value("--provider");
-        }
-        settings.compress = args.Has("--compress");
-        settings.reserveSignature = args.Has("--reserve-signature");
-        return settings;
-    };
+    std::vector<device::FamilyCabinet> cabinets;
     for (const FamilyOutput& out : outputs) {
         Error error;
-        if (!device::CheckCabinet(out.plan, settingsOf(out), error)) {
+        cabinets.emplace_back();
+        if (!device::PlanFamilyCabinet(out.plan, appName, args.Value("--provider"), *out.family, options, in.time,
+                                       cabinets.back(), error)) {
             PrintError(Utf8(in.path), error);
             return kExitFailure;
         }
+        cabinets.back().settings.compress = args.Has("--compress");
+        cabinets.back().settings.reserveSignature = args.Has("--reserve-signature");
     }
     platform::Destination made;
     if (!PrepareOutputs(args, in, outputs, made)) {
         return kExitFailure;
     }
-    for (const FamilyOutput& out : outputs) {
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const FamilyOutput& out = outputs[i];
         Error error;
-        std::unique_ptr<device::MemberSource> members = in.Members();
-        if (!device::WriteCabinetFile(out.plan, settingsOf(out), *members, out.path, error)) {
+        std::unique_ptr<device::MemberSource> files = in.Members();
+        device::WithSetupDll members(*files, options);
+        if (!device::WriteCabinetFile(cabinets[i].design, cabinets[i].settings, members, out.path, error)) {
             PrintError(Utf8(out.path), error);
             return kExitFailure;
         }

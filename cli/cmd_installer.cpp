@@ -4,11 +4,13 @@
 // installer on Linux and on Windows.
 #include "cli/command.h"
 #include "cli/console.h"
+#include "cli/device_options_args.h"
 #include "cli/installable.h"
 #include "cli/installer_resources.h"
 #include "cli/member_lookup.h"
 #include "cli/source_prefix.h"
 #include "cli/workspace_build.h"
+#include "device/cabinet_file.h"
 #include "device/member_paths.h"
 
 #include "building/build_checks.h"
@@ -31,14 +33,20 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 8> kOptions{{{"-o", "--output", true},
+constexpr std::array<OptionSpec, 14> kOptions{{{"-o", "--output", true},
                                               {"--template", "", true},
                                               {"--force", "-f", false},
                                               {"--run-build-command", "", false},
                                               {"--source-folder", "", true},
                                               {"--source-prefix", "", true},
                                               {"--icon", "", true},
-                                              {"--version-info", "", true, true}}};
+                                              {"--version-info", "", true, true},
+                                              kDeviceOptionSpecs[0],
+                                              kDeviceOptionSpecs[1],
+                                              kDeviceOptionSpecs[2],
+                                              kDeviceOptionSpecs[3],
+                                              kDeviceOptionSpecs[4],
+                                              kDeviceOptionSpecs[5]}};
 
 constexpr std::string_view kHelp =
     "Usage: tarvelo-build installer WORKSPACE.orb -o OUT.exe [--template PATH] [--force]\n"
@@ -134,9 +142,10 @@ bool FindTemplate(const Args& args, std::u16string& path) {
 class CommandLineRoad final : public building::InstallerRoad {
 public:
     CommandLineRoad(Package& package, const std::u16string& workspace, const std::u16string& templatePath,
-                    const std::u16string& output, const Args& args, const InstallerResources& resources)
+                    const std::u16string& output, const Args& args, const InstallerResources& resources,
+                    std::vector<std::uint8_t> deviceOptions)
         : package_(package), workspace_(workspace), templatePath_(templatePath), output_(output), args_(args),
-          resources_(resources) {}
+          resources_(resources), deviceOptions_(std::move(deviceOptions)) {}
 
     bool GoesOnAfterFailure() const override { return false; }
 
@@ -167,6 +176,7 @@ public:
         Members members(package_, bar.WriteCallback(package_), *this);
         InstallerParts parts{templatePath_, sidebar};
         parts.edits = resources_.Edits();
+        parts.deviceOptions = deviceOptions_;
         Error error = WriteInstaller(parts, output_, members);
         bar.Finish();
         if (error.code == ErrorCode::PackageFailed && !package_.LastError().empty()) {
@@ -244,6 +254,7 @@ private:
     const std::u16string& output_;
     const Args& args_;
     const InstallerResources& resources_;
+    std::vector<std::uint8_t> deviceOptions_;
     std::u16string sidebar_;
 };
 
@@ -264,6 +275,10 @@ int RunInstaller(const Args& args) {
     if (args.Has("--source-prefix") && !ParseSourcePrefix(args.Value("--source-prefix"), prefix, problem)) {
         return UsageError(kInstallerCommand, problem);
     }
+    device::DeviceOptions deviceOptions;
+    if (!ParseDeviceOptions(args, deviceOptions, problem)) {
+        return UsageError(kInstallerCommand, problem);
+    }
     const std::u16string& workspace = args.Positional()[0];
     const std::u16string output = args.Value("-o");
     Package package;
@@ -272,14 +287,17 @@ int RunInstaller(const Args& args) {
     if (!OpenWorkspace(workspace, package, sourceFolder) || !FindTemplate(args, templatePath) ||
         !LocateSidebar(package, sourceFolder, sidebar) ||
         (!prefix.empty() && !StoreBelowPrefix(package, prefix, workspace)) ||
-        !ReportInstallProblems(package, workspace)) {
+        !ReportInstallProblems(package, workspace) || !LoadDeviceOptionFiles(args, deviceOptions) ||
+        !ReportCabinetProblems(package, device::OutputAppName(package.GetHeader(), output), deviceOptions,
+                               workspace)) {
         return kExitFailure;
     }
     InstallerResources resources;
     if (!resources.Prepare(args, version, package, output)) {
         return kExitFailure;
     }
-    CommandLineRoad road(package, workspace, templatePath, output, args, resources);
+    CommandLineRoad road(package, workspace, templatePath, output, args, resources,
+                         deviceOptions.Empty() ? std::vector<std::uint8_t>{} : device::StoreOptions(deviceOptions));
     bool built = building::BuildInstaller({sidebar, args.Has("--run-build-command")}, road);
     return built ? kExitSuccess : kExitFailure;
 }

@@ -1,6 +1,8 @@
 // Naming, settings and writing of a device cabinet file.
 #include "device/cabinet_file.h"
 
+#include "device/cabinet_manifest.h"
+
 #include "package/package.h"
 #include "platform/host_paths.h"
 #include "platform/names.h"
@@ -91,7 +93,19 @@ bool PackageMemberSource::Read(void* buffer, std::uint32_t size, Error& error) {
     return true;
 }
 
-bool WriteCabinetFile(const InstallPlan& plan, const CabinetSettings& settings, MemberSource& members,
+bool PlanFamilyCabinet(const InstallPlan& plan, std::u16string_view appName, std::u16string_view provider,
+                       const CpuChoice& family, const DeviceOptions& options, std::int64_t time, FamilyCabinet& out,
+                       Error& error) {
+    out.settings = DefaultCabinetSettings(appName, family, time);
+    if (!provider.empty()) {
+        out.settings.provider = provider;
+    }
+    out.design = DesignCabinet(plan, out.settings);
+    ApplyOptions(options, out.design);
+    return CheckCabinet(out.design, error);
+}
+
+bool WriteCabinetFile(const CabinetDesign& design, const CabinetSettings& settings, MemberSource& members,
                       std::u16string_view path, Error& error) {
     platform::Replacement file(path);
     if (!file.Open()) {
@@ -100,7 +114,7 @@ bool WriteCabinetFile(const InstallPlan& plan, const CabinetSettings& settings, 
                     : SystemError(ErrorCode::CannotCreate, {}, "cannot be written");
         return false;
     }
-    if (!WriteCabinet(plan, settings, members, file.Out(), error)) {
+    if (!WriteCabinet(design, settings, members, file.Out(), error)) {
         return false;
     }
     if (!file.Commit()) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "device/cabinet.h"
+#include "device/device_options.h"
 #include "device/layout.h"
 
 #include <string>
@@ -32,6 +33,19 @@ std::u16string FamilyOutputName(std::u16string_view appName, const CpuChoice& fa
 // The application's name, the program name as provider, the family's processor, stored.
 CabinetSettings DefaultCabinetSettings(std::u16string_view appName, const CpuChoice& family, std::int64_t time);
 
+// One family's cabinet, planned: what tarvelo-build cab and the installer's installation file for
+// the device both write.
+struct FamilyCabinet {
+    CabinetSettings settings;
+    CabinetDesign design;
+};
+
+// The design of `plan` for `family`, with the default settings (the provider given, or the
+// program name), the options put in, checked as the writer checks it. Fails with the error.message.
+bool PlanFamilyCabinet(const InstallPlan& plan, std::u16string_view appName, std::u16string_view provider,
+                       const CpuChoice& family, const DeviceOptions& options, std::int64_t time, FamilyCabinet& out,
+                       Error& error);
+
 // The members of an opened package, read in pieces where they lie.
 class PackageMemberSource : public MemberSource {
 public:
@@ -48,7 +62,7 @@ private:
 // Writes the cabinet to `path` through a platform::Replacement: the file appears whole or not at
 // all, an existing regular file of that name is replaced, anything else there is refused. Fails
 // with the error (its subject empty: the caller names the path).
-bool WriteCabinetFile(const InstallPlan& plan, const CabinetSettings& settings, MemberSource& members,
+bool WriteCabinetFile(const CabinetDesign& design, const CabinetSettings& settings, MemberSource& members,
                       std::u16string_view path, Error& error);
 
 } // namespace device

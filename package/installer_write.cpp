@@ -98,6 +98,20 @@ bool PlanUpdates(const InstallerParts& parts, std::uint64_t packageLength, Packa
         });
         updates.push_back(std::move(sidebar));
     }
+    // The device options of the installer made from the template, never any the template carried.
+    const pe::ResourceKey optionsType = pe::ResourceKey::Name(u"RT_RCDATA"),
+                          optionsName = pe::ResourceKey::Name(kDeviceOptionsName);
+    for (const pe::ResourceInfo& r : resources) {
+        if (r.type == optionsType && r.name == optionsName &&
+            (r.language != pe::kLanguageEnglishUS || parts.deviceOptions.empty())) {
+            updates.push_back({r.type, r.name, r.language, {}, true});
+        }
+    }
+    if (!parts.deviceOptions.empty()) {
+        pe::ResourceUpdate options{optionsType, optionsName, pe::kLanguageEnglishUS, {}};
+        options.data.bytes = parts.deviceOptions;
+        updates.push_back(std::move(options));
+    }
     for (const pe::ResourceEdit* edit : parts.edits) {
         if (!edit->Plan(parts.templatePath, resources, updates, detail)) {
             return false;

@@ -55,7 +55,12 @@ struct InstallerParts {
     // Further changes planned against the template (its icon, its version information), applied
     // after the package and the picture; not owned.
     std::vector<const pe::ResourceEdit*> edits = {};
+    // What the cabinet the installer writes carries besides the package's files, as the template
+    // reads it (type "RT_RCDATA", name kDeviceOptionsName); empty for none.
+    std::vector<std::uint8_t> deviceOptions = {};
 };
+
+inline constexpr char16_t kDeviceOptionsName[] = u"DEVOPTS";
 
 // Writes the installer to `output`. On failure the output is as it was, no other file is left
 // behind, and the error's code says which part failed:

@@ -11,7 +11,7 @@
 namespace installer_template {
 
 bool PlanCabinet(const Package& package, std::u16string_view installerPath, std::uint32_t cpuFlag,
-                 std::u16string_view folder, CabinetJob& job, Error& error) {
+                 std::u16string_view folder, const device::DeviceOptions& options, CabinetJob& job, Error& error) {
     job = CabinetJob{};
     const device::CpuChoice* family = device::CpuChoiceOf(cpuFlag);
     if (!family || folder.empty()) {
@@ -33,10 +33,10 @@ bool PlanCabinet(const Package& package, std::u16string_view installerPath, std:
         return false;
     }
     std::u16string appName = device::OutputAppName(package.GetHeader(), installerPath);
-    job.settings = device::DefaultCabinetSettings(appName, *family, time);
-    if (!device::CheckCabinet(job.plan, job.settings, error)) {
+    if (!device::PlanFamilyCabinet(job.plan, appName, {}, *family, options, time, job.cabinet, error)) {
         return false;
     }
+    job.options = &options;
     job.folder = folder;
     job.path = platform::JoinHostPath(folder, device::FamilyOutputName(appName, *family, device::kCabinetExtension));
     return true;
@@ -50,8 +50,10 @@ bool WriteCabinetJob(Package& package, const CabinetJob& job, Error& error) {
         error.subject = platform::ToUtf8(job.folder);
         return false;
     }
-    device::PackageMemberSource members(package);
-    if (!device::WriteCabinetFile(job.plan, job.settings, members, job.path, error)) {
+    device::PackageMemberSource files(package);
+    const device::DeviceOptions none;
+    device::WithSetupDll members(files, job.options ? *job.options : none);
+    if (!device::WriteCabinetFile(job.cabinet.design, job.cabinet.settings, members, job.path, error)) {
         error.subject = platform::ToUtf8(job.path);
         return false;
     }

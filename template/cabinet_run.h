@@ -5,6 +5,8 @@
 #pragma once
 
 #include "device/cabinet.h"
+#include "device/cabinet_file.h"
+#include "device/device_options.h"
 #include "device/install_plan.h"
 #include "platform/error.h"
 
@@ -17,7 +19,8 @@ namespace installer_template {
 
 struct CabinetJob {
     device::InstallPlan plan;
-    device::CabinetSettings settings;
+    device::FamilyCabinet cabinet;
+    const device::DeviceOptions* options = nullptr; // the setup DLL's bytes
     std::u16string folder;
     std::u16string path; // the cabinet's whole path: FOLDER\PROGRAM.FAMILY.CAB
 };
@@ -27,7 +30,7 @@ struct CabinetJob {
 // input. Fails with a one-line error for a refused plan, a processor without files, a plan a
 // cabinet cannot hold and a SOURCE_DATE_EPOCH that is not a date.
 bool PlanCabinet(const Package& package, std::u16string_view installerPath, std::uint32_t cpuFlag,
-                 std::u16string_view folder, CabinetJob& job, Error& error);
+                 std::u16string_view folder, const device::DeviceOptions& options, CabinetJob& job, Error& error);
 
 // Makes the folder when missing and writes the cabinet, replacing a file of that name. Fails with
 // the error, its subject the folder or the cabinet.

@@ -6,6 +6,8 @@
 // unquoted, blanks and all.
 #pragma once
 
+#include "device/device_options.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,6 +19,8 @@ struct Options {
     std::u16string destination;   // empty: the default folder
     std::u16string cabinetFolder; // where /CAB= puts the cabinet; empty: no cabinet asked for
     std::uint32_t cpuFlag = 0;    // 0: ARM
+    // Not from the command line: what the installer keeps beside its package for the cabinet.
+    device::DeviceOptions device;
 };
 
 // Options are matched without regard to case, as Windows programs do. Fails with the cause for an

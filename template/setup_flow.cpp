@@ -4,7 +4,9 @@
 #include "device/install_plan.h"
 #include "device/layout.h"
 #include "device/install_write.h"
+#include "package/installer_write.h"
 #include "package/package.h"
+#include "platform/module.h"
 #include "platform/text.h"
 #include "template/cabinet_run.h"
 
@@ -42,7 +44,8 @@ int InstallSilently(Package& package, const Options& options, SetupHost& host) {
         // The file for the device is written whole or not at all, so there is no count to report.
         CabinetJob job;
         Error error;
-        if (!PlanCabinet(package, host.InstallerFile(), options.cpuFlag, options.cabinetFolder, job, error) ||
+        if (!PlanCabinet(package, host.InstallerFile(), options.cpuFlag, options.cabinetFolder, options.device, job,
+                         error) ||
             !WriteCabinetJob(package, job, error)) {
             host.PrintError("No installation file was written: " + error.Line());
             return kFailure;
@@ -75,6 +78,16 @@ int InstallSilently(Package& package, const Options& options, SetupHost& host) {
 
 } // namespace
 
+bool SetupHost::LoadDeviceOptions(device::DeviceOptions& options, Error& error) {
+    const std::uint8_t* data = nullptr;
+    std::uint32_t size = 0;
+    if (platform::FindOwnResource(kDeviceOptionsName, u"RT_RCDATA", data, size) != platform::ResourceStep::Found) {
+        options = device::DeviceOptions{};
+        return true;
+    }
+    return device::LoadOptions(std::span<const std::uint8_t>(data, size), options, error);
+}
+
 int RunSetup(const std::vector<std::u16string>& arguments, Package& package, bool packageOpened, SetupHost& host) {
     bool silent = AsksForSilence(arguments);
     if (AsksForUsage(arguments)) {
@@ -92,6 +105,12 @@ int RunSetup(const std::vector<std::u16string>& arguments, Package& package, boo
         // one the system would pick cannot be told in advance.
         std::string message =
             package.LastError() == kSeveralPackages ? platform::ToUtf8(kSeveralPackages) : kNoPackageMessage;
+        silent ? host.PrintError(message) : host.ShowError(message);
+        return kFailure;
+    }
+    Error error;
+    if (!host.LoadDeviceOptions(options.device, error)) {
+        std::string message = "This installer is damaged: " + error.message + ".";
         silent ? host.PrintError(message) : host.ShowError(message);
         return kFailure;
     }

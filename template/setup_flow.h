@@ -3,6 +3,7 @@
 // the tests with fakes, so that no test waits on a real window.
 #pragma once
 
+#include "platform/error.h"
 #include "template/options.h"
 
 #include <string>
@@ -41,6 +42,10 @@ public:
     // The installer's own file, whose name stands for the program where the package names none;
     // empty where it cannot be told.
     virtual std::u16string InstallerFile() { return {}; }
+    // The device options the installer keeps beside its package (tarvelo-build installer's
+    // --registry, --os-version and the like): none when it keeps none. Fails with the error for a
+    // record that cannot be read.
+    virtual bool LoadDeviceOptions(device::DeviceOptions& options, Error& error);
     // Runs the wizard to its end and answers the exit status.
     virtual int RunWizard(Package& package, const Options& options) = 0;
 };

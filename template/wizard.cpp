@@ -425,7 +425,7 @@ void CWizard::MakeCabinet(const std::u16string& folder, std::uint32_t cpu) {
     CabinetJob job;
     Error error;
     cabinetWritten_.clear();
-    if (!PlanCabinet(package_, installerFile_, cpu, folder, job, error)) {
+    if (!PlanCabinet(package_, installerFile_, cpu, folder, options_.device, job, error)) {
         outcome_ = device::InstallOutcome{};
         outcome_.error = error;
         Finish(u"No installation file was written: " + platform::ToUtf16(error.Line()) + u".");

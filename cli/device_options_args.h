@@ -1,0 +1,61 @@
+// The options that give a workspace's cabinet what its files do not: --os-version, --build-min,
+// --build-max, --unsupported, --setup-dll and --registry, taken alike by cab, inf -d and installer.
+#pragma once
+
+#include "cli/args.h"
+#include "cli/command.h"
+#include "device/device_options.h"
+#include "package/package.h"
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cli {
+
+inline constexpr std::array<OptionSpec, 6> kDeviceOptionSpecs{{{"--os-version", "", true},
+                                                               {"--build-min", "", true},
+                                                               {"--build-max", "", true},
+                                                               {"--unsupported", "", true},
+                                                               {"--setup-dll", "", true},
+                                                               {"--registry", "", true}}};
+
+// Their lines of a command's help.
+inline constexpr std::string_view kDeviceOptionsHelp =
+    "  --os-version MIN[-MAX]\n"
+    "                        the Windows CE versions the cabinet installs on, MAJOR.MINOR each\n"
+    "                        (\"4.20-6.99\"; the minor number is a whole number: 4.2 is 4.2, not 4.20)\n"
+    "  --build-min N, --build-max N\n"
+    "                        the CE builds it installs on (decimal, or hexadecimal with 0x)\n"
+    "  --unsupported \"NAME,NAME\"\n"
+    "                        platforms it refuses to install on, as the devices name themselves\n"
+    "  --setup-dll FILE      a setup DLL the device runs before and after installing (file 999)\n"
+    "  --registry FILE.reg   registry values to write on the device, from a registry editor export\n"
+    "                        (REGEDIT4 or version 5.00: strings, dword:, hex:, hex(7):); %InstallDir%\n"
+    "                        and %CEn% stay in the data for the device to expand\n";
+
+// Whether any of them is given.
+bool HasDeviceOptions(const Args& args);
+
+// Their values, checked: false with a usage problem for one the command cannot take.
+bool ParseDeviceOptions(const Args& args, device::DeviceOptions& options, std::string& problem);
+
+// Reads the files they name (the setup DLL, the .reg file) into `options`: false, after printing
+// the error, when one cannot be read or is not what it should be.
+bool LoadDeviceOptionFiles(const Args& args, device::DeviceOptions& options);
+
+} // namespace cli
+
+namespace cli {
+
+// Whether the installer's cabinet way can write the cabinet of every family the package has files
+// for, with `options`: prints one error line about `subject` per family that cannot ("would not
+// make the cabinet for ARM: ...") and answers false when one cannot.
+bool ReportCabinetProblems(const Package& package, std::u16string_view appName, const device::DeviceOptions& options,
+                           std::u16string_view subject);
+
+// The options as lines for info ("  CE versions: ..."), none when there are none.
+std::vector<std::string> DeviceOptionLines(const device::DeviceOptions& options);
+
+} // namespace cli
