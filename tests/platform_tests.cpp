@@ -225,6 +225,13 @@ TEST(CodePages, NamesInEachScriptAndACharacterEachCannotHold) {
     std::string bytes = "x";
     EXPECT_TRUE(platform::ToCodePage(932, u"", bytes));
     EXPECT_EQ(bytes, "");
+    // A cabinet's text is in the device's code page, without a NUL, which would end it there.
+    const std::u16string withNul(u"a\0b", 3);
+    EXPECT_TRUE(platform::ToCodePage(932, withNul, bytes));
+    EXPECT_FALSE(device::ToCabinetText(withNul, bytes, 932));
+    ASSERT_TRUE(device::ToCabinetText(u"日本", bytes, 932));
+    EXPECT_EQ(bytes, "\x93\xFA\x96\x7B");
+    EXPECT_EQ(device::FromCabinetText(bytes, 932), u"日本");
     EXPECT_FALSE(platform::KnownCodePage(65001));
     EXPECT_FALSE(platform::ToCodePage(437, u"a", bytes));
     EXPECT_EQ(platform::FromCodePage(437, "a\x80"), u"a\uFFFD");
