@@ -232,6 +232,10 @@ TEST(CodePages, NamesInEachScriptAndACharacterEachCannotHold) {
     ASSERT_TRUE(device::ToCabinetText(u"日本", bytes, 932));
     EXPECT_EQ(bytes, "\x93\xFA\x96\x7B");
     EXPECT_EQ(device::FromCabinetText(bytes, 932), u"日本");
+    EXPECT_EQ(platform::KnownCodePages().size(), 14u);
+    for (unsigned codePage : platform::KnownCodePages()) {
+        EXPECT_TRUE(platform::ToCodePage(codePage, u"Setup.exe", bytes) && bytes == "Setup.exe") << codePage;
+    }
     EXPECT_FALSE(platform::KnownCodePage(65001));
     EXPECT_FALSE(platform::ToCodePage(437, u"a", bytes));
     EXPECT_EQ(platform::FromCodePage(437, "a\x80"), u"a\uFFFD");
