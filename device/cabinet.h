@@ -6,6 +6,7 @@
 
 #include "device/cabinet_design.h"
 #include "device/install_plan.h"
+#include "platform/code_page.h"
 #include "platform/error.h"
 #include "platform/file.h"
 
@@ -18,11 +19,13 @@
 
 namespace device {
 
-// A cabinet's texts (names, folders, the application's name) are 8-bit, in the Western Windows
-// code page (1252), as the CAB wizard on a Western PC writes them. Fails for a text with a
-// character that code page lacks.
-bool ToCabinetText(std::u16string_view text, std::string& out);
-std::u16string FromCabinetText(std::string_view text);
+// A cabinet's texts (names, folders, the application's name, registry data) are 8-bit, in the
+// device's code page (platform/code_page.h; Western, 1252, unless told otherwise), as the CAB
+// wizard on a PC of the device's language writes them. Fails for a text with a character that
+// code page cannot hold exactly, or with a NUL, which would end it early on the device. Reading,
+// bytes without a character give U+FFFD.
+bool ToCabinetText(std::u16string_view text, std::string& out, unsigned codePage = platform::kWesternCodePage);
+std::u16string FromCabinetText(std::string_view text, unsigned codePage = platform::kWesternCodePage);
 
 // The cabinet format's data block checksum: the block's 32-bit little-endian words XORed into
 // `seed`, a last partial word taken with its first byte highest.
@@ -73,7 +76,9 @@ inline constexpr std::uint32_t kLongestManifest = 2u << 20;
 // take 5.8 MiB; 65,533 files fit with paths of up to 16.
 inline constexpr std::uint64_t kLongestListing = 6u << 20;
 inline constexpr std::uint64_t kListingEntry = 64;
-inline constexpr std::uint64_t ListingCost(std::size_t characters) { return kListingEntry + 2 * std::uint64_t{characters}; }
+inline constexpr std::uint64_t ListingCost(std::size_t characters) {
+    return kListingEntry + 2 * std::uint64_t{characters};
+}
 // A block of deflate data unpacks to at most this many times its own bytes (258 bytes from a
 // match coded in two bits): a compressed block claiming more is damaged, which bounds the work of
 // unpacking a cabinet by its own length.
@@ -179,8 +184,8 @@ private:
     struct RawFile {
         std::uint32_t size = 0, offset = 0;
         std::uint16_t folder = 0, date = 0, time = 0;
-        std::int32_t number = -1;  // from its name, -1 for none
-        std::uint32_t nameAt = 0;  // its name is read again only for a message
+        std::int32_t number = -1; // from its name, -1 for none
+        std::uint32_t nameAt = 0; // its name is read again only for a message
         bool utf8 = false;
     };
     bool Start(std::unique_ptr<Source> source, Error& error);

@@ -113,7 +113,7 @@ const Section* Document::Find(std::u16string_view name) const {
     return found == sections.end() ? nullptr : &*found;
 }
 
-bool DecodeInf(std::span<const std::uint8_t> bytes, std::u16string& text) {
+bool DecodeInf(std::span<const std::uint8_t> bytes, std::u16string& text, unsigned codePage) {
     text.clear();
     if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
         if (bytes.size() % 2 != 0) {
@@ -130,7 +130,7 @@ bool DecodeInf(std::span<const std::uint8_t> bytes, std::u16string& text) {
         text = platform::ToUtf16(std::string_view(reinterpret_cast<const char*>(bytes.data()) + 3, bytes.size() - 3));
         return true;
     }
-    text = FromCabinetText(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    text = FromCabinetText(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), codePage);
     return true;
 }
 

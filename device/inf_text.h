@@ -4,6 +4,8 @@
 // limits) is read from this form by the compiler of INF files; nothing here knows a directive.
 #pragma once
 
+#include "platform/code_page.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -55,9 +57,10 @@ struct Document {
 };
 
 // The file's characters: UTF-16LE after its byte order mark, UTF-8 after its mark, otherwise
-// Western Windows text (code page 1252), which the wizard's 8-bit files are. False for UTF-16
-// cut in the middle of a character.
-bool DecodeInf(std::span<const std::uint8_t> bytes, std::u16string& text);
+// 8-bit text in the device's code page (Western, 1252, unless told otherwise), which the wizard's
+// 8-bit files are. False for UTF-16 cut in the middle of a character.
+bool DecodeInf(std::span<const std::uint8_t> bytes, std::u16string& text,
+               unsigned codePage = platform::kWesternCodePage);
 
 // Splits the text into sections and lines. Lines before the first section, blank lines and
 // comments (from ; outside quotes to the end of the line) are left out; CRLF and LF both end

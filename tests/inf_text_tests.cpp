@@ -113,6 +113,10 @@ TEST(InfText, EncodingsOfTheFile) {
     cut.pop_back();
     std::u16string text;
     EXPECT_FALSE(device::inf::DecodeInf(cut, text));
+    // An East Asian device's 8-bit file: the second byte of ソ is a backslash, which stays inside it.
+    std::string cp932 = "[S]\r\nName=\x83\x5C\x83\x74\x83\x67\r\n";
+    ASSERT_TRUE(device::inf::DecodeInf(Bytes(cp932.begin(), cp932.end()), text, 932));
+    EXPECT_EQ(text, u"[S]\r\nName=ソフト\r\n");
 }
 
 TEST(InfText, StringsReplacedAndTheDevicesMacrosKept) {

@@ -1,6 +1,8 @@
 // The OS layer: text conversions and the file share modes the package core relies on.
 #include "device/cabinet_file.h"
 #include "package/package.h"
+#include "platform/code_page.h"
+#include "platform/code_page_table.h"
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/folder.h"
@@ -14,6 +16,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <iostream>
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -182,6 +185,123 @@ TEST(TextConversion, RoundTripsEveryPlaneAndRefusesBrokenInput) {
     EXPECT_EQ(platform::Printable("1\n2\x1B[31m\x7F"), "1\\x0A2\\x1B[31m\\x7F");
     EXPECT_EQ(platform::Printable("\xC2\x9B[0m"), "\\xC2\\x9B[0m"); // the one-unit CSI
 }
+
+// A device's code page: names in each script with their bytes, and per code page one character
+// it cannot hold (a best fit on Windows, or no form at all) that must be refused, not turned
+// into another character or into '?'.
+TEST(CodePages, NamesInEachScriptAndACharacterEachCannotHold) {
+    struct Case {
+        unsigned codePage;
+        std::u16string text;
+        std::string bytes;
+        std::u16string refused;
+    };
+    const Case cases[] = {
+        {932, u"日本語のソフト ｱ", "\x93\xFA\x96\x7B\x8C\xEA\x82\xCC\x83\x5C\x83\x74\x83\x67 \xB1", u"한"},
+        {936, u"简体中文", "\xBC\xF2\xCC\xE5\xD6\xD0\xCE\xC4", u"한"},
+        {949, u"한국어 프로그램", "\xC7\xD1\xB1\xB9\xBE\xEE \xC7\xC1\xB7\xCE\xB1\xD7\xB7\xA5", u"ไ"},
+        {950, u"繁體中文", "\xC1\x63\xC5\xE9\xA4\xA4\xA4\xE5", u"한"},
+        {1253, u"Ελληνικά", "\xC5\xEB\xEB\xE7\xED\xE9\xEA\xDC", u"Ä"},
+        {874, u"ภาษาไทย", "\xC0\xD2\xC9\xD2\xE4\xB7\xC2", u"é"},
+        {1252, u"Café €", "Caf\xE9 \x80", u"Ł"},
+        {1251, u"Программа", "\xCF\xF0\xEE\xE3\xF0\xE0\xEC\xEC\xE0", u"é"},
+        {1250, u"Łódź", "\xA3\xF3\x64\x9F", u"Ё"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.codePage);
+        ASSERT_TRUE(platform::KnownCodePage(c.codePage));
+        std::string bytes;
+        ASSERT_TRUE(platform::ToCodePage(c.codePage, c.text, bytes));
+        EXPECT_EQ(bytes, c.bytes);
+        EXPECT_EQ(platform::FromCodePage(c.codePage, bytes), c.text);
+        EXPECT_FALSE(platform::ToCodePage(c.codePage, u"a" + c.refused + u"b", bytes));
+        EXPECT_EQ(bytes, "");
+        // No code page here holds a character beyond the first plane, a lone surrogate, or a
+        // PC's own end-user-defined characters, which Windows keeps in the private use area.
+        EXPECT_FALSE(platform::ToCodePage(c.codePage, u"\U0001F600", bytes));
+        EXPECT_FALSE(platform::ToCodePage(c.codePage, std::u16string(1, char16_t{0xD800}), bytes));
+        EXPECT_FALSE(platform::ToCodePage(c.codePage, u"\uE000", bytes));
+    }
+    std::string bytes = "x";
+    EXPECT_TRUE(platform::ToCodePage(932, u"", bytes));
+    EXPECT_EQ(bytes, "");
+    // A cabinet's text is in the device's code page, without a NUL, which would end it there.
+    const std::u16string withNul(u"a\0b", 3);
+    EXPECT_TRUE(platform::ToCodePage(932, withNul, bytes));
+    EXPECT_FALSE(device::ToCabinetText(withNul, bytes, 932));
+    ASSERT_TRUE(device::ToCabinetText(u"日本", bytes, 932));
+    EXPECT_EQ(bytes, "\x93\xFA\x96\x7B");
+    EXPECT_EQ(device::FromCabinetText(bytes, 932), u"日本");
+    EXPECT_EQ(platform::KnownCodePages().size(), 14u);
+    for (unsigned codePage : platform::KnownCodePages()) {
+        EXPECT_TRUE(platform::ToCodePage(codePage, u"Setup.exe", bytes) && bytes == "Setup.exe") << codePage;
+    }
+    EXPECT_FALSE(platform::KnownCodePage(65001));
+    EXPECT_FALSE(platform::ToCodePage(437, u"a", bytes));
+    EXPECT_EQ(platform::FromCodePage(437, "a\x80"), u"a\uFFFD");
+}
+
+// Bytes the code page gives no character read as U+FFFD, each costing only itself: a lead byte
+// without its pair leaves the byte after it (here a '"' or a '\\' of an INF line) to be read.
+TEST(CodePages, BytesWithoutACharacter) {
+    EXPECT_EQ(platform::FromCodePage(932, "\x83\x5C\x83"), u"ソ\uFFFD");               // the pair cut short
+    EXPECT_EQ(platform::FromCodePage(932, "\x81\x22x\x85\x5C"), u"\uFFFD\"x\uFFFD\\"); // no such pairs
+    EXPECT_EQ(platform::FromCodePage(932, "\xA0\xFD"), u"\uFFFD\uFFFD");               // private use on Windows
+    EXPECT_EQ(platform::FromCodePage(1253, "\xAA\xC1"), u"\uFFFDΑ");                   // undefined in Greek
+    EXPECT_EQ(platform::FromCodePage(1252, "\x81"), u"\u0081");                        // Windows' own control
+    // Two codes for one character (NEC's and IBM's copies of the same kanji): both read, the one
+    // Windows writes written.
+    EXPECT_EQ(platform::FromCodePage(932, "\xED\x40\xFA\x5C"), u"纊纊");
+    std::string bytes;
+    ASSERT_TRUE(platform::ToCodePage(932, u"纊", bytes));
+    EXPECT_EQ(bytes, "\xFA\x5C");
+}
+
+#ifdef _WIN32
+// Windows' conversions and our tables, which other hosts use, agree on every UTF-16 unit and on
+// every byte and pair of every known code page: the evidence that a cabinet's bytes do not depend
+// on the host that wrote it.
+TEST(CodePages, WindowsAndTheTablesAgreeOnEveryUnitAndEveryPair) {
+    for (unsigned codePage : platform::KnownCodePages()) {
+        SCOPED_TRACE(codePage);
+        ASSERT_TRUE(IsValidCodePage(codePage)); // else both sides would be the tables
+        int held = 0;
+        int differ = 0;
+        for (unsigned u = 0; u < 0x10000; ++u) {
+            std::u16string one(1, static_cast<char16_t>(u));
+            std::string windows;
+            std::string tables;
+            bool ok = platform::ToCodePage(codePage, one, windows);
+            if (ok != platform::code_page_table::Encode(codePage, one, tables) || windows != tables) {
+                if (++differ <= 5) {
+                    ADD_FAILURE() << "U+" << std::hex << u << ": " << ok << " " << platform::Printable(windows)
+                                  << " and " << platform::Printable(tables);
+                }
+            }
+            held += ok ? 1 : 0;
+        }
+        int read = 0;
+        for (unsigned lead = 0; lead < 256; ++lead) {
+            for (unsigned trail = 0; trail < 257; ++trail) { // 256: the byte alone
+                std::string in(1, static_cast<char>(lead));
+                if (trail < 256) {
+                    in += static_cast<char>(trail);
+                }
+                std::u16string windows = platform::FromCodePage(codePage, in);
+                if (windows != platform::code_page_table::Decode(codePage, in)) {
+                    if (++differ <= 10) {
+                        ADD_FAILURE() << "read " << platform::Printable(in);
+                    }
+                }
+                read += windows.size() == 1 && windows[0] != u'\uFFFD' ? 1 : 0;
+            }
+        }
+        std::cout << "code page " << codePage << ": " << held << " characters written, " << read
+                  << " byte sequences read, " << differ << " differences\n";
+        EXPECT_EQ(differ, 0);
+    }
+}
+#endif
 
 TEST(PlatformFile, ForwardAndBackSlashesBothSeparateFolders) {
     TempDir dir;
