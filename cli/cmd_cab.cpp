@@ -17,7 +17,7 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 14> kOptions{{{"-d", "--directory", true},
+constexpr std::array<OptionSpec, 15> kOptions{{{"-d", "--directory", true},
                                               {"--cpu", "", true},
                                               {"--provider", "", true},
                                               {"--compress", "", false},
@@ -30,7 +30,8 @@ constexpr std::array<OptionSpec, 14> kOptions{{{"-d", "--directory", true},
                                               kDeviceOptionSpecs[2],
                                               kDeviceOptionSpecs[3],
                                               kDeviceOptionSpecs[4],
-                                              kDeviceOptionSpecs[5]}};
+                                              kDeviceOptionSpecs[5],
+                                              kDeviceOptionSpecs[6]}};
 
 constexpr std::string_view kHelp =
     "Usage: tarvelo-build cab INPUT -d DIR [--cpu arm,mips,shx,intel] [--provider TEXT]\n"

@@ -4,30 +4,43 @@
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/device_input.h"
+#include "cli/device_options_args.h"
 #include "cli/source_prefix.h"
 #include "cli/workspace_build.h"
 
 #include "building/setup_inf.h"
 #include "device/member_paths.h"
 #include "device/setup_inf.h"
+#include "platform/host_paths.h"
 #include "platform/replacement.h"
 #include "workspace/target_folder.h"
 
 #include <array>
+#include <filesystem>
 
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 6> kOptions{{{"-d", "--directory", true},
+constexpr std::array<OptionSpec, 13> kOptions{{{"-d", "--directory", true},
                                               {"--cpu", "", true},
                                               {"--provider", "", true},
                                               {"--force", "-f", false},
                                               {"--source-folder", "", true},
-                                              {"--source-prefix", "", true}}};
+                                              {"--source-prefix", "", true},
+                                              kDeviceOptionSpecs[0],
+                                              kDeviceOptionSpecs[1],
+                                              kDeviceOptionSpecs[2],
+                                              kDeviceOptionSpecs[3],
+                                              kDeviceOptionSpecs[4],
+                                              kDeviceOptionSpecs[5],
+                                              kDeviceOptionSpecs[6]}};
 
-constexpr std::string_view kHelp =
+constexpr std::string_view kHelpUsage =
     "Usage: tarvelo-build inf INPUT -d DIR [--cpu arm,mips,shx,intel] [--provider TEXT] [--force]\n"
     "                                      [--source-folder DIR] [--source-prefix WINPATH]\n"
+    "                                      [--codepage N] [--os-version MIN[-MAX]] [--build-min N]\n"
+    "                                      [--build-max N] [--unsupported LIST] [--setup-dll FILE]\n"
+    "                                      [--registry FILE.reg]\n"
     "       tarvelo-build inf WORKSPACE.orb\n\n"
     "With -d, writes a complete setup information file for the CAB wizard of the Pocket PC SDK\n"
     "(cabwiz) for each processor family that has files, named \"PROGRAM.ARM.inf\" (MIPS, SHX,\n"
@@ -35,6 +48,9 @@ constexpr std::string_view kHelp =
     "as \"tarvelo-build cab\" puts them in its cabinets. INPUT is a workspace, package data file or\n"
     "installer; the wizard reads the files from the package's source folder. Without -d, prints\n"
     "the opening lines the main window composes for the workspace's target folder.\n\n"
+    "With the device's options below, the INF carries them too ([CEDevice] limits and platforms,\n"
+    "AddReg, CESetupDLL), in the device's code page; \"tarvelo-build cab\" of the INF makes the\n"
+    "cabinets \"tarvelo-build cab\" of the input makes with the same options, byte for byte.\n\n"
     "  -d, --directory DIR   the folder to write the INF files in (made when missing)\n"
     "  --cpu LIST            only these families, named in any case; each must have files\n"
     "  --provider TEXT       the publisher the device shows (default: the program name)\n"
@@ -45,16 +61,18 @@ constexpr std::string_view kHelp =
     "  --source-prefix WINPATH\n"
     "                        name WINPATH, an absolute Windows path (C:\\Build\\App), as the\n"
     "                        source folder instead: where the files lie on the computer that\n"
-    "                        runs the wizard\n"
+    "                        runs the wizard\n";
+constexpr std::string_view kHelpEnd =
     "  --quiet               print nothing but errors\n"
     "A value the command cannot take (an unknown family, a WINPATH that is not one) is a usage\n"
     "error, exit status 2.\n";
+const std::string kHelp = std::string(kHelpUsage) + std::string(kDeviceOptionsHelp) + std::string(kHelpEnd);
 
 int PrintOpeningLines(const Args& args) {
     if (args.Has("--cpu") || args.Has("--provider") || args.Has("--force") || args.Has("--source-folder") ||
-        args.Has("--source-prefix")) {
-        return UsageError(kInfCommand,
-                          "--cpu, --provider, --force, --source-folder and --source-prefix go with -d DIR");
+        args.Has("--source-prefix") || HasDeviceOptions(args)) {
+        return UsageError(kInfCommand, "--cpu, --provider, --force, --source-folder, --source-prefix and the "
+                                       "device's options go with -d DIR");
     }
     Package package;
     if (!OpenWorkspace(args.Positional()[0], package)) {
@@ -90,11 +108,24 @@ int RunInf(const Args& args) {
                                            "\" has a character the CAB wizard cannot take (it reads Western Windows "
                                            "text, code page 1252)");
     }
+    device::DeviceOptions options;
+    if (!ParseDeviceOptions(args, options, problem)) {
+        return UsageError(kInfCommand, problem);
+    }
     DeviceInput in;
-    if (!in.Load(args.Positional()[0], args.Value("--source-folder"))) {
+    if (!in.Load(args.Positional()[0], args.Value("--source-folder")) || !LoadDeviceOptionFiles(args, options)) {
         return kExitFailure;
     }
     device::InfSettings settings;
+    settings.options = &options;
+    settings.codePage = options.codePage;
+    if (args.Has("--setup-dll")) {
+        // The wizard reads the setup DLL where it lies now: its folder, whole.
+        settings.setupDllFolder = platform::FromFsPath(platform::FsPath(args.Value("--setup-dll")).parent_path());
+        std::error_code ignored;
+        settings.setupDllFolder =
+            platform::FromFsPath(std::filesystem::absolute(platform::FsPath(settings.setupDllFolder), ignored));
+    }
     settings.appName = in.AppName();
     settings.provider = args.Has("--provider") ? args.Value("--provider") : settings.appName;
     std::u16string source(FieldText(in.input.header.sourceFolder));

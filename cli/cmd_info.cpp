@@ -3,8 +3,11 @@
 #include "cli/cabinet_reading.h"
 #include "cli/command.h"
 #include "cli/console.h"
+#include "cli/device_options_args.h"
 #include "cli/package_input.h"
 
+#include "package/installer_write.h"
+#include "package/pe_resources.h"
 #include "package/pe_version.h"
 #include "platform/text.h"
 
@@ -91,6 +94,9 @@ struct ExecutableIdentity {
     bool hasVersion = false;
     pe::VersionInfo version;
     Error problem;
+    // What its cabinet carries besides the files (resource DEVOPTS); lines of text.
+    std::vector<std::string> deviceOptions;
+    std::string deviceOptionsProblem;
 };
 
 void ReadIdentity(const std::u16string& path, ExecutableIdentity& identity) {
@@ -99,6 +105,21 @@ void ReadIdentity(const std::u16string& path, ExecutableIdentity& identity) {
         identity.hasVersion = false;
     } else {
         identity.problem = {};
+    }
+    std::vector<std::uint8_t> bytes;
+    Error error;
+    if (pe::ReadResource(path, pe::ResourceKey::Name(u"RT_RCDATA"), pe::ResourceKey::Name(kDeviceOptionsName),
+                         std::nullopt, bytes, error)) {
+        device::DeviceOptions options;
+        if (device::LoadOptions(bytes, options, error)) {
+            identity.deviceOptions = DeviceOptionLines(options);
+            if (options.codePage != 1252) {
+                identity.deviceOptions.insert(identity.deviceOptions.begin(),
+                                              "Code page: " + std::to_string(options.codePage));
+            }
+        } else {
+            identity.deviceOptionsProblem = error.message;
+        }
     }
 }
 
@@ -120,11 +141,23 @@ std::string JsonIdentity(const ExecutableIdentity& id) {
             .append(": ")
             .append(Json(platform::ToUtf8(v.strings[i].value)));
     }
-    return out + "}}";
+    out += "}}, \"deviceOptions\": [";
+    for (std::size_t i = 0; i < id.deviceOptions.size(); ++i) {
+        out += (i ? ", " : "") + Json(id.deviceOptions[i]);
+    }
+    return out + "]";
 }
 
 std::string TextIdentity(const ExecutableIdentity& id) {
     std::string out = "Signed:         " + std::string(id.isSigned ? "yes (Authenticode)" : "no") + "\n";
+    if (!id.deviceOptionsProblem.empty()) {
+        out += "Device options: " + platform::Printable(id.deviceOptionsProblem) + "\n";
+    } else if (!id.deviceOptions.empty()) {
+        out += "Device options: " + std::to_string(id.deviceOptions.size()) + "\n";
+        for (const std::string& line : id.deviceOptions) {
+            out += "  " + platform::Printable(line) + "\n";
+        }
+    }
     if (!id.hasVersion) {
         return out + "Version info:   " + (!id.problem ? "none" : id.problem.message) + "\n";
     }

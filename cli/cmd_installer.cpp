@@ -33,7 +33,7 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 14> kOptions{{{"-o", "--output", true},
+constexpr std::array<OptionSpec, 15> kOptions{{{"-o", "--output", true},
                                               {"--template", "", true},
                                               {"--force", "-f", false},
                                               {"--run-build-command", "", false},
@@ -46,17 +46,25 @@ constexpr std::array<OptionSpec, 14> kOptions{{{"-o", "--output", true},
                                               kDeviceOptionSpecs[2],
                                               kDeviceOptionSpecs[3],
                                               kDeviceOptionSpecs[4],
-                                              kDeviceOptionSpecs[5]}};
+                                              kDeviceOptionSpecs[5],
+                                              kDeviceOptionSpecs[6]}};
 
-constexpr std::string_view kHelp =
+constexpr std::string_view kHelpUsage =
     "Usage: tarvelo-build installer WORKSPACE.orb -o OUT.exe [--template PATH] [--force]\n"
     "                                [--run-build-command] [--source-folder DIR]\n"
     "                                [--source-prefix WINPATH] [--icon FILE.ico]\n"
-    "                                [--version-info KEY=VALUE]... [--quiet]\n\n"
+    "                                [--version-info KEY=VALUE]... [--quiet]\n"
+    "                                [--codepage N] [--os-version MIN[-MAX]] [--build-min N]\n"
+    "                                [--build-max N] [--unsupported LIST] [--setup-dll FILE]\n"
+    "                                [--registry FILE.reg]\n\n"
     "Makes an installer: a copy of the installer template with the workspace's package stored as\n"
     "its ORBDATA resource and, when the workspace names a sidebar picture (a 128 x 280 bitmap),\n"
     "that picture as bitmap 251. A workspace the installer would refuse to install (see \"verify\")\n"
     "is refused before anything is written.\n\n"
+    "With the device's options below, the installer keeps them beside its package (resource\n"
+    "DEVOPTS), and the installation file for the device its end user makes carries them: the\n"
+    "cabinet \"tarvelo-build cab\" makes with the same options. A cabinet the installer could not\n"
+    "make (a name the code page cannot hold) is refused before anything is written.\n\n"
     "  -o, --output OUT.exe   the installer to write\n"
     "  --template PATH        the template (default: Template.exe beside tarvelo-build)\n"
     "  -f, --force            replace an existing OUT.exe (never a folder, link, device or pipe,\n"
@@ -90,8 +98,10 @@ constexpr std::string_view kHelp =
     "                         name, FileDescription to \"NAME Setup\" and OriginalFilename to\n"
     "                         OUT.exe's file name, and a version given alone stands for both;\n"
     "                         everything else stays the template's. Without it the version\n"
-    "                         information is all the template's, which names Template.exe\n"
+    "                         information is all the template's, which names Template.exe\n";
+constexpr std::string_view kHelpEnd =
     "  --quiet                no progress bar and no summary\n";
+const std::string kHelp = std::string(kHelpUsage) + std::string(kDeviceOptionsHelp) + std::string(kHelpEnd);
 
 // The workspace's sidebar picture where this build finds it: a picture kept with the
 // application's files travels with them; one elsewhere is taken where the workspace names it.

@@ -6,6 +6,7 @@
 #include "device/install_plan.h"
 #include "device/layout.h"
 #include "device/reg_file.h"
+#include "platform/code_page.h"
 #include "platform/file.h"
 #include "platform/host_paths.h"
 #include "platform/text.h"
@@ -77,6 +78,15 @@ bool HasDeviceOptions(const Args& args) {
 
 bool ParseDeviceOptions(const Args& args, device::DeviceOptions& options, std::string& problem) {
     device::DeviceLimits& limits = options.limits;
+    if (args.Has("--codepage")) {
+        std::uint32_t page = 0;
+        if (!Number(args.Value("--codepage"), page) || !platform::KnownCodePage(page)) {
+            problem = "--codepage \"" + Utf8(args.Value("--codepage")) +
+                      "\" is not a Windows code page a device uses (874, 932, 936, 949, 950, 1250 to 1258)";
+            return false;
+        }
+        options.codePage = page;
+    }
     if (args.Has("--os-version")) {
         std::u16string text = args.Value("--os-version");
         std::size_t dash = text.find(u'-');
@@ -115,10 +125,11 @@ bool ParseDeviceOptions(const Args& args, device::DeviceOptions& options, std::s
                 name.pop_back();
             }
             std::string text;
-            if (name.empty() || !device::ToCabinetText(name, text)) {
+            if (name.empty() || !device::ToCabinetText(name, text, options.codePage)) {
                 problem = "--unsupported \"" + Utf8(list) + "\" names " +
                           (name.empty() ? std::string("an empty platform")
-                                        : "\"" + Utf8(name) + "\", which a device cabinet cannot hold (code page 1252)");
+                                        : "\"" + Utf8(name) + "\", which the device's code page (" +
+                                              std::to_string(options.codePage) + ") cannot hold");
                 return false;
             }
             options.unsupported.push_back(name);

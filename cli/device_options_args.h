@@ -14,7 +14,8 @@
 
 namespace cli {
 
-inline constexpr std::array<OptionSpec, 6> kDeviceOptionSpecs{{{"--os-version", "", true},
+inline constexpr std::array<OptionSpec, 7> kDeviceOptionSpecs{{{"--codepage", "", true},
+                                                               {"--os-version", "", true},
                                                                {"--build-min", "", true},
                                                                {"--build-max", "", true},
                                                                {"--unsupported", "", true},
@@ -23,6 +24,10 @@ inline constexpr std::array<OptionSpec, 6> kDeviceOptionSpecs{{{"--os-version", 
 
 // Their lines of a command's help.
 inline constexpr std::string_view kDeviceOptionsHelp =
+    "  --codepage N          the device's code page, in which names and texts are written (default\n"
+    "                        1252, Western; 932 Japanese, 936 Simplified Chinese, 949 Korean, 950\n"
+    "                        Traditional Chinese, 874 Thai, 1250-1258 the other Windows code pages);\n"
+    "                        a name it cannot hold is refused\n"
     "  --os-version MIN[-MAX]\n"
     "                        the Windows CE versions the cabinet installs on, MAJOR.MINOR each\n"
     "                        (\"4.20-6.99\"; the minor number is a whole number: 4.2 is 4.2, not 4.20)\n"

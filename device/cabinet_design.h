@@ -111,6 +111,7 @@ struct DeviceLimits {
 struct CabinetDesign {
     std::u16string appName;
     std::u16string provider;
+    std::uint32_t codePage = 1252; // the device's, in which the manifest's texts are written
     std::uint32_t processorType = 0;
     DeviceLimits limits;
     std::vector<std::u16string> unsupported; // platform names the cabinet refuses to install on

@@ -347,12 +347,15 @@ private:
     }
 
     bool Text(std::u16string_view text, std::string& out, const std::string& role) {
-        if (ToCabinetText(text, out)) {
+        if (ToCabinetText(text, out, d_.codePage)) {
             return true;
         }
         error_ = Refusal(role + " " + platform::ToUtf8(text) +
-                         " has a character a device cabinet cannot hold (its names are Western Windows text, code "
-                         "page 1252)");
+                         (d_.codePage == 1252
+                              ? std::string(" has a character a device cabinet cannot hold (its names are Western "
+                                            "Windows text, code page 1252)")
+                              : " has a character the device's code page (" + std::to_string(d_.codePage) +
+                                    ") cannot hold"));
         return false;
     }
 

@@ -1,6 +1,7 @@
 // A workspace's device options in its cabinet design, and as the installer stores them.
 #include "device/device_options.h"
 
+#include "platform/code_page.h"
 #include "platform/little_endian.h"
 
 #include <cstring>
@@ -70,6 +71,7 @@ private:
 } // namespace
 
 void ApplyOptions(const DeviceOptions& options, CabinetDesign& design) {
+    design.codePage = options.codePage;
     design.limits = options.limits;
     design.unsupported = options.unsupported;
     design.registry = options.registry;
@@ -115,6 +117,7 @@ std::vector<std::uint8_t> StoreOptions(const DeviceOptions& o) {
     std::vector<std::uint8_t> out;
     platform::AppendLe32(out, kMagic);
     platform::AppendLe32(out, kVersion);
+    platform::AppendLe32(out, o.codePage);
     for (std::uint32_t v : {o.limits.versionMin[0], o.limits.versionMin[1], o.limits.versionMax[0],
                             o.limits.versionMax[1], o.limits.buildMin, o.limits.buildMax}) {
         platform::AppendLe32(out, v);
@@ -153,7 +156,7 @@ bool LoadOptions(std::span<const std::uint8_t> bytes, DeviceOptions& options, Er
     }
     DeviceLimits& l = options.limits;
     std::size_t count = 0;
-    bool ok = r.U32(l.versionMin[0]) && r.U32(l.versionMin[1]) && r.U32(l.versionMax[0]) && r.U32(l.versionMax[1]) &&
+    bool ok = r.U32(options.codePage) && platform::KnownCodePage(options.codePage) && r.U32(l.versionMin[0]) && r.U32(l.versionMin[1]) && r.U32(l.versionMax[0]) && r.U32(l.versionMax[1]) &&
               r.U32(l.buildMin) && r.U32(l.buildMax) && r.Count(count, 4);
     for (std::size_t i = 0; ok && i < count; ++i) {
         ok = r.Text(options.unsupported.emplace_back());

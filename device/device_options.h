@@ -16,6 +16,7 @@
 namespace device {
 
 struct DeviceOptions {
+    std::uint32_t codePage = 1252; // the device's, in which names are written
     DeviceLimits limits;
     std::vector<std::u16string> unsupported;
     std::vector<RegistryValue> registry;
@@ -23,7 +24,8 @@ struct DeviceOptions {
     std::vector<std::uint8_t> setupDll;
 
     bool Empty() const {
-        return limits == DeviceLimits{} && unsupported.empty() && registry.empty() && setupDllName.empty();
+        return codePage == 1252 && limits == DeviceLimits{} && unsupported.empty() && registry.empty() &&
+               setupDllName.empty();
     }
     bool operator==(const DeviceOptions&) const = default;
 };

@@ -3,6 +3,7 @@
 // the install plan of one processor family, so that the wizard's cabinet installs what ours does.
 #pragma once
 
+#include "device/device_options.h"
 #include "device/install_plan.h"
 #include "platform/error.h"
 
@@ -20,6 +21,9 @@ struct InfSettings {
     std::u16string provider;
     std::uint32_t processorType = 0;
     std::u16string sourceFolder; // where the wizard finds the files: the package's source folder
+    const DeviceOptions* options = nullptr; // limits, platforms, registry values, setup DLL; not owned
+    std::u16string setupDllFolder;          // where the wizard finds the setup DLL
+    std::uint32_t codePage = 1252;          // the device's, in which the INF is written
 };
 
 // The whole INF of `plan`, lines ending in CR LF, in the Western Windows code page the wizard
