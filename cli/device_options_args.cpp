@@ -11,6 +11,8 @@
 #include "platform/host_paths.h"
 #include "platform/text.h"
 
+#include <cstdio>
+
 namespace cli {
 namespace {
 
@@ -211,8 +213,12 @@ std::vector<std::string> DeviceOptionLines(const device::DeviceOptions& o) {
                              : std::string("any")));
     }
     if (l.buildMin || l.buildMax) {
-        lines.push_back("CE builds: " + std::to_string(l.buildMin) + " to " +
-                        (l.buildMax ? std::to_string(l.buildMax) : std::string("any")));
+        auto hex = [](std::uint32_t v) {
+            char text[16];
+            std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(v));
+            return std::string(text);
+        };
+        lines.push_back("CE builds: " + hex(l.buildMin) + " to " + (l.buildMax ? hex(l.buildMax) : std::string("any")));
     }
     if (!o.unsupported.empty()) {
         std::string list;

@@ -256,7 +256,8 @@ namespace {
 struct Stored {
     std::string name;
     std::uint32_t size;
-    std::int32_t member; // -1 for the manifest
+    std::int32_t member;
+    bool manifest = false; // written before the members
 };
 
 // The header, the one folder and the file table, up to where the data blocks begin.
@@ -308,7 +309,7 @@ std::string CabinetTables(const std::vector<Stored>& stored, const CabinetSettin
 
 bool WriteMembers(const std::vector<Stored>& stored, MemberSource& members, BlockWriter& writer, Error& error) {
     for (const Stored& s : stored) {
-        if (s.member < 0) {
+        if (s.manifest) {
             continue;
         }
         if (!members.Open(s.member, s.size, error)) {
@@ -340,7 +341,7 @@ bool WriteCabinet(const CabinetDesign& design, const CabinetSettings& settings, 
     // The manifest first, then the setup DLL and the files in descending file number, as the
     // wizard stores them.
     std::vector<Stored> stored;
-    stored.push_back({StoredName(design.appName, 0), static_cast<std::uint32_t>(manifest.size()), -1});
+    stored.push_back({StoredName(design.appName, 0), static_cast<std::uint32_t>(manifest.size()), 0, true});
     bool setupStored = !design.setupDll;
     for (std::size_t i = design.files.size(); i-- > 0;) {
         const DesignFile& file = design.files[i];

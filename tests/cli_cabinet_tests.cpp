@@ -3,7 +3,10 @@
 // from the formats' public descriptions alone. Every host writes the same bytes, and the cabinet,
 // the installer's folder install and extract --cpu put the same tree on the device.
 #include "device/cabinet.h"
+#include "device/device_options.h"
 #include "device/layout.h"
+#include "package/installer_write.h"
+#include "package/pe_resources.h"
 #include "package/package.h"
 #include "platform/file.h"
 #include "platform/text.h"
@@ -856,6 +859,91 @@ std::string Hex(std::uint64_t v) {
 
 // The native and the Windows test programs hold the same digests: both passing means that both
 // hosts write these bytes.
+// The device's options reach the cabinet whichever way it is made: tarvelo-build cab, and the
+// installation file the installer's end user makes, which is cab's byte for byte. What the options
+// name that the code page cannot hold is refused before the installer is built.
+TEST_F(CabinetTest, TheDevicesOptionsGoIntoEveryCabinetOfTheWorkspace) {
+    std::u16string ws = MakeWorkspace(u"ws.orb");
+    const std::string reg = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Acme\\Notes]\r\n"
+                            "\"Path\"=\"%InstallDir%\\\\data\"\r\n\"Size\"=dword:00000010\r\n"
+                            "@=hex:01,02,ff\r\n";
+    WriteBytes(dir.File(u"notes.reg"), Bytes(reg.begin(), reg.end()));
+    WriteBytes(dir.File(u"setup.dll"), Pattern(700, 3));
+    const std::vector<std::u16string> options{
+        u"--os-version", u"4.20-6.99", u"--build-max", u"0xE0000000", u"--unsupported", u"Smartphone, HPC",
+        u"--setup-dll", dir.File(u"setup.dll"), u"--registry", dir.File(u"notes.reg")};
+    std::vector<std::u16string> arm{u"--cpu", u"arm"};
+    arm.insert(arm.end(), options.begin(), options.end());
+    ToolResult r = Cab(ws, dir.File(u"cab"), arm);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::u16string cab = CabOf(dir.File(u"cab"), device::kCpuChoices[0]);
+    device::CabinetReader reader;
+    Error error;
+    ASSERT_TRUE(reader.Open(cab, error)) << error.message;
+    const device::Cabinet& c = reader.Contents();
+    const std::uint32_t versions[6] = {4, 20, 6, 99, 0, 0xE0000000};
+    EXPECT_TRUE(std::equal(versions, versions + 6, c.versions));
+    EXPECT_EQ(c.unsupported, (std::vector<std::u16string>{u"Smartphone", u"HPC"}));
+    ASSERT_EQ(c.registry.size(), 3u);
+    EXPECT_EQ(device::RegistryLine(c.registry[0].value), "HKLM\\Software\\Acme\\Notes\\\"Path\" = \"%InstallDir%\\\\data\"");
+    EXPECT_TRUE(c.registry[0].substitute);
+    EXPECT_EQ(device::RegistryLine(c.registry[1].value), "HKLM\\Software\\Acme\\Notes\\\"Size\" = dword:0x00000010");
+    EXPECT_EQ(device::RegistryLine(c.registry[2].value), "HKLM\\Software\\Acme\\Notes\\@ = hex:01,02,ff");
+    ASSERT_TRUE(c.setupDll.has_value());
+    Bytes setup;
+    ASSERT_TRUE(reader.ReadSetupDll([&](const std::uint8_t* p, std::size_t n) { setup.insert(setup.end(), p, p + n); },
+                                    error));
+    EXPECT_EQ(setup, Pattern(700, 3));
+
+    // The installer keeps them; info shows them; its cabinet way writes cab's cabinet.
+    std::vector<std::u16string> build{u"installer", ws, u"-o", dir.File(u"Setup.exe"), u"--template", Template()};
+    build.insert(build.end(), options.begin(), options.end());
+    r = Run(build);
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = Run({u"info", dir.File(u"Setup.exe")});
+    for (const char* line : {"Device options: 7\n", "  CE versions: 4.20 to 6.99\n", "  CE builds: 0x00000000 to 0xE0000000\n", "  Unsupported: Smartphone, HPC\n",
+                             "  Setup DLL: setup.dll (700 bytes)\n"}) {
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
+    }
+    Bytes stored;
+    ASSERT_TRUE(pe::ReadResource(dir.File(u"Setup.exe"), pe::ResourceKey::Name(u"RT_RCDATA"),
+                                 pe::ResourceKey::Name(kDeviceOptionsName), std::nullopt, stored, error))
+        << error.message;
+    class OptionsHost : public SilentHost {
+    public:
+        explicit OptionsHost(const Bytes& bytes) : bytes_(bytes) {}
+        bool LoadDeviceOptions(device::DeviceOptions& options, Error& error) override {
+            return device::LoadOptions(bytes_, options, error);
+        }
+
+    private:
+        const Bytes& bytes_;
+    } host(stored);
+    std::u16string dat = dir.File(u"Notes.DAT");
+    ASSERT_EQ(Run({u"dat", ws, u"-o", dat}).status, 0);
+    Bytes image = ReadBytes(dat);
+    Package package;
+    ASSERT_TRUE(package.OpenImage(image.data(), static_cast<std::uint32_t>(image.size())));
+    ASSERT_EQ(installer_template::RunSetup({u"/S", u"/CAB=" + dir.File(u"setup-cab"), u"/CPU=ARM"}, package, true, host),
+              0);
+    EXPECT_EQ(ReadBytes(CabOf(dir.File(u"setup-cab"), device::kCpuChoices[0])), ReadBytes(cab));
+    // An installer built without options leaves none from its template.
+    r = Run({u"installer", ws, u"-o", dir.File(u"Plain.exe"), u"--template", dir.File(u"Setup.exe")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Run({u"info", dir.File(u"Plain.exe")}).out.find("Device options"), std::string::npos);
+
+    // A name the device's code page cannot hold: refused by cab and installer before writing.
+    for (const std::vector<std::u16string>& bad :
+         {std::vector<std::u16string>{u"cab", ws, u"-d", dir.File(u"greek"), u"--codepage", u"1253",
+                                      u"--unsupported", u"\u65e5\u672c"},
+          std::vector<std::u16string>{u"installer", ws, u"-o", dir.File(u"Greek.exe"), u"--template", Template(),
+                                      u"--codepage", u"932"}}) {
+        r = Run(bad);
+        EXPECT_NE(r.status, 0) << platform::ToUtf8(bad[0]);
+        EXPECT_FALSE(Exists(dir.File(u"greek")) || Exists(dir.File(u"Greek.exe"))) << r.err;
+    }
+}
+
 TEST_F(CabinetTest, EveryHostEveryRunAndEveryKindOfInputMakeTheSameBytes) {
     std::u16string ws = MakeWorkspace(u"ws.orb");
     std::u16string dat = dir.File(u"Notes.DAT"), exe = dir.File(u"Setup.exe");
