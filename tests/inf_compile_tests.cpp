@@ -1,0 +1,412 @@
+// CAB-wizard INFs compiled into cabinet designs: labels merged, strings replaced, folders and files
+// numbered as the wizard numbers them, flags, registry values, shortcuts, the setup DLL, and one
+// row per mistake an INF can make with the exact line the user reads. Where the real INF files of
+// CE applications lie beside the checkout, each compiles (or is refused) as decided.
+#include "device/inf_compile.h"
+#include "platform/host_paths.h"
+#include "platform/text.h"
+#include "tests/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+namespace {
+
+namespace fs = std::filesystem;
+using device::inf::CompiledInf;
+
+fs::path SharedFolder() { return fs::path(testing_support::SourceFile(u"")) / ".." / "shared" / "cabwiz"; }
+
+void Touch(const fs::path& path) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << "x";
+}
+
+// An INF of our own, its sources made as empty files below a temporary folder ("src\a.exe" below
+// the INF's folder), compiled for a label.
+struct Build {
+    testing_support::TempDir dir;
+    CompiledInf compiled;
+    std::vector<std::string> problems;
+    bool ok = false;
+
+    Build(std::u16string_view text, std::initializer_list<const char*> files, std::u16string label = u"",
+          std::u16string sourceFolder = u"") {
+        for (const char* file : files) {
+            std::string relative = file;
+            std::replace(relative.begin(), relative.end(), '\\', '/');
+            Touch(dir.Path() / "inf" / relative);
+        }
+        device::inf::Document document = device::inf::ReadInf(text);
+        device::inf::HostSourceFinder finder;
+        device::inf::CompileRequest request{u"App.inf", testing_support::U16(dir.Path() / "inf"), std::move(label),
+                                            sourceFolder.empty() ? u"" : testing_support::U16(dir.Path() / "abs")};
+        ok = device::inf::CompileInf(document, request, finder, compiled, problems);
+    }
+    std::u16string SourceOf(const device::DesignFile& file) const {
+        fs::path path = platform::FsPath(compiled.sources.at(static_cast<std::size_t>(file.member)));
+        return platform::ToUtf16(path.lexically_normal().lexically_relative(dir.Path() / "inf").generic_string());
+    }
+};
+
+std::string Join(const std::vector<std::string>& lines) {
+    std::string all;
+    for (const std::string& line : lines) {
+        all += line + "\n";
+    }
+    return all;
+}
+
+const char16_t kUshahidiLike[] =
+    u"[Version]\r\nSignature=\"$Windows NT$\"\r\nProvider=\"Field.org\"\r\nCESignature=\"$Windows CE$\"\r\n"
+    u"[CEStrings]\r\nAppName=\"Field\"\r\nInstallDir=%CE1%\\%AppName%\r\n"
+    u"[CEDevice]\r\nVersionMin=4.20\r\nVersionMax=6.99\r\nBuildMax=0xE0000000\r\n"
+    u"[DefaultInstall]\r\nCEShortcuts=Shortcuts\r\n"
+    u"CopyFiles=Files.Common,Files.German,Files.English,Files.View\r\n"
+    u"[SourceDisksNames]\r\n1=,\"Common\",,\"\"\r\n2=,\"Lang\",,lang\r\n"
+    u"[SourceDisksFiles]\r\n\"Field.Common.dll\"=1\r\n\"de_Field.resources.dll\"=2\r\n"
+    u"\"en_Field.resources.dll\"=2\r\n\"Field.exe\"=1\r\n"
+    u"[DestinationDirs]\r\nShortcuts=0,%CE2%\\Start Menu\r\nFiles.Common=0,\"%InstallDir%\"\r\n"
+    u"Files.German=0,\"%InstallDir%\\de\"\r\nFiles.English=0,\"%InstallDir%\\en\"\r\n"
+    u"Files.View=0,\"%InstallDir%\"\r\nUnused=0,%CE5%\r\n"
+    u"[Files.Common]\r\n\"Field.Common.dll\",\"Field.Common.dll\",,0\r\n"
+    u"[Files.German]\r\n\"Field.resources.dll\",\"de_Field.resources.dll\",,0\r\n"
+    u"[Files.English]\r\n\"Field.resources.dll\",\"en_Field.resources.dll\",,0\r\n"
+    u"[Files.View]\r\n\"Field.exe\",\"Field.exe\",,0\r\n"
+    u"[Shortcuts]\r\n\"Field\",0,\"Field.exe\",\"%CE11%\"\r\n";
+
+// What the wizard's own cabinet of such an INF holds: the install folder whole, folders from 2 in
+// [DestinationDirs] order, one per path, the shortcut list's folder although nothing lands there,
+// the shortcut's own folder after them, none for a list nothing names; files in copy order, each
+// with its source's line in [SourceDisksFiles]; the shortcut's 4th field as its base.
+TEST(InfCompile, FoldersFilesAndShortcutNumberedAsTheWizardDoes) {
+    Build b(kUshahidiLike, {"Field.Common.dll", "lang/de_Field.resources.dll", "lang/en_field.RESOURCES.dll", "Field.exe"});
+    ASSERT_TRUE(b.ok) << Join(b.problems);
+    EXPECT_EQ(b.compiled.warnings, std::vector<std::string>{});
+    const device::CabinetDesign& d = b.compiled.design;
+    EXPECT_EQ(d.appName, u"Field");
+    EXPECT_EQ(d.provider, u"Field.org");
+    EXPECT_EQ(d.installDir, u"%CE1%\\Field");
+    EXPECT_EQ(d.limits, (device::DeviceLimits{{4, 20}, {6, 99}, 0, 0xE0000000}));
+    const std::vector<device::DesignFolder> folders{
+        {false, {u"%CE2%", u"Start Menu"}}, {true, {}}, {true, {u"de"}}, {true, {u"en"}}, {false, {u"%CE11%"}}};
+    EXPECT_EQ(d.folders, folders);
+    ASSERT_EQ(d.files.size(), 4u);
+    const struct {
+        const char16_t* name;
+        std::size_t folder;
+        std::uint16_t source;
+        const char16_t* from;
+    } files[] = {{u"Field.Common.dll", 1, 1, u"Field.Common.dll"},
+                 {u"Field.resources.dll", 2, 2, u"lang/de_Field.resources.dll"},
+                 {u"Field.resources.dll", 3, 3, u"lang/en_field.RESOURCES.dll"},
+                 {u"Field.exe", 1, 4, u"Field.exe"}};
+    for (std::size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(d.files[i].name, files[i].name);
+        EXPECT_EQ(d.files[i].folder, files[i].folder);
+        EXPECT_EQ(d.files[i].source, files[i].source);
+        EXPECT_EQ(d.files[i].flags, 0u);
+        EXPECT_EQ(b.SourceOf(d.files[i]), files[i].from);
+    }
+    ASSERT_EQ(d.links.size(), 1u);
+    EXPECT_EQ(d.links[0], (device::DesignLink{11, {u"Field.lnk"}, true, 3}));
+    EXPECT_TRUE(d.registry.empty());
+    EXPECT_FALSE(d.setupDll);
+}
+
+// A folder written with a macro is not the install folder even when its text is the same, one
+// source installed under two names keeps its one line number, [Strings] reach quoted names, and
+// a quoted value name keeps its commas.
+TEST(InfCompile, SourcesSharedAndStringsReplaced) {
+    Build b(u"[Version]\nProvider=Net\nCESignature=\"$Windows CE$\"\n"
+            u"[CEStrings]\nAppName=\"Net 2\"\nInstallDir=%CE2%\n"
+            u"[Strings]\nEXT=\"_v2\"\nVER=\"2.3\"\nSRC=\"bin\\release\"\nREG=\"SOFTWARE\\Net\\Global\"\n"
+            u"[DefaultInstall]\nAddReg=Reg\nCopyFiles=Files\n"
+            u"[SourceDisksNames]\n1=,\"GAC\",,%SRC%\n"
+            u"[SourceDisksFiles]\n\"Net.dll\"=1\n\"Net.Core.dll\"=1\n"
+            u"[DestinationDirs]\nFiles=0,\"%CE2%\"\t; windows\n"
+            u"[Files]\n\"GAC_Net.Core%EXT%.dll\",\"Net.Core.dll\",,0\n\"GAC_Net%EXT%.dll\",\"Net.dll\",,0\n"
+            u"\"GAC_Net.Base%EXT%.dll\",\"Net.dll\",,0\n"
+            u"[Reg]\nHKLM,SOFTWARE\\Net,%VER%,0x00010001,1\n"
+            u"HKLM,%REG%,\"Net, Version=%VER%\",0x00010000,\"\\windows\\GAC_Net%EXT%.dll\"\n",
+            {"bin/release/Net.dll", "bin/release/Net.Core.dll"});
+    ASSERT_TRUE(b.ok) << Join(b.problems);
+    const device::CabinetDesign& d = b.compiled.design;
+    EXPECT_EQ(d.installDir, u"%CE2%");
+    EXPECT_EQ(d.folders, (std::vector<device::DesignFolder>{{false, {u"%CE2%"}}}));
+    ASSERT_EQ(d.files.size(), 3u);
+    EXPECT_EQ(d.files[0].name, u"GAC_Net.Core_v2.dll");
+    EXPECT_EQ(d.files[0].source, 2);
+    EXPECT_EQ(d.files[1].source, 1);
+    EXPECT_EQ(d.files[2].source, 1);
+    EXPECT_EQ(d.files[1].member, d.files[2].member);
+    EXPECT_EQ(b.compiled.sources.size(), 2u);
+    ASSERT_EQ(d.registry.size(), 2u);
+    device::RegistryValue dword{device::RegistryRoot::LocalMachine, u"SOFTWARE\\Net", u"2.3", device::kRegDword, {}, {}, 1};
+    EXPECT_EQ(d.registry[0], dword);
+    device::RegistryValue multi{device::RegistryRoot::LocalMachine, u"SOFTWARE\\Net\\Global", u"Net, Version=2.3",
+                                device::kRegMultiString, {u"\\windows\\GAC_Net_v2.dll"}, {}, 0};
+    EXPECT_EQ(d.registry[1], multi);
+}
+
+// An INF of a few lines more than the least the wizard takes: rows add sections to it, and a
+// section given twice is one.
+std::u16string Small(std::u16string_view more = u"", std::u16string_view without = u"") {
+    std::u16string text = u"[Version]\n"                             // 1
+                          u"Signature=\"$Windows NT$\"\n"            // 2
+                          u"Provider=Acme\n"                         // 3
+                          u"CESignature=\"$Windows CE$\"\n"          // 4
+                          u"[CEStrings]\n"                           // 5
+                          u"AppName=Notes\n"                         // 6
+                          u"InstallDir=%CE1%\\%AppName%\n"           // 7
+                          u"[DefaultInstall]\n"                      // 8
+                          u"CopyFiles=Files\n"                       // 9
+                          u"[SourceDisksNames]\n"                    // 10
+                          u"1=,\"src\",,src\n"                       // 11
+                          u"[SourceDisksFiles]\n"                    // 12
+                          u"notes.exe=1\n"                           // 13
+                          u"help.htm=1\n"                            // 14
+                          u"[DestinationDirs]\n"                     // 15
+                          u"Files=0,%InstallDir%\n"                  // 16
+                          u"[Files]\n"                               // 17
+                          u"notes.exe\n";                            // 18
+    if (!without.empty()) {
+        std::size_t at = text.find(without);
+        EXPECT_NE(at, std::u16string::npos);
+        text.replace(at, without.size(), u"");
+    }
+    return text + std::u16string(more);
+}
+
+// Labels: the label's sections over the plain ones, keys replaced, unsupported platforms added,
+// names matched without case and listed as first spelt.
+TEST(InfCompile, LabelsMergedOverThePlainSections) {
+    const std::u16string inf = Small(u"[CEDevice]\nProcessorType=2577\nVersionMin=3.0\nUnsupportedPlatforms=\"Jupiter\"\n"
+                                     u"[CEDevice.ARM_CE3]\nVersionMin=4.20\nUnsupportedPlatforms=\"HPC\",\"Palm PC\"\n"
+                                     u"[CEDevice.MIPS]\nProcessorType=4000\nVersionMin=\n"
+                                     u"[DefaultInstall.mips]\nCopyFiles=Files,Mips\nCESetupDLL=setup.dll\n"
+                                     u"[SourceDisksNames.MIPS]\n1=,\"mips\",,mips\n"
+                                     u"[SourceDisksFiles.Mips]\nsetup.dll=1\nmips.dll=1\n"
+                                     u"[DestinationDirs]\nMips=0,%CE2%\n[Mips]\nmips.dll\n");
+    device::inf::Document document = device::inf::ReadInf(inf);
+    EXPECT_EQ(device::inf::InfLabels(document), (std::vector<std::u16string>{u"ARM_CE3", u"MIPS"}));
+    const struct {
+        const char16_t* label;
+        std::uint32_t processor;
+        std::uint32_t versionMin[2];
+        std::vector<std::u16string> unsupported;
+        std::vector<std::u16string> files;
+        bool setup;
+        const char* source; // of notes.exe
+    } cases[] = {
+        {u"", 2577, {3, 0}, {u"Jupiter"}, {u"notes.exe"}, false, "src/notes.exe"},
+        {u"arm_ce3", 2577, {4, 20}, {u"Jupiter", u"HPC", u"Palm PC"}, {u"notes.exe"}, false, "src/notes.exe"},
+        {u"MIPS", 4000, {0, 0}, {u"Jupiter"}, {u"notes.exe", u"mips.dll"}, true, "mips/notes.exe"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(platform::ToUtf8(c.label));
+        Build b(inf, {"src/notes.exe", "mips/notes.exe", "mips/setup.dll", "mips/mips.dll"}, c.label);
+        ASSERT_TRUE(b.ok) << Join(b.problems);
+        const device::CabinetDesign& d = b.compiled.design;
+        EXPECT_EQ(d.processorType, c.processor);
+        EXPECT_EQ(d.limits.versionMin[0], c.versionMin[0]);
+        EXPECT_EQ(d.limits.versionMin[1], c.versionMin[1]);
+        EXPECT_EQ(d.unsupported, c.unsupported);
+        std::vector<std::u16string> names;
+        for (const auto& f : d.files) {
+            names.push_back(f.name);
+        }
+        EXPECT_EQ(names, c.files);
+        EXPECT_EQ(d.setupDll.has_value(), c.setup);
+        EXPECT_EQ(platform::ToUtf8(b.SourceOf(d.files[0])), c.source);
+    }
+    // The labelled [SourceDisksFiles] line takes the plain line's number; a new one comes after.
+    Build mips(inf, {"src/notes.exe", "mips/notes.exe", "mips/setup.dll", "mips/mips.dll"}, u"MIPS");
+    ASSERT_TRUE(mips.ok);
+    ASSERT_TRUE(mips.compiled.design.setupDll);
+    EXPECT_EQ(mips.compiled.design.files[1].source, 4);
+    EXPECT_EQ(mips.compiled.design.setupDll->source, 3);
+    EXPECT_EQ(mips.compiled.design.setupDll->name, u"setup.dll");
+    EXPECT_EQ(platform::ToUtf8(mips.SourceOf(*mips.compiled.design.setupDll)), "mips/setup.dll");
+}
+
+// Copy flags kept as given; CESelfRegister marks every installed file of its name; the setup DLL
+// may also be copied; CESetupDLL = "" is none.
+TEST(InfCompile, FlagsSelfRegisterAndSetupDll) {
+    Build b(Small(u"help.htm,,,0x40000010\n[DefaultInstall]\nCESelfRegister=NOTES.EXE\nCESetupDLL=help.htm\n"
+                  u"[DefaultInstall]\nCopyFiles=Two\n[DestinationDirs]\nTwo=0,%CE2%\n[Two]\nnotes.exe,,,0x20000000\n"),
+            {"src/notes.exe", "src/help.htm"});
+    ASSERT_TRUE(b.ok) << Join(b.problems);
+    const device::CabinetDesign& d = b.compiled.design;
+    ASSERT_EQ(d.files.size(), 3u);
+    EXPECT_EQ(d.files[0].flags, device::kCopySelfRegister);
+    EXPECT_EQ(d.files[1].flags, device::kCopyNoDateCheck | device::kCopyNoOverwrite);
+    EXPECT_EQ(d.files[2].flags, device::kCopyNoDateDialog | device::kCopySelfRegister);
+    ASSERT_TRUE(d.setupDll);
+    EXPECT_EQ(d.setupDll->name, u"help.htm");
+    EXPECT_EQ(d.setupDll->member, d.files[1].member);
+    EXPECT_EQ(d.setupDll->source, 2);
+    Build none(Small(u"[DefaultInstall]\nCESetupDLL=\"\"\n"), {"src/notes.exe"});
+    ASSERT_TRUE(none.ok) << Join(none.problems);
+    EXPECT_FALSE(none.compiled.design.setupDll);
+}
+
+// Each registry line as the device gets it: root, key without a leading backslash, name, the
+// type with no-clobber, and the data by type, the device's macros kept in it.
+TEST(InfCompile, RegistryValuesOfEachType) {
+    using device::RegistryRoot;
+    const struct {
+        const char16_t* line;
+        device::RegistryValue value;
+    } cases[] = {
+        {u"HKCU,Software\\Acme,Path,0x00000000,\"%InstallDir%\\notes.exe\"",
+         {RegistryRoot::CurrentUser, u"Software\\Acme", u"Path", device::kRegString, {u"%InstallDir%\\notes.exe"}, {}, 0}},
+        {u"HKLM,Software\\Acme,,0,%AppName% %CE2%",
+         {RegistryRoot::LocalMachine, u"Software\\Acme", u"", device::kRegString, {u"Notes %CE2%"}, {}, 0}},
+        {u"\"HKCR\",\".note\",\"\",\"0x00000002\",\"Notes.File\"",
+         {RegistryRoot::ClassesRoot, u".note", u"", device::kRegString | device::kRegNoClobber, {u"Notes.File"}, {}, 0}},
+        {u"HKU,Default\\Acme,List,0x00010000,one,\"two, three\",100%%",
+         {RegistryRoot::Users, u"Default\\Acme", u"List", device::kRegMultiString, {u"one", u"two, three", u"100%"}, {}, 0}},
+        {u"HKLM,Software\\Acme\\,Blob,0x00000001,2,F,b,30,0xA6",
+         {RegistryRoot::LocalMachine, u"Software\\Acme", u"Blob", device::kRegBinary, {}, {2, 0xF, 0xB, 0x30, 0xA6}, 0}},
+        {u"HKLM,Software\\Acme,Count,0x00010001,4",
+         {RegistryRoot::LocalMachine, u"Software\\Acme", u"Count", device::kRegDword, {}, {}, 4}},
+        {u"HKEY_LOCAL_MACHINE,Software\\Acme,Mask,0x00010003,0xFFFFFFFF",
+         {RegistryRoot::LocalMachine, u"Software\\Acme", u"Mask", device::kRegDword | device::kRegNoClobber, {}, {}, 0xFFFFFFFF}},
+        {u"HKLM,\\Software\\Acme,Led,0x00010001,1",
+         {RegistryRoot::LocalMachine, u"Software\\Acme", u"Led", device::kRegDword, {}, {}, 1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(platform::ToUtf8(c.line));
+        Build b(Small(u"[DefaultInstall]\nAddReg=Reg\n[Reg]\n" + std::u16string(c.line) + u"\n"), {"src/notes.exe"});
+        ASSERT_TRUE(b.ok) << Join(b.problems);
+        ASSERT_EQ(b.compiled.design.registry.size(), 1u);
+        EXPECT_EQ(b.compiled.design.registry[0], c.value);
+    }
+}
+
+// Shortcuts: the base from the 4th field or the list's folder (0 for the install folder), the path
+// below it, ".lnk" added once, a file's number or a folder's.
+TEST(InfCompile, ShortcutsToFilesAndFolders) {
+    const struct {
+        const char16_t* destination; // of the list Links
+        const char16_t* line;
+        device::DesignLink link;
+        std::size_t folders;
+    } cases[] = {
+        {u"0,%CE11%", u"Notes,0,notes.exe", {11, {u"Notes.lnk"}, true, 0}, 2},
+        {u"0,%CE2%\\Start Menu", u"\"Notes\",0,\"notes.exe\",\"%CE11%\"", {11, {u"Notes.lnk"}, true, 0}, 3},
+        {u"0,%CE11%\\Tools", u"Notes.lnk,,notes.exe", {11, {u"Tools", u"Notes.lnk"}, true, 0}, 2},
+        {u"0,%InstallDir%\\links", u"My Notes,0,notes.exe", {0, {u"links", u"My Notes.lnk"}, true, 0}, 2},
+        {u"0,%CE11%", u"Notes folder,1,%InstallDir%", {11, {u"Notes folder.lnk"}, false, 0}, 2},
+        {u"0,%CE11%", u"Help,1,Links", {11, {u"Help.lnk"}, false, 1}, 2},
+        {u"0,%CE11%", u"Docs,1,%CE5%\\Docs,%InstallDir%", {0, {u"Docs.lnk"}, false, 2}, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(platform::ToUtf8(c.line));
+        Build b(Small(u"[DefaultInstall]\nCEShortcuts=Links\n[DestinationDirs]\nLinks=" + std::u16string(c.destination) +
+                      u"\n[Links]\n" + c.line + u"\n"),
+                {"src/notes.exe"});
+        ASSERT_TRUE(b.ok) << Join(b.problems);
+        ASSERT_EQ(b.compiled.design.links.size(), 1u);
+        EXPECT_EQ(b.compiled.design.links[0], c.link);
+        EXPECT_EQ(b.compiled.design.folders.size(), c.folders);
+    }
+}
+
+// The sources the INF names, each made as a file where the INF looks for it: every
+// [SourceDisksFiles*] line on every [SourceDisksNames*] disk of its number, absolute folders
+// below `absolute` without their drive.
+void MakeSources(const device::inf::Document& d, const fs::path& infFolder, const fs::path& absolute) {
+    std::map<std::u16string, std::u16string> strings;
+    if (const device::inf::Section* s = d.Find(u"Strings")) {
+        for (const auto& line : s->lines) {
+            if (line.key) {
+                strings[device::inf::FoldName(line.key->text)] = line.fields[0].text;
+            }
+        }
+    }
+    auto expand = [&](std::u16string_view text) {
+        return device::inf::Substitute(text, [&](std::u16string_view n) -> std::optional<std::u16string> {
+            auto f = strings.find(device::inf::FoldName(n));
+            return f == strings.end() ? std::nullopt : std::optional(f->second);
+        });
+    };
+    std::multimap<std::u16string, fs::path> disks;
+    for (const auto& section : d.sections) {
+        if (device::inf::FoldName(section.name).rfind(u"sourcedisksnames", 0) != 0) {
+            continue;
+        }
+        for (const auto& line : section.lines) {
+            std::string path = platform::ToUtf8(expand(line.fields.size() > 3 ? line.fields[3].text : u""));
+            std::replace(path.begin(), path.end(), '\\', '/');
+            fs::path folder = infFolder / path;
+            if (path.size() > 1 && path[1] == ':') {
+                folder = absolute / path.substr(path.find_first_not_of('/', 2) == std::string::npos
+                                                    ? path.size()
+                                                    : path.find_first_not_of('/', 2));
+            }
+            disks.emplace(line.key->text, folder);
+        }
+    }
+    for (const auto& section : d.sections) {
+        if (device::inf::FoldName(section.name).rfind(u"sourcedisksfiles", 0) != 0) {
+            continue;
+        }
+        for (const auto& line : section.lines) {
+            std::string name = platform::ToUtf8(expand(line.key->text));
+            auto [from, to] = disks.equal_range(line.fields[0].text);
+            for (auto disk = from; disk != to; ++disk) {
+                Touch(disk->second / name);
+            }
+        }
+    }
+}
+
+// Each real INF, label by label, against a tree of empty sources named as it needs: compiled,
+// with or without warnings, or refused for the reason decided for it.
+TEST(InfCompile, TheRealFilesCompileAsDecided) {
+    fs::path folder = SharedFolder() / "infs";
+    if (!fs::is_directory(folder)) {
+        GTEST_SKIP() << "no real INF files beside the checkout";
+    }
+    std::set<fs::path> infs;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+        if (entry.path().extension() == ".inf") {
+            infs.insert(entry.path());
+        }
+    }
+    std::string report;
+    for (const fs::path& inf : infs) {
+        std::u16string text;
+        ASSERT_TRUE(device::inf::DecodeInf(testing_support::ReadBytes(inf.u16string()), text));
+        device::inf::Document d = device::inf::ReadInf(text);
+        testing_support::TempDir dir;
+        fs::path infFolder = dir.Path() / "a" / "b" / "c" / "d" / "inf";
+        fs::create_directories(infFolder);
+        MakeSources(d, infFolder, dir.Path() / "abs");
+        std::vector<std::u16string> labels = device::inf::InfLabels(d);
+        if (labels.empty()) {
+            labels.push_back(u"");
+        }
+        for (const std::u16string& label : labels) {
+            device::inf::HostSourceFinder finder;
+            CompiledInf compiled;
+            std::vector<std::string> problems;
+            device::inf::CompileRequest request{inf.filename().u16string(), testing_support::U16(infFolder), label,
+                                                testing_support::U16(dir.Path() / "abs")};
+            bool ok = device::inf::CompileInf(d, request, finder, compiled, problems);
+            report += inf.filename().string() + " [" + platform::ToUtf8(label) + "]: " +
+                      (ok ? (compiled.warnings.empty() ? "compiled" : "warnings") : "REFUSED") + " files " +
+                      std::to_string(compiled.design.files.size()) + "\n" + Join(problems) + Join(compiled.warnings);
+        }
+    }
+    std::cout << report;
+}
+
+} // namespace
