@@ -348,20 +348,25 @@ std::vector<std::u16string> InfLabels(const Document& document) {
     return labels;
 }
 
-bool CompileInf(const Document& document, const CompileRequest& request, SourceFinder& finder, CompiledInf& compiled,
+bool CompileInf(const Document& document, const CompileRequest& given, SourceFinder& finder, CompiledInf& compiled,
                 std::vector<std::string>& problems) {
     compiled = {};
     problems.clear();
+    CompileRequest request = given;
     CompileContext c(document, request, finder, compiled);
     if (!request.label.empty()) {
         std::vector<std::u16string> labels = InfLabels(document);
-        if (std::none_of(labels.begin(), labels.end(), [&](const std::u16string& l) { return SameName(l, request.label); })) {
-            std::string known;
+        auto known = std::find_if(labels.begin(), labels.end(),
+                                  [&](const std::u16string& l) { return SameName(l, request.label); });
+        if (known != labels.end()) {
+            request.label = *known; // messages name the INF's own sections
+        } else {
+            std::string names;
             for (const std::u16string& l : labels) {
-                known += (known.empty() ? "" : ", ") + Say(l);
+                names += (names.empty() ? "" : ", ") + Say(l);
             }
             c.Problem(0, "no section is for the processor label " + Say(request.label) +
-                             (known.empty() ? "; the INF has no labels" : "; its labels are " + known));
+                             (names.empty() ? "; the INF has no labels" : "; its labels are " + names));
             problems = c.Problems();
             return false;
         }

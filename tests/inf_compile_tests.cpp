@@ -36,6 +36,7 @@ struct Build {
 
     Build(std::u16string_view text, std::initializer_list<const char*> files, std::u16string label = u"",
           std::u16string sourceFolder = u"") {
+        fs::create_directories(dir.Path() / "inf");
         for (const char* file : files) {
             std::string relative = file;
             std::replace(relative.begin(), relative.end(), '\\', '/');
@@ -175,10 +176,13 @@ std::u16string Small(std::u16string_view more = u"", std::u16string_view without
                           u"Files=0,%InstallDir%\n"                  // 16
                           u"[Files]\n"                               // 17
                           u"notes.exe\n";                            // 18
-    if (!without.empty()) {
-        std::size_t at = text.find(without);
+    // `without` lists the lines to take out, separated by |.
+    for (std::size_t start = 0; start < without.size();) {
+        std::size_t end = std::min(without.find(u'|', start), without.size());
+        std::size_t at = text.find(without.substr(start, end - start));
         EXPECT_NE(at, std::u16string::npos);
-        text.replace(at, without.size(), u"");
+        text.replace(at, end - start, u"");
+        start = end + 1;
     }
     return text + std::u16string(more);
 }
@@ -316,6 +320,184 @@ TEST(InfCompile, ShortcutsToFilesAndFolders) {
         ASSERT_EQ(b.compiled.design.links.size(), 1u);
         EXPECT_EQ(b.compiled.design.links[0], c.link);
         EXPECT_EQ(b.compiled.design.folders.size(), c.folders);
+    }
+}
+
+// Every mistake an INF can make, one row each: refused ("App.inf:LINE: ...") when the cabinet
+// would lose what the INF says or cannot be made, compiled with a warning where the wizard took
+// it and nothing is lost. Lines 1-18 are Small()'s own.
+TEST(InfCompile, EachMistakeNamedByItsLine) {
+    const struct {
+        const char16_t* more;
+        const char16_t* without;
+        bool compiles;
+        const char* message;
+        const char16_t* label = u"";
+        std::vector<const char*> files = {"src/notes.exe"};
+    } cases[] = {
+        // The INF as a whole.
+        {u"", u"CESignature=\"$Windows CE$\"\n", false,
+         "App.inf:1: [Version] has no CESignature = \"$Windows CE$\", which marks an INF for Windows CE"},
+        {u"[Version]\nCESignature=$Windows NT$\n", u"CESignature=\"$Windows CE$\"\n", false,
+         "App.inf:19: CESignature is \"$Windows NT$\"; an INF for Windows CE has \"$Windows CE$\""},
+        {u"", u"Provider=Acme\n", true, "App.inf:1: warning: no Provider in [Version]; the cabinet names none"},
+        {u"", u"AppName=Notes\n", false, "App.inf:5: no AppName in [CEStrings]: the device names the application by it"},
+        {u"[CEStrings]\nAppName=Other\n", u"", false,
+         "App.inf:20: AppName is given twice in [CEStrings] with different values (the first on line 6)"},
+        {u"", u"InstallDir=%CE1%\\%AppName%\n", false,
+         "App.inf:15: %InstallDir% is used, but neither [CEStrings] nor [Strings] defines InstallDir"},
+        {u"[DestinationDirs]\nFiles=0,%CE2%\n", u"InstallDir=%CE1%\\%AppName%\n|Files=0,%InstallDir%\n", true,
+         "App.inf:5: warning: no InstallDir in [CEStrings] or [Strings]; the install folder is %CE1%\\Notes"},
+        {u"[CEStrings]\nInstallDir=%InstallDir%\\x\n", u"InstallDir=%CE1%\\%AppName%\n", false,
+         "App.inf:19: InstallDir cannot be below %InstallDir%, itself"},
+        {u"[Version]\nstray\n", u"", true, "App.inf:20: warning: a line without a key in [Version] is ignored"},
+        {u"", u"", false, "App.inf: no section is for the processor label ARM; the INF has no labels", u"ARM"},
+        {u"[CEDevice.X86]\nProcessorType=686\n[DefaultInstall.ARMV4]\nCopyFiles=Files\n", u"", true,
+         "App.inf: warning: no [CEDevice.ARMV4]: the cabinet for ARMV4 installs on any processor", u"armv4"},
+        {u"[CEDevice]\nVersionMin=4.x\n", u"", false,
+         "App.inf:20: VersionMin is 4.x, which is not a version MAJOR.MINOR (\"4.20\")"},
+        {u"[CEDevice]\nProcessorType=ARM\n", u"", false,
+         "App.inf:20: ProcessorType is ARM, which is not a number (decimal, or hexadecimal after 0x) below 2^32"},
+        {u"[CEDevice]\nPlatform=PocketPC\n", u"", true,
+         "App.inf:20: warning: Platform in [CEDevice] is not a directive tarvelo-build supports; ignored"},
+        {u"[Platform.PPC]\nPlatformString=PocketPC\n", u"", true,
+         "App.inf:19: warning: [Platform.PPC] is for the CAB wizard's /platform option, which tarvelo-build does "
+         "not support; ignored"},
+        {u"[Spare]\nx.exe\n", u"", true, "App.inf:19: warning: [Spare] is named by no directive; ignored"},
+        {u"[DefaultInstall]\nDelReg=Old\n", u"", true,
+         "App.inf:20: warning: DelReg in [DefaultInstall] is not a directive tarvelo-build supports; ignored"},
+        {u"[DefaultInstall]\nCESelfRegister=notes.exe\nCESelfRegister=notes.exe\n", u"", true,
+         "App.inf:21: warning: CESelfRegister is given twice in [DefaultInstall]; both are used"},
+        {u"[Files]\n%Missing%.txt\n", u"", false,
+         "App.inf:20: warning: %Missing% is not defined in [Strings]; kept as text"},
+        {u"[Files]\n\"open.txt\n", u"", false,
+         "App.inf:20: warning: a quote is not closed; the rest of the line is taken as quoted (in [Files])"},
+        // Copy lists and their folders.
+        {u"[DefaultInstall]\nCopyFiles=Gone\n", u"", false,
+         "App.inf:20: CopyFiles names [Gone], which the INF does not have"},
+        {u"[DefaultInstall]\nCopyFiles=More\n[More]\nhelp.htm\n", u"", false,
+         "App.inf:20: [DestinationDirs] has no entry for More, nor a DefaultDestDir"},
+        {u"[DefaultInstall]\nCopyFiles=More\n[More]\nhelp.htm\n[DestinationDirs]\nDefaultDestDir=0,%CE2%\n", u"", true,
+         "App.inf:20: warning: CopyFiles is given twice in [DefaultInstall]; both are used", u"",
+         {"src/notes.exe", "src/help.htm"}},
+        {u"[DestinationDirs]\nFiles=10,%CE2%\n", u"Files=0,%InstallDir%\n", false,
+         "App.inf:19: the folder number 10 is not supported: write 0 followed by the device folder "
+         "(%InstallDir%\\..., %CEn%\\... or \\...)"},
+        {u"[DestinationDirs]\nFiles=,Program Files\\Notes\n", u"Files=0,%InstallDir%\n", false,
+         "App.inf:19: the folder Program Files\\Notes is not a device folder: it must start with %InstallDir%, a "
+         "folder macro %CE1% to %CE17%, or \\"},
+        {u"[DestinationDirs]\nFiles=0,%CE18%\n", u"Files=0,%InstallDir%\n", false,
+         "App.inf:19: the folder %CE18% starts with %CE18%, which is neither %InstallDir% nor a folder macro %CE1% "
+         "to %CE17%"},
+        {u"[DestinationDirs]\nFiles=0,\\Temp\\%CE2%\n", u"Files=0,%InstallDir%\n", false,
+         "App.inf:19: the folder \\Temp\\%CE2% holds %CE2%, but a folder macro may only begin a folder"},
+        {u"[DestinationDirs]\nFiles=0,%CE2%\nFiles=0,%CE3%\n", u"Files=0,%InstallDir%\n", false,
+         "App.inf:20: Files is given twice in [DestinationDirs] (first on line 19)"},
+        {u"a:b.txt,notes.exe\n", u"", false, "App.inf:19: \"a:b.txt\" is not a file name Windows CE can hold"},
+        {u"NOTES.EXE\n", u"", false, "App.inf:19: NOTES.EXE is copied twice into one folder (also on line 18)"},
+        {u"help.htm,notes.exe,0x80000000\n", u"", true,
+         "App.inf:19: warning: the third field is unused (flags go in the fourth): 0x80000000 ignored"},
+        {u"help.htm,notes.exe,,0,0\n", u"", true, "App.inf:19: warning: fields after the fourth (the flags) are ignored"},
+        {u"help.htm,notes.exe,,0x00000800\n", u"", false,
+         "App.inf:19: the copy flags 0x00000800 hold bits the CAB wizard does not know (0x00000800)"},
+        {u"help.htm,notes.exe,,x\n", u"", false, "App.inf:19: the copy flags x are not a number"},
+        {u"help.htm,notes.exe,,0x00000410\n", u"", true,
+         "App.inf:19: warning: the copy flags 0x00000010 (never overwrite) and 0x00000400 (only replace) exclude "
+         "each other"},
+        {u"help.htm,notes.exe,,0x60000000\n", u"", true,
+         "App.inf:19: warning: the copy flags 0x20000000 (no date dialog) and 0x40000000 (no date check) exclude "
+         "each other"},
+        // Sources.
+        {u"[SourceDisksFiles]\nextra.dll=2\n[Files]\nextra.dll\n", u"", false,
+         "App.inf:22: extra.dll is on disk 2, which [SourceDisksNames] do not define"},
+        {u"[SourceDisksFiles.ARM]\nextra.dll=2\n[Files]\nextra.dll\n", u"", false,
+         "App.inf:22: extra.dll is on disk 2, which [SourceDisksNames.ARM] and [SourceDisksNames] do not define",
+         u"ARM"},
+        {u"[Files]\nghost.dll\n", u"", false,
+         "App.inf:20: ghost.dll is in no line of [SourceDisksFiles], nor in any source folder"},
+        {u"[Files]\nfound.dll\n", u"", true, "App.inf:20: warning: found.dll is in no line of [SourceDisksFiles]; "
+                                            "taken from disk 1: ",
+         u"", {"src/notes.exe", "src/found.dll"}},
+        {u"", u"", false, "App.inf:18: notes.exe: no such file: ", u"", {}},
+        {u"[SourceDisksNames]\nx=,\"x\",,x\n", u"", false,
+         "App.inf:20: a line of [SourceDisksNames] must be DISK = ,\"label\",,folder with DISK a number"},
+        {u"[SourceDisksFiles]\nnotes.exe=2\n", u"", false,
+         "App.inf:20: notes.exe is given twice in [SourceDisksFiles] with different disks (first on line 13)"},
+#ifndef _WIN32
+        {u"[SourceDisksNames]\n2=,\"abs\",,\"C:\\Work\\bin\"\n[SourceDisksFiles]\nabs.dll=2\n[Files]\nabs.dll\n", u"",
+         false,
+         "App.inf:20: the folder C:\\Work\\bin is a Windows path; give --source-folder DIR for where its files lie "
+         "here (it is then looked for as DIR/Work/bin)"},
+        {u"", u"", false, " differ only in case, and either could be the file the INF names", u"",
+         {"src/Notes.exe", "src/NOTES.exe"}},
+#endif
+        // The setup DLL and self-registering DLLs.
+        {u"[DefaultInstall]\nCESetupDLL=setup.dll\n", u"", false,
+         "App.inf:20: setup.dll is in no line of [SourceDisksFiles], nor in any source folder"},
+        {u"[DefaultInstall]\nCESetupDLL=setup.dll\nCESetupDLL=other.dll\n", u"", false,
+         "App.inf:21: CESetupDLL is given twice in [DefaultInstall] with different values (the first on line 20)"},
+        {u"[DefaultInstall]\nCESelfRegister=help.htm\n", u"", false,
+         "App.inf:20: CESelfRegister names help.htm, which no copy list installs"},
+        // Registry lists.
+        {u"[DefaultInstall]\nAddReg=Gone\n", u"", true,
+         "App.inf:20: warning: AddReg names [Gone], which the INF does not have; no registry values come from it"},
+        {u"[DefaultInstall]\nAddReg=Reg\n[Reg]\nHKLM,Software\\Acme\n", u"", false,
+         "App.inf:22: a registry line is ROOT, KEY, NAME, FLAGS[, VALUE...]"},
+        {u"[DefaultInstall]\nAddReg=Reg\n[Reg]\nHKCC,Software\\Acme,,0,x\n", u"", false,
+         "App.inf:22: the registry root HKCC is not HKCR, HKCU, HKLM or HKU"},
+        {u"[DefaultInstall]\nAddReg=Reg\n[Reg]\nHKLM,\\Software,,0,x\n", u"", true,
+         "App.inf:22: warning: the key \\Software starts with \\, which is dropped"},
+        {u"[DefaultInstall]\nAddReg=Reg\n[Reg]\nHKLM,Software\\\\Acme,,0,x\n", u"", false,
+         "App.inf:22: the key Software\\\\Acme has an empty name between two backslashes"},
+        {u"[DefaultInstall]\nAddReg=Reg\n[Reg]\nHKLM,,,0,x\n", u"", false,
+         "App.inf:22: a registry line needs a key below its root"},
+        {u"[DefaultInstall]\nAddReg=Reg\n[Reg]\nHKLM,Software,,0x00020000,x\n", u"", false,
+         "App.inf:22: the registry flags 0x00020000 are not a type a cabinet holds: 0x00000000 string, 0x00010000 "
+         "multi-string, 0x00000001 binary or 0x00010001 DWORD, with or without 0x00000002 (no clobber)"},
+        {u"[DefaultInstall]\nAddReg=Reg\n[Reg]\nHKLM,Software,,1,1FF\n", u"", false,
+         "App.inf:22: a binary value takes one hexadecimal byte a field; 1FF is not one"},
+        {u"[DefaultInstall]\nAddReg=Reg\n[Reg]\nHKLM,Software,,0x00010001\n", u"", false,
+         "App.inf:22: a DWORD value takes one number (decimal, or hexadecimal after 0x)"},
+        {u"[DefaultInstall]\nAddReg=Reg\n[Reg]\nHKLM,Software,,0,a,b\n", u"", true,
+         "App.inf:22: warning: a string value takes one text; the fields after it are ignored"},
+        {u"[DefaultInstall]\nAddReg=Reg\n[Reg]\nHKLM,Software,,0x10000,a,,b\n", u"", true,
+         "App.inf:22: warning: an empty string in a multi-string value is left out"},
+        // Shortcut lists.
+        {u"[DefaultInstall]\nCEShortcuts=Gone\n", u"", true,
+         "App.inf:20: warning: CEShortcuts names [Gone], which the INF does not have; no shortcuts come from it"},
+        {u"[DefaultInstall]\nCEShortcuts=Links\n[Links]\nNotes,0\n", u"", false,
+         "App.inf:22: a shortcut line is NAME, TYPE, TARGET[, FOLDER]"},
+        {u"[DefaultInstall]\nCEShortcuts=Links\n[Links]\nNotes,0,help.htm,%CE11%\n", u"", false,
+         "App.inf:22: the shortcut opens help.htm, which no copy list installs"},
+        {u"[DefaultInstall]\nCEShortcuts=Links\n[Links]\nNotes,0,notes.exe\n", u"", false,
+         "App.inf:22: the shortcut names no folder, and [DestinationDirs] has no entry for Links, nor a "
+         "DefaultDestDir"},
+        {u"[DefaultInstall]\nCEShortcuts=Links\n[Links]\nNotes,0,notes.exe,\\Windows\n", u"", false,
+         "App.inf:22: a shortcut's folder must start with %CEn% or %InstallDir%: the device keeps a shortcut below "
+         "one of its folders"},
+        {u"[DefaultInstall]\nCEShortcuts=Links\n[Links]\nNotes,0,notes.exe,%CE11%\nnotes.lnk,0,notes.exe,%CE11%\n",
+         u"", false, "App.inf:23: a shortcut notes.lnk is made twice in one folder (also on line 22)"},
+        {u"[DefaultInstall]\nCEShortcuts=Links\n[Links]\nNotes,x,notes.exe,%CE11%\n", u"", false,
+         "App.inf:22: the shortcut type x is not 0 (a file) or 1 (a folder)"},
+        {u"[DefaultInstall]\nCEShortcuts=Links\n[Links]\nNotes,0,notes.exe,%CE11%\n[DefaultInstall]\nCopyFiles=Two\n"
+         u"[DestinationDirs]\nTwo=0,%CE2%\n[Two]\nnotes.exe\n",
+         u"", true, "App.inf:22: warning: notes.exe is installed into 2 folders; the shortcut opens the first one copied"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        Build b(Small(c.more, c.without), {}, c.label);
+        for (const char* file : c.files) {
+            Touch(b.dir.Path() / "inf" / file);
+        }
+        b.problems.clear();
+        device::inf::HostSourceFinder finder;
+        device::inf::CompileRequest request{u"App.inf", testing_support::U16(b.dir.Path() / "inf"), c.label, u""};
+        b.ok = device::inf::CompileInf(device::inf::ReadInf(Small(c.more, c.without)), request, finder, b.compiled,
+                                       b.problems);
+        EXPECT_EQ(b.ok, c.compiles) << Join(b.problems);
+        const std::vector<std::string>& lines = c.compiles ? b.compiled.warnings : b.problems;
+        std::string all = Join(lines) + Join(b.compiled.warnings);
+        EXPECT_NE(all.find(c.message), std::string::npos) << all;
     }
 }
 
