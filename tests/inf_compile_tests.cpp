@@ -550,45 +550,244 @@ void MakeSources(const device::inf::Document& d, const fs::path& infFolder, cons
     }
 }
 
+struct RealBuild {
+    bool ok = false;
+    CompiledInf compiled;
+    std::vector<std::string> problems;
+};
+
+// Compiles a real INF for each of its labels (or once without) against a tree of empty sources
+// made as it names them, `extra` files laid in its own folder beside them.
+std::map<std::u16string, RealBuild> CompileReal(const fs::path& inf, std::initializer_list<const char*> extra = {}) {
+    std::u16string text;
+    EXPECT_TRUE(device::inf::DecodeInf(testing_support::ReadBytes(inf.u16string()), text));
+    device::inf::Document d = device::inf::ReadInf(text);
+    testing_support::TempDir dir;
+    fs::path infFolder = dir.Path() / "a" / "b" / "c" / "d" / "inf";
+    fs::create_directories(infFolder);
+    MakeSources(d, infFolder, dir.Path() / "abs");
+    for (const char* file : extra) {
+        Touch(infFolder / file);
+    }
+    std::vector<std::u16string> labels = device::inf::InfLabels(d);
+    if (labels.empty()) {
+        labels.push_back(u"");
+    }
+    std::map<std::u16string, RealBuild> builds;
+    for (const std::u16string& label : labels) {
+        device::inf::HostSourceFinder finder;
+        device::inf::CompileRequest request{inf.filename().u16string(), testing_support::U16(infFolder), label,
+                                            testing_support::U16(dir.Path() / "abs")};
+        RealBuild& b = builds[label];
+        b.ok = device::inf::CompileInf(d, request, finder, b.compiled, b.problems);
+    }
+    return builds;
+}
+
 // Each real INF, label by label, against a tree of empty sources named as it needs: compiled,
-// with or without warnings, or refused for the reason decided for it.
+// with or without warnings, or refused for the reason decided for it. 02's GRecordDll.dll, named
+// in no [SourceDisksFiles], lies in the INF's folder, as it must have on its developer's disk.
 TEST(InfCompile, TheRealFilesCompileAsDecided) {
     fs::path folder = SharedFolder() / "infs";
     if (!fs::is_directory(folder)) {
         GTEST_SKIP() << "no real INF files beside the checkout";
     }
-    std::set<fs::path> infs;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-        if (entry.path().extension() == ".inf") {
-            infs.insert(entry.path());
+    const char* const kNoDisk = "which [SourceDisksNames.";
+    const std::map<std::string, std::map<std::string, std::string>> expected{
+        {"01-xcsoar-cab.inf", {{"ARM", "warnings"}, {"ARMV4", "warnings"}, {"x86", kNoDisk}, {"mips", kNoDisk},
+                               {"sh3", kNoDisk}}},
+        {"02-xcsoar-ppc2002.inf", {{"ARMV4", kNoDisk}, {"x86", kNoDisk}, {"mips", "warnings"}, {"sh3", kNoDisk},
+                                   {"arm", "warnings"}}},
+        {"03-xcsoar-data.inf", {{"ARMV4", "compiled"}, {"x86", "compiled"}, {"mips", "compiled"}, {"sh3", "compiled"}}},
+        {"04-freemap.inf", {{"ARM", "warnings"}}},
+        {"05-tcpmp.inf", {{"SH3_CE2", "warnings"}, {"MIPS_CE2", "warnings"}, {"ARM_CE2", "warnings"},
+                          {"SH3_CE3", "warnings"}, {"MIPS_CE3", "warnings"}, {"ARM_CE3", "warnings"},
+                          {"ARM720_CE3", "warnings"}, {"ARM_SP", "warnings"}}},
+        {"06-tcpmp-ffmpeg-plugin.inf", {{"SH3", "compiled"}, {"MIPS", "compiled"}, {"ARM", "compiled"},
+                                        {"ARM720", "compiled"}, {"ARM_SP", "compiled"}}},
+        {"07-tcpmp-revive-vs.inf", {{"", "compiled"}}},
+        {"08-gpxsonar.inf", {{"", "warnings"}}},
+        {"09-riffle.inf", {{"PPC2003_ARM", "compiled"}}},
+        {"10-sqliteviewer.inf", {{"", "warnings"}}},
+        {"11-pocketsoap.inf", {{"ARM", "compiled"}, {"SH3", "compiled"}, {"MIPS", "compiled"}, {"IX86", "compiled"}}},
+        {"12-pocketxmlrpc.inf", {{"ARM", "warnings"}, {"SH3", "warnings"}, {"MIPS", "warnings"}}},
+        {"13-gpac-osmophone.inf", {{"", "no [Version] section with CESignature"}}},
+        {"14-ushahidi.inf", {{"", "compiled"}}},
+        {"15-wmrime.inf", {{"", "compiled"}}},
+        {"16-preisvalidierung.inf", {{"", "warnings"}}},
+        {"17-litebase-vms.inf", {{"HPC2000_ARM", "compiled"}, {"HPC211_ARM", "compiled"}, {"PocketPC_ARM", "compiled"},
+                                 {"WMOBILE_ARM", "compiled"}, {"PocketPC_MIPS", "compiled"},
+                                 {"PocketPC_SH3", "compiled"}}},
+        {"18-opennetcf-sdf.inf", {{"", "compiled"}}},
+        {"19-rhodes-printingservice.inf", {{"", "warnings"}}},
+        {"20-gears-iemobile.inf", {{"", "compiled"}}},
+        {"21-gears-opera.inf", {{"", "compiled"}}},
+        {"22-sgtpuzzles.inf", {{"x86", "compiled"}, {"ARM", kNoDisk}, {"ARMV4", "warnings"}}},
+    };
+    int compiled = 0, refused = 0, cabinets = 0;
+    for (const auto& [name, labels] : expected) {
+        std::map<std::u16string, RealBuild> builds = CompileReal(folder / name, {"GRecordDll.dll"});
+        ASSERT_EQ(builds.size(), labels.size()) << name;
+        for (const auto& [label, outcome] : labels) {
+            SCOPED_TRACE(name + " [" + label + "]");
+            ASSERT_TRUE(builds.count(platform::ToUtf16(label)));
+            const RealBuild& b = builds.at(platform::ToUtf16(label));
+            if (outcome == "compiled" || outcome == "warnings") {
+                EXPECT_TRUE(b.ok) << Join(b.problems);
+                EXPECT_EQ(b.compiled.warnings.empty(), outcome == "compiled") << Join(b.compiled.warnings);
+                EXPECT_FALSE(b.compiled.design.files.empty());
+                ++compiled;
+            } else {
+                EXPECT_FALSE(b.ok);
+                EXPECT_NE(Join(b.problems).find(outcome), std::string::npos) << Join(b.problems);
+                ++refused;
+            }
+            ++cabinets;
         }
     }
-    std::string report;
-    for (const fs::path& inf : infs) {
-        std::u16string text;
-        ASSERT_TRUE(device::inf::DecodeInf(testing_support::ReadBytes(inf.u16string()), text));
-        device::inf::Document d = device::inf::ReadInf(text);
-        testing_support::TempDir dir;
-        fs::path infFolder = dir.Path() / "a" / "b" / "c" / "d" / "inf";
-        fs::create_directories(infFolder);
-        MakeSources(d, infFolder, dir.Path() / "abs");
-        std::vector<std::u16string> labels = device::inf::InfLabels(d);
-        if (labels.empty()) {
-            labels.push_back(u"");
+    std::cout << cabinets << " cabinets of 22 INFs: " << compiled << " compiled, " << refused << " refused\n";
+}
+
+// A manifest (file 000) the wizard wrote, read only as far as the design goes.
+struct Manifest {
+    testing_support::Bytes bytes;
+    std::map<std::uint16_t, std::u16string> strings;
+
+    std::uint16_t U16(std::size_t at) const { return static_cast<std::uint16_t>(bytes.at(at) | bytes.at(at + 1) << 8); }
+    std::uint32_t U32(std::size_t at) const { return testing_support::ReadU32(bytes, at); }
+    // Text up to its first NUL: the wizard pads every string to a multiple of 4.
+    std::u16string Text(std::size_t at, std::size_t length) const {
+        std::string text;
+        for (std::size_t i = 0; i < length && bytes.at(at + i) != 0; ++i) {
+            text += static_cast<char>(bytes[at + i]);
         }
-        for (const std::u16string& label : labels) {
-            device::inf::HostSourceFinder finder;
-            CompiledInf compiled;
-            std::vector<std::string> problems;
-            device::inf::CompileRequest request{inf.filename().u16string(), testing_support::U16(infFolder), label,
-                                                testing_support::U16(dir.Path() / "abs")};
-            bool ok = device::inf::CompileInf(d, request, finder, compiled, problems);
-            report += inf.filename().string() + " [" + platform::ToUtf8(label) + "]: " +
-                      (ok ? (compiled.warnings.empty() ? "compiled" : "warnings") : "REFUSED") + " files " +
-                      std::to_string(compiled.design.files.size()) + "\n" + Join(problems) + Join(compiled.warnings);
-        }
+        return platform::ToUtf16(text);
     }
-    std::cout << report;
+    std::vector<std::u16string> Spec(std::size_t at, std::size_t length) const {
+        std::vector<std::u16string> parts;
+        for (std::size_t i = 0; i + 1 < length && U16(at + i) != 0; i += 2) {
+            parts.push_back(strings.at(U16(at + i)));
+        }
+        return parts;
+    }
+};
+
+// The design a manifest of the wizard's means, for the design of its INF to be held against.
+device::CabinetDesign ReadManifest(const fs::path& path) {
+    Manifest m{testing_support::ReadBytes(path.u16string()), {}};
+    device::CabinetDesign d;
+    d.processorType = m.U32(20);
+    d.limits = {{m.U32(24), m.U32(28)}, {m.U32(32), m.U32(36)}, m.U32(40), m.U32(44)};
+    d.appName = m.Text(m.U16(84), m.U16(86));
+    d.provider = m.Text(m.U16(88), m.U16(90));
+    std::size_t at = m.U32(60);
+    for (int i = 0; i < m.U16(48); ++i, at += 4 + m.U16(at + 2)) {
+        m.strings[m.U16(at)] = m.Text(at + 4, m.U16(at + 2));
+    }
+    d.installDir = m.strings.at(1);
+    std::map<std::uint16_t, device::DesignFolder> folders;
+    at = m.U32(64);
+    for (int i = 0; i < m.U16(50); ++i, at += 4 + m.U16(at + 2)) {
+        device::DesignFolder folder;
+        folder.parts = m.Spec(at + 4, m.U16(at + 2));
+        folder.inInstallDir = m.U16(at + 4) == 1;
+        if (folder.inInstallDir) {
+            folder.parts.erase(folder.parts.begin());
+        }
+        folders[m.U16(at)] = folder;
+    }
+    for (const auto& [id, folder] : folders) {
+        EXPECT_EQ(id, d.folders.size() + 2);
+        d.folders.push_back(folder);
+    }
+    at = m.U32(68);
+    for (int i = 0; i < m.U16(52); ++i, at += 12 + m.U16(at + 10)) {
+        EXPECT_EQ(m.U16(at), i + 1);
+        d.files.push_back({m.Text(at + 12, m.U16(at + 10)), std::size_t{m.U16(at + 2)} - 2u, m.U16(at + 4),
+                           m.U32(at + 6), 0, 0});
+    }
+    std::map<std::uint16_t, std::pair<std::uint16_t, std::u16string>> hives;
+    at = m.U32(72);
+    for (int i = 0; i < m.U16(54); ++i, at += 8 + m.U16(at + 6)) {
+        std::u16string key;
+        for (const std::u16string& part : m.Spec(at + 8, m.U16(at + 6))) {
+            key += (key.empty() ? u"" : u"\\") + part;
+        }
+        hives[m.U16(at)] = {m.U16(at + 2), key};
+    }
+    at = m.U32(76);
+    for (int i = 0; i < m.U16(56); ++i, at += 12 + m.U16(at + 10)) {
+        device::RegistryValue value;
+        const auto& [root, key] = hives.at(m.U16(at + 2));
+        value.root = static_cast<device::RegistryRoot>(root);
+        value.key = key;
+        value.type = m.U32(at + 6);
+        std::size_t data = at + 12, end = data + m.U16(at + 10);
+        value.name = m.Text(data, end - data);
+        data += value.name.size() + 1;
+        if ((value.type & device::kRegTypeMask) == device::kRegDword) {
+            value.number = m.U32(data);
+        } else {
+            while (data < end && m.bytes[data] != 0) {
+                value.texts.push_back(m.Text(data, end - data));
+                data += value.texts.back().size() + 1;
+                if ((value.type & device::kRegTypeMask) == device::kRegString) {
+                    break;
+                }
+            }
+        }
+        d.registry.push_back(value);
+    }
+    at = m.U32(80);
+    for (int i = 0; i < m.U16(58); ++i, at += 12 + m.U16(at + 10)) {
+        bool toFile = m.U16(at + 8) == 1;
+        d.links.push_back({m.U16(at + 4), m.Spec(at + 12, m.U16(at + 10)), toFile,
+                           std::size_t{m.U16(at + 6)} - (toFile ? 1u : 2u)});
+    }
+    return d;
+}
+
+// What the wizard's own cabinets of two real INFs say, the design of the same INF says too:
+// install folder, folders, files with their folders, sources and flags, registry values,
+// shortcuts and limits. String ids, padding and member numbers are the writer's business.
+TEST(InfCompile, TheWizardsOwnCabinetsMeanTheSame) {
+    fs::path shared = SharedFolder();
+    if (!fs::is_directory(shared / "oracle")) {
+        GTEST_SKIP() << "no cabinets of the wizard's beside the checkout";
+    }
+    const struct {
+        const char* inf;
+        const char* manifest;
+        std::size_t folders, files, values, links;
+    } cabinets[] = {{"18-opennetcf-sdf.inf", "sdf.000", 1, 16, 33, 0}, {"14-ushahidi.inf", "ushahidi.000", 11, 12, 0, 1}};
+    for (const auto& [inf, manifest, folders, files, values, links] : cabinets) {
+        SCOPED_TRACE(inf);
+        std::map<std::u16string, RealBuild> builds = CompileReal(shared / "infs" / inf);
+        ASSERT_EQ(builds.size(), 1u);
+        RealBuild& b = builds.begin()->second;
+        ASSERT_TRUE(b.ok) << Join(b.problems);
+        device::CabinetDesign wizard = ReadManifest(shared / "oracle" / manifest);
+        device::CabinetDesign& ours = b.compiled.design;
+        for (device::DesignFile& file : ours.files) {
+            file.member = 0;
+            file.size = 0;
+        }
+        EXPECT_EQ(wizard.folders.size(), folders);
+        EXPECT_EQ(wizard.files.size(), files);
+        EXPECT_EQ(wizard.registry.size(), values);
+        EXPECT_EQ(wizard.links.size(), links);
+        EXPECT_EQ(ours.appName, wizard.appName);
+        EXPECT_EQ(ours.provider, wizard.provider);
+        EXPECT_EQ(ours.processorType, wizard.processorType);
+        EXPECT_EQ(ours.limits, wizard.limits);
+        EXPECT_EQ(ours.installDir, wizard.installDir);
+        EXPECT_EQ(ours.folders, wizard.folders);
+        EXPECT_EQ(ours.files, wizard.files);
+        EXPECT_EQ(ours.registry, wizard.registry);
+        EXPECT_EQ(ours.links, wizard.links);
+        EXPECT_TRUE(ours.unsupported.empty());
+        EXPECT_FALSE(ours.setupDll);
+    }
 }
 
 } // namespace
