@@ -33,12 +33,16 @@ void ReadVersion(CompileContext& c) {
     }
 }
 
+// A version as MAJOR.MINOR, each a decimal number: "4.20" is 4, 20 and "4.2" is 4, 2.
 bool ParseVersion(std::u16string_view text, std::uint32_t (&version)[2]) {
+    auto decimal = [](std::u16string_view digits, std::uint32_t& value) {
+        return std::all_of(digits.begin(), digits.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; }) &&
+               ParseNumber(digits, value);
+    };
     std::size_t dot = text.find(u'.');
     version[1] = 0;
-    return ParseNumber(text.substr(0, dot), version[0]) && text.substr(0, 2) != u"0x" &&
-           (dot == std::u16string_view::npos || ParseNumber(text.substr(dot + 1), version[1])) &&
-           text.find(u'x') == std::u16string_view::npos && text.find(u'X') == std::u16string_view::npos;
+    return decimal(text.substr(0, dot), version[0]) &&
+           (dot == std::u16string_view::npos || decimal(text.substr(dot + 1), version[1]));
 }
 
 void ReadDevice(CompileContext& c) {
@@ -239,7 +243,7 @@ void CompileCopyList(CompileContext& c, const ListName& list,
             c.Warn(line.number, "the copy flags 0x20000000 (no date dialog) and 0x40000000 (no date check) exclude "
                                 "each other");
         }
-        std::u16string key = platform::ToUtf16(std::to_string(folder)) + u"\\" + FoldName(name);
+        std::u16string key = platform::ToUtf16(std::to_string(folder)) + u"\\" + FileKey(name);
         if (auto [place, added] = installed.try_emplace(key, line.number); !added) {
             c.Problem(line.number, Say(name) + " is copied twice into one folder (also on line " +
                                        std::to_string(place->second) + ")");
@@ -276,10 +280,10 @@ void CompileSetup(CompileContext& c, const std::vector<Directive>& install) {
 void CompileSelfRegister(CompileContext& c, const std::vector<Directive>& install) {
     std::unordered_map<std::u16string, std::vector<std::size_t>> byName;
     for (std::size_t i = 0; i < c.design.files.size(); ++i) {
-        byName[FoldName(c.design.files[i].name)].push_back(i);
+        byName[FileKey(c.design.files[i].name)].push_back(i);
     }
     for (const ListName& dll : ListNames(c, install, u"CESelfRegister")) {
-        auto found = byName.find(FoldName(dll.name));
+        auto found = byName.find(FileKey(dll.name));
         if (found == byName.end()) {
             c.Problem(dll.line, "CESelfRegister names " + Say(dll.name) + ", which no copy list installs");
             continue;

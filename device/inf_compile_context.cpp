@@ -75,6 +75,14 @@ bool ParseNumber(std::u16string_view text, std::uint32_t& value) {
     return true;
 }
 
+std::u16string FileKey(std::u16string_view name) {
+    std::u16string key(name);
+    for (char16_t& c : key) {
+        c = platform::UpperCaseUnit(c);
+    }
+    return key;
+}
+
 bool IsDeviceName(std::u16string_view name) {
     if (name.empty() || name == u"." || name == u".." || platform::NamesDevice(name) ||
         platform::TrimmedComponent(name).empty()) {
@@ -327,10 +335,7 @@ std::size_t CompileContext::FolderOf(const DevicePath& path) {
     }
     std::u16string key = folder.inInstallDir ? u"*" : u"";
     for (const std::u16string& part : folder.parts) {
-        key += u'\\';
-        for (char16_t c : part) {
-            key += platform::UpperCaseUnit(c);
-        }
+        key += u'\\' + FileKey(part);
     }
     auto [place, added] = folders_.try_emplace(key, design.folders.size());
     if (added) {

@@ -137,6 +137,8 @@ std::vector<ListName> ListNames(CompileContext& c, const std::vector<Directive>&
 std::string Say(std::u16string_view text);
 // A number as INF files write them: decimal, or hexadecimal after 0x.
 bool ParseNumber(std::u16string_view text, std::uint32_t& value);
+// A file or folder name as Windows compares it: upper-cased, every letter, not only ASCII's.
+std::u16string FileKey(std::u16string_view name);
 // Whether the name may be a file's or a shortcut's name on the device.
 bool IsDeviceName(std::u16string_view name);
 std::string Hex(std::uint32_t value);

@@ -152,7 +152,7 @@ void CompileRegistry(CompileContext& c, const std::vector<Directive>& install) {
 void CompileShortcuts(CompileContext& c, const std::vector<Directive>& install) {
     std::unordered_map<std::u16string, std::vector<std::size_t>> files;
     for (std::size_t i = 0; i < c.design.files.size(); ++i) {
-        files[FoldName(c.design.files[i].name)].push_back(i);
+        files[FileKey(c.design.files[i].name)].push_back(i);
     }
     std::unordered_map<std::u16string, std::size_t> made;
     for (const ListName& list : ListNames(c, install, u"CEShortcuts")) {
@@ -210,7 +210,7 @@ void CompileShortcuts(CompileContext& c, const std::vector<Directive>& install) 
             link.parts.push_back(std::move(fileName));
             link.toFile = type == 0;
             if (link.toFile) {
-                auto found = files.find(FoldName(target));
+                auto found = files.find(FileKey(target));
                 if (found == files.end()) {
                     c.Problem(line.number, "the shortcut opens " + Say(target) + ", which no copy list installs");
                     continue;
@@ -234,7 +234,7 @@ void CompileShortcuts(CompileContext& c, const std::vector<Directive>& install) 
             }
             std::u16string key = platform::ToUtf16(std::to_string(link.base));
             for (const std::u16string& part : link.parts) {
-                key += u"\\" + FoldName(part);
+                key += u"\\" + FileKey(part);
             }
             if (auto [place, added] = made.try_emplace(key, line.number); !added) {
                 c.Problem(line.number, "a shortcut " + Say(link.parts.back()) +

@@ -70,7 +70,7 @@ void CompileContext::ReadSourceFiles(const Section* section) {
         if (line.fields.size() > 1) {
             file.subfolder = Expand(line.fields[1], line.number);
         }
-        std::u16string folded = FoldName(file.name);
+        std::u16string folded = FileKey(file.name);
         if (auto [place, added] = here.emplace(folded, line.number); !added) {
             const SourceFile& first = sourceFiles_[sourceByName_[folded]];
             if (first.disk != file.disk || !SameName(first.subfolder, file.subfolder)) {
@@ -133,7 +133,7 @@ bool CompileContext::FindOnDisks(std::u16string_view name, std::size_t line, Sou
 }
 
 bool CompileContext::Source(std::u16string_view name, std::size_t line, std::uint16_t& index, std::int32_t& member) {
-    std::u16string folded = FoldName(name);
+    std::u16string folded = FileKey(name);
     auto known = sourceByName_.find(folded);
     if (known == sourceByName_.end()) {
         SourceFile file{std::u16string(name), line, 0, {}, static_cast<std::uint32_t>(sourceFiles_.size() + 1), -2};

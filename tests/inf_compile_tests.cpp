@@ -282,6 +282,8 @@ TEST(InfCompile, RegistryValuesOfEachType) {
          {RegistryRoot::LocalMachine, u"Software\\Acme", u"Count", device::kRegDword, {}, {}, 4}},
         {u"HKEY_LOCAL_MACHINE,Software\\Acme,Mask,0x00010003,0xFFFFFFFF",
          {RegistryRoot::LocalMachine, u"Software\\Acme", u"Mask", device::kRegDword | device::kRegNoClobber, {}, {}, 0xFFFFFFFF}},
+        {u"HKLM,Software\\Acme,Pct,0,%Pct%\n[Strings]\nPct=\"100%%\"",
+         {RegistryRoot::LocalMachine, u"Software\\Acme", u"Pct", device::kRegString, {u"100%%"}, {}, 0}},
         {u"HKLM,\\Software\\Acme,Led,0x00010001,1",
          {RegistryRoot::LocalMachine, u"Software\\Acme", u"Led", device::kRegDword, {}, {}, 1}},
     };
