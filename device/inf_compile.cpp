@@ -4,6 +4,7 @@
 
 #include "device/cabinet.h"
 #include "device/inf_compile_context.h"
+#include "device/layout.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -123,11 +124,9 @@ void ReadInstallFolder(CompileContext& c) {
         c.Problem(line, "InstallDir cannot be below %InstallDir%, itself");
         return;
     }
-    std::u16string text = path.kind == DevicePath::Kind::Macro
-                              ? u"%CE" + platform::ToUtf16(std::to_string(path.macro)) + u"%"
-                              : u"";
+    std::u16string text = path.kind == DevicePath::Kind::Macro ? MacroText(path.macro) : u"";
     for (const std::u16string& part : path.parts) {
-        text += (text.empty() && path.kind == DevicePath::Kind::Macro ? u"" : u"\\") + part;
+        text += u"\\" + part;
     }
     c.design.installDir = std::move(text);
 }

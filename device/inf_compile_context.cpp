@@ -2,6 +2,7 @@
 // forms, %string% replacement, and the device's folders as an INF writes them.
 #include "device/inf_compile_context.h"
 
+#include "device/layout.h"
 #include "platform/names.h"
 #include "platform/text.h"
 
@@ -11,20 +12,9 @@
 namespace device::inf {
 namespace {
 
-// The device's folder macros, %CE1% to %CE17%: 0 for any other name.
-std::uint16_t MacroNumber(std::u16string_view name) {
-    if (name.size() < 3 || name.size() > 4 || !SameName(name.substr(0, 2), u"CE")) {
-        return 0;
-    }
-    std::uint32_t n = 0;
-    for (char16_t c : name.substr(2)) {
-        if (c < u'0' || c > u'9') {
-            return 0;
-        }
-        n = n * 10 + (c - u'0');
-    }
-    return name[2] != u'0' && n >= 1 && n <= 17 ? static_cast<std::uint16_t>(n) : 0;
-}
+// The number of a folder macro of the device named without its % signs ("CE2"): 0 for any other
+// name.
+std::uint16_t MacroNumberOf(std::u16string_view name) { return MacroNumber(u"%" + std::u16string(name) + u"%"); }
 
 bool Contains(std::initializer_list<std::u16string_view> names, std::u16string_view name) {
     return std::any_of(names.begin(), names.end(), [&](std::u16string_view n) { return SameName(n, name); });
@@ -250,7 +240,7 @@ void CompileContext::ReadStrings() {
 
 std::u16string CompileContext::Expand(const Field& field, std::size_t line, bool warn) {
     auto lookup = [&](std::u16string_view name) -> std::optional<std::u16string> {
-        if (SameName(name, u"InstallDir") || MacroNumber(name) != 0) {
+        if (SameName(name, u"InstallDir") || MacroNumberOf(name) != 0) {
             return std::nullopt; // the device's own, expanded where it installs
         }
         if (SameName(name, u"AppName") && !appName_.empty()) {
@@ -260,7 +250,7 @@ std::u16string CompileContext::Expand(const Field& field, std::size_t line, bool
         return found == strings_.end() ? std::nullopt : std::optional(found->second);
     };
     auto unknown = [&](std::u16string_view name) {
-        if (warn && !SameName(name, u"InstallDir") && MacroNumber(name) == 0) {
+        if (warn && !SameName(name, u"InstallDir") && MacroNumberOf(name) == 0) {
             Warn(line, "%" + Say(name) + "% is not defined in [Strings]; kept as text");
         }
     };
@@ -287,7 +277,7 @@ bool CompileContext::ParseDevicePath(std::u16string_view text, std::size_t line,
                 return false;
             }
             path.kind = DevicePath::Kind::InstallDir;
-        } else if ((path.macro = MacroNumber(name)) != 0) {
+        } else if ((path.macro = MacroNumberOf(name)) != 0) {
             path.kind = DevicePath::Kind::Macro;
         } else {
             Problem(line, "the folder " + Say(text) + " starts with " + Say(head) +
@@ -308,7 +298,7 @@ bool CompileContext::ParseDevicePath(std::u16string_view text, std::size_t line,
         }
         bool macro = name.size() > 2 && name.front() == u'%' && name.back() == u'%' &&
                      (SameName(name.substr(1, name.size() - 2), u"InstallDir") ||
-                      MacroNumber(name.substr(1, name.size() - 2)) != 0);
+                      MacroNumberOf(name.substr(1, name.size() - 2)) != 0);
         if (macro || !IsDeviceName(name)) {
             Problem(line, "the folder " + Say(text) + " holds " + Say(name) +
                               (macro ? ", but a folder macro may only begin a folder"
@@ -328,7 +318,7 @@ std::size_t CompileContext::FolderOf(const DevicePath& path) {
     DesignFolder folder;
     folder.inInstallDir = path.kind == DevicePath::Kind::InstallDir;
     if (path.kind == DevicePath::Kind::Macro) {
-        folder.parts.push_back(u"%CE" + platform::ToUtf16(std::to_string(path.macro)) + u"%");
+        folder.parts.push_back(MacroText(path.macro));
     }
     for (std::size_t i = 0; i < path.parts.size(); ++i) {
         folder.parts.push_back((path.kind == DevicePath::Kind::Root && i == 0 ? u"\\" : u"") + path.parts[i]);

@@ -230,7 +230,9 @@ void CompileShortcuts(CompileContext& c, const std::vector<Directive>& install) 
                 if (!c.ParseDevicePath(target, line.number, folder)) {
                     continue;
                 }
-                link.target = c.FolderOf(folder);
+                // The install folder itself is the target every cabinet knows without a folder entry.
+                link.target = folder.kind == DevicePath::Kind::InstallDir && folder.parts.empty() ? kInstallFolderTarget
+                                                                                                   : c.FolderOf(folder);
             }
             std::u16string key = platform::ToUtf16(std::to_string(link.base));
             for (const std::u16string& part : link.parts) {

@@ -309,7 +309,8 @@ TEST(InfCompile, ShortcutsToFilesAndFolders) {
         {u"0,%CE2%\\Start Menu", u"\"Notes\",0,\"notes.exe\",\"%CE11%\"", {11, {u"Notes.lnk"}, true, 0}, 3},
         {u"0,%CE11%\\Tools", u"Notes.lnk,,notes.exe", {11, {u"Tools", u"Notes.lnk"}, true, 0}, 2},
         {u"0,%InstallDir%\\links", u"My Notes,0,notes.exe", {0, {u"links", u"My Notes.lnk"}, true, 0}, 2},
-        {u"0,%CE11%", u"Notes folder,1,%InstallDir%", {11, {u"Notes folder.lnk"}, false, 0}, 2},
+        {u"0,%CE11%", u"Notes folder,1,%InstallDir%", {11, {u"Notes folder.lnk"}, false, device::kInstallFolderTarget}, 2},
+        {u"0,%CE11%", u"Data,1,%InstallDir%\\data", {11, {u"Data.lnk"}, false, 2}, 3},
         {u"0,%CE11%", u"Help,1,Links", {11, {u"Help.lnk"}, false, 1}, 2},
         {u"0,%CE11%", u"Docs,1,%CE5%\\Docs,%InstallDir%", {0, {u"Docs.lnk"}, false, 2}, 3},
     };
