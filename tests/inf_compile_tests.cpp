@@ -2,6 +2,7 @@
 // numbered as the wizard numbers them, flags, registry values, shortcuts, the setup DLL, and one
 // row per mistake an INF can make with the exact line the user reads. Where the real INF files of
 // CE applications lie beside the checkout, each compiles (or is refused) as decided.
+#include "device/cabinet.h"
 #include "device/inf_compile.h"
 #include "platform/host_paths.h"
 #include "platform/text.h"
@@ -639,6 +640,10 @@ TEST(InfCompile, TheRealFilesCompileAsDecided) {
                 EXPECT_TRUE(b.ok) << Join(b.problems);
                 EXPECT_EQ(b.compiled.warnings.empty(), outcome == "compiled") << Join(b.compiled.warnings);
                 EXPECT_FALSE(b.compiled.design.files.empty());
+                // The cabinet writer takes the design as it is: texts, numbers and the manifest's
+                // limits all fit, and the readers take the manifest back.
+                Error error;
+                EXPECT_TRUE(device::CheckCabinet(b.compiled.design, error)) << error.message;
                 ++compiled;
             } else {
                 EXPECT_FALSE(b.ok);
