@@ -107,10 +107,26 @@ bool SameName(std::u16string_view a, std::u16string_view b) {
            std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return Lower(x) == Lower(y); });
 }
 
+std::u16string FoldName(std::u16string_view name) {
+    std::u16string folded(name);
+    for (char16_t& c : folded) {
+        c = Lower(c);
+    }
+    return folded;
+}
+
 const Section* Document::Find(std::u16string_view name) const {
-    auto found =
-        std::find_if(sections.begin(), sections.end(), [&](const Section& s) { return SameName(s.name, name); });
-    return found == sections.end() ? nullptr : &*found;
+    auto found = places.find(FoldName(name));
+    return found == places.end() ? nullptr : &sections[found->second];
+}
+
+std::vector<Field> ListFields(const Line& line) {
+    std::vector<Field> fields = line.fields;
+    if (line.key) {
+        fields.front().text = line.key->text + u"=" + fields.front().text;
+        fields.front().quoted = fields.front().quoted || line.key->quoted;
+    }
+    return fields;
 }
 
 bool DecodeInf(std::span<const std::uint8_t> bytes, std::u16string& text, unsigned codePage) {
@@ -139,13 +155,10 @@ Document ReadInf(std::u16string_view text) {
     Section* current = nullptr;
     std::size_t number = 0;
     for (std::size_t start = 0; start <= text.size();) {
-        std::size_t end = std::min(text.find(u'\n', start), text.size());
+        std::size_t end = std::min(text.find_first_of(u"\r\n", start), text.size());
         std::u16string_view raw = text.substr(start, end - start);
-        if (!raw.empty() && raw.back() == u'\r') {
-            raw.remove_suffix(1);
-        }
         ++number;
-        start = end + 1;
+        start = end + (text.substr(end, 2) == u"\r\n" ? 2 : 1);
         if (end == text.size() && raw.empty()) {
             break;
         }
@@ -171,14 +184,11 @@ Document ReadInf(std::u16string_view text) {
             while (!name.empty() && IsBlank(name.back())) {
                 name.remove_suffix(1);
             }
-            auto known = std::find_if(document.sections.begin(), document.sections.end(),
-                                      [&](const Section& s) { return SameName(s.name, name); });
-            if (known == document.sections.end()) {
+            auto [place, added] = document.places.emplace(FoldName(name), document.sections.size());
+            if (added) {
                 document.sections.push_back(Section{std::u16string(name), number, {}});
-                current = &document.sections.back();
-            } else {
-                current = &*known;
             }
+            current = &document.sections[place->second];
             continue;
         }
         if (current == nullptr) {

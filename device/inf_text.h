@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace device::inf {
@@ -51,10 +52,20 @@ struct Document {
     // Windows' INF reader merges them.
     std::vector<Section> sections;
     std::vector<Warning> warnings;
+    // Each section's place in `sections`, by its name folded to lower case: an INF with a copy list
+    // per folder has thousands of sections, and each is looked up by name.
+    std::unordered_map<std::u16string, std::size_t> places;
 
     // The section of that name, compared without case; null when there is none.
     const Section* Find(std::u16string_view name) const;
 };
+
+// The fields of a line of a list section (a copy, registry or shortcut list), whose lines have no
+// key: a line the reader split at an = outside quotes ("a=b.txt") is joined again.
+std::vector<Field> ListFields(const Line& line);
+
+// The name folded as SameName compares it, for maps.
+std::u16string FoldName(std::u16string_view name);
 
 // The file's characters: UTF-16LE after its byte order mark, UTF-8 after its mark, otherwise
 // 8-bit text in the device's code page (Western, 1252, unless told otherwise), which the wizard's
@@ -63,8 +74,8 @@ bool DecodeInf(std::span<const std::uint8_t> bytes, std::u16string& text,
                unsigned codePage = platform::kWesternCodePage);
 
 // Splits the text into sections and lines. Lines before the first section, blank lines and
-// comments (from ; outside quotes to the end of the line) are left out; CRLF and LF both end
-// lines.
+// comments (from ; outside quotes to the end of the line) are left out; CRLF, LF and a lone CR
+// each end a line.
 Document ReadInf(std::u16string_view text);
 
 // Replaces each %name% in `text` by what `lookup` answers for the name, and %% by one %. A name

@@ -64,7 +64,7 @@ TEST(InfText, LinesSplitAsTheWizardSplitsThem) {
 }
 
 // Sections are found without case and one written twice is one; comments, blank lines and
-// lines before the first section are left out, and line numbers count every line, LF or CRLF.
+// lines before the first section are left out, and line numbers count every line, LF, CRLF or CR.
 TEST(InfText, SectionsMergedAndLinesNumbered) {
     device::inf::Document d = device::inf::ReadInf(u"; header comment\n"
                                                    u"stray=1\n"
@@ -72,11 +72,12 @@ TEST(InfText, SectionsMergedAndLinesNumbered) {
                                                    u"Signature=\"$Windows NT$\"\r\n"
                                                    u"\r\n"
                                                    u"[Files.Common] ; the files\n"
-                                                   u"a.dll\n"
+                                                   u"a.dll\r"
                                                    u"  [ version ]  \n"
                                                    u"CESignature=\"$Windows CE$\"\n"
                                                    u"[files.COMMON]\n"
-                                                   u"b.dll");
+                                                   u"b.dll\n"
+                                                   u"a=b.txt, c");
     ASSERT_EQ(d.sections.size(), 2u);
     const device::inf::Section* version = d.Find(u"VERSION");
     ASSERT_NE(version, nullptr);
@@ -86,9 +87,11 @@ TEST(InfText, SectionsMergedAndLinesNumbered) {
     EXPECT_EQ(version->lines[1].number, 9u);
     const device::inf::Section* files = d.Find(u"Files.Common");
     ASSERT_NE(files, nullptr);
-    ASSERT_EQ(files->lines.size(), 2u);
+    ASSERT_EQ(files->lines.size(), 3u);
     EXPECT_EQ(files->lines[1].fields[0].text, u"b.dll");
     EXPECT_EQ(files->lines[1].number, 11u);
+    // A file named with an = in a list is one name again.
+    EXPECT_EQ(Texts(device::inf::ListFields(files->lines[2])), (std::vector<std::u16string>{u"a=b.txt", u"c"}));
     EXPECT_EQ(d.Find(u"Files"), nullptr);
     ASSERT_EQ(d.warnings.size(), 1u);
     EXPECT_EQ(d.warnings[0].line, 2u);
