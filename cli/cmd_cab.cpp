@@ -1,5 +1,6 @@
 // tarvelo-build cab: the Windows CE installation cabinets of a workspace, package data file or
 // installer, one per processor family, that a device opens to install the application.
+#include "cli/cab_inf.h"
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/device_input.h"
@@ -67,6 +68,9 @@ constexpr std::string_view kHelp =
 int RunCab(const Args& args) {
     if (args.Positional().size() != 1) {
         return UsageError(kCabCommand, args.Positional().empty() ? "missing INPUT" : "more than one INPUT");
+    }
+    if (IsInfInput(args.Positional()[0])) {
+        return RunCabInf(args, kCabCommand);
     }
     if (args.Value("-d").empty()) {
         return UsageError(kCabCommand, "missing -d DIR");

@@ -15,6 +15,7 @@
 #include "platform/replacement.h"
 #include "workspace/target_folder.h"
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 
@@ -121,10 +122,11 @@ int RunInf(const Args& args) {
     settings.codePage = options.codePage;
     if (args.Has("--setup-dll")) {
         // The wizard reads the setup DLL where it lies now: its folder, whole.
-        settings.setupDllFolder = platform::FromFsPath(platform::FsPath(args.Value("--setup-dll")).parent_path());
+        // written as Windows writes paths, so that another host finds it below --source-folder.
         std::error_code ignored;
-        settings.setupDllFolder =
-            platform::FromFsPath(std::filesystem::absolute(platform::FsPath(settings.setupDllFolder), ignored));
+        settings.setupDllFolder = platform::FromFsPath(
+            std::filesystem::absolute(platform::FsPath(args.Value("--setup-dll")), ignored).parent_path());
+        std::replace(settings.setupDllFolder.begin(), settings.setupDllFolder.end(), u'/', u'\\');
     }
     settings.appName = in.AppName();
     settings.provider = args.Has("--provider") ? args.Value("--provider") : settings.appName;

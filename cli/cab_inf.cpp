@@ -1,0 +1,296 @@
+// tarvelo-build cab FILE.inf: the CAB wizard's work on any host. The INF is read in the device's
+// code page, compiled for each processor label it defines (or those --cpu names), every cabinet
+// planned and checked before the first is written, and each written as NAME.CAB or
+// NAME.LABEL.CAB beside the INF or in -d, as the wizard names them.
+#include "cli/cab_inf.h"
+
+#include "cli/console.h"
+#include "cli/device_options_args.h"
+#include "cli/workspace_build.h"
+#include "device/cabinet_file.h"
+#include "device/inf_compile.h"
+#include "device/inf_text.h"
+#include "platform/code_page.h"
+#include "platform/destination.h"
+#include "platform/file.h"
+#include "platform/host_paths.h"
+#include "platform/text.h"
+
+#include <filesystem>
+#include <set>
+
+namespace cli {
+namespace {
+
+// An INF names its files, it does not hold them: real ones take a few KiB, one for 40,000 files a
+// few MiB.
+constexpr std::uint64_t kLongestInf = 64u << 20;
+
+// The sources' bytes, read from their files as the writer asks for them.
+class SourceFiles final : public device::MemberSource {
+public:
+    explicit SourceFiles(const std::vector<std::u16string>& paths) : paths_(paths) {}
+    bool Open(std::int32_t index, std::uint32_t size, Error& error) override {
+        file_ = platform::File::OpenRead(paths_[static_cast<std::size_t>(index)], platform::Share::Read);
+        std::uint64_t now = 0;
+        if (!file_.IsOpen() || !file_.Size(now)) {
+            error = SystemError(ErrorCode::CannotRead, Utf8(paths_[static_cast<std::size_t>(index)]), "cannot be read");
+            return false;
+        }
+        if (now != size) {
+            error = Refusal(Utf8(paths_[static_cast<std::size_t>(index)]) + " changed while the cabinet was written");
+            return false;
+        }
+        path_ = paths_[static_cast<std::size_t>(index)];
+        return true;
+    }
+    bool Read(void* buffer, std::uint32_t size, Error& error) override {
+        std::uint32_t got = 0;
+        if (!file_.Read(buffer, size, got) || got != size) {
+            error = SystemError(ErrorCode::CannotRead, Utf8(path_), "cannot be read");
+            return false;
+        }
+        return true;
+    }
+
+private:
+    const std::vector<std::u16string>& paths_;
+    platform::File file_;
+    std::u16string path_;
+};
+
+struct InfCabinet {
+    std::u16string label; // as the INF spells it; empty for none
+    device::inf::CompiledInf compiled;
+    std::u16string path;
+};
+
+bool ReadInfFile(const std::u16string& path, std::vector<std::uint8_t>& bytes) {
+    platform::File file = platform::File::OpenRead(path, platform::Share::Read);
+    std::uint64_t size = 0;
+    if (!file.IsOpen() || !file.Size(size)) {
+        PrintError(Utf8(path), SystemError(file.IsOpen() ? ErrorCode::CannotRead : ErrorCode::CannotOpen, {},
+                                           "cannot be read"));
+        return false;
+    }
+    if (size > kLongestInf) {
+        PrintError(Utf8(path), "takes " + std::to_string(size) + " bytes; an INF file of more than " +
+                                   std::to_string(kLongestInf) + " is not read");
+        return false;
+    }
+    bytes.resize(static_cast<std::size_t>(size));
+    std::uint32_t got = 0;
+    if (size > 0 && (!file.Read(bytes.data(), static_cast<std::uint32_t>(size), got) || got != size)) {
+        PrintError(Utf8(path), SystemError(ErrorCode::CannotRead, {}, "cannot be read"));
+        return false;
+    }
+    return true;
+}
+
+// The labels to build: those --cpu names, as the INF spells them, or every one the INF defines
+// (one cabinet without a label when it defines none).
+bool ChooseLabels(const Args& args, const std::vector<std::u16string>& defined, std::vector<std::u16string>& chosen,
+                  std::string& problem) {
+    if (!args.Has("--cpu")) {
+        chosen = defined.empty() ? std::vector<std::u16string>{u""} : defined;
+        return true;
+    }
+    std::u16string list = args.Value("--cpu");
+    for (std::size_t start = 0; start <= list.size();) {
+        std::size_t comma = std::min(list.find(u',', start), list.size());
+        std::u16string name = list.substr(start, comma - start);
+        auto found = std::find_if(defined.begin(), defined.end(),
+                                  [&](const std::u16string& label) { return device::inf::SameName(label, name); });
+        if (found == defined.end()) {
+            std::string known;
+            for (const std::u16string& label : defined) {
+                known += (known.empty() ? "" : ", ") + Utf8(label);
+            }
+            problem = "--cpu: the INF defines no label \"" + Utf8(name) + "\" (" +
+                      (known.empty() ? std::string("it defines none; leave --cpu out") : "it defines " + known) + ")";
+            return false;
+        }
+        if (std::find(chosen.begin(), chosen.end(), *found) == chosen.end()) {
+            chosen.push_back(*found);
+        }
+        start = comma + 1;
+    }
+    return true;
+}
+
+// Each source's size, which the cabinet's tables give before its bytes.
+bool MeasureSources(InfCabinet& cabinet) {
+    std::vector<std::uint32_t> sizes;
+    for (const std::u16string& source : cabinet.compiled.sources) {
+        platform::File file = platform::File::OpenRead(source, platform::Share::Read);
+        std::uint64_t size = 0;
+        if (!file.IsOpen() || !file.Size(size)) {
+            PrintError(Utf8(source), SystemError(ErrorCode::CannotRead, {}, "cannot be read"));
+            return false;
+        }
+        if (size > 0x7FFFFFFF) {
+            PrintError(Utf8(source), "takes " + std::to_string(size) + " bytes; a device cabinet holds at most 2 GiB");
+            return false;
+        }
+        sizes.push_back(static_cast<std::uint32_t>(size));
+    }
+    device::CabinetDesign& design = cabinet.compiled.design;
+    for (device::DesignFile& file : design.files) {
+        file.size = sizes[static_cast<std::size_t>(file.member)];
+    }
+    if (design.setupDll) {
+        design.setupDll->size = sizes[static_cast<std::size_t>(design.setupDll->member)];
+    }
+    return true;
+}
+
+} // namespace
+
+bool IsInfInput(std::u16string_view input) {
+    return input.size() > 4 && device::inf::SameName(input.substr(input.size() - 4), u".inf");
+}
+
+int RunCabInf(const Args& args, const Command& command) {
+    for (const char* option : {"--provider", "--source-prefix", "--os-version", "--build-min", "--build-max",
+                               "--unsupported", "--setup-dll", "--registry"}) {
+        if (args.Has(option)) {
+            return UsageError(command, std::string(option) +
+                                           " goes with a workspace, package or installer: an INF says it itself");
+        }
+    }
+    device::DeviceOptions options;
+    std::string problem;
+    if (!ParseDeviceOptions(args, options, problem)) {
+        return UsageError(command, problem);
+    }
+    const std::u16string infPath = args.Positional()[0];
+    const std::filesystem::path fsInf = platform::FsPath(infPath);
+    std::vector<std::uint8_t> bytes;
+    if (!ReadInfFile(infPath, bytes)) {
+        return kExitFailure;
+    }
+    std::u16string text;
+    if (!device::inf::DecodeInf(bytes, text, options.codePage)) {
+        PrintError(Utf8(infPath), "is UTF-16 text cut in the middle of a character");
+        return kExitFailure;
+    }
+    const device::inf::Document document = device::inf::ReadInf(text);
+    std::vector<std::u16string> labels;
+    if (!ChooseLabels(args, device::inf::InfLabels(document), labels, problem)) {
+        return UsageError(command, problem);
+    }
+
+    // Every label compiled and every cabinet checked before anything is written.
+    const std::u16string infName = platform::FromFsPath(fsInf.filename());
+    const std::u16string stem = platform::FromFsPath(fsInf.stem());
+    std::u16string folder = args.Has("-d") ? args.Value("-d") : platform::FromFsPath(fsInf.parent_path());
+    if (folder.empty()) {
+        folder = u".";
+    }
+    device::inf::HostSourceFinder finder;
+    std::vector<InfCabinet> cabinets;
+    std::vector<std::u16string> good, bad;
+    std::vector<std::string> problems, warnings;
+    for (const std::u16string& label : labels) {
+        InfCabinet cabinet{label, {}, {}};
+        device::inf::CompileRequest request{infName, platform::FromFsPath(fsInf.parent_path()), label,
+                                            args.Value("--source-folder")};
+        if (request.infFolder.empty()) {
+            request.infFolder = u".";
+        }
+        std::vector<std::string> found;
+        if (!device::inf::CompileInf(document, request, finder, cabinet.compiled, found)) {
+            problems.insert(problems.end(), found.begin(), found.end());
+            bad.push_back(label);
+            continue;
+        }
+        for (const std::string& warning : cabinet.compiled.warnings) {
+            if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) {
+                warnings.push_back(warning);
+            }
+        }
+        cabinet.compiled.design.codePage = options.codePage;
+        cabinet.path = platform::JoinHostPath(folder, stem + (label.empty() ? u"" : u"." + label) + u".CAB");
+        cabinets.push_back(std::move(cabinet));
+        good.push_back(label);
+    }
+    if (!args.Quiet() || !problems.empty()) {
+        for (const std::string& warning : warnings) {
+            PrintErrorLine(warning);
+        }
+    }
+    if (!problems.empty()) {
+        std::vector<std::string> seen;
+        for (const std::string& line : problems) {
+            if (std::find(seen.begin(), seen.end(), line) == seen.end()) {
+                PrintErrorLine(line);
+                seen.push_back(line);
+            }
+        }
+        if (!args.Has("--cpu") && !good.empty()) {
+            std::string list;
+            for (const std::u16string& label : good) {
+                list += (list.empty() ? "" : ",") + Utf8(label);
+            }
+            PrintErrorLine("tarvelo-build: " + Utf8(infPath) + ": nothing was written; the labels that compile: --cpu " +
+                           list);
+        }
+        return kExitFailure;
+    }
+    std::set<std::filesystem::path> sources;
+    for (InfCabinet& cabinet : cabinets) {
+        if (!MeasureSources(cabinet)) {
+            return kExitFailure;
+        }
+        Error error;
+        if (!device::CheckCabinet(cabinet.compiled.design, error)) {
+            PrintError(Utf8(infPath) + (cabinet.label.empty() ? "" : " (" + Utf8(cabinet.label) + ")"), error);
+            return kExitFailure;
+        }
+        std::error_code ignored;
+        for (const std::u16string& source : cabinet.compiled.sources) {
+            sources.insert(std::filesystem::weakly_canonical(platform::FsPath(source), ignored));
+        }
+    }
+
+    platform::Destination made;
+    Error error;
+    if (!made.Make(folder, error)) {
+        if (error.code != ErrorCode::Refused) {
+            error.message = "cannot make the output folder";
+        }
+        PrintError(Utf8(folder), error);
+        return kExitFailure;
+    }
+    for (const InfCabinet& cabinet : cabinets) {
+        std::error_code ignored;
+        if (sources.contains(std::filesystem::weakly_canonical(platform::FsPath(cabinet.path), ignored))) {
+            PrintError(Utf8(cabinet.path), "is one of the INF's source files; it is not replaced");
+            return kExitFailure;
+        }
+        if (!CheckOutput(cabinet.path, args.Has("--force"), {{infPath, "the INF"}}, nullptr)) {
+            return kExitFailure;
+        }
+    }
+    for (const InfCabinet& cabinet : cabinets) {
+        device::CabinetSettings settings;
+        settings.compress = args.Has("--compress");
+        settings.reserveSignature = args.Has("--reserve-signature");
+        if (!device::CabinetTime(settings.time, error)) {
+            PrintError("SOURCE_DATE_EPOCH", error);
+            return kExitFailure;
+        }
+        SourceFiles members(cabinet.compiled.sources);
+        if (!device::WriteCabinetFile(cabinet.compiled.design, settings, members, cabinet.path, error)) {
+            PrintError(error.subject.empty() ? Utf8(cabinet.path) : error.subject, error);
+            return kExitFailure;
+        }
+        if (!args.Quiet()) {
+            Print(Utf8(cabinet.path) + "\n");
+        }
+    }
+    made.Keep();
+    return kExitSuccess;
+}
+
+} // namespace cli
