@@ -465,9 +465,12 @@ CabinetDesign DesignCabinet(const InstallPlan& plan, const CabinetSettings& sett
     design.installDir = plan.installFolder.empty() ? (base.empty() ? u"\\" : base)
                         : base.empty()             ? u"\\" + plan.installFolder
                                                    : base + u"\\" + plan.installFolder;
+    // One copy list per folder, in the order the files first need them; the files numbered list by
+    // list, each list's in the plan's order, and each file's source its line in [SourceDisksFiles],
+    // which follows the plan.
     std::map<std::u16string, std::size_t> folderOf;
-    for (std::size_t i = 0; i < plan.files.size(); ++i) {
-        const PlannedFile& file = plan.files[i];
+    std::vector<std::size_t> listOf;
+    for (const PlannedFile& file : plan.files) {
         // The file's folder below the install folder, as the plan places it.
         std::u16string_view folder = FolderOf(file.relative);
         std::u16string below(plan.deviceFolder.empty() ? folder
@@ -476,20 +479,32 @@ CabinetDesign DesignCabinet(const InstallPlan& plan, const CabinetSettings& sett
         if (added) {
             design.folders.push_back({true, Components(below)});
         }
-        DesignFile designed;
-        designed.name = NameOf(file.relative);
-        designed.folder = at->second;
-        designed.source = static_cast<std::uint16_t>(i + 1);
-        designed.flags = kCopyNoDateCheck;
-        designed.member = file.index;
-        designed.size = file.size;
-        design.files.push_back(std::move(designed));
+        listOf.push_back(at->second);
+    }
+    std::vector<std::vector<std::size_t>> lists(design.folders.size());
+    for (std::size_t i = 0; i < plan.files.size(); ++i) {
+        lists[listOf[i]].push_back(i);
+    }
+    std::vector<std::size_t> numberOf(plan.files.size());
+    for (std::size_t list = 0; list < lists.size(); ++list) {
+        for (std::size_t i : lists[list]) {
+            const PlannedFile& file = plan.files[i];
+            DesignFile designed;
+            designed.name = NameOf(file.relative);
+            designed.folder = list;
+            designed.source = static_cast<std::uint16_t>(i + 1);
+            designed.flags = kCopyNoDateCheck;
+            designed.member = file.index;
+            designed.size = file.size;
+            numberOf[i] = design.files.size();
+            design.files.push_back(std::move(designed));
+        }
     }
     if (!plan.shortcuts.empty()) {
         design.folders.push_back({false, {MacroText(kStartMenuMacro)}});
     }
     for (const PlannedShortcut& shortcut : plan.shortcuts) {
-        design.links.push_back({kStartMenuMacro, {shortcut.name}, true, shortcut.file});
+        design.links.push_back({kStartMenuMacro, {shortcut.name}, true, numberOf[shortcut.file]});
     }
     return design;
 }
