@@ -144,7 +144,62 @@ bool MeasureSources(InfCabinet& cabinet) {
     return true;
 }
 
+bool ReadDocument(const std::u16string& path, unsigned codePage, device::inf::Document& document) {
+    std::vector<std::uint8_t> bytes;
+    if (!ReadInfFile(path, bytes)) {
+        return false;
+    }
+    std::u16string text;
+    if (!device::inf::DecodeInf(bytes, text, codePage)) {
+        PrintError(Utf8(path), "is UTF-16 text cut in the middle of a character");
+        return false;
+    }
+    document = device::inf::ReadInf(text);
+    return true;
+}
+
+device::inf::CompileRequest RequestFor(const std::u16string& path, const std::u16string& label,
+                                      const std::u16string& sourceFolder) {
+    const std::filesystem::path fsInf = platform::FsPath(path);
+    device::inf::CompileRequest request{platform::FromFsPath(fsInf.filename()),
+                                        platform::FromFsPath(fsInf.parent_path()), label, sourceFolder};
+    if (request.infFolder.empty()) {
+        request.infFolder = u".";
+    }
+    return request;
+}
+
 } // namespace
+
+bool CompileInfFile(const std::u16string& path, const std::u16string& label, const std::u16string& sourceFolder,
+                    unsigned codePage, device::inf::CompiledInf& compiled) {
+    device::inf::Document document;
+    if (!ReadDocument(path, codePage, document)) {
+        return false;
+    }
+    device::inf::HostSourceFinder finder;
+    std::vector<std::string> problems;
+    if (!device::inf::CompileInf(document, RequestFor(path, label, sourceFolder), finder, compiled, problems)) {
+        for (const std::string& line : problems) {
+            PrintErrorLine(line);
+        }
+        return false;
+    }
+    compiled.design.codePage = codePage;
+    InfCabinet cabinet{label, std::move(compiled), {}};
+    bool measured = MeasureSources(cabinet);
+    compiled = std::move(cabinet.compiled);
+    return measured;
+}
+
+bool InfFileLabels(const std::u16string& path, unsigned codePage, std::vector<std::u16string>& labels) {
+    device::inf::Document document;
+    if (!ReadDocument(path, codePage, document)) {
+        return false;
+    }
+    labels = device::inf::InfLabels(document);
+    return true;
+}
 
 bool IsInfInput(std::u16string_view input) {
     return input.size() > 4 && device::inf::SameName(input.substr(input.size() - 4), u".inf");
@@ -165,16 +220,10 @@ int RunCabInf(const Args& args, const Command& command) {
     }
     const std::u16string infPath = args.Positional()[0];
     const std::filesystem::path fsInf = platform::FsPath(infPath);
-    std::vector<std::uint8_t> bytes;
-    if (!ReadInfFile(infPath, bytes)) {
+    device::inf::Document document;
+    if (!ReadDocument(infPath, options.codePage, document)) {
         return kExitFailure;
     }
-    std::u16string text;
-    if (!device::inf::DecodeInf(bytes, text, options.codePage)) {
-        PrintError(Utf8(infPath), "is UTF-16 text cut in the middle of a character");
-        return kExitFailure;
-    }
-    const device::inf::Document document = device::inf::ReadInf(text);
     std::vector<std::u16string> labels;
     if (!ChooseLabels(args, device::inf::InfLabels(document), labels, problem)) {
         return UsageError(command, problem);
@@ -193,11 +242,7 @@ int RunCabInf(const Args& args, const Command& command) {
     std::vector<std::string> problems, warnings;
     for (const std::u16string& label : labels) {
         InfCabinet cabinet{label, {}, {}};
-        device::inf::CompileRequest request{infName, platform::FromFsPath(fsInf.parent_path()), label,
-                                            args.Value("--source-folder")};
-        if (request.infFolder.empty()) {
-            request.infFolder = u".";
-        }
+        const device::inf::CompileRequest request = RequestFor(infPath, label, args.Value("--source-folder"));
         std::vector<std::string> found;
         if (!device::inf::CompileInf(document, request, finder, cabinet.compiled, found)) {
             problems.insert(problems.end(), found.begin(), found.end());

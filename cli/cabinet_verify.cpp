@@ -3,12 +3,16 @@
 // plan of its processor family installs.
 #include "cli/cabinet_reading.h"
 #include "cli/command.h"
+#include "cli/cab_inf.h"
 #include "cli/console.h"
+#include "cli/device_options_args.h"
 #include "cli/device_input.h"
 #include "cli/member_lookup.h"
 #include "cli/package_input.h"
 
 #include "device/cabinet.h"
+#include "device/cabinet_manifest.h"
+#include "device/inf_text.h"
 #include "device/install_plan.h"
 #include "device/layout.h"
 #include "platform/host_paths.h"
@@ -217,16 +221,217 @@ void CompareShortcuts(const device::Cabinet& cabinet, const Expected& expected, 
     }
 }
 
+// Compares the bytes the cabinet's reader hands over with the source's file.
+std::string CompareWithSource(device::CabinetReader& reader, std::size_t index, bool setupDll,
+                              const std::u16string& source) {
+    const device::Cabinet& cabinet = reader.Contents();
+    const std::uint32_t size = setupDll ? cabinet.setupDll->size : cabinet.files[index].size;
+    SourceComparison comparison;
+    std::string problem;
+    if (!comparison.Open(source, size, problem)) {
+        return problem;
+    }
+    Error error;
+    auto take = [&](const std::uint8_t* bytes, std::size_t n) { comparison.Take(bytes, n); };
+    if (!(setupDll ? reader.ReadSetupDll(take, error) : reader.ReadFile(index, take, error))) {
+        return error.Text();
+    }
+    return comparison.Problem();
+}
+
+// The INF's label for the cabinet: --cpu's; else the one the cabinet's name carries
+// ("NAME.LABEL.CAB"); else the INF's only one; else none.
+bool InfLabel(const Args& args, const std::u16string& path, const std::vector<std::u16string>& labels,
+              std::u16string& label, std::string& problem) {
+    auto known = [&](std::u16string_view name) {
+        return std::find_if(labels.begin(), labels.end(),
+                            [&](const std::u16string& l) { return device::inf::SameName(l, name); });
+    };
+    if (args.Has("--cpu")) {
+        auto found = known(args.Value("--cpu"));
+        if (found == labels.end()) {
+            problem = "--cpu: the INF defines no label \"" + U8(args.Value("--cpu")) + "\"";
+            return false;
+        }
+        label = *found;
+        return true;
+    }
+    std::u16string name = platform::FromFsPath(platform::FsPath(path).stem());
+    std::size_t dot = name.rfind(u'.');
+    if (dot != std::u16string::npos) {
+        auto found = known(std::u16string_view(name).substr(dot + 1));
+        if (found != labels.end()) {
+            label = *found;
+            return true;
+        }
+    }
+    if (labels.size() > 1) {
+        problem = "the INF defines several labels and the cabinet's name carries none of them: name one with --cpu";
+        return false;
+    }
+    label = labels.empty() ? u"" : labels.front();
+    return true;
+}
+
+// The cabinet against what the CAB wizard's INF says it holds: its header's texts and limits,
+// every file at its place with its flags and its source's bytes, every registry value, shortcut
+// and the setup DLL; nothing more.
+void CompareWithInf(device::CabinetReader& reader, const device::inf::CompiledInf& compiled,
+                    const device::Cabinet& expected, Findings& findings) {
+    const device::Cabinet& c = reader.Contents();
+    auto differs = [&](const std::string& what, const std::string& has, const std::string& says) {
+        findings.Fail("its " + what + " is " + has + ", the INF's is " + says);
+    };
+    if (c.appName != expected.appName) {
+        differs("application name", "\"" + U8(c.appName) + "\"", "\"" + U8(expected.appName) + "\"");
+    }
+    if (c.provider != expected.provider) {
+        differs("provider", "\"" + U8(c.provider) + "\"", "\"" + U8(expected.provider) + "\"");
+    }
+    if (c.processorType != expected.processorType) {
+        differs("processor", std::to_string(c.processorType), std::to_string(expected.processorType));
+    }
+    const char* limits[6] = {"minimum version", "minimum version's minor number", "maximum version",
+                             "maximum version's minor number", "minimum build", "maximum build"};
+    for (int i = 0; i < 6; ++i) {
+        if (c.versions[i] != expected.versions[i]) {
+            differs(limits[i], std::to_string(c.versions[i]), std::to_string(expected.versions[i]));
+        }
+    }
+    if (c.unsupported != expected.unsupported) {
+        differs("list of unsupported platforms", std::to_string(c.unsupported.size()) + " long",
+                std::to_string(expected.unsupported.size()) + " long or other");
+    }
+    if (c.installDir != expected.installDir) {
+        differs("install folder", U8(c.installDir), U8(expected.installDir));
+    }
+    std::map<std::u16string, std::size_t> files;
+    for (std::size_t i = 0; i < c.files.size(); ++i) {
+        files.emplace(platform::NameKey(c.files[i].relative), i);
+    }
+    for (std::size_t i = 0; i < expected.files.size(); ++i) {
+        const device::CabinetFile& want = expected.files[i];
+        auto found = files.find(platform::NameKey(want.relative));
+        if (found == files.end()) {
+            findings.Fail(U8(want.relative) + " is missing: the INF installs it");
+            continue;
+        }
+        const device::CabinetFile& file = c.files[found->second];
+        files.erase(found);
+        if (file.flags != want.flags) {
+            findings.Fail(U8(want.relative) + ": its flags are " + std::to_string(file.flags) + ", the INF's " +
+                          std::to_string(want.flags));
+        }
+        const std::u16string& source =
+            compiled.sources[static_cast<std::size_t>(compiled.design.files[i].member)];
+        if (std::string problem = CompareWithSource(reader, &file - c.files.data(), false, source); !problem.empty()) {
+            findings.Fail(U8(want.relative) + ": " + problem);
+        }
+    }
+    for (const auto& [key, index] : files) {
+        findings.Fail(U8(c.files[index].relative) + ": the INF does not install this file");
+    }
+    std::vector<bool> used(c.registry.size());
+    for (const device::CabinetRegistryValue& want : expected.registry) {
+        bool found = false;
+        for (std::size_t i = 0; i < c.registry.size() && !found; ++i) {
+            found = !used[i] && c.registry[i].value == want.value && c.registry[i].substitute == want.substitute;
+            used[i] = used[i] || found;
+        }
+        if (!found) {
+            findings.Fail("registry value " + device::RegistryLine(want.value) + " is missing or other");
+        }
+    }
+    for (std::size_t i = 0; i < used.size(); ++i) {
+        if (!used[i]) {
+            findings.Fail("registry value " + device::RegistryLine(c.registry[i].value) + ": the INF writes no such value");
+        }
+    }
+    std::map<std::u16string, const device::CabinetLink*> links;
+    for (const device::CabinetLink& link : c.links) {
+        links.emplace(platform::NameKey(link.relative), &link);
+    }
+    for (const device::CabinetLink& want : expected.links) {
+        auto found = links.find(platform::NameKey(want.relative));
+        if (found == links.end()) {
+            findings.Fail("shortcut " + U8(want.relative) + " is missing: the INF makes it");
+            continue;
+        }
+        if (found->second->toFile != want.toFile ||
+            platform::NameKey(found->second->targetPath) != platform::NameKey(want.targetPath)) {
+            findings.Fail("shortcut " + U8(want.relative) + " leads to " + U8(found->second->targetPath) +
+                          ", the INF's to " + U8(want.targetPath));
+        }
+        links.erase(found);
+    }
+    for (const auto& [key, link] : links) {
+        findings.Fail("shortcut " + U8(link->relative) + ": the INF makes no such shortcut");
+    }
+    if (compiled.design.setupDll.has_value() != c.setupDll.has_value()) {
+        findings.Fail(c.setupDll ? "it holds a setup DLL; the INF names none" : "its setup DLL is missing: the INF names one");
+    } else if (c.setupDll) {
+        const std::u16string& source = compiled.sources[static_cast<std::size_t>(compiled.design.setupDll->member)];
+        if (std::string problem = CompareWithSource(reader, 0, true, source); !problem.empty()) {
+            findings.Fail("its setup DLL: " + problem);
+        }
+    }
+}
+
+int VerifyWithInf(const Args& args, device::CabinetReader& reader, const std::u16string& path) {
+    device::DeviceOptions options;
+    std::string problem;
+    if (!ParseDeviceOptions(args, options, problem)) {
+        return UsageError(kVerifyCommand, problem);
+    }
+    const std::u16string inf = args.Value("--inf");
+    std::vector<std::u16string> labels;
+    std::u16string label;
+    if (!InfFileLabels(inf, options.codePage, labels)) {
+        return kExitFailure;
+    }
+    if (!InfLabel(args, path, labels, label, problem)) {
+        return UsageError(kVerifyCommand, problem);
+    }
+    device::inf::CompiledInf compiled;
+    if (!CompileInfFile(inf, label, args.Value("--src"), options.codePage, compiled)) {
+        return kExitFailure;
+    }
+    std::string manifest;
+    Error error;
+    device::Cabinet expected;
+    if (!device::MakeManifest(compiled.design, manifest, error) ||
+        !device::CabinetReader::ParseManifestOnly(std::vector<std::uint8_t>(manifest.begin(), manifest.end()),
+                                                  expected, error)) {
+        PrintError(U8(inf), error);
+        return kExitFailure;
+    }
+    Findings findings(U8(path));
+    CompareWithInf(reader, compiled, expected, findings);
+    findings.Summarise();
+    if (findings.Count() > 0) {
+        return kExitFailure;
+    }
+    if (!args.Quiet()) {
+        Print(U8(path) + ": ok (device cabinet, " + std::to_string(reader.Contents().files.size()) + " files" +
+              (label.empty() ? "" : ", " + U8(label)) +
+              "; files, registry values, shortcuts and limits match the INF and its sources)\n");
+    }
+    return kExitSuccess;
+}
+
 } // namespace
 
 int VerifyCabinet(const Args& args) {
     const std::u16string& path = args.Positional()[0];
-    if (args.Has("--src") != args.Has("--workspace")) {
+    if (args.Has("--inf") && args.Has("--workspace")) {
+        return UsageError(kVerifyCommand, "a cabinet is compared with an INF (--inf) or a workspace (--workspace)");
+    }
+    if (!args.Has("--inf") && args.Has("--src") != args.Has("--workspace")) {
         return UsageError(kVerifyCommand, "a cabinet is compared with its sources through --src and --workspace "
                                           "together: the folder and the workspace it was made from");
     }
     // A family that does not exist is a command line to correct, whatever the cabinet holds.
-    if (args.Has("--cpu") && device::CpuFlagByName(args.Value("--cpu")) == 0) {
+    if (!args.Has("--inf") && args.Has("--cpu") && device::CpuFlagByName(args.Value("--cpu")) == 0) {
         std::string problem;
         FamilyOf(args, {}, path, problem);
         return UsageError(kVerifyCommand, problem);
@@ -236,6 +441,9 @@ int VerifyCabinet(const Args& args) {
     if (!reader.Open(path, error)) {
         PrintError(U8(path), error);
         return kExitFailure;
+    }
+    if (args.Has("--inf")) {
+        return VerifyWithInf(args, reader, path);
     }
     const device::Cabinet& cabinet = reader.Contents();
     Expected expected;

@@ -18,12 +18,17 @@ namespace cli {
 namespace {
 
 // --source-folder is the name the building commands give the same folder.
-constexpr std::array<OptionSpec, 3> kOptions{
-    {{"--src", "--source-folder", true}, {"--workspace", "", true}, {"--cpu", "", true}}};
+constexpr std::array<OptionSpec, 5> kOptions{{{"--src", "--source-folder", true},
+                                              {"--workspace", "", true},
+                                              {"--cpu", "", true},
+                                              {"--inf", "", true},
+                                              {"--codepage", "", true}}};
 
 constexpr std::string_view kHelp =
     "Usage: tarvelo-build verify FILE [--src FOLDER | --source-folder FOLDER] [--quiet]\n"
-    "       tarvelo-build verify FILE.CAB [--src FOLDER --workspace FILE] [--cpu NAME] [--quiet]\n\n"
+    "       tarvelo-build verify FILE.CAB [--src FOLDER --workspace FILE] [--cpu NAME] [--quiet]\n"
+    "       tarvelo-build verify FILE.CAB --inf FILE.inf [--cpu LABEL] [--source-folder DIR]\n"
+    "                                     [--codepage N] [--quiet]\n\n"
     "Checks a workspace file, package data file or installer against the package layout: at least\n"
     "one file, the data offset, the total size, offsets that follow one another, the length of the\n"
     "package, terminated texts and known flags; and that the installer would install it for every\n"
@@ -41,11 +46,21 @@ constexpr std::string_view kHelp =
     "FOLDER, no other file, and the shortcuts and their targets. The family is --cpu; else the one\n"
     "whose processor the cabinet declares (2577 ARM, 4000 MIPS); else the one its name carries\n"
     "(\"PROGRAM.SHX.CAB\").\n"
+    "With --inf, the cabinet is compared with what the CAB wizard's INF says it holds, as \"cab\n"
+    "FILE.inf\" compiles it: the application, provider, processor, version and build limits and\n"
+    "unsupported platforms, the install folder, every file at its place with its flags and the bytes\n"
+    "of its source, every registry value, every shortcut and its target, and the setup DLL; nothing\n"
+    "more. The label is --cpu's, else the one the cabinet's name carries (NAME.LABEL.CAB), else the\n"
+    "INF's only one; absolute Windows source folders are found below --source-folder, and an 8-bit\n"
+    "INF is read in --codepage (default 1252).\n"
     "Prints each failed check; exit status 0 only when all hold.\n\n"
     "  --src FOLDER       compare members with the files under FOLDER (also --source-folder,\n"
     "                     as the building commands name it)\n"
     "  --workspace FILE   (a cabinet) the workspace, package or installer it was made from\n"
-    "  --cpu NAME         (a cabinet) its processor family: arm, mips, shx or intel\n"
+    "  --cpu NAME         (a cabinet) its processor family: arm, mips, shx or intel; with --inf,\n"
+    "                     the INF's processor label\n"
+    "  --inf FILE.inf     (a cabinet) the CAB wizard's INF it was made from\n"
+    "  --codepage N       (with --inf) the device's code page, in which an 8-bit INF is read\n"
     "  --quiet            print nothing when all checks hold\n";
 
 constexpr std::uint32_t kKnownFlags = FLAG_SHORTCUT | FLAG_ALL_PLATFORMS | FLAG_EULA;

@@ -169,6 +169,9 @@ public:
     bool ReadFile(std::size_t index, const Piece& take, Error& error);
     // The same, whole: for files whose size the caller has bounded.
     bool ReadFile(std::size_t index, std::vector<std::uint8_t>& bytes, Error& error);
+    // A manifest alone, as a cabinet's would be read: its folders, files, registry values and
+    // shortcuts (the files without sizes or data). Fails with the error.message as Open does.
+    static bool ParseManifestOnly(const std::vector<std::uint8_t>& manifest, Cabinet& cabinet, Error& error);
     // The setup DLL's bytes, when Contents().setupDll says there is one.
     bool ReadSetupDll(const Piece& take, Error& error);
 

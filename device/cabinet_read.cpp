@@ -900,6 +900,11 @@ private:
     std::vector<Hive> hiveList_;
 };
 
+bool CabinetReader::ParseManifestOnly(const std::vector<std::uint8_t>& manifest, Cabinet& cabinet, Error& error) {
+    cabinet = Cabinet{};
+    return ManifestParser(manifest, cabinet, error).Parse();
+}
+
 bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, Error& error) {
     if (!ManifestParser(manifest, cabinet_, error).Parse()) {
         return false;

@@ -988,7 +988,48 @@ TEST_F(CabinetTest, TheInfOfAWorkspaceCompilesToTheWorkspacesCabinet) {
             ASSERT_EQ(r.status, 0) << r.err;
             EXPECT_EQ(r.err, "");
             EXPECT_EQ(ReadBytes(CabOf(dir.File(u"compiled" + k), family)), ReadBytes(CabOf(dir.File(u"ws" + k), family)));
+            std::vector<std::u16string> verify{u"verify", CabOf(dir.File(u"ws" + k), family), u"--inf", file};
+#ifndef _WIN32
+            verify.insert(verify.end(), {u"--source-folder", u"/"});
+#endif
+            r = Run(verify);
+            EXPECT_EQ(r.status, 0) << r.out << r.err;
         }
+    }
+
+    // verify --inf names what differs between a cabinet and the INF: each row changes the INF.
+    const std::u16string inf = dir.File(u"inf1/Field Notes.ARM.inf");
+    const std::string text = [&] {
+        Bytes b = ReadBytes(inf);
+        return std::string(b.begin(), b.end());
+    }();
+    const struct {
+        std::string from, to, complaint;
+    } rows[] = {
+        {"VersionMin = 5.0", "VersionMin = 5.1", "its minimum version's minor number is 0, the INF's is 1"},
+        {"BuildMin = 0x000003E8", "BuildMin = 0x000003E9", "its minimum build is 1000, the INF's is 1001"},
+        {"\"Dir\",0x00000000,\"", "\"Dir\",0x00000002,\"", "registry value HKCU\\Software\\Acme\\\"Dir\" = "},
+        {"\"Notes.exe\",\"Notes.exe\",,0x40000000", "\"Notes.exe\",\"Notes.exe\",,0x00000000",
+         "Program Files\\Acme\\Notes\\Notes.exe: its flags are 1073741824, the INF's 0"},
+        {"AppName = \"Field Notes\"", "AppName = \"Field Note\"",
+         "its application name is \"Field Notes\", the INF's is \"Field Note\""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.from);
+        std::size_t at = text.find(row.from);
+        ASSERT_NE(at, std::string::npos) << text;
+        std::string changed = text;
+        changed.replace(at, row.from.size(), row.to);
+        std::u16string edited = dir.File(u"inf1/Edited.ARM.inf");
+        WriteBytes(edited, Bytes(changed.begin(), changed.end()));
+        std::vector<std::u16string> verify{u"verify", CabOf(dir.File(u"ws1"), device::kCpuChoices[0]), u"--inf",
+                                           edited};
+#ifndef _WIN32
+        verify.insert(verify.end(), {u"--source-folder", u"/"});
+#endif
+        ToolResult r = Run(verify);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(row.complaint), std::string::npos) << r.err;
     }
 }
 
