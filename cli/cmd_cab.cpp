@@ -34,10 +34,13 @@ constexpr std::array<OptionSpec, 15> kOptions{{{"-d", "--directory", true},
                                               kDeviceOptionSpecs[5],
                                               kDeviceOptionSpecs[6]}};
 
-constexpr std::string_view kHelp =
+constexpr std::string_view kHelpUsage =
     "Usage: tarvelo-build cab INPUT -d DIR [--cpu arm,mips,shx,intel] [--provider TEXT]\n"
     "                         [--compress] [--force] [--source-folder DIR]\n"
-    "                         [--source-prefix WINPATH] [--quiet]\n\n"
+    "                         [--source-prefix WINPATH] [--reserve-signature] [device options]\n"
+    "                         [--quiet]\n"
+    "       tarvelo-build cab FILE.inf [-d DIR] [--cpu LABEL,...] [--source-folder DIR]\n"
+    "                         [--compress] [--force] [--reserve-signature] [--codepage N] [--quiet]\n\n"
     "Makes the Windows CE installation cabinets (.CAB) of a workspace, package data file or\n"
     "installer: one for each processor family that has files, named \"PROGRAM.ARM.CAB\" (MIPS,\n"
     "SHX, INTEL) after the program name. Copied to the device and opened there, a cabinet\n"
@@ -48,22 +51,38 @@ constexpr std::string_view kHelp =
     "family's processor: 2577 (StrongARM, which ARM devices report) for ARM, 4000 for MIPS, and\n"
     "none for SHX and INTEL, whose devices report different processors (SH3 or SH4; 386 to 586).\n"
     "File dates are SOURCE_DATE_EPOCH when set, so that a build can be repeated byte for byte.\n\n"
+    "Given an INF file of Microsoft's CAB wizard, does the wizard's work on this computer: one\n"
+    "cabinet per processor label the INF defines ([CEDevice.LABEL], [DefaultInstall.LABEL],\n"
+    "[SourceDisksNames.LABEL], [SourceDisksFiles.LABEL]), or those --cpu names, in any case;\n"
+    "NAME.LABEL.CAB, or NAME.CAB when it defines none, NAME being the INF's own name, beside the\n"
+    "INF or in DIR. Its files, folders, registry values, shortcuts, limits, setup DLL and\n"
+    "self-registering DLLs go into the cabinet. Every mistake is told as FILE.inf:LINE: and then\n"
+    "nothing is written; mistakes the wizard let through compile with \"FILE.inf:LINE: warning:\"\n"
+    "unless they would leave something out. The decisions on each, and what is supported: the\n"
+    "help's \"From a CAB-wizard INF\". Absolute Windows source folders (C:\\Build\\bin) are found\n"
+    "below --source-folder DIR, their drive dropped, on a computer that is not Windows; names in\n"
+    "any case. An 8-bit INF is read in --codepage (default 1252).\n\n"
     "  -d, --directory DIR   the folder to write the cabinets in (made when missing)\n"
-    "  --cpu LIST            only these families, named in any case; each must have files\n"
+    "  --cpu LIST            only these families (or, of an INF, these labels), named in any case;\n"
+    "                        each must have files\n"
     "  --provider TEXT       the publisher the device shows (default: the program name)\n"
     "  --compress            MSZIP compression (default: none, as most device cabinets)\n"
     "  -f, --force           replace existing cabinets\n"
     "  --source-folder DIR   (a workspace) read its files below DIR, each at its path relative to\n"
     "                        the workspace's source folder (for a workspace saved on another\n"
-    "                        computer)\n"
+    "                        computer); (an INF) where its absolute Windows source folders lie\n"
     "  --source-prefix WINPATH\n"
     "                        checked as dat and installer check it (an absolute Windows path),\n"
     "                        and otherwise without effect: a cabinet stores no path of this\n"
     "                        computer, only the files' places on the device, so a build script\n"
     "                        may pass the same options to every command\n"
+    "  --reserve-signature   leave the 6,144-byte header reserve signtool needs to sign the\n"
+    "                        cabinet (osslsigncode makes its own room: sign a cabinet made without)\n";
+constexpr std::string_view kHelpEnd =
     "  --quiet               print nothing but errors\n"
     "A value the command cannot take (an unknown family, a WINPATH that is not one) is a usage\n"
     "error, exit status 2.\n";
+const std::string kHelp = std::string(kHelpUsage) + std::string(kDeviceOptionsHelp) + std::string(kHelpEnd);
 
 int RunCab(const Args& args) {
     if (args.Positional().size() != 1) {
