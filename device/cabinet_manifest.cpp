@@ -111,8 +111,10 @@ private:
                 hiveIds.try_emplace({value.root, value.key}, static_cast<std::uint16_t>(hives_.size() + 1));
             if (added) {
                 Hive hive{value.root, {}};
+                // Named once, not once for each of its names: a key may have thousands of them.
+                const std::string what = "the registry key " + platform::ToUtf8(value.key);
                 for (const std::u16string& part : Components(value.key)) {
-                    if (!Id(part, "the registry key " + platform::ToUtf8(value.key), hive.ids)) {
+                    if (!Id(part, what, hive.ids)) {
                         return false;
                     }
                 }

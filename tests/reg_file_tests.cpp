@@ -1,6 +1,7 @@
 // Registry editor exports read into a cabinet's registry values: what regedit writes (strings with
 // their escapes, dword:, hex: wrapped over lines, hex(7) multi-strings) read as it imports them,
 // and everything a device cabinet cannot do refused at its line, every problem at once.
+#include "device/cabinet_manifest.h"
 #include "device/reg_file.h"
 #include "platform/text.h"
 #include "tests/test_support.h"
@@ -328,6 +329,42 @@ TEST(RegFile, LimitsOfACabinetsManifest) {
     ASSERT_EQ(noise.problems.size(), 101u);
     EXPECT_EQ(noise.problems[99], "Notes.reg:102: neither a [key], a value (\"name\"= or @=) nor a comment: x");
     EXPECT_EQ(noise.problems[100], "Notes.reg: 50 more problems are not told");
+}
+
+// The longest name, key name and key the reader takes make a manifest; one more character or name,
+// which the reader refuses, the cabinet's manifest cannot hold either.
+TEST(RegFile, TheLimitsAreTheManifests) {
+    std::u16string names = u"[HKLM";
+    for (int name = 0; name < 32766; ++name) {
+        names += u"\\k";
+    }
+    const std::u16string longest[] = {
+        std::u16string(kKey) + u"\"" + std::u16string(65533, u'n') + u"\"=\"\"",
+        std::u16string(kKey) + u"\"" + std::u16string(65531, u'n') + u"\"=hex(7):78,00,00,00,00,00",
+        u"[HKLM\\" + std::u16string(65531, u'k') + u"]\r\n@=\"\"",
+        names + u"]\r\n@=\"\"",
+    };
+    for (const std::u16string& body : longest) {
+        Read read = ReadBody(body);
+        ASSERT_EQ(read.problems, std::vector<std::string>{});
+        ASSERT_EQ(read.values.size(), 1u);
+        device::CabinetDesign design;
+        design.appName = u"Notes";
+        design.installDir = u"%CE1%\\Notes";
+        design.registry = read.values;
+        std::string manifest;
+        Error error;
+        EXPECT_TRUE(device::MakeManifest(design, manifest, error)) << error.message;
+        RegistryValue& past = design.registry[0];
+        if (past.key.size() > 65000 && past.key.find(u'\\') != std::u16string::npos) {
+            past.key += u"\\k";
+        } else if (past.key.size() > 65000) {
+            past.key += u'k';
+        } else {
+            past.name += u'n';
+        }
+        EXPECT_FALSE(device::MakeManifest(design, manifest, error));
+    }
 }
 
 } // namespace
