@@ -109,6 +109,11 @@ int RunCab(const Args& args) {
     if (!in.Load(args.Positional()[0], args.Value("--source-folder")) || !LoadDeviceOptionFiles(args, options)) {
         return kExitFailure;
     }
+    // An installer's cabinet is the one its end user makes: with the options it keeps.
+    if (in.input.kind == InputKind::Installer && !HasDeviceOptions(args) &&
+        !LoadInstallerDeviceOptions(in.path, options)) {
+        return kExitFailure;
+    }
     const std::u16string appName = in.AppName();
 
     // Every cabinet is planned and checked before the first is written.

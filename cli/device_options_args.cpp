@@ -6,11 +6,14 @@
 #include "device/install_plan.h"
 #include "device/layout.h"
 #include "device/reg_file.h"
+#include "package/installer_write.h"
+#include "package/pe_resources.h"
 #include "platform/code_page.h"
 #include "platform/file.h"
 #include "platform/host_paths.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace cli {
@@ -180,6 +183,27 @@ bool LoadDeviceOptionFiles(const Args& args, device::DeviceOptions& options) {
 } // namespace cli
 
 namespace cli {
+
+bool LoadInstallerDeviceOptions(const std::u16string& installer, device::DeviceOptions& options) {
+    std::vector<pe::ResourceInfo> resources;
+    Error error;
+    if (!pe::ListResources(installer, resources, error)) {
+        PrintError(Utf8(installer), error);
+        return false;
+    }
+    const pe::ResourceKey type = pe::ResourceKey::Name(u"RT_RCDATA"), name = pe::ResourceKey::Name(kDeviceOptionsName);
+    if (std::none_of(resources.begin(), resources.end(),
+                     [&](const pe::ResourceInfo& r) { return r.type == type && r.name == name; })) {
+        return true;
+    }
+    std::vector<std::uint8_t> bytes;
+    if (!pe::ReadResource(installer, type, name, std::nullopt, bytes, error) ||
+        !device::LoadOptions(bytes, options, error)) {
+        PrintError(Utf8(installer), "its device options cannot be read: " + error.message);
+        return false;
+    }
+    return true;
+}
 
 bool ReportCabinetProblems(const Package& package, std::u16string_view appName, const device::DeviceOptions& options,
                            std::u16string_view subject) {

@@ -54,6 +54,11 @@ bool LoadDeviceOptionFiles(const Args& args, device::DeviceOptions& options);
 
 namespace cli {
 
+// An installer's own device options (resource DEVOPTS), which cab and inf -d of an installer use
+// when the command line gives none; false after printing why they cannot be read. None for an
+// installer that keeps none.
+bool LoadInstallerDeviceOptions(const std::u16string& installer, device::DeviceOptions& options);
+
 // Whether the installer's cabinet way can write the cabinet of every family the package has files
 // for, with `options`: prints one error line about `subject` per family that cannot ("would not
 // make the cabinet for ARM: ...") and answers false when one cannot.

@@ -127,7 +127,14 @@ TEST_F(TemplateRoadTest, TheInstallationFileIsTheCabinetTheCommandLineMakes) {
                       dir.File(u""))
                   .status,
               0);
-    ASSERT_EQ(RunTool({u"installer", workspace, u"-o", installer, u"--template", TemplatePath()}, dir.File(u"")).status,
+    // With the device's options, which the installer keeps for its cabinet way.
+    const std::string reg = "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\Notes]\r\n\"Dir\"=\"%InstallDir%\"\r\n";
+    WriteBytes(dir.File(u"notes.reg"), Bytes(reg.begin(), reg.end()));
+    WriteBytes(dir.File(u"setup.dll"), Pattern(100, 9));
+    ASSERT_EQ(RunTool({u"installer", workspace, u"-o", installer, u"--template", TemplatePath(), u"--registry",
+                       dir.File(u"notes.reg"), u"--setup-dll", dir.File(u"setup.dll"), u"--os-version", u"5.0-6.99"},
+                      dir.File(u""))
+                  .status,
               0);
     SetDateEpoch("1700000000");
     for (const char16_t* cpu : {u"ARM", u"MIPS"}) {
@@ -142,7 +149,15 @@ TEST_F(TemplateRoadTest, TheInstallationFileIsTheCabinetTheCommandLineMakes) {
             EXPECT_EQ(r.err, "");
         }
         EXPECT_EQ(ReadBytes(dir.File(u"new folder\\" + name)), ReadBytes(dir.File(u"cli\\" + name)));
+        // The same cabinet as the workspace's with the same options.
+        r = RunTool({u"cab", workspace, u"-d", dir.File(u"ws"), u"--cpu", cpu, u"--registry", dir.File(u"notes.reg"),
+                     u"--setup-dll", dir.File(u"setup.dll"), u"--os-version", u"5.0-6.99", u"--force"},
+                    dir.File(u""));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(ReadBytes(dir.File(u"ws\\" + name)), ReadBytes(dir.File(u"cli\\" + name)));
     }
+    EXPECT_NE(RunTool({u"info", dir.File(u"new folder\\Notes.ARM.CAB")}, dir.File(u"")).out.find("Setup DLL:      yes"),
+              std::string::npos);
     SetDateEpoch(nullptr);
     EXPECT_EQ(FolderContents(dir.Path() / "new folder").size(), 2u);
 
