@@ -39,4 +39,6 @@ TEST(FuzzReplay, InputCorpusAndSamples) {
 
 TEST(FuzzReplay, CabinetCorpus) { EXPECT_GT(ReplayFolder(u"tests/fuzz/corpus/cabinet", FuzzCabinetReader), 0u); }
 
+TEST(FuzzReplay, InfCorpus) { EXPECT_GT(ReplayFolder(u"tests/fuzz/corpus/inf", FuzzInfCompiler), 0u); }
+
 } // namespace

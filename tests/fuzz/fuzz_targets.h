@@ -18,3 +18,7 @@ int FuzzPackageInput(const std::uint8_t* data, std::size_t size);
 // Device cabinets: any bytes as a cabinet; every file of one that opens must read back the same way
 // whatever was read before it.
 int FuzzCabinetReader(const std::uint8_t* data, std::size_t size);
+
+// CAB-wizard INFs: any bytes as an INF, compiled for each of its labels with every source found;
+// a failure says why, a design's numbers all point inside it.
+int FuzzInfCompiler(const std::uint8_t* data, std::size_t size);
