@@ -41,6 +41,9 @@ TEST(FuzzReplay, CabinetCorpus) { EXPECT_GT(ReplayFolder(u"tests/fuzz/corpus/cab
 
 TEST(FuzzReplay, RegCorpus) { EXPECT_GT(ReplayFolder(u"tests/fuzz/corpus/reg", FuzzRegFile), 0u); }
 
-TEST(FuzzReplay, InfCorpus) { EXPECT_GT(ReplayFolder(u"tests/fuzz/corpus/inf", FuzzInfText), 0u); }
+TEST(FuzzReplay, InfCorpus) {
+    EXPECT_GT(ReplayFolder(u"tests/fuzz/corpus/inf", FuzzInfText), 0u);
+    EXPECT_GT(ReplayFolder(u"tests/fuzz/corpus/inf", FuzzInfCompiler), 0u);
+}
 
 } // namespace

@@ -25,3 +25,7 @@ int FuzzRegFile(const std::uint8_t* data, std::size_t size);
 
 // INF text: any bytes decoded and read into sections, lines and fields, with strings replaced.
 int FuzzInfText(const std::uint8_t* data, std::size_t size);
+
+// CAB-wizard INFs: any bytes as an INF, compiled for each of its labels with every source found;
+// a failure says why, a design's numbers all point inside it.
+int FuzzInfCompiler(const std::uint8_t* data, std::size_t size);
