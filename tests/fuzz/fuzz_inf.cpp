@@ -48,7 +48,10 @@ int FuzzInfText(const std::uint8_t* data, std::size_t size) {
         Require(utf16 && size % 2 != 0);
         return 0;
     }
-    const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), u'\n')) + 1;
+    // At most one line for each line break, CR or LF, and one after the last.
+    const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), u'\n') +
+                                                       std::count(text.begin(), text.end(), u'\r')) +
+                              1;
     const device::inf::Document document = device::inf::ReadInf(text);
     for (const device::inf::Warning& warning : document.warnings) {
         Require(warning.line >= 1 && warning.line <= lines && !warning.message.empty());
