@@ -81,8 +81,12 @@ bool HostSourceFinder::Find(std::u16string_view folder, std::u16string_view rela
         }
         if (chosen == nullptr) {
             std::u16string tried = platform::JoinHostPath(here, name);
+            // A name before the last is a folder: say which is missing.
+            const bool last = relative.find_first_not_of(u"\\/.", start > relative.size() ? relative.size() : start) ==
+                              std::u16string_view::npos;
             problem = match == listing->end()
-                          ? "no such file: " + platform::ToUtf8(tried) + " (nor one whose name differs only in case)"
+                          ? std::string(last ? "no such file: " : "no such folder: ") + platform::ToUtf8(tried) +
+                                " (nor one whose name differs only in case)"
                           : platform::ToUtf8(platform::JoinHostPath(here, match->second[0].name)) + " and " +
                                 platform::ToUtf8(platform::JoinHostPath(here, match->second[1].name)) +
                                 " differ only in case, and either could be the file the INF names";
