@@ -422,7 +422,8 @@ TEST(InfCompile, EachMistakeNamedByItsLine) {
         {u"[Files]\nfound.dll\n", u"", true, "App.inf:20: warning: found.dll is in no line of [SourceDisksFiles]; "
                                             "taken from disk 1: ",
          u"", {"src/notes.exe", "src/found.dll"}},
-        {u"", u"", false, "App.inf:18: notes.exe: no such file: ", u"", {}},
+        {u"", u"", false, "App.inf:18: notes.exe: no such file: ", u"", {"src/readme.txt"}},
+        {u"", u"", false, "App.inf:18: notes.exe: no such folder: ", u"", {}},
         {u"[SourceDisksNames]\nx=,\"x\",,x\n", u"", false,
          "App.inf:20: a line of [SourceDisksNames] must be DISK = ,\"label\",,folder with DISK a number"},
         {u"[SourceDisksFiles]\nnotes.exe=2\n", u"", false,
