@@ -171,8 +171,9 @@ std::string JsonReport(const std::u16string& path, const device::Cabinet& c) {
 
 } // namespace
 
-int ShowCabinet(const std::u16string& path, bool json) {
+int ShowCabinet(const std::u16string& path, bool json, unsigned codePage) {
     device::CabinetReader reader;
+    reader.SetCodePage(codePage);
     Error error;
     if (!reader.Open(path, error)) {
         PrintError(U8(path), error);

@@ -11,7 +11,7 @@ namespace cli {
 
 // Prints the cabinet's manifest, readable or as one JSON object. Answers the exit status; a
 // cabinet the reader refuses is reported with its cause.
-int ShowCabinet(const std::u16string& path, bool json);
+int ShowCabinet(const std::u16string& path, bool json, unsigned codePage);
 
 // verify's checks of the cabinet that is the first positional argument, with --src, --workspace
 // and --cpu. Answers the exit status.

@@ -401,7 +401,7 @@ int VerifyWithInf(const Args& args, device::CabinetReader& reader, const std::u1
     device::Cabinet expected;
     if (!device::MakeManifest(compiled.design, manifest, error) ||
         !device::CabinetReader::ParseManifestOnly(std::vector<std::uint8_t>(manifest.begin(), manifest.end()),
-                                                  expected, error)) {
+                                                  expected, error, options.codePage)) {
         PrintError(U8(inf), error);
         return kExitFailure;
     }
@@ -436,7 +436,13 @@ int VerifyCabinet(const Args& args) {
         FamilyOf(args, {}, path, problem);
         return UsageError(kVerifyCommand, problem);
     }
+    device::DeviceOptions options;
+    std::string problem;
+    if (!ParseDeviceOptions(args, options, problem)) {
+        return UsageError(kVerifyCommand, problem);
+    }
     device::CabinetReader reader;
+    reader.SetCodePage(options.codePage);
     Error error;
     if (!reader.Open(path, error)) {
         PrintError(U8(path), error);

@@ -17,17 +17,19 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 1> kOptions{{{"--json", "", false}}};
+constexpr std::array<OptionSpec, 2> kOptions{{{"--json", "", false}, {"--codepage", "", true}}};
 
-constexpr std::string_view kHelp = "Usage: tarvelo-build info FILE [--json]\n\n"
+constexpr std::string_view kHelp = "Usage: tarvelo-build info FILE [--json] [--codepage N]\n\n"
                                    "Shows the header and the table of files of a workspace file (.orb), a package\n"
                                    "data file (.DAT) or an installer (found by its ORBDATA resource), and of an\n"
                                    "installer its version information and whether it carries an Authenticode\n"
                                    "signature. Of a Windows CE cabinet (.CAB), shows its manifest: application\n"
                                    "name, provider, processor, CE versions, compression, folders, each file with\n"
-                                   "its number, place on the device, size and flags, and each shortcut with its\n"
-                                   "target.\n\n"
+                                   "its number, place on the device, size and flags, the registry values, each\n"
+                                   "shortcut with its target, the setup DLL and whether it is signed.\n\n"
                                    "  --json    one JSON object instead of the readable layout\n"
+                                   "  --codepage N  (a cabinet) the device's code page its names are in (default\n"
+                                   "            1252; 932, 936, 949, 950, 874, 1250 to 1258)\n"
                                    "  --quiet   accepted for symmetry; info prints only its result\n";
 
 struct FlagName {
@@ -256,7 +258,12 @@ int RunInfo(const Args& args) {
     }
     const std::u16string& path = args.Positional()[0];
     if (LooksLikeCabinet(path)) {
-        return ShowCabinet(path, args.Has("--json"));
+        device::DeviceOptions options;
+        std::string problem;
+        if (!ParseDeviceOptions(args, options, problem)) {
+            return UsageError(kInfoCommand, problem);
+        }
+        return ShowCabinet(path, args.Has("--json"), options.codePage);
     }
     PackageInput input;
     if (!LoadInputOrReport(path, input)) {

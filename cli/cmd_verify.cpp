@@ -60,7 +60,8 @@ constexpr std::string_view kHelp =
     "  --cpu NAME         (a cabinet) its processor family: arm, mips, shx or intel; with --inf,\n"
     "                     the INF's processor label\n"
     "  --inf FILE.inf     (a cabinet) the CAB wizard's INF it was made from\n"
-    "  --codepage N       (with --inf) the device's code page, in which an 8-bit INF is read\n"
+    "  --codepage N       (a cabinet) the device's code page, in which its names are read (and,\n"
+    "                     with --inf, an 8-bit INF); default 1252\n"
     "  --quiet            print nothing when all checks hold\n";
 
 constexpr std::uint32_t kKnownFlags = FLAG_SHORTCUT | FLAG_ALL_PLATFORMS | FLAG_EULA;

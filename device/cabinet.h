@@ -171,7 +171,11 @@ public:
     bool ReadFile(std::size_t index, std::vector<std::uint8_t>& bytes, Error& error);
     // A manifest alone, as a cabinet's would be read: its folders, files, registry values and
     // shortcuts (the files without sizes or data). Fails with the error.message as Open does.
-    static bool ParseManifestOnly(const std::vector<std::uint8_t>& manifest, Cabinet& cabinet, Error& error);
+    static bool ParseManifestOnly(const std::vector<std::uint8_t>& manifest, Cabinet& cabinet, Error& error,
+                                  unsigned codePage = platform::kWesternCodePage);
+    // The device's code page, in which the manifest's texts are read (Western, 1252, unless set
+    // before Open).
+    void SetCodePage(unsigned codePage) { codePage_ = codePage; }
     // The setup DLL's bytes, when Contents().setupDll says there is one.
     bool ReadSetupDll(const Piece& take, Error& error);
 
@@ -214,6 +218,7 @@ private:
     std::vector<Folder> folders_;
     std::vector<RawFile> raw_;
     std::uint8_t blockReserve_ = 0;
+    unsigned codePage_ = platform::kWesternCodePage;
     Cabinet cabinet_;
     // Where unpacking a cabinet folder stands: its current block and what came before it.
     std::int32_t unpackedFolder_ = -1;

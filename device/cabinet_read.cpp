@@ -560,8 +560,8 @@ std::string CabinetReader::RawName(std::size_t index) {
 // writes some sections out of id order.
 class CabinetReader::ManifestParser {
 public:
-    ManifestParser(const std::vector<std::uint8_t>& manifest, Cabinet& cabinet, Error& error)
-        : b_(manifest.data(), manifest.size()), c_(cabinet), error_(error) {}
+    ManifestParser(const std::vector<std::uint8_t>& manifest, Cabinet& cabinet, Error& error, unsigned codePage)
+        : b_(manifest.data(), manifest.size()), c_(cabinet), error_(error), codePage_(codePage) {}
 
     bool Parse() {
         return Header() && Strings() && Dirs() && Files() && Hives() && Keys() && Links();
@@ -594,7 +594,7 @@ private:
                 if (end == start) {
                     break;
                 }
-                c_.unsupported.push_back(FromCabinetText(all.substr(start, end - start)));
+                c_.unsupported.push_back(Decode(all.substr(start, end - start)));
                 start = end + 1;
             }
         }
@@ -607,7 +607,7 @@ private:
         if (length == 0 || !b_.Has(offset, length) || b_.At(offset)[length - 1] != 0) {
             return Fail(std::string("its manifest's ") + what + " is not a terminated text within it");
         }
-        out = FromCabinetText(UpToNul(b_.At(offset), length));
+        out = Decode(UpToNul(b_.At(offset), length));
         return true;
     }
 
@@ -625,7 +625,7 @@ private:
                 return Fail("its manifest's string " + std::to_string(i) + " is not a terminated text within it");
             }
             named_[b_.U16(at + kStringId)] = true;
-            strings_[b_.U16(at + kStringId)] = FromCabinetText(UpToNul(b_.At(at + kStringText), length));
+            strings_[b_.U16(at + kStringId)] = Decode(UpToNul(b_.At(at + kStringText), length));
             at += kStringText + length;
         }
         // String 1 is the install folder where folders start with it.
@@ -695,7 +695,7 @@ private:
             file.number = b_.U16(at + kFileNumber);
             file.source = b_.U16(at + kFileSource);
             file.flags = b_.U32(at + kFileFlags);
-            file.relative = JoinDevicePath(c_.folders[dir], FromCabinetText(UpToNul(b_.At(at + kFileEntryName), length)));
+            file.relative = JoinDevicePath(c_.folders[dir], Decode(UpToNul(b_.At(at + kFileEntryName), length)));
             if (file.relative.size() + 1 > kLongestDevicePath) {
                 return Fail("its manifest's file " + std::to_string(i) + " has a path longer than a device's (" +
                             std::to_string(kLongestDevicePath) + " characters)");
@@ -748,7 +748,7 @@ private:
             value.key = hiveList_[hive].key;
             value.type = b_.U32(at + kKeyType);
             entry.substitute = b_.U16(at + kKeySubstitute) != 0;
-            if (!Data(b_.At(at + kKeyData), length, value)) {
+            if (!Data(b_.At(at + kKeyData), length, value, [&](std::string_view t) { return Decode(t); })) {
                 return Fail(which + " does not hold a name and data of its type (0x" + Hex(value.type) + ")");
             }
             std::size_t shown = value.key.size() + value.name.size() + 3 * value.bytes.size();
@@ -765,13 +765,13 @@ private:
     }
 
     // A registry value's name, NUL, and data of its type.
-    static bool Data(const std::uint8_t* p, std::size_t n, RegistryValue& value) {
+    template <typename Decoder> static bool Data(const std::uint8_t* p, std::size_t n, RegistryValue& value, const Decoder& decode) {
         const void* nul = std::memchr(p, 0, n);
         if (!nul) {
             return false;
         }
         std::size_t name = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - p);
-        value.name = FromCabinetText(std::string_view(reinterpret_cast<const char*>(p), name));
+        value.name = decode(std::string_view(reinterpret_cast<const char*>(p), name));
         p += name + 1;
         n -= name + 1;
         std::string_view data(reinterpret_cast<const char*>(p), n);
@@ -780,7 +780,7 @@ private:
             if (data.empty() || data.back() != '\0') {
                 return false;
             }
-            value.texts.push_back(FromCabinetText(UpToNul(p, n)));
+            value.texts.push_back(decode(UpToNul(p, n)));
             return true;
         case kRegMultiString:
             if (data.empty() || data.back() != '\0') {
@@ -792,7 +792,7 @@ private:
                 if (end == std::string_view::npos) {
                     return false;
                 }
-                value.texts.push_back(FromCabinetText(data.substr(0, end)));
+                value.texts.push_back(decode(data.substr(0, end)));
                 data.remove_prefix(end + 1);
             }
             return true;
@@ -888,9 +888,12 @@ private:
         std::u16string key;
     };
 
+    std::u16string Decode(std::string_view text) const { return FromCabinetText(text, codePage_); }
+
     Bytes b_;
     Cabinet& c_;
     Error& error_;
+    unsigned codePage_;
     std::uint64_t listing_ = 0;
     std::vector<std::u16string> strings_ = std::vector<std::u16string>(0x10000);
     std::vector<bool> named_ = std::vector<bool>(0x10000);
@@ -900,13 +903,14 @@ private:
     std::vector<Hive> hiveList_;
 };
 
-bool CabinetReader::ParseManifestOnly(const std::vector<std::uint8_t>& manifest, Cabinet& cabinet, Error& error) {
+bool CabinetReader::ParseManifestOnly(const std::vector<std::uint8_t>& manifest, Cabinet& cabinet, Error& error,
+                                      unsigned codePage) {
     cabinet = Cabinet{};
-    return ManifestParser(manifest, cabinet, error).Parse();
+    return ManifestParser(manifest, cabinet, error, codePage).Parse();
 }
 
 bool CabinetReader::ParseManifest(const std::vector<std::uint8_t>& manifest, Error& error) {
-    if (!ManifestParser(manifest, cabinet_, error).Parse()) {
+    if (!ManifestParser(manifest, cabinet_, error, codePage_).Parse()) {
         return false;
     }
     cabinet_.compression = folders_.empty() ? 0 : folders_.front().compression;

@@ -1033,6 +1033,53 @@ TEST_F(CabinetTest, TheInfOfAWorkspaceCompilesToTheWorkspacesCabinet) {
     }
 }
 
+// A device with another code page: names it holds are written in it, by cab, inf -d and cab of
+// that INF alike, and read back in it; names the code page lacks are refused before anything is
+// written, by the installer too.
+TEST_F(CabinetTest, NamesAreWrittenInTheDevicesCodePage) {
+    fs::create_directories(fs::path(dir.File(u"jp")));
+    WriteBytes(dir.File(u"jp/\u65e5\u672c\u8a9e.txt"), Pattern(10, 1));
+    WriteBytes(dir.File(u"jp/Notes.exe"), Pattern(20, 2));
+    std::u16string ws = dir.File(u"jp.orb");
+    ToolResult r = Run({u"gather", dir.File(u"jp"), u"-o", ws, u"--name", u"Notes", u"--path", u"Notes"});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    r = Cab(ws, dir.File(u"western"), {u"--cpu", u"arm"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("code page 1252"), std::string::npos) << r.err;
+    EXPECT_FALSE(Exists(dir.File(u"western")));
+    r = Run({u"installer", ws, u"-o", dir.File(u"Setup.exe"), u"--template", Template()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("would not make the installation file for ARM devices"), std::string::npos) << r.err;
+    EXPECT_FALSE(Exists(dir.File(u"Setup.exe")));
+
+    r = Cab(ws, dir.File(u"japanese"), {u"--cpu", u"arm", u"--codepage", u"932"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::u16string cab = dir.File(u"japanese/Notes.ARM.CAB");
+    // In Shift-JIS, as the device reads it.
+    const Bytes bytes = ReadBytes(cab);
+    const Bytes sjis{0x93, 0xFA, 0x96, 0x7B, 0x8C, 0xEA, '.', 't', 'x', 't'};
+    EXPECT_NE(std::search(bytes.begin(), bytes.end(), sjis.begin(), sjis.end()), bytes.end());
+    r = Run({u"info", cab, u"--codepage", u"932"});
+    EXPECT_NE(r.out.find("My Documents\\Notes\\\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt"), std::string::npos) << r.out;
+
+    r = Run({u"inf", ws, u"-d", dir.File(u"inf"), u"--cpu", u"arm", u"--codepage", u"932", u"-q"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::u16string> compile{u"cab", dir.File(u"inf/Notes.ARM.inf"), u"-d", dir.File(u"compiled"),
+                                        u"--codepage", u"932", u"-q"};
+    std::vector<std::u16string> verify{u"verify", cab, u"--inf", dir.File(u"inf/Notes.ARM.inf"), u"--codepage",
+                                       u"932"};
+#ifndef _WIN32
+    compile.insert(compile.end(), {u"--source-folder", u"/"});
+    verify.insert(verify.end(), {u"--source-folder", u"/"});
+#endif
+    r = Run(compile);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(dir.File(u"compiled/Notes.ARM.CAB")), bytes);
+    r = Run(verify);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+}
+
 TEST_F(CabinetTest, EveryHostEveryRunAndEveryKindOfInputMakeTheSameBytes) {
     std::u16string ws = MakeWorkspace(u"ws.orb");
     std::u16string dat = dir.File(u"Notes.DAT"), exe = dir.File(u"Setup.exe");
