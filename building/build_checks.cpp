@@ -1,6 +1,8 @@
 // The checks made before a build writes anything.
 #include "building/build_checks.h"
 
+#include "device/cabinet_file.h"
+
 #include "device/install_plan.h"
 #include "device/layout.h"
 #include "package/pe_resources.h"
@@ -58,6 +60,30 @@ std::vector<InstallProblem> InstallProblems(const PackageHeader& header, const s
 
 std::vector<InstallProblem> InstallProblems(const Package& package) {
     return InstallProblems(package.GetHeader(), package.Entries());
+}
+
+std::vector<InstallProblem> CabinetProblems(const PackageHeader& header, const std::vector<PackageEntry>& entries,
+                                            const device::DeviceOptions& options) {
+    std::vector<InstallProblem> found;
+    const std::u16string appName = device::OutputAppName(header, u"Setup.exe");
+    for (const device::CpuChoice& cpu : device::kCpuChoices) {
+        device::InstallPlan plan;
+        device::FamilyCabinet cabinet;
+        Error error;
+        if (!device::PlanInstall(header, entries, cpu.flag, plan, error) || plan.files.empty() ||
+            device::PlanFamilyCabinet(plan, appName, {}, cpu, options, 0, cabinet, error)) {
+            continue;
+        }
+        const std::string name = platform::ToUtf8(cpu.name);
+        const std::string cause = "the installation file for the device cannot be made: " + error.message;
+        auto known = std::find_if(found.begin(), found.end(), [&](const InstallProblem& p) { return p.cause == cause; });
+        if (known == found.end()) {
+            found.push_back({name, cause});
+        } else {
+            known->families += ", " + name;
+        }
+    }
+    return found;
 }
 
 Error CheckTemplate(std::u16string_view path) {

@@ -4,6 +4,7 @@
 // every user a failed install.
 #pragma once
 
+#include "device/device_options.h"
 #include "package/package.h"
 #include "package/records.h"
 #include "platform/error.h"
@@ -26,6 +27,12 @@ struct InstallProblem {
 // has files for.
 std::vector<InstallProblem> InstallProblems(const PackageHeader& header, const std::vector<PackageEntry>& entries);
 std::vector<InstallProblem> InstallProblems(const Package& package);
+
+// What the installer's installation file for the device (its cabinet, with `options`) could not
+// be made of, for each family whose install plan holds: a name the device's code page lacks, a
+// manifest past its limits. Found on the PC that builds, not by every end user.
+std::vector<InstallProblem> CabinetProblems(const PackageHeader& header, const std::vector<PackageEntry>& entries,
+                                            const device::DeviceOptions& options);
 
 // Whether the file can be the template of an installer: an executable whose resources this
 // program can rewrite, and not signed (the signature would break; signing comes after the build).

@@ -182,8 +182,14 @@ private:
             lines.push_back(Ansi(output.subject + ": " + output.message));
         }
         // An empty list has nothing to install; the write says so with the message users know.
-        for (const InstallProblem& problem :
-             package_.GetCount() > 0 ? InstallProblems(package_) : std::vector<InstallProblem>{}) {
+        std::vector<InstallProblem> problems;
+        if (package_.GetCount() > 0) {
+            problems = InstallProblems(package_);
+            for (InstallProblem& problem : CabinetProblems(package_.GetHeader(), package_.Entries(), {})) {
+                problems.push_back(std::move(problem));
+            }
+        }
+        for (const InstallProblem& problem : problems) {
             lines.push_back(Ansi(problem.families.empty() ? problem.cause
                                                           : "For " + problem.families + ": " + problem.cause));
         }

@@ -1,6 +1,7 @@
 // Parsing and loading the device options of cab, inf -d and installer.
 #include "cli/device_options_args.h"
 
+#include "building/build_checks.h"
 #include "cli/console.h"
 #include "device/cabinet_file.h"
 #include "device/install_plan.h"
@@ -205,25 +206,14 @@ bool LoadInstallerDeviceOptions(const std::u16string& installer, device::DeviceO
     return true;
 }
 
-bool ReportCabinetProblems(const Package& package, std::u16string_view appName, const device::DeviceOptions& options,
+bool ReportCabinetProblems(const Package& package, std::u16string_view, const device::DeviceOptions& options,
                            std::u16string_view subject) {
-    bool good = true;
-    for (const device::CpuChoice& family : device::kCpuChoices) {
-        device::InstallPlan plan;
-        device::FamilyCabinet cabinet;
-        Error error;
-        // A plan refused is told by the install checks; a family without files makes no cabinet.
-        if (!device::PlanInstall(package, family.flag, plan, error) || plan.files.empty()) {
-            continue;
-        }
-        if (!device::PlanFamilyCabinet(plan, appName, {}, family, options, 0, cabinet, error)) {
-            PrintError(Utf8(std::u16string(subject)),
-                       "would not make the installation file for " + Utf8(std::u16string(family.name)) +
-                           " devices: " + error.message);
-            good = false;
-        }
+    const std::vector<building::InstallProblem> problems =
+        building::CabinetProblems(package.GetHeader(), package.Entries(), options);
+    for (const building::InstallProblem& problem : problems) {
+        PrintError(Utf8(std::u16string(subject)), "would not install (" + problem.families + "): " + problem.cause);
     }
-    return good;
+    return problems.empty();
 }
 
 std::vector<std::string> DeviceOptionLines(const device::DeviceOptions& o) {

@@ -184,6 +184,12 @@ TEST_F(InstallerBuildTest, ProblemsFoundBeforeWritingAreToldTogetherAndNothingIs
          {"Template.exe: not a usable installer template"}},
         {"a target that is one of the files", [&] { request.target = Ansi(StoredForm(workDir.File(u"app.exe"))); },
          {"is one of the workspace's files"}},
+        {"a name the device's code page cannot hold",
+         [&] {
+             WriteBytes(workDir.File(u"\u65e5\u672c.txt"), Pattern(7));
+             package.AddFile(workDir.File(u"\u65e5\u672c.txt").c_str(), 30);
+         },
+         {"For ARM, MIPS, SHX, INTEL: the installation file for the device cannot be made: "}},
         {"two names that are one file on the device",
          [&] {
              fs::create_directories(fs::path(twin));
