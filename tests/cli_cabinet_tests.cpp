@@ -1080,6 +1080,39 @@ TEST_F(CabinetTest, NamesAreWrittenInTheDevicesCodePage) {
     EXPECT_EQ(r.status, 0) << r.out << r.err;
 }
 
+// A cabinet an INF would write over one of its own sources, by the same name or through another
+// name of the same file (a hard link), is refused before anything is written, even with --force.
+TEST_F(CabinetTest, AnInfsCabinetNeverReplacesOneOfItsSources) {
+    const std::string inf = "[Version]\r\nSignature=\"$Windows NT$\"\r\nProvider=\"P\"\r\n"
+                            "CESignature=\"$Windows CE$\"\r\n[CEStrings]\r\nAppName=\"A\"\r\nInstallDir=%CE1%\\A\r\n"
+                            "[DefaultInstall]\r\nCopyFiles=Files\r\n[SourceDisksNames]\r\n1=,\"D\",,\"\"\r\n"
+                            "[SourceDisksFiles]\r\n\"SRC\"=1\r\n[DestinationDirs]\r\nFiles=0,%InstallDir%\r\n"
+                            "[Files]\r\n\"a.bin\",\"SRC\",,0\r\n";
+    const Bytes source = Pattern(200, 3);
+    for (const char* name : {"out.CAB", "linked.bin", "plain.bin"}) {
+        SCOPED_TRACE(name);
+        const std::u16string folder = dir.File(platform::ToUtf16(name) + u".d");
+        fs::create_directories(fs::path(folder));
+        std::string text = inf;
+        text.replace(text.find("SRC"), 3, name);
+        text.replace(text.find("SRC"), 3, name);
+        WriteBytes(folder + u"/out.inf", Bytes(text.begin(), text.end()));
+        WriteBytes(folder + u"/" + platform::ToUtf16(name), source);
+        const bool linked = std::string(name) == "linked.bin";
+        if (linked) {
+            fs::create_hard_link(fs::path(folder + u"/linked.bin"), fs::path(folder + u"/out.CAB"));
+        }
+        ToolResult r = Run({u"cab", folder + u"/out.inf", u"--force", u"-q"});
+        if (std::string(name) == "plain.bin") {
+            EXPECT_EQ(r.status, 0) << r.err;
+            continue;
+        }
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("is one of the INF's source files; it is not replaced"), std::string::npos) << r.err;
+        EXPECT_EQ(ReadBytes(folder + u"/" + platform::ToUtf16(name)), source);
+    }
+}
+
 TEST_F(CabinetTest, EveryHostEveryRunAndEveryKindOfInputMakeTheSameBytes) {
     std::u16string ws = MakeWorkspace(u"ws.orb");
     std::u16string dat = dir.File(u"Notes.DAT"), exe = dir.File(u"Setup.exe");
