@@ -195,7 +195,8 @@ bool CompileInfFile(const std::u16string& path, const std::u16string& label, con
     }
     compiled.design.codePage = codePage;
     InfCabinet cabinet{label, std::move(compiled), {}};
-    bool measured = MeasureSources(cabinet);
+    std::vector<platform::FileId> identities;
+    bool measured = MeasureSources(cabinet, identities);
     compiled = std::move(cabinet.compiled);
     return measured;
 }
