@@ -70,22 +70,9 @@ struct InfCabinet {
 };
 
 bool ReadInfFile(const std::u16string& path, std::vector<std::uint8_t>& bytes) {
-    platform::File file = platform::File::OpenRead(path, platform::Share::Read);
-    std::uint64_t size = 0;
-    if (!file.IsOpen() || !file.Size(size)) {
-        PrintError(Utf8(path), SystemError(file.IsOpen() ? ErrorCode::CannotRead : ErrorCode::CannotOpen, {},
-                                           "cannot be read"));
-        return false;
-    }
-    if (size > kLongestInf) {
-        PrintError(Utf8(path), "takes " + std::to_string(size) + " bytes; an INF file of more than " +
-                                   std::to_string(kLongestInf) + " is not read");
-        return false;
-    }
-    bytes.resize(static_cast<std::size_t>(size));
-    std::uint32_t got = 0;
-    if (size > 0 && (!file.Read(bytes.data(), static_cast<std::uint32_t>(size), got) || got != size)) {
-        PrintError(Utf8(path), SystemError(ErrorCode::CannotRead, {}, "cannot be read"));
+    Error error;
+    if (!ReadBoundedFile(path, kLongestInf, bytes, error)) {
+        PrintError(Utf8(path), error);
         return false;
     }
     return true;

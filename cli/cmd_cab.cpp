@@ -18,21 +18,15 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 15> kOptions{{{"-d", "--directory", true},
-                                              {"--cpu", "", true},
-                                              {"--provider", "", true},
-                                              {"--compress", "", false},
-                                              {"--reserve-signature", "", false},
-                                              {"--force", "-f", false},
-                                              {"--source-folder", "", true},
-                                              {"--source-prefix", "", true},
-                                              kDeviceOptionSpecs[0],
-                                              kDeviceOptionSpecs[1],
-                                              kDeviceOptionSpecs[2],
-                                              kDeviceOptionSpecs[3],
-                                              kDeviceOptionSpecs[4],
-                                              kDeviceOptionSpecs[5],
-                                              kDeviceOptionSpecs[6]}};
+constexpr std::array<OptionSpec, 8> kOwnOptions{{{"-d", "--directory", true},
+                                                 {"--cpu", "", true},
+                                                 {"--provider", "", true},
+                                                 {"--compress", "", false},
+                                                 {"--reserve-signature", "", false},
+                                                 {"--force", "-f", false},
+                                                 {"--source-folder", "", true},
+                                                 {"--source-prefix", "", true}}};
+constexpr auto kOptions = WithDeviceOptions(kOwnOptions);
 
 constexpr std::string_view kHelpUsage =
     "Usage: tarvelo-build cab INPUT -d DIR [--cpu arm,mips,shx,intel] [--provider TEXT]\n"

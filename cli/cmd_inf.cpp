@@ -22,19 +22,13 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 13> kOptions{{{"-d", "--directory", true},
-                                              {"--cpu", "", true},
-                                              {"--provider", "", true},
-                                              {"--force", "-f", false},
-                                              {"--source-folder", "", true},
-                                              {"--source-prefix", "", true},
-                                              kDeviceOptionSpecs[0],
-                                              kDeviceOptionSpecs[1],
-                                              kDeviceOptionSpecs[2],
-                                              kDeviceOptionSpecs[3],
-                                              kDeviceOptionSpecs[4],
-                                              kDeviceOptionSpecs[5],
-                                              kDeviceOptionSpecs[6]}};
+constexpr std::array<OptionSpec, 6> kOwnOptions{{{"-d", "--directory", true},
+                                                 {"--cpu", "", true},
+                                                 {"--provider", "", true},
+                                                 {"--force", "-f", false},
+                                                 {"--source-folder", "", true},
+                                                 {"--source-prefix", "", true}}};
+constexpr auto kOptions = WithDeviceOptions(kOwnOptions);
 
 constexpr std::string_view kHelpUsage =
     "Usage: tarvelo-build inf INPUT -d DIR [--cpu arm,mips,shx,intel] [--provider TEXT] [--force]\n"

@@ -33,21 +33,15 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 15> kOptions{{{"-o", "--output", true},
-                                              {"--template", "", true},
-                                              {"--force", "-f", false},
-                                              {"--run-build-command", "", false},
-                                              {"--source-folder", "", true},
-                                              {"--source-prefix", "", true},
-                                              {"--icon", "", true},
-                                              {"--version-info", "", true, true},
-                                              kDeviceOptionSpecs[0],
-                                              kDeviceOptionSpecs[1],
-                                              kDeviceOptionSpecs[2],
-                                              kDeviceOptionSpecs[3],
-                                              kDeviceOptionSpecs[4],
-                                              kDeviceOptionSpecs[5],
-                                              kDeviceOptionSpecs[6]}};
+constexpr std::array<OptionSpec, 8> kOwnOptions{{{"-o", "--output", true},
+                                                 {"--template", "", true},
+                                                 {"--force", "-f", false},
+                                                 {"--run-build-command", "", false},
+                                                 {"--source-folder", "", true},
+                                                 {"--source-prefix", "", true},
+                                                 {"--icon", "", true},
+                                                 {"--version-info", "", true, true}}};
+constexpr auto kOptions = WithDeviceOptions(kOwnOptions);
 
 constexpr std::string_view kHelpUsage =
     "Usage: tarvelo-build installer WORKSPACE.orb -o OUT.exe [--template PATH] [--force]\n"

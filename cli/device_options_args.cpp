@@ -51,7 +51,9 @@ bool Version(std::u16string_view text, std::uint32_t (&version)[2]) {
            minor.find(u'x') == std::u16string_view::npos && Number(major, version[0]) && Number(minor, version[1]);
 }
 
-bool ReadWhole(const std::u16string& path, std::size_t longest, std::vector<std::uint8_t>& bytes, Error& error) {
+} // namespace
+
+bool ReadBoundedFile(const std::u16string& path, std::size_t longest, std::vector<std::uint8_t>& bytes, Error& error) {
     platform::File file = platform::File::OpenRead(path, platform::Share::Read);
     std::uint64_t size = 0;
     if (!file.IsOpen() || !file.Size(size)) {
@@ -70,8 +72,6 @@ bool ReadWhole(const std::u16string& path, std::size_t longest, std::vector<std:
     }
     return true;
 }
-
-} // namespace
 
 bool HasDeviceOptions(const Args& args) {
     for (const OptionSpec& spec : kDeviceOptionSpecs) {
@@ -155,7 +155,7 @@ bool LoadDeviceOptionFiles(const Args& args, device::DeviceOptions& options) {
     if (args.Has("--setup-dll")) {
         const std::u16string path = args.Value("--setup-dll");
         Error error;
-        if (!ReadWhole(path, device::kLongestSetupDll, options.setupDll, error)) {
+        if (!ReadBoundedFile(path, device::kLongestSetupDll, options.setupDll, error)) {
             PrintError(Utf8(path), error);
             return false;
         }
@@ -165,7 +165,7 @@ bool LoadDeviceOptionFiles(const Args& args, device::DeviceOptions& options) {
         const std::u16string path = args.Value("--registry");
         std::vector<std::uint8_t> bytes;
         Error error;
-        if (!ReadWhole(path, 16u << 20, bytes, error)) {
+        if (!ReadBoundedFile(path, 16u << 20, bytes, error)) {
             PrintError(Utf8(path), error);
             return false;
         }

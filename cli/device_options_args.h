@@ -22,6 +22,19 @@ inline constexpr std::array<OptionSpec, 7> kDeviceOptionSpecs{{{"--codepage", ""
                                                                {"--setup-dll", "", true},
                                                                {"--registry", "", true}}};
 
+// A command's own options followed by the device options.
+template <std::size_t N>
+constexpr std::array<OptionSpec, N + kDeviceOptionSpecs.size()> WithDeviceOptions(const std::array<OptionSpec, N>& own) {
+    std::array<OptionSpec, N + kDeviceOptionSpecs.size()> all{};
+    for (std::size_t i = 0; i < N; ++i) {
+        all[i] = own[i];
+    }
+    for (std::size_t i = 0; i < kDeviceOptionSpecs.size(); ++i) {
+        all[N + i] = kDeviceOptionSpecs[i];
+    }
+    return all;
+}
+
 // Their lines of a command's help.
 inline constexpr std::string_view kDeviceOptionsHelp =
     "  --codepage N          the device's code page, in which names and texts are written (default\n"
@@ -39,6 +52,10 @@ inline constexpr std::string_view kDeviceOptionsHelp =
     "  --registry FILE.reg   registry values to write on the device, from a registry editor export\n"
     "                        (REGEDIT4 or version 5.00: strings, dword:, hex:, hex(7):); %InstallDir%\n"
     "                        and %CEn% stay in the data for the device to expand\n";
+
+// The whole file at `path`, refused when longer than `longest`: for the small files the options
+// and an INF name. Fails with the error (its subject empty: the caller names the file).
+bool ReadBoundedFile(const std::u16string& path, std::size_t longest, std::vector<std::uint8_t>& bytes, Error& error);
 
 // Whether any of them is given.
 bool HasDeviceOptions(const Args& args);
