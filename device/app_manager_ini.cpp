@@ -1,0 +1,71 @@
+// Writing the Application Manager's .ini.
+#include "device/app_manager_ini.h"
+
+#include "device/cabinet_file.h"
+#include "platform/code_page.h"
+#include "platform/text.h"
+
+namespace device {
+namespace {
+
+// A text the Western code page holds; any character it lacks, or one an .ini line reads as its
+// own ('[', ']', '=', ';', a line break), as '_'.
+std::string WesternText(std::u16string_view text) {
+    std::string out;
+    for (char16_t c : text) {
+        std::string bytes;
+        if (c < 0x20 || c == u'[' || c == u']' || c == u'=' || c == u';' ||
+            !platform::ToCodePage(platform::kWesternCodePage, std::u16string_view(&c, 1), bytes)) {
+            bytes = "_";
+        }
+        out += bytes;
+    }
+    return out;
+}
+
+} // namespace
+
+std::u16string AppManagerIniName(std::u16string_view appName) { return OutputStem(appName) + u".ini"; }
+
+std::u16string AppManagerComponent(std::u16string_view appName) {
+    return platform::FromCodePage(platform::kWesternCodePage, WesternText(OutputStem(appName)));
+}
+
+bool MakeAppManagerIni(std::u16string_view appName, std::span<const std::u16string> cabinetNames, std::string& bytes,
+                       Error& error) {
+    bytes.clear();
+    if (cabinetNames.empty()) {
+        error = Refusal("the Application Manager is given no installation file");
+        return false;
+    }
+    std::string list;
+    for (const std::u16string& name : cabinetNames) {
+        std::string western;
+        bool controls = false;
+        for (char16_t c : name) {
+            controls = controls || c < 0x20 || c == 0x7F;
+        }
+        if (name.empty() || controls || name.find(u',') != std::u16string::npos || name.front() == u' ' ||
+            name.back() == u' ' || !platform::ToCodePage(platform::kWesternCodePage, name, western)) {
+            error = Refusal("the installation file name \"" + platform::ToUtf8(name) +
+                            "\" cannot be listed for the Application Manager, which reads Western (1252) text "
+                            "without commas or blanks around the names");
+            return false;
+        }
+        list += list.empty() ? "" : ",";
+        list += western;
+    }
+    std::string component = WesternText(AppManagerComponent(appName));
+    std::string description = WesternText(appName);
+    bytes = "[CEAppManager]\r\n"
+            "Version = 1.0\r\n"
+            "Component = " + component + "\r\n"
+            "\r\n"
+            "[" + component + "]\r\n"
+            "Description = " + description + "\r\n"
+            "Uninstall = " + component + "\r\n"
+            "CabFiles = " + list + "\r\n";
+    return true;
+}
+
+} // namespace device
