@@ -6,9 +6,14 @@ target_link_libraries(tarvelo_template_tests PRIVATE tarvelo_template_core tarve
 gtest_discover_tests(tarvelo_template_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
 
 # The wizard in-process and the built programs as processes; they need a display (./test starts
-# Xvfb). Pictures of the wizard's pages go to the test output folder.
+# Xvfb). Pictures of the wizard's pages go to the test output folder. The installer's ways onto a
+# device run against stand-ins of the desktop's device software, built for 32-bit Windows only.
 if(WIN32)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        add_subdirectory(standins)
+    endif()
     add_executable(tarvelo_template_ui_tests template_support.h template_support.cpp cli_support.h cli_support.cpp
+                                             standin_support.h standin_support.cpp
                                              template_wizard_tests.cpp template_road_tests.cpp
                                              $<TARGET_OBJECTS:tarvelo_template_resources>)
     target_link_libraries(tarvelo_template_ui_tests PRIVATE tarvelo_template_ui tarvelo_workspace
@@ -26,6 +31,17 @@ if(WIN32)
                                                                  TARVELO_CLI_PATH="${tarvelo_template_cli}"
                                                                  TARVELO_TEST_OUTPUT="${tarvelo_template_output}")
     add_dependencies(tarvelo_template_ui_tests Template tarvelo-build)
+    if(TARGET tarvelo_standin_rapi)
+        if(CMAKE_HOST_UNIX)
+            set(tarvelo_standin_prefix "Z:")
+        else()
+            set(tarvelo_standin_prefix "")
+        endif()
+        target_compile_definitions(tarvelo_template_ui_tests PRIVATE
+            TARVELO_STANDIN_APPMGR_PATH="${tarvelo_standin_prefix}$<TARGET_FILE:tarvelo_standin_appmgr>"
+            TARVELO_STANDIN_RAPI_PATH="${tarvelo_standin_prefix}$<TARGET_FILE:tarvelo_standin_rapi>")
+        add_dependencies(tarvelo_template_ui_tests tarvelo_standin_appmgr tarvelo_standin_rapi)
+    endif()
     gtest_discover_tests(tarvelo_template_ui_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
 endif()
 

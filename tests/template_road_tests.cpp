@@ -1,13 +1,20 @@
 // The whole road under Wine: an application folder gathered by tarvelo-build, made into an
 // installer with the built Template.exe, and that installer run silently as a script would run
-// it. Also the bare template, which holds no package.
+// it. Also the bare template, which holds no package, and the installer's ways onto a device through
+// stand-ins of the desktop's device software.
 #include "package/pe_resources.h"
 #include "platform/text.h"
 #include "template/setup_flow.h"
 #include "tests/cli_support.h"
+#include "tests/standin_support.h"
 #include "tests/template_support.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <iterator>
 
 #include <windows.h>
 
@@ -217,6 +224,296 @@ TEST_F(TemplateRoadTest, AnInstallerCarryingMoreThanOnePackageInstallsNone) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "This installer holds more than one package.\n");
     EXPECT_FALSE(fs::exists(dir.Path() / "device"));
+}
+
+// The ways onto a device through the desktop's device software, run against the stand-ins of the
+// Application Manager and the connection library (tests/standins/), which record what they were
+// handed. The package has a program for each processor family besides the shared files.
+class TemplateDeviceRoadTest : public TemplateRoadTest {
+protected:
+    struct Family {
+        const char16_t* name;
+        const wchar_t* architecture;
+        const wchar_t* processorType;
+    };
+    static constexpr Family kFamilies[] = {
+        {u"ARM", L"5", L"2577"}, {u"MIPS", L"1", L"4000"}, {u"SHX", L"4", L"10003"}, {u"INTEL", L"0", L"586"}};
+
+    void SetUp() override {
+        if (!StandinsBuilt()) {
+            GTEST_SKIP() << "the stand-ins of the device software are built for 32-bit Windows only";
+        }
+        ASSERT_EQ(RemoveStandins(), "") << "device software that is not ours is installed";
+        TemplateRoadTest::SetUp();
+        for (const char* cpu : {"shx", "x86"}) {
+            WriteBytes(U16(Src() / "data" / "deep" / "er" / "still" / (std::string(cpu) + ".dll")),
+                       Pattern(3000, static_cast<std::uint8_t>(cpu[0])));
+        }
+        SetDateEpoch("1700000000");
+        installer = MakeInstaller(Src(), {u"arm.dll=arm", u"mips.dll=mips", u"shx.dll=shx", u"x86.dll=intel"});
+        ToolResult r = RunTool({u"cab", installer, u"-d", dir.File(u"cli")}, dir.File(u""));
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    void TearDown() override {
+        for (const wchar_t* name : {L"TARVELO_STANDIN_RECORD", L"TARVELO_STANDIN_APPMGR_EXIT", L"TARVELO_STANDIN_LOG",
+                                    L"TARVELO_STANDIN_DEVICE", L"TARVELO_STANDIN_ARCH",
+                                    L"TARVELO_STANDIN_PROCESSOR_TYPE", L"TARVELO_STANDIN_NO_DEVICE"}) {
+            SetEnvironmentVariableW(name, nullptr);
+        }
+        SetDateEpoch(nullptr);
+        EXPECT_EQ(RemoveStandins(), "");
+    }
+
+    // Setup.exe in a folder of its own, made from the application folder with the files
+    // limited to families as `platforms` says (the files' names, below data\deep\er\still).
+    std::u16string MakeInstaller(const fs::path& source, const std::vector<std::u16string>& platforms) {
+        std::u16string name = source.filename().u16string();
+        std::u16string workspace = dir.File(name + u".orb");
+        std::vector<std::u16string> gather{u"gather", U16(source), u"-o", workspace, u"--name", name};
+        for (const std::u16string& p : platforms) {
+            gather.insert(gather.end(), {u"--platforms", (source == Src() ? u"data\\deep\\er\\still\\" : u"") + p});
+        }
+        EXPECT_EQ(RunTool(gather, dir.File(u"")).status, 0);
+        std::u16string setup = dir.File(u"setup " + name + u"\\Setup.exe");
+        fs::create_directories(fs::path(setup).parent_path());
+        EXPECT_EQ(RunTool({u"installer", workspace, u"-o", setup, u"--template", TemplatePath()}, dir.File(u"")).status,
+                  0);
+        return setup;
+    }
+    static std::string Utf8(const std::wstring& text) {
+        return platform::ToUtf8(std::u16string(text.begin(), text.end()));
+    }
+    static void Set(const wchar_t* name, const std::wstring& value) { SetEnvironmentVariableW(name, value.c_str()); }
+    static std::vector<std::string> Lines(const fs::path& file) {
+        std::vector<std::string> lines;
+        std::string text = Text(ReadBytes(U16(file)));
+        for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+            end = text.find('\n', start);
+            lines.push_back(text.substr(start, end - start));
+        }
+        return lines;
+    }
+    // Setup's failure: exit status 1 and one line on standard error.
+    static void ExpectOneLineFailure(const ToolResult& r) {
+        EXPECT_EQ(r.status, 1);
+        EXPECT_GT(r.err.size(), 1u);
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    }
+
+    std::u16string installer;
+};
+
+// Every family's cabinet and the .ini beside them, in the folder asked for or below the
+// Application Manager's own, wherever the desktop software keeps it; the folder stays.
+TEST_F(TemplateDeviceRoadTest, TheApplicationManagerIsStartedOnTheIniOfEveryFamilysCabinet) {
+    const fs::path activeSync = dir.Path() / "Microsoft ActiveSync";
+    const fs::path windowsMobile = fs::path(WindowsMobileAppMgrPath()).parent_path();
+    const fs::path chosen = dir.Path() / "FOLDER with blanks";
+    struct Case {
+        bool registered; // under App Paths, else in %WINDIR%\WindowsMobile
+        bool folderGiven;
+        fs::path folder;
+    } cases[] = {
+        {true, false, activeSync / "Notes"},
+        {true, true, chosen},
+        {false, false, windowsMobile / "Notes"},
+        {false, true, chosen},
+    };
+    int run = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder.string());
+        ASSERT_EQ(RemoveStandins(), "");
+        fs::remove_all(chosen);
+        ASSERT_TRUE(c.registered ? RegisterAppMgr((activeSync / "CEAppMgr.exe").wstring()) : PlaceAppMgrInWindows());
+        fs::path record = dir.Path() / ("record" + std::to_string(++run));
+        fs::create_directories(record);
+        Set(L"TARVELO_STANDIN_RECORD", record.wstring());
+
+        ToolResult r = Run(installer, {u"/S", c.folderGiven ? u"/APPMGR=" + U16(chosen) : u"/APPMGR"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+
+        // Started once, on the full path of the .ini, which it found whole.
+        std::vector<std::string> lines = Lines(record / "appmgr.txt");
+        ASSERT_EQ(lines.size(), 9u) << Text(ReadBytes(U16(record / "appmgr.txt")));
+        EXPECT_TRUE(lines[0].starts_with("command ") && lines[0].ends_with("\\Notes.ini\"")) << lines[0];
+        fs::path ini = fs::path(platform::ToUtf16(lines[1].substr(4)));
+        EXPECT_TRUE(fs::equivalent(ini, c.folder / "Notes.ini")) << lines[1];
+        std::vector<std::string> found(lines.begin() + 2, lines.end());
+        std::vector<std::string> whole{"component Notes",         "cabinet Notes.ARM.CAB ok",
+                                       "cabinet Notes.MIPS.CAB ok", "cabinet Notes.SHX.CAB ok",
+                                       "cabinet Notes.INTEL.CAB ok", "ok",
+                                       "exit 0"};
+        EXPECT_EQ(found, whole);
+
+        // The .ini in Western text with CRLF lines, and the cabinets cab makes of the installer.
+        std::string text = Text(ReadBytes(U16(c.folder / "Notes.ini")));
+        EXPECT_EQ(text.find("Description = "), std::string("[CEAppManager]\r\nVersion = 1.0\r\nComponent = Notes\r\n"
+                                                           "\r\n[Notes]\r\n")
+                                                   .size())
+            << text;
+        EXPECT_TRUE(text.starts_with("[CEAppManager]\r\nVersion = 1.0\r\nComponent = Notes\r\n\r\n[Notes]\r\n"));
+        EXPECT_TRUE(text.ends_with("\r\nUninstall = Notes\r\n"
+                                   "CabFiles = Notes.ARM.CAB,Notes.MIPS.CAB,Notes.SHX.CAB,Notes.INTEL.CAB\r\n"))
+            << text;
+        std::map<std::string, Bytes> expected = FolderContents(dir.Path() / "cli");
+        expected["Notes.ini"] = ReadBytes(U16(c.folder / "Notes.ini"));
+        EXPECT_EQ(FolderContents(c.folder), expected);
+        EXPECT_EQ(FolderContents(record / "run1"), expected);
+    }
+}
+
+TEST_F(TemplateDeviceRoadTest, WhatTheApplicationManagerCannotTakeFailsTheInstaller) {
+    // Its failure: one line, and the files stay for the user to try again.
+    const fs::path exe = dir.Path() / "Microsoft ActiveSync" / "CEAppMgr.exe";
+    ASSERT_TRUE(RegisterAppMgr(exe.wstring()));
+    Set(L"TARVELO_STANDIN_APPMGR_EXIT", L"3");
+    ToolResult r = Run(installer, {u"/S", u"/APPMGR=" + dir.File(u"out")});
+    ExpectOneLineFailure(r);
+    EXPECT_TRUE(fs::exists(dir.Path() / "out" / "Notes.ini"));
+
+    // Without an Application Manager (none at all, or a registered one whose file is gone): no
+    // folder made, below the one asked for or in the user's own folders.
+    wchar_t local[MAX_PATH] = L"";
+    ASSERT_NE(GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH), 0u);
+    for (bool registered : {false, true}) {
+        SCOPED_TRACE(registered ? "registered" : "none");
+        ASSERT_EQ(RemoveStandins(), "");
+        fs::remove(exe);
+        if (registered) {
+            ASSERT_TRUE(RegisterAppMgr(exe.wstring()));
+            fs::remove(exe);
+        }
+        for (const std::u16string& option : {u"/APPMGR=" + dir.File(u"none\\here"), std::u16string(u"/APPMGR")}) {
+            ExpectOneLineFailure(Run(installer, {u"/S", option}));
+        }
+        EXPECT_FALSE(fs::exists(dir.Path() / "none"));
+        EXPECT_FALSE(fs::exists(fs::path(local) / "Notes"));
+        EXPECT_FALSE(fs::exists(exe.parent_path() / "Notes"));
+    }
+}
+
+// Straight onto the device: the family's cabinet copied into \Temp and the device's installer
+// started on it, the link closed at the end.
+TEST_F(TemplateDeviceRoadTest, TheDeviceGetsItsFamilysCabinetAndItsInstallerIsStarted) {
+    ASSERT_TRUE(InstallRapi());
+    for (const Family& family : kFamilies) {
+        std::string cpu = platform::ToUtf8(family.name);
+        SCOPED_TRACE(cpu);
+        fs::path device = dir.Path() / ("device " + cpu), log = dir.Path() / ("rapi " + cpu + ".log");
+        fs::create_directories(device);
+        if (cpu == "INTEL") {
+            fs::create_directories(device / "Temp"); // already there is fine
+        }
+        Set(L"TARVELO_STANDIN_DEVICE", device.wstring());
+        Set(L"TARVELO_STANDIN_LOG", log.wstring());
+        Set(L"TARVELO_STANDIN_ARCH", family.architecture);
+        Set(L"TARVELO_STANDIN_PROCESSOR_TYPE", family.processorType);
+
+        ToolResult r = Run(installer, {u"/S", u"/DEVICE"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+
+        std::string cab = "Notes." + cpu + ".CAB";
+        Bytes bytes = ReadBytes(dir.File(u"cli\\Notes." + std::u16string(family.name) + u".CAB"));
+        EXPECT_EQ(FolderContents(device), (std::map<std::string, Bytes>{{"Temp/" + cab, bytes}}));
+        // The writes in blocks, summed.
+        std::vector<std::string> calls;
+        std::size_t written = 0;
+        for (const std::string& line : Lines(log)) {
+            bool write = line.starts_with("write ");
+            written += write ? std::stoul(line.substr(6)) : 0;
+            if (!write || calls.empty() || calls.back() != "write") {
+                calls.push_back(write ? "write" : line);
+            }
+        }
+        EXPECT_EQ(written, bytes.size());
+        std::vector<std::string> expected{"loaded " + Utf8(SystemRapiPath()),
+                                          "init",
+                                          "mkdir \\Temp",
+                                          "create \\Temp\\" + cab,
+                                          "write",
+                                          "close",
+                                          "process wceload.exe \"\\Temp\\" + cab + "\"",
+                                          "close",
+                                          "close",
+                                          "uninit"};
+        EXPECT_EQ(calls, expected);
+    }
+}
+
+// Where the device cannot take the package: one line saying why, nothing started on the device,
+// and the link closed.
+TEST_F(TemplateDeviceRoadTest, ADeviceThatCannotTakeThePackageGetsNothing) {
+    ASSERT_TRUE(InstallRapi());
+    fs::path solo = dir.Path() / "Solo";
+    fs::create_directories(solo);
+    WriteBytes(U16(solo / "solo.exe"), Pattern(2000, 5));
+    std::u16string armOnly = MakeInstaller(solo, {u"solo.exe=arm"});
+    fs::path device = dir.Path() / "device";
+    fs::create_directories(device);
+    Set(L"TARVELO_STANDIN_DEVICE", device.wstring());
+    struct Case {
+        const char* what;
+        const wchar_t* noDevice;
+        const char* named; // what the message names; either of two
+        const char* orNamed;
+    } cases[] = {
+        {"a processor the package has no file for", L"0", "SHX", "10003"},
+        {"no device connected", L"1", nullptr, nullptr},
+    };
+    int run = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::path log = dir.Path() / ("rapi" + std::to_string(++run) + ".log");
+        Set(L"TARVELO_STANDIN_LOG", log.wstring());
+        Set(L"TARVELO_STANDIN_ARCH", L"4");
+        Set(L"TARVELO_STANDIN_PROCESSOR_TYPE", L"10003");
+        Set(L"TARVELO_STANDIN_NO_DEVICE", c.noDevice);
+        auto start = std::chrono::steady_clock::now();
+        ToolResult r = Run(armOnly, {u"/S", u"/DEVICE"});
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        ExpectOneLineFailure(r);
+        EXPECT_LT(seconds, 15.0);
+        std::printf("[ measured ] %s: Setup ended after %.1f s\n", c.what, seconds);
+        if (c.named) {
+            EXPECT_TRUE(r.err.find(c.named) != std::string::npos || r.err.find(c.orNamed) != std::string::npos)
+                << r.err;
+        }
+        std::vector<std::string> lines = Lines(log);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "init"), 1);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), "uninit");
+        for (const std::string& line : lines) {
+            EXPECT_FALSE(line.starts_with("create ") || line.starts_with("process ")) << line;
+        }
+        EXPECT_EQ(FolderContents(device), (std::map<std::string, Bytes>{}));
+    }
+}
+
+// The connection library is the system's: a rapi.dll beside Setup.exe is never loaded, not even
+// when the system folder has none.
+TEST_F(TemplateDeviceRoadTest, TheConnectionLibraryIsLoadedFromTheSystemFolderOnly) {
+    fs::path planted = fs::path(installer).parent_path() / "rapi.dll";
+    ASSERT_TRUE(CopyFileW(StandinRapi().c_str(), planted.c_str(), TRUE));
+    fs::path device = dir.Path() / "device", log = dir.Path() / "rapi.log";
+    fs::create_directories(device);
+    Set(L"TARVELO_STANDIN_DEVICE", device.wstring());
+    Set(L"TARVELO_STANDIN_LOG", log.wstring());
+
+    ASSERT_TRUE(InstallRapi());
+    ToolResult r = Run(installer, {u"/S", u"/DEVICE"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> lines = Lines(log);
+    std::vector<std::string> loaded;
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(loaded),
+                 [](const std::string& line) { return line.starts_with("loaded "); });
+    EXPECT_EQ(loaded, std::vector<std::string>{"loaded " + Utf8(SystemRapiPath())});
+
+    ASSERT_EQ(RemoveStandins(), "");
+    fs::remove(log);
+    ExpectOneLineFailure(Run(installer, {u"/S", u"/DEVICE"}));
+    EXPECT_FALSE(fs::exists(log)) << Text(ReadBytes(U16(log)));
 }
 
 } // namespace
