@@ -13,7 +13,7 @@ if(WIN32)
         add_subdirectory(standins)
     endif()
     add_executable(tarvelo_template_ui_tests template_support.h template_support.cpp cli_support.h cli_support.cpp
-                                             standin_support.h standin_support.cpp
+                                             standin_support.h standin_support.cpp standin_tests.cpp
                                              template_wizard_tests.cpp template_road_tests.cpp
                                              $<TARGET_OBJECTS:tarvelo_template_resources>)
     target_link_libraries(tarvelo_template_ui_tests PRIVATE tarvelo_template_ui tarvelo_workspace

@@ -7,8 +7,10 @@
 // (an MS-CAB file whose real size is the size its header declares).
 //
 // When TARVELO_STANDIN_RECORD names a folder it appends what it saw there, to appmgr.txt:
-//     command <its whole command line>        option </report or /register>
-//     ini <path>    component <name>    cabinet <name> ok|<fault>    ini ok|<fault>
+//     command <its whole command line>
+//     option /report|/register
+//     ini <path>, then component <name>, cabinet <name> ok|<what is wrong> for each cabinet, and
+//         ok or fault <what is wrong> for the .ini as a whole
 //     exit <status>
 // and copies the .ini and the cabinets it was handed into a new folder runN, so that a test can
 // compare their bytes even if the installer changes them afterwards.
@@ -102,12 +104,12 @@ std::string CabinetFault(const std::wstring& path) {
 bool CheckIni(const std::wstring& ini, const Record& record) {
     record.Line("ini " + standin::Utf8(ini));
     if (!IsFullPath(ini)) {
-        record.Line("ini not a full path");
+        record.Line("fault not a full path");
         return false;
     }
     DWORD attributes = GetFileAttributesW(ini.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        record.Line("ini missing");
+        record.Line("fault missing");
         return false;
     }
     record.Keep(ini);
@@ -115,7 +117,7 @@ bool CheckIni(const std::wstring& ini, const Record& record) {
     record.Line("component " + standin::Utf8(component));
     std::wstring list = component.empty() ? std::wstring() : ProfileString(ini, component.c_str(), L"CabFiles");
     if (list.empty()) {
-        record.Line("ini no cabinets");
+        record.Line("fault no cabinets");
         return false;
     }
     std::wstring folder = ini.substr(0, ini.find_last_of(L'\\'));
@@ -131,7 +133,7 @@ bool CheckIni(const std::wstring& ini, const Record& record) {
         }
         whole = whole && fault.empty();
     }
-    record.Line(whole ? "ini ok" : "ini faulty");
+    record.Line(whole ? "ok" : "fault in the cabinets");
     return whole;
 }
 
@@ -149,7 +151,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         std::wstring argument = arguments[i];
         if (argument.starts_with(L"/")) {
             bool known = lstrcmpiW(argument.c_str(), L"/report") == 0 || lstrcmpiW(argument.c_str(), L"/register") == 0;
-            record.Line((known ? "option " : "unknown option ") + standin::Utf8(argument));
+            record.Line((known ? "option " : "fault unknown option ") + standin::Utf8(argument));
             fault = fault || !known;
         } else {
             ++inis;
@@ -158,7 +160,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     }
     LocalFree(arguments);
     if (inis == 0) {
-        record.Line("no .ini given");
+        record.Line("fault no .ini given");
         fault = true;
     }
     int status = static_cast<int>(standin::NumberOr(standin::Environment(L"TARVELO_STANDIN_APPMGR_EXIT"), fault ? 2 : 0));

@@ -384,7 +384,7 @@ BOOL WINAPI CeCreateProcess(LPCWSTR application, LPCWSTR commandLine, LPSECURITY
     return TRUE;
 }
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         state = new State;
         InitializeCriticalSection(&state->lock);
@@ -396,6 +396,11 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
         wchar_t self[MAX_PATH] = L"";
         GetModuleFileNameW(instance, self, MAX_PATH);
         Log(std::string("loaded ") + standin::Utf8(self));
+    } else if (reason == DLL_PROCESS_DETACH && !reserved) {
+        // Unloaded by FreeLibrary, not at the process's end: the tests load it more than once.
+        DeleteCriticalSection(&state->lock);
+        delete state;
+        state = nullptr;
     }
     return TRUE;
 }
