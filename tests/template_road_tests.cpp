@@ -309,22 +309,39 @@ TEST_F(TemplateDeviceRoadTest, TheApplicationManagerIsStartedOnTheIniOfEveryFami
     const fs::path activeSync = dir.Path() / "Microsoft ActiveSync";
     const fs::path windowsMobile = fs::path(WindowsMobileAppMgrPath()).parent_path();
     const fs::path chosen = dir.Path() / "FOLDER with blanks";
+    wchar_t local[MAX_PATH] = L"";
+    ASSERT_NE(GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH), 0u);
+    const fs::path localNotes = fs::path(local) / "Notes";
+    ASSERT_FALSE(fs::exists(localNotes)) << "left by another program";
+    struct Cleanup {
+        fs::path folder;
+        ~Cleanup() {
+            std::error_code ec;
+            fs::remove_all(folder, ec);
+        }
+    } cleanup{localNotes};
     struct Case {
         bool registered; // under App Paths, else in %WINDIR%\WindowsMobile
         bool folderGiven;
         fs::path folder;
+        bool besideTaken = false; // a file takes the name of the folder beside the Application Manager
     } cases[] = {
         {true, false, activeSync / "Notes"},
         {true, true, chosen},
         {false, false, windowsMobile / "Notes"},
         {false, true, chosen},
+        {true, false, localNotes, true},
     };
     int run = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.folder.string());
         ASSERT_EQ(RemoveStandins(), "");
         fs::remove_all(chosen);
+        fs::remove_all(activeSync / "Notes");
         ASSERT_TRUE(c.registered ? RegisterAppMgr((activeSync / "CEAppMgr.exe").wstring()) : PlaceAppMgrInWindows());
+        if (c.besideTaken) {
+            WriteBytes(U16(activeSync / "Notes"), Pattern(10));
+        }
         fs::path record = dir.Path() / ("record" + std::to_string(++run));
         fs::create_directories(record);
         Set(L"TARVELO_STANDIN_RECORD", record.wstring());
