@@ -4,8 +4,8 @@
 #include "cli/args.h"
 #include "cli/console.h"
 #include "device/app_manager_ini.h"
-#include "platform/host_paths.h"
 #include "platform/error.h"
+#include "platform/host_paths.h"
 #include "platform/replacement.h"
 
 namespace cli {
