@@ -65,12 +65,12 @@ void WindowsHost::ShowInformation(const std::string& text) {
 
 void WindowsHost::PrintOutput(const std::string& text) { WriteLines(STD_OUTPUT_HANDLE, text); }
 
-std::u16string WindowsHost::DefaultDestination() {
+std::u16string WindowsHost::DocumentsFolder() {
     wchar_t documents[MAX_PATH] = {};
     if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents))) {
-        return u"Tarvelo Device";
+        return u".";
     }
-    std::wstring path = std::wstring(documents) + L"\\Tarvelo Device";
+    std::wstring path(documents);
     return std::u16string(path.begin(), path.end());
 }
 
@@ -87,7 +87,7 @@ std::u16string WindowsHost::InstallerFile() {
 int WindowsHost::RunWizard(Package& package, const Options& options) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
-    CWizard wizard(package, options, DefaultDestination(), InstallerFile());
+    CWizard wizard(package, options, DocumentsFolder(), InstallerFile(), &desktop_);
     return wizard.Run(nullptr);
 }
 

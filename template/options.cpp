@@ -26,9 +26,30 @@ bool StartsWithOption(std::u16string_view argument, std::u16string_view option) 
 bool ParseOptions(const std::vector<std::u16string>& arguments, Options& options, std::string& cause) {
     options = Options{};
     std::u16string* inFolder = nullptr;
+    // Each way once: a second would silently win over the first.
+    auto chooseWay = [&](Way way, std::string_view option) {
+        if (options.wayGiven) {
+            cause = options.way == way ? std::string(option) + " is given twice; give it once"
+                                       : "/APPMGR, /DEVICE, /CAB= and /D= cannot be used together: choose one way";
+            return false;
+        }
+        options.wayGiven = true;
+        options.way = way;
+        return true;
+    };
+    // A folder option: the folder, which must not be empty.
+    auto takeFolder = [&](const std::u16string& argument, std::size_t length, std::u16string& folder) {
+        folder = argument.substr(length);
+        if (folder.empty()) {
+            cause = platform::ToUtf8(argument) + " names no folder";
+            return false;
+        }
+        inFolder = &folder;
+        return true;
+    };
     for (const std::u16string& argument : arguments) {
         // Installers take the folder unquoted, blanks and all ("/D=C:\My Device"): what follows
-        // /D= or /CAB= up to the next option is the folder.
+        // a folder option up to the next option is the folder.
         if (inFolder && !argument.starts_with(u"/")) {
             inFolder->append(u" ").append(argument);
             continue;
@@ -37,33 +58,32 @@ bool ParseOptions(const std::vector<std::u16string>& arguments, Options& options
         if (argument.size() == 2 && StartsWithOption(argument, u"/S")) {
             options.silent = true;
         } else if (StartsWithOption(argument, u"/D=")) {
-            if (!options.destination.empty()) {
-                cause = "/D= is given twice; give one folder";
+            if (!chooseWay(Way::Folder, "/D=") || !takeFolder(argument, 3, options.destination)) {
                 return false;
             }
-            options.destination = argument.substr(3);
-            if (options.destination.empty()) {
-                cause = "/D= names no folder";
-                return false;
-            }
-            inFolder = &options.destination;
         } else if (StartsWithOption(argument, u"/CAB=")) {
-            if (!options.cabinetFolder.empty()) {
-                cause = "/CAB= is given twice; give one folder";
+            if (!chooseWay(Way::Cabinet, "/CAB=") || !takeFolder(argument, 5, options.cabinetFolder)) {
                 return false;
             }
-            options.cabinetFolder = argument.substr(5);
-            if (options.cabinetFolder.empty()) {
-                cause = "/CAB= names no folder";
+        } else if (argument.size() == 7 && StartsWithOption(argument, u"/APPMGR")) {
+            if (!chooseWay(Way::AppManager, "/APPMGR")) {
                 return false;
             }
-            inFolder = &options.cabinetFolder;
+        } else if (StartsWithOption(argument, u"/APPMGR=")) {
+            if (!chooseWay(Way::AppManager, "/APPMGR") || !takeFolder(argument, 8, options.appManagerFolder)) {
+                return false;
+            }
+        } else if (argument.size() == 7 && StartsWithOption(argument, u"/DEVICE")) {
+            if (!chooseWay(Way::Device, "/DEVICE")) {
+                return false;
+            }
         } else if (StartsWithOption(argument, u"/CPU=")) {
             // One installation is for one processor; a second would silently win.
-            if (options.cpuFlag != 0) {
+            if (options.cpuGiven) {
                 cause = "/CPU= is given twice; give one processor family (ARM, MIPS, SHX or INTEL)";
                 return false;
             }
+            options.cpuGiven = true;
             options.cpuFlag = device::CpuFlagByName(std::u16string_view(argument).substr(5));
             if (options.cpuFlag == 0) {
                 cause = "unknown processor family in " + platform::ToUtf8(argument) + " (ARM, MIPS, SHX or INTEL)";
@@ -71,13 +91,16 @@ bool ParseOptions(const std::vector<std::u16string>& arguments, Options& options
             }
         } else {
             cause = "unknown option " + platform::ToUtf8(argument) +
-                    " (use /S /CAB=FOLDER or /D=FOLDER, /CPU=ARM|MIPS|SHX|INTEL)";
+                    " (use /S with /APPMGR[=FOLDER], /DEVICE, /CAB=FOLDER or /D=FOLDER, /CPU=ARM|MIPS|SHX|INTEL)";
             return false;
         }
     }
-    // One installation, one way: the cabinet for the device or the files in a folder.
-    if (!options.destination.empty() && !options.cabinetFolder.empty()) {
-        cause = "/CAB= and /D= cannot be used together: choose the installation file or the folder";
+    // The Application Manager takes every family's file and picks the device's; the device
+    // itself tells its processor.
+    if (options.cpuGiven && options.wayGiven && (options.way == Way::AppManager || options.way == Way::Device)) {
+        cause = std::string(options.way == Way::AppManager ? "/APPMGR hands over the file of every processor"
+                                                           : "/DEVICE asks the connected device its processor") +
+                "; leave out /CPU=";
         return false;
     }
     if (options.cpuFlag == 0) {

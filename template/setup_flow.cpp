@@ -6,6 +6,7 @@
 #include "device/install_write.h"
 #include "package/installer_write.h"
 #include "package/package.h"
+#include "platform/host_paths.h"
 #include "platform/module.h"
 #include "platform/text.h"
 #include "template/cabinet_run.h"
@@ -37,22 +38,8 @@ bool AsksForUsage(const std::vector<std::u16string>& arguments) {
     return false;
 }
 
-// Whoever asks for silence accepts the agreement for the user, as with other installers' silent
-// modes: there is no one to show it to.
-int InstallSilently(Package& package, const Options& options, SetupHost& host) {
-    if (!options.cabinetFolder.empty()) {
-        // The file for the device is written whole or not at all, so there is no count to report.
-        CabinetJob job;
-        Error error;
-        if (!PlanCabinet(package, host.InstallerFile(), options.cpuFlag, options.cabinetFolder, options.device, job,
-                         error) ||
-            !WriteCabinetJob(package, job, error)) {
-            host.PrintError("No installation file was written: " + error.Line());
-            return kFailure;
-        }
-        return kSuccess;
-    }
-    std::u16string destination = options.destination.empty() ? host.DefaultDestination() : options.destination;
+int InstallInFolder(Package& package, const Options& options, SetupHost& host) {
+    std::u16string destination = options.destination.empty() ? DefaultDeviceFolder(package, host) : options.destination;
     device::InstallPlan plan;
     Error error;
     if (!device::PlanInstall(package, options.cpuFlag, plan, error)) {
@@ -76,7 +63,72 @@ int InstallSilently(Package& package, const Options& options, SetupHost& host) {
     return kSuccess;
 }
 
+int HandOverSilently(Package& package, const Options& options, SetupHost& host) {
+    Desktop* desktop = host.GetDesktop();
+    std::u16string appManager = desktop ? desktop->AppManager() : std::u16string();
+    // Nothing is written for a program that is not there to take it.
+    if (appManager.empty()) {
+        host.PrintError("Nothing was installed: the Application Manager (part of ActiveSync and of Windows Mobile "
+                        "Device Center) is not installed on this PC");
+        return kFailure;
+    }
+    std::u16string folder = options.appManagerFolder.empty()
+                                ? desktop->AppManagerFolder(appManager, ProgramStem(package, host.InstallerFile()))
+                                : options.appManagerFolder;
+    AppManagerJob job;
+    Error error;
+    if (!PlanAppManager(package, host.InstallerFile(), folder, options.device, job, error) ||
+        !HandToAppManager(package, job, *desktop, appManager, error)) {
+        host.PrintError("The application was not handed to the Application Manager: " + error.Line());
+        return kFailure;
+    }
+    return kSuccess;
+}
+
+int SendSilently(Package& package, const Options& options, SetupHost& host) {
+    Desktop* desktop = host.GetDesktop();
+    DeviceDelivery delivered;
+    Error error;
+    if (!desktop) {
+        error = Refusal("the desktop's connection software for devices is not installed on this PC");
+    } else if (SendToDevice(package, host.InstallerFile(), options.device, *desktop, nullptr, delivered, error)) {
+        return kSuccess;
+    }
+    host.PrintError("Nothing was installed on the device: " + error.Line());
+    return kFailure;
+}
+
+// Whoever asks for silence accepts the agreement for the user, as with other installers' silent
+// modes: there is no one to show it to. Without a way given, the wizard's first way is taken.
+int InstallSilently(Package& package, const Options& options, SetupHost& host) {
+    Way way = options.wayGiven ? options.way : FirstWay(host.GetDesktop(), kConnectWaitMilliseconds);
+    switch (way) {
+    case Way::AppManager:
+        return HandOverSilently(package, options, host);
+    case Way::Device:
+        return SendSilently(package, options, host);
+    case Way::Folder:
+        return InstallInFolder(package, options, host);
+    case Way::Cabinet:
+        break;
+    }
+    // The file for the device is written whole or not at all, so there is no count to report.
+    CabinetJob job;
+    Error error;
+    std::u16string folder = options.cabinetFolder.empty() ? host.DocumentsFolder() : options.cabinetFolder;
+    if (!PlanCabinet(package, host.InstallerFile(), options.cpuFlag, folder, options.device, job, error) ||
+        !WriteCabinetJob(package, job, error)) {
+        host.PrintError("No installation file was written: " + error.Line());
+        return kFailure;
+    }
+    return kSuccess;
+}
+
 } // namespace
+
+std::u16string DefaultDeviceFolder(const Package& package, SetupHost& host) {
+    return platform::JoinHostPath(host.DocumentsFolder(), ProgramStem(package, host.InstallerFile()));
+}
 
 bool SetupHost::LoadDeviceOptions(device::DeviceOptions& options, Error& error) {
     const std::uint8_t* data = nullptr;

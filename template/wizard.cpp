@@ -29,12 +29,29 @@ struct PageControls {
     Page page;
     std::array<int, 8> ids; // 0 ends the list
 };
+constexpr std::array<int, 3> kFolderControls{IDC_DEST_LABEL, IDC_DEST_EDIT, IDC_BROWSE};
+constexpr std::array<int, 3> kProcessorControls{IDC_CPU_LABEL, IDC_CPU_LIST, IDC_CPU_NOTE};
+
+// Which devices each family fits, for the owner who does not know the processor of theirs.
+struct FamilyDevices {
+    std::uint32_t flag;
+    const char16_t* devices;
+};
+constexpr FamilyDevices kFamilyDevices[] = {
+    {FLAG_ARM, u"Most Pocket PCs and Windows Mobile devices since 2002."},
+    {FLAG_MIPS, u"Early Pocket PCs (2000 and 2001) with a MIPS processor."},
+    {FLAG_SHX, u"Early Pocket PCs (2000 and 2001) with a Hitachi SH3 processor."},
+    {FLAG_INTEL, u"Windows CE devices and emulators with an x86 processor."},
+};
+
+// While the Application Manager is not installed, the wizard does not wait on a device that may
+// not be there: a device already connected answers well within this.
+constexpr unsigned kProbeMilliseconds = 1500;
 constexpr std::array<PageControls, 5> kPages{{
     {Page::Welcome, {}},
     {Page::Licence, {IDC_LICENCE_TEXT, IDC_ACCEPT}},
-    {Page::Destination,
-     {IDC_WAY_CABINET, IDC_WAY_FOLDER, IDC_DEST_LABEL, IDC_DEST_EDIT, IDC_BROWSE, IDC_CPU_LABEL, IDC_CPU_LIST,
-      IDC_DEST_ERROR}},
+    // The folder and the processor are shown as the way takes them (ShowWay).
+    {Page::Destination, {IDC_WAY_APPMGR, IDC_WAY_DEVICE, IDC_WAY_CABINET, IDC_WAY_FOLDER, IDC_WAY_NOTE, IDC_DEST_ERROR}},
     {Page::Installing, {IDC_STATUS, IDC_PROGRESS}},
     {Page::Finished, {}},
 }};
@@ -62,6 +79,9 @@ constexpr ui::MessageMapRow<CWizard> kMap[] = {
     {WM_COMMAND, IDC_BROWSE, BN_CLICKED, &CWizard::OnBrowse},
     {WM_COMMAND, IDC_WAY_CABINET, BN_CLICKED, &CWizard::OnWayClicked},
     {WM_COMMAND, IDC_WAY_FOLDER, BN_CLICKED, &CWizard::OnWayClicked},
+    {WM_COMMAND, IDC_WAY_APPMGR, BN_CLICKED, &CWizard::OnWayClicked},
+    {WM_COMMAND, IDC_WAY_DEVICE, BN_CLICKED, &CWizard::OnWayClicked},
+    {WM_COMMAND, IDC_CPU_LIST, CBN_SELCHANGE, &CWizard::OnWayClicked},
 };
 
 // Text from a text file written on any system, made fit for a multi-line edit control, which
@@ -80,10 +100,10 @@ std::wstring WithWindowsLineEnds(const std::wstring& text) {
 
 } // namespace
 
-CWizard::CWizard(Package& package, const Options& options, std::u16string defaultDestination,
-                 std::u16string installerFile)
-    : CDialogBase(IDD_WIZARD), package_(package), options_(options), defaultDestination_(std::move(defaultDestination)),
-      installerFile_(std::move(installerFile)) {}
+CWizard::CWizard(Package& package, const Options& options, std::u16string documents, std::u16string installerFile,
+                 Desktop* desktop)
+    : CDialogBase(IDD_WIZARD), package_(package), options_(options), documents_(std::move(documents)),
+      installerFile_(std::move(installerFile)), desktop_(desktop) {}
 
 int CWizard::Run(HWND owner) {
     modal_ = true;
@@ -131,20 +151,34 @@ LRESULT CWizard::OnInitDialog(UINT, WPARAM, LPARAM) {
     headingFont_.reset(CreateFontIndirectW(&font));
     SendDlgItemMessageW(window, IDC_HEADING, WM_SETFONT, reinterpret_cast<WPARAM>(headingFont_.get()), FALSE);
 
-    // A folder given with /D= presets copying; otherwise the installation file comes first. Its
-    // folder defaults to the one the device's folder would be made in: the user's documents.
-    cabinetWay_ = options_.destination.empty();
-    deviceFolder_ = options_.destination.empty() ? defaultDestination_ : options_.destination;
-    cabinetFolder_ = options_.cabinetFolder;
-    if (cabinetFolder_.empty()) {
-        cabinetFolder_ = platform::FromFsPath(platform::FsPath(defaultDestination_).parent_path());
+    // The way asked for on the command line where this PC can take it, else the first it can.
+    std::u16string stem = ProgramStem(package_, installerFile_);
+    appManager_ = desktop_ ? desktop_->AppManager() : std::u16string();
+    linked_ = desktop_ && desktop_->Link();
+    bool presetTaken = options_.wayGiven && (options_.way != Way::AppManager || !appManager_.empty()) &&
+                       (options_.way != Way::Device || linked_);
+    way_ = presetTaken ? options_.way : FirstWay(desktop_, kProbeMilliseconds);
+    appManagerFolder_ = options_.appManagerFolder.empty() && !appManager_.empty()
+                            ? desktop_->AppManagerFolder(appManager_, stem)
+                            : options_.appManagerFolder;
+    deviceFolder_ = options_.destination.empty() ? platform::JoinHostPath(documents_, stem) : options_.destination;
+    cabinetFolder_ = options_.cabinetFolder.empty() ? documents_ : options_.cabinetFolder;
+    EnableWindow(GetDlgItem(window, IDC_WAY_APPMGR), !appManager_.empty());
+    EnableWindow(GetDlgItem(window, IDC_WAY_DEVICE), linked_);
+    for (Way way : {Way::AppManager, Way::Device, Way::Cabinet, Way::Folder}) {
+        CheckDlgButton(window, WayButton(way), way == way_ ? BST_CHECKED : BST_UNCHECKED);
     }
-    CheckRadioButton(window, IDC_WAY_CABINET, IDC_WAY_FOLDER, cabinetWay_ ? IDC_WAY_CABINET : IDC_WAY_FOLDER);
-    ShowWay();
+    // Only the families the package holds files for: a device of another cannot run the program.
     HWND cpuList = GetDlgItem(window, IDC_CPU_LIST);
     for (const device::CpuChoice& choice : device::kCpuChoices) {
+        device::InstallPlan plan;
+        Error ignored;
+        if (!device::PlanInstall(package_, choice.flag, plan, ignored) || plan.files.empty()) {
+            continue;
+        }
         auto row = SendMessageW(cpuList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(choice.name).c_str()));
-        if (choice.flag == options_.cpuFlag || (options_.cpuFlag == 0 && choice.flag == FLAG_ARM)) {
+        SendMessageW(cpuList, CB_SETITEMDATA, static_cast<WPARAM>(row), choice.flag);
+        if (choice.flag == options_.cpuFlag || SendMessageW(cpuList, CB_GETCURSEL, 0, 0) < 0) {
             SendMessageW(cpuList, CB_SETCURSEL, static_cast<WPARAM>(row), 0);
         }
     }
@@ -217,10 +251,20 @@ void CWizard::ShowPage(Page page) {
         }
     }
     // The introduction takes the whole page where no other control needs the room.
-    RECT intro{96, 30, 322, page == Page::Welcome || page == Page::Finished ? 165 : 50};
+    RECT intro{96, 30, 322, page == Page::Welcome || page == Page::Finished ? 165 : 48};
     MapDialogRect(window, &intro);
     SetWindowPos(GetDlgItem(window, IDC_INTRO), nullptr, intro.left, intro.top, intro.right - intro.left,
                  intro.bottom - intro.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (page == Page::Destination) {
+        ShowWay();
+    } else {
+        for (int id : kFolderControls) {
+            ShowWindow(GetDlgItem(window, id), SW_HIDE);
+        }
+        for (int id : kProcessorControls) {
+            ShowWindow(GetDlgItem(window, id), SW_HIDE);
+        }
+    }
     bool acceptance = page != Page::Licence || IsDlgButtonChecked(window, IDC_ACCEPT) == BST_CHECKED;
     // After a failure the user may go back and choose another folder or way.
     EnableWindow(GetDlgItem(window, IDC_BACK), page == Page::Licence || page == Page::Destination ||
@@ -231,7 +275,7 @@ void CWizard::ShowPage(Page page) {
     SetText(IDC_NEXT, page == Page::Destination ? u"&Install" : page == Page::Finished ? u"&Finish" : u"&Next >");
     ShowPageTexts(page);
     // The default button loses its look when it is disabled; the focus goes where typing helps.
-    HWND focus = page == Page::Destination ? GetDlgItem(window, IDC_DEST_EDIT)
+    HWND focus = page == Page::Destination ? GetDlgItem(window, way_ == Way::Device ? WayButton(way_) : IDC_DEST_EDIT)
                  : page == Page::Licence   ? GetDlgItem(window, IDC_LICENCE_TEXT)
                                            : GetDlgItem(window, IDC_NEXT);
     SendMessageW(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
@@ -247,9 +291,10 @@ void CWizard::ShowPageTexts(Page page) {
     case Page::Welcome:
         SetText(IDC_HEADING, u"Welcome to the setup of " + program);
         SetText(IDC_INTRO, u"This wizard installs " + program +
-                               u" for a Pocket PC.\r\n\r\nIt makes the installation file that the device "
-                               u"opens, or copies the files into a folder on this PC that stands for the device's "
-                               u"root, laid out as they belong on the device.\r\n\r\n"
+                               u" for a Pocket PC.\r\n\r\nIt hands the application to the Application Manager "
+                               u"of ActiveSync or Windows Mobile Device Center, copies it straight to the connected "
+                               u"device, makes the installation file that the device opens, or copies the files into "
+                               u"a folder on this PC that stands for the device's root.\r\n\r\n"
                                u"Click Next to continue, or Cancel to leave the setup.");
         break;
     case Page::Licence:
@@ -258,8 +303,7 @@ void CWizard::ShowPageTexts(Page page) {
         break;
     case Page::Destination:
         SetText(IDC_HEADING, u"Destination");
-        SetText(IDC_INTRO, u"Choose how to install, where on this PC, and the processor of the device. "
-                           u"Click Install to start.");
+        SetText(IDC_INTRO, u"Choose how to install " + program + u", then click Install.");
         break;
     case Page::Installing:
         SetText(IDC_HEADING, u"Installing");
@@ -308,10 +352,15 @@ LRESULT CWizard::OnCancel(UINT, WPARAM, LPARAM) {
     // Nothing is half done outside the Installing page, which cannot be left until it ends.
     if (page_ == Page::Finished) {
         End(outcome_.Complete() ? 0 : 1);
-    } else if (page_ != Page::Installing) {
+    } else if (page_ != Page::Installing && AskToQuit()) {
         End(1);
     }
     return 0;
+}
+
+bool CWizard::AskToQuit() {
+    std::u16string text = ProgramNameOpeningASentence() + u" has not been installed. Do you want to leave the setup?";
+    return MessageBoxW(Window(), Wide(text).c_str(), L"Setup", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
 LRESULT CWizard::OnAcceptClicked(UINT, WPARAM, LPARAM) {
@@ -321,22 +370,108 @@ LRESULT CWizard::OnAcceptClicked(UINT, WPARAM, LPARAM) {
     return 0;
 }
 
-void CWizard::ShowWay() {
-    SetText(IDC_DEST_LABEL, cabinetWay_ ? u"&Folder to write the installation file in:"
-                                        : u"&Folder standing for the device's root on this PC:");
-    SetText(IDC_DEST_EDIT, cabinetWay_ ? cabinetFolder_ : deviceFolder_);
-    SetText(IDC_DEST_ERROR, u"");
+int CWizard::WayButton(Way way) const {
+    switch (way) {
+    case Way::AppManager:
+        return IDC_WAY_APPMGR;
+    case Way::Device:
+        return IDC_WAY_DEVICE;
+    case Way::Cabinet:
+        return IDC_WAY_CABINET;
+    case Way::Folder:
+        break;
+    }
+    return IDC_WAY_FOLDER;
 }
 
-void CWizard::KeepFolderOfWay() { (cabinetWay_ ? cabinetFolder_ : deviceFolder_) = Text(IDC_DEST_EDIT); }
+std::u16string* CWizard::FolderOfWay() {
+    switch (way_) {
+    case Way::AppManager:
+        return &appManagerFolder_;
+    case Way::Device:
+        return nullptr;
+    case Way::Cabinet:
+        return &cabinetFolder_;
+    case Way::Folder:
+        break;
+    }
+    return &deviceFolder_;
+}
+
+void CWizard::ShowWay() {
+    HWND window = Window();
+    std::u16string* folder = FolderOfWay();
+    bool processor = way_ == Way::Cabinet || way_ == Way::Folder;
+    bool shown = page_ == Page::Destination;
+    for (int id : kFolderControls) {
+        ShowWindow(GetDlgItem(window, id), shown && folder ? SW_SHOW : SW_HIDE);
+    }
+    for (int id : kProcessorControls) {
+        ShowWindow(GetDlgItem(window, id), shown && processor ? SW_SHOW : SW_HIDE);
+    }
+    std::u16string note;
+    switch (way_) {
+    case Way::AppManager:
+        SetText(IDC_DEST_LABEL, u"&Folder the Application Manager installs from (it stays):");
+        note = u"The Application Manager installs the file that fits your device now, or when you next connect it, "
+               u"and lists the program for removal.";
+        break;
+    case Way::Device:
+        note = u"Setup asks the connected device for its processor, copies the file that fits onto it and "
+               u"starts the installation there.";
+        break;
+    case Way::Cabinet:
+        SetText(IDC_DEST_LABEL, u"&Folder to write the installation file in:");
+        note = u"You copy this file onto the device and tap it there.";
+        break;
+    case Way::Folder:
+        SetText(IDC_DEST_LABEL, u"&Folder standing for the device's root on this PC:");
+        note = u"The files are laid out as they belong on the device.";
+        break;
+    }
+    // A way this PC cannot take says why, so that the user knows what to install for it.
+    if (appManager_.empty()) {
+        note = u"The Application Manager is not installed on this PC (it comes with ActiveSync or Windows Mobile "
+               u"Device Center). " + note;
+    }
+    SetText(IDC_WAY_NOTE, note);
+    if (folder) {
+        SetText(IDC_DEST_EDIT, *folder);
+    }
+    SetText(IDC_DEST_ERROR, u"");
+    ShowFamilyLine();
+}
+
+void CWizard::ShowFamilyLine() {
+    auto row = SendDlgItemMessageW(Window(), IDC_CPU_LIST, CB_GETCURSEL, 0, 0);
+    auto flag = row < 0 ? 0 : SendDlgItemMessageW(Window(), IDC_CPU_LIST, CB_GETITEMDATA, static_cast<WPARAM>(row), 0);
+    std::u16string line;
+    for (const FamilyDevices& family : kFamilyDevices) {
+        if (static_cast<LRESULT>(family.flag) == flag) {
+            line = family.devices;
+        }
+    }
+    SetText(IDC_CPU_NOTE, line);
+}
+
+void CWizard::KeepFolderOfWay() {
+    if (std::u16string* folder = FolderOfWay()) {
+        *folder = Text(IDC_DEST_EDIT);
+    }
+}
 
 LRESULT CWizard::OnWayClicked(UINT, WPARAM, LPARAM) {
-    bool cabinet = IsDlgButtonChecked(Window(), IDC_WAY_CABINET) == BST_CHECKED;
-    if (cabinet != cabinetWay_) {
-        KeepFolderOfWay();
-        cabinetWay_ = cabinet;
-        ShowWay();
+    Way chosen = way_;
+    for (Way way : {Way::AppManager, Way::Device, Way::Cabinet, Way::Folder}) {
+        if (IsDlgButtonChecked(Window(), WayButton(way)) == BST_CHECKED) {
+            chosen = way;
+        }
     }
+    if (chosen != way_) {
+        KeepFolderOfWay();
+        way_ = chosen;
+    }
+    ShowWay();
     return 0;
 }
 
@@ -351,8 +486,9 @@ LRESULT CWizard::OnBrowse(UINT, WPARAM, LPARAM) {
 bool CWizard::ChooseFolder(std::u16string& folder) {
     BROWSEINFOW info{};
     info.hwndOwner = Window();
-    info.lpszTitle = cabinetWay_ ? L"Choose the folder to write the installation file in:"
-                                 : L"Choose the folder that stands for the device's root:";
+    info.lpszTitle = way_ == Way::AppManager ? L"Choose the folder the Application Manager installs from:"
+                     : way_ == Way::Cabinet  ? L"Choose the folder to write the installation file in:"
+                                             : L"Choose the folder that stands for the device's root:";
     info.ulFlags = BIF_RETURNONLYFSDIRS;
     PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
     if (!chosen) {
@@ -368,6 +504,11 @@ bool CWizard::ChooseFolder(std::u16string& folder) {
 }
 
 void CWizard::Install() {
+    KeepFolderOfWay();
+    if (way_ == Way::Device) {
+        SendToDevice();
+        return;
+    }
     std::u16string destination = Text(IDC_DEST_EDIT);
     while (!destination.empty() && destination.back() == u' ') {
         destination.pop_back();
@@ -377,13 +518,19 @@ void CWizard::Install() {
         return;
     }
     SetText(IDC_DEST_ERROR, u"");
-    auto row = SendDlgItemMessageW(Window(), IDC_CPU_LIST, CB_GETCURSEL, 0, 0);
-    if (row < 0 || row >= 4) {
-        row = 0;
+    if (way_ == Way::AppManager) {
+        HandToAppManager(destination);
+        return;
     }
-    std::uint32_t cpu = device::kCpuChoices[row].flag;
-    KeepFolderOfWay();
-    if (cabinetWay_) {
+    auto row = SendDlgItemMessageW(Window(), IDC_CPU_LIST, CB_GETCURSEL, 0, 0);
+    if (row < 0) {
+        Failed(u"Nothing was installed: ", Refusal("this package holds no file for any processor"));
+        return;
+    }
+    auto cpu = static_cast<std::uint32_t>(SendDlgItemMessageW(Window(), IDC_CPU_LIST, CB_GETITEMDATA,
+                                                              static_cast<WPARAM>(row), 0));
+    const device::CpuChoice* family = device::CpuChoiceOf(cpu);
+    if (way_ == Way::Cabinet) {
         MakeCabinet(destination, cpu);
         return;
     }
@@ -400,7 +547,7 @@ void CWizard::Install() {
         // A failure, not an install of nothing: the heading says so and Back leads to the choices.
         outcome_ = device::InstallOutcome{};
         outcome_.error = Refusal("this package holds no file for devices with the chosen processor");
-        Finish(u"This package holds no file for devices with the " + std::u16string(device::kCpuChoices[row].name) +
+        Finish(u"This package holds no file for devices with the " + std::u16string(family ? family->name : u"") +
                u" processor; nothing was installed.");
         return;
     }
@@ -454,19 +601,91 @@ void CWizard::MakeCabinet(const std::u16string& folder, std::uint32_t cpu) {
            u"File Explorer on the device.\r\n\r\nClick Finish to close the setup.");
 }
 
+void CWizard::Failed(const std::u16string& text, const Error& error) {
+    outcome_ = device::InstallOutcome{};
+    outcome_.filesPlanned = 1;
+    outcome_.error = error;
+    SendDlgItemMessageW(Window(), IDC_PROGRESS, PBM_SETPOS, kProgressSteps, 0);
+    Finish(text + platform::ToUtf16(error.Line()) + u".");
+}
+
+void CWizard::HandToAppManager(const std::u16string& folder) {
+    AppManagerJob job;
+    Error error;
+    if (!PlanAppManager(package_, installerFile_, folder, options_.device, job, error)) {
+        Failed(u"Nothing was handed to the Application Manager: ", error);
+        return;
+    }
+    ShowPage(Page::Installing);
+    ShowStep(u"Writing the installation files into " + folder, 0, 1, true);
+    if (!WriteAppManagerJob(package_, job, error)) {
+        Failed(u"Nothing was handed to the Application Manager: ", error);
+        return;
+    }
+    ShowStep(u"Waiting for the Application Manager", 1, 2, true);
+    std::uint32_t exitCode = 0;
+    if (!desktop_->RunAppManager(appManager_, job.ini, exitCode, error) || exitCode != 0) {
+        if (!error) {
+            error = Refusal("it ended with exit status " + std::to_string(exitCode));
+            error.subject = "the Application Manager";
+        }
+        Failed(u"The Application Manager did not take " + ProgramName() + u":\r\n", error);
+        return;
+    }
+    outcome_ = device::InstallOutcome{};
+    outcome_.filesPlanned = outcome_.filesWritten = static_cast<std::uint32_t>(job.cabinets.size());
+    SendDlgItemMessageW(Window(), IDC_PROGRESS, PBM_SETPOS, kProgressSteps, 0);
+    Finish(ProgramNameOpeningASentence() +
+           u" has been handed to the Application Manager: the application is installed on your device now, or "
+           u"when you next connect it.\r\n\r\nThe installation files stay in\r\n" +
+           folder + u"\r\nfrom where the Application Manager can install them again.\r\n\r\n"
+                    u"Click Finish to close the setup.");
+}
+
+void CWizard::SendToDevice() {
+    ShowPage(Page::Installing);
+    ShowStep(u"Connecting to the device", 0, 1, true);
+    DeviceDelivery delivered;
+    Error error;
+    if (!desktop_ || !installer_template::SendToDevice(package_, installerFile_, options_.device, *desktop_, this,
+                                                       delivered, error)) {
+        if (!desktop_) {
+            error = Refusal("the desktop's connection software for devices is not installed on this PC");
+        }
+        Failed(u"Nothing was installed on the device: ", error);
+        return;
+    }
+    outcome_ = device::InstallOutcome{};
+    outcome_.filesPlanned = outcome_.filesWritten = 1;
+    SendDlgItemMessageW(Window(), IDC_PROGRESS, PBM_SETPOS, kProgressSteps, 0);
+    Finish(u"The installation file for devices with the " + std::u16string(delivered.family->name) +
+           u" processor has been copied to the device as\r\n" + delivered.devicePath +
+           u"\r\nand the device's installer has been started on it.\r\n\r\nFinish the installation on the device: "
+           u"it may ask where to install and whether to trust the program.\r\n\r\nClick Finish to close the "
+           u"setup.");
+}
+
+void CWizard::Copied(std::uint64_t bytesDone, std::uint64_t bytesTotal) {
+    ShowStep(u"Copying to the device", bytesDone, bytesTotal, bytesDone == 0 || bytesDone == bytesTotal);
+}
+
 bool CWizard::AskToReplace(const std::u16string& path) {
     std::u16string text = path + u"\r\nis there already. Do you want to replace it?";
     return MessageBoxW(Window(), Wide(text).c_str(), L"Setup", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
 void CWizard::FileStarting(const std::u16string& relative, std::uint64_t bytesDone, std::uint64_t bytesTotal) {
+    ShowStep(u"Writing " + relative, bytesDone, bytesTotal, false);
+}
+
+void CWizard::ShowStep(const std::u16string& status, std::uint64_t done, std::uint64_t total, bool always) {
     const unsigned long long now = GetTickCount64();
-    if (shownAt_ != 0 && now - shownAt_ < kRepaintInterval) {
+    if (!always && shownAt_ != 0 && now - shownAt_ < kRepaintInterval) {
         return;
     }
     shownAt_ = now;
-    SetText(IDC_STATUS, u"Writing " + relative);
-    auto position = bytesTotal == 0 ? 0 : static_cast<WPARAM>(bytesDone * kProgressSteps / bytesTotal);
+    SetText(IDC_STATUS, status);
+    auto position = total == 0 ? 0 : static_cast<WPARAM>(done * kProgressSteps / total);
     SendDlgItemMessageW(Window(), IDC_PROGRESS, PBM_SETPOS, position, 0);
     // The installation runs on the window's own thread; the page is redrawn here, not by the
     // message loop, which does not run again until it ends.
@@ -476,7 +695,23 @@ void CWizard::FileStarting(const std::u16string& relative, std::uint64_t bytesDo
 
 void CWizard::Finish(const std::u16string& text) {
     ShowPage(Page::Finished);
-    SetText(IDC_INTRO, text);
+    // Paths have no blanks for the control to break at: the lines are broken here, at their
+    // separators, to the width of the page.
+    HWND intro = GetDlgItem(Window(), IDC_INTRO);
+    RECT area;
+    GetClientRect(intro, &area);
+    HDC dc = GetDC(intro);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(intro, WM_GETFONT, 0, 0)));
+    auto measure = [](std::u16string_view line, void* context) {
+        SIZE size{};
+        std::wstring wide(line.begin(), line.end());
+        GetTextExtentPoint32W(static_cast<HDC>(context), wide.c_str(), static_cast<int>(wide.size()), &size);
+        return static_cast<int>(size.cx);
+    };
+    std::u16string wrapped = WrapLines(text, area.right - area.left, measure, dc);
+    SelectObject(dc, old);
+    ReleaseDC(intro, dc);
+    SetText(IDC_INTRO, wrapped);
 }
 
 void CWizard::End(int code) {

@@ -479,7 +479,7 @@ public:
     void PrintError(const std::string& line) override { ADD_FAILURE() << line; }
     void ShowInformation(const std::string& text) override { ADD_FAILURE() << text; }
     void PrintOutput(const std::string& text) override { ADD_FAILURE() << text; }
-    std::u16string DefaultDestination() override { return {}; }
+    std::u16string DocumentsFolder() override { return {}; }
     int RunWizard(Package&, const installer_template::Options&) override { return -1; }
 };
 

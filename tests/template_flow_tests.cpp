@@ -3,12 +3,18 @@
 #include "device/cabinet.h"
 #include "device/layout.h"
 #include "package/package.h"
+#include "platform/host_paths.h"
 #include "platform/text.h"
+#include "template/cabinet_run.h"
+#include "template/delivery.h"
 #include "template/options.h"
 #include "template/setup_flow.h"
 #include "tests/template_support.h"
 
 #include <gtest/gtest.h>
+
+#include <map>
+#include <span>
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -21,13 +27,15 @@ public:
     void PrintError(const std::string& line) override { printed.push_back(line); }
     void ShowInformation(const std::string& text) override { informed.push_back(text); }
     void PrintOutput(const std::string& text) override { output.push_back(text); }
-    std::u16string DefaultDestination() override { return defaultDestination; }
+    std::u16string DocumentsFolder() override { return documents; }
+    installer_template::Desktop* GetDesktop() override { return desktop; }
     int RunWizard(Package&, const installer_template::Options& options) override {
         wizardOptions.push_back(options);
         return 7;
     }
 
-    std::u16string defaultDestination;
+    std::u16string documents;
+    installer_template::Desktop* desktop = nullptr;
     std::vector<std::string> shown, printed, informed, output;
     std::vector<installer_template::Options> wizardOptions;
 };
@@ -50,8 +58,18 @@ TEST(TemplateOptionsTest, SilentModeFolderAndProcessor) {
     EXPECT_EQ(options.destination, u"C:\\My Pocket PC");
     EXPECT_EQ(options.cpuFlag, FLAG_SHX);
 
+    // The Application Manager's folder, unquoted too; the way each option picks.
+    ASSERT_TRUE(installer_template::ParseOptions({u"/S", u"/appmgr=C:\\My", u"Apps"}, options, cause));
+    EXPECT_EQ(options.appManagerFolder, u"C:\\My Apps");
+    EXPECT_TRUE(options.wayGiven && options.way == installer_template::Way::AppManager);
+    ASSERT_TRUE(installer_template::ParseOptions({u"/APPMGR", u"/S"}, options, cause));
+    EXPECT_TRUE(options.appManagerFolder.empty() && options.way == installer_template::Way::AppManager);
+    ASSERT_TRUE(installer_template::ParseOptions({u"/Device"}, options, cause));
+    EXPECT_TRUE(options.wayGiven && options.way == installer_template::Way::Device && !options.silent);
+
     ASSERT_TRUE(installer_template::ParseOptions({}, options, cause));
     EXPECT_FALSE(options.silent);
+    EXPECT_FALSE(options.wayGiven);
     EXPECT_EQ(options.cpuFlag, FLAG_ARM);
 
     // The installation file's folder, unquoted too; the processor ARM unless given.
@@ -71,6 +89,14 @@ TEST(TemplateOptionsTest, SilentModeFolderAndProcessor) {
                                                   {u"/S", u"/CPU=ARM", u"/CPU=arm"},
                                                   {u"/S", u"/D=C:\\x", u"/D=C:\\y"},
                                                   {u"/S", u"/CAB=C:\\x", u"/cab=C:\\x"},
+                                                  {u"/S", u"/APPMGR="},
+                                                  {u"/S", u"/APPMGR", u"/DEVICE"},
+                                                  {u"/DEVICE", u"/CAB=C:\\x"},
+                                                  {u"/S", u"/APPMGR=C:\\x", u"/D=C:\\y"},
+                                                  {u"/S", u"/DEVICE", u"/device"},
+                                                  {u"/S", u"/APPMGR", u"/CPU=MIPS"},
+                                                  {u"/CPU=ARM", u"/DEVICE"},
+                                                  {u"/S", u"/DEVICES"},
                                                   {u"/Q"},
                                                   {u"/SILENT"},
                                                   {u"C:\\x"}}) {
@@ -81,12 +107,111 @@ TEST(TemplateOptionsTest, SilentModeFolderAndProcessor) {
     }
 }
 
+
+// The desktop's device software as the tests play it: an Application Manager that records what
+// it is handed, and a connection to a device whose files are kept in memory.
+struct FakeLink;
+
+class FakeDevice : public installer_template::DeviceSession {
+public:
+    explicit FakeDevice(FakeLink& link) : link_(link) {}
+    ~FakeDevice() override;
+    bool Processor(std::uint16_t& architecture, std::uint32_t& type, Error&) override;
+    bool MakeFolder(std::u16string_view path, Error&) override;
+    bool CreateFile(std::u16string_view path, Error& error) override;
+    bool Write(std::span<const std::uint8_t> block, Error& error) override;
+    bool CloseFile(Error&) override { return true; }
+    bool StartProgram(std::u16string_view program, std::u16string_view arguments, Error&) override;
+
+private:
+    FakeLink& link_;
+    std::u16string file_;
+};
+
+struct FakeLink : installer_template::DeviceLink {
+    installer_template::Connection answer = installer_template::Connection::Connected;
+    std::uint16_t architecture = 5;
+    std::uint32_t type = 2577;
+    std::u16string failWriteOf; // a file the device cannot take
+    std::map<std::u16string, Bytes> files;
+    std::vector<std::u16string> folders, started;
+    int connections = 0, open = 0;
+
+    installer_template::Connection Connect(unsigned, std::unique_ptr<installer_template::DeviceSession>& session,
+                                           Error& error) override {
+        ++connections;
+        if (answer == installer_template::Connection::Failed) {
+            error = Refusal("the link broke");
+        }
+        if (answer == installer_template::Connection::Connected) {
+            session = std::make_unique<FakeDevice>(*this);
+            ++open;
+        }
+        return answer;
+    }
+};
+
+FakeDevice::~FakeDevice() { --link_.open; }
+bool FakeDevice::Processor(std::uint16_t& architecture, std::uint32_t& type, Error&) {
+    architecture = link_.architecture;
+    type = link_.type;
+    return true;
+}
+bool FakeDevice::MakeFolder(std::u16string_view path, Error&) {
+    link_.folders.emplace_back(path);
+    return true;
+}
+bool FakeDevice::CreateFile(std::u16string_view path, Error& error) {
+    if (path == link_.failWriteOf) {
+        error = Refusal("the device is full");
+        return false;
+    }
+    file_ = path;
+    link_.files[file_].clear();
+    return true;
+}
+bool FakeDevice::Write(std::span<const std::uint8_t> block, Error&) {
+    Bytes& bytes = link_.files[file_];
+    bytes.insert(bytes.end(), block.begin(), block.end());
+    return true;
+}
+bool FakeDevice::StartProgram(std::u16string_view program, std::u16string_view arguments, Error&) {
+    link_.started.push_back(std::u16string(program) + u" " + std::u16string(arguments));
+    return true;
+}
+
+struct FakeDesktop : installer_template::Desktop {
+    std::u16string appManager;
+    std::u16string appManagerHome;
+    std::uint32_t appManagerExit = 0;
+    std::vector<std::u16string> handed; // the .ini paths, one a run
+    std::map<std::string, Bytes> folderWhenRun;
+    bool linked = false;
+    FakeLink link;
+    std::u16string temporary;
+
+    std::u16string AppManager() override { return appManager; }
+    std::u16string AppManagerFolder(std::u16string_view, std::u16string_view stem) override {
+        return platform::JoinHostPath(appManagerHome, stem);
+    }
+    bool RunAppManager(std::u16string_view program, std::u16string_view ini, std::uint32_t& exitCode,
+                       Error&) override {
+        EXPECT_EQ(program, appManager);
+        handed.emplace_back(ini);
+        folderWhenRun = FolderContents(fs::path(ini).parent_path());
+        exitCode = appManagerExit;
+        return true;
+    }
+    installer_template::DeviceLink* Link() override { return linked ? &link : nullptr; }
+    std::u16string TemporaryFolder() override { return temporary; }
+};
+
 class TemplateFlowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         bytes = WritePackage(dir.Path() / "src", files);
         ASSERT_TRUE(package.OpenImage(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
-        host.defaultDestination = U16(dir.Path() / "Tarvelo Device");
+        host.documents = U16(dir.Path());
     }
     TempDir dir;
     std::vector<AppFile> files{{u"app.exe", Pattern(100), FLAG_ARM | FLAG_SHORTCUT, u"Notes.lnk"},
@@ -117,9 +242,10 @@ TEST_F(TemplateFlowTest, SilentModeInstallsWithoutAWindowAndAnswersTheOutcome) {
     EXPECT_TRUE(host.wizardOptions.empty());
     EXPECT_EQ(FolderContents(dest).size(), 1u);
 
-    // No folder given: the default one, and ARM.
-    EXPECT_EQ(installer_template::RunSetup({u"/S"}, package, true, host), 0);
-    EXPECT_EQ(FolderContents(dir.Path() / "Tarvelo Device").count("Program Files/Notes/app.exe"), 1u);
+    // No folder given: the one named after the program in the documents, and ARM.
+    EXPECT_EQ(installer_template::RunSetup({u"/S", u"/D="}, package, true, host), 1);
+    EXPECT_EQ(installer_template::DefaultDeviceFolder(package, host), U16(dir.Path() / "Notes"));
+    host.printed.clear();
 
     // A failure is one line on standard error, and never a window, even for a mistyped option.
     WriteBytes(U16(dir.Path() / "blocked"), Pattern(1));
@@ -237,7 +363,8 @@ TEST_F(TemplateFlowTest, SilentModeWritesTheInstallationFileOfTheProcessorOrSays
 // /? lists the options, one a line: in a window, or on standard output for a script that asked
 // for silence. It wins over any mistake on the line and needs no package.
 TEST_F(TemplateFlowTest, AskedForItsOptionsItListsThemAndSucceeds) {
-    for (const char* option : {"/S", "/CAB=FOLDER", "/D=FOLDER", "/CPU=ARM|MIPS|SHX|INTEL", "/?"}) {
+    for (const char* option :
+         {"/S", "/APPMGR[=FOLDER]", "/DEVICE", "/CAB=FOLDER", "/D=FOLDER", "/CPU=ARM|MIPS|SHX|INTEL", "/?"}) {
         EXPECT_NE(std::string(installer_template::kUsageText).find(std::string("\n") + option + "  "),
                   std::string::npos)
             << option;
@@ -275,6 +402,162 @@ TEST_F(TemplateFlowTest, WithoutSilenceTheWizardRunsWithThePresetChoices) {
     EXPECT_EQ(installer_template::RunSetup({u"/bogus"}, package, true, host), 1);
     EXPECT_EQ(host.shown.size(), 1u);
     EXPECT_EQ(host.wizardOptions.size(), 1u);
+}
+
+// Through the Application Manager: every family's cabinet that has files and the .ini in a folder
+// that stays, the Application Manager started once on the .ini's whole path; without it nothing
+// is written. Straight to the device: the device's family's cabinet copied and its installer
+// started, or one line saying why not.
+TEST_F(TemplateFlowTest, SilentlyTheApplicationGoesToTheApplicationManagerOrStraightToTheDevice) {
+    SetDateEpoch("1700000000");
+    FakeDesktop desktop;
+    desktop.appManager = U16(dir.Path() / "ActiveSync" / "CEAppMgr.exe");
+    desktop.appManagerHome = U16(dir.Path() / "ActiveSync");
+    desktop.temporary = U16(dir.Path() / "tmp");
+    fs::create_directories(dir.Path() / "tmp");
+    host.desktop = &desktop;
+    // What tarvelo-build cab writes, for comparison.
+    std::map<std::u16string, Bytes> expected;
+    for (std::uint32_t cpu : {FLAG_ARM, FLAG_MIPS}) {
+        installer_template::CabinetJob job;
+        Error error;
+        ASSERT_TRUE(installer_template::PlanCabinet(package, {}, cpu, U16(dir.Path() / "expected"), {}, job, error));
+        ASSERT_TRUE(installer_template::WriteCabinetJob(package, job, error)) << error.Line();
+        expected[platform::FromFsPath(platform::FsPath(job.path).filename())] = ReadBytes(job.path);
+    }
+    const std::string ini = "[CEAppManager]\r\nVersion = 1.0\r\nComponent = Notes\r\n\r\n[Notes]\r\n"
+                            "Description = Notes\r\nUninstall = Notes\r\nCabFiles = Notes.ARM.CAB,Notes.MIPS.CAB\r\n";
+    const std::map<std::string, Bytes> handedOver{{"Notes.ARM.CAB", expected[u"Notes.ARM.CAB"]},
+                                                  {"Notes.MIPS.CAB", expected[u"Notes.MIPS.CAB"]},
+                                                  {"Notes.ini", BytesOf(ini)}};
+    const struct {
+        std::vector<std::u16string> arguments;
+        fs::path folder;
+    } ways[] = {
+        {{u"/S", u"/APPMGR"}, dir.Path() / "ActiveSync" / "Notes"},
+        {{u"/S", u"/APPMGR=" + U16(dir.Path() / "my"), u"apps"}, dir.Path() / "my apps"},
+        {{u"/S"}, dir.Path() / "ActiveSync" / "Notes"}, // the first way, the Application Manager being there
+    };
+    for (const auto& w : ways) {
+        desktop.handed.clear();
+        EXPECT_EQ(installer_template::RunSetup(w.arguments, package, true, host), 0)
+            << (host.printed.empty() ? "" : host.printed.back());
+        EXPECT_EQ(desktop.handed, std::vector<std::u16string>{U16(w.folder / "Notes.ini")});
+        EXPECT_EQ(desktop.folderWhenRun, handedOver);
+        EXPECT_EQ(FolderContents(w.folder), handedOver);
+    }
+    EXPECT_EQ(desktop.link.connections, 0);
+    EXPECT_TRUE(host.printed.empty());
+
+    // The Application Manager refusing, and missing: one line; when missing, nothing written.
+    desktop.appManagerExit = 3;
+    EXPECT_EQ(installer_template::RunSetup({u"/S", u"/APPMGR"}, package, true, host), 1);
+    ASSERT_EQ(host.printed.size(), 1u);
+    EXPECT_NE(host.printed[0].find("ended with exit status 3"), std::string::npos) << host.printed[0];
+    desktop.appManager.clear();
+    EXPECT_EQ(installer_template::RunSetup({u"/S", u"/APPMGR=" + U16(dir.Path() / "none")}, package, true, host), 1);
+    ASSERT_EQ(host.printed.size(), 2u);
+    EXPECT_NE(host.printed[1].find("Application Manager"), std::string::npos);
+    EXPECT_NE(host.printed[1].find("not installed"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir.Path() / "none"));
+    host.printed.clear();
+
+    // Straight to the device, for each family the device may report; the cabinet is cab's.
+    desktop.linked = true;
+    Bytes each = WritePackage(dir.Path() / "each", {{u"arm.exe", Pattern(70000, 1), FLAG_ARM},
+                                                   {u"mips.exe", Pattern(300, 2), FLAG_MIPS},
+                                                   {u"shx.exe", Pattern(400, 3), FLAG_SHX},
+                                                   {u"x86.exe", Pattern(500, 4), FLAG_INTEL}});
+    Package all;
+    ASSERT_TRUE(all.OpenImage(each.data(), static_cast<std::uint32_t>(each.size())));
+    for (auto [architecture, family] : {std::pair{5, u"ARM"}, std::pair{1, u"MIPS"}, std::pair{4, u"SHX"},
+                                        std::pair{0, u"INTEL"}}) {
+        SCOPED_TRACE(platform::ToUtf8(family));
+        desktop.link = {};
+        desktop.link.architecture = static_cast<std::uint16_t>(architecture);
+        EXPECT_EQ(installer_template::RunSetup({u"/S", u"/DEVICE"}, all, true, host), 0)
+            << (host.printed.empty() ? "" : host.printed.back());
+        installer_template::CabinetJob job;
+        Error error;
+        ASSERT_TRUE(installer_template::PlanCabinet(all, {}, device::CpuFlagByName(family),
+                                                    U16(dir.Path() / "expected"), {}, job, error));
+        ASSERT_TRUE(installer_template::WriteCabinetJob(all, job, error));
+        std::u16string onDevice = u"\\Temp\\Notes." + std::u16string(family) + u".CAB";
+        ASSERT_EQ(desktop.link.files.count(onDevice), 1u);
+        EXPECT_EQ(desktop.link.files[onDevice], ReadBytes(job.path));
+        EXPECT_EQ(desktop.link.started, std::vector<std::u16string>{u"wceload.exe \"" + onDevice + u"\""});
+        EXPECT_EQ(desktop.link.open, 0);
+    }
+    // Nothing left on this PC on the way.
+    EXPECT_TRUE(FolderContents(dir.Path() / "tmp").empty());
+
+    // No device, a broken link, an unknown processor, a family without files, a full device: one
+    // line each, nothing started, the connection closed.
+    const struct {
+        installer_template::Connection answer;
+        std::uint16_t architecture;
+        const char* says;
+    } failures[] = {
+        {installer_template::Connection::NoDevice, 5, "no device answered within 5 seconds"},
+        {installer_template::Connection::Failed, 5, "the link broke"},
+        {installer_template::Connection::Connected, 6, "architecture 6"},
+        {installer_template::Connection::Connected, 4, "has the SHX processor (type 10003), and this package holds "
+                                                       "no file for devices with the SHX processor"},
+    };
+    for (const auto& f : failures) {
+        desktop.link = {};
+        desktop.link.answer = f.answer;
+        desktop.link.architecture = f.architecture;
+        desktop.link.type = f.architecture == 4 ? 10003 : 2577;
+        host.printed.clear();
+        EXPECT_EQ(installer_template::RunSetup({u"/S", u"/DEVICE"}, package, true, host), 1);
+        ASSERT_EQ(host.printed.size(), 1u);
+        EXPECT_TRUE(host.printed[0].starts_with("Nothing was installed on the device: ")) << host.printed[0];
+        EXPECT_NE(host.printed[0].find(f.says), std::string::npos) << host.printed[0];
+        EXPECT_TRUE(desktop.link.started.empty());
+        EXPECT_EQ(desktop.link.open, 0);
+    }
+    desktop.link = {};
+    desktop.link.failWriteOf = u"\\Temp\\Notes.ARM.CAB";
+    EXPECT_EQ(installer_template::RunSetup({u"/S", u"/DEVICE"}, package, true, host), 1);
+    EXPECT_NE(host.printed.back().find("the device is full"), std::string::npos);
+    EXPECT_TRUE(desktop.link.started.empty());
+    EXPECT_TRUE(FolderContents(dir.Path() / "tmp").empty());
+
+    // /S alone without the Application Manager: the device when one answers, else the file.
+    host.printed.clear();
+    desktop.link = {};
+    EXPECT_EQ(installer_template::RunSetup({u"/S"}, package, true, host), 0);
+    EXPECT_EQ(desktop.link.started.size(), 1u);
+    desktop.link.answer = installer_template::Connection::NoDevice;
+    EXPECT_EQ(installer_template::RunSetup({u"/S"}, package, true, host), 0);
+    EXPECT_TRUE(fs::is_regular_file(dir.Path() / "Notes.ARM.CAB"));
+    host.desktop = nullptr;
+    EXPECT_EQ(installer_template::RunSetup({u"/S", u"/DEVICE"}, package, true, host), 1);
+    EXPECT_EQ(installer_template::RunSetup({u"/S", u"/APPMGR"}, package, true, host), 1);
+    SetDateEpoch(nullptr);
+}
+
+// Lines on the Finished page break after a blank or a path separator, never running past the page.
+TEST(TemplateTextTest, LongLinesBreakAfterBlanksAndSeparators) {
+    // One unit a character, ten to a line.
+    auto measure = [](std::u16string_view line, void*) { return static_cast<int>(line.size()); };
+    const struct {
+        const char16_t* text;
+        const char16_t* wrapped;
+    } cases[] = {
+        {u"short", u"short"},
+        {u"C:\\Users\\Someone\\Documents\\Notes", u"C:\\Users\\\r\nSomeone\\\r\nDocuments\\\r\nNotes"},
+        {u"the file is in here", u"the file\r\nis in here"},
+        {u"in C:\\Program Files\\A", u"in C:\\\r\nProgram\r\nFiles\\A"},
+        {u"abcdefghijklmnop", u"abcdefghij\r\nklmnop"},
+        {u"one\r\n\r\nC:\\a\\bbbbbbbbbb", u"one\r\n\r\nC:\\a\\\r\nbbbbbbbbbb"},
+        {u"", u""},
+    };
+    for (const auto& c : cases) {
+        std::u16string wrapped = installer_template::WrapLines(c.text, 10, +measure, nullptr);
+        EXPECT_EQ(wrapped, c.wrapped) << platform::ToUtf8(wrapped);
+    }
 }
 
 } // namespace
