@@ -230,7 +230,7 @@ bool SendToDevice(Package& package, std::u16string_view installerPath, const dev
     }
     std::u16string name = platform::FromFsPath(platform::FsPath(job.path).filename());
     delivered.devicePath = std::u16string(kDeviceCabinetFolder) + u"\\" + name;
-    if (!device->MakeFolder(kDeviceCabinetFolder, error) || !device->CreateFile(delivered.devicePath, error)) {
+    if (!device->MakeFolder(kDeviceCabinetFolder, error) || !device->MakeFile(delivered.devicePath, error)) {
         return false;
     }
     std::vector<std::uint8_t> block(kCopyBlock);

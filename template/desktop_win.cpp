@@ -160,7 +160,7 @@ public:
         return false;
     }
 
-    bool CreateFile(std::u16string_view path, Error& error) override {
+    bool MakeFile(std::u16string_view path, Error& error) override {
         file_ = calls_.createFile(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                   nullptr);
         if (file_ == INVALID_HANDLE_VALUE || file_ == nullptr) {
