@@ -1,9 +1,10 @@
 // tarvelo-build cab FILE.inf: the CAB wizard's work on any host. The INF is read in the device's
 // code page, compiled for each processor label it defines (or those --cpu names), every cabinet
 // planned and checked before the first is written, and each written as NAME.CAB or
-// NAME.LABEL.CAB beside the INF or in -d, as the wizard names them.
+// NAME.LABEL.CAB beside the INF or in -d, as the wizard names them (with --appmgr, NAME.ini too).
 #include "cli/cab_inf.h"
 
+#include "cli/app_manager_output.h"
 #include "cli/console.h"
 #include "cli/device_options_args.h"
 #include "cli/workspace_build.h"
@@ -290,6 +291,22 @@ int RunCabInf(const Args& args, const Command& command) {
         }
     }
     std::sort(sources.begin(), sources.end(), IdBefore);
+    // The Application Manager keeps the program under the INF's AppName, as the device does.
+    AppManagerOutput ini;
+    std::vector<std::u16string> checked;
+    for (const InfCabinet& cabinet : cabinets) {
+        checked.push_back(cabinet.path);
+    }
+    if (args.Has("--appmgr")) {
+        std::vector<std::u16string> names;
+        for (const InfCabinet& cabinet : cabinets) {
+            names.push_back(platform::FromFsPath(platform::FsPath(cabinet.path).filename()));
+        }
+        if (!PlanAppManagerIni(folder, stem, cabinets.front().compiled.design.appName, names, Utf8(infPath), ini)) {
+            return kExitFailure;
+        }
+        checked.push_back(ini.path);
+    }
 
     platform::Destination made;
     Error error;
@@ -300,15 +317,14 @@ int RunCabInf(const Args& args, const Command& command) {
         PrintError(Utf8(folder), error);
         return kExitFailure;
     }
-    for (const InfCabinet& cabinet : cabinets) {
+    for (const std::u16string& output : checked) {
         // The same file by any name (a link, another spelling of its folder) is the same file.
         platform::FileId id;
-        if (platform::IdentifyFile(cabinet.path, id) &&
-            std::binary_search(sources.begin(), sources.end(), id, IdBefore)) {
-            PrintError(Utf8(cabinet.path), "is one of the INF's source files; it is not replaced");
+        if (platform::IdentifyFile(output, id) && std::binary_search(sources.begin(), sources.end(), id, IdBefore)) {
+            PrintError(Utf8(output), "is one of the INF's source files; it is not replaced");
             return kExitFailure;
         }
-        if (!CheckOutput(cabinet.path, args.Has("--force"), {{infPath, "the INF"}}, nullptr)) {
+        if (!CheckOutput(output, args.Has("--force"), {{infPath, "the INF"}}, nullptr)) {
             return kExitFailure;
         }
     }
@@ -328,6 +344,9 @@ int RunCabInf(const Args& args, const Command& command) {
         if (!args.Quiet()) {
             Print(Utf8(cabinet.path) + "\n");
         }
+    }
+    if (args.Has("--appmgr") && !WriteAppManagerIni(ini, args.Quiet())) {
+        return kExitFailure;
     }
     made.Keep();
     return kExitSuccess;

@@ -1,5 +1,7 @@
 // tarvelo-build cab: the Windows CE installation cabinets of a workspace, package data file or
-// installer, one per processor family, that a device opens to install the application.
+// installer, one per processor family, that a device opens to install the application; with
+// --appmgr, the desktop Application Manager's .ini that lists them.
+#include "cli/app_manager_output.h"
 #include "cli/cab_inf.h"
 #include "cli/command.h"
 #include "cli/console.h"
@@ -18,23 +20,25 @@
 namespace cli {
 namespace {
 
-constexpr std::array<OptionSpec, 8> kOwnOptions{{{"-d", "--directory", true},
+constexpr std::array<OptionSpec, 9> kOwnOptions{{{"-d", "--directory", true},
                                                  {"--cpu", "", true},
                                                  {"--provider", "", true},
                                                  {"--compress", "", false},
                                                  {"--reserve-signature", "", false},
                                                  {"--force", "-f", false},
                                                  {"--source-folder", "", true},
-                                                 {"--source-prefix", "", true}}};
+                                                 {"--source-prefix", "", true},
+                                                 {"--appmgr", "", false}}};
 constexpr auto kOptions = WithDeviceOptions(kOwnOptions);
 
 constexpr std::string_view kHelpUsage =
     "Usage: tarvelo-build cab INPUT -d DIR [--cpu arm,mips,shx,intel] [--provider TEXT]\n"
     "                         [--compress] [--force] [--source-folder DIR]\n"
-    "                         [--source-prefix WINPATH] [--reserve-signature] [device options]\n"
-    "                         [--quiet]\n"
+    "                         [--source-prefix WINPATH] [--reserve-signature] [--appmgr]\n"
+    "                         [device options] [--quiet]\n"
     "       tarvelo-build cab FILE.inf [-d DIR] [--cpu LABEL,...] [--source-folder DIR]\n"
-    "                         [--compress] [--force] [--reserve-signature] [--codepage N] [--quiet]\n\n"
+    "                         [--compress] [--force] [--reserve-signature] [--appmgr]\n"
+    "                         [--codepage N] [--quiet]\n\n"
     "Makes the Windows CE installation cabinets (.CAB) of a workspace, package data file or\n"
     "installer: one for each processor family that has files, named \"PROGRAM.ARM.CAB\" (MIPS,\n"
     "SHX, INTEL) after the program name. Copied to the device and opened there, a cabinet\n"
@@ -71,7 +75,13 @@ constexpr std::string_view kHelpUsage =
     "                        computer, only the files' places on the device, so a build script\n"
     "                        may pass the same options to every command\n"
     "  --reserve-signature   leave the 6,144-byte header reserve signtool needs to sign the\n"
-    "                        cabinet (osslsigncode makes its own room: sign a cabinet made without)\n";
+    "                        cabinet (osslsigncode makes its own room: sign a cabinet made without)\n"
+    "  --appmgr              also write PROGRAM.ini (of an INF: NAME.ini) beside the cabinets,\n"
+    "                        listing those of this run, for the desktop's Application Manager:\n"
+    "                        a desktop installer of your own starts CEAppMgr.exe with its full\n"
+    "                        path, and the cabinet that fits the device is installed; keep the\n"
+    "                        folder where it is, as the Application Manager installs from it\n"
+    "                        again. --force replaces an existing one too\n";
 constexpr std::string_view kHelpEnd =
     "  --quiet               print nothing but errors\n"
     "A value the command cannot take (an unknown family, a WINPATH that is not one) is a usage\n"
@@ -128,8 +138,20 @@ int RunCab(const Args& args) {
         cabinets.back().settings.compress = args.Has("--compress");
         cabinets.back().settings.reserveSignature = args.Has("--reserve-signature");
     }
+    // The .ini lists the cabinets by name beside it; one it cannot list is refused now.
+    AppManagerOutput ini;
+    if (args.Has("--appmgr")) {
+        std::vector<std::u16string> names;
+        for (const FamilyOutput& out : outputs) {
+            names.push_back(device::FamilyOutputName(appName, *out.family, u".CAB"));
+        }
+        if (!PlanAppManagerIni(args.Value("-d"), appName, appName, names, Utf8(in.path), ini)) {
+            return kExitFailure;
+        }
+    }
     platform::Destination made;
-    if (!PrepareOutputs(args, in, outputs, made)) {
+    if (!PrepareOutputs(args, in, outputs, made) ||
+        (args.Has("--appmgr") && !CheckOutput(ini.path, args.Has("--force"), {{in.path, "the input"}}, &in.package))) {
         return kExitFailure;
     }
     for (std::size_t i = 0; i < outputs.size(); ++i) {
@@ -149,6 +171,10 @@ int RunCab(const Args& args) {
                                " reads: keep a cabinet to 998 files where you can");
             }
         }
+    }
+    // Written last, so that it never names a cabinet that is not there.
+    if (args.Has("--appmgr") && !WriteAppManagerIni(ini, args.Quiet())) {
+        return kExitFailure;
     }
     made.Keep();
     return kExitSuccess;

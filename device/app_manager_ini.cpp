@@ -28,7 +28,19 @@ std::string WesternText(std::u16string_view text) {
 std::u16string AppManagerIniName(std::u16string_view appName) { return OutputStem(appName) + u".ini"; }
 
 std::u16string AppManagerComponent(std::u16string_view appName) {
-    return platform::FromCodePage(platform::kWesternCodePage, WesternText(OutputStem(appName)));
+    std::u16string component = platform::FromCodePage(platform::kWesternCodePage, WesternText(OutputStem(appName)));
+    // An .ini reader trims the blanks around a value but not inside a section's brackets, so a
+    // component with a blank at either end would not find its own section.
+    auto blank = [](char16_t c) { return c == u' ' || c == u'\u00A0'; };
+    while (!component.empty() && blank(component.back())) {
+        component.pop_back();
+    }
+    std::size_t first = 0;
+    while (first < component.size() && blank(component[first])) {
+        ++first;
+    }
+    component.erase(0, first);
+    return component.empty() ? std::u16string(u"Setup") : component;
 }
 
 bool MakeAppManagerIni(std::u16string_view appName, std::span<const std::u16string> cabinetNames, std::string& bytes,

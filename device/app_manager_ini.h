@@ -18,7 +18,7 @@ std::u16string AppManagerIniName(std::u16string_view appName);
 
 // The name the Application Manager keeps the application under (its Component, section and
 // Uninstall): the file-name stem, with the characters an .ini line gives a meaning to ('[', ']',
-// '=', ';') and those the Western code page lacks as '_'.
+// '=', ';') and those the Western code page lacks as '_', without blanks at either end.
 std::u16string AppManagerComponent(std::u16string_view appName);
 
 // The .ini's bytes: 8-bit text in the Western code page (CP1252, which the Application Manager

@@ -79,6 +79,11 @@ bool PlanAppManager(const Package& package, std::u16string_view installerPath, s
         error = Refusal("no folder was given");
         return false;
     }
+    // The Application Manager is given the .ini's whole path, whatever folder it was started from.
+    std::error_code failed;
+    std::filesystem::path whole = std::filesystem::absolute(platform::FsPath(folder), failed);
+    std::u16string absolute = failed ? std::u16string(folder) : platform::FromFsPath(whole);
+    folder = absolute;
     std::vector<std::u16string> names;
     for (const device::CpuChoice& family : device::kCpuChoices) {
         device::InstallPlan plan;
@@ -230,7 +235,7 @@ bool SendToDevice(Package& package, std::u16string_view installerPath, const dev
     }
     std::u16string name = platform::FromFsPath(platform::FsPath(job.path).filename());
     delivered.devicePath = std::u16string(kDeviceCabinetFolder) + u"\\" + name;
-    if (!device->MakeFolder(kDeviceCabinetFolder, error) || !device->CreateFile(delivered.devicePath, error)) {
+    if (!device->MakeFolder(kDeviceCabinetFolder, error) || !device->MakeFile(delivered.devicePath, error)) {
         return false;
     }
     std::vector<std::uint8_t> block(kCopyBlock);

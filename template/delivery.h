@@ -40,7 +40,7 @@ public:
     // Makes a folder; one that is there already is no failure.
     virtual bool MakeFolder(std::u16string_view path, Error& error) = 0;
     // Creates the file, replacing one of that name, for the writes that follow.
-    virtual bool CreateFile(std::u16string_view path, Error& error) = 0;
+    virtual bool MakeFile(std::u16string_view path, Error& error) = 0;
     virtual bool Write(std::span<const std::uint8_t> block, Error& error) = 0;
     virtual bool CloseFile(Error& error) = 0;
     virtual bool StartProgram(std::u16string_view program, std::u16string_view arguments, Error& error) = 0;

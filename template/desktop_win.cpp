@@ -108,6 +108,7 @@ using WriteFileCall = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPE
 using CloseHandleCall = BOOL(WINAPI*)(HANDLE);
 using CreateProcessCall = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD,
                                         LPVOID, LPWSTR, LPVOID, LPPROCESS_INFORMATION);
+using GetFileAttributesCall = DWORD(WINAPI*)(LPCWSTR);
 using GetLastErrorCall = DWORD(WINAPI*)();
 using GetErrorCall = HRESULT(WINAPI*)();
 
@@ -120,6 +121,7 @@ struct RapiCalls {
     WriteFileCall writeFile = nullptr;
     CloseHandleCall closeHandle = nullptr;
     CreateProcessCall createProcess = nullptr;
+    GetFileAttributesCall getFileAttributes = nullptr; // may be missing: only a second opinion
     GetLastErrorCall getLastError = nullptr;
     GetErrorCall getError = nullptr;
 };
@@ -140,10 +142,13 @@ public:
     }
 
     bool Processor(std::uint16_t& architecture, std::uint32_t& type, Error& error) override {
+        // The call answers nothing of its own; a failure shows as the link's error or as nothing
+        // filled in.
         SYSTEM_INFO info{};
         info.wProcessorArchitecture = 0xFFFF;
+        info.dwProcessorType = 0xFFFFFFFF;
         calls_.getSystemInfo(&info);
-        if (FAILED(calls_.getError())) {
+        if (FAILED(calls_.getError()) || (info.wProcessorArchitecture == 0xFFFF && info.dwProcessorType == 0xFFFFFFFF)) {
             error = Failure("the device did not tell its processor", {});
             return false;
         }
@@ -153,14 +158,25 @@ public:
     }
 
     bool MakeFolder(std::u16string_view path, Error& error) override {
-        if (calls_.createDirectory(Wide(path).c_str(), nullptr) || calls_.getLastError() == ERROR_ALREADY_EXISTS) {
+        std::wstring wide = Wide(path);
+        if (calls_.createDirectory(wide.c_str(), nullptr)) {
             return true;
+        }
+        DWORD why = calls_.getLastError();
+        if (why == ERROR_ALREADY_EXISTS || why == ERROR_FILE_EXISTS) {
+            return true;
+        }
+        if (calls_.getFileAttributes) {
+            DWORD attributes = calls_.getFileAttributes(wide.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                return true;
+            }
         }
         error = Failure("the folder cannot be made on the device", path);
         return false;
     }
 
-    bool CreateFile(std::u16string_view path, Error& error) override {
+    bool MakeFile(std::u16string_view path, Error& error) override {
         file_ = calls_.createFile(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                   nullptr);
         if (file_ == INVALID_HANDLE_VALUE || file_ == nullptr) {
@@ -199,8 +215,11 @@ public:
             error = Failure("the device's installer cannot be started", program);
             return false;
         }
-        calls_.closeHandle(started.hThread);
-        calls_.closeHandle(started.hProcess);
+        for (HANDLE handle : {started.hThread, started.hProcess}) {
+            if (handle && handle != INVALID_HANDLE_VALUE) {
+                calls_.closeHandle(handle);
+            }
+        }
         return true;
     }
 
@@ -262,6 +281,7 @@ public:
             !Find(module, "CeGetLastError", c.getLastError) || !Find(module, "CeRapiGetError", c.getError)) {
             return nullptr;
         }
+        Find(module, "CeGetFileAttributes", c.getFileAttributes);
         return library;
     }
 

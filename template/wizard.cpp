@@ -155,25 +155,38 @@ LRESULT CWizard::OnInitDialog(UINT, WPARAM, LPARAM) {
     std::u16string stem = ProgramStem(package_, installerFile_);
     appManager_ = desktop_ ? desktop_->AppManager() : std::u16string();
     linked_ = desktop_ && desktop_->Link();
-    bool presetTaken = options_.wayGiven && (options_.way != Way::AppManager || !appManager_.empty()) &&
-                       (options_.way != Way::Device || linked_);
-    way_ = presetTaken ? options_.way : FirstWay(desktop_, kProbeMilliseconds);
+    Way preset = options_.way;
+    bool presetGiven = options_.wayGiven || !options_.destination.empty() || !options_.cabinetFolder.empty();
+    if (!options_.wayGiven) {
+        preset = options_.destination.empty() ? Way::Cabinet : Way::Folder;
+    }
+    bool presetTaken = presetGiven && (preset != Way::AppManager || !appManager_.empty()) &&
+                       (preset != Way::Device || linked_);
+    way_ = presetTaken ? preset : FirstWay(desktop_, kProbeMilliseconds);
     appManagerFolder_ = options_.appManagerFolder.empty() && !appManager_.empty()
                             ? desktop_->AppManagerFolder(appManager_, stem)
                             : options_.appManagerFolder;
     deviceFolder_ = options_.destination.empty() ? platform::JoinHostPath(documents_, stem) : options_.destination;
     cabinetFolder_ = options_.cabinetFolder.empty() ? documents_ : options_.cabinetFolder;
+    // A way this PC cannot take is shown disabled, and says why.
     EnableWindow(GetDlgItem(window, IDC_WAY_APPMGR), !appManager_.empty());
     EnableWindow(GetDlgItem(window, IDC_WAY_DEVICE), linked_);
+    if (appManager_.empty()) {
+        SetText(IDC_WAY_APPMGR, u"Through the Application Manager: not installed on this PC");
+    }
+    if (!linked_) {
+        SetText(IDC_WAY_DEVICE, u"Straight to the connected device: no connection software");
+    }
     for (Way way : {Way::AppManager, Way::Device, Way::Cabinet, Way::Folder}) {
         CheckDlgButton(window, WayButton(way), way == way_ ? BST_CHECKED : BST_UNCHECKED);
     }
     // Only the families the package holds files for: a device of another cannot run the program.
+    // A package refused is refused at Install, with the reason, whichever family is chosen.
     HWND cpuList = GetDlgItem(window, IDC_CPU_LIST);
     for (const device::CpuChoice& choice : device::kCpuChoices) {
         device::InstallPlan plan;
         Error ignored;
-        if (!device::PlanInstall(package_, choice.flag, plan, ignored) || plan.files.empty()) {
+        if (device::PlanInstall(package_, choice.flag, plan, ignored) && plan.files.empty()) {
             continue;
         }
         auto row = SendMessageW(cpuList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(choice.name).c_str()));
@@ -428,11 +441,6 @@ void CWizard::ShowWay() {
         SetText(IDC_DEST_LABEL, u"&Folder standing for the device's root on this PC:");
         note = u"The files are laid out as they belong on the device.";
         break;
-    }
-    // A way this PC cannot take says why, so that the user knows what to install for it.
-    if (appManager_.empty()) {
-        note = u"The Application Manager is not installed on this PC (it comes with ActiveSync or Windows Mobile "
-               u"Device Center). " + note;
     }
     SetText(IDC_WAY_NOTE, note);
     if (folder) {

@@ -1080,8 +1080,90 @@ TEST_F(CabinetTest, NamesAreWrittenInTheDevicesCodePage) {
     EXPECT_EQ(r.status, 0) << r.out << r.err;
 }
 
+// --appmgr: the desktop Application Manager's .ini beside the cabinets, listing those of the run;
+// an INF's named after the INF, as its cabinets are. An .ini that could not be written, or could
+// not list a cabinet, is refused with the cabinets before any is written; --force replaces it.
+TEST_F(CabinetTest, TheApplicationManagersIniListsTheCabinetsOfTheRun) {
+    const std::u16string ws = MakeWorkspace(u"two.orb", FLAG_SHX | FLAG_INTEL);
+    const auto ini = [](const std::string& list) {
+        return BytesOf("[CEAppManager]\r\nVersion = 1.0\r\nComponent = Field Notes\r\n\r\n[Field Notes]\r\n"
+                       "Description = Field Notes\r\nUninstall = Field Notes\r\nCabFiles = " +
+                       list + "\r\n");
+    };
+    const std::u16string two = dir.File(u"two");
+    ToolResult r = Cab(ws, two, {u"--appmgr"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(two + u"/Field Notes.ini"), ini("Field Notes.ARM.CAB,Field Notes.MIPS.CAB"));
+    EXPECT_NE(r.out.find("Field Notes.ini\n"), std::string::npos) << r.out;
+    EXPECT_EQ(FolderContents(fs::path(two)).size(), 3u);
+
+    r = Run({u"inf", ws, u"-d", dir.File(u"inf"), u"--cpu", u"mips", u"-q"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::u16string> compile{
+        u"cab", dir.File(u"inf/Field Notes.MIPS.inf"), u"-d", dir.File(u"compiled"), u"--appmgr", u"-q"};
+#ifndef _WIN32
+    compile.insert(compile.end(), {u"--source-folder", u"/"});
+#endif
+    r = Run(compile);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(dir.File(u"compiled/Field Notes.MIPS.ini")), ini("Field Notes.MIPS.CAB"));
+
+    const struct {
+        const char* what;
+        std::function<std::u16string(const std::u16string& out)> prepare; // answers the input
+        bool force;
+        std::string complaint;
+    } refusals[] = {
+        {"an .ini already there",
+         [&](const std::u16string& out) {
+             WriteBytes(out + u"/Field Notes.ini", BytesOf("old"));
+             return ws;
+         },
+         false, "Field Notes.ini: already exists; use --force to replace it"},
+        {"a folder by its name",
+         [&](const std::u16string& out) {
+             fs::create_directories(fs::path(out + u"/Field Notes.ini"));
+             return ws;
+         },
+         true, "Field Notes.ini: is a folder"},
+        {"the input by its name",
+         [&](const std::u16string& out) {
+             fs::copy_file(fs::path(ws), fs::path(out + u"/Field Notes.ini"));
+             return out + u"/Field Notes.ini";
+         },
+         true, "Field Notes.ini: is the input this build reads"},
+        {"a cabinet the list cannot carry",
+         [&](const std::u16string&) {
+             return MakeWorkspace(u"comma.orb", 0, {u"Field Notes, Pro", kTargetProgramFiles, u"Acme\\Notes"});
+         },
+         true, "\"Field Notes, Pro.ARM.CAB\" cannot be listed for the Application Manager"},
+    };
+    int n = 0;
+    for (const auto& row : refusals) {
+        SCOPED_TRACE(row.what);
+        const std::u16string out = dir.File(u"refused" + platform::ToUtf16(std::to_string(n++)));
+        fs::create_directories(fs::path(out));
+        const std::u16string input = row.prepare(out);
+        const Tree before = FolderContents(fs::path(out));
+        std::vector<std::u16string> more{u"--appmgr"};
+        if (row.force) {
+            more.push_back(u"--force");
+        }
+        r = Cab(input, out, more);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(row.complaint), std::string::npos) << r.err;
+        EXPECT_EQ(FolderContents(fs::path(out)), before);
+        if (!row.force) {
+            r = Cab(input, out, {u"--appmgr", u"--force", u"-q"});
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(FolderContents(fs::path(out)), FolderContents(fs::path(two)));
+        }
+    }
+}
+
 // A cabinet an INF would write over one of its own sources, by the same name or through another
-// name of the same file (a hard link), is refused before anything is written, even with --force.
+// name of the same file (a hard link), is refused before anything is written, even with --force;
+// so is the Application Manager's .ini.
 TEST_F(CabinetTest, AnInfsCabinetNeverReplacesOneOfItsSources) {
     const std::string inf = "[Version]\r\nSignature=\"$Windows NT$\"\r\nProvider=\"P\"\r\n"
                             "CESignature=\"$Windows CE$\"\r\n[CEStrings]\r\nAppName=\"A\"\r\nInstallDir=%CE1%\\A\r\n"
@@ -1089,7 +1171,7 @@ TEST_F(CabinetTest, AnInfsCabinetNeverReplacesOneOfItsSources) {
                             "[SourceDisksFiles]\r\n\"SRC\"=1\r\n[DestinationDirs]\r\nFiles=0,%InstallDir%\r\n"
                             "[Files]\r\n\"a.bin\",\"SRC\",,0\r\n";
     const Bytes source = Pattern(200, 3);
-    for (const char* name : {"out.CAB", "linked.bin", "plain.bin"}) {
+    for (const char* name : {"out.CAB", "linked.bin", "plain.bin", "out.ini"}) {
         SCOPED_TRACE(name);
         const std::u16string folder = dir.File(platform::ToUtf16(name) + u".d");
         fs::create_directories(fs::path(folder));
@@ -1102,14 +1184,20 @@ TEST_F(CabinetTest, AnInfsCabinetNeverReplacesOneOfItsSources) {
         if (linked) {
             fs::create_hard_link(fs::path(folder + u"/linked.bin"), fs::path(folder + u"/out.CAB"));
         }
-        ToolResult r = Run({u"cab", folder + u"/out.inf", u"--force", u"-q"});
+        ToolResult r = Run({u"cab", folder + u"/out.inf", u"--force", u"-q", u"--appmgr"});
         if (std::string(name) == "plain.bin") {
             EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(ReadBytes(folder + u"/out.ini"),
+                      BytesOf("[CEAppManager]\r\nVersion = 1.0\r\nComponent = A\r\n\r\n[A]\r\nDescription = A\r\n"
+                              "Uninstall = A\r\nCabFiles = out.CAB\r\n"));
             continue;
         }
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find("is one of the INF's source files; it is not replaced"), std::string::npos) << r.err;
         EXPECT_EQ(ReadBytes(folder + u"/" + platform::ToUtf16(name)), source);
+        if (std::string(name) == "out.ini") {
+            EXPECT_FALSE(Exists(folder + u"/out.CAB"));
+        }
     }
 }
 
@@ -1129,7 +1217,8 @@ TEST_F(CabinetTest, EveryHostEveryRunAndEveryKindOfInputMakeTheSameBytes) {
         std::u16string folders[4];
         for (std::size_t i = 0; i < 4; ++i) {
             folders[i] = dir.File(u"out" + platform::ToUtf16(std::to_string(compress * 4 + i)));
-            ASSERT_EQ(Cab(inputs[i], folders[i], Compressed(compress)).status, 0);
+            ASSERT_EQ(Cab(inputs[i], folders[i], Compressed(compress, {u"--appmgr"})).status, 0);
+            EXPECT_EQ(ReadBytes(folders[i] + u"/Field Notes.ini"), ReadBytes(folders[0] + u"/Field Notes.ini"));
         }
         for (std::size_t f = 0; f < 4; ++f) {
             const device::CpuChoice& family = device::kCpuChoices[f];

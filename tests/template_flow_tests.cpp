@@ -118,7 +118,7 @@ public:
     ~FakeDevice() override;
     bool Processor(std::uint16_t& architecture, std::uint32_t& type, Error&) override;
     bool MakeFolder(std::u16string_view path, Error&) override;
-    bool CreateFile(std::u16string_view path, Error& error) override;
+    bool MakeFile(std::u16string_view path, Error& error) override;
     bool Write(std::span<const std::uint8_t> block, Error& error) override;
     bool CloseFile(Error&) override { return true; }
     bool StartProgram(std::u16string_view program, std::u16string_view arguments, Error&) override;
@@ -161,7 +161,7 @@ bool FakeDevice::MakeFolder(std::u16string_view path, Error&) {
     link_.folders.emplace_back(path);
     return true;
 }
-bool FakeDevice::CreateFile(std::u16string_view path, Error& error) {
+bool FakeDevice::MakeFile(std::u16string_view path, Error& error) {
     if (path == link_.failWriteOf) {
         error = Refusal("the device is full");
         return false;
@@ -390,7 +390,7 @@ TEST_F(TemplateFlowTest, AskedForItsOptionsItListsThemAndSucceeds) {
         EXPECT_EQ(fake.informed, c.silent ? std::vector<std::string>{} : usage);
         EXPECT_TRUE(fake.shown.empty() && fake.printed.empty() && fake.wizardOptions.empty());
     }
-    EXPECT_FALSE(fs::exists(dir.Path() / "Tarvelo Device"));
+    EXPECT_FALSE(fs::exists(dir.Path() / "Notes"));
 }
 
 TEST_F(TemplateFlowTest, WithoutSilenceTheWizardRunsWithThePresetChoices) {

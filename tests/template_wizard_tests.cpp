@@ -69,6 +69,8 @@ public:
     std::vector<bool> replaceAnswers; // what the user answers each time, in order
     std::vector<std::u16string> askedToReplace;
     int stepsShown = 0;
+    int askedToQuit = 0;
+    bool quitAnswer = true;
     bool pictureOfInstalling = false;
     std::u16string installingIntro;
 
@@ -79,6 +81,10 @@ protected:
         }
         folder = chosenFolder;
         return true;
+    }
+    bool AskToQuit() override {
+        ++askedToQuit;
+        return quitAnswer;
     }
     bool AskToReplace(const std::u16string& path) override {
         askedToReplace.push_back(path);
@@ -110,7 +116,7 @@ protected:
         Start(options);
     }
     void Start(const installer_template::Options& options) {
-        wizard = std::make_unique<TestWizard>(package, options, U16(dir.Path() / "Tarvelo Device"));
+        wizard = std::make_unique<TestWizard>(package, options, U16(dir.Path()), std::u16string(), desktop);
         ASSERT_NE(wizard->Create(nullptr), nullptr);
         ShowWindow(wizard->Window(), SW_SHOWNORMAL);
         Pump();
@@ -139,6 +145,10 @@ protected:
     void ChooseProcessor(const char16_t* name) {
         SendMessageW(Item(IDC_CPU_LIST), CB_SELECTSTRING, static_cast<WPARAM>(-1),
                      reinterpret_cast<LPARAM>(Wide(name).c_str()));
+        // As the list tells its owner when the user picks a row.
+        SendMessageW(wizard->Window(), WM_COMMAND, MAKEWPARAM(IDC_CPU_LIST, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(Item(IDC_CPU_LIST)));
+        Pump();
     }
     static std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 
@@ -146,6 +156,7 @@ protected:
     Bytes bytes;
     Package package;
     std::unique_ptr<TestWizard> wizard;
+    installer_template::Desktop* desktop = nullptr;
     std::vector<AppFile> files{
         {u"app.exe", Pattern(3000, 1), FLAG_ALL_PLATFORMS | FLAG_SHORTCUT, u"Notes.lnk"},
         {u"lib/arm.dll", Pattern(200, 2), FLAG_ARM},
@@ -190,6 +201,12 @@ TEST_F(TemplateWizardTest, PagesInOrderWithTheLicenceToBeAcceptedFirst) {
     // The installation file for the device comes first, in the folder the device's folder would
     // be made in.
     EXPECT_TRUE(Visible(IDC_WAY_CABINET) && Visible(IDC_WAY_FOLDER));
+    // Without the desktop's device software the first two ways are there, disabled, and the page
+    // says why.
+    EXPECT_TRUE(Visible(IDC_WAY_APPMGR) && Visible(IDC_WAY_DEVICE));
+    EXPECT_FALSE(IsWindowEnabled(Item(IDC_WAY_APPMGR)) || IsWindowEnabled(Item(IDC_WAY_DEVICE)));
+    EXPECT_EQ(TextOf(IDC_WAY_APPMGR), u"Through the Application Manager: not installed on this PC");
+    EXPECT_EQ(TextOf(IDC_WAY_DEVICE), u"Straight to the connected device: no connection software");
     EXPECT_TRUE(Checked(IDC_WAY_CABINET));
     EXPECT_FALSE(Checked(IDC_WAY_FOLDER));
     EXPECT_TRUE(wizard->MakesCabinet());
@@ -202,7 +219,7 @@ TEST_F(TemplateWizardTest, PagesInOrderWithTheLicenceToBeAcceptedFirst) {
     ChooseWay(IDC_WAY_FOLDER);
     EXPECT_FALSE(wizard->MakesCabinet());
     EXPECT_EQ(TextOf(IDC_DEST_LABEL), u"&Folder standing for the device's root on this PC:");
-    EXPECT_EQ(TextOf(IDC_DEST_EDIT), U16(dir.Path() / "Tarvelo Device"));
+    EXPECT_EQ(TextOf(IDC_DEST_EDIT), U16(dir.Path() / "Notes"));
     ChooseWay(IDC_WAY_CABINET);
     EXPECT_EQ(TextOf(IDC_DEST_EDIT), U16(dir.Path() / "cabs"));
     ChooseWay(IDC_WAY_FOLDER);
@@ -330,13 +347,21 @@ TEST_F(TemplateWizardTest, TheFirstFileTickedAsTheLicenceIsShownAndInstalledOnly
     }
 }
 
-TEST_F(TemplateWizardTest, CancelEndsWithoutWritingAnything) {
+// Cancel asks first; No keeps the page.
+TEST_F(TemplateWizardTest, CancelAsksAndThenEndsWithoutWritingAnything) {
     Open(files);
     Click(IDC_NEXT);
+    wizard->quitAnswer = false;
     Click(IDCANCEL);
+    EXPECT_EQ(wizard->askedToQuit, 1);
+    EXPECT_FALSE(wizard->Ended());
+    EXPECT_EQ(wizard->CurrentPage(), installer_template::Page::Licence);
+    wizard->quitAnswer = true;
+    Click(IDCANCEL);
+    EXPECT_EQ(wizard->askedToQuit, 2);
     EXPECT_TRUE(wizard->Ended());
     EXPECT_EQ(wizard->ExitCode(), 1);
-    EXPECT_FALSE(fs::exists(dir.Path() / "Tarvelo Device"));
+    EXPECT_FALSE(fs::exists(dir.Path() / "Notes") || fs::exists(dir.Path() / "Notes.ARM.CAB"));
 }
 
 // Whichever the way, a refused plan writes nothing and says so.
@@ -429,23 +454,30 @@ TEST_F(TemplateWizardTest, TheInstallationFileIsTheCommandLinesCabinetAndReplace
     EXPECT_EQ(wizard->askedToReplace.size(), 2u);
     EXPECT_EQ(ReadBytes(arm), ReadBytes(dir.File(u"cli\\Notes.ARM.CAB")));
 
-    toDestination(u"MIPS");
+    // Only the families the package holds files for are offered, each with the devices it fits.
+    toDestination(u"INTEL");
+    HWND list = Item(IDC_CPU_LIST);
+    ASSERT_EQ(SendMessageW(list, CB_GETCOUNT, 0, 0), 2);
+    EXPECT_EQ(SendMessageW(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(L"MIPS")),
+              CB_ERR);
+    EXPECT_NE(TextOf(IDC_CPU_NOTE).find(u"x86"), std::u16string::npos);
+    ChooseProcessor(u"ARM");
+    EXPECT_EQ(TextOf(IDC_CPU_NOTE), u"Most Pocket PCs and Windows Mobile devices since 2002.");
+    // A failure can be gone back from, to try another folder.
+    WriteBytes(dir.File(u"blocked"), Pattern(1));
+    SetWindowTextW(Item(IDC_DEST_EDIT), Wide(dir.File(u"blocked\\below")).c_str());
     Click(IDC_NEXT);
     ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Finished);
     EXPECT_EQ(TextOf(IDC_HEADING), u"Setup failed");
-    EXPECT_NE(TextOf(IDC_INTRO).find(u"no file for devices with the MIPS processor"), std::u16string::npos);
-    // The folder way says the same, as a failure the user can go back from.
     ASSERT_TRUE(IsWindowEnabled(Item(IDC_BACK)));
     Click(IDC_BACK);
+    EXPECT_EQ(wizard->CurrentPage(), installer_template::Page::Destination);
     ChooseWay(IDC_WAY_FOLDER);
-    SetWindowTextW(Item(IDC_DEST_EDIT), Wide(dir.File(u"device")).c_str());
+    SetWindowTextW(Item(IDC_DEST_EDIT), Wide(dir.File(u"blocked\\device")).c_str());
     Click(IDC_NEXT);
     ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Finished);
     EXPECT_EQ(TextOf(IDC_HEADING), u"Setup failed");
-    EXPECT_NE(TextOf(IDC_INTRO).find(u"no file for devices with the MIPS processor; nothing was installed"),
-              std::u16string::npos);
     EXPECT_TRUE(IsWindowEnabled(Item(IDC_BACK)));
-    EXPECT_FALSE(Exists(dir.File(u"device")));
     Click(IDC_NEXT);
     EXPECT_EQ(wizard->ExitCode(), 1);
     EXPECT_EQ(FolderContents(fs::path(cabs)).size(), 2u);
