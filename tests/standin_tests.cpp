@@ -35,8 +35,8 @@ TEST(StandinRapiTest, CallsReachTheDeviceOnlyWhileConnectedAndFailWithTheDevices
     auto init = Call<HRESULT(WINAPI*)(RapiInit*)>(rapi, "CeRapiInitEx");
     auto uninit = Call<HRESULT(WINAPI*)()>(rapi, "CeRapiUninit");
     auto mkdir = Call<BOOL(WINAPI*)(LPCWSTR, LPSECURITY_ATTRIBUTES)>(rapi, "CeCreateDirectory");
-    auto create = Call<HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)>(
-        rapi, "CeCreateFile");
+    auto create =
+        Call<HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)>(rapi, "CeCreateFile");
     auto close = Call<BOOL(WINAPI*)(HANDLE)>(rapi, "CeCloseHandle");
     auto lastError = Call<DWORD(WINAPI*)()>(rapi, "CeGetLastError");
     ASSERT_TRUE(init && uninit && mkdir && create && close && lastError);
@@ -58,7 +58,8 @@ TEST(StandinRapiTest, CallsReachTheDeviceOnlyWhileConnectedAndFailWithTheDevices
                    {L"\\No\\Such", ERROR_PATH_NOT_FOUND},
                    {L"Temp2", ERROR_PATH_NOT_FOUND},
                    {L"\\Temp\\..\\..\\Out", ERROR_INVALID_NAME}},
-      files[] = {{L"\\Temp\\a.CAB", 0}, {L"\\Missing\\a.CAB", ERROR_PATH_NOT_FOUND}, {L"C:\\a.CAB", ERROR_PATH_NOT_FOUND}};
+      files[] = {
+          {L"\\Temp\\a.CAB", 0}, {L"\\Missing\\a.CAB", ERROR_PATH_NOT_FOUND}, {L"C:\\a.CAB", ERROR_PATH_NOT_FOUND}};
     for (const Case& c : folders) {
         EXPECT_EQ(mkdir(c.path, nullptr), c.error == 0) << fs::path(c.path).string();
         EXPECT_EQ(c.error ? lastError() : 0, c.error) << fs::path(c.path).string();

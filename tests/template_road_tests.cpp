@@ -320,17 +320,16 @@ TEST_F(TemplateDeviceRoadTest, TheApplicationManagerIsStartedOnTheIniOfEveryFami
             fs::remove_all(folder, ec);
         }
     } cleanup{localNotes};
+    enum class Given { None, Quoted, Unquoted }; // /APPMGR's folder, unquoted blanks and all
     struct Case {
         bool registered; // under App Paths, else in %WINDIR%\WindowsMobile
-        bool folderGiven;
+        Given given;
         fs::path folder;
         bool besideTaken = false; // a file takes the name of the folder beside the Application Manager
     } cases[] = {
-        {true, false, activeSync / "Notes"},
-        {true, true, chosen},
-        {false, false, windowsMobile / "Notes"},
-        {false, true, chosen},
-        {true, false, localNotes, true},
+        {true, Given::None, activeSync / "Notes"},     {true, Given::Unquoted, chosen},
+        {false, Given::None, windowsMobile / "Notes"}, {false, Given::Quoted, chosen},
+        {true, Given::None, localNotes, true},
     };
     int run = 0;
     for (const Case& c : cases) {
@@ -346,7 +345,19 @@ TEST_F(TemplateDeviceRoadTest, TheApplicationManagerIsStartedOnTheIniOfEveryFami
         fs::create_directories(record);
         Set(L"TARVELO_STANDIN_RECORD", record.wstring());
 
-        ToolResult r = Run(installer, {u"/S", c.folderGiven ? u"/APPMGR=" + U16(chosen) : u"/APPMGR"});
+        std::vector<std::u16string> arguments{u"/S", u"/APPMGR"};
+        if (c.given != Given::None) {
+            arguments.back() += u"=" + U16(chosen);
+        }
+        if (c.given == Given::Unquoted) {
+            std::u16string words = arguments.back();
+            arguments.pop_back();
+            for (std::size_t start = 0, blank; start <= words.size(); start = blank + 1) {
+                blank = std::min(words.find(u' ', start), words.size());
+                arguments.push_back(words.substr(start, blank - start));
+            }
+        }
+        ToolResult r = Run(installer, arguments);
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err, "");
 
@@ -357,9 +368,12 @@ TEST_F(TemplateDeviceRoadTest, TheApplicationManagerIsStartedOnTheIniOfEveryFami
         fs::path ini = fs::path(platform::ToUtf16(lines[1].substr(4)));
         EXPECT_TRUE(fs::equivalent(ini, c.folder / "Notes.ini")) << lines[1];
         std::vector<std::string> found(lines.begin() + 2, lines.end());
-        std::vector<std::string> whole{"component Notes",         "cabinet Notes.ARM.CAB ok",
-                                       "cabinet Notes.MIPS.CAB ok", "cabinet Notes.SHX.CAB ok",
-                                       "cabinet Notes.INTEL.CAB ok", "ok",
+        std::vector<std::string> whole{"component Notes",
+                                       "cabinet Notes.ARM.CAB ok",
+                                       "cabinet Notes.MIPS.CAB ok",
+                                       "cabinet Notes.SHX.CAB ok",
+                                       "cabinet Notes.INTEL.CAB ok",
+                                       "ok",
                                        "exit 0"};
         EXPECT_EQ(found, whole);
 

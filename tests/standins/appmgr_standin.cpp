@@ -73,8 +73,8 @@ bool IsFullPath(const std::wstring& path) {
 
 std::wstring ProfileString(const std::wstring& ini, const wchar_t* section, const wchar_t* key) {
     std::vector<wchar_t> buffer(4096);
-    DWORD length = GetPrivateProfileStringW(section, key, L"", buffer.data(), static_cast<DWORD>(buffer.size()),
-                                            ini.c_str());
+    DWORD length =
+        GetPrivateProfileStringW(section, key, L"", buffer.data(), static_cast<DWORD>(buffer.size()), ini.c_str());
     return std::wstring(buffer.data(), length);
 }
 
@@ -92,8 +92,8 @@ std::string CabinetFault(const std::wstring& path) {
     if (!ok || read < sizeof header || header[0] != 'M' || header[1] != 'S' || header[2] != 'C' || header[3] != 'F') {
         return "not a cabinet";
     }
-    unsigned long long declared = header[8] | header[9] << 8 | header[10] << 16 |
-                                  static_cast<unsigned long long>(header[11]) << 24;
+    unsigned long long declared =
+        header[8] | header[9] << 8 | header[10] << 16 | static_cast<unsigned long long>(header[11]) << 24;
     if (static_cast<unsigned long long>(size.QuadPart) != declared) {
         return "size " + std::to_string(size.QuadPart) + ", header says " + std::to_string(declared);
     }
@@ -163,7 +163,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         record.Line("fault no .ini given");
         fault = true;
     }
-    int status = static_cast<int>(standin::NumberOr(standin::Environment(L"TARVELO_STANDIN_APPMGR_EXIT"), fault ? 2 : 0));
+    int status =
+        static_cast<int>(standin::NumberOr(standin::Environment(L"TARVELO_STANDIN_APPMGR_EXIT"), fault ? 2 : 0));
+    // A pause before the last line: a caller that does not wait for the end finds no exit recorded.
+    Sleep(300);
     record.Line("exit " + std::to_string(status));
     return status;
 }
