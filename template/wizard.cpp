@@ -426,8 +426,7 @@ void CWizard::ShowWay() {
     switch (way_) {
     case Way::AppManager:
         SetText(IDC_DEST_LABEL, u"&Folder the Application Manager installs from (it stays):");
-        note = u"The Application Manager installs the file that fits your device now, or when you next connect it, "
-               u"and lists the program for removal.";
+        note = u"The Application Manager installs the file that fits your device now, or when you next connect it.";
         break;
     case Way::Device:
         note = u"Setup asks the connected device for its processor, copies the file that fits onto it and "

@@ -4,9 +4,11 @@
 #include "frame/app_module.h"
 #include "package/package.h"
 #include "platform/text.h"
+#include "template/desktop_win.h"
 #include "template/resource.h"
 #include "template/wizard.h"
 #include "tests/cli_support.h"
+#include "tests/standin_support.h"
 #include "tests/template_support.h"
 
 #include <gtest/gtest.h>
@@ -482,6 +484,127 @@ TEST_F(TemplateWizardTest, TheInstallationFileIsTheCommandLinesCabinetAndReplace
     EXPECT_EQ(wizard->ExitCode(), 1);
     EXPECT_EQ(FolderContents(fs::path(cabs)).size(), 2u);
     SetDateEpoch(nullptr);
+}
+
+// With the desktop's device software (the stand-ins, put where the real ones are found) every way
+// is offered, the Application Manager's first; the wizard hands it the .ini, or copies the device's
+// family's cabinet straight to it and starts its installer. The Finished page wraps long paths.
+TEST_F(TemplateWizardTest, WithTheDesktopsDeviceSoftwareTheApplicationReachesTheDevice) {
+    if (!StandinsBuilt()) {
+        GTEST_SKIP() << "the stand-ins of the device software are built for 32-bit Windows only";
+    }
+    ASSERT_EQ(RemoveStandins(), "") << "device software that is not ours is installed";
+    struct Cleanup {
+        ~Cleanup() {
+            for (const wchar_t* name : {L"TARVELO_STANDIN_RECORD", L"TARVELO_STANDIN_LOG", L"TARVELO_STANDIN_DEVICE",
+                                        L"TARVELO_STANDIN_ARCH", L"TARVELO_STANDIN_PROCESSOR_TYPE"}) {
+                SetEnvironmentVariableW(name, nullptr);
+            }
+            SetDateEpoch(nullptr);
+            EXPECT_EQ(RemoveStandins(), "");
+        }
+    } cleanup;
+    SetDateEpoch("1700000000");
+    const fs::path activeSync = dir.Path() / "Microsoft ActiveSync";
+    ASSERT_TRUE(RegisterAppMgr((activeSync / "CEAppMgr.exe").wstring()));
+    ASSERT_TRUE(InstallRapi());
+    fs::create_directories(dir.Path() / "record");
+    fs::create_directories(dir.Path() / "device");
+    SetEnvironmentVariableW(L"TARVELO_STANDIN_RECORD", (dir.Path() / "record").wstring().c_str());
+    SetEnvironmentVariableW(L"TARVELO_STANDIN_LOG", (dir.Path() / "rapi.log").wstring().c_str());
+    SetEnvironmentVariableW(L"TARVELO_STANDIN_DEVICE", (dir.Path() / "device").wstring().c_str());
+    SetEnvironmentVariableW(L"TARVELO_STANDIN_ARCH", L"0");
+    SetEnvironmentVariableW(L"TARVELO_STANDIN_PROCESSOR_TYPE", L"586");
+    files.pop_back(); // no agreement: straight to the choices
+    bytes = WritePackage(dir.Path() / "src", files);
+    ASSERT_TRUE(package.OpenImage(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+    WriteBytes(dir.File(u"Notes.DAT"), bytes);
+    ToolResult r = RunTool({u"cab", dir.File(u"Notes.DAT"), u"-d", dir.File(u"cli")}, dir.File(u""));
+    ASSERT_EQ(r.status, 0) << r.err;
+    installer_template::WindowsDesktop windows;
+    desktop = &windows;
+
+    Start({});
+    Click(IDC_NEXT);
+    ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Destination);
+    for (int way : {IDC_WAY_APPMGR, IDC_WAY_DEVICE, IDC_WAY_CABINET, IDC_WAY_FOLDER}) {
+        EXPECT_TRUE(Visible(way) && IsWindowEnabled(Item(way))) << way;
+    }
+    EXPECT_TRUE(Checked(IDC_WAY_APPMGR));
+    EXPECT_EQ(TextOf(IDC_DEST_EDIT), U16(activeSync / "Notes"));
+    EXPECT_FALSE(Visible(IDC_CPU_LIST));
+    SavePicture(wizard->Window(), "wizard-3-destination-four-ways");
+    const fs::path kept = dir.Path() / "Installation files kept for the Application Manager" / "Pocket PC programs" /
+                          "Notes for every processor";
+    SetWindowTextW(Item(IDC_DEST_EDIT), kept.wstring().c_str());
+    Click(IDC_NEXT);
+    ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Finished);
+    EXPECT_TRUE(wizard->Outcome().Complete()) << wizard->Outcome().error.Line();
+    // Lines broken to the page's width: after a separator the line goes on, after a word a blank
+    // was dropped.
+    std::u16string intro = TextOf(IDC_INTRO), joined;
+    for (std::size_t i = 0; i < intro.size(); ++i) {
+        if (intro.compare(i, 2, u"\r\n") == 0) {
+            joined += i > 0 && intro[i - 1] == u'\\' ? u"" : u" ";
+            ++i;
+        } else {
+            joined += intro[i];
+        }
+    }
+    EXPECT_NE(joined.find(u"the application is installed on your device now, or when you next connect it"),
+              std::u16string::npos);
+    EXPECT_NE(joined.find(U16(kept)), std::u16string::npos) << platform::ToUtf8(intro);
+    EXPECT_EQ(intro.find(U16(kept)), std::u16string::npos) << "a path wider than the page is not broken";
+    SavePicture(wizard->Window(), "wizard-5-finished-appmgr");
+    std::string record = Text(ReadBytes(U16(dir.Path() / "record" / "appmgr.txt")));
+    EXPECT_NE(record.find("command \"" + (activeSync / "CEAppMgr.exe").string() + "\" \"" +
+                          (kept / "Notes.ini").string() + "\""),
+              std::string::npos)
+        << record;
+    EXPECT_NE(record.find("\nok\nexit 0"), std::string::npos) << record;
+    std::map<std::string, Bytes> handed = FolderContents(dir.Path() / "cli");
+    handed["Notes.ini"] = ReadBytes(U16(kept / "Notes.ini"));
+    EXPECT_EQ(FolderContents(kept), handed);
+    Click(IDC_NEXT);
+    EXPECT_EQ(wizard->ExitCode(), 0);
+
+    // Straight to the device: its processor is asked, its family's cabinet copied and opened.
+    Start({});
+    Click(IDC_NEXT);
+    ChooseWay(IDC_WAY_DEVICE);
+    EXPECT_FALSE(Visible(IDC_DEST_EDIT) || Visible(IDC_CPU_LIST));
+    SavePicture(wizard->Window(), "wizard-3-destination-device");
+    Click(IDC_NEXT);
+    ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Finished);
+    EXPECT_TRUE(wizard->Outcome().Complete()) << wizard->Outcome().error.Line();
+    EXPECT_NE(TextOf(IDC_INTRO).find(u"\\Temp\\Notes.INTEL.CAB"), std::u16string::npos);
+    SavePicture(wizard->Window(), "wizard-5-finished-device");
+    EXPECT_EQ(ReadBytes(U16(dir.Path() / "device" / "Temp" / "Notes.INTEL.CAB")),
+              ReadBytes(dir.File(u"cli\\Notes.INTEL.CAB")));
+    std::string log = Text(ReadBytes(U16(dir.Path() / "rapi.log")));
+    EXPECT_NE(log.find("process wceload.exe \"\\Temp\\Notes.INTEL.CAB\""), std::string::npos) << log;
+    EXPECT_TRUE(log.ends_with("uninit\n") || log.ends_with("uninit\r\n")) << log;
+
+    // No device: a failure the user can go back from, within seconds.
+    SetEnvironmentVariableW(L"TARVELO_STANDIN_NO_DEVICE", L"1");
+    Click(IDC_NEXT);
+    EXPECT_EQ(wizard->ExitCode(), 0);
+    Start({});
+    Click(IDC_NEXT);
+    ChooseWay(IDC_WAY_DEVICE);
+    ULONGLONG started = GetTickCount64();
+    Click(IDC_NEXT);
+    EXPECT_LT(GetTickCount64() - started, 15000u);
+    SetEnvironmentVariableW(L"TARVELO_STANDIN_NO_DEVICE", nullptr);
+    ASSERT_EQ(wizard->CurrentPage(), installer_template::Page::Finished);
+    EXPECT_EQ(TextOf(IDC_HEADING), u"Setup failed");
+    EXPECT_NE(TextOf(IDC_INTRO).find(u"no device answered"), std::u16string::npos) << platform::ToUtf8(TextOf(IDC_INTRO));
+    SavePicture(wizard->Window(), "wizard-5-failed-no-device");
+    ASSERT_TRUE(IsWindowEnabled(Item(IDC_BACK)));
+    Click(IDC_BACK);
+    EXPECT_EQ(wizard->CurrentPage(), installer_template::Page::Destination);
+    wizard.reset();
+    desktop = nullptr;
 }
 
 } // namespace
