@@ -121,9 +121,12 @@ struct RapiCalls {
     WriteFileCall writeFile = nullptr;
     CloseHandleCall closeHandle = nullptr;
     CreateProcessCall createProcess = nullptr;
-    GetFileAttributesCall getFileAttributes = nullptr; // may be missing: only a second opinion
+    GetFileAttributesCall getFileAttributes = nullptr; // these three may be missing
     GetLastErrorCall getLastError = nullptr;
     GetErrorCall getError = nullptr;
+
+    DWORD DeviceError() const { return getLastError ? getLastError() : 0; }
+    HRESULT LinkError() const { return getError ? getError() : S_OK; }
 };
 
 template <typename Call> bool Find(HMODULE module, const char* name, Call& call) {
@@ -148,7 +151,7 @@ public:
         info.wProcessorArchitecture = 0xFFFF;
         info.dwProcessorType = 0xFFFFFFFF;
         calls_.getSystemInfo(&info);
-        if (FAILED(calls_.getError()) || (info.wProcessorArchitecture == 0xFFFF && info.dwProcessorType == 0xFFFFFFFF)) {
+        if (FAILED(calls_.LinkError()) || (info.wProcessorArchitecture == 0xFFFF && info.dwProcessorType == 0xFFFFFFFF)) {
             error = Failure("the device did not tell its processor", {});
             return false;
         }
@@ -162,7 +165,7 @@ public:
         if (calls_.createDirectory(wide.c_str(), nullptr)) {
             return true;
         }
-        DWORD why = calls_.getLastError();
+        DWORD why = calls_.DeviceError();
         if (why == ERROR_ALREADY_EXISTS || why == ERROR_FILE_EXISTS) {
             return true;
         }
@@ -226,8 +229,8 @@ public:
 private:
     // What went wrong, with the device's error and, where the link failed, the connection's.
     Error Failure(const std::string& what, std::u16string_view path) {
-        DWORD deviceError = calls_.getLastError();
-        HRESULT linkError = calls_.getError();
+        DWORD deviceError = calls_.DeviceError();
+        HRESULT linkError = calls_.LinkError();
         std::string message = what;
         if (FAILED(linkError)) {
             message += " (the connection failed: " + Hex(linkError) + ")";
@@ -277,10 +280,12 @@ public:
         if (!Find(module, "CeRapiInitEx", c.initEx) || !Find(module, "CeRapiUninit", c.uninit) ||
             !Find(module, "CeGetSystemInfo", c.getSystemInfo) || !Find(module, "CeCreateDirectory", c.createDirectory) ||
             !Find(module, "CeCreateFile", c.createFile) || !Find(module, "CeWriteFile", c.writeFile) ||
-            !Find(module, "CeCloseHandle", c.closeHandle) || !Find(module, "CeCreateProcess", c.createProcess) ||
-            !Find(module, "CeGetLastError", c.getLastError) || !Find(module, "CeRapiGetError", c.getError)) {
+            !Find(module, "CeCloseHandle", c.closeHandle) || !Find(module, "CeCreateProcess", c.createProcess)) {
             return nullptr;
         }
+        // Only for telling what went wrong: a library without them still copies and starts.
+        Find(module, "CeGetLastError", c.getLastError);
+        Find(module, "CeRapiGetError", c.getError);
         Find(module, "CeGetFileAttributes", c.getFileAttributes);
         return library;
     }
