@@ -238,6 +238,13 @@ bool SendToDevice(Package& package, std::u16string_view installerPath, const dev
     if (!device->MakeFolder(kDeviceCabinetFolder, error) || !device->MakeFile(delivered.devicePath, error)) {
         return false;
     }
+    // A copy that stops half way leaves a cabinet no installer will open taking the device's
+    // little storage, and one whose installer did not start is never removed by it.
+    auto removeCopy = [&device, &delivered] {
+        Error ignored;
+        device->CloseFile(ignored);
+        device->RemoveFile(delivered.devicePath);
+    };
     std::vector<std::uint8_t> block(kCopyBlock);
     std::uint64_t done = 0;
     if (observer) {
@@ -247,14 +254,23 @@ bool SendToDevice(Package& package, std::u16string_view installerPath, const dev
         std::uint32_t want = static_cast<std::uint32_t>(std::min<std::uint64_t>(kCopyBlock, total - done));
         if (!platform::ReadExactly(cabinet, block.data(), want)) {
             error = SystemError(ErrorCode::CannotRead, platform::ToUtf8(job.path), "cannot be read");
-            Error ignored;
-            device->CloseFile(ignored);
+            removeCopy();
             return false;
         }
-        if (!device->Write(std::span<const std::uint8_t>(block.data(), want), error)) {
-            Error ignored;
-            device->CloseFile(ignored);
-            return false;
+        for (std::uint32_t sent = 0; sent < want;) {
+            std::uint32_t taken = 0;
+            if (!device->Write(std::span<const std::uint8_t>(block.data() + sent, want - sent), taken, error)) {
+                removeCopy();
+                return false;
+            }
+            if (taken == 0) {
+                error = Refusal("the device took none of the file's bytes after " + std::to_string(done + sent) +
+                                " of " + std::to_string(total));
+                error.subject = platform::ToUtf8(delivered.devicePath);
+                removeCopy();
+                return false;
+            }
+            sent += std::min(taken, want - sent);
         }
         done += want;
         if (observer) {
@@ -262,9 +278,14 @@ bool SendToDevice(Package& package, std::u16string_view installerPath, const dev
         }
     }
     if (!device->CloseFile(error)) {
+        device->RemoveFile(delivered.devicePath);
         return false;
     }
-    return device->StartProgram(kDeviceInstaller, u"\"" + delivered.devicePath + u"\"", error);
+    if (!device->StartProgram(kDeviceInstaller, u"\"" + delivered.devicePath + u"\"", error)) {
+        device->RemoveFile(delivered.devicePath);
+        return false;
+    }
+    return true;
 }
 
 std::u16string WrapLines(std::u16string_view text, int width, int (*measure)(std::u16string_view, void*),

@@ -41,8 +41,12 @@ public:
     virtual bool MakeFolder(std::u16string_view path, Error& error) = 0;
     // Creates the file, replacing one of that name, for the writes that follow.
     virtual bool MakeFile(std::u16string_view path, Error& error) = 0;
-    virtual bool Write(std::span<const std::uint8_t> block, Error& error) = 0;
+    // Writes from the start of `block`; `taken` tells how much of it the device took, which may
+    // be less than the whole: the link may take a block in pieces.
+    virtual bool Write(std::span<const std::uint8_t> block, std::uint32_t& taken, Error& error) = 0;
     virtual bool CloseFile(Error& error) = 0;
+    // Removes a file a copy that did not finish left behind, as far as the device lets it.
+    virtual void RemoveFile(std::u16string_view path) = 0;
     virtual bool StartProgram(std::u16string_view program, std::u16string_view arguments, Error& error) = 0;
 };
 

@@ -6,6 +6,7 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace installer_template {
@@ -109,6 +110,7 @@ using CloseHandleCall = BOOL(WINAPI*)(HANDLE);
 using CreateProcessCall = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD,
                                         LPVOID, LPWSTR, LPVOID, LPPROCESS_INFORMATION);
 using GetFileAttributesCall = DWORD(WINAPI*)(LPCWSTR);
+using DeleteFileCall = BOOL(WINAPI*)(LPCWSTR);
 using GetLastErrorCall = DWORD(WINAPI*)();
 using GetErrorCall = HRESULT(WINAPI*)();
 
@@ -121,7 +123,8 @@ struct RapiCalls {
     WriteFileCall writeFile = nullptr;
     CloseHandleCall closeHandle = nullptr;
     CreateProcessCall createProcess = nullptr;
-    GetFileAttributesCall getFileAttributes = nullptr; // these three may be missing
+    GetFileAttributesCall getFileAttributes = nullptr; // these four may be missing
+    DeleteFileCall deleteFile = nullptr;
     GetLastErrorCall getLastError = nullptr;
     GetErrorCall getError = nullptr;
 
@@ -191,13 +194,13 @@ public:
         return true;
     }
 
-    bool Write(std::span<const std::uint8_t> block, Error& error) override {
+    bool Write(std::span<const std::uint8_t> block, std::uint32_t& taken, Error& error) override {
         DWORD written = 0;
-        if (!calls_.writeFile(file_, block.data(), static_cast<DWORD>(block.size()), &written, nullptr) ||
-            written != block.size()) {
+        if (!calls_.writeFile(file_, block.data(), static_cast<DWORD>(block.size()), &written, nullptr)) {
             error = Failure("the file cannot be written on the device", path_);
             return false;
         }
+        taken = static_cast<std::uint32_t>(std::min<std::size_t>(written, block.size()));
         return true;
     }
 
@@ -209,6 +212,12 @@ public:
             return false;
         }
         return true;
+    }
+
+    void RemoveFile(std::u16string_view path) override {
+        if (calls_.deleteFile) {
+            calls_.deleteFile(Wide(path).c_str());
+        }
     }
 
     bool StartProgram(std::u16string_view program, std::u16string_view arguments, Error& error) override {
@@ -283,8 +292,10 @@ public:
             !Find(module, "CeCloseHandle", c.closeHandle) || !Find(module, "CeCreateProcess", c.createProcess)) {
             return nullptr;
         }
-        // Only for telling what went wrong: a library without them still copies and starts.
+        // Only for telling what went wrong and tidying up: a library without them still copies
+        // and starts.
         Find(module, "CeGetLastError", c.getLastError);
+        Find(module, "CeDeleteFile", c.deleteFile);
         Find(module, "CeRapiGetError", c.getError);
         Find(module, "CeGetFileAttributes", c.getFileAttributes);
         return library;
