@@ -155,7 +155,10 @@ public:
         info.dwProcessorType = 0xFFFFFFFF;
         calls_.getSystemInfo(&info);
         if (FAILED(calls_.LinkError()) || (info.wProcessorArchitecture == 0xFFFF && info.dwProcessorType == 0xFFFFFFFF)) {
-            error = Failure("the device did not tell its processor", {});
+            // Only the link's error: the device's would be left from an earlier call.
+            HRESULT linkError = calls_.LinkError();
+            error = Refusal("the device did not tell its processor" +
+                            (FAILED(linkError) ? " (the connection failed: " + Hex(linkError) + ")" : std::string()));
             return false;
         }
         architecture = info.wProcessorArchitecture;

@@ -103,7 +103,21 @@ std::wstring WithWindowsLineEnds(const std::wstring& text) {
 CWizard::CWizard(Package& package, const Options& options, std::u16string documents, std::u16string installerFile,
                  Desktop* desktop)
     : CDialogBase(IDD_WIZARD), package_(package), options_(options), documents_(std::move(documents)),
-      installerFile_(std::move(installerFile)), desktop_(desktop) {}
+      installerFile_(std::move(installerFile)), desktop_(desktop) {
+    // The way asked for on the command line where this PC can take it, else the first it can.
+    // Chosen before there is a window: asking for a device takes a moment, in which a window
+    // would already take clicks while not yet shown.
+    appManager_ = desktop_ ? desktop_->AppManager() : std::u16string();
+    linked_ = desktop_ && desktop_->Link();
+    Way preset = options_.way;
+    bool presetGiven = options_.wayGiven || !options_.destination.empty() || !options_.cabinetFolder.empty();
+    if (!options_.wayGiven) {
+        preset = options_.destination.empty() ? Way::Cabinet : Way::Folder;
+    }
+    bool presetTaken = presetGiven && (preset != Way::AppManager || !appManager_.empty()) &&
+                       (preset != Way::Device || linked_);
+    way_ = presetTaken ? preset : FirstWay(desktop_, kProbeMilliseconds);
+}
 
 int CWizard::Run(HWND owner) {
     modal_ = true;
@@ -151,18 +165,7 @@ LRESULT CWizard::OnInitDialog(UINT, WPARAM, LPARAM) {
     headingFont_.reset(CreateFontIndirectW(&font));
     SendDlgItemMessageW(window, IDC_HEADING, WM_SETFONT, reinterpret_cast<WPARAM>(headingFont_.get()), FALSE);
 
-    // The way asked for on the command line where this PC can take it, else the first it can.
     std::u16string stem = ProgramStem(package_, installerFile_);
-    appManager_ = desktop_ ? desktop_->AppManager() : std::u16string();
-    linked_ = desktop_ && desktop_->Link();
-    Way preset = options_.way;
-    bool presetGiven = options_.wayGiven || !options_.destination.empty() || !options_.cabinetFolder.empty();
-    if (!options_.wayGiven) {
-        preset = options_.destination.empty() ? Way::Cabinet : Way::Folder;
-    }
-    bool presetTaken = presetGiven && (preset != Way::AppManager || !appManager_.empty()) &&
-                       (preset != Way::Device || linked_);
-    way_ = presetTaken ? preset : FirstWay(desktop_, kProbeMilliseconds);
     appManagerFolder_ = options_.appManagerFolder.empty() && !appManager_.empty()
                             ? desktop_->AppManagerFolder(appManager_, stem)
                             : options_.appManagerFolder;
