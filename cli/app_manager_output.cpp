@@ -22,11 +22,7 @@ bool PlanAppManagerIni(std::u16string_view folder, std::u16string_view stem, std
 }
 
 bool WriteAppManagerIni(const AppManagerOutput& ini, bool quiet) {
-    platform::Replacement file(ini.path);
-    std::uint32_t written = 0;
-    platform::ForgetSystemReason();
-    if (!file.Open() || !file.Out().Write(ini.bytes.data(), static_cast<std::uint32_t>(ini.bytes.size()), written) ||
-        written != ini.bytes.size() || !file.Commit()) {
+    if (!platform::ReplaceWith(ini.path, ini.bytes)) {
         PrintError(Utf8(ini.path), SystemError(ErrorCode::CannotWrite, {}, "cannot be written"));
         return false;
     }

@@ -151,11 +151,7 @@ int RunInf(const Args& args) {
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         const FamilyOutput& out = outputs[i];
         const std::string& text = texts[i];
-        platform::Replacement file(out.path);
-        std::uint32_t written = 0;
-        platform::ForgetSystemReason();
-        if (!file.Open() || !file.Out().Write(text.data(), static_cast<std::uint32_t>(text.size()), written) ||
-            written != text.size() || !file.Commit()) {
+        if (!platform::ReplaceWith(out.path, text)) {
             PrintError(Utf8(out.path), SystemError(ErrorCode::CannotWrite, {}, "cannot be written"));
             return kExitFailure;
         }

@@ -124,6 +124,14 @@ bool Replacement::Commit() {
     return true;
 }
 
+bool ReplaceWith(std::u16string_view target, std::string_view bytes) {
+    Replacement file(target);
+    std::uint32_t written = 0;
+    ForgetSystemReason();
+    return file.Open() && file.Out().Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()), written) &&
+           written == bytes.size() && file.Commit();
+}
+
 void Replacement::Discard() {
     KeepSystemReason keep;
     out_.Close();

@@ -54,6 +54,10 @@ private:
     std::optional<PathKind> examined_;
 };
 
+// A whole small file (a text, an .ini) written through a Replacement in one step. False with the
+// system's reason kept when it could not be.
+bool ReplaceWith(std::u16string_view target, std::string_view bytes);
+
 // An empty file made under a fresh name beside `near`, for a build's intermediate results;
 // removed when the object goes unless MoveTo has given it its final name.
 class ScratchFile {

@@ -24,11 +24,7 @@ constexpr std::uint32_t kCopyBlock = 64 * 1024;
 std::string FamilyText(const device::CpuChoice& family) { return platform::ToUtf8(family.name); }
 
 bool WriteText(std::u16string_view path, const std::string& bytes, Error& error) {
-    platform::Replacement file(path);
-    std::uint32_t written = 0;
-    platform::ForgetSystemReason();
-    if (!file.Open() || !file.Out().Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()), written) ||
-        written != bytes.size() || !file.Commit()) {
+    if (!platform::ReplaceWith(path, bytes)) {
         error = SystemError(ErrorCode::CannotWrite, platform::ToUtf8(path), "cannot be written");
         return false;
     }
